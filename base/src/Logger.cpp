@@ -1,0 +1,91 @@
+#include "Logger.h"
+
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace korvane {
+
+namespace {
+
+constexpr const char* kLoggerName = "my_logger";
+constexpr const char* kPattern = "[%H:%M:%S.%e] [%^%l%$] %v";
+constexpr size_t kBufferSize = 1024;
+
+spdlog::level::level_enum toSpdlog(LogLevelType level) {
+    switch (level) {
+        case Trace: return spdlog::level::trace;
+        case Debug: return spdlog::level::debug;
+        case Warn: return spdlog::level::warn;
+        case Error: return spdlog::level::err;
+        case Critical: return spdlog::level::critical;
+        default: return spdlog::level::info;
+    }
+}
+
+const char* baseName(const char* path) {
+    if (!path) return "";
+    const char* base = path;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '/' || *p == '\\') base = p + 1;
+    }
+    return base;
+}
+
+}  // namespace
+
+struct Logger::Impl {
+    std::shared_ptr<spdlog::logger> logger;
+};
+
+Logger& Logger::Instance() {
+    static Logger instance;
+    return instance;
+}
+
+Logger::Logger() : impl_(std::make_unique<Impl>()), level_(Info) {
+    impl_->logger = spdlog::get(kLoggerName);
+    if (!impl_->logger) {
+        try {
+            impl_->logger = spdlog::stdout_color_mt(kLoggerName, spdlog::color_mode::automatic);
+        } catch (const spdlog::spdlog_ex&) {
+            // Registered by another thread between the lookup and the creation.
+            impl_->logger = spdlog::get(kLoggerName);
+        }
+    }
+    impl_->logger->set_pattern(kPattern, spdlog::pattern_time_type::local);
+    impl_->logger->set_level(spdlog::level::info);
+}
+
+Logger::~Logger() = default;
+
+void Logger::log_(LogLevelType level, const char* file, int line, const char* fmt, ...) {
+    if (level < level_.load(std::memory_order_relaxed)) return;
+
+    char buffer[kBufferSize];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt ? fmt : "", args);
+    va_end(args);
+
+    if (level == Trace || level == Debug) {
+        impl_->logger->log(toSpdlog(level), "[{}]:[{}]:{}", baseName(file), line,
+                           static_cast<const char*>(buffer));
+    } else {
+        impl_->logger->log(toSpdlog(level), "{}", static_cast<const char*>(buffer));
+    }
+}
+
+void Logger::setLogLevel(LogLevelType level) {
+    level_.store(level, std::memory_order_relaxed);
+    impl_->logger->set_level(toSpdlog(level));
+}
+
+LogLevelType Logger::getLogLevel() const {
+    return static_cast<LogLevelType>(level_.load(std::memory_order_relaxed));
+}
+
+}  // namespace korvane

@@ -1,0 +1,42 @@
+# Debian packages the build and the tests need; sourced by run.sh and test.sh.
+VELQORA_PACKAGES=(
+    cmake
+    ninja-build
+    g++
+    pkg-config
+    libspdlog-dev
+    libfmt-dev
+    nlohmann-json3-dev
+    libgtest-dev
+    libgmock-dev
+    libbenchmark-dev
+)
+
+# Installs whatever is missing; a ready machine costs one dpkg-query.
+velqora_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "${VELQORA_PACKAGES[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Configures and builds a Release tree in build/.
+velqora_build() {
+    local root="$1"
+    local gen=()
+    [ -f "$root/build/CMakeCache.txt" ] || gen=(-G Ninja)
+    local werror=OFF
+    [ -n "${CI:-}" ] && werror=ON
+    cmake -S "$root" -B "$root/build" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
+        -DVELQORA_WERROR="$werror"
+    cmake --build "$root/build" --parallel "$(nproc)"
+}

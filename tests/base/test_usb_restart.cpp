@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Utils/FuncUtils.h"
+
+using namespace korvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FakeSysfs {
+public:
+    FakeSysfs() {
+        root_ = fs::temp_directory_path() / ("velqora_usb_" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+    ~FakeSysfs() { fs::remove_all(root_); }
+
+    void addDevice(const std::string& name, const std::string& vid, const std::string& pid,
+                   bool withAuthorized = true) {
+        fs::path d = root_ / name;
+        fs::create_directories(d);
+        write(d / "idVendor", vid + "\n");
+        write(d / "idProduct", pid + "\n");
+        if (withAuthorized) write(d / "authorized", "1\n");
+    }
+    void addInterface(const std::string& name) { fs::create_directories(root_ / name); }
+
+    std::string authorized(const std::string& name) const {
+        std::ifstream in(root_ / name / "authorized");
+        std::string s;
+        in >> s;
+        return s;
+    }
+    std::string root() const { return root_.string(); }
+
+private:
+    static void write(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
+    fs::path root_;
+};
+
+struct Probe {
+    const FakeSysfs* sysfs;
+    std::vector<std::string> names;
+    std::vector<std::string> seen;
+};
+
+void recordWhileDisabled(void* context) {
+    auto* probe = static_cast<Probe*>(context);
+    std::string states;
+    for (const auto& n : probe->names) states += probe->sysfs->authorized(n);
+    probe->seen.push_back(states);
+}
+
+int count(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(UsbRestartTest, NoMatchingDevice) {
+    FakeSysfs sysfs;
+    sysfs.addDevice("1-1", "1a2b", "0c0e");
+    sysfs.addInterface("1-1:1.0");
+    testing::internal::CaptureStdout();
+    bool ok = detail::restartUSBDeviceAt(sysfs.root(), 0x1a2b, 0x0c0d);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(ok);
+    EXPECT_NE(out.find("Restart USB device: 1a2b:0c0d"), std::string::npos);
+    EXPECT_EQ(count(out, "\n"), 1) << out;
+    EXPECT_EQ(sysfs.authorized("1-1"), "1");
+}
+
+TEST(UsbRestartTest, OneAndTwoMatchingDevicesAreCycled) {
+    FakeSysfs sysfs;
+    sysfs.addDevice("1-1", "1A2B", "0C0D");  // upper case in sysfs is matched too
+    sysfs.addDevice("2-3.1", "1a2b", "0c0d");
+    sysfs.addDevice("3-1", "dead", "beef");
+    Probe probe{&sysfs, {"1-1", "2-3.1", "3-1"}, {}};
+
+    testing::internal::CaptureStdout();
+    bool ok = detail::restartUSBDeviceAt(sysfs.root(), 0x1a2b, 0x0c0d, recordWhileDisabled, &probe);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(ok);
+    // While each device is paused it is unauthorised; the unrelated one never is.
+    ASSERT_EQ(probe.seen.size(), 2u);
+    EXPECT_EQ(probe.seen[0], "011");
+    EXPECT_EQ(probe.seen[1], "101");
+    EXPECT_EQ(sysfs.authorized("1-1"), "1");
+    EXPECT_EQ(sysfs.authorized("2-3.1"), "1");
+    EXPECT_EQ(count(out, "Restart USB device success."), 2);
+    EXPECT_NE(out.find("Find USB device: 1-1 (VID_1A2B&PID_0C0D)"), std::string::npos);
+    EXPECT_NE(out.find("Find USB device: 2-3.1 (VID_1A2B&PID_0C0D)"), std::string::npos);
+
+    FakeSysfs single;
+    single.addDevice("4-2", "1a2b", "0c0d");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(detail::restartUSBDeviceAt(single.root(), 0x1a2b, 0x0c0d));
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(count(out, "Restart USB device success."), 1);
+}
+
+TEST(UsbRestartTest, DeviceThatCannotBeEnabledIsNoSuccess) {
+    FakeSysfs sysfs;
+    sysfs.addDevice("1-4", "1a2b", "0c0d", /*withAuthorized=*/false);
+    testing::internal::CaptureStdout();
+    bool ok = detail::restartUSBDeviceAt(sysfs.root(), 0x1a2b, 0x0c0d);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(ok);
+    EXPECT_NE(out.find("Disable USB device error."), std::string::npos);
+    EXPECT_NE(out.find("Enable USB device error."), std::string::npos);
+    EXPECT_EQ(out.find("Restart USB device success."), std::string::npos);
+    EXPECT_FALSE(fs::exists(fs::path(sysfs.root()) / "1-4" / "authorized"));
+}
+
+TEST(UsbRestartTest, MissingTreeIsFalse) {
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(detail::restartUSBDeviceAt("/nonexistent/usb", 1, 2));
+    testing::internal::GetCapturedStdout();
+}
