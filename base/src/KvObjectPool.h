@@ -127,7 +127,7 @@ public:
 
     template <typename T>
     static std::unique_ptr<KvObjectPool<T>> createUniqueKvObjectPoolWithArgs(uint64_t initialCount,
-                                                                            int32_t arg) {
+                                                                             int32_t arg) {
         return std::make_unique<KvObjectPoolWrapper<T>>(
             PoolCore<T>::create(initialCount, false, constructionArg<T>(arg)));
     }

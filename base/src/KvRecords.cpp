@@ -27,8 +27,8 @@ ApsFrame::ApsFrame(int width, int height, uint64_t frameTag_, uint64_t timestamp
       pixelType_(APS_PIXEL_BGR888),
       data_(allocatePixels(byteCount(width, height))) {}
 
-ApsFrame::ApsFrame(int width, int height, uint64_t frameTag_, uint64_t timestamp_,
-                   uint8_t* source, uint64_t /*size*/, bool copy)
+ApsFrame::ApsFrame(int width, int height, uint64_t frameTag_, uint64_t timestamp_, uint8_t* source,
+                   uint64_t /*size*/, bool copy)
     : frameTag(frameTag_),
       timestamp(timestamp_),
       width_(width),

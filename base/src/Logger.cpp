@@ -17,12 +17,18 @@ constexpr size_t kBufferSize = 1024;
 
 spdlog::level::level_enum toSpdlog(LogLevelType level) {
     switch (level) {
-        case Trace: return spdlog::level::trace;
-        case Debug: return spdlog::level::debug;
-        case Warn: return spdlog::level::warn;
-        case Error: return spdlog::level::err;
-        case Critical: return spdlog::level::critical;
-        default: return spdlog::level::info;
+        case Trace:
+            return spdlog::level::trace;
+        case Debug:
+            return spdlog::level::debug;
+        case Warn:
+            return spdlog::level::warn;
+        case Error:
+            return spdlog::level::err;
+        case Critical:
+            return spdlog::level::critical;
+        default:
+            return spdlog::level::info;
     }
 }
 

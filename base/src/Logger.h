@@ -45,7 +45,8 @@ private:
 
 }  // namespace korvane
 
-#define KV_LOG(level, ...) ::korvane::Logger::Instance().log_(level, __FILE__, __LINE__, __VA_ARGS__)
+#define KV_LOG(level, ...) \
+    ::korvane::Logger::Instance().log_(level, __FILE__, __LINE__, __VA_ARGS__)
 #define KV_LOG_TRACE(...) KV_LOG(::korvane::Trace, __VA_ARGS__)
 #define KV_LOG_DEBUG(...) KV_LOG(::korvane::Debug, __VA_ARGS__)
 #define KV_LOG_INFO(...) KV_LOG(::korvane::Info, __VA_ARGS__)

@@ -11,7 +11,8 @@ namespace {
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
     return out;
 }
 }  // namespace
@@ -25,22 +26,21 @@ TEST(HeaderTest, ByteForByteWithoutFrameTimestamp) {
     auto l = lines(header);
     ASSERT_EQ(l.size(), 15u);
     ASSERT_TRUE(std::regex_match(l[1], std::regex(R"(% date \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
-    std::string expected =
-        "% camera_integrator_name Korvane\n" + l[1] +
-        "\n"
-        "% evt 3.0\n"
-        "% format EVT3; height = 720; width = 1280\n"
-        "% generation 4.2\n"
-        "% geometry 1280x720\n"
-        "% integrator_name Korvane\n"
-        "% plugin_integrator_name Korvane\n"
-        "% plugin_name hal_plugin_korvane\n"
-        "% sensor_generation 4.2\n"
-        "% sensor_name IMX646\n"
-        "% serial_number KV0042\n"
-        "% system_ID 53\n"
-        "% dvs_start_timestamp 18446744073709551615\n"
-        "% end\n";
+    std::string expected = "% camera_integrator_name Korvane\n" + l[1] +
+                           "\n"
+                           "% evt 3.0\n"
+                           "% format EVT3; height = 720; width = 1280\n"
+                           "% generation 4.2\n"
+                           "% geometry 1280x720\n"
+                           "% integrator_name Korvane\n"
+                           "% plugin_integrator_name Korvane\n"
+                           "% plugin_name hal_plugin_korvane\n"
+                           "% sensor_generation 4.2\n"
+                           "% sensor_name IMX646\n"
+                           "% serial_number KV0042\n"
+                           "% system_ID 53\n"
+                           "% dvs_start_timestamp 18446744073709551615\n"
+                           "% end\n";
     EXPECT_EQ(header, expected);
     EXPECT_EQ(header.find('\r'), std::string::npos);
 }
@@ -92,7 +92,8 @@ TEST(CodePageTest, RoundTripsAndFailures) {
     EXPECT_EQ(detail::convertCodeset(utf8, "UTF-8", "ISO-8859-1", "x"), latin1);
 
     // Chinese cannot be written in Latin-1; invalid UTF-8 cannot be read.
-    EXPECT_THROW(detail::convertCodeset("\xE4\xB8\xAD", "UTF-8", "ISO-8859-1", "WideCharToMultiByte failed."),
+    EXPECT_THROW(detail::convertCodeset("\xE4\xB8\xAD", "UTF-8", "ISO-8859-1",
+                                        "WideCharToMultiByte failed."),
                  std::runtime_error);
     try {
         detail::convertCodeset("\xFF\xFE", "UTF-8", "UTF-16LE", "MultiByteToWideChar failed.");

@@ -34,7 +34,9 @@ std::string readAll(const fs::path& p) {
     return s.str();
 }
 
-std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 CalibratorParameters sample() {
     CalibratorParameters p;

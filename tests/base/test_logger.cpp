@@ -30,7 +30,8 @@ TEST_F(LoggerTest, InfoLineFormatAndDebugDropped) {
         KV_LOG_INFO("recording start");
         KV_LOG_DEBUG("not shown");
     });
-    EXPECT_TRUE(std::regex_match(out, std::regex(R"(\[\d\d:\d\d:\d\d\.\d{3}\] \[info\] recording start\n)")))
+    EXPECT_TRUE(std::regex_match(
+        out, std::regex(R"(\[\d\d:\d\d:\d\d\.\d{3}\] \[info\] recording start\n)")))
         << out;
 }
 

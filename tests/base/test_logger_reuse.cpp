@@ -21,8 +21,8 @@ TEST(LoggerReuseTest, ExistingLoggerIsSharedWithPatternAndLevelReset) {
     std::string stdoutText = testing::internal::GetCapturedStdout();
 
     EXPECT_TRUE(stdoutText.empty());
-    EXPECT_TRUE(std::regex_match(sink_text.str(),
-                                 std::regex(R"(\[\d\d:\d\d:\d\d\.\d{3}\] \[info\] recording end\n)")))
+    EXPECT_TRUE(std::regex_match(
+        sink_text.str(), std::regex(R"(\[\d\d:\d\d:\d\d\.\d{3}\] \[info\] recording end\n)")))
         << sink_text.str();
     spdlog::drop_all();
 }

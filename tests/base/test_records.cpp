@@ -74,7 +74,8 @@ TEST(ApsFrameTest, CopiesDroppedOnManyThreads) {
             }
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(frame.data_.use_count(), 1);
 }
 

@@ -52,13 +52,15 @@ struct Probe {
 void recordWhileDisabled(void* context) {
     auto* probe = static_cast<Probe*>(context);
     std::string states;
-    for (const auto& n : probe->names) states += probe->sysfs->authorized(n);
+    for (const auto& n : probe->names)
+        states += probe->sysfs->authorized(n);
     probe->seen.push_back(states);
 }
 
 int count(const std::string& text, const std::string& needle) {
     int n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
     return n;
 }
 

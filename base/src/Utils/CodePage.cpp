@@ -50,8 +50,7 @@ std::string fromWide(const std::wstring& wide, UINT codePage, bool check) {
         return {};
     }
     std::string out(size_t(n), '\0');
-    if (WideCharToMultiByte(codePage, 0, wide.c_str(), -1, out.data(), n, nullptr, nullptr) ==
-        0) {
+    if (WideCharToMultiByte(codePage, 0, wide.c_str(), -1, out.data(), n, nullptr, nullptr) == 0) {
         if (check) throw std::runtime_error(kFromWideFailed);
         return {};
     }

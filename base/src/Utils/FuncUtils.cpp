@@ -57,7 +57,8 @@ std::string intToString(int32_t value, int32_t width) {
 }
 
 void convertEndian(std::vector<uint8_t>& bytes) {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        std::swap(bytes[i], bytes[i + 1]);
 }
 
 }  // namespace korvane

@@ -41,7 +41,9 @@ std::vector<double> readArray(const json& parent, const char* key) {
     return parent.at(key).get<std::vector<double>>();
 }
 
-json arrayOrNull(const std::vector<double>& v) { return v.empty() ? json(nullptr) : json(v); }
+json arrayOrNull(const std::vector<double>& v) {
+    return v.empty() ? json(nullptr) : json(v);
+}
 
 bool readFrameSize(const json& camera, uint16_t& width, uint16_t& height) {
     if (!camera.is_object() || !camera.contains("frame_size")) {
@@ -131,18 +133,16 @@ bool paramToJsonFile(CalibratorParameters& param, const std::string& path) {
     dvs["camera_matrix"] = writeMatrix(param.cameraMatrix);
     dvs["dist_coeffs"] = writeMatrix(param.distCoeffs);
     auto one = param.affineMatrices.find("1");
-    dvs["affine_matrix"] = one != param.affineMatrices.end()
-                               ? json{{"1", writeMatrix(one->second)}}
-                               : json(nullptr);
+    dvs["affine_matrix"] =
+        one != param.affineMatrices.end() ? json{{"1", writeMatrix(one->second)}} : json(nullptr);
     dvs["rotation"] = arrayOrNull(param.rotation);
     dvs["translation"] = arrayOrNull(param.translation);
 
     json aps;
     aps["frame_size"] = {{"cols", unsigned(param.apsWidth)}, {"rows", unsigned(param.apsHeight)}};
     auto zero = param.affineMatrices.find("0");
-    aps["affine_matrix"] = zero != param.affineMatrices.end()
-                               ? json{{"0", writeMatrix(zero->second)}}
-                               : json(nullptr);
+    aps["affine_matrix"] =
+        zero != param.affineMatrices.end() ? json{{"0", writeMatrix(zero->second)}} : json(nullptr);
 
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {

@@ -1,0 +1,89 @@
+// Decoder and index throughput on in-memory recordings made by our writer.
+//   build/bin/bench_decode --benchmark_counters_tabular=true
+
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "EventDecoder.h"
+#include "RawWriter.h"
+#include "SyntheticRecording.h"
+#include "TimeIndex.h"
+
+using namespace korvane;
+
+namespace {
+
+struct Recording {
+    std::vector<uint8_t> words;
+    uint64_t events = 0;
+};
+
+// 2 s of scene at the given rate, encoded without a file.
+const Recording& recording(bool dense, RawFormat format = RawFormat::Evt3) {
+    static Recording cache[2][2];
+    Recording& r = cache[dense][format == RawFormat::Evt2];
+    if (!r.words.empty()) return r;
+    SyntheticOptions o;
+    o.eventsPerSecond = dense ? 60000000 : 30000000;
+    o.dense = dense;
+    o.format = format;
+    SyntheticScene scene(o);
+    RawWriter writer(format);
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> trig;
+    for (uint64_t t = 0; t < 2000000; t += 1000) {
+        ev.clear();
+        scene.generate(t, t + 1000, ev, trig);
+        writer.writeEvents(ev.data(), ev.size());
+        r.events += ev.size();
+    }
+    r.words = writer.takeBuffer();
+    return r;
+}
+
+void decodeAll(benchmark::State& state, bool dense, RawFormat format) {
+    const Recording& r = recording(dense, format);
+    const size_t ws = wordSizeBytes(format);
+    for (auto _ : state) {
+        EventStream s(r.words.data(), r.words.size(), format, 0, DecoderState{});
+        const Event2D* ev;
+        size_t n;
+        uint64_t sum = 0;
+        while (s.next(UINT64_MAX, ev, n, nullptr)) {
+            if (n) sum += ev[n - 1].x;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["Mev/s"] = benchmark::Counter(
+        double(r.events) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["B/ev"] = double(r.words.size()) / double(r.events);
+    state.SetBytesProcessed(int64_t(r.words.size() / ws * ws) * state.iterations());
+}
+
+void BM_DecodeEvt3RealLike(benchmark::State& s) {
+    decodeAll(s, false, RawFormat::Evt3);
+}
+void BM_DecodeEvt3Vectors(benchmark::State& s) {
+    decodeAll(s, true, RawFormat::Evt3);
+}
+void BM_DecodeEvt2(benchmark::State& s) {
+    decodeAll(s, false, RawFormat::Evt2);
+}
+
+void BM_IndexScanEvt3(benchmark::State& state) {
+    const Recording& r = recording(false);
+    for (auto _ : state) {
+        TimeIndex index = TimeIndex::build(r.words.data(), 0, r.words.size(), RawFormat::Evt3);
+        benchmark::DoNotOptimize(index.entries().data());
+    }
+    state.SetBytesProcessed(int64_t(r.words.size()) * state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(BM_DecodeEvt3RealLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeEvt3Vectors)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeEvt2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IndexScanEvt3)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,118 @@
+#pragma once
+
+// Reader of RAW event recordings (EVT 3.0 and EVT 2.0).
+//
+// Ownership: createFileReader returns an owned reader that maps the file;
+// batches it returns are shared and independent of the reader.
+// Threads: one caller at a time is the contract; an internal lock makes
+// concurrent calls safe but serialised.
+// Failures: reads past the data return no batch; a corrupt stretch of data
+// is skipped, never fatal. Times are microseconds.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DvsFileInfo.h"
+#include "EventDecoder.h"
+#include "KvObjectPool.h"
+#include "KvRecords.h"
+#include "MappedFile.h"
+#include "RawHeader.h"
+#include "TimeIndex.h"
+
+namespace korvane {
+
+using EventBatch = std::shared_ptr<std::vector<Event2D>>;
+
+class DvsFileReader {
+public:
+    // Path in the local 8-bit encoding. None when the path is missing, a
+    // directory, unreadable, empty or of an encoding this reader cannot decode.
+    static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path);
+    static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path,
+                                                           std::string* error);
+
+    virtual ~DvsFileReader();
+
+    // Loads or builds the seek index and finds the first and last event.
+    // False only when the file cannot be scanned; a file without events opens.
+    virtual bool openForReading();
+
+    // First and last event time; false (and 0) when the file has no events.
+    virtual bool getStartTime(uint64_t& start_us);
+    virtual bool getEndTime(uint64_t& end_us);
+
+    // Sets the read position. False when t lies beyond the last event.
+    virtual bool seekToTime(uint64_t t_us);
+
+    // Events with position <= t < position + duration; the position moves
+    // to the window's end. None when the position is past the last event.
+    virtual EventBatch readEventsFor(uint64_t duration_us);
+
+    // Events with start <= t < start + duration, in file order; the position
+    // moves to the window's end. None when start is past the last event.
+    virtual EventBatch readEventsInWindow(uint64_t start_us, uint64_t duration_us);
+
+    // Trigger edges with start <= t < start + duration, in file order.
+    virtual std::vector<EventTriggerIn> readTriggersInWindow(uint64_t start_us,
+                                                             uint64_t duration_us);
+
+    virtual bool getFileInfo(DvsFileInfo& info);
+
+    // Writes the events and trigger edges with start <= t <= end to a new
+    // EVT 3.0 file at path (local 8-bit encoding). All or nothing: the data
+    // goes to a temporary file beside the target that is renamed on success.
+    virtual bool exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path);
+
+    // Walks [from, to) in file order, in chunks, for tools and benchmarks.
+    // The callback gets each chunk of events and the trigger edges decoded
+    // with it; an edge's eventIndex is the position in this chunk before
+    // which it lies in the file (count: after all of them).
+    using ChunkCallback = std::function<void(const Event2D* events, size_t count,
+                                             const std::vector<TriggerRecord>& triggers)>;
+    void forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCallback& callback);
+
+    RawFormat format() const { return header_.format; }
+    const RawHeader& header() const { return header_; }
+    const std::string& path() const { return path_; }
+    uint64_t corruptWordCount() const { return corruptWords_; }
+    const TimeIndex& index() const { return index_; }
+    bool indexLoadedFromCache() const { return indexFromCache_; }
+
+protected:
+    DvsFileReader(std::string path, MappedFile file, RawHeader header);
+
+private:
+    bool ensureOpenLocked();
+    void findTimeRangeLocked();
+    EventStream streamFrom(uint64_t t_us) const;
+    EventBatch readWindowLocked(uint64_t start_us, uint64_t end_us);
+    uint64_t dataEnd() const;
+
+    std::mutex mutex_;
+    std::string path_;
+    MappedFile file_;
+    RawHeader header_;
+    TimeIndex index_;
+    bool opened_ = false;
+    bool indexFromCache_ = false;
+    bool hasEvents_ = false;
+    uint64_t startTime_ = 0;
+    uint64_t endTime_ = 0;
+    uint64_t position_ = 0;
+    uint64_t corruptWords_ = 0;
+
+    KvObjectPoolWrapper<std::vector<Event2D>> batchPool_{0};
+
+    // Where the last window read stopped, so back-to-back windows continue
+    // without a lookup.
+    bool haveResume_ = false;
+    uint64_t resumeOffset_ = 0;
+    DecoderState resumeState_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,127 @@
+#pragma once
+
+// Word-stream decoders for EVT 3.0 (16-bit words) and EVT 2.0 (32-bit words).
+// Stateless functions over a caller-owned DecoderState, so a decode can stop
+// anywhere and resume later, or start from an index checkpoint. Input may be
+// unaligned; nothing is read past the given word count.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "KvRecords.h"
+#include "RawHeader.h"
+
+namespace korvane {
+
+// Everything a decoder needs to resume at a word boundary.
+struct DecoderState {
+    uint64_t timeHigh = 0;  // EVT3: loops<<24 | high<<12; EVT2: loops<<34 | high<<6
+    uint64_t time = 0;      // EVT3: timeHigh | low; EVT2: timeHigh
+    uint16_t low = 0;       // EVT3 TIME_LOW
+    uint16_t y = 0;         // EVT3 current row
+    uint16_t baseX = 0;     // EVT3 vector base
+    uint8_t polarity = 0;   // EVT3 vector polarity
+    bool haveTime = false;  // a TIME_HIGH was seen; earlier events are dropped
+    bool operator==(const DecoderState&) const = default;
+};
+
+// A trigger edge and how many events the decode had produced before it.
+struct TriggerRecord {
+    EventTriggerIn trigger;
+    uint64_t eventIndex;
+};
+
+struct DecodeStep {
+    size_t wordsConsumed = 0;
+    size_t eventsWritten = 0;
+    bool reachedStop = false;  // stopped before a time word at or past stopTime
+};
+
+// One step of a decode. Writes at most outRoom events (outRoom >= 12 for
+// progress), appends triggers when `triggers` is not null (eventIndex is
+// eventBase plus the events written before it), and stops before a word
+// that would move the time to >= stopTime (EVT2: a TIME_HIGH >= stopTime).
+DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                      size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                      uint64_t stopTime, uint64_t& corruptWords);
+DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                      size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                      uint64_t stopTime, uint64_t& corruptWords);
+
+inline size_t wordSizeBytes(RawFormat format) {
+    return format == RawFormat::Evt2 ? 4 : 2;
+}
+
+// The EVT3 time after a TIME_HIGH word, given the current time high. The
+// 12-bit value is taken as the nearest step to the previous one, so a wrap
+// (4095 -> 0) counts a loop and a small backwards jitter does not.
+inline uint64_t nextEvt3TimeHigh(uint64_t timeHigh, uint32_t high12) {
+    uint64_t prevSteps = timeHigh >> 12;
+    int32_t delta = int32_t((high12 - uint32_t(prevSteps)) & 0xFFF);
+    if (delta >= 2048) delta -= 4096;
+    if (delta < 0 && uint64_t(-delta) > prevSteps) delta += 4096;  // no time before zero
+    return (prevSteps + int64_t(delta)) << 12;
+}
+
+inline uint64_t nextEvt2TimeHigh(uint64_t timeHigh, uint32_t high28) {
+    uint64_t prevSteps = timeHigh >> 6;
+    constexpr int64_t kRange = int64_t(1) << 28;
+    int64_t delta = int64_t((uint64_t(high28) - prevSteps) & uint64_t(kRange - 1));
+    if (delta >= kRange / 2) delta -= kRange;
+    if (delta < 0 && uint64_t(-delta) > prevSteps) delta += kRange;
+    return (prevSteps + delta) << 6;
+}
+
+inline uint16_t loadWord16(const uint8_t* p) {
+    uint16_t w;
+    std::memcpy(&w, p, 2);
+    return w;
+}
+
+inline uint32_t loadWord32(const uint8_t* p) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+
+}  // namespace korvane
+
+namespace korvane {
+
+// Sequential decode of a mapped word stream in chunks, from a resume point.
+// Owns a small scratch buffer; the events handed out stay valid until the
+// next call. Not thread-safe: one user at a time.
+class EventStream {
+public:
+    static constexpr size_t kChunkEvents = 32768;
+
+    EventStream(const uint8_t* file, uint64_t dataEnd, RawFormat format, uint64_t offsetBytes,
+                const DecoderState& state);
+
+    // Decodes the next chunk. Triggers are appended to *triggers (if given)
+    // with eventIndex counted over the whole stream. Returns false when
+    // nothing more can come: the data ended or a time word >= stopTime was met.
+    bool next(uint64_t stopTime, const Event2D*& events, size_t& count,
+              std::vector<TriggerRecord>* triggers);
+
+    uint64_t offsetBytes() const { return offset_; }
+    const DecoderState& state() const { return state_; }
+    bool reachedStop() const { return reachedStop_; }
+    uint64_t corruptWords() const { return corrupt_; }
+    uint64_t eventsProduced() const { return produced_; }
+
+private:
+    const uint8_t* file_;
+    uint64_t dataEnd_;
+    RawFormat format_;
+    uint64_t offset_;
+    DecoderState state_;
+    bool reachedStop_ = false;
+    uint64_t corrupt_ = 0;
+    uint64_t produced_ = 0;
+    std::vector<Event2D> scratch_;
+};
+
+}  // namespace korvane

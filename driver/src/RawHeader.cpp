@@ -1,0 +1,145 @@
+#include "RawHeader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace korvane {
+
+namespace {
+
+// Keys longer than this are of no interest; an enormous line is skipped unread.
+constexpr size_t kMaxUsefulLine = 4096;
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return out;
+}
+
+bool parseU64(std::string_view s, uint64_t& value) {
+    s = trim(s);
+    if (s.empty()) return false;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    return ec == std::errc() && p == s.data() + s.size();
+}
+
+bool parseU32(std::string_view s, uint32_t& value) {
+    uint64_t v = 0;
+    if (!parseU64(s, v) || v == 0 || v > 65536) return false;
+    value = uint32_t(v);
+    return true;
+}
+
+RawFormat formatFromEvtVersion(std::string_view v) {
+    std::string s = lower(trim(v));
+    if (s == "3.0" || s == "3") return RawFormat::Evt3;
+    if (s == "2.0" || s == "2") return RawFormat::Evt2;
+    return RawFormat::Unknown;
+}
+
+// "EVT3; height = 720; width = 1280" or "EVT2;height=480;width=640".
+void parseFormatValue(std::string_view v, RawHeader& h) {
+    size_t semi = v.find(';');
+    std::string name = lower(trim(v.substr(0, semi)));
+    h.formatName = std::string(trim(v.substr(0, semi)));
+    if (name == "evt3" || name == "evt3.0") {
+        h.format = RawFormat::Evt3;
+    } else if (name == "evt2" || name == "evt2.0") {
+        h.format = RawFormat::Evt2;
+    } else {
+        h.format = RawFormat::Unknown;
+    }
+    while (semi != std::string_view::npos) {
+        v.remove_prefix(semi + 1);
+        semi = v.find(';');
+        std::string_view item = v.substr(0, semi);
+        size_t eq = item.find('=');
+        if (eq == std::string_view::npos) continue;
+        std::string key = lower(trim(item.substr(0, eq)));
+        std::string_view value = item.substr(eq + 1);
+        if (key == "height") parseU32(value, h.height);
+        if (key == "width") parseU32(value, h.width);
+    }
+}
+
+void parseGeometry(std::string_view v, RawHeader& h) {
+    v = trim(v);
+    size_t x = v.find_first_of("xX");
+    if (x == std::string_view::npos) return;
+    uint32_t w = 0, ht = 0;
+    if (parseU32(v.substr(0, x), w) && parseU32(v.substr(x + 1), ht)) {
+        h.width = w;
+        h.height = ht;
+    }
+}
+
+}  // namespace
+
+const char* rawFormatName(RawFormat format) {
+    switch (format) {
+        case RawFormat::Evt3:
+            return "EVT3";
+        case RawFormat::Evt2:
+            return "EVT2";
+        default:
+            return "unknown";
+    }
+}
+
+RawHeader parseRawHeader(const uint8_t* data, uint64_t size) {
+    RawHeader h;
+    bool formatFromKey = false;  // "format" wins over "evt" when both are present
+    uint64_t pos = 0;
+    while (pos < size && data[pos] == '%') {
+        h.hasHeader = true;
+        const void* nl = std::memchr(data + pos, '\n', size_t(size - pos));
+        uint64_t end = nl ? uint64_t(static_cast<const uint8_t*>(nl) - data) : size;
+        uint64_t next = nl ? end + 1 : size;
+
+        std::string_view line(reinterpret_cast<const char*>(data + pos + 1),
+                              size_t(std::min<uint64_t>(end - pos - 1, kMaxUsefulLine)));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        line = trim(line);
+        pos = next;
+
+        size_t space = line.find_first_of(" \t");
+        std::string key = lower(line.substr(0, space));
+        std::string_view value =
+            space == std::string_view::npos ? std::string_view() : trim(line.substr(space + 1));
+
+        if (key == "end") break;  // binary data may itself start with a '%' byte
+        if (key == "evt") {
+            if (!formatFromKey) {
+                h.format = formatFromEvtVersion(value);
+                h.formatName = "evt " + std::string(value);
+            }
+        } else if (key == "format") {
+            formatFromKey = true;
+            parseFormatValue(value, h);
+        } else if (key == "geometry") {
+            parseGeometry(value, h);
+        } else if (key == "serial_number") {
+            h.serialNumber = std::string(value);
+        } else if (key == "dvs_start_timestamp") {
+            parseU64(value, h.dvsStartTimestamp);
+        } else if (key == "aps_start_timestamp") {
+            parseU64(value, h.apsStartTimestamp);
+        }
+    }
+    h.dataOffsetBytes = pos;
+    return h;
+}
+
+}  // namespace korvane

@@ -1,0 +1,32 @@
+#pragma once
+
+// The "%" text header of a RAW file: where the binary data starts, which
+// event encoding follows, and the keys a recording description needs.
+// Headers of other tools are accepted (no "% end", other keys).
+
+#include <cstdint>
+#include <string>
+
+namespace korvane {
+
+enum class RawFormat { Evt3, Evt2, Unknown };
+
+struct RawHeader {
+    RawFormat format = RawFormat::Evt3;  // a header that names no format means EVT 3.0
+    std::string formatName;              // as written, for error messages
+    uint64_t dataOffsetBytes = 0;        // first byte of binary data
+    uint32_t width = 1280;
+    uint32_t height = 720;
+    std::string serialNumber;
+    uint64_t dvsStartTimestamp = 0;
+    uint64_t apsStartTimestamp = 0;
+    bool hasHeader = false;  // at least one '%' line
+};
+
+// Parses the header at the start of [data, data + size). Never fails: an
+// unknown encoding is reported through format == Unknown.
+RawHeader parseRawHeader(const uint8_t* data, uint64_t size);
+
+const char* rawFormatName(RawFormat format);
+
+}  // namespace korvane

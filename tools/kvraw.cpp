@@ -1,0 +1,354 @@
+// kvraw: the RAW recording tool for people without a display, for scripts
+// and for benchmarks. Output formats are stable: scripts parse them.
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DvsFileReader.h"
+#include "SyntheticRecording.h"
+
+using namespace korvane;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  kvraw info FILE\n"
+    "  kvraw decode FILE [--from US] [--to US] [--triggers]\n"
+    "  kvraw stats FILE\n"
+    "  kvraw cut FILE OUT START_US END_US\n"
+    "  kvraw generate OUT DURATION_US EVENTS_PER_SEC [--seed N] [--trigger-period US]\n"
+    "                 [--start US] [--dense] [--format evt3|evt2]\n"
+    "  kvraw bench FILE [--windows N] [--window-us US]\n"
+    "decode prints t,x,y,p lines (and T,t,id,value with --triggers) for\n"
+    "FROM <= t < TO; cut keeps START <= t <= END.\n";
+
+struct UsageError {
+    std::string message;
+};
+struct Failure {
+    std::string message;
+};
+
+uint64_t parseU64(const std::string& text, const char* what) {
+    uint64_t v = 0;
+    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
+        throw UsageError{std::string("invalid ") + what + ": '" + text + "'"};
+    }
+    return v;
+}
+
+// Positional arguments and --options of one command line.
+struct Args {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;  // value empty for flags
+
+    Args(int argc, char** argv, const std::vector<std::string>& valued,
+         const std::vector<std::string>& flags) {
+        for (int i = 2; i < argc; ++i) {
+            std::string a = argv[i];
+            if (a.rfind("--", 0) != 0 || a.size() == 2) {
+                positional.push_back(a);
+                continue;
+            }
+            if (std::find(flags.begin(), flags.end(), a) != flags.end()) {
+                options.emplace_back(a, "");
+            } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
+                if (i + 1 >= argc) throw UsageError{a + " needs a value"};
+                options.emplace_back(a, argv[++i]);
+            } else {
+                throw UsageError{"unknown option " + a};
+            }
+        }
+    }
+    bool has(const std::string& name) const {
+        for (auto& o : options)
+            if (o.first == name) return true;
+        return false;
+    }
+    std::string value(const std::string& name, const std::string& fallback) const {
+        std::string v = fallback;
+        for (auto& o : options)
+            if (o.first == name) v = o.second;
+        return v;
+    }
+    void expect(size_t n) const {
+        if (positional.size() != n) throw UsageError{"wrong number of arguments"};
+    }
+};
+
+// Buffered stdout; a closed pipe ends the program quietly.
+class Out {
+public:
+    ~Out() { flush(); }
+    void put(const char* s, size_t n) {
+        if (buf_.size() + n > kSize) flush();
+        buf_.append(s, n);
+    }
+    void put(const std::string& s) { put(s.data(), s.size()); }
+    void u64(uint64_t v) {
+        char tmp[24];
+        auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        put(tmp, size_t(r.ptr - tmp));
+    }
+    void i64(int64_t v) {
+        char tmp[24];
+        auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        put(tmp, size_t(r.ptr - tmp));
+    }
+    void ch(char c) { put(&c, 1); }
+    void flush() {
+        if (buf_.empty()) return;
+        if (std::fwrite(buf_.data(), 1, buf_.size(), stdout) != buf_.size() ||
+            std::fflush(stdout) != 0) {
+            if (errno == EPIPE) std::_Exit(0);
+            std::fprintf(stderr, "kvraw: error: cannot write output: %s\n", std::strerror(errno));
+            std::_Exit(1);
+        }
+        buf_.clear();
+    }
+
+private:
+    static constexpr size_t kSize = 1 << 20;
+    std::string buf_;
+};
+
+std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
+    std::string error;
+    auto reader = DvsFileReader::createFileReader(path, &error);
+    if (!reader) throw Failure{path + ": " + error};
+    if (!reader->openForReading()) throw Failure{path + ": cannot read"};
+    return reader;
+}
+
+int cmdInfo(const Args& a) {
+    a.expect(1);
+    auto r = openReader(a.positional[0]);
+    uint64_t start = 0, end = 0;
+    r->getStartTime(start);
+    r->getEndTime(end);
+    DvsFileInfo info;
+    r->getFileInfo(info);
+    Out out;
+    out.put("format: ");
+    out.put(rawFormatName(r->format()));
+    out.put("\nwidth: ");
+    out.u64(info.width);
+    out.put("\nheight: ");
+    out.u64(info.height);
+    out.put("\nserial_number: ");
+    out.put(info.serialNumber);
+    out.put("\nstart_us: ");
+    out.u64(start);
+    out.put("\nend_us: ");
+    out.u64(end);
+    out.put("\ndvs_start_timestamp: ");
+    out.u64(info.dvsStartTimestamp);
+    out.put("\naps_start_timestamp: ");
+    out.u64(info.apsStartTimestamp);
+    out.ch('\n');
+    return 0;
+}
+
+int cmdDecode(const Args& a) {
+    a.expect(1);
+    const uint64_t from = parseU64(a.value("--from", "0"), "--from");
+    const uint64_t to = parseU64(a.value("--to", std::to_string(UINT64_MAX)), "--to");
+    const bool withTriggers = a.has("--triggers");
+    auto r = openReader(a.positional[0]);
+    Out out;
+    auto event = [&](const Event2D& e) {
+        out.u64(e.timestamp);
+        out.ch(',');
+        out.u64(e.x);
+        out.ch(',');
+        out.u64(e.y);
+        out.ch(',');
+        out.u64(e.polarity);
+        out.ch('\n');
+    };
+    r->forEachChunk(from, to, [&](const Event2D* ev, size_t n, const auto& triggers) {
+        size_t done = 0;
+        if (withTriggers) {
+            for (const auto& t : triggers) {
+                for (; done < t.eventIndex && done < n; ++done)
+                    event(ev[done]);
+                out.put("T,");
+                out.u64(t.trigger.timestamp);
+                out.ch(',');
+                out.i64(t.trigger.id);
+                out.ch(',');
+                out.i64(t.trigger.polarity);
+                out.ch('\n');
+            }
+        }
+        for (; done < n; ++done)
+            event(ev[done]);
+    });
+    return 0;
+}
+
+int cmdStats(const Args& a) {
+    a.expect(1);
+    auto r = openReader(a.positional[0]);
+    uint64_t events = 0, sx = 0, sy = 0, sp = 0, st = 0, first = 0, last = 0, triggers = 0;
+    r->forEachChunk(0, UINT64_MAX, [&](const Event2D* ev, size_t n, const auto& trig) {
+        triggers += trig.size();
+        if (n == 0) return;
+        if (events == 0) first = ev[0].timestamp;
+        last = ev[n - 1].timestamp;
+        for (size_t i = 0; i < n; ++i) {
+            sx += ev[i].x;
+            sy += ev[i].y;
+            sp += ev[i].polarity;
+            st += ev[i].timestamp;
+        }
+        events += n;
+    });
+    std::printf(
+        "events %llu\nsum_x %llu\nsum_y %llu\nsum_p %llu\nsum_t %llu\nfirst_t %llu\nlast_t "
+        "%llu\ntriggers %llu\n",
+        (unsigned long long)events, (unsigned long long)sx, (unsigned long long)sy,
+        (unsigned long long)sp, (unsigned long long)st, (unsigned long long)first,
+        (unsigned long long)last, (unsigned long long)triggers);
+    return 0;
+}
+
+int cmdCut(const Args& a) {
+    a.expect(4);
+    const uint64_t start = parseU64(a.positional[2], "START_US");
+    const uint64_t end = parseU64(a.positional[3], "END_US");
+    if (start > end) throw UsageError{"START_US is after END_US"};
+    auto r = openReader(a.positional[0]);
+    if (!r->exportRawRange(start, end, a.positional[1])) {
+        throw Failure{"cut failed: no events in range, or cannot write " + a.positional[1]};
+    }
+    return 0;
+}
+
+int cmdGenerate(const Args& a) {
+    a.expect(3);
+    SyntheticOptions o;
+    o.duration_us = parseU64(a.positional[1], "DURATION_US");
+    o.eventsPerSecond = parseU64(a.positional[2], "EVENTS_PER_SEC");
+    o.seed = parseU64(a.value("--seed", "1"), "--seed");
+    o.triggerPeriod_us = parseU64(a.value("--trigger-period", "0"), "--trigger-period");
+    o.startTime_us = parseU64(a.value("--start", "0"), "--start");
+    o.dense = a.has("--dense");
+    const std::string format = a.value("--format", "evt3");
+    if (format == "evt3") {
+        o.format = RawFormat::Evt3;
+    } else if (format == "evt2") {
+        o.format = RawFormat::Evt2;
+    } else {
+        throw UsageError{"unknown format '" + format + "' (evt3 or evt2)"};
+    }
+    if (o.eventsPerSecond > 2000000000ull) throw UsageError{"EVENTS_PER_SEC above 2e9"};
+    std::string error;
+    if (!writeSyntheticRecording(a.positional[0], o, &error)) throw Failure{error};
+    return 0;
+}
+
+double seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Timings of the reader on one file: open (index build or cache load),
+// whole-file decode, random windows.
+int cmdBench(const Args& a) {
+    a.expect(1);
+    const uint64_t windows = parseU64(a.value("--windows", "200"), "--windows");
+    const uint64_t window = parseU64(a.value("--window-us", "33333"), "--window-us");
+    using clock = std::chrono::steady_clock;
+
+    auto t0 = clock::now();
+    std::string error;
+    auto r = DvsFileReader::createFileReader(a.positional[0], &error);
+    if (!r) throw Failure{a.positional[0] + ": " + error};
+    r->openForReading();
+    const double openS = seconds(clock::now() - t0);
+
+    uint64_t start = 0, end = 0;
+    r->getStartTime(start);
+    r->getEndTime(end);
+
+    t0 = clock::now();
+    uint64_t events = 0, sum = 0;
+    r->forEachChunk(0, UINT64_MAX, [&](const Event2D* ev, size_t n, const auto&) {
+        events += n;
+        if (n) sum += ev[n - 1].x;
+    });
+    const double decodeS = seconds(clock::now() - t0);
+
+    std::mt19937_64 rng(7);
+    std::vector<double> ms;
+    uint64_t windowEvents = 0;
+    for (uint64_t i = 0; i < windows && end > start; ++i) {
+        uint64_t at = start + rng() % (end - start);
+        auto w0 = clock::now();
+        auto batch = r->readEventsInWindow(at, window);
+        ms.push_back(seconds(clock::now() - w0) * 1000.0);
+        if (batch) windowEvents += batch->size();
+    }
+    std::sort(ms.begin(), ms.end());
+    auto pct = [&](double p) { return ms.empty() ? 0.0 : ms[size_t(p * double(ms.size() - 1))]; };
+
+    std::printf("index_from_cache: %d\n", r->indexLoadedFromCache() ? 1 : 0);
+    std::printf("open_ms: %.2f\n", openS * 1000.0);
+    std::printf("events: %llu\n", (unsigned long long)events);
+    std::printf("decode_s: %.3f\n", decodeS);
+    std::printf("decode_mev_per_s: %.1f\n", decodeS > 0 ? double(events) / decodeS / 1e6 : 0.0);
+    std::printf("window_us: %llu\n", (unsigned long long)window);
+    std::printf("window_events_mean: %.0f\n",
+                ms.empty() ? 0.0 : double(windowEvents) / double(ms.size()));
+    std::printf("window_ms_median: %.3f\n", pct(0.5));
+    std::printf("window_ms_p90: %.3f\n", pct(0.9));
+    std::printf("window_ms_max: %.3f\n", ms.empty() ? 0.0 : ms.back());
+    std::printf("checksum: %llu\n", (unsigned long long)sum);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string cmd = argv[1];
+    try {
+        if (cmd == "info") return cmdInfo(Args(argc, argv, {}, {}));
+        if (cmd == "decode") return cmdDecode(Args(argc, argv, {"--from", "--to"}, {"--triggers"}));
+        if (cmd == "stats") return cmdStats(Args(argc, argv, {}, {}));
+        if (cmd == "cut") return cmdCut(Args(argc, argv, {}, {}));
+        if (cmd == "generate") {
+            return cmdGenerate(Args(
+                argc, argv, {"--seed", "--trigger-period", "--start", "--format"}, {"--dense"}));
+        }
+        if (cmd == "bench") return cmdBench(Args(argc, argv, {"--windows", "--window-us"}, {}));
+        if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        throw UsageError{"unknown command '" + cmd + "'"};
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "kvraw: error: %s (see kvraw --help)\n", e.message.c_str());
+        return 2;
+    } catch (const Failure& e) {
+        std::fprintf(stderr, "kvraw: error: %s\n", e.message.c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kvraw: error: %s\n", e.what());
+        return 1;
+    }
+}
