@@ -154,7 +154,9 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
                     break;
                 case kTimeHigh: {
                     const uint64_t high = nextEvt3TimeHigh(s.timeHigh, w & 0xFFF);
-                    const uint64_t next = high | (t & 0xFFF);
+                    // A new period starts at its first microsecond until its
+                    // TIME_LOW comes; a repeated TIME_HIGH keeps the time.
+                    const uint64_t next = high == s.timeHigh ? t : high;
                     if (next >= stopTime) {
                         step.reachedStop = true;
                         goto done;

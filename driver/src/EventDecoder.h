@@ -54,7 +54,7 @@ inline size_t wordSizeBytes(RawFormat format) {
     return format == RawFormat::Evt2 ? 4 : 2;
 }
 
-// The EVT3 time after a TIME_HIGH word, given the current time high. The
+// The EVT3 time high after a TIME_HIGH word, given the current one. The
 // 12-bit value is taken as the nearest step to the previous one, so a wrap
 // (4095 -> 0) counts a loop and a small backwards jitter does not.
 inline uint64_t nextEvt3TimeHigh(uint64_t timeHigh, uint32_t high12) {

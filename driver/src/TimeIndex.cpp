@@ -27,12 +27,15 @@ inline void applyEvt3Word(uint16_t w, DecoderState& s) {
             s.low = w & 0xFFF;
             s.time = s.timeHigh | s.low;
             break;
-        case 0x8:
-            s.timeHigh =
+        case 0x8: {
+            const uint64_t high =
                 s.haveTime ? nextEvt3TimeHigh(s.timeHigh, w & 0xFFF) : uint64_t(w & 0xFFF) << 12;
+            if (s.haveTime && high != s.timeHigh) s.low = 0;  // as the decoder does
+            s.timeHigh = high;
             s.time = s.timeHigh | s.low;
             s.haveTime = true;
             break;
+        }
         default:
             break;
     }

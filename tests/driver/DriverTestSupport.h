@@ -1,0 +1,124 @@
+#pragma once
+
+// Shared helpers of the driver tests: scratch folders with their own index
+// cache, recordings made by our generator, and whole-file reads.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "DvsFileReader.h"
+#include "SyntheticRecording.h"
+
+namespace korvane {
+// Readable failure output instead of raw bytes (padding included).
+inline void PrintTo(const Event2D& e, std::ostream* os) {
+    *os << "(" << e.x << "," << e.y << "," << int(e.polarity) << "@" << e.timestamp << ")";
+}
+inline void PrintTo(const EventTriggerIn& t, std::ostream* os) {
+    *os << "T(" << t.id << "," << t.polarity << "@" << t.timestamp << ")";
+}
+}  // namespace korvane
+
+namespace kvtest {
+
+namespace fs = std::filesystem;
+using namespace korvane;
+
+// A scratch folder, removed afterwards; the index cache is pointed inside it
+// so tests never touch the user's cache.
+class ScratchDir {
+public:
+    ScratchDir() {
+        static int counter = 0;
+        path_ = fs::temp_directory_path() /
+                ("velqora_drv_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::remove_all(path_);
+        fs::create_directories(path_ / "cache");
+        ::setenv("XDG_CACHE_HOME", (path_ / "cache").c_str(), 1);
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    const fs::path& path() const { return path_; }
+    fs::path cache() const { return path_ / "cache"; }
+
+private:
+    fs::path path_;
+};
+
+struct Expected {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+};
+
+// What the generator puts into a recording, in file order.
+inline Expected expectedFor(const SyntheticOptions& o) {
+    Expected e;
+    SyntheticScene scene(o);
+    scene.generate(o.startTime_us, o.startTime_us + o.duration_us, e.events, e.triggers);
+    return e;
+}
+
+inline std::string generate(const ScratchDir& dir, const std::string& name,
+                            const SyntheticOptions& o) {
+    std::string path = dir.file(name);
+    std::string error;
+    if (!writeSyntheticRecording(path, o, &error)) throw std::runtime_error(error);
+    return path;
+}
+
+struct Decoded {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    std::vector<size_t> triggerPositions;  // events before each trigger
+};
+
+inline Decoded decodeAll(DvsFileReader& reader, uint64_t from = 0, uint64_t to = UINT64_MAX) {
+    Decoded d;
+    reader.forEachChunk(from, to, [&](const Event2D* ev, size_t n, const auto& triggers) {
+        for (const auto& t : triggers) {
+            d.triggers.push_back(t.trigger);
+            d.triggerPositions.push_back(d.events.size() + t.eventIndex);
+        }
+        d.events.insert(d.events.end(), ev, ev + n);
+    });
+    return d;
+}
+
+inline std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::vector<Event2D> filterWindow(const std::vector<Event2D>& all, uint64_t from,
+                                         uint64_t to) {
+    std::vector<Event2D> out;
+    for (const auto& e : all)
+        if (e.timestamp >= from && e.timestamp < to) out.push_back(e);
+    return out;
+}
+
+// Builders of hand-made word streams.
+inline void put16(std::vector<uint8_t>& b, uint16_t w) {
+    b.push_back(uint8_t(w & 0xFF));
+    b.push_back(uint8_t(w >> 8));
+}
+inline void put32(std::vector<uint8_t>& b, uint32_t w) {
+    for (int i = 0; i < 4; ++i)
+        b.push_back(uint8_t(w >> (8 * i)));
+}
+
+}  // namespace kvtest

@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "DriverTestSupport.h"
+#include "EventDecoder.h"
+#include "RawWriter.h"
+#include "TimeIndex.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct Out {
+    std::vector<Event2D> events;
+    std::vector<TriggerRecord> triggers;
+    uint64_t corrupt = 0;
+    DecoderState state;
+};
+
+Out decodeWords(const std::vector<uint8_t>& bytes, RawFormat format, uint64_t stop = UINT64_MAX) {
+    Out o;
+    EventStream s(bytes.data(), bytes.size(), format, 0, DecoderState{});
+    const Event2D* ev;
+    size_t n;
+    while (s.next(stop, ev, n, &o.triggers))
+        o.events.insert(o.events.end(), ev, ev + n);
+    o.corrupt = s.corruptWords();
+    o.state = s.state();
+    return o;
+}
+
+// EVT3 word builders.
+uint16_t y3(uint16_t y) {
+    return uint16_t(0x0000 | y);
+}
+uint16_t x3(uint16_t x, int p) {
+    return uint16_t(0x2000 | (p << 11) | x);
+}
+uint16_t base3(uint16_t x, int p) {
+    return uint16_t(0x3000 | (p << 11) | x);
+}
+uint16_t v12(uint16_t mask) {
+    return uint16_t(0x4000 | mask);
+}
+uint16_t v8(uint16_t mask) {
+    return uint16_t(0x5000 | mask);
+}
+uint16_t lo3(uint16_t t) {
+    return uint16_t(0x6000 | t);
+}
+uint16_t hi3(uint16_t t) {
+    return uint16_t(0x8000 | t);
+}
+uint16_t trig3(int id, int v) {
+    return uint16_t(0xA000 | (id << 8) | v);
+}
+
+std::vector<uint8_t> words16(std::initializer_list<uint16_t> ws) {
+    std::vector<uint8_t> b;
+    for (uint16_t w : ws)
+        put16(b, w);
+    return b;
+}
+
+}  // namespace
+
+TEST(Evt3DecoderTest, EveryWordType) {
+    auto bytes = words16({
+        x3(5, 1),  // before any time: dropped
+        hi3(0x001),
+        lo3(0x002),  // t = 0x1002
+        y3(7),
+        x3(100, 1),
+        x3(101, 0),
+        base3(200, 1),
+        v12(0b100000000101),
+        v8(0b10000001),  // 200,202,211 then 212,219
+        trig3(3, 1),
+        0x7123,
+        0xE456,
+        0xF789,  // continued and vendor words: ignored
+        0x1000,
+        0x9000,
+        0xB000,
+        0xC000,
+        0xD000,  // reserved: skipped and counted
+        x3(300, 0),
+    });
+    Out o = decodeWords(bytes, RawFormat::Evt3);
+    const uint64_t t = 0x1002;
+    std::vector<Event2D> expected{
+        {100, 7, 1, t}, {101, 7, 0, t}, {200, 7, 1, t}, {202, 7, 1, t},
+        {211, 7, 1, t}, {212, 7, 1, t}, {219, 7, 1, t}, {300, 7, 0, t},
+    };
+    EXPECT_EQ(o.events, expected);
+    ASSERT_EQ(o.triggers.size(), 1u);
+    EXPECT_EQ(o.triggers[0].trigger, EventTriggerIn(3, 1, t));
+    EXPECT_EQ(o.triggers[0].eventIndex, 7u);
+    EXPECT_EQ(o.corrupt, 5u);
+}
+
+TEST(Evt3DecoderTest, TimeWrapsStepsAndJitter) {
+    auto bytes = words16({
+        hi3(4095), lo3(4095), x3(1, 0),  // 16777215
+        hi3(0),    lo3(0),    x3(2, 0),  // wrap: 16777216
+        hi3(4095), lo3(10),   x3(3, 0),  // jitter back across the wrap: no second loop
+        hi3(0),    lo3(20),   x3(4, 0), hi3(1), lo3(4095),
+        x3(5, 0),                        // TIME_LOW 4095, TIME_HIGH n+1, TIME_LOW 0:
+        hi3(2),    lo3(0),    x3(6, 0),  // a plain one-microsecond step
+        hi3(1),    lo3(5),    x3(7, 0),  // small backwards jitter is not a wrap
+        hi3(3),    lo3(6),    x3(8, 0), hi3(3), x3(9, 0),  // a repeated TIME_HIGH keeps the time
+        hi3(4),    x3(10, 0),  // a new period before its TIME_LOW: its first us
+    });
+    Out o = decodeWords(bytes, RawFormat::Evt3);
+    const uint64_t L = 1ull << 24;
+    std::vector<uint64_t> times;
+    for (auto& e : o.events)
+        times.push_back(e.timestamp);
+    std::vector<uint64_t> expected{L - 1,      L,          L - 4096 + 10, L + 20,     L + 0x1FFF,
+                                   L + 0x2000, L + 0x1005, L + 0x3006,    L + 0x3006, L + 0x4000};
+    EXPECT_EQ(times, expected);
+}
+
+TEST(Evt3DecoderTest, ManyWrapsInALongRecording) {
+    std::vector<uint8_t> bytes;
+    // 40 s of time highs, every 4096 us, one event each.
+    for (uint64_t step = 0; step < 40000000 / 4096; ++step) {
+        put16(bytes, hi3(uint16_t(step & 0xFFF)));
+        put16(bytes, x3(uint16_t(step % 1280), 1));
+    }
+    Out o = decodeWords(bytes, RawFormat::Evt3);
+    ASSERT_EQ(o.events.size(), 40000000u / 4096);
+    for (size_t i = 0; i < o.events.size(); ++i)
+        ASSERT_EQ(o.events[i].timestamp, i * 4096) << i;
+}
+
+TEST(Evt2DecoderTest, EveryWordType) {
+    std::vector<uint8_t> b;
+    put32(b, 0x10000000u | (5u << 11) | 6u);  // before time: dropped
+    put32(b, 0x80000000u | 0x123);            // time high: 0x123 << 6
+    put32(b, 0x10000000u | (7u << 22) | (640u << 11) | 480u);
+    put32(b, 0x00000000u | (63u << 22) | (1u << 11) | 2u);
+    put32(b, 0xA0000000u | (9u << 22) | (17u << 8) | 1u);
+    put32(b, 0xE0000000u);
+    put32(b, 0xF0000000u);
+    put32(b, 0x20000000u);  // reserved
+    put32(b, 0x90000000u);  // reserved
+    b.push_back(0x55);      // a trailing partial word is never read
+    Out o = decodeWords(b, RawFormat::Evt2);
+    const uint64_t h = 0x123ull << 6;
+    std::vector<Event2D> expected{{640, 480, 1, h | 7}, {1, 2, 0, h | 63}};
+    EXPECT_EQ(o.events, expected);
+    ASSERT_EQ(o.triggers.size(), 1u);
+    EXPECT_EQ(o.triggers[0].trigger, EventTriggerIn(17, 1, h | 9));
+    EXPECT_EQ(o.corrupt, 2u);
+}
+
+// Stopping and resuming anywhere must give what one pass gives.
+TEST(DecoderTest, PiecewiseDecodeEqualsOnePass) {
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        SyntheticOptions o;
+        o.duration_us = 300000;
+        o.eventsPerSecond = 2000000;
+        o.triggerPeriod_us = 1000;
+        o.dense = format == RawFormat::Evt3;
+        o.format = format;
+        o.startTime_us = 16700000;  // crosses a 24-bit wrap
+        Expected exp = expectedFor(o);
+        RawWriter w(format);
+        w.writeEvents(exp.events.data(), exp.events.size());
+        auto bytes = w.takeBuffer();
+
+        Out whole = decodeWords(bytes, format);
+        ASSERT_EQ(whole.events, exp.events);
+
+        std::mt19937 rng(5);
+        std::vector<Event2D> pieces;
+        DecoderState state;
+        uint64_t corrupt = 0, offset = 0;
+        const size_t ws = wordSizeBytes(format);
+        std::vector<Event2D> buf(200);
+        while (offset < bytes.size()) {
+            size_t words = std::min<size_t>(1 + rng() % 500, (bytes.size() - offset) / ws);
+            size_t room = 12 + rng() % 150;
+            DecodeStep step = format == RawFormat::Evt3
+                                  ? decodeEvt3(bytes.data() + offset, words, state, buf.data(),
+                                               room, nullptr, 0, UINT64_MAX, corrupt)
+                                  : decodeEvt2(bytes.data() + offset, words, state, buf.data(),
+                                               room, nullptr, 0, UINT64_MAX, corrupt);
+            pieces.insert(pieces.end(), buf.begin(), buf.begin() + long(step.eventsWritten));
+            offset += step.wordsConsumed * ws;
+        }
+        EXPECT_EQ(pieces, exp.events);
+    }
+}
+
+// The index scan walks state without decoding; at every checkpoint it must
+// agree with the decoder, on real data and on garbage alike.
+TEST(TimeIndexTest, ScanStateMatchesDecoderState) {
+    std::mt19937_64 rng(11);
+    std::vector<uint8_t> garbage(1 << 20);
+    for (auto& b : garbage)
+        b = uint8_t(rng());
+
+    SyntheticOptions o;
+    o.duration_us = 400000;
+    o.eventsPerSecond = 3000000;
+    o.dense = true;
+    Expected exp = expectedFor(o);
+    RawWriter w(RawFormat::Evt3);
+    w.writeEvents(exp.events.data(), exp.events.size());
+    auto real = w.takeBuffer();
+
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        for (const auto* data : {&garbage, &real}) {
+            TimeIndex index = TimeIndex::build(data->data(), 0, data->size(), format, 4096);
+            ASSERT_GT(index.entries().size(), 10u);
+            uint64_t previousKey = 0;
+            for (const IndexEntry& e : index.entries()) {
+                DecoderState s;
+                if (format == RawFormat::Evt3) {
+                    TimeIndex::advanceEvt3(data->data(), size_t(e.offsetBytes / 2), s);
+                } else {
+                    TimeIndex::advanceEvt2(data->data(), size_t(e.offsetBytes / 4), s);
+                }
+                ASSERT_EQ(s, e.state) << "offset " << e.offsetBytes;
+                EXPECT_GE(e.keyTime, previousKey);
+                previousKey = e.keyTime;
+            }
+            // The decoder, run to the same offsets, lands in the same state.
+            std::vector<Event2D> buf(64);
+            DecoderState s;
+            uint64_t corrupt = 0, offset = 0;
+            const size_t ws = wordSizeBytes(format);
+            for (const IndexEntry& e : index.entries()) {
+                while (offset < e.offsetBytes) {
+                    size_t words = size_t((e.offsetBytes - offset) / ws);
+                    DecodeStep step = format == RawFormat::Evt3
+                                          ? decodeEvt3(data->data() + offset, words, s, buf.data(),
+                                                       buf.size(), nullptr, 0, UINT64_MAX, corrupt)
+                                          : decodeEvt2(data->data() + offset, words, s, buf.data(),
+                                                       buf.size(), nullptr, 0, UINT64_MAX, corrupt);
+                    offset += step.wordsConsumed * ws;
+                }
+                ASSERT_EQ(s, e.state) << "offset " << e.offsetBytes;
+            }
+        }
+    }
+}
+
+TEST(RawWriterTest, VectorisesRunsAndBridgesSilences) {
+    std::vector<Event2D> ev{
+        {10, 3, 1, 5000},     {11, 3, 1, 5000}, {13, 3, 1, 5000}, {24, 3, 1, 5000},  // one run
+        {40, 3, 1, 5000},                                                            // gap >= 12
+        {50, 4, 0, 5000},     {51, 4, 0, 5000},                                      // too short
+        {60, 4, 0, 60000000},  // 60 s later: several wraps of the 24-bit clock
+    };
+    RawWriter w(RawFormat::Evt3);
+    w.writeEvents(ev.data(), ev.size());
+    auto bytes = w.takeBuffer();
+    std::vector<uint16_t> words(bytes.size() / 2);
+    std::memcpy(words.data(), bytes.data(), bytes.size());
+    EXPECT_EQ(words[0], hi3(1));
+    EXPECT_EQ(words[1], lo3(5000 - 4096));
+    EXPECT_EQ(words[2], y3(3));
+    EXPECT_EQ(words[3], base3(10, 1));
+    EXPECT_EQ(words[4], v12(0b1011));  // 10, 11, 13 in [10, 22)
+    EXPECT_EQ(words[5], v8(0b100));    // 24 in [22, 30)
+    EXPECT_EQ(words[6], x3(40, 1));
+    Out o = decodeWords(bytes, RawFormat::Evt3);
+    EXPECT_EQ(o.events, ev);
+    EXPECT_EQ(w.eventsWritten(), ev.size());
+
+    std::vector<Event2D> bad{{2048, 1, 0, 10}, {1, 2048, 0, 10}, {5, 5, 1, 10}};
+    RawWriter w2(RawFormat::Evt3);
+    w2.writeEvents(bad.data(), bad.size());
+    EXPECT_EQ(w2.eventsDropped(), 2u);
+    EXPECT_EQ(decodeWords(w2.takeBuffer(), RawFormat::Evt3).events,
+              (std::vector<Event2D>{{5, 5, 1, 10}}));
+}

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "DriverTestSupport.h"
+#include "RawHeader.h"
+#include "Utils/FuncUtils.h"
+
+using namespace kvtest;
+
+namespace {
+RawHeader parse(const std::string& text) {
+    return parseRawHeader(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+}  // namespace
+
+TEST(RawHeaderTest, OurOwnHeader) {
+    DvsFileInfo info;
+    info.serialNumber = "KV12";
+    info.dvsStartTimestamp = 777;
+    info.apsStartTimestamp = 888;
+    std::string text = generateDvsFileHeader(info);
+    // Binary data that itself begins with '%' must not be taken as header.
+    RawHeader h = parse(text + "%\x80\n\x01");
+    EXPECT_EQ(h.format, RawFormat::Evt3);
+    EXPECT_EQ(h.dataOffsetBytes, text.size());
+    EXPECT_EQ(h.serialNumber, "KV12");
+    EXPECT_EQ(h.dvsStartTimestamp, 777u);
+    EXPECT_EQ(h.apsStartTimestamp, 888u);
+    EXPECT_EQ(h.width, 1280u);
+    EXPECT_EQ(h.height, 720u);
+}
+
+TEST(RawHeaderTest, OtherToolsHeaders) {
+    const std::string text =
+        "% Date 2020-01-01 10:00:00\r\n% firmware_version 3.1\n% evt 2.0\n"
+        "% format EVT2;height=480;width=640\n% plugin_name other\n";
+    RawHeader h = parse(text + "\x01\x02");
+    EXPECT_EQ(h.format, RawFormat::Evt2);
+    EXPECT_EQ(h.width, 640u);
+    EXPECT_EQ(h.height, 480u);
+    EXPECT_TRUE(h.serialNumber.empty());
+    EXPECT_EQ(h.dvsStartTimestamp, 0u);
+    EXPECT_EQ(h.dataOffsetBytes, text.size());
+
+    EXPECT_EQ(parse("% geometry 346x260\n").width, 346u);
+    EXPECT_EQ(parse("% evt 3.0\n").format, RawFormat::Evt3);
+    EXPECT_EQ(parse("no header at all").format, RawFormat::Evt3);
+    EXPECT_EQ(parse("no header at all").dataOffsetBytes, 0u);
+    EXPECT_FALSE(parse("").hasHeader);
+
+    RawHeader unknown = parse("% evt 2.1\n");
+    EXPECT_EQ(unknown.format, RawFormat::Unknown);
+    EXPECT_EQ(parse("% format EVT21;height=720;width=1280\n").format, RawFormat::Unknown);
+    EXPECT_EQ(parse("% format HVGA\n").formatName, "HVGA");
+    // Nonsense numbers leave the defaults.
+    RawHeader odd = parse("% geometry 0x99999999\n% dvs_start_timestamp -5\n");
+    EXPECT_EQ(odd.width, 1280u);
+    EXPECT_EQ(odd.dvsStartTimestamp, 0u);
+}
+
+TEST(RawHeaderTest, EnormousAndUnterminatedLines) {
+    std::string huge = "% comment " + std::string(50 << 20, 'z') + "\n% serial_number S9\n";
+    RawHeader h = parse(huge + "\x01\x80");
+    EXPECT_EQ(h.serialNumber, "S9");
+    EXPECT_EQ(h.dataOffsetBytes, huge.size());
+
+    const std::string unterminated = "% serial_number S1\n% never ends";
+    RawHeader open = parse(unterminated);
+    EXPECT_EQ(open.dataOffsetBytes, unterminated.size());
+    EXPECT_EQ(open.serialNumber, "S1");
+}

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <sstream>
+
+#include "DriverTestSupport.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CliRun kvraw(const ScratchDir& dir, const std::string& args) {
+    const std::string errFile = dir.file("stderr.txt");
+    const std::string cmd = std::string(KVRAW_PATH) + " " + args + " 2>" + errFile;
+    CliRun r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::array<char, 65536> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        r.out.append(buf.data(), n);
+    int status = ::pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    auto err = readBytes(errFile);
+    r.err.assign(err.begin(), err.end());
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+}  // namespace
+
+TEST(KvrawTest, GenerateInfoStatsDecodeCut) {
+    ScratchDir dir;
+    const std::string f = dir.file("g.raw");
+    CliRun gen =
+        kvraw(dir, "generate " + f + " 2000000 50000 --seed 5 --trigger-period 500000 --start 100");
+    ASSERT_EQ(gen.status, 0) << gen.err;
+    EXPECT_TRUE(gen.out.empty());
+
+    SyntheticOptions o;
+    o.duration_us = 2000000;
+    o.eventsPerSecond = 50000;
+    o.seed = 5;
+    o.triggerPeriod_us = 500000;
+    o.startTime_us = 100;
+    Expected exp = expectedFor(o);
+
+    CliRun info = kvraw(dir, "info " + f);
+    ASSERT_EQ(info.status, 0);
+    const std::string first = std::to_string(exp.events.front().timestamp);
+    const std::string last = std::to_string(exp.events.back().timestamp);
+    EXPECT_EQ(
+        info.out,
+        "format: EVT3\nwidth: 1280\nheight: 720\nserial_number: KVSIM0001\nstart_us: " + first +
+            "\nend_us: " + last + "\ndvs_start_timestamp: " + first + "\naps_start_timestamp: 0\n");
+
+    uint64_t sx = 0, sy = 0, sp = 0, st = 0;
+    for (auto& e : exp.events) {
+        sx += e.x;
+        sy += e.y;
+        sp += e.polarity;
+        st += e.timestamp;
+    }
+    CliRun stats = kvraw(dir, "stats " + f);
+    EXPECT_EQ(stats.out, "events " + std::to_string(exp.events.size()) + "\nsum_x " +
+                             std::to_string(sx) + "\nsum_y " + std::to_string(sy) + "\nsum_p " +
+                             std::to_string(sp) + "\nsum_t " + std::to_string(st) + "\nfirst_t " +
+                             first + "\nlast_t " + last + "\ntriggers " +
+                             std::to_string(exp.triggers.size()) + "\n");
+
+    CliRun decode = kvraw(dir, "decode " + f + " --from 500000 --to 500300 --triggers");
+    ASSERT_EQ(decode.status, 0);
+    std::vector<std::string> expected{"T,500000,0,1"};
+    for (auto& e : filterWindow(exp.events, 500000, 500300)) {
+        expected.push_back(std::to_string(e.timestamp) + "," + std::to_string(e.x) + "," +
+                           std::to_string(e.y) + "," + std::to_string(int(e.polarity)));
+    }
+    EXPECT_EQ(lines(decode.out), expected);
+    CliRun plain = kvraw(dir, "decode " + f);
+    EXPECT_EQ(lines(plain.out).size(), exp.events.size());
+
+    CliRun cut = kvraw(dir, "cut " + f + " " + dir.file("c.raw") + " 500000 1000000");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    CliRun cutStats = kvraw(dir, "stats " + dir.file("c.raw"));
+    EXPECT_NE(cutStats.out.find("triggers 3\n"), std::string::npos) << cutStats.out;
+    const auto inCut = filterWindow(exp.events, 500000, 1000001);
+    EXPECT_NE(cutStats.out.find("events " + std::to_string(inCut.size()) + "\nsum_x"),
+              std::string::npos);
+    EXPECT_NE(cutStats.out.find("first_t " + std::to_string(inCut.front().timestamp) + "\n"),
+              std::string::npos)
+        << cutStats.out;
+
+    CliRun evt2 = kvraw(dir, "generate " + dir.file("e2.raw") + " 100000 10000 --format evt2");
+    ASSERT_EQ(evt2.status, 0);
+    EXPECT_EQ(lines(kvraw(dir, "info " + dir.file("e2.raw")).out)[0], "format: EVT2");
+}
+
+TEST(KvrawTest, ErrorsAreOneLineAndNonZero) {
+    ScratchDir dir;
+    writeBytes(dir.file("bad.raw"), {'%', ' ', 'e', 'v', 't', ' ', '4', '\n', 1, 2});
+    const std::vector<std::string> bad{
+        "",
+        "frobnicate",
+        "info " + dir.file("missing.raw"),
+        "info " + dir.path().string(),
+        "info " + dir.file("bad.raw"),
+        "decode " + dir.file("bad.raw") + " --from",
+        "decode " + dir.file("missing.raw") + " --from 12x",
+        "stats",
+        "cut " + dir.file("bad.raw") + " " + dir.file("o.raw") + " 10 5",
+        "generate " + dir.file("no/dir/x.raw") + " 1000 1000",
+        "generate " + dir.file("x.raw") + " 1000 many",
+        "generate " + dir.file("x.raw") + " 1000 1000 --format evt9",
+        "generate " + dir.file("x.raw") + " 1000 1000 --unknown",
+    };
+    for (const auto& args : bad) {
+        CliRun r = kvraw(dir, args);
+        EXPECT_NE(r.status, 0) << args;
+        EXPECT_GT(r.status, 0) << args << ": not a clean exit";
+        auto errLines = lines(r.err);
+        if (args.empty()) continue;  // usage text
+        ASSERT_EQ(errLines.size(), 1u) << args << "\n" << r.err;
+        EXPECT_EQ(errLines[0].rfind("kvraw: error: ", 0), 0u) << errLines[0];
+    }
+}

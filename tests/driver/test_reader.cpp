@@ -1,0 +1,389 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <random>
+#include <thread>
+
+#include "DriverTestSupport.h"
+#include "IndexCache.h"
+#include "RawWriter.h"
+#include "Utils/FuncUtils.h"
+
+using namespace kvtest;
+
+namespace {
+
+// 20 s at 100 kev/s with trigger edges: longer than one 24-bit time loop.
+SyntheticOptions longRecording(RawFormat format = RawFormat::Evt3) {
+    SyntheticOptions o;
+    o.duration_us = 20000000;
+    o.eventsPerSecond = 100000;
+    o.triggerPeriod_us = 250000;
+    o.startTime_us = 1500;
+    o.seed = 3;
+    o.format = format;
+    o.serialNumber = "KVTEST42";
+    return o;
+}
+
+std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
+    auto r = DvsFileReader::createFileReader(path);
+    EXPECT_TRUE(r);
+    if (r) EXPECT_TRUE(r->openForReading());
+    return r;
+}
+
+}  // namespace
+
+class ReaderTest : public testing::TestWithParam<RawFormat> {};
+
+TEST_P(ReaderTest, RoundTripTimeRangeAndInfo) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording(GetParam());
+    Expected exp = expectedFor(o);
+    auto r = openReader(generate(dir, "long.raw", o));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->format(), GetParam());
+
+    Decoded d = decodeAll(*r);
+    ASSERT_EQ(d.events.size(), exp.events.size());
+    EXPECT_EQ(d.events, exp.events);
+    EXPECT_EQ(d.triggers, exp.triggers);
+    ASSERT_FALSE(d.triggerPositions.empty());
+    for (size_t i = 0; i < d.triggers.size(); ++i) {
+        // Every edge sits before the first event of its time and after the earlier ones.
+        size_t at = d.triggerPositions[i];
+        if (at < d.events.size()) EXPECT_GE(d.events[at].timestamp, d.triggers[i].timestamp);
+        if (at > 0) EXPECT_LT(d.events[at - 1].timestamp, d.triggers[i].timestamp);
+    }
+
+    uint64_t start = 0, end = 0;
+    EXPECT_TRUE(r->getStartTime(start));
+    EXPECT_TRUE(r->getEndTime(end));
+    EXPECT_EQ(start, exp.events.front().timestamp);
+    EXPECT_EQ(end, exp.events.back().timestamp);
+
+    DvsFileInfo info;
+    EXPECT_TRUE(r->getFileInfo(info));
+    EXPECT_EQ(info.serialNumber, "KVTEST42");
+    EXPECT_EQ(info.dvsStartTimestamp, start);
+    EXPECT_EQ(info.apsStartTimestamp, 0u);
+    EXPECT_EQ(info.width, 1280u);
+}
+
+TEST_P(ReaderTest, WindowsAreHalfOpenEverywhere) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording(GetParam());
+    Expected exp = expectedFor(o);
+    auto r = openReader(generate(dir, "w.raw", o));
+    ASSERT_TRUE(r);
+    const uint64_t first = exp.events.front().timestamp, last = exp.events.back().timestamp;
+
+    std::mt19937_64 rng(9);
+    std::vector<std::pair<uint64_t, uint64_t>> windows{
+        {0, 1},
+        {first, 1},
+        {first, 33333},
+        {last, 1},
+        {last - 10, 11},
+        {(1ull << 24) - 5, 10},  // across the time wrap
+        {(1ull << 24), 1},
+        {5000000, 0},
+        {last - 100, 1000000},
+    };
+    // Windows that start exactly on an event time.
+    for (int i = 0; i < 5; ++i)
+        windows.push_back({exp.events[rng() % exp.events.size()].timestamp, 1});
+    for (int i = 0; i < 60; ++i)
+        windows.push_back({rng() % (last + 1), 1 + rng() % 100000});
+
+    for (auto [start, duration] : windows) {
+        auto batch = r->readEventsInWindow(start, duration);
+        ASSERT_TRUE(batch) << start;
+        EXPECT_EQ(*batch, filterWindow(exp.events, start, start + duration))
+            << "window " << start << " +" << duration;
+        auto trig = r->readTriggersInWindow(start, duration);
+        size_t expectedTriggers = 0;
+        for (auto& t : exp.triggers)
+            expectedTriggers += t.timestamp >= start && t.timestamp < start + duration;
+        EXPECT_EQ(trig.size(), expectedTriggers);
+    }
+    // Past the last event there is no batch; at the last event there is one.
+    EXPECT_FALSE(r->readEventsInWindow(last + 1, 1000));
+    EXPECT_TRUE(r->readEventsInWindow(last, 1));
+    // A window reaching to the end of time does not overflow.
+    auto tail = r->readEventsInWindow(last - 5, UINT64_MAX);
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(*tail, filterWindow(exp.events, last - 5, UINT64_MAX));
+}
+
+TEST_P(ReaderTest, SeekThenReadAndSequentialPlayback) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording(GetParam());
+    Expected exp = expectedFor(o);
+    auto r = openReader(generate(dir, "s.raw", o));
+    ASSERT_TRUE(r);
+    const uint64_t last = exp.events.back().timestamp;
+
+    // Seek across the wrap, then read forward with readEventsFor.
+    ASSERT_TRUE(r->seekToTime(16777000));
+    auto a = r->readEventsFor(500);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(*a, filterWindow(exp.events, 16777000, 16777500));
+    auto b = r->readEventsFor(500);  // continues from where the window ended
+    ASSERT_TRUE(b);
+    EXPECT_EQ(*b, filterWindow(exp.events, 16777500, 16778000));
+
+    EXPECT_FALSE(r->seekToTime(last + 1));
+    EXPECT_TRUE(r->seekToTime(last));
+    EXPECT_TRUE(r->seekToTime(0));
+
+    // Playback: back-to-back 33,333 us frames cover the file exactly once.
+    std::vector<Event2D> played;
+    for (uint64_t t = 0; t <= last; t += 33333) {
+        auto batch = r->readEventsInWindow(t, 33333);
+        ASSERT_TRUE(batch);
+        played.insert(played.end(), batch->begin(), batch->end());
+    }
+    EXPECT_EQ(played, exp.events);
+    // Stepping back after playing forward.
+    auto back = r->readEventsInWindow(2000000, 33333);
+    EXPECT_EQ(*back, filterWindow(exp.events, 2000000, 2033333));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFormats, ReaderTest, testing::Values(RawFormat::Evt3, RawFormat::Evt2),
+                         [](const auto& info) { return std::string(rawFormatName(info.param)); });
+
+TEST(ReaderIndexCacheTest, PersistedReusedAndInvalidated) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording();
+    o.duration_us = 3000000;
+    o.eventsPerSecond = 1000000;
+    Expected exp = expectedFor(o);
+    const std::string path = generate(dir, "c.raw", o);
+
+    auto first = openReader(path);
+    EXPECT_FALSE(first->indexLoadedFromCache());
+    // The index lives in the cache, never beside the recording.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    IndexFileKey key;
+    ASSERT_TRUE(IndexCache::keyFor(path, first->header().dataOffsetBytes, key));
+    const std::string indexPath = IndexCache::indexPathFor(key.absolutePath);
+    ASSERT_TRUE(fs::exists(indexPath));
+    EXPECT_EQ(indexPath.rfind(dir.cache().string(), 0), 0u);
+
+    auto second = openReader(path);
+    EXPECT_TRUE(second->indexLoadedFromCache());
+    EXPECT_EQ(second->index().entries(), first->index().entries());
+    auto window = second->readEventsInWindow(1234567, 40000);
+    EXPECT_EQ(*window, filterWindow(exp.events, 1234567, 1274567));
+
+    auto reopenedFromCache = [&] {
+        auto r = openReader(path);
+        EXPECT_EQ(*r->readEventsInWindow(2000000, 33333),
+                  filterWindow(exp.events, 2000000, 2033333));
+        return r->indexLoadedFromCache();
+    };
+
+    // Deleted, truncated or corrupted index files are rebuilt.
+    fs::remove(indexPath);
+    EXPECT_FALSE(reopenedFromCache());
+    EXPECT_TRUE(reopenedFromCache());
+    fs::resize_file(indexPath, fs::file_size(indexPath) / 2);
+    EXPECT_FALSE(reopenedFromCache());
+    {
+        auto bytes = readBytes(indexPath);
+        bytes[bytes.size() / 2] ^= 0x40;
+        writeBytes(indexPath, bytes);
+    }
+    EXPECT_FALSE(reopenedFromCache());
+    EXPECT_TRUE(reopenedFromCache());
+
+    // An index of an older version of the file: same path, other content.
+    auto oldIndex = readBytes(indexPath);
+    o.seed = 99;
+    exp = expectedFor(o);
+    generate(dir, "c.raw", o);
+    EXPECT_FALSE(reopenedFromCache());
+    // Even with the old index put back and the size unchanged, the time stamp tells.
+    writeBytes(indexPath, oldIndex);
+    EXPECT_FALSE(reopenedFromCache());
+}
+
+TEST(ReaderIndexCacheTest, UnwritableCacheOnlyCostsARebuild) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording();
+    o.duration_us = 500000;
+    const std::string path = generate(dir, "u.raw", o);
+    ::setenv("XDG_CACHE_HOME", "/proc/velqora-no-cache", 1);
+    auto r = openReader(path);
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(r->indexLoadedFromCache());
+    EXPECT_TRUE(r->readEventsInWindow(100000, 1000));
+}
+
+TEST(ReaderRobustnessTest, RefusedFiles) {
+    ScratchDir dir;
+    std::string error;
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.file("missing.raw"), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.path().string(), &error));
+    writeBytes(dir.file("empty.raw"), {});
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.file("empty.raw"), &error));
+    EXPECT_EQ(error, "empty file");
+    std::string hvga = "% evt 2.1\n% format EVT21;height=720;width=1280\n\x01\x02\x03\x04";
+    writeBytes(dir.file("evt21.raw"), {hvga.begin(), hvga.end()});
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.file("evt21.raw"), &error));
+    EXPECT_EQ(error, "unsupported event format 'EVT21'");
+}
+
+TEST(ReaderRobustnessTest, DamagedFilesDecodeWhatTheyCan) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording();
+    o.duration_us = 100000;
+    o.eventsPerSecond = 20000000;
+    o.dense = true;
+    Expected exp = expectedFor(o);
+    const std::string path = generate(dir, "ok.raw", o);
+    const auto good = readBytes(path);
+    const size_t headerSize = parseRawHeader(good.data(), good.size()).dataOffsetBytes;
+
+    // Header and no data: opens, has no events, reads give nothing.
+    writeBytes(dir.file("header.raw"), {good.begin(), good.begin() + long(headerSize)});
+    {
+        auto r = openReader(dir.file("header.raw"));
+        uint64_t t = 1;
+        EXPECT_FALSE(r->getStartTime(t));
+        EXPECT_EQ(t, 0u);
+        EXPECT_FALSE(r->readEventsInWindow(0, 1000000));
+        EXPECT_FALSE(r->seekToTime(0));
+        EXPECT_FALSE(r->exportRawRange(0, 100, dir.file("cut.raw")));
+    }
+
+    // Cut at an odd byte, and cut just after a VECT_BASE_X inside a run.
+    size_t cutAt = 0;
+    for (size_t p = headerSize + (good.size() - headerSize) / 4 * 2; p + 1 < good.size(); p += 2) {
+        if ((good[p + 1] >> 4) == 0x3) {
+            cutAt = p + 2;
+            break;
+        }
+    }
+    ASSERT_NE(cutAt, 0u);
+    for (size_t size : {good.size() - 1001, cutAt}) {
+        writeBytes(dir.file("cut.raw"), {good.begin(), good.begin() + long(size)});
+        auto r = openReader(dir.file("cut.raw"));
+        Decoded d = decodeAll(*r);
+        ASSERT_FALSE(d.events.empty());
+        ASSERT_LE(d.events.size(), exp.events.size());
+        EXPECT_TRUE(std::equal(d.events.begin(), d.events.end(), exp.events.begin()));
+        uint64_t end = 0;
+        r->getEndTime(end);
+        EXPECT_EQ(end, d.events.back().timestamp);
+    }
+
+    // Garbage after a valid header, and reserved words sprinkled into good data.
+    std::mt19937_64 rng(4);
+    std::vector<uint8_t> garbage(good.begin(), good.begin() + long(headerSize));
+    for (int i = 0; i < 3000000; ++i)
+        garbage.push_back(uint8_t(rng()));
+    writeBytes(dir.file("garbage.raw"), garbage);
+    {
+        auto r = openReader(dir.file("garbage.raw"));
+        uint64_t start = 0, end = 0;
+        r->getStartTime(start);
+        r->getEndTime(end);
+        Decoded d = decodeAll(*r);
+        EXPECT_GT(d.events.size(), 0u);
+        for (int i = 0; i < 50; ++i) {
+            uint64_t at = start + rng() % (end - start + 1);
+            r->readEventsInWindow(at, 1 + rng() % 100000);
+            r->seekToTime(at);
+            r->readEventsFor(rng() % 50000);
+        }
+        EXPECT_GT(r->corruptWordCount(), 0u);
+    }
+    std::vector<uint8_t> sprinkled = good;
+    for (size_t i = headerSize + 1000; i + 1 < sprinkled.size(); i += 4002) {
+        sprinkled[i] = 0x00;
+        sprinkled[i + 1] = 0xB0;  // a reserved type replacing one word
+    }
+    writeBytes(dir.file("reserved.raw"), sprinkled);
+    {
+        auto r = openReader(dir.file("reserved.raw"));
+        Decoded d = decodeAll(*r);
+        EXPECT_GT(d.events.size(), exp.events.size() * 9 / 10);
+        EXPECT_GT(r->corruptWordCount(), 100u);
+    }
+}
+
+// A sparse file puts real events beyond 4 GiB: every offset must be 64-bit.
+TEST(ReaderRobustnessTest, EventsBeyondFourGigabytes) {
+    ScratchDir dir;
+    const std::string path = dir.file("big.raw");
+    DvsFileInfo info;
+    info.serialNumber = "BIG";
+    std::string header = generateDvsFileHeader(info);
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << header;
+    }
+    std::vector<uint8_t> early, late;
+    put16(early, 0x8000 | 1);  // time high 1
+    put16(early, 0x6000 | 5);
+    put16(early, 0x0000 | 10);
+    put16(early, 0x2000 | 20);  // event (20, 10) at 4101
+    // Zero words are EVT_ADDR_Y 0: harmless filler up to past 4 GiB.
+    const uint64_t gap = (4ull << 30) + 4096;
+    put16(late, 0x8000 | 3);
+    put16(late, 0x6000 | 7);
+    put16(late, 0x0000 | 11);
+    put16(late, 0x2000 | 0x800 | 21);  // event (21, 11, on) at 12295
+    {
+        std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out | std::ios::ate);
+        f.write(reinterpret_cast<const char*>(early.data()), std::streamsize(early.size()));
+        f.seekp(std::streamoff(header.size() + early.size() + gap));
+        f.write(reinterpret_cast<const char*>(late.data()), std::streamsize(late.size()));
+    }
+    ASSERT_GT(fs::file_size(path), 4ull << 30);
+
+    auto r = openReader(path);
+    ASSERT_TRUE(r);
+    uint64_t start = 0, end = 0;
+    EXPECT_TRUE(r->getStartTime(start));
+    EXPECT_TRUE(r->getEndTime(end));
+    EXPECT_EQ(start, 4101u);
+    EXPECT_EQ(end, 12295u);
+    EXPECT_GT(r->index().entries().back().offsetBytes, 4ull << 30);
+    auto late_batch = r->readEventsInWindow(12000, 1000);
+    ASSERT_TRUE(late_batch);
+    ASSERT_EQ(late_batch->size(), 1u);
+    EXPECT_EQ(late_batch->front(), Event2D(21, 11, 1, 12295));
+    // Reopening uses the cached index and finds the same.
+    auto again = openReader(path);
+    EXPECT_TRUE(again->indexLoadedFromCache());
+    EXPECT_EQ(again->readEventsInWindow(4101, 1)->size(), 1u);
+}
+
+TEST(ReaderConcurrencyTest, ParallelCallersAreSerialised) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording();
+    o.duration_us = 2000000;
+    o.eventsPerSecond = 500000;
+    Expected exp = expectedFor(o);
+    auto r = openReader(generate(dir, "p.raw", o));
+    std::vector<std::thread> threads;
+    std::atomic<int> mismatches{0};
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([&, k] {
+            std::mt19937_64 rng(k);
+            for (int i = 0; i < 50; ++i) {
+                uint64_t at = rng() % 2000000;
+                auto b = r->readEventsInWindow(at, 20000);
+                if (!b || *b != filterWindow(exp.events, at, at + 20000)) ++mismatches;
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
