@@ -29,7 +29,9 @@ SyntheticOptions longRecording(RawFormat format = RawFormat::Evt3) {
 std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
     auto r = DvsFileReader::createFileReader(path);
     EXPECT_TRUE(r);
-    if (r) EXPECT_TRUE(r->openForReading());
+    if (r) {
+        EXPECT_TRUE(r->openForReading());
+    }
     return r;
 }
 
@@ -53,8 +55,12 @@ TEST_P(ReaderTest, RoundTripTimeRangeAndInfo) {
     for (size_t i = 0; i < d.triggers.size(); ++i) {
         // Every edge sits before the first event of its time and after the earlier ones.
         size_t at = d.triggerPositions[i];
-        if (at < d.events.size()) EXPECT_GE(d.events[at].timestamp, d.triggers[i].timestamp);
-        if (at > 0) EXPECT_LT(d.events[at - 1].timestamp, d.triggers[i].timestamp);
+        if (at < d.events.size()) {
+            EXPECT_GE(d.events[at].timestamp, d.triggers[i].timestamp);
+        }
+        if (at > 0) {
+            EXPECT_LT(d.events[at - 1].timestamp, d.triggers[i].timestamp);
+        }
     }
 
     uint64_t start = 0, end = 0;
