@@ -74,7 +74,11 @@ void Logger::log_(LogLevelType level, const char* file, int line, const char* fm
     char buffer[kBufferSize];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(buffer, sizeof buffer, fmt ? fmt : "", args);
+    if (fmt) {
+        std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    } else {
+        buffer[0] = '\0';
+    }
     va_end(args);
 
     if (level == Trace || level == Debug) {

@@ -234,7 +234,13 @@ void DvsFileReader::forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCa
     const Event2D* ev;
     size_t n;
     bool more = true;
+    uint64_t released = entry.offsetBytes;
     while (more) {
+        if (s.offsetBytes() - released >= (64u << 20)) {
+            // Long walks would otherwise keep the whole file resident.
+            file_.release(released, s.offsetBytes() - released);
+            released = s.offsetBytes();
+        }
         raw.clear();
         const uint64_t streamBase = s.eventsProduced();
         more = s.next(to_us, ev, n, &raw);

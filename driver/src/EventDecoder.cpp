@@ -256,21 +256,22 @@ EventStream::EventStream(const uint8_t* file, uint64_t dataEnd, RawFormat format
       format_(format),
       offset_(offsetBytes),
       state_(state),
-      scratch_(kChunkEvents) {}
+      storage_(new Slot[kChunkEvents]),
+      scratch_(reinterpret_cast<Event2D*>(storage_.get())) {}
 
 bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
                        std::vector<TriggerRecord>* triggers) {
-    events = scratch_.data();
+    events = scratch_;
     count = 0;
     const uint64_t wordSize = wordSizeBytes(format_);
     if (reachedStop_ || offset_ + wordSize > dataEnd_) return false;
     // Bound one step so a word-only stretch (no events) still returns regularly.
     const uint64_t words = std::min<uint64_t>((dataEnd_ - offset_) / wordSize, 1u << 20);
     DecodeStep step = format_ == RawFormat::Evt2
-                          ? decodeEvt2(file_ + offset_, size_t(words), state_, scratch_.data(),
-                                       scratch_.size(), triggers, produced_, stopTime, corrupt_)
-                          : decodeEvt3(file_ + offset_, size_t(words), state_, scratch_.data(),
-                                       scratch_.size(), triggers, produced_, stopTime, corrupt_);
+                          ? decodeEvt2(file_ + offset_, size_t(words), state_, scratch_,
+                                       kChunkEvents, triggers, produced_, stopTime, corrupt_)
+                          : decodeEvt3(file_ + offset_, size_t(words), state_, scratch_,
+                                       kChunkEvents, triggers, produced_, stopTime, corrupt_);
     offset_ += step.wordsConsumed * wordSize;
     produced_ += step.eventsWritten;
     count = step.eventsWritten;

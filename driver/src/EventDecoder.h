@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "KvRecords.h"
@@ -95,7 +96,7 @@ namespace korvane {
 // next call. Not thread-safe: one user at a time.
 class EventStream {
 public:
-    static constexpr size_t kChunkEvents = 32768;
+    static constexpr size_t kChunkEvents = 4096;  // 64 KiB: stays in cache, cheap to allocate
 
     EventStream(const uint8_t* file, uint64_t dataEnd, RawFormat format, uint64_t offsetBytes,
                 const DecoderState& state);
@@ -121,7 +122,12 @@ private:
     bool reachedStop_ = false;
     uint64_t corrupt_ = 0;
     uint64_t produced_ = 0;
-    std::vector<Event2D> scratch_;
+    // Uninitialised storage: decoders create the events in it by copying bytes.
+    struct Slot {
+        alignas(Event2D) unsigned char bytes[sizeof(Event2D)];
+    };
+    std::unique_ptr<Slot[]> storage_;
+    Event2D* scratch_;
 };
 
 }  // namespace korvane

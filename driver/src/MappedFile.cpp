@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -70,6 +71,15 @@ void MappedFile::adviseSequential(uint64_t offset, uint64_t length) const {
     uint64_t start = offset - offset % uint64_t(page);
     uint64_t end = std::min(size_, offset + length);
     ::madvise(const_cast<uint8_t*>(data_) + start, size_t(end - start), MADV_SEQUENTIAL);
+}
+
+void MappedFile::release(uint64_t offset, uint64_t length) const {
+    if (!data_ || offset >= size_) return;
+    const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+    const uint64_t start = (offset + page - 1) / page * page;
+    const uint64_t end = std::min(size_, offset + length) / page * page;
+    if (end > start)
+        ::madvise(const_cast<uint8_t*>(data_) + start, size_t(end - start), MADV_DONTNEED);
 }
 
 }  // namespace korvane

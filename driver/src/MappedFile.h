@@ -30,6 +30,11 @@ public:
     // Hint that [offset, offset + length) will be read front to back.
     void adviseSequential(uint64_t offset, uint64_t length) const;
 
+    // Drops this process's mapping of whole pages inside [offset, offset +
+    // length); the data stays in the page cache and is mapped again on the
+    // next access. Keeps resident memory bounded during whole-file walks.
+    void release(uint64_t offset, uint64_t length) const;
+
 private:
     const uint8_t* data_ = nullptr;
     uint64_t size_ = 0;

@@ -6,6 +6,7 @@
 // before T, so its cost is O(window) instead of O(file).
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "EventDecoder.h"
@@ -24,9 +25,11 @@ class TimeIndex {
 public:
     static constexpr uint64_t kDefaultStepBytes = 256 * 1024;
 
-    // Scans [dataOffset, dataEnd) of a mapped file.
+    // Scans [dataOffset, dataEnd) of a mapped file. `progress`, when given,
+    // is told the offset scanned so far every few megabytes.
     static TimeIndex build(const uint8_t* file, uint64_t dataOffset, uint64_t dataEnd,
-                           RawFormat format, uint64_t stepBytes = kDefaultStepBytes);
+                           RawFormat format, uint64_t stepBytes = kDefaultStepBytes,
+                           const std::function<void(uint64_t)>& progress = {});
 
     // The checkpoint to start from so that no event with time >= t lies
     // before it. Never empty for a built index.
