@@ -10,6 +10,14 @@ VELQORA_PACKAGES=(
     libgtest-dev
     libgmock-dev
     libbenchmark-dev
+    qt6-base-dev
+    qt6-tools-dev
+    qt6-tools-dev-tools
+    qt6-l10n-tools
+    qt6-svg-dev
+    libgl-dev
+    fonts-noto-cjk-extra
+    python3-fonttools
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.

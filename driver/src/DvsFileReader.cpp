@@ -79,6 +79,7 @@ bool DvsFileReader::openForReading() {
 
 bool DvsFileReader::ensureOpenLocked() {
     if (opened_) return true;
+    if (cancelled_.load()) return false;
     const uint64_t ws = wordSizeBytes(header_.format);
     IndexFileKey key;
     const bool haveKey = IndexCache::keyFor(path_, header_.dataOffsetBytes, key);
@@ -223,7 +224,7 @@ EventBatch DvsFileReader::readEventsFor(uint64_t duration_us) {
 
 void DvsFileReader::forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCallback& callback) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ensureOpenLocked();
+    if (!ensureOpenLocked() || index_.empty()) return;
     if (from_us >= to_us) return;
     const IndexEntry& entry = index_.entryBefore(from_us);
     EventStream s(file_.data(), dataEnd(), header_.format, entry.offsetBytes, entry.state);

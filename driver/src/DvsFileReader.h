@@ -9,6 +9,7 @@
 // Failures: reads past the data return no batch; a corrupt stretch of data
 // is skipped, never fatal. Times are microseconds.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,8 +40,12 @@ public:
     virtual ~DvsFileReader();
 
     // Loads or builds the seek index and finds the first and last event.
-    // False only when the file cannot be scanned; a file without events opens.
+    // False when cancelled; a file without events opens.
     virtual bool openForReading();
+
+    // Makes a running or later openForReading() give up soon and return
+    // false; the reader then reads nothing. Any thread may call it.
+    void cancelOpen() { cancelled_.store(true); }
 
     // First and last event time; false (and 0) when the file has no events.
     virtual bool getStartTime(uint64_t& start_us);
@@ -99,6 +104,7 @@ private:
     RawHeader header_;
     TimeIndex index_;
     bool opened_ = false;
+    std::atomic<bool> cancelled_{false};
     bool indexFromCache_ = false;
     bool hasEvents_ = false;
     uint64_t startTime_ = 0;

@@ -109,7 +109,7 @@ void TimeIndex::advanceEvt2(const uint8_t* bytes, size_t words, DecoderState& s)
 
 TimeIndex TimeIndex::build(const uint8_t* file, uint64_t dataOffset, uint64_t dataEnd,
                            RawFormat format, uint64_t stepBytes,
-                           const std::function<void(uint64_t)>& progress) {
+                           const std::function<bool(uint64_t)>& progress) {
     TimeIndex index;
     index.format_ = format;
     const uint64_t wordSize = wordSizeBytes(format);
@@ -132,7 +132,7 @@ TimeIndex TimeIndex::build(const uint8_t* file, uint64_t dataOffset, uint64_t da
             advanceEvt3(file + pos, size_t(chunk / wordSize), state);
         }
         pos += chunk;
-        if (progress && (pos - dataOffset) % (64 << 20) < chunk) progress(pos);
+        if (progress && (pos - dataOffset) % (64 << 20) < chunk && !progress(pos)) break;
         if (state.haveTime) key = std::max(key, state.time);
         if (pos < end) index.entries_.push_back({pos, key, state});
     }

@@ -26,10 +26,11 @@ public:
     static constexpr uint64_t kDefaultStepBytes = 256 * 1024;
 
     // Scans [dataOffset, dataEnd) of a mapped file. `progress`, when given,
-    // is told the offset scanned so far every few megabytes.
+    // is told the offset scanned so far every few megabytes; returning false
+    // abandons the scan (the index is then incomplete: do not use it).
     static TimeIndex build(const uint8_t* file, uint64_t dataOffset, uint64_t dataEnd,
                            RawFormat format, uint64_t stepBytes = kDefaultStepBytes,
-                           const std::function<void(uint64_t)>& progress = {});
+                           const std::function<bool(uint64_t)>& progress = {});
 
     // The checkpoint to start from so that no event with time >= t lies
     // before it. Never empty for a built index.

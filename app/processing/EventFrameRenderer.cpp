@@ -1,0 +1,123 @@
+#include "EventFrameRenderer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "AppConfig.h"
+
+using korvane::Event2D;
+
+EventFrameRenderer::EventFrameRenderer(FrameSink sink, ThemeSource theme)
+    : sink_(std::move(sink)), theme_(std::move(theme)) {
+    setImageSize(1280, 720);
+    renderThread_ = std::thread([this] { renderLoop(); });
+}
+
+EventFrameRenderer::~EventFrameRenderer() {
+    {
+        std::lock_guard<std::mutex> lock(renderMutex_);
+        renderingEnabled_ = false;
+    }
+    frameReady_.notify_all();
+    if (renderThread_.joinable()) renderThread_.join();
+}
+
+void EventFrameRenderer::setImageSize(int width, int height) {
+    std::lock_guard<std::mutex> front(frontMutex_);
+    std::lock_guard<std::mutex> render(renderMutex_);
+    width_ = std::max(0, width);
+    height_ = std::max(0, height);
+    const size_t counters = size_t(width_) * size_t(height_) * 2;
+    bufferA_.assign(counters, 0);
+    bufferB_.assign(counters, 0);
+    eventImage_ = QImage(width_, height_, QImage::Format_RGB888);
+    eventImage_.fill(theme_().background);
+}
+
+void EventFrameRenderer::accumulateEvents(const Event2D* first, const Event2D* last) {
+    if (first == last) return;
+    std::lock_guard<std::mutex> lock(frontMutex_);
+    uint16_t* counts = front_->data();
+    const uint32_t w = uint32_t(width_), h = uint32_t(height_);
+    for (const Event2D* e = first; e != last; ++e) {
+        // Events beyond the grid are dropped rather than folded into the next row.
+        if (e->x >= w || e->y >= h) continue;
+        uint16_t& c = counts[(size_t(e->y) * w + e->x) * 2 + (e->polarity ? 1 : 0)];
+        c = uint16_t(c + (c < kCountLimit));
+    }
+    latestBatchTime_.store(first->timestamp);
+}
+
+void EventFrameRenderer::requestFrame() {
+    std::lock_guard<std::mutex> front(frontMutex_);
+    std::lock_guard<std::mutex> render(renderMutex_);
+    std::swap(front_, back_);
+    pending_ = true;
+    frameReady_.notify_one();
+    std::fill(front_->begin(), front_->end(), uint16_t(0));
+}
+
+std::vector<uint16_t> EventFrameRenderer::frontCounts() const {
+    std::lock_guard<std::mutex> lock(frontMutex_);
+    return *front_;
+}
+
+QImage EventFrameRenderer::eventImage() const {
+    std::lock_guard<std::mutex> lock(renderMutex_);
+    return eventImage_;
+}
+
+void EventFrameRenderer::paint(const uint16_t* counts, int width, int height,
+                               const ThemeColors& theme, uchar* rgb, qsizetype bytesPerLine) {
+    // Which colour a (off, on) pair of saturated counters shows: 0 background, 1 ON, 2 OFF.
+    static const auto kClass = [] {
+        std::array<uint8_t, (kCountLimit + 1) * (kCountLimit + 1)> t{};
+        for (int off = 0; off <= kCountLimit; ++off) {
+            for (int on = 0; on <= kCountLimit; ++on) {
+                t[size_t(off * (kCountLimit + 1) + on)] =
+                    (on > 0 && on >= off) ? 1 : (off > on ? 2 : 0);
+            }
+        }
+        return t;
+    }();
+    const QColor* colors[3] = {&theme.background, &theme.on, &theme.off};
+    uchar palette[3][3];
+    for (int k = 0; k < 3; ++k) {
+        palette[k][0] = uchar(colors[k]->red());
+        palette[k][1] = uchar(colors[k]->green());
+        palette[k][2] = uchar(colors[k]->blue());
+    }
+    for (int y = 0; y < height; ++y) {
+        uchar* row = rgb + y * bytesPerLine;
+        const uint16_t* c = counts + size_t(y) * size_t(width) * 2;
+        for (int x = 0; x < width; ++x) {
+            const unsigned off = std::min<unsigned>(c[2 * x], kCountLimit);
+            const unsigned on = std::min<unsigned>(c[2 * x + 1], kCountLimit);
+            std::memcpy(row + 3 * x, palette[kClass[off * (kCountLimit + 1) + on]], 3);
+        }
+    }
+}
+
+void EventFrameRenderer::renderLoop() {
+    const auto release = [](void* p) {
+        delete static_cast<std::shared_ptr<std::vector<uchar>>*>(p);
+    };
+    std::unique_lock<std::mutex> lock(renderMutex_);
+    while (true) {
+        frameReady_.wait(lock, [this] { return pending_ || !renderingEnabled_; });
+        if (!renderingEnabled_) break;
+        pending_ = false;
+        // Paint into a pooled buffer that no receiver holds any more; the image
+        // hands it back to the pool when its last copy goes.
+        const qsizetype bytesPerLine = qsizetype(width_) * 3;
+        auto buffer = imagePool_.acquire();
+        buffer->resize(size_t(bytesPerLine) * size_t(height_));
+        paint(back_->data(), width_, height_, theme_(), buffer->data(), bytesPerLine);
+        auto* holder = new std::shared_ptr<std::vector<uchar>>(std::move(buffer));
+        QImage image((*holder)->data(), width_, height_, bytesPerLine, QImage::Format_RGB888,
+                     release, holder);
+        eventImage_ = image;
+        if (sink_) sink_(image);
+    }
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+// The rendering core: producers count events per pixel and polarity into a
+// front buffer; requestFrame() hands it to a render thread that paints a
+// 1280 x 720 RGB888 image in the theme colours and passes it to the sink.
+//
+// Threads: accumulateEvents() and requestFrame() may be called from any
+// producer thread (they exclude each other); the sink runs on the render
+// thread. At most one frame waits to be painted: a newer request replaces
+// an unpainted one. Images are painted into pooled buffers, so a steady
+// stream of frames allocates nothing; a receiver may keep an image as long
+// as it likes.
+
+#include <QImage>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "KvObjectPool.h"
+#include "KvRecords.h"
+
+struct ThemeColors;
+
+class EventFrameRenderer {
+public:
+    static constexpr uint16_t kCountLimit = 10;
+
+    using FrameSink = std::function<void(const QImage&)>;
+    using ThemeSource = std::function<ThemeColors()>;
+
+    EventFrameRenderer(FrameSink sink, ThemeSource theme);
+    ~EventFrameRenderer();
+    EventFrameRenderer(const EventFrameRenderer&) = delete;
+    EventFrameRenderer& operator=(const EventFrameRenderer&) = delete;
+
+    void setImageSize(int width, int height);
+    void accumulateEvents(const korvane::Event2D* first, const korvane::Event2D* last);
+    void requestFrame();
+
+    uint64_t latestBatchTime() const { return latestBatchTime_.load(); }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // Copy of the front counters, for tests.
+    std::vector<uint16_t> frontCounts() const;
+    // The last painted image (background only before the first frame).
+    QImage eventImage() const;
+
+    // Paints counters (OFF, ON per pixel) into RGB888 rows: the majority
+    // polarity, ties to ON, background where both are zero.
+    static void paint(const uint16_t* counts, int width, int height, const ThemeColors& theme,
+                      uchar* rgb, qsizetype bytesPerLine);
+
+private:
+    void renderLoop();
+
+    FrameSink sink_;
+    ThemeSource theme_;
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<uint16_t> bufferA_, bufferB_;
+    std::vector<uint16_t>* front_ = &bufferA_;
+    std::vector<uint16_t>* back_ = &bufferB_;
+    std::atomic<uint64_t> latestBatchTime_{0};
+    QImage eventImage_;
+
+    mutable std::mutex frontMutex_;   // accumulation vs. swap
+    mutable std::mutex renderMutex_;  // buffer pointers, pending flag, image
+    std::condition_variable frameReady_;
+    bool pending_ = false;
+    bool renderingEnabled_ = true;
+    korvane::KvObjectPoolWrapper<std::vector<uchar>> imagePool_{0};
+    std::thread renderThread_;
+};

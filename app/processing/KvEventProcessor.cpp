@@ -1,0 +1,315 @@
+#include "KvEventProcessor.h"
+
+#include <QDebug>
+#include <chrono>
+#include <condition_variable>
+
+#include "AppConfig.h"
+#include "DvsFileReader.h"
+#include "Utils/FuncUtils.h"
+
+using korvane::DvsFileReader;
+using korvane::Event2D;
+
+namespace {
+// How long destruction waits for a load still inside the driver before it
+// abandons it to finish on its own.
+constexpr auto kLoadAbandonWait = std::chrono::seconds(2);
+
+void debug(const QString& text) {
+    qDebug().noquote() << text;
+}
+}  // namespace
+
+// Shared by the processor and its load thread. Once `cancelled` is set
+// (under the mutex) the thread never touches the processor again.
+struct KvEventProcessor::LoadJob {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool cancelled = false;
+    bool done = false;
+};
+
+KvEventProcessor::KvEventProcessor(QObject* parent) : QObject(parent) {
+    AppConfig* config = &AppConfig::instance();
+    renderer_ = std::make_unique<EventFrameRenderer>(
+        [this](const QImage& image) { emit signalEventImage(image); },
+        [config] { return config->theme(); });
+}
+
+KvEventProcessor::~KvEventProcessor() {
+    // Playback feeds the renderer, so it stops first; then the load (abandoned
+    // if the driver is slow to give up), then the render thread.
+    playing_ = false;
+    if (playbackThread_.joinable()) playbackThread_.join();
+    finishLoadThread(/*abandon=*/true);
+    renderer_.reset();
+}
+
+void KvEventProcessor::finishLoadThread(bool abandon) {
+    if (!loadThread_.joinable()) return;
+    if (!abandon) {
+        loadThread_.join();
+        return;
+    }
+    std::shared_ptr<LoadJob> job = loadJob_;
+    bool done = false;
+    {
+        std::unique_lock<std::mutex> lock(job->mutex);
+        job->cancelled = true;
+        if (reader_) reader_->cancelOpen();
+        done = job->finished.wait_for(lock, kLoadAbandonWait, [&] { return job->done; });
+    }
+    if (done) {
+        loadThread_.join();
+    } else {
+        // Still inside the driver: it holds the reader and the job, nothing of ours.
+        loadThread_.detach();
+    }
+}
+
+// --- rendering ---------------------------------------------------------------
+
+void KvEventProcessor::accumulateEvents(const Event2D* first, const Event2D* last) {
+    renderer_->accumulateEvents(first, last);
+}
+
+void KvEventProcessor::requestFrame() {
+    renderer_->requestFrame();
+}
+
+void KvEventProcessor::showAccumulatedEvents() {
+    emit signalRealTimeTimeStamp(renderer_->latestBatchTime());
+    requestFrame();
+}
+
+void KvEventProcessor::setImageSize(int width, int height) {
+    renderer_->setImageSize(width, height);
+}
+
+// --- commands ------------------------------------------------------------------
+
+bool KvEventProcessor::readerReady(bool quiet) {
+    if (reader_ && !loading_.load()) return true;
+    if (!quiet) debug("not raw file.");
+    return false;
+}
+
+void KvEventProcessor::stopPlayback() {
+    if (!playing_.load()) return;
+    slotPlaybackCtrl(false);
+    emit signalPlayStatus(false);
+}
+
+void KvEventProcessor::loadFile(QString file_path) {
+    debug("Load raw file: " + file_path);
+    if (loading_.load()) {
+        debug("is loading.");
+        return;
+    }
+    emit signalPlayStatus(false);
+    // The playback thread reads through the reader: stop it before the reader goes.
+    slotPlaybackCtrl(false);
+    finishLoadThread(/*abandon=*/false);
+    reader_.reset();
+    reader_ = DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()));
+    if (!reader_) {
+        debug("not raw file.");
+        return;
+    }
+    loading_ = true;
+    loadJob_ = std::make_shared<LoadJob>();
+    std::shared_ptr<LoadJob> job = loadJob_;
+    std::shared_ptr<DvsFileReader> reader = reader_;
+    loadThread_ = std::thread([this, job, reader] {
+        auto finish = [&] {
+            job->done = true;
+            job->finished.notify_all();
+        };
+        {
+            std::lock_guard<std::mutex> lock(job->mutex);
+            if (job->cancelled) return finish();
+            emit signalLoadingStatus(true);
+        }
+        reader->openForReading();  // long for a new file: it builds the seek index
+        uint64_t start = 0, end = 0;
+        reader->getStartTime(start);
+        reader->getEndTime(end);
+
+        std::lock_guard<std::mutex> lock(job->mutex);
+        if (job->cancelled) return finish();
+        lower_ = start;
+        upper_ = end;
+        debug("Start time: " + QString::number(start));
+        debug("End time: " + QString::number(end));
+        current_ = start;
+        emit signalEndTimeStamp(end);
+        emit signalStartTimeStamp(start);
+        emit signalRealTimeTimeStamp(start);
+        emit signalPlayStatus(true);
+        emit signalLoadingStatus(false);
+        loading_ = false;
+        debug("Load raw file success.");
+        finish();
+    });
+}
+
+void KvEventProcessor::setFps(int fps) {
+    // Rates below one frame per second (a slow rate under 1/30) play at one.
+    const uint64_t f = fps < 1 ? 1 : uint64_t(fps);
+    fps_ = f;
+    frameInterval_ = 1000000 / f;
+    debug("set fps: " + QString::number(f) +
+          " time interval: " + QString::number(frameInterval_.load()));
+}
+
+void KvEventProcessor::setAccTime(uint64_t time_us) {
+    accTime_ = time_us;
+}
+
+void KvEventProcessor::slotPlayLoop(bool loop) {
+    loop_ = loop;
+}
+
+void KvEventProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us) {
+    lower_ = timestamp_us;
+}
+
+void KvEventProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us) {
+    upper_ = timestamp_us;
+}
+
+void KvEventProcessor::slotPlaybackCtrl(bool play) {
+    if (!play) {
+        playing_ = false;
+        if (playbackThread_.joinable()) playbackThread_.join();
+        return;
+    }
+    if (!readerReady(/*quiet=*/true)) return;
+    // A second start while a thread runs, or after one ended on its own, must
+    // neither start a rival thread nor overwrite a joinable one.
+    if (playbackThread_.joinable()) {
+        if (playing_.load()) return;
+        playbackThread_.join();
+    }
+    playing_ = true;
+    playbackThread_ = std::thread([this] { playbackLoop(); });
+}
+
+bool KvEventProcessor::showWindow(uint64_t start_us, uint64_t duration_us, bool emitPosition,
+                                  uint64_t position_us) {
+    korvane::EventBatch batch = reader_->readEventsInWindow(start_us, duration_us);
+    if (!batch) return false;
+    if (!batch->empty()) {
+        accumulateEvents(batch->data(), batch->data() + batch->size());
+        if (emitPosition) emit signalRealTimeTimeStamp(position_us);
+        requestFrame();
+    }
+    return true;
+}
+
+void KvEventProcessor::nextFrame() {
+    if (!readerReady(false)) return;
+    stopPlayback();
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    const uint64_t acc = accTime_.load();
+    if (current_.load() + acc >= upper_.load()) return;
+    korvane::EventBatch batch = reader_->readEventsInWindow(current_.load(), acc);
+    current_ += frameInterval_.load();
+    if (!batch) {
+        debug("File read end.");
+        return;
+    }
+    accumulateEvents(batch->data(), batch->data() + batch->size());
+    emit signalRealTimeTimeStamp(current_.load());
+    requestFrame();
+}
+
+void KvEventProcessor::preFrame() {
+    if (!readerReady(false)) return;
+    stopPlayback();
+    const uint64_t interval = frameInterval_.load();
+    const uint64_t lower = lower_.load();
+    uint64_t pos = current_.load();
+    pos = pos >= lower + interval ? pos - interval : lower;
+    current_ = pos;
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    if (!reader_->seekToTime(pos)) return;
+    korvane::EventBatch batch = reader_->readEventsFor(accTime_.load());
+    if (!batch) return;
+    accumulateEvents(batch->data(), batch->data() + batch->size());
+    emit signalRealTimeTimeStamp(pos);
+    requestFrame();
+}
+
+void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
+    if (!readerReady(false)) return;
+    if (timestamp_us < lower_.load() || timestamp_us > upper_.load()) return;
+    stopPlayback();
+    if (!reader_->seekToTime(timestamp_us)) {
+        debug("seek time err." + QString::number(timestamp_us));
+        return;
+    }
+    const uint64_t acc = accTime_.load();
+    korvane::EventBatch batch = reader_->readEventsInWindow(timestamp_us, acc);
+    current_ = timestamp_us + acc;
+    if (!batch) return;
+    accumulateEvents(batch->data(), batch->data() + batch->size());
+    emit signalRealTimeTimeStamp(current_.load());
+    requestFrame();
+}
+
+void KvEventProcessor::slotPlaybackReset() {
+    if (!readerReady(false)) return;
+    playing_ = false;
+    if (playbackThread_.joinable()) playbackThread_.join();
+    const uint64_t lower = lower_.load();
+    reader_->seekToTime(lower);
+    showWindow(lower, accTime_.load(), /*emitPosition=*/false, 0);
+    debug("set ts: " + QString::number(lower));
+    emit signalRealTimeTimeStamp(lower);
+    current_ = lower;
+    emit signalPlayStatus(false);
+}
+
+void KvEventProcessor::playbackLoop() {
+    using clock = std::chrono::steady_clock;
+    while (playing_.load()) {
+        if (!reader_) return;
+        const auto t0 = clock::now();
+        std::unique_lock<std::mutex> lock(readerMutex_);
+        const uint64_t interval = frameInterval_.load();
+        const uint64_t upper = upper_.load();
+        uint64_t pos = current_.load();
+        korvane::EventBatch batch;
+        if (pos + interval <= upper) {
+            batch = reader_->readEventsInWindow(pos, accTime_.load());
+            pos += interval;
+        } else {
+            // The last, shortened frame reaches the upper bound itself.
+            batch = reader_->readEventsInWindow(pos, upper >= pos ? upper - pos + 1 : 1);
+            pos = upper;
+        }
+        current_ = pos;
+        if (batch && !batch->empty()) {
+            accumulateEvents(batch->data(), batch->data() + batch->size());
+            emit signalRealTimeTimeStamp(pos);
+            requestFrame();
+        }
+        if (!batch || pos >= upper) {
+            const uint64_t lower = lower_.load();
+            reader_->seekToTime(lower);
+            current_ = lower;
+            if (!loop_.load()) {
+                playing_ = false;
+                emit signalPlayStatus(false);
+                return;
+            }
+        }
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - t0).count();
+        if (kTick_us > uint64_t(elapsed) && playing_.load()) {
+            std::this_thread::sleep_until(t0 + std::chrono::microseconds(kTick_us));
+        }
+    }
+}

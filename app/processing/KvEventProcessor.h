@@ -1,0 +1,107 @@
+#pragma once
+
+// Plays RAW recordings: loads a file on a load thread, then a playback
+// thread reads one accumulation window per 33,333 us tick and renders it.
+// Also the rendering entry of the live camera view.
+//
+// Ownership: created without parent by the main window, which deletes it.
+// Threads: lives on the GUI thread; all slots run there. Load, playback and
+// render threads are its own and end with it; a load still inside the
+// driver is abandoned (it never touches the processor again). Signals from
+// worker threads reach receivers queued.
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "EventFrameRenderer.h"
+#include "KvMessageType.h"
+#include "KvRecords.h"
+
+namespace korvane {
+class DvsFileReader;
+}
+class AppConfig;
+
+class KvEventProcessor : public QObject {
+    Q_OBJECT
+public:
+    static constexpr uint64_t kTick_us = 33333;
+
+    explicit KvEventProcessor(QObject* parent = nullptr);
+    ~KvEventProcessor() override;
+
+    // Rendering entry points (any producer thread).
+    void accumulateEvents(const korvane::Event2D* first, const korvane::Event2D* last);
+    void requestFrame();
+    void showAccumulatedEvents();
+    void setImageSize(int width, int height);
+
+    // State, for the window and tests.
+    uint64_t fps() const { return fps_.load(); }
+    uint64_t frameInterval() const { return frameInterval_.load(); }
+    uint64_t accumulationTime() const { return accTime_.load(); }
+    uint64_t currentPosition() const { return current_.load(); }
+    uint64_t lowerBound() const { return lower_.load(); }
+    uint64_t upperBound() const { return upper_.load(); }
+    bool isLoading() const { return loading_.load(); }
+    bool isPlaying() const { return playing_.load(); }
+    bool hasReader() const { return reader_ != nullptr; }
+    const EventFrameRenderer& renderer() const { return *renderer_; }
+
+signals:
+    void signalEventImage(QImage image);
+    void signalRealTimeTimeStamp(uint64_t timestamp_us);
+    void signalStartTimeStamp(uint64_t timestamp_us);
+    void signalEndTimeStamp(uint64_t timestamp_us);
+    void signalPlayStatus(bool playing);
+    void signalLoadingStatus(bool loading);
+    void signalShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
+                                  QString file_path = QString());
+
+public slots:
+    void loadFile(QString file_path);
+    void preFrame();
+    void nextFrame();
+    void setPlayPos(uint64_t timestamp_us);
+    void slotPlaybackCtrl(bool play);
+    void slotPlaybackReset();
+    void slotPlayLoop(bool loop);
+    void setFps(int fps);
+    void setAccTime(uint64_t time_us);
+    void slotSetLowerTimeStamp(uint64_t timestamp_us);
+    void slotSetUpperTimeStamp(uint64_t timestamp_us);
+
+private:
+    struct LoadJob;
+
+    bool readerReady(bool quiet);
+    void stopPlayback();
+    void playbackLoop();
+    void finishLoadThread(bool abandon);
+    // Reads one window and shows it; true when a batch (maybe empty) came back.
+    bool showWindow(uint64_t start_us, uint64_t duration_us, bool emitPosition,
+                    uint64_t position_us);
+
+    std::unique_ptr<EventFrameRenderer> renderer_;
+    std::shared_ptr<korvane::DvsFileReader> reader_;
+
+    std::atomic<uint64_t> fps_{33};
+    std::atomic<uint64_t> frameInterval_{30303};
+    std::atomic<uint64_t> accTime_{33333};
+    std::atomic<bool> loop_{false};
+    std::atomic<bool> playing_{false};
+    std::atomic<uint64_t> current_{0};
+    std::atomic<uint64_t> upper_{0};
+    std::atomic<uint64_t> lower_{0};
+    std::atomic<bool> loading_{false};
+
+    std::mutex readerMutex_;
+    std::thread playbackThread_;
+    std::thread loadThread_;
+    std::shared_ptr<LoadJob> loadJob_;
+};

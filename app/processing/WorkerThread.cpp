@@ -1,0 +1,26 @@
+#include "WorkerThread.h"
+
+#include <QDebug>
+#include <exception>
+
+WorkerThread::WorkerThread(std::function<void()> task, QObject* parent)
+    : QThread(parent), task_(std::move(task)) {}
+
+WorkerThread::~WorkerThread() {
+    // Destroying a running QThread aborts the process; wait for the task instead.
+    wait();
+    task_ = nullptr;
+}
+
+void WorkerThread::run() {
+    if (!task_) return;
+    try {
+        task_();
+    } catch (const std::exception& e) {
+        // An exception must not escape the thread; the waiter still needs its signal.
+        qWarning() << "worker task failed:" << e.what();
+    } catch (...) {
+        qWarning() << "worker task failed.";
+    }
+    emit taskCompleted();
+}

@@ -1,0 +1,6 @@
+#include "MainWidget.h"
+
+MainWidget::MainWidget(QWidget* parent) : QWidget(parent) {
+    setWindowTitle(tr("Velqora"));
+    setMinimumSize(1000, 650);
+}

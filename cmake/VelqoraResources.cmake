@@ -1,0 +1,29 @@
+# Attaches the program's resources (translations, font, pictures) to a target.
+function(velqora_add_resources target)
+    qt_add_translations(${target}
+        TS_FILES ${VELQORA_TS_FILES}
+        RESOURCE_PREFIX "/"
+        LRELEASE_OPTIONS -silent)
+
+    set(files ${VELQORA_GENERATED_FONT} ${VELQORA_GENERATED_LOGOS})
+    set_source_files_properties(${VELQORA_GENERATED_FONT}
+        PROPERTIES QT_RESOURCE_ALIAS "font/NotoSansSC-Medium.ttf" GENERATED TRUE)
+    list(GET VELQORA_GENERATED_LOGOS 0 navigate)
+    list(GET VELQORA_GENERATED_LOGOS 1 version)
+    set_source_files_properties(${navigate}
+        PROPERTIES QT_RESOURCE_ALIAS "img/assets/Korvane logo_navigate.png" GENERATED TRUE)
+    set_source_files_properties(${version}
+        PROPERTIES QT_RESOURCE_ALIAS "img/assets/Korvane logo_ system-version.png" GENERATED TRUE)
+
+    file(GLOB_RECURSE svgs RELATIVE ${VELQORA_RESOURCE_DIR}
+        ${VELQORA_RESOURCE_DIR}/img/*.svg ${VELQORA_RESOURCE_DIR}/img/*.gif
+        ${VELQORA_RESOURCE_DIR}/style/*.qss)
+    foreach(f ${svgs})
+        set(abs ${VELQORA_RESOURCE_DIR}/${f})
+        set_source_files_properties(${abs} PROPERTIES QT_RESOURCE_ALIAS "${f}")
+        list(APPEND files ${abs})
+    endforeach()
+
+    qt_add_resources(${target} "velqora_assets" PREFIX "/" FILES ${files})
+    add_dependencies(${target} velqora_generated_resources)
+endfunction()
