@@ -9,6 +9,13 @@
 #include <QTranslator>
 #include <memory>
 
+#ifndef _WIN32
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include "AppConfig.h"
 #include "InitDialog.h"
 #include "MainWidget.h"
@@ -41,9 +48,47 @@ bool registerEmbeddedFont() {
     return true;
 }
 
+namespace {
+
+bool g_quitRequested = false;
+
+#ifndef _WIN32
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGTERM (logout, kill) and SIGINT (Ctrl+C) end the event loop normally, so
+// windows close and the configuration is written as on any other exit.
+void quitOnTerminationSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        g_quitRequested = true;
+        QCoreApplication::quit();
+    });
+    struct sigaction action{};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+#else
+void quitOnTerminationSignals(QApplication&) {}
+#endif
+
+}  // namespace
+
 int runVelqora(int argc, char** argv) {
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     auto app = std::make_unique<QApplication>(argc, argv);
+    quitOnTerminationSignals(*app);
     registerEmbeddedFont();
 
     AppConfig& config = AppConfig::instance();
@@ -52,6 +97,7 @@ int runVelqora(int argc, char** argv) {
 
     auto splash = std::make_unique<InitDialog>();
     splash->exec();
+    if (g_quitRequested) return 0;  // terminated during the splash
 
     auto window = std::make_unique<MainWidget>();
     window->show();
