@@ -1,7 +1,6 @@
 #include "EventFrameRenderer.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 #include "AppConfig.h"
@@ -70,31 +69,28 @@ QImage EventFrameRenderer::eventImage() const {
 
 void EventFrameRenderer::paint(const uint16_t* counts, int width, int height,
                                const ThemeColors& theme, uchar* rgb, qsizetype bytesPerLine) {
-    // Which colour a (off, on) pair of saturated counters shows: 0 background, 1 ON, 2 OFF.
-    static const auto kClass = [] {
-        std::array<uint8_t, (kCountLimit + 1) * (kCountLimit + 1)> t{};
-        for (int off = 0; off <= kCountLimit; ++off) {
-            for (int on = 0; on <= kCountLimit; ++on) {
-                t[size_t(off * (kCountLimit + 1) + on)] =
-                    (on > 0 && on >= off) ? 1 : (off > on ? 2 : 0);
-            }
-        }
-        return t;
-    }();
+    // Colours as 32-bit words whose first three bytes in memory are R, G, B.
+    uint32_t palette[3];  // 0 background, 1 ON, 2 OFF
     const QColor* colors[3] = {&theme.background, &theme.on, &theme.off};
-    uchar palette[3][3];
     for (int k = 0; k < 3; ++k) {
-        palette[k][0] = uchar(colors[k]->red());
-        palette[k][1] = uchar(colors[k]->green());
-        palette[k][2] = uchar(colors[k]->blue());
+        const uchar bytes[4] = {uchar(colors[k]->red()), uchar(colors[k]->green()),
+                                uchar(colors[k]->blue()), 0};
+        std::memcpy(&palette[k], bytes, 4);
     }
     for (int y = 0; y < height; ++y) {
         uchar* row = rgb + y * bytesPerLine;
         const uint16_t* c = counts + size_t(y) * size_t(width) * 2;
         for (int x = 0; x < width; ++x) {
-            const unsigned off = std::min<unsigned>(c[2 * x], kCountLimit);
-            const unsigned on = std::min<unsigned>(c[2 * x + 1], kCountLimit);
-            std::memcpy(row + 3 * x, palette[kClass[off * (kCountLimit + 1) + on]], 3);
+            const unsigned off = c[2 * x], on = c[2 * x + 1];
+            // Majority polarity, ties to ON, background when both are zero.
+            const unsigned onWins = (on != 0) & (on >= off);
+            const unsigned offWins = off > on;
+            const uint32_t colour = palette[onWins + 2 * offWins];
+            if (x + 1 < width) {
+                std::memcpy(row + 3 * x, &colour, 4);  // the spare byte is the next pixel's
+            } else {
+                std::memcpy(row + 3 * x, &colour, 3);
+            }
         }
     }
 }
