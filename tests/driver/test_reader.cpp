@@ -370,6 +370,25 @@ TEST(ReaderRobustnessTest, EventsBeyondFourGigabytes) {
     EXPECT_EQ(again->readEventsInWindow(4101, 1)->size(), 1u);
 }
 
+TEST(ReaderRobustnessTest, CancelledOpenReadsNothing) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording();
+    o.duration_us = 200000;
+    auto r = DvsFileReader::createFileReader(generate(dir, "x.raw", o));
+    ASSERT_TRUE(r);
+    r->cancelOpen();
+    EXPECT_FALSE(r->openForReading());
+    uint64_t t = 5;
+    EXPECT_FALSE(r->getStartTime(t));
+    EXPECT_FALSE(r->readEventsInWindow(0, 1000000));
+    EXPECT_TRUE(decodeAll(*r).events.empty());
+    EXPECT_FALSE(r->exportRawRange(0, 1000000, dir.file("cut.raw")));
+    // Nothing half-built was cached: a new reader builds and reads normally.
+    auto fresh = openReader(dir.file("x.raw"));
+    EXPECT_FALSE(fresh->indexLoadedFromCache());
+    EXPECT_TRUE(fresh->readEventsInWindow(0, 1000000));
+}
+
 TEST(ReaderConcurrencyTest, ParallelCallersAreSerialised) {
     ScratchDir dir;
     SyntheticOptions o = longRecording();
