@@ -13,7 +13,7 @@
 
 namespace {
 
-std::vector<korvane::Event2D> realLikeEvents() {
+const std::vector<korvane::Event2D>& realLikeEvents() {
     static std::vector<korvane::Event2D> events = [] {
         korvane::SyntheticOptions o;
         o.eventsPerSecond = 30000000;
@@ -29,7 +29,7 @@ std::vector<korvane::Event2D> realLikeEvents() {
 const ThemeColors kTheme{QColor(191, 188, 180), QColor(64, 61, 51), QColor(112, 112, 112)};
 
 void BM_AccumulateEvents(benchmark::State& state) {
-    const auto events = realLikeEvents();
+    const auto& events = realLikeEvents();
     EventFrameRenderer renderer(nullptr, [] { return kTheme; });
     for (auto _ : state) {
         renderer.accumulateEvents(events.data(), events.data() + events.size());
@@ -39,7 +39,7 @@ void BM_AccumulateEvents(benchmark::State& state) {
 }
 
 void BM_PaintFrame(benchmark::State& state) {
-    const auto events = realLikeEvents();
+    const auto& events = realLikeEvents();
     std::vector<uint16_t> counts(1280 * 720 * 2, 0);
     for (size_t i = 0; i < events.size() / 3; ++i) {
         const auto& e = events[i];
