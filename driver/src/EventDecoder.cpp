@@ -127,16 +127,28 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
             // Rows, single events and time low are most of real data: handle
             // them without a branch on the type (a candidate event is always
             // written and kept only for EVT_ADDR_X).
-            if ((0x45u >> type) & 1) {
-                store(out, yBits | (w & 0x7FF) | (uint64_t((w >> 11) & 1) << 32), t);
-                out += type == kAddrX;
-                yBits = type == kAddrY ? uint64_t(w & 0x7FF) << 16 : yBits;
+            if (type == kAddrX) {
+                // Busy rows are runs of single events: take the run in one go.
+                store(out++, yBits | (w & 0x7FF) | (uint64_t((w >> 11) & 1) << 32), t);
+                while (i + 1 < blockEnd) {
+                    const uint16_t v = loadWord16(bytes + 2 * (i + 1));
+                    if ((v >> 12) != kAddrX) break;
+                    store(out++, yBits | (v & 0x7FF) | (uint64_t((v >> 11) & 1) << 32), t);
+                    ++i;
+                }
+                continue;
+            }
+            if (type == kAddrY) {
+                yBits = uint64_t(w & 0x7FF) << 16;
+                continue;
+            }
+            if (type == kTimeLow) {
                 const uint64_t next = s.timeHigh | (w & 0xFFF);
-                if (type == kTimeLow && next >= stopTime) {
+                if (next >= stopTime) {
                     step.reachedStop = true;
                     goto done;
                 }
-                t = type == kTimeLow ? next : t;
+                t = next;
                 continue;
             }
             switch (type) {
