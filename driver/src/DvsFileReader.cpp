@@ -99,7 +99,23 @@ bool DvsFileReader::ensureOpenLocked() {
     }
     if (!indexFromCache_) {
         file_.adviseSequential(header_.dataOffsetBytes, dataEnd() - header_.dataOffsetBytes);
-        index_ = TimeIndex::build(file_.data(), header_.dataOffsetBytes, dataEnd(), header_.format);
+        // Pages already scanned are let go (resident memory stays small), and
+        // a cancel is noticed every few megabytes.
+        constexpr uint64_t kAhead = 64u << 20;
+        uint64_t released = 0;
+        file_.populate(header_.dataOffsetBytes, kAhead);
+        index_ = TimeIndex::build(file_.data(), header_.dataOffsetBytes, dataEnd(), header_.format,
+                                  TimeIndex::kDefaultStepBytes, [&](uint64_t scanned) {
+                                      file_.release(released, scanned - released);
+                                      file_.populate(scanned, kAhead);
+                                      released = scanned;
+                                      return !cancelled_.load();
+                                  });
+        file_.release(released, dataEnd() - released);
+        if (cancelled_.load()) {
+            index_ = TimeIndex();  // incomplete: never used nor stored
+            return false;
+        }
         if (haveKey) IndexCache::store(key, index_);
     }
     findTimeRangeLocked();

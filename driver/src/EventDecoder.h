@@ -96,7 +96,8 @@ namespace korvane {
 // next call. Not thread-safe: one user at a time.
 class EventStream {
 public:
-    static constexpr size_t kChunkEvents = 8000;  // 125 KiB: in cache, below malloc's mmap threshold
+    static constexpr size_t kChunkEvents =
+        8000;  // 125 KiB: in cache, below malloc's mmap threshold
 
     EventStream(const uint8_t* file, uint64_t dataEnd, RawFormat format, uint64_t offsetBytes,
                 const DecoderState& state);

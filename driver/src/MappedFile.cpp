@@ -73,6 +73,17 @@ void MappedFile::adviseSequential(uint64_t offset, uint64_t length) const {
     ::madvise(const_cast<uint8_t*>(data_) + start, size_t(end - start), MADV_SEQUENTIAL);
 }
 
+void MappedFile::populate(uint64_t offset, uint64_t length) const {
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22  // Linux 5.14; older kernels answer EINVAL
+#endif
+    if (!data_ || offset >= size_) return;
+    const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+    const uint64_t start = offset / page * page;
+    const uint64_t end = std::min(size_, offset + length);
+    ::madvise(const_cast<uint8_t*>(data_) + start, size_t(end - start), MADV_POPULATE_READ);
+}
+
 void MappedFile::release(uint64_t offset, uint64_t length) const {
     if (!data_ || offset >= size_) return;
     const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));

@@ -30,6 +30,10 @@ public:
     // Hint that [offset, offset + length) will be read front to back.
     void adviseSequential(uint64_t offset, uint64_t length) const;
 
+    // Maps [offset, offset + length) in one go where the kernel can, instead
+    // of one page fault at a time. A hint: failure changes nothing.
+    void populate(uint64_t offset, uint64_t length) const;
+
     // Drops this process's mapping of whole pages inside [offset, offset +
     // length); the data stays in the page cache and is mapped again on the
     // next access. Keeps resident memory bounded during whole-file walks.
