@@ -43,7 +43,7 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
 
 std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string& path,
                                                                std::string* error) {
-    MappedFile file;
+    RawFile file;
     std::string why;
     if (!file.open(path, &why)) {
         if (error) *error = why;
@@ -53,7 +53,7 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
         if (error) *error = "empty file";
         return nullptr;
     }
-    RawHeader header = parseRawHeader(file.data(), file.size());
+    RawHeader header = readRawHeader(file);
     if (header.format == RawFormat::Unknown) {
         if (error) *error = "unsupported event format '" + header.formatName + "'";
         return nullptr;
@@ -61,7 +61,7 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
     return std::unique_ptr<DvsFileReader>(new DvsFileReader(path, std::move(file), header));
 }
 
-DvsFileReader::DvsFileReader(std::string path, MappedFile file, RawHeader header)
+DvsFileReader::DvsFileReader(std::string path, RawFile file, RawHeader header)
     : path_(std::move(path)), file_(std::move(file)), header_(std::move(header)) {}
 
 DvsFileReader::~DvsFileReader() = default;
@@ -99,19 +99,9 @@ bool DvsFileReader::ensureOpenLocked() {
     }
     if (!indexFromCache_) {
         file_.adviseSequential(header_.dataOffsetBytes, dataEnd() - header_.dataOffsetBytes);
-        // Pages already scanned are let go (resident memory stays small), and
-        // a cancel is noticed every few megabytes.
-        constexpr uint64_t kAhead = 64u << 20;
-        uint64_t released = 0;
-        file_.populate(header_.dataOffsetBytes, kAhead);
-        index_ = TimeIndex::build(file_.data(), header_.dataOffsetBytes, dataEnd(), header_.format,
-                                  TimeIndex::kDefaultStepBytes, [&](uint64_t scanned) {
-                                      file_.release(released, scanned - released);
-                                      file_.populate(scanned, kAhead);
-                                      released = scanned;
-                                      return !cancelled_.load();
-                                  });
-        file_.release(released, dataEnd() - released);
+        index_ = TimeIndex::build(file_, header_.dataOffsetBytes, dataEnd(), header_.format,
+                                  TimeIndex::kDefaultStepBytes,
+                                  [&](uint64_t) { return !cancelled_.load(); });
         if (cancelled_.load()) {
             index_ = TimeIndex();  // incomplete: never used nor stored
             return false;
@@ -131,7 +121,7 @@ void DvsFileReader::findTimeRangeLocked() {
 
     // First event: decode from the start until one appears.
     {
-        EventStream s(file_.data(), dataEnd(), header_.format, entries.front().offsetBytes,
+        EventStream s(file_, dataEnd(), header_.format, entries.front().offsetBytes,
                       entries.front().state);
         const Event2D* ev;
         size_t n;
@@ -148,8 +138,7 @@ void DvsFileReader::findTimeRangeLocked() {
     // Last event: the latest time in the last stretch between checkpoints that holds any.
     for (size_t k = entries.size(); k-- > 0;) {
         const uint64_t stretchEnd = k + 1 < entries.size() ? entries[k + 1].offsetBytes : dataEnd();
-        EventStream s(file_.data(), stretchEnd, header_.format, entries[k].offsetBytes,
-                      entries[k].state);
+        EventStream s(file_, stretchEnd, header_.format, entries[k].offsetBytes, entries[k].state);
         const Event2D* ev;
         size_t n;
         bool found = false;
@@ -194,9 +183,9 @@ EventStream DvsFileReader::streamFrom(uint64_t t_us) const {
     // there the stop leaves every earlier event strictly before it).
     if (haveResume_ && header_.format == RawFormat::Evt3 && resumeState_.time < t_us &&
         resumeOffset_ >= entry.offsetBytes) {
-        return EventStream(file_.data(), dataEnd(), header_.format, resumeOffset_, resumeState_);
+        return EventStream(file_, dataEnd(), header_.format, resumeOffset_, resumeState_);
     }
-    return EventStream(file_.data(), dataEnd(), header_.format, entry.offsetBytes, entry.state);
+    return EventStream(file_, dataEnd(), header_.format, entry.offsetBytes, entry.state);
 }
 
 EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
@@ -243,27 +232,22 @@ void DvsFileReader::forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCa
     if (!ensureOpenLocked() || index_.empty()) return;
     if (from_us >= to_us) return;
     const IndexEntry& entry = index_.entryBefore(from_us);
-    EventStream s(file_.data(), dataEnd(), header_.format, entry.offsetBytes, entry.state);
+    EventStream s(file_, dataEnd(), header_.format, entry.offsetBytes, entry.state);
     std::vector<TriggerRecord> raw;
     std::vector<TriggerRecord> triggers;
     std::vector<Event2D> kept;
     kept.reserve(EventStream::kChunkEvents);
+    const bool wholeRange = from_us == 0 && to_us == kNoStop;  // nothing to filter
     const Event2D* ev;
     size_t n;
     bool more = true;
-    uint64_t released = entry.offsetBytes;
     while (more) {
-        if (s.offsetBytes() - released >= (64u << 20)) {
-            // Long walks would otherwise keep the whole file resident.
-            file_.release(released, s.offsetBytes() - released);
-            released = s.offsetBytes();
-        }
         raw.clear();
         const uint64_t streamBase = s.eventsProduced();
         more = s.next(to_us, ev, n, &raw);
         kept.clear();
         triggers.clear();
-        if (raw.empty() && allInside(ev, n, from_us, to_us)) {
+        if (raw.empty() && (wholeRange || allInside(ev, n, from_us, to_us))) {
             if (n > 0) callback(ev, n, triggers);
             continue;
         }

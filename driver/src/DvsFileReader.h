@@ -2,7 +2,7 @@
 
 // Reader of RAW event recordings (EVT 3.0 and EVT 2.0).
 //
-// Ownership: createFileReader returns an owned reader that maps the file;
+// Ownership: createFileReader returns an owned reader that keeps the file open;
 // batches it returns are shared and independent of the reader.
 // Threads: one caller at a time is the contract; an internal lock makes
 // concurrent calls safe but serialised.
@@ -21,7 +21,7 @@
 #include "EventDecoder.h"
 #include "KvObjectPool.h"
 #include "KvRecords.h"
-#include "MappedFile.h"
+#include "RawFile.h"
 #include "RawHeader.h"
 #include "TimeIndex.h"
 
@@ -89,7 +89,7 @@ public:
     bool indexLoadedFromCache() const { return indexFromCache_; }
 
 protected:
-    DvsFileReader(std::string path, MappedFile file, RawHeader header);
+    DvsFileReader(std::string path, RawFile file, RawHeader header);
 
 private:
     bool ensureOpenLocked();
@@ -100,7 +100,7 @@ private:
 
     std::mutex mutex_;
     std::string path_;
-    MappedFile file_;
+    RawFile file_;
     RawHeader header_;
     TimeIndex index_;
     bool opened_ = false;

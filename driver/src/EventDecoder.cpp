@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "RawFile.h"
+
 namespace korvane {
 
 namespace {
@@ -261,9 +263,10 @@ done:
 
 namespace korvane {
 
-EventStream::EventStream(const uint8_t* file, uint64_t dataEnd, RawFormat format,
+EventStream::EventStream(const uint8_t* data, uint64_t dataEnd, RawFormat format,
                          uint64_t offsetBytes, const DecoderState& state)
-    : file_(file),
+    : base_(data),
+      available_(dataEnd),
       dataEnd_(dataEnd),
       format_(format),
       offset_(offsetBytes),
@@ -271,19 +274,55 @@ EventStream::EventStream(const uint8_t* file, uint64_t dataEnd, RawFormat format
       storage_(new Slot[kChunkEvents]),
       scratch_(reinterpret_cast<Event2D*>(storage_.get())) {}
 
+EventStream::EventStream(const RawFile& file, uint64_t dataEnd, RawFormat format,
+                         uint64_t offsetBytes, const DecoderState& state)
+    : file_(&file),
+      dataEnd_(dataEnd),
+      format_(format),
+      offset_(offsetBytes),
+      state_(state),
+      storage_(new Slot[kChunkEvents]),
+      scratch_(reinterpret_cast<Event2D*>(storage_.get())) {}
+
+bool EventStream::fill() {
+    const uint64_t wordSize = wordSizeBytes(format_);
+    if (offset_ + wordSize > dataEnd_) return false;
+    if (offset_ >= baseOffset_ && offset_ + wordSize <= baseOffset_ + available_) return true;
+    if (!file_) return false;
+    // Pieces grow with the walk: a short window reads little, a long walk reads
+    // in large pieces.
+    constexpr size_t kFirstPiece = 64 * 1024, kLargestPiece = 4 << 20;
+    const size_t capacity = pieceCapacity_ == 0              ? kFirstPiece
+                            : pieceCapacity_ < kLargestPiece ? pieceCapacity_ * 2
+                                                             : pieceCapacity_;
+    if (capacity != pieceCapacity_) {
+        piece_.reset(new uint8_t[capacity]);
+        pieceCapacity_ = capacity;
+    }
+    const uint64_t want = std::min<uint64_t>(pieceCapacity_, dataEnd_ - offset_);
+    const size_t got = file_->readAt(offset_, piece_.get(), size_t(want));
+    base_ = piece_.get();
+    baseOffset_ = offset_;
+    available_ = got / wordSize * wordSize;
+    if (got < want) dataEnd_ = offset_ + available_;  // the file shrank: end here
+    return available_ > 0;
+}
+
 bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
                        std::vector<TriggerRecord>* triggers) {
     events = scratch_;
     count = 0;
+    if (reachedStop_ || !fill()) return false;
     const uint64_t wordSize = wordSizeBytes(format_);
-    if (reachedStop_ || offset_ + wordSize > dataEnd_) return false;
+    const uint8_t* at = base_ + (offset_ - baseOffset_);
+    const uint64_t inPiece = (baseOffset_ + available_ - offset_) / wordSize;
     // Bound one step so a word-only stretch (no events) still returns regularly.
-    const uint64_t words = std::min<uint64_t>((dataEnd_ - offset_) / wordSize, 1u << 20);
+    const uint64_t words = std::min<uint64_t>(inPiece, 1u << 20);
     DecodeStep step = format_ == RawFormat::Evt2
-                          ? decodeEvt2(file_ + offset_, size_t(words), state_, scratch_,
-                                       kChunkEvents, triggers, produced_, stopTime, corrupt_)
-                          : decodeEvt3(file_ + offset_, size_t(words), state_, scratch_,
-                                       kChunkEvents, triggers, produced_, stopTime, corrupt_);
+                          ? decodeEvt2(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
+                                       produced_, stopTime, corrupt_)
+                          : decodeEvt3(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
+                                       produced_, stopTime, corrupt_);
     offset_ += step.wordsConsumed * wordSize;
     produced_ += step.eventsWritten;
     count = step.eventsWritten;

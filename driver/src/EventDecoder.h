@@ -91,15 +91,22 @@ inline uint32_t loadWord32(const uint8_t* p) {
 
 namespace korvane {
 
-// Sequential decode of a mapped word stream in chunks, from a resume point.
-// Owns a small scratch buffer; the events handed out stay valid until the
-// next call. Not thread-safe: one user at a time.
+class RawFile;
+
+// Sequential decode of a word stream in chunks, from a resume point, either
+// over bytes in memory or over a file read piece by piece. Owns its
+// buffers; the events handed out stay valid until the next call. One user
+// at a time.
 class EventStream {
 public:
     static constexpr size_t kChunkEvents =
         8000;  // 125 KiB: in cache, below malloc's mmap threshold
 
-    EventStream(const uint8_t* file, uint64_t dataEnd, RawFormat format, uint64_t offsetBytes,
+    // Memory: `data` holds the file's bytes at their file offsets, up to dataEnd.
+    EventStream(const uint8_t* data, uint64_t dataEnd, RawFormat format, uint64_t offsetBytes,
+                const DecoderState& state);
+    // File: pieces are read as needed; a file that shrinks just ends early.
+    EventStream(const RawFile& file, uint64_t dataEnd, RawFormat format, uint64_t offsetBytes,
                 const DecoderState& state);
 
     // Decodes the next chunk. Triggers are appended to *triggers (if given)
@@ -115,7 +122,13 @@ public:
     uint64_t eventsProduced() const { return produced_; }
 
 private:
-    const uint8_t* file_;
+    // Makes at least one whole word at offset_ available; false at the end.
+    bool fill();
+
+    const RawFile* file_ = nullptr;
+    const uint8_t* base_ = nullptr;  // byte at file offset baseOffset_
+    uint64_t baseOffset_ = 0;
+    uint64_t available_ = 0;  // bytes at base_ that may be decoded
     uint64_t dataEnd_;
     RawFormat format_;
     uint64_t offset_;
@@ -129,6 +142,8 @@ private:
     };
     std::unique_ptr<Slot[]> storage_;
     Event2D* scratch_;
+    std::unique_ptr<uint8_t[]> piece_;  // file mode: the bytes read so far
+    size_t pieceCapacity_ = 0;
 };
 
 }  // namespace korvane

@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cstring>
 #include <string_view>
+#include <vector>
+
+#include "RawFile.h"
 
 namespace korvane {
 
@@ -98,48 +101,110 @@ const char* rawFormatName(RawFormat format) {
     }
 }
 
-RawHeader parseRawHeader(const uint8_t* data, uint64_t size) {
-    RawHeader h;
-    bool formatFromKey = false;  // "format" wins over "evt" when both are present
-    uint64_t pos = 0;
-    while (pos < size && data[pos] == '%') {
-        h.hasHeader = true;
-        const void* nl = std::memchr(data + pos, '\n', size_t(size - pos));
-        uint64_t end = nl ? uint64_t(static_cast<const uint8_t*>(nl) - data) : size;
-        uint64_t next = nl ? end + 1 : size;
+namespace {
 
-        std::string_view line(reinterpret_cast<const char*>(data + pos + 1),
-                              size_t(std::min<uint64_t>(end - pos - 1, kMaxUsefulLine)));
+// Takes header lines one by one (their text after '%', at most
+// kMaxUsefulLine characters); says when the header has ended.
+class HeaderLines {
+public:
+    // False after "% end": binary data may itself start with a '%' byte.
+    bool take(std::string_view line) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         line = trim(line);
-        pos = next;
-
         size_t space = line.find_first_of(" \t");
         std::string key = lower(line.substr(0, space));
         std::string_view value =
             space == std::string_view::npos ? std::string_view() : trim(line.substr(space + 1));
-
-        if (key == "end") break;  // binary data may itself start with a '%' byte
+        if (key == "end") return false;
         if (key == "evt") {
-            if (!formatFromKey) {
-                h.format = formatFromEvtVersion(value);
-                h.formatName = "evt " + std::string(value);
+            if (!formatFromKey_) {
+                header.format = formatFromEvtVersion(value);
+                header.formatName = "evt " + std::string(value);
             }
         } else if (key == "format") {
-            formatFromKey = true;
-            parseFormatValue(value, h);
+            formatFromKey_ = true;  // "format" wins over "evt" when both are present
+            parseFormatValue(value, header);
         } else if (key == "geometry") {
-            parseGeometry(value, h);
+            parseGeometry(value, header);
         } else if (key == "serial_number") {
-            h.serialNumber = std::string(value);
+            header.serialNumber = std::string(value);
         } else if (key == "dvs_start_timestamp") {
-            parseU64(value, h.dvsStartTimestamp);
+            parseU64(value, header.dvsStartTimestamp);
         } else if (key == "aps_start_timestamp") {
-            parseU64(value, h.apsStartTimestamp);
+            parseU64(value, header.apsStartTimestamp);
         }
+        return true;
     }
-    h.dataOffsetBytes = pos;
-    return h;
+
+    RawHeader header;
+
+private:
+    bool formatFromKey_ = false;
+};
+
+}  // namespace
+
+RawHeader parseRawHeader(const uint8_t* data, uint64_t size) {
+    HeaderLines lines;
+    uint64_t pos = 0;
+    while (pos < size && data[pos] == '%') {
+        lines.header.hasHeader = true;
+        const void* nl = std::memchr(data + pos, '\n', size_t(size - pos));
+        uint64_t end = nl ? uint64_t(static_cast<const uint8_t*>(nl) - data) : size;
+        std::string_view line(reinterpret_cast<const char*>(data + pos + 1),
+                              size_t(std::min<uint64_t>(end - pos - 1, kMaxUsefulLine)));
+        pos = nl ? end + 1 : size;
+        if (!lines.take(line)) break;
+    }
+    lines.header.dataOffsetBytes = pos;
+    return lines.header;
+}
+
+RawHeader readRawHeader(const RawFile& file) {
+    HeaderLines lines;
+    constexpr size_t kPiece = 64 * 1024;
+    std::vector<uint8_t> piece(kPiece);
+    uint64_t pieceStart = 0;
+    size_t pieceLength = 0;
+    auto byteAt = [&](uint64_t offset, uint8_t& byte) {
+        if (offset < pieceStart || offset >= pieceStart + pieceLength) {
+            pieceStart = offset;
+            pieceLength = file.readAt(offset, piece.data(), piece.size());
+            if (pieceLength == 0) return false;
+        }
+        byte = piece[size_t(offset - pieceStart)];
+        return true;
+    };
+
+    uint64_t pos = 0;
+    uint8_t byte = 0;
+    std::string line;
+    while (byteAt(pos, byte) && byte == '%') {
+        lines.header.hasHeader = true;
+        line.clear();
+        uint64_t at = pos + 1;
+        bool ended = false;
+        while (byteAt(at, byte)) {
+            // Find the line feed within what is buffered, keeping only the useful start.
+            const size_t from = size_t(at - pieceStart);
+            const void* nl = std::memchr(piece.data() + from, '\n', pieceLength - from);
+            const size_t upto =
+                nl ? size_t(static_cast<const uint8_t*>(nl) - piece.data()) : pieceLength;
+            if (line.size() < kMaxUsefulLine) {
+                const size_t keep = std::min(upto - from, kMaxUsefulLine - line.size());
+                line.append(reinterpret_cast<const char*>(piece.data() + from), keep);
+            }
+            at = pieceStart + upto;
+            if (nl) {
+                ended = true;
+                break;
+            }
+        }
+        pos = ended ? at + 1 : at;
+        if (!lines.take(line) || !ended) break;
+    }
+    lines.header.dataOffsetBytes = pos;
+    return lines.header;
 }
 
 }  // namespace korvane

@@ -27,6 +27,10 @@ struct RawHeader {
 // unknown encoding is reported through format == Unknown.
 RawHeader parseRawHeader(const uint8_t* data, uint64_t size);
 
+class RawFile;
+// The same for a file, read in pieces: a huge header line costs no memory.
+RawHeader readRawHeader(const RawFile& file);
+
 const char* rawFormatName(RawFormat format);
 
 }  // namespace korvane

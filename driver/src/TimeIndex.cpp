@@ -3,6 +3,9 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <memory>
+
+#include "RawFile.h"
 
 namespace korvane {
 
@@ -107,36 +110,70 @@ void TimeIndex::advanceEvt2(const uint8_t* bytes, size_t words, DecoderState& s)
     }
 }
 
-TimeIndex TimeIndex::build(const uint8_t* file, uint64_t dataOffset, uint64_t dataEnd,
-                           RawFormat format, uint64_t stepBytes,
-                           const std::function<bool(uint64_t)>& progress) {
+// The running state of a scan: checkpoints every stepBytes from dataOffset.
+struct TimeIndex::Scan {
     TimeIndex index;
-    index.format_ = format;
-    const uint64_t wordSize = wordSizeBytes(format);
-    // Steps are whole 32-byte blocks so the block walk never straddles one.
-    stepBytes = std::max<uint64_t>(32, stepBytes - stepBytes % 32);
-    index.stepBytes_ = stepBytes;
-
     DecoderState state;
     uint64_t key = 0;
-    uint64_t pos = dataOffset;
-    const uint64_t words = dataEnd > dataOffset ? (dataEnd - dataOffset) / wordSize : 0;
-    const uint64_t end = dataOffset + words * wordSize;
-    index.entries_.reserve(size_t(words * wordSize / stepBytes + 2));
-    index.entries_.push_back({pos, 0, state});
-    while (pos < end) {
-        uint64_t chunk = std::min(stepBytes, end - pos);
-        if (format == RawFormat::Evt2) {
-            advanceEvt2(file + pos, size_t(chunk / wordSize), state);
-        } else {
-            advanceEvt3(file + pos, size_t(chunk / wordSize), state);
-        }
-        pos += chunk;
-        if (progress && (pos - dataOffset) % (64 << 20) < chunk && !progress(pos)) break;
-        if (state.haveTime) key = std::max(key, state.time);
-        if (pos < end) index.entries_.push_back({pos, key, state});
+    uint64_t wordSize;
+    uint64_t end;  // end of the last whole word
+
+    Scan(uint64_t dataOffset, uint64_t dataEnd, RawFormat format, uint64_t stepBytes)
+        : wordSize(wordSizeBytes(format)) {
+        index.format_ = format;
+        // Steps are whole 32-byte blocks so the block walk never straddles one.
+        index.stepBytes_ = std::max<uint64_t>(32, stepBytes - stepBytes % 32);
+        const uint64_t words = dataEnd > dataOffset ? (dataEnd - dataOffset) / wordSize : 0;
+        end = dataOffset + words * wordSize;
+        index.entries_.reserve(size_t(words * wordSize / index.stepBytes_ + 2));
+        index.entries_.push_back({dataOffset, 0, state});
     }
-    return index;
+
+    // Walks [pos, pos + length) whose bytes start at `bytes`; length is whole
+    // steps except at the very end.
+    void walk(const uint8_t* bytes, uint64_t pos, uint64_t length) {
+        const uint64_t stop = pos + length;
+        while (pos < stop) {
+            const uint64_t chunk = std::min(index.stepBytes_, stop - pos);
+            if (index.format_ == RawFormat::Evt2) {
+                advanceEvt2(bytes, size_t(chunk / wordSize), state);
+            } else {
+                advanceEvt3(bytes, size_t(chunk / wordSize), state);
+            }
+            bytes += chunk;
+            pos += chunk;
+            if (state.haveTime) key = std::max(key, state.time);
+            if (pos < end) index.entries_.push_back({pos, key, state});
+        }
+    }
+};
+
+TimeIndex TimeIndex::build(const uint8_t* data, uint64_t dataOffset, uint64_t dataEnd,
+                           RawFormat format, uint64_t stepBytes) {
+    Scan scan(dataOffset, dataEnd, format, stepBytes);
+    scan.walk(data + dataOffset, dataOffset, scan.end - dataOffset);
+    return std::move(scan.index);
+}
+
+TimeIndex TimeIndex::build(const RawFile& file, uint64_t dataOffset, uint64_t dataEnd,
+                           RawFormat format, uint64_t stepBytes,
+                           const std::function<bool(uint64_t)>& progress) {
+    Scan scan(dataOffset, dataEnd, format, stepBytes);
+    // Pieces of whole steps, read into one buffer that stays in cache-friendly reuse.
+    const uint64_t pieceBytes =
+        scan.index.stepBytes_ * std::max<uint64_t>(1, (8u << 20) / scan.index.stepBytes_);
+    std::unique_ptr<uint8_t[]> piece(new uint8_t[size_t(pieceBytes)]);
+    uint64_t pos = dataOffset;
+    while (pos < scan.end) {
+        const uint64_t want = std::min(pieceBytes, scan.end - pos);
+        const uint64_t got =
+            file.readAt(pos, piece.get(), size_t(want)) / scan.wordSize * scan.wordSize;
+        if (got < want) scan.end = pos + got;  // the file shrank: index what is there
+        scan.walk(piece.get(), pos, got);
+        pos += got;
+        if (got == 0 || (progress && !progress(pos))) break;
+    }
+    return std::move(scan.index);
 }
 
 const IndexEntry& TimeIndex::entryBefore(uint64_t t) const {

@@ -14,6 +14,8 @@
 
 namespace korvane {
 
+class RawFile;
+
 struct IndexEntry {
     uint64_t offsetBytes = 0;  // absolute file offset of the next word to decode
     uint64_t keyTime = 0;      // running maximum of the decoder time up to here
@@ -25,10 +27,16 @@ class TimeIndex {
 public:
     static constexpr uint64_t kDefaultStepBytes = 256 * 1024;
 
-    // Scans [dataOffset, dataEnd) of a mapped file. `progress`, when given,
-    // is told the offset scanned so far every few megabytes; returning false
-    // abandons the scan (the index is then incomplete: do not use it).
-    static TimeIndex build(const uint8_t* file, uint64_t dataOffset, uint64_t dataEnd,
+    // Scans [dataOffset, dataEnd) of bytes in memory (`data` holds the file's
+    // bytes at their file offsets).
+    static TimeIndex build(const uint8_t* data, uint64_t dataOffset, uint64_t dataEnd,
+                           RawFormat format, uint64_t stepBytes = kDefaultStepBytes);
+
+    // Scans [dataOffset, dataEnd) of a file, read in pieces. `progress` is
+    // told the offset scanned so far after every piece; returning false
+    // abandons the scan (the index is then incomplete: do not use it). A
+    // file that shrinks while scanned is indexed as far as it goes.
+    static TimeIndex build(const RawFile& file, uint64_t dataOffset, uint64_t dataEnd,
                            RawFormat format, uint64_t stepBytes = kDefaultStepBytes,
                            const std::function<bool(uint64_t)>& progress = {});
 
@@ -49,6 +57,7 @@ public:
     static void advanceEvt2(const uint8_t* bytes, size_t words, DecoderState& s);
 
 private:
+    struct Scan;
     std::vector<IndexEntry> entries_;
     RawFormat format_ = RawFormat::Evt3;
     uint64_t stepBytes_ = kDefaultStepBytes;
