@@ -370,6 +370,29 @@ TEST(ReaderRobustnessTest, EventsBeyondFourGigabytes) {
     EXPECT_EQ(again->readEventsInWindow(4101, 1)->size(), 1u);
 }
 
+// A recording cut short by another program while open: reads end early, never crash.
+TEST(ReaderRobustnessTest, FileShrinkingWhileOpen) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording();
+    o.duration_us = 2000000;
+    o.eventsPerSecond = 1000000;
+    Expected exp = expectedFor(o);
+    const std::string path = generate(dir, "shrink.raw", o);
+    auto r = openReader(path);
+    const uint64_t fullSize = fs::file_size(path);
+    fs::resize_file(path, fullSize / 3);
+    Decoded d = decodeAll(*r);
+    ASSERT_FALSE(d.events.empty());
+    EXPECT_LT(d.events.size(), exp.events.size() / 2);
+    EXPECT_TRUE(std::equal(d.events.begin(), d.events.end(), exp.events.begin()));
+    auto late = r->readEventsInWindow(1900000, 50000);
+    ASSERT_TRUE(late);  // within the range known at open, but the data is gone
+    EXPECT_TRUE(late->empty());
+    auto early = r->readEventsInWindow(100000, 50000);
+    EXPECT_EQ(*early, filterWindow(exp.events, 100000, 150000));
+    EXPECT_FALSE(r->exportRawRange(1900000, 1950000, dir.file("cut.raw")));
+}
+
 TEST(ReaderRobustnessTest, CancelledOpenReadsNothing) {
     ScratchDir dir;
     SyntheticOptions o = longRecording();
