@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CACHE_HOME", scratch.filePath("cache").toUtf8());
     QApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : scratch.filePath("play.raw");
     if (argc <= 1) {
@@ -31,22 +32,24 @@ int main(int argc, char** argv) {
     KvEventProcessor processor;
     int frames = 0;
     QElapsedTimer clock;
-    QObject::connect(&processor, &KvEventProcessor::signalEventImage, [&] {
+    // The processor as context: these run on this thread, not the emitting one.
+    QObject::connect(&processor, &KvEventProcessor::signalEventImage, &processor, [&] {
         if (clock.isValid()) ++frames;
     });
-    QObject::connect(&processor, &KvEventProcessor::signalLoadingStatus, [&](bool loading) {
-        if (loading) return;
-        processor.setFps(30);
-        processor.slotPlaybackCtrl(true);
-        clock.start();
-        QTimer::singleShot(10000, &app, [&] {
-            const double seconds = double(clock.elapsed()) / 1000.0;
-            processor.slotPlaybackCtrl(false);
-            std::printf("frames: %d\nseconds: %.3f\nframes_per_second: %.2f\n", frames, seconds,
-                        double(frames) / seconds);
-            app.quit();
-        });
-    });
+    QObject::connect(&processor, &KvEventProcessor::signalLoadingStatus, &processor,
+                     [&](bool loading) {
+                         if (loading) return;
+                         processor.setFps(30);
+                         processor.slotPlaybackCtrl(true);
+                         clock.start();
+                         QTimer::singleShot(10000, &app, [&] {
+                             const double seconds = double(clock.elapsed()) / 1000.0;
+                             processor.slotPlaybackCtrl(false);
+                             std::printf("frames: %d\nseconds: %.3f\nframes_per_second: %.2f\n",
+                                         frames, seconds, double(frames) / seconds);
+                             app.quit();
+                         });
+                     });
     processor.loadFile(path);
     return app.exec();
 }

@@ -47,12 +47,14 @@ QStringList loadAndWait(KvEventProcessor& p, const QString& path) {
     QStringList order;
     auto tag = [&](const QString& t) { order << t; };
     QList<QMetaObject::Connection> c{
-        QObject::connect(&p, &KvEventProcessor::signalEndTimeStamp, [&] { tag("end"); }),
-        QObject::connect(&p, &KvEventProcessor::signalStartTimeStamp, [&] { tag("start"); }),
-        QObject::connect(&p, &KvEventProcessor::signalRealTimeTimeStamp, [&] { tag("current"); }),
-        QObject::connect(&p, &KvEventProcessor::signalPlayStatus,
+        // With &p as context the tags are taken on this thread, in emission order.
+        QObject::connect(&p, &KvEventProcessor::signalEndTimeStamp, &p, [&] { tag("end"); }),
+        QObject::connect(&p, &KvEventProcessor::signalStartTimeStamp, &p, [&] { tag("start"); }),
+        QObject::connect(&p, &KvEventProcessor::signalRealTimeTimeStamp, &p,
+                         [&] { tag("current"); }),
+        QObject::connect(&p, &KvEventProcessor::signalPlayStatus, &p,
                          [&](bool b) { tag(b ? "play true" : "play false"); }),
-        QObject::connect(&p, &KvEventProcessor::signalLoadingStatus,
+        QObject::connect(&p, &KvEventProcessor::signalLoadingStatus, &p,
                          [&](bool b) { tag(b ? "loading true" : "loading false"); }),
     };
     p.loadFile(path);
