@@ -276,13 +276,10 @@ EventStream::EventStream(const uint8_t* data, uint64_t dataEnd, RawFormat format
 
 EventStream::EventStream(const RawFile& file, uint64_t dataEnd, RawFormat format,
                          uint64_t offsetBytes, const DecoderState& state)
-    : file_(&file),
-      dataEnd_(dataEnd),
-      format_(format),
-      offset_(offsetBytes),
-      state_(state),
-      storage_(new Slot[kChunkEvents]),
-      scratch_(reinterpret_cast<Event2D*>(storage_.get())) {}
+    : EventStream(nullptr, 0, format, offsetBytes, state) {
+    file_ = &file;
+    dataEnd_ = dataEnd;  // nothing is available until the first piece is read
+}
 
 bool EventStream::fill() {
     const uint64_t wordSize = wordSizeBytes(format_);
