@@ -5,7 +5,9 @@ function(velqora_add_resources target)
         RESOURCE_PREFIX "/"
         LRELEASE_OPTIONS -silent)
 
-    set(files ${VELQORA_GENERATED_FONT} ${VELQORA_GENERATED_LOGOS})
+    set(files ${VELQORA_GENERATED_FONT} ${VELQORA_GENERATED_LOGOS} ${VELQORA_GENERATED_ANIMATION})
+    set_source_files_properties(${VELQORA_GENERATED_ANIMATION}
+        PROPERTIES QT_RESOURCE_ALIAS "img/icon/waiting.gif" GENERATED TRUE)
     set_source_files_properties(${VELQORA_GENERATED_FONT}
         PROPERTIES QT_RESOURCE_ALIAS "font/NotoSansSC-Medium.ttf" GENERATED TRUE)
     list(GET VELQORA_GENERATED_LOGOS 0 navigate)

@@ -21,10 +21,43 @@
     </message>
 </context>
 <context>
+    <name>KVMessageBox</name>
+    <message>
+        <source>Tips</source>
+        <translation>Tips</translation>
+    </message>
+</context>
+<context>
+    <name>KvFilePathReminderForm</name>
+    <message>
+        <source>Success</source>
+        <translation>Success</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Open Dir</source>
+        <translation>Open Dir</translation>
+    </message>
+</context>
+<context>
     <name>MainWidget</name>
     <message>
         <source>Velqora</source>
         <translation>Velqora</translation>
+    </message>
+</context>
+<context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>ShowImageForm</translation>
     </message>
 </context>
 </TS>

@@ -21,10 +21,43 @@
     </message>
 </context>
 <context>
+    <name>KVMessageBox</name>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+</context>
+<context>
+    <name>KvFilePathReminderForm</name>
+    <message>
+        <source>Success</source>
+        <translation>成功</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Open Dir</source>
+        <translation>打开目录</translation>
+    </message>
+</context>
+<context>
     <name>MainWidget</name>
     <message>
         <source>Velqora</source>
         <translation>Velqora</translation>
+    </message>
+</context>
+<context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>图像显示</translation>
     </message>
 </context>
 </TS>

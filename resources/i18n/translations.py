@@ -14,6 +14,12 @@ MESSAGES = [
     ("InitDialog", "Event camera viewer and recorder", "事件相机查看与录制工具"),
     ("InitDialog", "Version: ", "版本："),
     ("MainWidget", "Velqora", "Velqora"),
+    ("ShowImageForm", "ShowImageForm", "图像显示"),
+    ("KvFilePathReminderForm", "Success", "成功"),
+    ("KvFilePathReminderForm", "Warning", "警告"),
+    ("KvFilePathReminderForm", "Error", "错误"),
+    ("KvFilePathReminderForm", "Open Dir", "打开目录"),
+    ("KVMessageBox", "Tips", "提示"),
 ]
 
 

@@ -1,0 +1,85 @@
+#include "KvComboBox.h"
+
+#include <QLineEdit>
+#include <QTimer>
+
+#include "StyleSheetEdit.h"
+#include "ui_KvComboBox.h"
+
+KvComboBox::KvComboBox(QWidget* parent) : QWidget(parent), ui(new Ui::KvComboBox) {
+    ui->setupUi(this);
+    KVComboBoxBase* combo = ui->cb_combox_in_widget;
+    combo->setEditable(true);
+    combo->setFixedHeight(30);
+    combo->setIconSize(QSize(30, 30));
+    combo->setMinimumContentsLength(3);
+    combo->setStyleSheet(
+        "font-size: 12px; background-color: #FFFFFF; border: 1px solid #A7A7A7; "
+        "border-radius: 3px; padding-right: 25px; color: #A7A7A7;");
+    // The look follows the list on the next turn of the event loop, after it opened or closed.
+    connect(combo, &KVComboBoxBase::popupShown, this,
+            [this] { QTimer::singleShot(0, this, [this] { setActiveLook(true); }); });
+    connect(combo, &KVComboBoxBase::popupHidden, this,
+            [this] { QTimer::singleShot(0, this, [this] { setActiveLook(false); }); });
+}
+
+KvComboBox::~KvComboBox() {
+    delete ui;
+}
+
+KVComboBoxBase* KvComboBox::comboBox() const {
+    return ui->cb_combox_in_widget;
+}
+
+QString KvComboBox::frameStyleSheet() const {
+    return ui->comboBoxWidget->styleSheet();
+}
+
+QString KvComboBox::comboStyleSheet() const {
+    return ui->cb_combox_in_widget->styleSheet();
+}
+
+void KvComboBox::setActiveLook(bool active) {
+    ui->comboBoxWidget->setStyleSheet(active ? "border: 2px solid #D7E7EE; border-radius: 3px;"
+                                             : "border: 2px solid transparent;                "
+                                               "border-radius: 3px;");
+    setTextColor(active ? "#004B6A" : "#A7A7A7");
+}
+
+void KvComboBox::setEditable(bool editable) {
+    QLineEdit* edit = ui->cb_combox_in_widget->lineEdit();
+    if (!edit) return;
+    disconnect(textChanged_);
+    disconnect(editingFinished_);
+    if (editable) {
+        textChanged_ = connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+            emit signalLineEditTextChanged(text);
+            setFrameColor("#D7E7EE");
+            setTextColor("#004B6A");
+        });
+        editingFinished_ = connect(edit, &QLineEdit::editingFinished, this, [this] {
+            emit signalLineEditEditingFinished();
+            setFrameColor("transparent");
+            setTextColor("#A7A7A7");
+        });
+    }
+    edit->setReadOnly(!editable);
+}
+
+void KvComboBox::setTextColor(const QString& color) {
+    setStyleProperty("color", "color: " + color + ";");
+}
+
+void KvComboBox::setFrameColor(const QString& color) {
+    ui->comboBoxWidget->setStyleSheet(replaceStyleDeclaration(
+        ui->comboBoxWidget->styleSheet(), "border", "border: 2px solid " + color + ";"));
+}
+
+void KvComboBox::setStyleProperty(const QString& name, const QString& declaration) {
+    KVComboBoxBase* combo = ui->cb_combox_in_widget;
+    combo->setStyleSheet(replaceStyleDeclaration(combo->styleSheet(), name, declaration));
+}
+
+void KvComboBox::on_cb_combox_in_widget_currentTextChanged(const QString&) {
+    emit signalLineEditEditingFinished();
+}
