@@ -1,0 +1,154 @@
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include "AppTestMain.h"
+#include "KVMessageBox.h"
+#include "KvFilePathReminderForm.h"
+#include "KvToolTip.h"
+#include "WaitingWin.h"
+#include "WindowFrameAgent.h"
+
+class NotificationsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void resolveDirectory() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("rec.raw");
+        QFile(file).open(QIODevice::WriteOnly);
+        QCOMPARE(KvFilePathReminderForm::resolveDirectory(dir.path()), QDir(dir.path()).absolutePath());
+        QCOMPARE(KvFilePathReminderForm::resolveDirectory(file), QDir(dir.path()).absolutePath());
+        QFile::remove(file);  // a deleted file in an existing directory: its directory
+        QCOMPARE(KvFilePathReminderForm::resolveDirectory(file), QDir(dir.path()).absolutePath());
+        QCOMPARE(KvFilePathReminderForm::resolveDirectory(dir.filePath("gone/away/x.raw")),
+                 QString());
+        QCOMPARE(KvFilePathReminderForm::resolveDirectory(QString()), QString());
+    }
+
+    void toastLooksButtonsAndLifetime() {
+        QPointer<KvFilePathReminderForm> plain =
+            new KvFilePathReminderForm("Recording end", KvMessageType::Success, QString());
+        plain->show();
+        QVERIFY(!plain->hasOpenDirButton());
+        QCOMPARE(plain->size(), QSize(226, 70));
+        QCOMPARE(plain->findChild<QLabel*>("lb_title")->text(), QString("Success"));
+
+        QTemporaryDir dir;
+        QPointer<KvFilePathReminderForm> withDir =
+            new KvFilePathReminderForm("Save file success!", KvMessageType::Error, dir.path());
+        withDir->show();
+        QVERIFY(withDir->hasOpenDirButton());
+        QCOMPARE(withDir->findChild<QLabel*>("lb_title")->text(), QString("Error"));
+        QPointer<KvFilePathReminderForm> odd =
+            new KvFilePathReminderForm("x", static_cast<KvMessageType>(7), QString());
+        QCOMPARE(odd->findChild<QLabel*>("lb_title")->text(), QString("Success"));
+
+        // Closing only hides; the timer still destroys each toast after 5 s.
+        withDir->findChild<QPushButton*>("pb_close")->click();
+        QVERIFY(withDir && withDir->isHidden());
+        QTest::qWait(4500);
+        QVERIFY(plain);
+        QTRY_VERIFY_WITH_TIMEOUT(plain.isNull() && withDir.isNull() && odd.isNull(), 2000);
+    }
+
+    void toolTipTimings() {
+        QWidget anchor;
+        anchor.resize(80, 30);
+        anchor.move(300, 300);
+        anchor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&anchor));
+        KvToolTip tip("Bias of the ON threshold", 0, &anchor);
+        tip.installOn(&anchor);
+        QSignalSpy textChanged(&tip, &KvToolTip::textChanged);
+        tip.setText("Bias of the ON threshold");  // unchanged: no signal
+        QCOMPARE(textChanged.count(), 0);
+
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(&anchor, &enter);
+        QVERIFY(tip.showTimerActive());
+        QTest::qWait(1500);
+        QVERIFY(tip.isHidden());  // less than two seconds: nothing yet
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 1500);
+        const QPoint corner = anchor.mapToGlobal(QPoint(0, 0));
+        QCOMPARE(tip.pos().y(), corner.y() - tip.height());
+        QCOMPARE(tip.pos().x(), corner.x() - std::abs(tip.width() - anchor.width()) / 2);
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 3600);  // a shown tip hides itself after 3 s
+
+        QApplication::sendEvent(&anchor, &enter);
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 2500);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&anchor, &leave);
+        QVERIFY(!tip.showTimerActive());
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 500);
+    }
+
+    void questionBoxResults() {
+        for (const char* button : {"pb_open", "pb_close", "pb_win_close"}) {
+            KVMessageBox box("The language change will take effect after restart.", "Tips",
+                             "Restart", "Later");
+            QCOMPARE(box.size(), QSize(500, 270));
+            QCOMPARE(box.findChild<QPushButton*>("pb_open")->text(), QString("Restart"));
+            QCOMPARE(box.findChild<QPushButton*>("pb_close")->text(), QString("Later"));
+            QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
+            QCOMPARE(box.frameAgent()->titleBar()->objectName(), QString("widget_title_name"));
+            box.show();
+            box.findChild<QPushButton*>(button)->click();
+            QCOMPARE(box.result(), QString(button) == "pb_open" ? int(QDialog::Accepted)
+                                                                 : int(QDialog::Rejected));
+        }
+    }
+
+    void waitingWindowCentresOnItsAnchor() {
+        QWidget anchor;
+        anchor.resize(1000, 650);
+        anchor.move(50, 40);
+        anchor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&anchor));
+        WaitingWin waiting(&anchor);
+        waiting.show();
+        const QPoint corner = anchor.mapToGlobal(QPoint(0, 0));
+        QCOMPARE(waiting.pos(), QPoint(corner.x() + (1000 - 321) / 2, corner.y() + (650 - 276) / 2));
+        QVERIFY(waiting.animationRunning());
+        anchor.move(200, 100);
+        QTRY_COMPARE(anchor.mapToGlobal(QPoint(0, 0)).x(), 200 + (corner.x() - 50));
+        waiting.recenter();
+        QCOMPARE(waiting.pos().x(), anchor.mapToGlobal(QPoint(0, 0)).x() + (1000 - 321) / 2);
+        waiting.close();
+        QVERIFY(!waiting.animationRunning());
+    }
+
+    void frameAgentEdgesAndTitleBar() {
+        QWidget window;
+        window.resize(400, 300);
+        auto* bar = new QWidget(&window);
+        bar->setGeometry(0, 0, 400, 40);
+        auto* close = new QPushButton(bar);
+        close->setGeometry(360, 5, 30, 30);
+        auto* agent = new WindowFrameAgent(&window);
+        QVERIFY(agent->setup(&window));
+        QVERIFY(!agent->setup(&window));  // once per window
+        agent->setTitleBar(bar);
+        agent->setSystemButton(WindowFrameAgent::Close, close);
+        QCOMPARE(agent->systemButton(WindowFrameAgent::Close), close);
+        QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(agent->edgesAt(QPoint(2, 2)), Qt::LeftEdge | Qt::TopEdge);
+        QCOMPARE(agent->edgesAt(QPoint(398, 150)), Qt::Edges(Qt::RightEdge));
+        QCOMPARE(agent->edgesAt(QPoint(200, 150)), Qt::Edges());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseDClick(bar, Qt::LeftButton, {}, QPoint(100, 20));
+        QTRY_VERIFY(window.isMaximized());
+        QCOMPARE(agent->edgesAt(QPoint(2, 2)), Qt::Edges());  // no resizing while maximised
+        QTest::mouseDClick(bar, Qt::LeftButton, {}, QPoint(100, 20));
+        QTRY_VERIFY(!window.isMaximized());
+        // A system button in the bar stays a button.
+        QSignalSpy clicked(close, &QPushButton::clicked);
+        QTest::mouseClick(close, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1);
+    }
+};
+
+VELQORA_TEST_MAIN(NotificationsTest)
+#include "test_notifications.moc"
