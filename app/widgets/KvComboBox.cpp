@@ -16,6 +16,15 @@ KvComboBox::KvComboBox(QWidget* parent) : QWidget(parent), ui(new Ui::KvComboBox
     combo->setStyleSheet(
         "font-size: 12px; background-color: #FFFFFF; border: 1px solid #A7A7A7; "
         "border-radius: 3px; padding-right: 25px; color: #A7A7A7;");
+    // The arrow: drawn by rules on this outer widget, since the inner box's own
+    // sheet is plain declarations that are patched one by one.
+    setStyleSheet(
+        "QComboBox::drop-down { border: none; background: transparent; width: 24px; }"
+        "QComboBox::down-arrow { image: url(:/img/assets/bnt_arrow_down.svg); width: 12px; "
+        "height: 12px; }"
+        "QComboBox::down-arrow:on { image: url(:/img/assets/bnt_arrow_up_Pressed.svg); }");
+    // The text field lives inside the box's own border; it must not draw a second one.
+    combo->lineEdit()->setStyleSheet("border: none; background: transparent; padding: 0px;");
     // The look follows the list on the next turn of the event loop, after it opened or closed.
     connect(combo, &KVComboBoxBase::popupShown, this,
             [this] { QTimer::singleShot(0, this, [this] { setActiveLook(true); }); });

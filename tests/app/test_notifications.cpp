@@ -18,7 +18,8 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath("rec.raw");
         QFile(file).open(QIODevice::WriteOnly);
-        QCOMPARE(KvFilePathReminderForm::resolveDirectory(dir.path()), QDir(dir.path()).absolutePath());
+        QCOMPARE(KvFilePathReminderForm::resolveDirectory(dir.path()),
+                 QDir(dir.path()).absolutePath());
         QCOMPARE(KvFilePathReminderForm::resolveDirectory(file), QDir(dir.path()).absolutePath());
         QFile::remove(file);  // a deleted file in an existing directory: its directory
         QCOMPARE(KvFilePathReminderForm::resolveDirectory(file), QDir(dir.path()).absolutePath());
@@ -96,7 +97,7 @@ private slots:
             box.show();
             box.findChild<QPushButton*>(button)->click();
             QCOMPARE(box.result(), QString(button) == "pb_open" ? int(QDialog::Accepted)
-                                                                 : int(QDialog::Rejected));
+                                                                : int(QDialog::Rejected));
         }
     }
 
@@ -109,7 +110,8 @@ private slots:
         WaitingWin waiting(&anchor);
         waiting.show();
         const QPoint corner = anchor.mapToGlobal(QPoint(0, 0));
-        QCOMPARE(waiting.pos(), QPoint(corner.x() + (1000 - 321) / 2, corner.y() + (650 - 276) / 2));
+        QCOMPARE(waiting.pos(),
+                 QPoint(corner.x() + (1000 - 321) / 2, corner.y() + (650 - 276) / 2));
         QVERIFY(waiting.animationRunning());
         anchor.move(200, 100);
         QTRY_COMPARE(anchor.mapToGlobal(QPoint(0, 0)).x(), 200 + (corner.x() - 50));

@@ -14,7 +14,9 @@
 
 namespace {
 
-void press(QWidget* w, int x, int y = 15) { QTest::mousePress(w, Qt::LeftButton, {}, QPoint(x, y)); }
+void press(QWidget* w, int x, int y = 15) {
+    QTest::mousePress(w, Qt::LeftButton, {}, QPoint(x, y));
+}
 void moveTo(QWidget* w, int x, int y = 15) {
     QMouseEvent e(QEvent::MouseMove, QPointF(x, y), w->mapToGlobal(QPointF(x, y)), Qt::NoButton,
                   Qt::LeftButton, Qt::NoModifier);
@@ -107,14 +109,16 @@ private slots:
         QSignalSpy lower(s.get(), &KvThreeHandleSlider::lowerValueChanged);
         QSignalSpy upper(s.get(), &KvThreeHandleSlider::upperValueChanged);
         press(s.get(), 3);
-        for (int x = 10; x <= 520; x += 30) moveTo(s.get(), x);
+        for (int x = 10; x <= 520; x += 30)
+            moveTo(s.get(), x);
         release(s.get(), 520);
         QCOMPARE(s->lowerValue(), uint64_t(500));
         QVERIFY(lower.count() > 0);
         QCOMPARE(lower.last().at(0).value<uint64_t>(), uint64_t(500));
 
         press(s.get(), 529);
-        for (int x = 520; x >= 5; x -= 30) moveTo(s.get(), x);
+        for (int x = 520; x >= 5; x -= 30)
+            moveTo(s.get(), x);
         release(s.get(), 5);
         QCOMPARE(s->upperValue(), uint64_t(500));
         QVERIFY(upper.count() > 0);
@@ -206,7 +210,8 @@ private slots:
         wheel(view->viewport(), -120);  // zooming out below the fitted view does nothing
         QCOMPARE(view->currentScale(), 1.0);
         QCOMPARE(view->transform().m11(), fitted);
-        for (int i = 0; i < 42; ++i) wheel(view->viewport(), 120);
+        for (int i = 0; i < 42; ++i)
+            wheel(view->viewport(), 120);
         QVERIFY(std::fabs(view->currentScale() - std::pow(1.1, 42)) < 1e-9);
         QVERIFY(std::fabs(view->currentScale() - 54.76) < 0.01);
         wheel(view->viewport(), 120);  // the 43rd does nothing
