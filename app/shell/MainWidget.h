@@ -1,12 +1,124 @@
 #pragma once
 
-// The main window. This is its frame only; recording playback, the camera
-// views and the side bar are wired in as they are built.
+// The main window: our own frame and title bar with four menus, the image
+// view, the play bar and the timeline, wired to the RAW playback processor.
+// The side bar's panels, the live camera and fusion recordings plug into
+// the hooks marked below as they are built.
+//
+// Ownership: owns its form, processor, timeline, waiting window and frame
+// agent. GUI thread only; processor signals arrive queued.
 
+#include <QAction>
+#include <QPointer>
+#include <QString>
 #include <QWidget>
+#include <functional>
+
+#include "KvMessageType.h"
+#include "StreamType.h"
+
+class AppConfig;
+class KvEventProcessor;
+class KvThreeHandleSlider;
+class QMenu;
+class WaitingWin;
+class WindowFrameAgent;
+
+// What the window has open.
+enum class SourceKind : int {
+    Nothing = 0,
+    DvsCamera = 1,
+    FusionCamera = 2,
+    DvsRecording = 3,
+    FusionRecording = 4,
+};
+
+namespace Ui {
+class MainWidget;
+}
+
+// minutes:seconds:microseconds, at least 2, 2 and 6 digits; minutes do not wrap.
+QString formatTimestamp(uint64_t timestamp_us);
 
 class MainWidget : public QWidget {
     Q_OBJECT
 public:
+    // Asks the user for a file: (caption, start directory, filter) -> path or empty.
+    using OpenFileDialog = std::function<QString(const QString&, const QString&, const QString&)>;
+
     explicit MainWidget(QWidget* parent = nullptr);
+    ~MainWidget() override;
+
+    // Tests replace the file dialog through this seam.
+    void setOpenFileDialog(OpenFileDialog dialog) { openFileDialog_ = std::move(dialog); }
+
+    SourceKind sourceKind() const { return sourceKind_; }
+    korvane::STREAM_TYPE viewerType() const { return viewerType_; }
+    KvEventProcessor* rawProcessor() const { return rawProcessor_; }
+    KvThreeHandleSlider* timeline() const { return timeline_; }
+    WaitingWin* waitingWindow() const { return waiting_; }
+    QMenu* viewerSettingMenu() const { return viewerSettingMenu_; }
+    QAction* action(const QString& englishTitle) const;
+    Ui::MainWidget* form() const { return ui; }
+
+signals:
+    void triggerEventsToShow();
+    void resetShowCameraFormTitle(bool show);
+    void toShowCameraSerial(QString serial);
+    void setShowCameraLiveUI(bool live);
+    void signalSetViewerShowType(korvane::STREAM_TYPE type);
+    void signalShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
+                                  QString file_path = QString());
+    void signalOpenRawFile(QString path);
+    void signalOpenFusionFile(QString path);
+    void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    void signalRecByTime(uint32_t seconds, QString path);
+
+public slots:
+    void openActionSlot(QAction* action);
+    void slotOpenRecording();
+    void setShowTitleInfo(bool show);
+    void showCameraSerial(QString str);
+    void showTimeStamp(uint64_t timestamp_us);
+    void on_pb_win_min_clicked();
+    void on_pb_win_max_clicked();
+    void on_pb_win_close_clicked();
+    void on_pb_viewer_setting_clicked(bool checked);
+    void slotStartEndPointEditable(bool en);
+    void on_pb_viewer_type_clicked();
+    void slotShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
+                                QString file_path = QString());
+    void slotSetWaitWinStatus(bool en);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void retranslate();
+    void createMenus();
+    void initConnections();
+    void applyViewerTypeIcon();
+    void setTitleBarCorners(bool maximized);
+    QMenu* newMenu();
+
+    Ui::MainWidget* ui;
+    AppConfig* config_ = nullptr;
+    WindowFrameAgent* frameAgent_ = nullptr;
+    SourceKind sourceKind_ = SourceKind::Nothing;
+    korvane::STREAM_TYPE viewerType_ = korvane::STREAM_BOTH;
+    KvEventProcessor* rawProcessor_ = nullptr;
+    KvThreeHandleSlider* timeline_ = nullptr;
+    WaitingWin* waiting_ = nullptr;
+    QMenu* viewerSettingMenu_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* deviceMenu_ = nullptr;
+    QMenu* settingMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QAction* toggleStartEnd_ = nullptr;
+    QList<QAction*> actions_;  // the titled actions, translated by retranslate()
+    OpenFileDialog openFileDialog_;
 };
