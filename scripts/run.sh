@@ -5,7 +5,25 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/packages.sh"
 velqora_install_packages
 velqora_build "$root"
+# First run: give "Open Recording" something to open at once.
+demo_recording() {
+    local config="${XDG_DATA_HOME:-$HOME/.local/share}/Korvane/Velqora/config.ini"
+    local input=""
+    [ -f "$config" ] && input=$(sed -n 's/^input_raw_file_path=//p' "$config" | head -n 1)
+    if [ -z "$input" ] || [ ! -d "$input" ]; then
+        local docs="$HOME/Documents"
+        command -v xdg-user-dir >/dev/null 2>&1 && docs=$(xdg-user-dir DOCUMENTS)
+        input="$docs/KorvaneData"
+    fi
+    mkdir -p "$input"
+    if ! compgen -G "$input/*.raw" >/dev/null; then
+        echo "Writing a demo recording: $input/demo.raw (20 s at 5 Mev/s, trigger edges every 100 ms)"
+        "$root/build/bin/kvraw" generate "$input/demo.raw" 20000000 5000000 --trigger-period 100000
+    fi
+}
+
 if [ -x "$root/build/bin/velqora" ]; then
+    demo_recording
     exec "$root/build/bin/velqora"
 fi
 echo "Built the libraries and build/bin/kvraw; the Velqora window is not part of this build yet."

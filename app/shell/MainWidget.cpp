@@ -103,8 +103,8 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     ui->splitter->setContentsMargins(10, 10, 10, 10);
     ui->splitter->setStretchFactor(0, 1);
     ui->splitter->setStretchFactor(1, 10);
-    for (QWidget* frame : {static_cast<QWidget*>(ui->frame_setting),
-                           static_cast<QWidget*>(ui->frame_main)}) {
+    for (QWidget* frame :
+         {static_cast<QWidget*>(ui->frame_setting), static_cast<QWidget*>(ui->frame_main)}) {
         auto* shadow = new QGraphicsDropShadowEffect(frame);
         shadow->setOffset(0, 3);
         shadow->setColor(QColor(0, 0, 0, 41));
@@ -186,7 +186,8 @@ void MainWidget::createMenus() {
 }
 
 void MainWidget::retranslate() {
-    for (QAction* a : actions_) a->setText(tr(a->property("englishTitle").toByteArray().constData()));
+    for (QAction* a : actions_)
+        a->setText(tr(a->property("englishTitle").toByteArray().constData()));
     for (const TipSpec& tip : kPlayBarTips) {
         if (auto* t = findChild<KvToolTip*>(QString("tip_") + tip.button)) t->setText(tr(tip.text));
     }
@@ -251,9 +252,9 @@ void MainWidget::slotOpenRecording() {
     const QString caption = tr("Select a raw file");
     const QString filter = tr("RAW files (*.raw)");
     const QString path =
-        openFileDialog_ ? openFileDialog_(caption, config_->input_raw_file_path, filter)
-                        : QFileDialog::getOpenFileName(nullptr, caption,
-                                                       config_->input_raw_file_path, filter);
+        openFileDialog_
+            ? openFileDialog_(caption, config_->input_raw_file_path, filter)
+            : QFileDialog::getOpenFileName(nullptr, caption, config_->input_raw_file_path, filter);
     if (path.isEmpty()) return;
     // (A streaming camera is stopped and released here once cameras exist.)
     const QFileInfo file(path);
@@ -280,7 +281,9 @@ void MainWidget::setShowTitleInfo(bool) {
     ui->label_show_timestamp_info->clear();
 }
 
-void MainWidget::showCameraSerial(QString str) { ui->label_show_camera_info->setText(str); }
+void MainWidget::showCameraSerial(QString str) {
+    ui->label_show_camera_info->setText(str);
+}
 
 void MainWidget::showTimeStamp(uint64_t timestamp_us) {
     ui->label_show_timestamp_info->setText(formatTimestamp(timestamp_us));
@@ -291,7 +294,9 @@ void MainWidget::showTimeStamp(uint64_t timestamp_us) {
     }
 }
 
-void MainWidget::on_pb_win_min_clicked() { showMinimized(); }
+void MainWidget::on_pb_win_min_clicked() {
+    showMinimized();
+}
 
 void MainWidget::on_pb_win_max_clicked() {
     if (!isMaximized()) {
@@ -310,18 +315,20 @@ void MainWidget::setTitleBarCorners(bool maximized) {
                 "border-top-right-radius: %1px; border-bottom-left-radius: 0px; "
                 "border-bottom-right-radius: 0px; border-bottom: 1px solid #AAAAAA; }")
             .arg(r));
-    ui->pb_win_max->setIcon(QIcon(maximized ? ":/img/assets/btn_win_restore.svg"
-                                            : ":/img/assets/btn_win_max.svg"));
+    ui->pb_win_max->setIcon(
+        QIcon(maximized ? ":/img/assets/btn_win_restore.svg" : ":/img/assets/btn_win_max.svg"));
 }
 
-void MainWidget::on_pb_win_close_clicked() { close(); }
+void MainWidget::on_pb_win_close_clicked() {
+    close();
+}
 
 void MainWidget::on_pb_viewer_setting_clicked(bool checked) {
     if (!checked) return;
     const QSize menuHint = viewerSettingMenu_->sizeHint();
-    const QPoint at = ui->pb_viewer_setting->mapToGlobal(QPoint(0, 0)) +
-                      QPoint(ui->pb_viewer_setting->sizeHint().width() - menuHint.width(),
-                             -menuHint.height());
+    const QPoint at =
+        ui->pb_viewer_setting->mapToGlobal(QPoint(0, 0)) +
+        QPoint(ui->pb_viewer_setting->sizeHint().width() - menuHint.width(), -menuHint.height());
     viewerSettingMenu_->exec(at);
     ui->pb_viewer_setting->setChecked(false);
 }
@@ -361,10 +368,18 @@ void MainWidget::slotSetWaitWinStatus(bool en) {
 
 void MainWidget::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-        case Qt::Key_Space: ui->pb_play->setChecked(!ui->pb_play->isChecked()); break;
-        case Qt::Key_Left: emit ui->pb_prv->pressed(); break;
-        case Qt::Key_Right: emit ui->pb_next->pressed(); break;
-        default: QWidget::keyPressEvent(event); break;
+        case Qt::Key_Space:
+            ui->pb_play->setChecked(!ui->pb_play->isChecked());
+            break;
+        case Qt::Key_Left:
+            emit ui->pb_prv->pressed();
+            break;
+        case Qt::Key_Right:
+            emit ui->pb_next->pressed();
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            break;
     }
 }
 

@@ -10,10 +10,10 @@
 #include <memory>
 
 #ifndef _WIN32
-#include <QSocketNotifier>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <QSocketNotifier>
+#include <csignal>
 #endif
 
 #include "AppConfig.h"
@@ -72,7 +72,7 @@ void quitOnTerminationSignals(QApplication& app) {
         g_quitRequested = true;
         QCoreApplication::quit();
     });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

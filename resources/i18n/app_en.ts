@@ -49,8 +49,108 @@
 <context>
     <name>MainWidget</name>
     <message>
-        <source>Velqora</source>
+        <source>Widget</source>
         <translation>Velqora</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Device</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>Setting</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Bandwidth: Mbps</source>
+        <translation>Bandwidth: Mbps</translation>
+    </message>
+    <message>
+        <source>Camera: </source>
+        <translation>Camera: </translation>
+    </message>
+    <message>
+        <source> | Time: </source>
+        <translation> | Time: </translation>
+    </message>
+    <message>
+        <source>Open Camera</source>
+        <translation>Open Camera</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>Camera Info</translation>
+    </message>
+    <message>
+        <source>Open Recording</source>
+        <translation>Open Recording</translation>
+    </message>
+    <message>
+        <source>Save as...</source>
+        <translation>Save as...</translation>
+    </message>
+    <message>
+        <source>Cut Recording</source>
+        <translation>Cut Recording</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>General Setting</source>
+        <translation>General Setting</translation>
+    </message>
+    <message>
+        <source>EN/中文</source>
+        <translation>EN/中文</translation>
+    </message>
+    <message>
+        <source>About us</source>
+        <translation>About us</translation>
+    </message>
+    <message>
+        <source>Toggle Start/End Point</source>
+        <translation>Toggle Start/End Point</translation>
+    </message>
+    <message>
+        <source>Play/Stop</source>
+        <translation>Play/Stop</translation>
+    </message>
+    <message>
+        <source>Start/Stop recording</source>
+        <translation>Start/Stop recording</translation>
+    </message>
+    <message>
+        <source>Previous frame</source>
+        <translation>Previous frame</translation>
+    </message>
+    <message>
+        <source>Next frame</source>
+        <translation>Next frame</translation>
+    </message>
+    <message>
+        <source>Reset the playback progress to the beginning</source>
+        <translation>Reset the playback progress to the beginning</translation>
+    </message>
+    <message>
+        <source>Select to automatically replay at the end of the playback</source>
+        <translation>Select to automatically replay at the end of the playback</translation>
+    </message>
+    <message>
+        <source>Select a raw file</source>
+        <translation>Select a raw file</translation>
+    </message>
+    <message>
+        <source>RAW files (*.raw)</source>
+        <translation>RAW files (*.raw)</translation>
     </message>
 </context>
 <context>

@@ -49,8 +49,108 @@
 <context>
     <name>MainWidget</name>
     <message>
-        <source>Velqora</source>
+        <source>Widget</source>
         <translation>Velqora</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Device</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>Bandwidth: Mbps</source>
+        <translation>带宽：Mbps</translation>
+    </message>
+    <message>
+        <source>Camera: </source>
+        <translation>相机：</translation>
+    </message>
+    <message>
+        <source> | Time: </source>
+        <translation> | 时间：</translation>
+    </message>
+    <message>
+        <source>Open Camera</source>
+        <translation>打开相机</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>相机信息</translation>
+    </message>
+    <message>
+        <source>Open Recording</source>
+        <translation>打开录像</translation>
+    </message>
+    <message>
+        <source>Save as...</source>
+        <translation>另存为...</translation>
+    </message>
+    <message>
+        <source>Cut Recording</source>
+        <translation>剪切录像</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>General Setting</source>
+        <translation>通用设置</translation>
+    </message>
+    <message>
+        <source>EN/中文</source>
+        <translation>EN/中文</translation>
+    </message>
+    <message>
+        <source>About us</source>
+        <translation>关于我们</translation>
+    </message>
+    <message>
+        <source>Toggle Start/End Point</source>
+        <translation>切换起止点</translation>
+    </message>
+    <message>
+        <source>Play/Stop</source>
+        <translation>播放/暂停</translation>
+    </message>
+    <message>
+        <source>Start/Stop recording</source>
+        <translation>开始/停止录制</translation>
+    </message>
+    <message>
+        <source>Previous frame</source>
+        <translation>上一帧</translation>
+    </message>
+    <message>
+        <source>Next frame</source>
+        <translation>下一帧</translation>
+    </message>
+    <message>
+        <source>Reset the playback progress to the beginning</source>
+        <translation>将播放进度重置到开头</translation>
+    </message>
+    <message>
+        <source>Select to automatically replay at the end of the playback</source>
+        <translation>勾选后在播放结束时自动重新播放</translation>
+    </message>
+    <message>
+        <source>Select a raw file</source>
+        <translation>选择 RAW 文件</translation>
+    </message>
+    <message>
+        <source>RAW files (*.raw)</source>
+        <translation>RAW 文件 (*.raw)</translation>
     </message>
 </context>
 <context>

@@ -13,7 +13,33 @@ MESSAGES = [
     ("InitDialog", "Close", "关闭"),
     ("InitDialog", "Event camera viewer and recorder", "事件相机查看与录制工具"),
     ("InitDialog", "Version: ", "版本："),
-    ("MainWidget", "Velqora", "Velqora"),
+    ("MainWidget", "Widget", "Velqora"),
+    ("MainWidget", "File", "文件"),
+    ("MainWidget", "Device", "设备"),
+    ("MainWidget", "Setting", "设置"),
+    ("MainWidget", "Help", "帮助"),
+    ("MainWidget", "Bandwidth: Mbps", "带宽：Mbps"),
+    ("MainWidget", "Camera: ", "相机："),
+    ("MainWidget", " | Time: ", " | 时间："),
+    ("MainWidget", "Open Camera", "打开相机"),
+    ("MainWidget", "Camera Info", "相机信息"),
+    ("MainWidget", "Open Recording", "打开录像"),
+    ("MainWidget", "Save as...", "另存为..."),
+    ("MainWidget", "Cut Recording", "剪切录像"),
+    ("MainWidget", "Quit", "退出"),
+    ("MainWidget", "General Setting", "通用设置"),
+    ("MainWidget", "EN/中文", "EN/中文"),
+    ("MainWidget", "About us", "关于我们"),
+    ("MainWidget", "Toggle Start/End Point", "切换起止点"),
+    ("MainWidget", "Play/Stop", "播放/暂停"),
+    ("MainWidget", "Start/Stop recording", "开始/停止录制"),
+    ("MainWidget", "Previous frame", "上一帧"),
+    ("MainWidget", "Next frame", "下一帧"),
+    ("MainWidget", "Reset the playback progress to the beginning", "将播放进度重置到开头"),
+    ("MainWidget", "Select to automatically replay at the end of the playback",
+     "勾选后在播放结束时自动重新播放"),
+    ("MainWidget", "Select a raw file", "选择 RAW 文件"),
+    ("MainWidget", "RAW files (*.raw)", "RAW 文件 (*.raw)"),
     ("ShowImageForm", "ShowImageForm", "图像显示"),
     ("KvFilePathReminderForm", "Success", "成功"),
     ("KvFilePathReminderForm", "Warning", "警告"),
@@ -26,7 +52,7 @@ MESSAGES = [
 def write(path, language, pick):
     contexts = {}
     for context, source, zh in MESSAGES:
-        contexts.setdefault(context, []).append((source, pick(source, zh)))
+        contexts.setdefault(context, []).append((source, pick(source, zh, context)))
     lines = ['<?xml version="1.0" encoding="utf-8"?>', "<!DOCTYPE TS>",
              f'<TS version="2.1" language="{language}" sourcelanguage="en_US">']
     for context in sorted(contexts):
@@ -44,5 +70,8 @@ def write(path, language, pick):
 
 
 here = os.path.dirname(os.path.abspath(__file__))
-write(os.path.join(here, "app_en.ts"), "en_US", lambda en, zh: en)
-write(os.path.join(here, "app_zh.ts"), "zh_CN", lambda en, zh: zh)
+# English shows the source text, except where the source is a placeholder name.
+ENGLISH_OVERRIDES = {("MainWidget", "Widget"): "Velqora"}
+write(os.path.join(here, "app_en.ts"), "en_US",
+      lambda en, zh, ctx=None: ENGLISH_OVERRIDES.get((ctx, en), en))
+write(os.path.join(here, "app_zh.ts"), "zh_CN", lambda en, zh, ctx=None: zh)
