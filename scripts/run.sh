@@ -11,8 +11,14 @@ demo_recording() {
     local input=""
     [ -f "$config" ] && input=$(sed -n 's/^input_raw_file_path=//p' "$config" | head -n 1)
     if [ -z "$input" ] || [ ! -d "$input" ]; then
+        # Where Velqora itself will look: the XDG documents folder, else ~/Documents.
         local docs="$HOME/Documents"
-        command -v xdg-user-dir >/dev/null 2>&1 && docs=$(xdg-user-dir DOCUMENTS)
+        local dirs="${XDG_CONFIG_HOME:-$HOME/.config}/user-dirs.dirs"
+        if [ -f "$dirs" ]; then
+            local configured
+            configured=$(sed -n 's/^XDG_DOCUMENTS_DIR="\(.*\)"/\1/p' "$dirs" | head -n 1)
+            [ -n "$configured" ] && docs="${configured//\$HOME/$HOME}"
+        fi
         input="$docs/KorvaneData"
     fi
     mkdir -p "$input"
