@@ -37,6 +37,7 @@ KvFilePathReminderForm::KvFilePathReminderForm(const QString& tips, KvMessageTyp
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_QuitOnClose, false);  // a lingering toast must not keep the program alive
     setFixedSize(226, 70);
     ui->lb_tips->setText(tips);
     ui->pb_open_dir->setVisible(!directory_.isEmpty());
