@@ -131,10 +131,14 @@ void KvEventProcessor::loadFile(QString file_path) {
             if (job->cancelled) return finish();
             emit signalLoadingStatus(true);
         }
-        reader->openForReading();  // long for a new file: it builds the seek index
         uint64_t start = 0, end = 0;
-        reader->getStartTime(start);
-        reader->getEndTime(end);
+        try {
+            reader->openForReading();  // long for a new file: it builds the seek index
+            reader->getStartTime(start);
+            reader->getEndTime(end);
+        } catch (const std::exception& e) {
+            qWarning() << "loading failed:" << e.what();  // shows as an empty recording
+        }
 
         std::lock_guard<std::mutex> lock(job->mutex);
         if (job->cancelled) return finish();
@@ -273,6 +277,17 @@ void KvEventProcessor::slotPlaybackReset() {
 }
 
 void KvEventProcessor::playbackLoop() {
+    try {
+        playbackSteps();
+    } catch (const std::exception& e) {
+        // Out of memory on a damaged file, say: stop playing, never end the process.
+        qWarning() << "playback stopped:" << e.what();
+        playing_ = false;
+        emit signalPlayStatus(false);
+    }
+}
+
+void KvEventProcessor::playbackSteps() {
     using clock = std::chrono::steady_clock;
     while (playing_.load()) {
         if (!reader_) return;

@@ -82,6 +82,7 @@ private:
     bool readerReady(bool quiet);
     void stopPlayback();
     void playbackLoop();
+    void playbackSteps();
     void finishLoadThread(bool abandon);
     // Reads one window and shows it; true when a batch (maybe empty) came back.
     bool showWindow(uint64_t start_us, uint64_t duration_us, bool emitPosition,

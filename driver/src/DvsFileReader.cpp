@@ -199,10 +199,19 @@ EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
         if (n == 0) continue;
         if (allInside(ev, n, start_us, end_us)) {
             batch->insert(batch->end(), ev, ev + n);
-            continue;
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                if (ev[i].timestamp >= start_us && ev[i].timestamp < end_us) {
+                    batch->push_back(ev[i]);
+                }
+            }
         }
-        for (size_t i = 0; i < n; ++i) {
-            if (ev[i].timestamp >= start_us && ev[i].timestamp < end_us) batch->push_back(ev[i]);
+        if (batch->size() >= windowEventLimit_) {
+            // A damaged file can pile millions of events onto one instant; a
+            // window stops here rather than exhaust memory (the image is full anyway).
+            haveResume_ = false;
+            position_ = end_us;
+            return batch;
         }
     }
     haveResume_ = true;

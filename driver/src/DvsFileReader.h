@@ -31,6 +31,11 @@ using EventBatch = std::shared_ptr<std::vector<Event2D>>;
 
 class DvsFileReader {
 public:
+    // By default the most events one window returns (1 GiB of events); the
+    // rest of a window beyond the limit is left out.
+    static constexpr size_t kMaxWindowEvents = 64u << 20;
+    void setWindowEventLimit(size_t events) { windowEventLimit_ = events; }
+
     // Path in the local 8-bit encoding. None when the path is missing, a
     // directory, unreadable, empty or of an encoding this reader cannot decode.
     static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path);
@@ -58,8 +63,9 @@ public:
     // to the window's end. None when the position is past the last event.
     virtual EventBatch readEventsFor(uint64_t duration_us);
 
-    // Events with start <= t < start + duration, in file order; the position
-    // moves to the window's end. None when start is past the last event.
+    // Events with start <= t < start + duration, in file order (at most
+    // the window event limit); the position moves to the window's end. None when
+    // start is past the last event.
     virtual EventBatch readEventsInWindow(uint64_t start_us, uint64_t duration_us);
 
     // Trigger edges with start <= t < start + duration, in file order.
@@ -113,6 +119,7 @@ private:
     uint64_t corruptWords_ = 0;
 
     KvObjectPoolWrapper<std::vector<Event2D>> batchPool_{0};
+    size_t windowEventLimit_ = kMaxWindowEvents;
 
     // Where the last window read stopped, so back-to-back windows continue
     // without a lookup.

@@ -393,6 +393,29 @@ TEST(ReaderRobustnessTest, FileShrinkingWhileOpen) {
     EXPECT_FALSE(r->exportRawRange(1900000, 1950000, dir.file("cut.raw")));
 }
 
+// Garbage can pile tens of millions of events onto one instant: a window is capped.
+TEST(ReaderRobustnessTest, OneInstantWithTooManyEventsIsCapped) {
+    ScratchDir dir;
+    std::vector<uint8_t> bytes;
+    const std::string header = generateDvsFileHeader(DvsFileInfo{});
+    bytes.assign(header.begin(), header.end());
+    put16(bytes, 0x8001);  // one time high, one row, then full vectors for ever
+    put16(bytes, 0x0005);
+    put16(bytes, 0x3000);
+    for (size_t i = 0; i < 200000; ++i) put16(bytes, 0x4FFF);  // 2.4 M events at one time
+    writeBytes(dir.file("pile.raw"), bytes);
+    auto r = openReader(dir.file("pile.raw"));
+    constexpr size_t kLimit = 100000;
+    r->setWindowEventLimit(kLimit);
+    auto batch = r->readEventsInWindow(4096, 1);
+    ASSERT_TRUE(batch);
+    EXPECT_GE(batch->size(), kLimit);
+    EXPECT_LT(batch->size(), kLimit + EventStream::kChunkEvents);
+    // The next window starts afresh rather than after the cut-short one.
+    auto again = r->readEventsInWindow(4096, 1);
+    EXPECT_EQ(again->size(), batch->size());
+}
+
 TEST(ReaderRobustnessTest, CancelledOpenReadsNothing) {
     ScratchDir dir;
     SyntheticOptions o = longRecording();
