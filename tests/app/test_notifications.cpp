@@ -71,18 +71,18 @@ private slots:
         QVERIFY(tip.showTimerActive());
         QTest::qWait(1500);
         QVERIFY(tip.isHidden());  // less than two seconds: nothing yet
-        QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 1500);
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 2500);
         const QPoint corner = anchor.mapToGlobal(QPoint(0, 0));
         QCOMPARE(tip.pos().y(), corner.y() - tip.height());
         QCOMPARE(tip.pos().x(), corner.x() - std::abs(tip.width() - anchor.width()) / 2);
-        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 3600);  // a shown tip hides itself after 3 s
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 5000);  // a shown tip hides itself after 3 s
 
         QApplication::sendEvent(&anchor, &enter);
         QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 2500);
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(&anchor, &leave);
         QVERIFY(!tip.showTimerActive());
-        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 500);
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 1500);
     }
 
     void questionBoxResults() {
