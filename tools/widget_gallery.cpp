@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     const char* names[] = {"success", "warning", "error"};
     for (int t = 0; t < 3; ++t) {
         KvFilePathReminderForm toast(
-            t == 1 ? QObject::tr("Currently being recorded.") : QString("Export raw file success!"),
+            t == 1 ? QString("Currently being recorded.") : QString("Export raw file success!"),
             static_cast<KvMessageType>(t), t == 0 ? QDir::tempPath() : "");
         toast.show();
         save(toast, dir, QString("toast_%1").arg(names[t]));
