@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DriverTestSupport.h"
+#include "RawFile.h"
 #include "RawHeader.h"
 #include "Utils/FuncUtils.h"
 
@@ -67,4 +68,35 @@ TEST(RawHeaderTest, EnormousAndUnterminatedLines) {
     RawHeader open = parse(unterminated);
     EXPECT_EQ(open.dataOffsetBytes, unterminated.size());
     EXPECT_EQ(open.serialNumber, "S1");
+}
+
+// The file reader reads the header in 64 KiB pieces: it must agree with the
+// whole-buffer parser, also where lines straddle pieces.
+TEST(RawHeaderTest, FileReaderAgreesWithBufferParser) {
+    ScratchDir dir;
+    DvsFileInfo info;
+    info.serialNumber = "PIECES";
+    info.apsStartTimestamp = 42;
+    const std::vector<std::string> cases{
+        generateDvsFileHeader(info) + "%\x80\n\x01",
+        "% comment " + std::string(200000, 'q') + "\n% serial_number S9\n% evt 2.0\n\x01\x02",
+        std::string(65535, '%') + "\n% geometry 640x480\n\x05",
+        "% serial_number S1\n% never ends",
+        "no header",
+        "%",
+    };
+    for (const std::string& text : cases) {
+        writeBytes(dir.file("h.raw"), {text.begin(), text.end()});
+        RawFile file;
+        ASSERT_TRUE(file.open(dir.file("h.raw")));
+        const RawHeader a = readRawHeader(file);
+        const RawHeader b =
+            parseRawHeader(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        EXPECT_EQ(a.dataOffsetBytes, b.dataOffsetBytes) << text.substr(0, 40);
+        EXPECT_EQ(a.serialNumber, b.serialNumber);
+        EXPECT_EQ(a.format, b.format);
+        EXPECT_EQ(a.width, b.width);
+        EXPECT_EQ(a.apsStartTimestamp, b.apsStartTimestamp);
+        EXPECT_EQ(a.hasHeader, b.hasHeader);
+    }
 }
