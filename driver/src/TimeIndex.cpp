@@ -160,8 +160,11 @@ TimeIndex TimeIndex::build(const RawFile& file, uint64_t dataOffset, uint64_t da
                            const std::function<bool(uint64_t)>& progress) {
     Scan scan(dataOffset, dataEnd, format, stepBytes);
     // Pieces of whole steps, read into one buffer that stays in cache-friendly reuse.
+    // A small file needs no 8 MiB buffer: whole steps, as many as the data fills.
+    const uint64_t step = scan.index.stepBytes_;
+    const uint64_t dataSteps = (scan.end - dataOffset + step - 1) / step;
     const uint64_t pieceBytes =
-        scan.index.stepBytes_ * std::max<uint64_t>(1, (8u << 20) / scan.index.stepBytes_);
+        step * std::max<uint64_t>(1, std::min<uint64_t>((8u << 20) / step, dataSteps));
     std::unique_ptr<uint8_t[]> piece(new uint8_t[size_t(pieceBytes)]);
     uint64_t pos = dataOffset;
     while (pos < scan.end) {
