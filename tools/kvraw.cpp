@@ -139,23 +139,20 @@ int cmdInfo(const Args& a) {
     DvsFileInfo info;
     r->getFileInfo(info);
     Out out;
-    out.put("format: ");
-    out.put(rawFormatName(r->format()));
-    out.put("\nwidth: ");
-    out.u64(info.width);
-    out.put("\nheight: ");
-    out.u64(info.height);
-    out.put("\nserial_number: ");
-    out.put(info.serialNumber);
-    out.put("\nstart_us: ");
-    out.u64(start);
-    out.put("\nend_us: ");
-    out.u64(end);
-    out.put("\ndvs_start_timestamp: ");
-    out.u64(info.dvsStartTimestamp);
-    out.put("\naps_start_timestamp: ");
-    out.u64(info.apsStartTimestamp);
-    out.ch('\n');
+    auto field = [&](const char* key, const std::string& value) {
+        out.put(key);
+        out.put(": ");
+        out.put(value);
+        out.ch('\n');
+    };
+    field("format", rawFormatName(r->format()));
+    field("width", std::to_string(info.width));
+    field("height", std::to_string(info.height));
+    field("serial_number", info.serialNumber);
+    field("start_us", std::to_string(start));
+    field("end_us", std::to_string(end));
+    field("dvs_start_timestamp", std::to_string(info.dvsStartTimestamp));
+    field("aps_start_timestamp", std::to_string(info.apsStartTimestamp));
     return 0;
 }
 

@@ -200,15 +200,13 @@ void KvEventProcessor::slotPlaybackCtrl(bool play) {
     playbackThread_ = std::thread([this] { playbackLoop(); });
 }
 
-bool KvEventProcessor::showWindow(uint64_t start_us, uint64_t duration_us, bool emitPosition,
-                                  uint64_t position_us) {
-    korvane::EventBatch batch = reader_->readEventsInWindow(start_us, duration_us);
+bool KvEventProcessor::present(const korvane::EventBatch& batch,
+                               std::optional<uint64_t> position_us, bool skipEmpty) {
     if (!batch) return false;
-    if (!batch->empty()) {
-        accumulateEvents(batch->data(), batch->data() + batch->size());
-        if (emitPosition) emit signalRealTimeTimeStamp(position_us);
-        requestFrame();
-    }
+    if (batch->empty() && skipEmpty) return true;
+    accumulateEvents(batch->data(), batch->data() + batch->size());
+    if (position_us) emit signalRealTimeTimeStamp(*position_us);
+    requestFrame();
     return true;
 }
 
@@ -220,13 +218,7 @@ void KvEventProcessor::nextFrame() {
     if (current_.load() + acc >= upper_.load()) return;
     korvane::EventBatch batch = reader_->readEventsInWindow(current_.load(), acc);
     current_ += frameInterval_.load();
-    if (!batch) {
-        debug("File read end.");
-        return;
-    }
-    accumulateEvents(batch->data(), batch->data() + batch->size());
-    emit signalRealTimeTimeStamp(current_.load());
-    requestFrame();
+    if (!present(batch, current_.load())) debug("File read end.");
 }
 
 void KvEventProcessor::preFrame() {
@@ -239,11 +231,7 @@ void KvEventProcessor::preFrame() {
     current_ = pos;
     std::lock_guard<std::mutex> lock(readerMutex_);
     if (!reader_->seekToTime(pos)) return;
-    korvane::EventBatch batch = reader_->readEventsFor(accTime_.load());
-    if (!batch) return;
-    accumulateEvents(batch->data(), batch->data() + batch->size());
-    emit signalRealTimeTimeStamp(pos);
-    requestFrame();
+    present(reader_->readEventsFor(accTime_.load()), pos);
 }
 
 void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
@@ -257,10 +245,7 @@ void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
     const uint64_t acc = accTime_.load();
     korvane::EventBatch batch = reader_->readEventsInWindow(timestamp_us, acc);
     current_ = timestamp_us + acc;
-    if (!batch) return;
-    accumulateEvents(batch->data(), batch->data() + batch->size());
-    emit signalRealTimeTimeStamp(current_.load());
-    requestFrame();
+    present(batch, current_.load());
 }
 
 void KvEventProcessor::slotPlaybackReset() {
@@ -269,7 +254,7 @@ void KvEventProcessor::slotPlaybackReset() {
     if (playbackThread_.joinable()) playbackThread_.join();
     const uint64_t lower = lower_.load();
     reader_->seekToTime(lower);
-    showWindow(lower, accTime_.load(), /*emitPosition=*/false, 0);
+    present(reader_->readEventsInWindow(lower, accTime_.load()), std::nullopt);
     debug("set ts: " + QString::number(lower));
     emit signalRealTimeTimeStamp(lower);
     current_ = lower;
@@ -306,11 +291,8 @@ void KvEventProcessor::playbackSteps() {
             pos = upper;
         }
         current_ = pos;
-        if (batch && !batch->empty()) {
-            accumulateEvents(batch->data(), batch->data() + batch->size());
-            emit signalRealTimeTimeStamp(pos);
-            requestFrame();
-        }
+        // A silent window leaves the last image on screen during playback.
+        present(batch, pos, /*skipEmpty=*/true);
         if (!batch || pos >= upper) {
             const uint64_t lower = lower_.load();
             reader_->seekToTime(lower);

@@ -16,15 +16,14 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "DvsFileReader.h"
 #include "EventFrameRenderer.h"
 #include "KvMessageType.h"
 #include "KvRecords.h"
 
-namespace korvane {
-class DvsFileReader;
-}
 class AppConfig;
 
 class KvEventProcessor : public QObject {
@@ -84,9 +83,11 @@ private:
     void playbackLoop();
     void playbackSteps();
     void finishLoadThread(bool abandon);
-    // Reads one window and shows it; true when a batch (maybe empty) came back.
-    bool showWindow(uint64_t start_us, uint64_t duration_us, bool emitPosition,
-                    uint64_t position_us);
+    // Hands a read batch to the renderer (and the position, if given, to the
+    // window); false when no batch came back. An empty batch draws a
+    // background frame unless skipEmpty.
+    bool present(const korvane::EventBatch& batch, std::optional<uint64_t> position_us,
+                 bool skipEmpty = false);
 
     std::unique_ptr<EventFrameRenderer> renderer_;
     std::shared_ptr<korvane::DvsFileReader> reader_;
