@@ -100,7 +100,19 @@ bool DvsFileReader::ensureOpenLocked() {
         file_.adviseSequential(header_.dataOffsetBytes, dataEnd() - header_.dataOffsetBytes);
         index_ = TimeIndex::build(file_, header_.dataOffsetBytes, dataEnd(), header_.format,
                                   TimeIndex::kDefaultStepBytes,
-                                  [&](uint64_t) { return !cancelled_.load(); });
+                                  [&](uint64_t scanned) {
+                                      if (openProgress_) {
+                                          const uint64_t begin = header_.dataOffsetBytes;
+                                          const uint64_t end = dataEnd();
+                                          const double done =
+                                              end <= begin || scanned >= end
+                                                  ? 1.0
+                                                  : double(scanned > begin ? scanned - begin : 0) /
+                                                        double(end - begin);
+                                          openProgress_(done);
+                                      }
+                                      return !cancelled_.load();
+                                  });
         if (cancelled_.load()) {
             index_ = TimeIndex();  // incomplete: never used nor stored
             return false;

@@ -52,6 +52,14 @@ public:
     // false; the reader then reads nothing. Any thread may call it.
     void cancelOpen() { cancelled_.store(true); }
 
+    // Told the fraction of the data indexed so far (0 to 1) while
+    // openForReading() builds the index, on the thread that opens; not called
+    // when the index comes from the cache. Set it before opening.
+    using OpenProgressCallback = std::function<void(double fraction)>;
+    void setOpenProgressCallback(OpenProgressCallback callback) {
+        openProgress_ = std::move(callback);
+    }
+
     // First and last event time; false (and 0) when the file has no events.
     virtual bool getStartTime(uint64_t& start_us);
     virtual bool getEndTime(uint64_t& end_us);
@@ -111,6 +119,7 @@ private:
     TimeIndex index_;
     bool opened_ = false;
     std::atomic<bool> cancelled_{false};
+    OpenProgressCallback openProgress_;
     bool indexFromCache_ = false;
     bool hasEvents_ = false;
     uint64_t startTime_ = 0;
