@@ -1,0 +1,32 @@
+#include "SettingBaseWithSwitchButton.h"
+
+#include "KvToolTip.h"
+#include "SettingNames.h"
+#include "ui_SettingBaseWithSwitchButton.h"
+
+SettingBaseWithSwitchButton::SettingBaseWithSwitchButton(const std::string& name, QWidget* parent)
+    : QWidget(parent), ui(new Ui::SettingBaseWithSwitchButton), name_(name) {
+    ui->setupUi(this);
+    ui->lb_item_name->setText(toDisplayName(QString::fromStdString(name)));
+}
+
+SettingBaseWithSwitchButton::~SettingBaseWithSwitchButton() {
+    delete ui;
+}
+
+bool SettingBaseWithSwitchButton::isChecked() const {
+    return ui->switchButton->isChecked();
+}
+
+void SettingBaseWithSwitchButton::setChecked(bool checked) {
+    ui->switchButton->setChecked(checked);
+}
+
+void SettingBaseWithSwitchButton::setRowToolTip(const QString& text) {
+    auto* tip = new KvToolTip(text, 0, this);
+    tip->installOn(this);
+}
+
+void SettingBaseWithSwitchButton::on_switchButton_clicked() {
+    emit signalItemValueChanged(name_, ui->switchButton->isChecked());
+}

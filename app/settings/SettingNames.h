@@ -1,0 +1,19 @@
+#pragma once
+
+// Parameter names and row labels: bias_diff_on is labelled "Bias Diff On".
+// Rows show the label but keep the name they were built from, since the
+// label does not lead back to every name ("Bias_FO" would come back as
+// "bias_fo").
+
+#include <QString>
+
+// Capitalises the first letter of each word (words start after whitespace or
+// "_"; other characters do not end the wait for a letter), then "_" -> " ".
+QString toDisplayName(const QString& name);
+
+// Lower case, then " " -> "_".
+QString toParameterName(const QString& label);
+
+// A float truncated toward zero, held inside the int range (NaN gives 0),
+// for rows that edit whole numbers only.
+int truncateToInt(float value);
