@@ -53,17 +53,27 @@ SettingDisplayItem::SettingDisplayItem(QWidget* parent)
     KvComboBox* rate = ui->widget_combobox_frame_rate;
     acc->comboBox()->addItems({"33.33ms", "100ms", "10ms", "1ms"});
     rate->comboBox()->addItems({"1", "2", "5", "10", "100", "1000"});
-    acc->setEditable(true);
-    rate->setEditable(true);
+    for (KvComboBox* field : {acc, rate}) {
+        field->setEditable(true);
+        // Typed values are values, not new options.
+        field->comboBox()->setInsertPolicy(QComboBox::NoInsert);
+    }
 
     // Connected after the field's own look handlers, so the verdict drawn here wins.
     connect(acc->comboBox()->lineEdit(), &QLineEdit::textChanged, this,
             &SettingDisplayItem::slotAccumulationTimeTextChanged);
-    connect(acc, &KvComboBox::signalLineEditEditingFinished, this,
-            &SettingDisplayItem::slotAccumulationTimeTextEditFinished);
     connect(rate->comboBox()->lineEdit(), &QLineEdit::textChanged, this,
             &SettingDisplayItem::slotFrameRateTextChanged);
-    connect(rate, &KvComboBox::signalLineEditEditingFinished, this,
+    // An edit ends when typing ends or an option is chosen. (The field's own
+    // "editing finished" also fires on every keystroke of an editable box,
+    // which would apply half-typed values and rewrite the text under the cursor.)
+    connect(acc->comboBox()->lineEdit(), &QLineEdit::editingFinished, this,
+            &SettingDisplayItem::slotAccumulationTimeTextEditFinished);
+    connect(acc->comboBox(), &QComboBox::currentIndexChanged, this,
+            &SettingDisplayItem::slotAccumulationTimeTextEditFinished);
+    connect(rate->comboBox()->lineEdit(), &QLineEdit::editingFinished, this,
+            &SettingDisplayItem::slotFrameRateEditTextFinished);
+    connect(rate->comboBox(), &QComboBox::currentIndexChanged, this,
             &SettingDisplayItem::slotFrameRateEditTextFinished);
 }
 
@@ -107,6 +117,9 @@ void SettingDisplayItem::slotAccumulationTimeTextEditFinished() {
         edit->setCursorPosition(cursor);
     }
     field->setStyleProperty("border", "border: 1px solid #A7A7A7;");
+    // One finished edit can arrive twice (Return, then the box's own handling).
+    if (time_us == lastTime_us_) return;
+    lastTime_us_ = time_us;
     emit signalCumulativeTimeChanged(time_us);
 }
 
@@ -118,6 +131,8 @@ void SettingDisplayItem::slotFrameRateEditTextFinished() {
     const std::optional<uint32_t> fps = shownFps();
     if (!fps) return;
     ui->widget_combobox_frame_rate->setStyleProperty("border", "border: 1px solid #A7A7A7;");
+    if (fps == lastFps_) return;
+    lastFps_ = fps;
     emit signalFpsChanged(*fps);
 }
 

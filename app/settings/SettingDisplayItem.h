@@ -57,4 +57,7 @@ private:
     void setLook(KvComboBox* field, bool valid);
 
     Ui::SettingDisplayItem* ui;
+    // What was reported last, so a finished edit reports a value once.
+    std::optional<uint64_t> lastTime_us_;
+    std::optional<uint32_t> lastFps_;
 };

@@ -152,7 +152,8 @@ private slots:
             const QImage shown = image->pixmap().toImage().convertToFormat(QImage::Format_RGB888);
             int n = 0;
             for (int y = 0; y < shown.height(); y += 4)
-                for (int x = 0; x < shown.width(); x += 4) n += shown.pixelColor(x, y) != QColor("#707070");
+                for (int x = 0; x < shown.width(); x += 4)
+                    n += shown.pixelColor(x, y) != QColor("#707070");
             return n;
         };
         QTRY_VERIFY(eventPixels() > 100);
