@@ -47,6 +47,85 @@
     </message>
 </context>
 <context>
+    <name>KvGeneralSetting</name>
+    <message>
+        <source>General Settings</source>
+        <translation>General Settings</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>Style</translation>
+    </message>
+    <message>
+        <source>File Settings</source>
+        <translation>File Settings</translation>
+    </message>
+    <message>
+        <source>Default Out Raw File Path</source>
+        <translation>Default Out Raw File Path</translation>
+    </message>
+    <message>
+        <source>Default Video File Path</source>
+        <translation>Default Video File Path</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>Trigger In File Save Settings</source>
+        <translation>Trigger In File Save Settings</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>Enable</translation>
+    </message>
+    <message>
+        <source>Trigger Edge</source>
+        <translation>Trigger Edge</translation>
+    </message>
+    <message>
+        <source>Rising Edge</source>
+        <translation>Rising Edge</translation>
+    </message>
+    <message>
+        <source>Falling Edge</source>
+        <translation>Falling Edge</translation>
+    </message>
+    <message>
+        <source>Before Trigger In Save Time (sec):</source>
+        <translation>Before Trigger In Save Time (sec):</translation>
+    </message>
+    <message>
+        <source>After Trigger In Save Time (sec):</source>
+        <translation>After Trigger In Save Time (sec):</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>Theme</translation>
+    </message>
+    <message>
+        <source>Events Color</source>
+        <translation>Events Color</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>Select Directory</translation>
+    </message>
+</context>
+<context>
     <name>MainWidget</name>
     <message>
         <source>Widget</source>
@@ -152,12 +231,120 @@
         <source>RAW files (*.raw)</source>
         <translation>RAW files (*.raw)</translation>
     </message>
+    <message>
+        <source>Tips</source>
+        <translation>Tips</translation>
+    </message>
+    <message>
+        <source>The language change will take effect after restart.</source>
+        <translation>The language change will take effect after restart.</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>Restart</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Later</translation>
+    </message>
+    <message>
+        <source>Is it open in the browser?</source>
+        <translation>Is it open in the browser?</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>SettingDisplayItem</name>
+    <message>
+        <source>Accumulation time</source>
+        <translation>Accumulation time</translation>
+    </message>
+    <message>
+        <source>Slow Rate</source>
+        <translation>Slow Rate</translation>
+    </message>
 </context>
 <context>
     <name>ShowImageForm</name>
     <message>
         <source>ShowImageForm</source>
         <translation>ShowImageForm</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarApsSettingUI</name>
+    <message>
+        <source>APS Setting</source>
+        <translation>APS Setting</translation>
+    </message>
+    <message>
+        <source>APS</source>
+        <translation>APS</translation>
+    </message>
+    <message>
+        <source>APS Manual Calibration</source>
+        <translation>APS Manual Calibration</translation>
+    </message>
+    <message>
+        <source>Set aps offset x.</source>
+        <translation>Set aps offset x.</translation>
+    </message>
+    <message>
+        <source>Set aps offset y.</source>
+        <translation>Set aps offset y.</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Apply</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarCameraSettingUI</name>
+    <message>
+        <source>Camera Setting</source>
+        <translation>Camera Setting</translation>
+    </message>
+    <message>
+        <source>Display</source>
+        <translation>Display</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarDvsSettingUI</name>
+    <message>
+        <source>DVS Setting</source>
+        <translation>DVS Setting</translation>
+    </message>
+    <message>
+        <source>Biases</source>
+        <translation>Biases</translation>
+    </message>
+    <message>
+        <source>Trigger In</source>
+        <translation>Trigger In</translation>
+    </message>
+    <message>
+        <source>Anti Flicker</source>
+        <translation>Anti Flicker</translation>
+    </message>
+    <message>
+        <source>Event Rate Control</source>
+        <translation>Event Rate Control</translation>
+    </message>
+    <message>
+        <source>Event Trail Filter</source>
+        <translation>Event Trail Filter</translation>
+    </message>
+    <message>
+        <source>ROI</source>
+        <translation>ROI</translation>
     </message>
 </context>
 </TS>

@@ -47,6 +47,85 @@
     </message>
 </context>
 <context>
+    <name>KvGeneralSetting</name>
+    <message>
+        <source>General Settings</source>
+        <translation>通用设置</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>样式</translation>
+    </message>
+    <message>
+        <source>File Settings</source>
+        <translation>文件设置</translation>
+    </message>
+    <message>
+        <source>Default Out Raw File Path</source>
+        <translation>默认 RAW 文件输出路径</translation>
+    </message>
+    <message>
+        <source>Default Video File Path</source>
+        <translation>默认视频文件路径</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>Trigger In File Save Settings</source>
+        <translation>触发输入录制设置</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>Trigger Edge</source>
+        <translation>触发沿</translation>
+    </message>
+    <message>
+        <source>Rising Edge</source>
+        <translation>上升沿</translation>
+    </message>
+    <message>
+        <source>Falling Edge</source>
+        <translation>下降沿</translation>
+    </message>
+    <message>
+        <source>Before Trigger In Save Time (sec):</source>
+        <translation>触发前保存时长（秒）：</translation>
+    </message>
+    <message>
+        <source>After Trigger In Save Time (sec):</source>
+        <translation>触发后保存时长（秒）：</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>主题</translation>
+    </message>
+    <message>
+        <source>Events Color</source>
+        <translation>事件颜色</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择目录</translation>
+    </message>
+</context>
+<context>
     <name>MainWidget</name>
     <message>
         <source>Widget</source>
@@ -152,12 +231,120 @@
         <source>RAW files (*.raw)</source>
         <translation>RAW 文件 (*.raw)</translation>
     </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>The language change will take effect after restart.</source>
+        <translation>语言切换将在重启后生效。</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>重启</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>稍后</translation>
+    </message>
+    <message>
+        <source>Is it open in the browser?</source>
+        <translation>是否在浏览器中打开？</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+</context>
+<context>
+    <name>SettingDisplayItem</name>
+    <message>
+        <source>Accumulation time</source>
+        <translation>累积时间</translation>
+    </message>
+    <message>
+        <source>Slow Rate</source>
+        <translation>慢放倍率</translation>
+    </message>
 </context>
 <context>
     <name>ShowImageForm</name>
     <message>
         <source>ShowImageForm</source>
         <translation>图像显示</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarApsSettingUI</name>
+    <message>
+        <source>APS Setting</source>
+        <translation>APS 设置</translation>
+    </message>
+    <message>
+        <source>APS</source>
+        <translation>APS</translation>
+    </message>
+    <message>
+        <source>APS Manual Calibration</source>
+        <translation>APS 手动标定</translation>
+    </message>
+    <message>
+        <source>Set aps offset x.</source>
+        <translation>设置 APS 的 X 偏移。</translation>
+    </message>
+    <message>
+        <source>Set aps offset y.</source>
+        <translation>设置 APS 的 Y 偏移。</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>应用</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarCameraSettingUI</name>
+    <message>
+        <source>Camera Setting</source>
+        <translation>相机设置</translation>
+    </message>
+    <message>
+        <source>Display</source>
+        <translation>显示</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarDvsSettingUI</name>
+    <message>
+        <source>DVS Setting</source>
+        <translation>DVS 设置</translation>
+    </message>
+    <message>
+        <source>Biases</source>
+        <translation>偏置</translation>
+    </message>
+    <message>
+        <source>Trigger In</source>
+        <translation>触发输入</translation>
+    </message>
+    <message>
+        <source>Anti Flicker</source>
+        <translation>抗闪烁</translation>
+    </message>
+    <message>
+        <source>Event Rate Control</source>
+        <translation>事件率控制</translation>
+    </message>
+    <message>
+        <source>Event Trail Filter</source>
+        <translation>事件拖尾滤波</translation>
+    </message>
+    <message>
+        <source>ROI</source>
+        <translation>感兴趣区域</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,60 @@
+#pragma once
+
+// The "General Setting" dialog: default folders for recordings and videos,
+// trigger-in recording (on/off, edge, seconds kept before and after) and
+// the colour theme of event images. Nothing is written until "Save";
+// "Cancel" and the close button leave the configuration as it was.
+//
+// Ownership: one modal run; holds the process-wide configuration by pointer.
+// GUI thread only.
+
+#include <QDialog>
+#include <functional>
+
+class AppConfig;
+class WindowFrameAgent;
+
+namespace Ui {
+class KvGeneralSetting;
+}
+
+class KvGeneralSetting : public QDialog {
+    Q_OBJECT
+public:
+    // Asks the user for a directory: (caption, start directory) -> path or empty.
+    using DirectoryDialog = std::function<QString(const QString&, const QString&)>;
+
+    explicit KvGeneralSetting(QWidget* parent = nullptr);
+    ~KvGeneralSetting() override;
+
+    // Tests replace the directory dialog through this seam.
+    void setDirectoryDialog(DirectoryDialog dialog) { directoryDialog_ = std::move(dialog); }
+    Ui::KvGeneralSetting* form() const { return ui; }
+    WindowFrameAgent* frameAgent() const { return agent_; }
+
+signals:
+    void signalTriggerInSaveFileParamChanged();
+
+public slots:
+    void on_pb_save_clicked();
+    void on_pb_cancel_clicked();
+    void on_pb_win_close_clicked();
+    void on_pb_select_dir_clicked();
+    void on_pb_select_video_save_path_clicked();
+    void on_pb_add_trigger_in_before_time_clicked();
+    void on_pb_add_trigger_in_after_time_clicked();
+    void on_pb_sub_trigger_in_before_time_clicked();
+    void on_pb_sub_trigger_in_after_time_clicked();
+    void on_lw_general_setting_items_currentRowChanged(int currentRow);
+
+private:
+    QString askDirectory(const QString& start);
+
+    Ui::KvGeneralSetting* ui;
+    AppConfig* config_;
+    WindowFrameAgent* agent_;
+    DirectoryDialog directoryDialog_;
+};
+
+// Seconds as typed: an unsigned 32-bit decimal, 0 for anything else.
+quint32 parseSeconds(const QString& text);

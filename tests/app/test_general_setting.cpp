@@ -1,0 +1,191 @@
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "AppConfig.h"
+#include "AppTestMain.h"
+#include "KVComboBoxBase.h"
+#include "KvComboBox.h"
+#include "KvEventProcessor.h"
+#include "KvGeneralSetting.h"
+#include "Startup.h"
+#include "WindowFrameAgent.h"
+#include "ui_KvGeneralSetting.h"
+
+namespace {
+
+QByteArray configBytes() {
+    QFile f(AppConfig::instance().app_data_dir + "/config.ini");
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// Puts the configuration into a known state, written to the file.
+void storeDefaults(const QString& edge = "Rising Edge") {
+    AppConfig& c = AppConfig::instance();
+    c.dvs_trigger_in_rec_enable = false;
+    c.dvs_trigger_in_rec_edge_type = edge;
+    c.dvs_before_tirgger_in_save_time = 0;
+    c.dvs_after_tirgger_in_save_time = 3;
+    c.dvs_color_type = "Gray";
+    c.save();
+}
+
+}  // namespace
+
+class GeneralSettingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void formAndFrame() {
+        storeDefaults();
+        KvGeneralSetting dialog;
+        Ui::KvGeneralSetting* f = dialog.form();
+        QCOMPARE(dialog.windowTitle(), QString("KvGerenalSetting"));
+        QCOMPARE(dialog.size(), QSize(646, 437));
+        QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(dialog.frameAgent()->titleBar(), f->widget_title_name);
+        QCOMPARE(f->lb_title->text(), QString("General Settings"));
+        QVERIFY(f->tw_settings->tabBar()->isHidden());
+        QCOMPARE(f->lw_general_setting_items->count(), 2);
+        QCOMPARE(f->lw_general_setting_items->currentRow(), 0);
+        f->lw_general_setting_items->setCurrentRow(1);
+        QCOMPARE(f->tw_settings->currentIndex(), 1);
+        QStringList colors;
+        for (int i = 0; i < f->widget_combobox_color_theme->comboBox()->count(); ++i)
+            colors << f->widget_combobox_color_theme->comboBox()->itemText(i);
+        QCOMPARE(colors, (QStringList{"Gray", "Dark", "RedBlue", "RedGreen", "Light"}));
+        QCOMPARE(f->le_default_file_path->text(), AppConfig::instance().output_raw_file_path);
+        QCOMPARE(f->le_trigger_in_after_time->text(), QString("3"));
+    }
+
+    void storedEdgeTypeSelectsItsEntry() {
+        const QList<QPair<QString, int>> cases{
+            {"Rising Edge", 0}, {"Falling Edge", 1}, {"rising edge", 1}, {"", 1}};
+        for (const auto& [stored, index] : cases) {
+            storeDefaults(stored);
+            KvGeneralSetting dialog;
+            QCOMPARE(dialog.form()->cb_trigger_in_edge->comboBox()->currentIndex(), index);
+        }
+    }
+
+    void secondsStepWithinTheirRange() {
+        storeDefaults();
+        KvGeneralSetting dialog;
+        Ui::KvGeneralSetting* f = dialog.form();
+        f->pb_sub_trigger_in_before_time->click();  // at 0
+        QCOMPARE(f->le_trigger_in_before_time->text(), QString("0"));
+        f->le_trigger_in_after_time->setText("abc");
+        f->pb_add_trigger_in_after_time->click();
+        QCOMPARE(f->le_trigger_in_after_time->text(), QString("1"));
+        f->le_trigger_in_before_time->setText("4294967295");
+        f->pb_add_trigger_in_before_time->click();  // no wrap to 0
+        QCOMPARE(f->le_trigger_in_before_time->text(), QString("4294967295"));
+        f->pb_sub_trigger_in_before_time->click();
+        QCOMPARE(f->le_trigger_in_before_time->text(), QString("4294967294"));
+        QCOMPARE(parseSeconds("4294967296"), quint32(0));
+        QCOMPARE(parseSeconds("-1"), quint32(0));
+    }
+
+    void directoriesStartFromTheStoredFolder() {
+        storeDefaults();
+        KvGeneralSetting dialog;
+        Ui::KvGeneralSetting* f = dialog.form();
+        QString asked;
+        QString answer;
+        dialog.setDirectoryDialog([&](const QString& caption, const QString& start) {
+            asked = caption + "|" + start;
+            return answer;
+        });
+        f->le_default_file_path->setText("/typed/but/not/saved");
+        f->pb_select_dir->click();
+        QCOMPARE(asked, "Select Directory|" + AppConfig::instance().output_raw_file_path);
+        QCOMPARE(f->le_default_file_path->text(), QString("/typed/but/not/saved"));  // cancelled
+        answer = "/chosen/videos";
+        f->pb_select_video_save_path->click();
+        QCOMPARE(asked, "Select Directory|" + AppConfig::instance().video_save_path);
+        QCOMPARE(f->le_default_video_file_path->text(), answer);
+    }
+
+    void cancelLeavesTheFileUnchanged() {
+        storeDefaults();
+        const QByteArray before = configBytes();
+        QVERIFY(!before.isEmpty());
+        for (int way = 0; way < 2; ++way) {
+            KvGeneralSetting dialog;
+            Ui::KvGeneralSetting* f = dialog.form();
+            QSignalSpy changed(&dialog, &KvGeneralSetting::signalTriggerInSaveFileParamChanged);
+            f->le_default_file_path->setText("/elsewhere");
+            f->le_default_video_file_path->setText("/elsewhere/video");
+            f->sb_trigger_in_rec_enable->click();
+            f->cb_trigger_in_edge->comboBox()->setCurrentIndex(1);
+            f->le_trigger_in_before_time->setText("9");
+            f->le_trigger_in_after_time->setText("8");
+            f->widget_combobox_color_theme->comboBox()->setCurrentIndex(4);
+            (way == 0 ? f->pb_cancel : f->pb_win_close)->click();
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(changed.count(), 0);
+            QCOMPARE(configBytes(), before);
+            QCOMPARE(AppConfig::instance().dvs_color_type, QString("Gray"));
+        }
+    }
+
+    void saveWritesEveryFieldAndTheNextFrameUsesTheTheme() {
+        storeDefaults();
+        KvGeneralSetting dialog;
+        Ui::KvGeneralSetting* f = dialog.form();
+        QSignalSpy changed(&dialog, &KvGeneralSetting::signalTriggerInSaveFileParamChanged);
+        f->le_default_file_path->setText("/data/raw");
+        f->le_default_video_file_path->setText("/data/video");
+        f->sb_trigger_in_rec_enable->click();
+        f->cb_trigger_in_edge->comboBox()->setCurrentIndex(1);
+        f->le_trigger_in_before_time->setText("5");
+        f->le_trigger_in_after_time->setText("x7");  // not a number: 0
+        f->widget_combobox_color_theme->comboBox()->setCurrentText("Dark");
+        f->pb_save->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(changed.count(), 1);
+
+        AppConfig probe(AppConfig::instance().app_data_dir + "/config.ini");  // reads the file
+        QCOMPARE(probe.dvs_trigger_in_rec_enable, true);
+        QCOMPARE(probe.dvs_trigger_in_rec_edge_type, QString("Falling Edge"));
+        QCOMPARE(probe.dvs_before_tirgger_in_save_time, quint32(5));
+        QCOMPARE(probe.dvs_after_tirgger_in_save_time, quint32(0));
+        QCOMPARE(probe.dvs_color_type, QString("Dark"));
+        // Folders are stored as typed (missing ones fall back when read at start-up).
+        QSettings ini(AppConfig::instance().app_data_dir + "/config.ini", QSettings::IniFormat);
+        QCOMPARE(ini.value("Setting/output_raw_file_path").toString(), QString("/data/raw"));
+        QCOMPARE(ini.value("Setting/video_save_path").toString(), QString("/data/video"));
+
+        KvEventProcessor player;
+        QSignalSpy images(&player, &KvEventProcessor::signalEventImage);
+        player.requestFrame();
+        QTRY_VERIFY(!images.isEmpty());
+        const QImage image = images.last().at(0).value<QImage>();
+        QCOMPARE(image.pixelColor(0, 0), QColor(30, 37, 52));
+        storeDefaults();
+    }
+
+    // Last: the translation stays installed for the rest of the process.
+    void edgeTypeIsStoredUntranslatedUnderChinese() {
+        storeDefaults("Falling Edge");
+        loadLanguage("zh");
+        KvGeneralSetting dialog;
+        Ui::KvGeneralSetting* f = dialog.form();
+        KVComboBoxBase* edge = f->cb_trigger_in_edge->comboBox();
+        QVERIFY(edge->itemText(0) != "Rising Edge");  // shown translated
+        QCOMPARE(f->lb_title->text(), QString::fromUtf8("通用设置"));
+        edge->setCurrentIndex(0);
+        f->pb_save->click();
+        QCOMPARE(AppConfig::instance().dvs_trigger_in_rec_edge_type, QString("Rising Edge"));
+        QSettings ini(AppConfig::instance().app_data_dir + "/config.ini", QSettings::IniFormat);
+        QCOMPARE(ini.value("Setting/dvs_trigger_in_rec_edge_type").toString(),
+                 QString("Rising Edge"));
+    }
+};
+
+VELQORA_TEST_MAIN(GeneralSettingTest)
+#include "test_general_setting.moc"
