@@ -19,7 +19,7 @@ function(velqora_add_resources target)
 
     file(GLOB_RECURSE svgs RELATIVE ${VELQORA_RESOURCE_DIR}
         ${VELQORA_RESOURCE_DIR}/img/*.svg ${VELQORA_RESOURCE_DIR}/img/*.gif
-        ${VELQORA_RESOURCE_DIR}/style/*.qss)
+        ${VELQORA_RESOURCE_DIR}/style/*.qss ${VELQORA_RESOURCE_DIR}/about/*.html)
     foreach(f ${svgs})
         set(abs ${VELQORA_RESOURCE_DIR}/${f})
         set_source_files_properties(${abs} PROPERTIES QT_RESOURCE_ALIAS "${f}")

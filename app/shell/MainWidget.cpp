@@ -121,8 +121,8 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     // 5-6. Menus.
     createMenus();
     retranslate();
-    // 7. Side-bar panels plug in here; until then the panel frame stays folded.
-    ui->frame_setting->hide();
+    // 7. Side-bar panels.
+    createSidePanels();
 
     // 8. Connections, 9. configuration.
     initConnections();
@@ -233,6 +233,9 @@ void MainWidget::initConnections() {
             &MainWidget::slotShowLeftBottomTips);
     // Export and cut slots arrive with their issue.
 
+    // 6. Display settings.
+    connectDisplayPanel();
+
     // 7. Notices of the window itself, always on a later turn of the loop.
     connect(this, &MainWidget::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);
@@ -245,7 +248,7 @@ void MainWidget::openActionSlot(QAction* action) {
         close();
         return;
     }
-    // "About us", "EN/中文" and "General Setting" arrive with the side bar's commands.
+    runSideBarCommand(title);
 }
 
 void MainWidget::slotOpenRecording() {
@@ -257,6 +260,7 @@ void MainWidget::slotOpenRecording() {
             : QFileDialog::getOpenFileName(nullptr, caption, config_->input_raw_file_path, filter);
     if (path.isEmpty()) return;
     // (A streaming camera is stopped and released here once cameras exist.)
+    resetPanelsForRecording();
     const QFileInfo file(path);
     config_->input_raw_file_path = file.absolutePath();
     const QString video = QString("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName());

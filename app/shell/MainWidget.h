@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <functional>
 
@@ -19,6 +20,9 @@
 
 class AppConfig;
 class KvEventProcessor;
+class SidebarApsSettingUI;
+class SidebarCameraSettingUI;
+class SidebarDvsSettingUI;
 class KvThreeHandleSlider;
 class QMenu;
 class WaitingWin;
@@ -51,6 +55,22 @@ public:
 
     // Tests replace the file dialog through this seam.
     void setOpenFileDialog(OpenFileDialog dialog) { openFileDialog_ = std::move(dialog); }
+
+    // Side bar and its commands (MainWidgetSideBar.cpp).
+    // Asks a yes/no question: (title, text, accept, reject) -> accepted.
+    using AskUser =
+        std::function<bool(const QString&, const QString&, const QString&, const QString&)>;
+    // Starts a program detached, without arguments; false when it could not start.
+    using StartProgram = std::function<bool(const QString&)>;
+    using OpenUrl = std::function<bool(const QUrl&)>;
+    void setAskUser(AskUser ask) { askUser_ = std::move(ask); }
+    void setStartProgram(StartProgram start) { startProgram_ = std::move(start); }
+    void setOpenUrl(OpenUrl open) { openUrl_ = std::move(open); }
+    SidebarCameraSettingUI* displayPanel() const { return displayPanel_; }
+    SidebarDvsSettingUI* dvsPanel() const { return dvsPanel_; }
+    SidebarApsSettingUI* apsPanel() const { return apsPanel_; }
+    // The about page, written beside the configuration from the program's copy.
+    static QString writeAboutPage(const QString& directory);
 
     SourceKind sourceKind() const { return sourceKind_; }
     korvane::STREAM_TYPE viewerType() const { return viewerType_; }
@@ -90,6 +110,10 @@ public slots:
     void slotShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
                                 QString file_path = QString());
     void slotSetWaitWinStatus(bool en);
+    void on_pb_fold_setting_clicked(bool checked);
+    void on_pb_fold_dvs_setting_clicked(bool checked);
+    void on_pb_fold_aps_setting_clicked(bool checked);
+    void on_pb_fold_general_setting_clicked();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -104,6 +128,14 @@ private:
     void applyViewerTypeIcon();
     void setTitleBarCorners(bool maximized);
     QMenu* newMenu();
+    void createSidePanels();
+    void connectDisplayPanel();
+    void resetPanelsForRecording();
+    bool runSideBarCommand(const QString& englishTitle);
+    void showSidePanel(int index, bool checked);
+    void runGeneralSetting(QWidget* parent);
+    void switchLanguage();
+    void openAboutPage();
 
     Ui::MainWidget* ui;
     AppConfig* config_ = nullptr;
@@ -121,4 +153,10 @@ private:
     QAction* toggleStartEnd_ = nullptr;
     QList<QAction*> actions_;  // the titled actions, translated by retranslate()
     OpenFileDialog openFileDialog_;
+    SidebarCameraSettingUI* displayPanel_ = nullptr;
+    SidebarDvsSettingUI* dvsPanel_ = nullptr;
+    SidebarApsSettingUI* apsPanel_ = nullptr;
+    AskUser askUser_;
+    StartProgram startProgram_;
+    OpenUrl openUrl_;
 };

@@ -1,0 +1,267 @@
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "AppConfig.h"
+#include "AppTestMain.h"
+#include "FakeCameraTool.h"
+#include "KVComboBoxBase.h"
+#include "KvComboBox.h"
+#include "KvEventProcessor.h"
+#include "KvGeneralSetting.h"
+#include "MainWidget.h"
+#include "SettingDisplayItem.h"
+#include "SettingItemBox.h"
+#include "SidebarApsSettingUI.h"
+#include "SidebarCameraSettingUI.h"
+#include "SidebarDvsSettingUI.h"
+#include "SyntheticRecording.h"
+#include "ui_MainWidget.h"
+
+namespace {
+
+// Closes the next modal dialog as soon as it runs; reports what it was.
+void closeNextDialog(QString* className, QWidget** parent) {
+    QTimer::singleShot(0, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) {
+            closeNextDialog(className, parent);
+            return;
+        }
+        *className = modal->metaObject()->className();
+        *parent = modal->parentWidget();
+        modal->close();
+    });
+}
+
+void typeAndFinish(KvComboBox* field, const QString& text) {
+    QLineEdit* edit = field->comboBox()->lineEdit();
+    edit->setText(text);
+    emit edit->editingFinished();
+}
+
+int eventPixels(const QImage& image, const QColor& background) {
+    int n = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            n += image.pixelColor(x, y) != background;
+    return n;
+}
+
+}  // namespace
+
+class SideBarTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+
+private slots:
+    // The panel shows slow rate 1 and 33.33ms: that is what must play from the start.
+    void playerStartsWithWhatThePanelShows() {
+        MainWidget w;
+        KvEventProcessor* p = w.rawProcessor();
+        QCOMPARE(p->fps(), uint64_t(30));
+        QCOMPARE(p->frameInterval(), uint64_t(33333));
+        QCOMPARE(p->accumulationTime(), uint64_t(33330));
+        QVERIFY(w.form()->layout_sidebar_setting->indexOf(w.displayPanel()) >= 0);
+        QVERIFY(w.form()->layout_sidebar_setting->indexOf(w.dvsPanel()) >= 0);
+        QVERIFY(w.form()->layout_sidebar_setting->indexOf(w.apsPanel()) >= 0);
+    }
+
+    void foldButtonsActAsAGroupOfThree() {
+        MainWidget w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        Ui::MainWidget* f = w.form();
+        QVERIFY(!f->frame_setting->isVisible());
+
+        f->pb_fold_setting->click();
+        QVERIFY(f->frame_setting->isVisible());
+        QCOMPARE(f->frame_setting->maximumWidth(), 500);
+        QVERIFY(w.displayPanel()->isVisible());
+        QVERIFY(!w.dvsPanel()->isVisible());
+
+        f->pb_fold_dvs_setting->click();
+        QVERIFY(w.dvsPanel()->isVisible());
+        QVERIFY(!w.displayPanel()->isVisible());
+        QVERIFY(!f->pb_fold_setting->isChecked());
+        QVERIFY(f->pb_fold_dvs_setting->isChecked());
+
+        f->pb_fold_aps_setting->click();
+        QVERIFY(w.apsPanel()->isVisible());
+        QVERIFY(!w.dvsPanel()->isVisible());
+        QVERIFY(!f->pb_fold_dvs_setting->isChecked());
+
+        f->pb_fold_aps_setting->click();  // unchecking folds the panel area
+        QVERIFY(!w.apsPanel()->isVisible());
+        QVERIFY(!f->frame_setting->isVisible());
+        QCOMPARE(f->frame_setting->maximumWidth(), f->widget_side_bar->width());
+    }
+
+    void generalSettingOpensFromSideBarAndMenu() {
+        MainWidget w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QString kind;
+        QWidget* parent = nullptr;
+        closeNextDialog(&kind, &parent);
+        w.form()->pb_fold_general_setting->click();
+        QCOMPARE(kind, QString("KvGeneralSetting"));
+        QCOMPARE(parent, &w);
+        QVERIFY(!w.form()->pb_fold_general_setting->isChecked());
+
+        closeNextDialog(&kind, &parent);
+        kind.clear();
+        w.action("General Setting")->trigger();
+        QCOMPARE(kind, QString("KvGeneralSetting"));
+        QCOMPARE(parent, nullptr);
+    }
+
+    void languageSwitchRestartsOnceInTheOtherLanguage() {
+        AppConfig& config = AppConfig::instance();
+        const QString ini = config.app_data_dir + "/config.ini";
+        const QList<QPair<QString, QString>> cases{{"en", "zh"}, {"zh", "en"}, {"fr", "en"}};
+        for (const auto& [from, to] : cases) {
+            config.language = from;
+            MainWidget w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QStringList started;
+            QString savedLanguage;
+            bool stillVisible = true;
+            QStringList asked;
+            bool answer = false;
+            w.setAskUser([&](const QString& title, const QString& text, const QString& yes,
+                             const QString& no) {
+                asked << title << text << yes << no;
+                return answer;
+            });
+            w.setStartProgram([&](const QString& program) {
+                // The old instance has saved and closed its windows by now.
+                started << program;
+                savedLanguage =
+                    QSettings(ini, QSettings::IniFormat).value("Setting/language").toString();
+                stillVisible = w.isVisible();
+                return true;
+            });
+            w.action("EN/中文")->trigger();  // "Later"
+            QCOMPARE(asked,
+                     (QStringList{"Tips", "The language change will take effect after restart.",
+                                  "Restart", "Later"}));
+            QCOMPARE(config.language, from);
+            QVERIFY(started.isEmpty());
+            QVERIFY(w.isVisible());
+
+            answer = true;
+            w.action("EN/中文")->trigger();
+            QCOMPARE(config.language, to);
+            QCOMPARE(started, QStringList{QCoreApplication::applicationFilePath()});
+            QVERIFY(!w.isVisible());
+            QCOMPARE(savedLanguage, to);
+            QVERIFY(!stillVisible);
+        }
+        config.language = "en";
+    }
+
+    void aboutOpensAPageThatExists() {
+        MainWidget w;
+        bool answer = false;
+        QList<QUrl> opened;
+        w.setAskUser([&](const QString&, const QString& text, const QString& yes, const QString&) {
+            return text == "Is it open in the browser?" && yes == "Open" && answer;
+        });
+        w.setOpenUrl([&](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+        w.action("About us")->trigger();
+        QVERIFY(opened.isEmpty());
+        answer = true;
+        w.action("About us")->trigger();
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(opened[0].isLocalFile());
+        QFile page(opened[0].toLocalFile());
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(page.readAll());
+        QVERIFY(html.contains("1.1.4"));
+        QVERIFY(!html.contains("@VERSION@"));
+        QVERIFY(!html.contains("http"));  // no address that may not exist
+    }
+
+    void openingARecordingResetsThePanels() {
+        const QString path = dir_.filePath("short.raw");
+        korvane::SyntheticOptions o;
+        o.duration_us = 300000;
+        o.eventsPerSecond = 100000;
+        QVERIFY(korvane::writeSyntheticRecording(path.toStdString(), o));
+
+        MainWidget w;
+        auto tool = std::make_shared<FakeCameraTool>();
+        tool->addInt("bias_fo", 0, 10, 1);
+        w.dvsPanel()->setBiasesToolUI(tool);
+        w.apsPanel()->setApsToolUI(tool);
+        w.apsPanel()->setManualCalibrationUI();
+        w.displayPanel()->setFrameRateEditable(false);
+        QVERIFY(!w.dvsPanel()->groupBoxes().isEmpty());
+
+        w.setOpenFileDialog([&](const QString&, const QString&, const QString&) { return path; });
+        QTest::ignoreMessage(QtDebugMsg, "Camera tool is null .");
+        for (int i = 0; i < 6; ++i)
+            QTest::ignoreMessage(QtDebugMsg, "camera device is null .");
+        w.action("Open Recording")->trigger();
+        QVERIFY(w.dvsPanel()->groupBoxes().isEmpty());
+        QVERIFY(w.apsPanel()->groupBoxes().isEmpty());
+        QVERIFY(w.displayPanel()->displayItem()->slowRateField()->isEnabled());
+        QCOMPARE(tool.use_count(), 1);  // the panels let go of the camera's tools
+    }
+
+    // Open a recording, change the display settings in the panel, see playback follow.
+    void displayPanelDrivesPlayback() {
+        const QString path = dir_.filePath("demo.raw");
+        korvane::SyntheticOptions o;
+        o.duration_us = 2000000;
+        o.eventsPerSecond = 500000;
+        o.startTime_us = 500;
+        QVERIFY(korvane::writeSyntheticRecording(path.toStdString(), o));
+
+        MainWidget w;
+        w.setOpenFileDialog([&](const QString&, const QString&, const QString&) { return path; });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        KvEventProcessor* p = w.rawProcessor();
+        w.action("Open Recording")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 10000);
+        w.form()->pb_play->setChecked(false);
+        QTRY_VERIFY(!p->isPlaying());
+
+        SettingDisplayItem* item = w.displayPanel()->displayItem();
+        QSignalSpy images(p, &KvEventProcessor::signalEventImage);
+        const QColor background = AppConfig::instance().theme().background;
+        auto frameAfterStep = [&] {
+            images.clear();
+            p->nextFrame();
+            if (!QTest::qWaitFor([&] { return !images.isEmpty(); }, 5000)) return QImage();
+            return images.last().at(0).value<QImage>();
+        };
+
+        typeAndFinish(item->accumulationField(), "1ms");
+        QCOMPARE(p->accumulationTime(), uint64_t(1000));
+        const int thin = eventPixels(frameAfterStep(), background);
+        typeAndFinish(item->accumulationField(), "100");
+        QCOMPARE(p->accumulationTime(), uint64_t(100000));
+        const int thick = eventPixels(frameAfterStep(), background);
+        QVERIFY2(thick > thin * 10, qPrintable(QString("%1 vs %2").arg(thick).arg(thin)));
+
+        typeAndFinish(item->slowRateField(), "2.5");  // 75 images per second of event time
+        QCOMPARE(p->fps(), uint64_t(75));
+        QCOMPARE(p->frameInterval(), uint64_t(13333));
+        const uint64_t before = p->currentPosition();
+        p->nextFrame();
+        QCOMPARE(p->currentPosition(), before + 13333);
+    }
+};
+
+VELQORA_TEST_MAIN(SideBarTest)
+#include "test_sidebar.moc"
