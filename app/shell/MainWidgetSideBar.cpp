@@ -130,7 +130,8 @@ void MainWidget::switchLanguage() {
     // A window that refused to close keeps this instance running; a second
     // one would then run beside it.
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && w->isWindow() && !(w->windowFlags() & Qt::ToolTip)) {
+        const Qt::WindowType type = w->windowType();
+        if (w->isVisible() && type != Qt::ToolTip && type != Qt::Popup) {
             qWarning() << "restart skipped: a window is still open";
             return;
         }

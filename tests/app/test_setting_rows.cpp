@@ -276,6 +276,15 @@ private slots:
         QCOMPARE(bools, 1);
         QVERIFY(tool.writes.empty());  // building writes nothing
     }
+
+    // A literal must be written as text, not converted to a boolean.
+    void textLiteralsAreWrittenAsText() {
+        FakeCameraTool tool;
+        korvane::CameraTool& camera = tool;
+        camera.setParameter("mode", "BAND_PASS");
+        camera.setParameter("on", true);
+        QCOMPARE(tool.writes, (std::vector<std::string>{"mode=text:BAND_PASS", "on=bool:1"}));
+    }
 };
 
 VELQORA_TEST_MAIN(SettingRowsTest)

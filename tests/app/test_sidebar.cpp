@@ -1,3 +1,4 @@
+#include <QCloseEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -163,6 +164,29 @@ private slots:
             QVERIFY(!stillVisible);
         }
         config.language = "en";
+    }
+
+    // A window that refuses to close keeps this instance alive: no second one beside it.
+    void noRestartWhileAWindowStaysOpen() {
+        class Stubborn : public QWidget {
+        protected:
+            void closeEvent(QCloseEvent* event) override { event->ignore(); }
+        } stubborn;
+        stubborn.show();
+        MainWidget w;
+        w.show();
+        int started = 0;
+        w.setAskUser(
+            [](const QString&, const QString&, const QString&, const QString&) { return true; });
+        w.setStartProgram([&](const QString&) {
+            ++started;
+            return true;
+        });
+        QTest::ignoreMessage(QtWarningMsg, "restart skipped: a window is still open");
+        w.action("EN/中文")->trigger();
+        QCOMPARE(started, 0);
+        QVERIFY(stubborn.isVisible());
+        AppConfig::instance().language = "en";
     }
 
     void aboutOpensAPageThatExists() {
