@@ -140,7 +140,9 @@ void MainWidget::switchLanguage() {
         qWarning() << "restart failed: the program could not be started";
 }
 
-QString MainWidget::writeAboutPage(const QString& directory) {
+QString MainWidget::writeAboutPage(const QString& directoryOrEmpty) {
+    // Without a data directory (no writable location), the page goes to the temporary one.
+    const QString directory = directoryOrEmpty.isEmpty() ? QDir::tempPath() : directoryOrEmpty;
     QFile source(":/about/about.html");
     if (!source.open(QIODevice::ReadOnly)) return QString();
     QString page = QString::fromUtf8(source.readAll());
