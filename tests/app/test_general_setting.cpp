@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTranslator>
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
@@ -12,7 +13,6 @@
 #include "KvComboBox.h"
 #include "KvEventProcessor.h"
 #include "KvGeneralSetting.h"
-#include "Startup.h"
 #include "WindowFrameAgent.h"
 #include "ui_KvGeneralSetting.h"
 
@@ -169,10 +169,11 @@ private slots:
         storeDefaults();
     }
 
-    // Last: the translation stays installed for the rest of the process.
     void edgeTypeIsStoredUntranslatedUnderChinese() {
         storeDefaults("Falling Edge");
-        loadLanguage("zh");
+        QTranslator chinese;
+        QVERIFY(chinese.load(":/app_zh.qm"));
+        QVERIFY(QCoreApplication::installTranslator(&chinese));
         KvGeneralSetting dialog;
         Ui::KvGeneralSetting* f = dialog.form();
         KVComboBoxBase* edge = f->cb_trigger_in_edge->comboBox();
