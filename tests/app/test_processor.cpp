@@ -9,6 +9,7 @@
 #include "KvEventProcessor.h"
 #include "RawWriter.h"
 #include "SyntheticRecording.h"
+#include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
 #include "WorkerThread.h"
 
@@ -90,7 +91,7 @@ QImage renderedWindow(const QString& path, uint64_t start_us, uint64_t duration_
     return painted;
 }
 
-QList<uint64_t> positions(const QSignalSpy& spy) {
+QList<uint64_t> positions(const QList<QVariantList>& spy) {
     QList<uint64_t> out;
     for (const auto& args : spy)
         out << args.at(0).value<uint64_t>();
@@ -142,9 +143,9 @@ private slots:
         p.slotSetUpperTimeStamp(L + 100000);
         p.slotPlaybackReset();
         QCOMPARE(p.currentPosition(), L);
-        QSignalSpy pos(&p, &KvEventProcessor::signalRealTimeTimeStamp);
-        QSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
-        QSignalSpy images(&p, &KvEventProcessor::signalEventImage);
+        ThreadSafeSignalSpy pos(&p, &KvEventProcessor::signalRealTimeTimeStamp);
+        ThreadSafeSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
+        ThreadSafeSignalSpy images(&p, &KvEventProcessor::signalEventImage);
         p.slotPlaybackCtrl(true);
         QTRY_COMPARE_WITH_TIMEOUT(status.count(), 1, 30000);
         QCOMPARE(status.at(0).at(0).toBool(), false);
