@@ -26,6 +26,13 @@ function(velqora_add_resources target)
         list(APPEND files ${abs})
     endforeach()
 
-    qt_add_resources(${target} "velqora_assets" PREFIX "/" FILES ${files})
-    add_dependencies(${target} velqora_generated_resources)
+    qt_add_resources(${target} "velqora_assets" PREFIX "/" FILES ${files}
+        OUTPUT_TARGETS resource_targets)
+    # The font and pictures are made by custom commands in resources/; a file
+    # made in another folder is only a name to the rcc step (Makefiles know
+    # no rule for it), so every target that compiles them waits for the target
+    # that makes them. A static library gets its own resource object library.
+    foreach(t ${target} ${resource_targets})
+        add_dependencies(${t} velqora_generated_resources)
+    endforeach()
 endfunction()

@@ -18,6 +18,9 @@ VELQORA_PACKAGES=(
     libgl-dev
     fonts-noto-cjk-extra
     python3-fonttools
+    appstream
+    desktop-file-utils
+    dpkg-dev
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.

@@ -70,7 +70,7 @@ QString formatTimestamp(uint64_t timestamp_us) {
 }
 
 MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget) {
-    // 1. The form and its frame.
+    // The frame agent takes the form's title bar and buttons: the form comes first.
     ui->setupUi(this);
     frameAgent_ = new WindowFrameAgent(this);
     frameAgent_->setup(this);
@@ -83,7 +83,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     setMinimumSize(1000, 650);
     setFocusPolicy(Qt::StrongFocus);
 
-    // 2. Action titles, then the processors (fusion and recorder plug in here).
+    // Actions are found by their English title, which no translation changes.
     for (const char* title : kActionTitles) {
         auto* a = new QAction(this);
         a->setProperty("englishTitle", QString::fromUtf8(title));
@@ -91,7 +91,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     }
     rawProcessor_ = new KvEventProcessor();
 
-    // 3. Timeline and waiting window.
+    // The timeline stays disabled until a recording gives it bounds.
     timeline_ = new KvThreeHandleSlider(this, Qt::Horizontal, KvThreeHandleSlider::SingleHandle);
     timeline_->setEnabled(false);
     timeline_->setCenterValue(0);
@@ -99,7 +99,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     waiting_ = new WaitingWin(ui->widget_show_image);
     waiting_->close();
 
-    // 4. Splitter, shadows, play-bar tips.
+    // Each play-bar tip is named after its button, so retranslate() finds it again.
     ui->splitter->setContentsMargins(10, 10, 10, 10);
     ui->splitter->setStretchFactor(0, 1);
     ui->splitter->setStretchFactor(1, 10);
@@ -118,13 +118,13 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
         t->installOn(anchor);
     }
 
-    // 5-6. Menus.
+    // Menus hold the actions made above; retranslate() gives both their texts.
     createMenus();
     retranslate();
-    // 7. Side-bar panels.
+    // The side-bar panels join the layout before the connections that feed them.
     createSidePanels();
 
-    // 8. Connections, 9. configuration.
+    // Connections last: every object they join exists by now.
     initConnections();
     config_ = &AppConfig::instance();
     applyViewerTypeIcon();
@@ -194,7 +194,7 @@ void MainWidget::retranslate() {
 }
 
 void MainWidget::initConnections() {
-    // 1. Types carried by queued connections.
+    // Types that cross threads in queued signals, registered before any connection.
     qRegisterMetaType<QPixmap*>("QPixmap*");
     qRegisterMetaType<QPixmap>("QPixmap");
     qRegisterMetaType<QImage>("QImage");
@@ -202,11 +202,11 @@ void MainWidget::initConnections() {
     qRegisterMetaType<korvane::STREAM_TYPE>("korvane::STREAM_TYPE");
     qRegisterMetaType<uint64_t>("uint64_t");
 
-    // 2. Own signals to own slots (the live-view pair arrives with the camera).
+    // The window's own signals to its own slots (the live-view pair arrives with the camera).
     connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
     connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
 
-    // 4. RAW playback processor.
+    // RAW playback: the processor's worker threads reach these slots queued.
     KvEventProcessor* p = rawProcessor_;
     connect(this, &MainWidget::signalOpenRawFile, p, &KvEventProcessor::loadFile);
     connect(p, &KvEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
@@ -233,10 +233,10 @@ void MainWidget::initConnections() {
             &MainWidget::slotShowLeftBottomTips);
     // Export and cut slots arrive with their issue.
 
-    // 6. Display settings.
+    // What the display panel shows is what plays.
     connectDisplayPanel();
 
-    // 7. Notices of the window itself, always on a later turn of the loop.
+    // The window's own notices, always on a later turn of the loop.
     connect(this, &MainWidget::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);
 }

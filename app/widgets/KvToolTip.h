@@ -37,6 +37,7 @@ public:
 
     bool showTimerActive() const { return showTimer_.isActive(); }
     bool hideTimerActive() const { return hideTimer_.isActive(); }
+    int hideTimerInterval_ms() const { return hideTimer_.interval(); }
 
 signals:
     void textChanged(const QString& text);

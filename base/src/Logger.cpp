@@ -62,6 +62,12 @@ Logger::Logger() : impl_(std::make_unique<Impl>()), level_(Info) {
             impl_->logger = spdlog::get(kLoggerName);
         }
     }
+    if (!impl_->logger) {
+        // That registration was dropped again before we could look: log on a
+        // private logger of our own rather than dereference nothing.
+        impl_->logger = std::make_shared<spdlog::logger>(
+            kLoggerName, std::make_shared<spdlog::sinks::stdout_color_sink_mt>());
+    }
     impl_->logger->set_pattern(kPattern, spdlog::pattern_time_type::local);
     impl_->logger->set_level(spdlog::level::info);
 }

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -9,6 +10,39 @@
 #include "KvToolTip.h"
 #include "WaitingWin.h"
 #include "WindowFrameAgent.h"
+
+namespace {
+
+// Qt's default (coarse) timers may fire up to 5 % early; a load only makes
+// them late. So a wait is checked from below only, never against a margin.
+qint64 earliestFiring_ms(int interval_ms) {
+    return interval_ms - interval_ms / 20;
+}
+
+// Records when a widget is shown and hidden, on one clock started at creation.
+class VisibilityLog : public QObject {
+public:
+    explicit VisibilityLog(QWidget* widget) {
+        clock_.start();
+        widget->installEventFilter(this);
+    }
+    qint64 now_ms() const { return clock_.elapsed(); }
+
+    QList<qint64> shownAt_ms;
+    QList<qint64> hiddenAt_ms;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) shownAt_ms << now_ms();
+        if (event->type() == QEvent::Hide) hiddenAt_ms << now_ms();
+        return false;
+    }
+
+private:
+    QElapsedTimer clock_;
+};
+
+}  // namespace
 
 class NotificationsTest : public QObject {
     Q_OBJECT
@@ -29,6 +63,8 @@ private slots:
     }
 
     void toastLooksButtonsAndLifetime() {
+        QElapsedTimer clock;
+        clock.start();  // before any toast exists, so never later than a toast's own timer
         QPointer<KvFilePathReminderForm> plain =
             new KvFilePathReminderForm("Recording end", KvMessageType::Success, QString());
         plain->show();
@@ -46,12 +82,18 @@ private slots:
             new KvFilePathReminderForm("x", static_cast<KvMessageType>(7), QString());
         QCOMPARE(odd->findChild<QLabel*>("lb_title")->text(), QString("Success"));
 
-        // Closing only hides; the timer still destroys each toast after 5 s.
+        QList<qint64> destroyedAt_ms;
+        for (QObject* toast : {plain.data(), withDir.data(), odd.data()})
+            connect(toast, &QObject::destroyed, this, [&] { destroyedAt_ms << clock.elapsed(); });
+
+        // Closing only hides; the timer still destroys each toast after its lifetime.
         withDir->findChild<QPushButton*>("pb_close")->click();
         QVERIFY(withDir && withDir->isHidden());
-        QTest::qWait(4500);
-        QVERIFY(plain);
-        QTRY_VERIFY_WITH_TIMEOUT(plain.isNull() && withDir.isNull() && odd.isNull(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(plain.isNull() && withDir.isNull() && odd.isNull(), 60000);
+        QCOMPARE(destroyedAt_ms.size(), 3);
+        for (qint64 at_ms : destroyedAt_ms)
+            QVERIFY2(at_ms >= earliestFiring_ms(KvFilePathReminderForm::kLifetimeMs),
+                     qPrintable(QString::number(at_ms)));
     }
 
     void toolTipTimings() {
@@ -65,24 +107,37 @@ private slots:
         QSignalSpy textChanged(&tip, &KvToolTip::textChanged);
         tip.setText("Bias of the ON threshold");  // unchanged: no signal
         QCOMPARE(textChanged.count(), 0);
+        VisibilityLog log(&tip);
 
+        // Shown no earlier than the delay after the pointer enters, placed
+        // centred above the anchor, hidden no earlier than its time after showing.
         QEvent enter(QEvent::Enter);
+        const qint64 enteredAt_ms = log.now_ms();
         QApplication::sendEvent(&anchor, &enter);
         QVERIFY(tip.showTimerActive());
-        QTest::qWait(1500);
-        QVERIFY(tip.isHidden());  // less than two seconds: nothing yet
-        QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 2500);
+        QVERIFY(tip.isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(log.shownAt_ms.size() == 1, 60000);
+        QVERIFY2(log.shownAt_ms[0] - enteredAt_ms >= earliestFiring_ms(KvToolTip::kShowDelayMs),
+                 qPrintable(QString::number(log.shownAt_ms[0] - enteredAt_ms)));
         const QPoint corner = anchor.mapToGlobal(QPoint(0, 0));
         QCOMPARE(tip.pos().y(), corner.y() - tip.height());
         QCOMPARE(tip.pos().x(), corner.x() - std::abs(tip.width() - anchor.width()) / 2);
-        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 5000);  // a shown tip hides itself after 3 s
+        QTRY_VERIFY_WITH_TIMEOUT(log.hiddenAt_ms.size() == 1, 60000);
+        QVERIFY2(log.hiddenAt_ms[0] - log.shownAt_ms[0] >= earliestFiring_ms(KvToolTip::kShownMs),
+                 qPrintable(QString::number(log.hiddenAt_ms[0] - log.shownAt_ms[0])));
 
+        // Leaving hides a shown tip after the short leave delay.
         QApplication::sendEvent(&anchor, &enter);
-        QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 2500);
+        QTRY_VERIFY_WITH_TIMEOUT(log.shownAt_ms.size() == 2, 60000);
         QEvent leave(QEvent::Leave);
+        const qint64 leftAt_ms = log.now_ms();
         QApplication::sendEvent(&anchor, &leave);
         QVERIFY(!tip.showTimerActive());
-        QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 1500);
+        QVERIFY(tip.hideTimerActive());
+        QCOMPARE(tip.hideTimerInterval_ms(), KvToolTip::kLeaveHideMs);  // replaces the 3 s one
+        QTRY_VERIFY_WITH_TIMEOUT(log.hiddenAt_ms.size() == 2, 60000);
+        QVERIFY2(log.hiddenAt_ms[1] - leftAt_ms >= earliestFiring_ms(KvToolTip::kLeaveHideMs),
+                 qPrintable(QString::number(log.hiddenAt_ms[1] - leftAt_ms)));
     }
 
     void questionBoxResults() {
