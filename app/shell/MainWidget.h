@@ -7,6 +7,9 @@
 //
 // Ownership: owns its form, processor, timeline, waiting window and frame
 // agent. GUI thread only; processor signals arrive queued.
+// The play bar and the timeline are enabled only while a recording is open
+// and loaded; a recording that fails to load clears the picture, the
+// timeline and the title.
 
 #include <QAction>
 #include <QPointer>
@@ -39,6 +42,8 @@ class MainWidget;
 
 // minutes:seconds:microseconds, at least 2, 2 and 6 digits; minutes do not wrap.
 QString formatTimestamp(uint64_t timestamp_us);
+// An event rate for the status line: "2.45 Mev/s", "12.5 kev/s", "800 ev/s".
+QString formatEventRate(double events_per_second);
 
 class MainWidget : public QWidget {
     Q_OBJECT
@@ -59,6 +64,13 @@ public:
     WaitingWin* waitingWindow() const { return waiting_; }
     QMenu* viewerSettingMenu() const { return viewerSettingMenu_; }
     QAction* action(const QString& englishTitle) const;
+    QMenu* recentMenu() const { return recentMenu_; }
+    // The recording being shown (empty when none).
+    QString openRecording() const { return openRecording_; }
+    // Opens a .raw file as "Open Recording" does after its dialog.
+    void openRecordingPath(const QString& path);
+
+    static constexpr int kRecentCount = 10;
     Ui::MainWidget* form() const { return ui; }
 
 signals:
@@ -90,12 +102,18 @@ public slots:
     void slotShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
                                 QString file_path = QString());
     void slotSetWaitWinStatus(bool en);
+    void slotRecordingOpened(QString file_path, QString serial);
+    void slotLoadFailed(QString file_path, QString reason);
+    void slotShowEventRate(double events_per_second);
+    void slotToggleFullScreen();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void retranslate();
@@ -104,6 +122,14 @@ private:
     void applyViewerTypeIcon();
     void setTitleBarCorners(bool maximized);
     QMenu* newMenu();
+    void setPlayBarEnabled(bool enabled);
+    void closeRecordingView();
+    void updateTitle();
+    void updateRangeLabel();
+    void rememberRecent(const QString& path);
+    void rebuildRecentMenu();
+    void openRecent(const QString& path);
+    void goToRangeEnd();
 
     Ui::MainWidget* ui;
     AppConfig* config_ = nullptr;
@@ -118,6 +144,9 @@ private:
     QMenu* deviceMenu_ = nullptr;
     QMenu* settingMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    QString openRecording_;
+    bool maximizedBeforeFullScreen_ = false;
     QAction* toggleStartEnd_ = nullptr;
     QList<QAction*> actions_;  // the titled actions, translated by retranslate()
     OpenFileDialog openFileDialog_;
