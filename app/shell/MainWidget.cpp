@@ -422,7 +422,11 @@ void MainWidget::rememberRecent(const QString& path) {
 }
 
 void MainWidget::rebuildRecentMenu() {
-    recentMenu_->clear();
+    // Chosen entries rebuild the list from inside their own signal: delete later.
+    for (QAction* old : recentMenu_->actions()) {
+        recentMenu_->removeAction(old);
+        old->deleteLater();
+    }
     const QStringList& list = AppConfig::instance().recent_recordings;
     for (const QString& path : list) {
         const QFileInfo info(path);
@@ -569,6 +573,7 @@ void MainWidget::slotShowLeftBottomTips(QString tips, KvMessageType type, QStrin
 
 void MainWidget::slotSetWaitWinStatus(bool en) {
     if (en) {
+        waiting_->setProgress(-1);  // a figure appears only while an index is built
         waiting_->show();
     } else {
         waiting_->close();
