@@ -605,13 +605,19 @@ void MainWidget::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void MainWidget::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (isMaximized() || isFullScreen()) return;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+void MainWidget::setVisible(bool visible) {
+    // Centred before the window is mapped: moving it while a window manager
+    // maps it leaves Qt and the manager disagreeing about where it is (menus
+    // open off their buttons, the title bar drags with a jump). A window the
+    // manager shows again (restored from minimised) keeps its place.
+    if (visible && !isVisible() &&
+        !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))) {
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+        }
     }
+    QWidget::setVisible(visible);
 }
 
 void MainWidget::moveEvent(QMoveEvent* event) {

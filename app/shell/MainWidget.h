@@ -57,6 +57,9 @@ public:
     // Tests replace the file dialog through this seam.
     void setOpenFileDialog(OpenFileDialog dialog) { openFileDialog_ = std::move(dialog); }
 
+    // Shown by the program: centred on the primary screen's available area.
+    void setVisible(bool visible) override;
+
     SourceKind sourceKind() const { return sourceKind_; }
     korvane::STREAM_TYPE viewerType() const { return viewerType_; }
     KvEventProcessor* rawProcessor() const { return rawProcessor_; }
@@ -109,7 +112,6 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -245,6 +246,23 @@ private slots:
         QTRY_VERIFY(w.isFullScreen());
         QTest::keyClick(&w, Qt::Key_Escape);
         QTRY_VERIFY(!w.isFullScreen());
+    }
+
+    // Centred when the program shows it; a restore from minimised keeps its place.
+    void centredWhenShownByTheProgramOnly() {
+        MainWidget w;
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QPoint centre(area.width() / 2 - w.width() / 2, area.height() / 2 - w.height() / 2);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.pos(), centre);
+        w.move(centre - QPoint(40, 30));
+        w.showMinimized();
+        w.showNormal();
+        QCOMPARE(w.pos(), centre - QPoint(40, 30));
+        w.hide();
+        w.show();
+        QCOMPARE(w.pos(), centre);
     }
 
     // A double click on the title bar and the button give the same look.
