@@ -404,6 +404,10 @@ void MainWidget::updateTitle() {
     setWindowTitle(openRecording_.isEmpty()
                        ? program
                        : QFileInfo(openRecording_).fileName() + " - " + program);
+    // Our own title bar shows the same, with the program's name untranslated.
+    ui->label_app_name->setText(openRecording_.isEmpty()
+                                    ? QStringLiteral("Velqora")
+                                    : QFileInfo(openRecording_).fileName() + " - Velqora");
 }
 
 void MainWidget::slotShowEventRate(double events_per_second) {

@@ -115,6 +115,7 @@ private slots:
         QVERIFY(w.form()->pb_play->isChecked());
         QVERIFY(w.timeline()->isEnabled());
         QCOMPARE(w.windowTitle(), QString("demo.raw - Widget"));
+        QCOMPARE(w.form()->label_app_name->text(), QString("demo.raw - Velqora"));
         QCOMPARE(w.form()->label_show_camera_info->text(), QString("KVSIM0042"));
         QTRY_VERIFY(w.form()->lb_status_bar->text().startsWith("Event rate: "));
         QVERIFY(w.form()->lb_status_bar->text().endsWith("ev/s"));
@@ -145,6 +146,7 @@ private slots:
             QCOMPARE(w.timeline()->maximum(), uint64_t(0));
             QCOMPARE(w.form()->label_time->text(), QString("--/ --"));
             QCOMPARE(w.windowTitle(), QString("Widget"));
+            QCOMPARE(w.form()->label_app_name->text(), QString("Velqora"));
             QVERIFY(w.form()->label_show_camera_info->text().isEmpty());
             QCOMPARE(w.form()->lb_status_bar->text(), QString("Bandwidth: Mbps"));
             QTest::keyClick(&w, Qt::Key_Space);
