@@ -267,6 +267,29 @@ private slots:
         QCOMPARE(w.pos(), centre);
     }
 
+    // Where no window manager takes the move over, the title bar moves the window itself.
+    void titleBarMovesTheWindowWithoutAWindowManager() {
+        MainWidget w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QWidget* bar = w.form()->widget_title_space;
+        const QPoint start = w.pos();
+        const QPoint local(bar->width() / 2, bar->height() / 2);
+        const QPoint global = bar->mapToGlobal(local);
+        auto send = [&](QEvent::Type type, QPoint delta, Qt::MouseButtons buttons) {
+            QMouseEvent e(type, QPointF(local + delta), QPointF(global + delta), Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+            QApplication::sendEvent(bar, &e);
+        };
+        send(QEvent::MouseButtonPress, {}, Qt::LeftButton);
+        send(QEvent::MouseMove, QPoint(30, 20), Qt::LeftButton);
+        send(QEvent::MouseMove, QPoint(-70, 45), Qt::LeftButton);
+        QCOMPARE(w.pos(), start + QPoint(-70, 45));
+        send(QEvent::MouseButtonRelease, QPoint(-70, 45), Qt::NoButton);
+        send(QEvent::MouseMove, QPoint(0, 0), Qt::NoButton);  // released: no more moving
+        QCOMPARE(w.pos(), start + QPoint(-70, 45));
+    }
+
     // A double click on the title bar and the button give the same look.
     void maximisedLookFollowsTheWindowState() {
         MainWidget w;
