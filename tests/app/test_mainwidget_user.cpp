@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QUrl>
 #include <fstream>
 #include <thread>
@@ -417,6 +418,32 @@ private slots:
         MainWidget w;
         QVERIFY(w.viewerSettingMenu()->testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(w.waitingWindow()->testAttribute(Qt::WA_TranslucentBackground));
+    }
+
+    // Every text a user meets in the new parts exists in Chinese.
+    void newTextsAreTranslated() {
+        QTranslator zh;
+        QVERIFY(zh.load(":/app_zh.qm"));
+        const char* const texts[][2] = {
+            {"MainWidget", "Go to Range Start"},
+            {"MainWidget", "Go to Range End"},
+            {"MainWidget", "Full Screen"},
+            {"MainWidget", "Recent recordings"},
+            {"MainWidget", "Event rate: %1"},
+            {"MainWidget", "%1 no longer exists; it was removed from the recent recordings."},
+            {"MainWidget", "Start %1 | End %2 | Length %3"},
+            {"KvEventProcessor", "Cannot play %1: %2."},
+            {"KvEventProcessor", "the file is empty"},
+            {"KvEventProcessor", "it is not a RAW recording"},
+            {"KvEventProcessor", "the file cannot be read"},
+            {"KvEventProcessor", "the recording holds no events"},
+            {"WaitingWin", "Indexing the recording: %1%"},
+        };
+        for (const auto& t : texts) {
+            const QString translated = zh.translate(t[0], t[1]);
+            QVERIFY2(!translated.isEmpty() && translated != QString::fromUtf8(t[1]), t[1]);
+            QCOMPARE(translated.count('%'), QString::fromUtf8(t[1]).count('%'));
+        }
     }
 
     void eventRateText() {
