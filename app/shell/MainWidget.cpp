@@ -19,6 +19,7 @@
 #include "KvFilePathReminderForm.h"
 #include "KvThreeHandleSlider.h"
 #include "KvToolTip.h"
+#include "RecentRecordings.h"
 #include "ShowImageForm.h"
 #include "WaitingWin.h"
 #include "WindowFrameAgent.h"
@@ -90,6 +91,8 @@ QIcon iconSet(const QString& base) {
 }
 
 }  // namespace
+
+static_assert(MainWidget::kRecentCount == RecentRecordings::kCount);
 
 QString formatEventRate(double events_per_second) {
     if (events_per_second >= 1e6)
@@ -221,7 +224,9 @@ void MainWidget::createMenus() {
     fileMenu_->addAction(action("Open Recording"));
     recentMenu_ = newMenu();
     fileMenu_->addMenu(recentMenu_);
-    rebuildRecentMenu();
+    recent_ = new RecentRecordings(recentMenu_, &AppConfig::instance().recent_recordings, this);
+    connect(recent_, &RecentRecordings::chosen, this, &MainWidget::openRecordingPath);
+    connect(recent_, &RecentRecordings::missing, this, &MainWidget::slotRecentMissing);
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("Save as..."));
     fileMenu_->addAction(action("Cut Recording"));
@@ -350,7 +355,7 @@ void MainWidget::openRecordingPath(const QString& path) {
         emit signalOpenFusionFile(video);
         openRecording_ = path;
         updateTitle();
-        rememberRecent(path);
+        recent_->remember(path);
         setPlayBarEnabled(true);
     } else {
         sourceKind_ = SourceKind::DvsRecording;
@@ -374,7 +379,7 @@ void MainWidget::slotRecordingOpened(QString file_path, QString serial) {
     openRecording_ = file_path;
     showCameraSerial(serial);
     updateTitle();
-    rememberRecent(file_path);
+    recent_->remember(file_path);
     setPlayBarEnabled(true);
 }
 
@@ -415,44 +420,11 @@ void MainWidget::slotShowEventRate(double events_per_second) {
     ui->lb_status_bar->setText(tr("Event rate: %1").arg(formatEventRate(events_per_second)));
 }
 
-void MainWidget::rememberRecent(const QString& path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    QStringList& list = config_->recent_recordings;
-    list.removeAll(absolute);
-    list.prepend(absolute);
-    while (list.size() > kRecentCount)
-        list.removeLast();
-    rebuildRecentMenu();
-}
-
-void MainWidget::rebuildRecentMenu() {
-    // Chosen entries rebuild the list from inside their own signal: delete later.
-    for (QAction* old : recentMenu_->actions()) {
-        recentMenu_->removeAction(old);
-        old->deleteLater();
-    }
-    const QStringList& list = AppConfig::instance().recent_recordings;
-    for (const QString& path : list) {
-        const QFileInfo info(path);
-        QAction* a = recentMenu_->addAction(
-            QString("%1  (%2)").arg(info.fileName(), QDir::toNativeSeparators(info.path())));
-        a->setData(path);
-        connect(a, &QAction::triggered, this, [this, path] { openRecent(path); });
-    }
-    recentMenu_->setEnabled(!list.isEmpty());
-}
-
-void MainWidget::openRecent(const QString& path) {
-    if (!QFileInfo(path).isFile()) {
-        config_->recent_recordings.removeAll(path);
-        rebuildRecentMenu();
-        emit signalShowLeftBottomTips(
-            tr("%1 no longer exists; it was removed from the recent recordings.")
-                .arg(QFileInfo(path).fileName()),
-            KvMessageType::Warning, path);
-        return;
-    }
-    openRecordingPath(path);
+void MainWidget::slotRecentMissing(QString path) {
+    emit signalShowLeftBottomTips(
+        tr("%1 no longer exists; it was removed from the recent recordings.")
+            .arg(QFileInfo(path).fileName()),
+        KvMessageType::Warning, path);
 }
 
 void MainWidget::goToRangeEnd() {

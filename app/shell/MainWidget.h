@@ -24,6 +24,7 @@ class AppConfig;
 class KvEventProcessor;
 class KvThreeHandleSlider;
 class QMenu;
+class RecentRecordings;
 class WaitingWin;
 class WindowFrameAgent;
 
@@ -73,7 +74,7 @@ public:
     // Opens a .raw file as "Open Recording" does after its dialog.
     void openRecordingPath(const QString& path);
 
-    static constexpr int kRecentCount = 10;
+    static constexpr int kRecentCount = 10;  // entries under "Recent recordings"
     Ui::MainWidget* form() const { return ui; }
 
 signals:
@@ -128,9 +129,7 @@ private:
     void closeRecordingView();
     void updateTitle();
     void updateRangeLabel();
-    void rememberRecent(const QString& path);
-    void rebuildRecentMenu();
-    void openRecent(const QString& path);
+    void slotRecentMissing(QString path);
     void goToRangeEnd();
 
     Ui::MainWidget* ui;
@@ -147,6 +146,7 @@ private:
     QMenu* settingMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
     QMenu* recentMenu_ = nullptr;
+    RecentRecordings* recent_ = nullptr;
     QString openRecording_;
     bool maximizedBeforeFullScreen_ = false;
     QAction* toggleStartEnd_ = nullptr;
