@@ -581,17 +581,20 @@ void MainWidget::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+void MainWidget::centerOnScreen() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+    }
+}
+
 void MainWidget::setVisible(bool visible) {
     // Centred before the window is mapped: moving it while a window manager
-    // maps it leaves Qt and the manager disagreeing about where it is (menus
-    // open off their buttons, the title bar drags with a jump). A window the
-    // manager shows again (restored from minimised) keeps its place.
+    // maps it for the first time leaves Qt and the manager disagreeing about
+    // where it is (menus open off their buttons, the first title drag jumps).
     if (visible && !isVisible() &&
         !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))) {
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-        }
+        centerOnScreen();
     }
     QWidget::setVisible(visible);
 }
@@ -609,6 +612,12 @@ void MainWidget::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange) {
         // One path for the button, a title-bar double click and the window manager.
         setTitleBarCorners(isMaximized() || isFullScreen());
+        // Shown again from minimised: a show like any other, centred too.
+        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        if ((change->oldState() & Qt::WindowMinimized) &&
+            !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+            centerOnScreen();
+        }
     }
     QWidget::changeEvent(event);
 }

@@ -58,7 +58,8 @@ public:
     // Tests replace the file dialog through this seam.
     void setOpenFileDialog(OpenFileDialog dialog) { openFileDialog_ = std::move(dialog); }
 
-    // Shown by the program: centred on the primary screen's available area.
+    // Every show (and every restore from minimised) centres the window on the
+    // primary screen's available area.
     void setVisible(bool visible) override;
 
     SourceKind sourceKind() const { return sourceKind_; }
@@ -128,6 +129,7 @@ private:
     void setPlayBarEnabled(bool enabled);
     void closeRecordingView();
     void updateTitle();
+    void centerOnScreen();
     void updateRangeLabel();
     void slotRecentMissing(QString path);
     void goToRangeEnd();
