@@ -111,6 +111,8 @@ private slots:
         w.openRecordingPath(recording_);
         QVERIFY(!w.form()->pb_play->isEnabled());  // disabled while it loads
         QVERIFY(!w.timeline()->isEnabled());
+        QTest::keyClick(&w, Qt::Key_Space);  // ignored while it loads: no dead "playing"
+        QVERIFY(!w.form()->pb_play->isChecked());
         QVERIFY(loaded(w));
         QTRY_VERIFY(w.rawProcessor()->isPlaying());
         QVERIFY(w.form()->pb_play->isChecked());
