@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(w.windowTitle(), QString("demo.raw - Widget"));
         QCOMPARE(w.form()->label_app_name->text(), QString("demo.raw - Velqora"));
         QCOMPARE(w.form()->label_show_camera_info->text(), QString("KVSIM0042"));
-        QTRY_VERIFY(w.form()->lb_status_bar->text().startsWith("Event rate: "));
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith("Event rate: "), 20000);
         QVERIFY(w.form()->lb_status_bar->text().endsWith("ev/s"));
     }
 
