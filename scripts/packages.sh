@@ -16,6 +16,7 @@ VELQORA_PACKAGES=(
     qt6-l10n-tools
     qt6-svg-dev
     libgl-dev
+    libxcb1-dev
     fonts-noto-cjk-extra
     python3-fonttools
     appstream

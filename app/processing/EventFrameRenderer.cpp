@@ -32,6 +32,7 @@ void EventFrameRenderer::setImageSize(int width, int height) {
     bufferB_.assign(counters, 0);
     eventImage_ = QImage(width_, height_, QImage::Format_RGB888);
     eventImage_.fill(theme_().background);
+    ++sizeGeneration_;
 }
 
 void EventFrameRenderer::accumulateEvents(const Event2D* first, const Event2D* last) {
@@ -99,21 +100,37 @@ void EventFrameRenderer::renderLoop() {
     const auto release = [](void* p) {
         delete static_cast<std::shared_ptr<std::vector<uchar>>*>(p);
     };
+    // The painter's own counters: the waiting ones are swapped in under the
+    // lock, so the producer's two buffers are never read while painting.
+    std::vector<uint16_t> painting;
     std::unique_lock<std::mutex> lock(renderMutex_);
     while (true) {
         frameReady_.wait(lock, [this] { return pending_ || !renderingEnabled_; });
         if (!renderingEnabled_) break;
         pending_ = false;
+        const int width = width_, height = height_;
+        const uint64_t generation = sizeGeneration_;
+        // The buffer given back must fit the current size; its contents do not
+        // matter (the next request clears it before it is filled).
+        painting.resize(back_->size());
+        painting.swap(*back_);
+        lock.unlock();
+
         // Paint into a pooled buffer that no receiver holds any more; the image
         // hands it back to the pool when its last copy goes.
-        const qsizetype bytesPerLine = qsizetype(width_) * 3;
+        const qsizetype bytesPerLine = qsizetype(width) * 3;
         auto buffer = imagePool_.acquire();
-        buffer->resize(size_t(bytesPerLine) * size_t(height_));
-        paint(back_->data(), width_, height_, theme_(), buffer->data(), bytesPerLine);
+        buffer->resize(size_t(bytesPerLine) * size_t(height));
+        paint(painting.data(), width, height, theme_(), buffer->data(), bytesPerLine);
         auto* holder = new std::shared_ptr<std::vector<uchar>>(std::move(buffer));
-        QImage image((*holder)->data(), width_, height_, bytesPerLine, QImage::Format_RGB888,
-                     release, holder);
+        QImage image((*holder)->data(), width, height, bytesPerLine, QImage::Format_RGB888, release,
+                     holder);
+
+        lock.lock();
+        if (generation != sizeGeneration_) continue;  // painted for a size now gone
         eventImage_ = image;
+        lock.unlock();
         if (sink_) sink_(image);
+        lock.lock();
     }
 }

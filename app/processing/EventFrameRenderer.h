@@ -10,6 +10,12 @@
 // an unpainted one. Images are painted into pooled buffers, so a steady
 // stream of frames allocates nothing; a receiver may keep an image as long
 // as it likes.
+//
+// Locks, always taken in this order: frontMutex_ (accumulation and swap),
+// then renderMutex_ (buffer pointers, pending flag, size, last image). The
+// render thread takes only renderMutex_, and only to take the waiting
+// counters and to store the finished image: it paints and calls the sink
+// with no lock held, so a producer never waits for a paint.
 
 #include <QImage>
 #include <atomic>
@@ -63,7 +69,8 @@ private:
     int height_ = 0;
     std::vector<uint16_t> bufferA_, bufferB_;
     std::vector<uint16_t>* front_ = &bufferA_;
-    std::vector<uint16_t>* back_ = &bufferB_;
+    std::vector<uint16_t>* back_ = &bufferB_;  // counters waiting for the painter
+    uint64_t sizeGeneration_ = 0;              // bumped by setImageSize
     std::atomic<uint64_t> latestBatchTime_{0};
     QImage eventImage_;
 

@@ -1,6 +1,7 @@
 #include "KvEventProcessor.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <chrono>
 #include <condition_variable>
 
@@ -90,7 +91,7 @@ void KvEventProcessor::setImageSize(int width, int height) {
 // --- commands ------------------------------------------------------------------
 
 bool KvEventProcessor::readerReady(bool quiet) {
-    if (reader_ && !loading_.load()) return true;
+    if (reader_ && playable_.load() && !loading_.load()) return true;
     if (!quiet) debug("not raw file.");
     return false;
 }
@@ -99,6 +100,23 @@ void KvEventProcessor::stopPlayback() {
     if (!playing_.load()) return;
     slotPlaybackCtrl(false);
     emit signalPlayStatus(false);
+}
+
+namespace {
+// The user's words for why the driver refused a file.
+QString reasonFor(const std::string& driverError) {
+    if (driverError == "empty file") return KvEventProcessor::tr("the file is empty");
+    if (driverError.rfind("unsupported event format", 0) == 0)
+        return KvEventProcessor::tr("it is not a RAW recording");
+    return KvEventProcessor::tr("the file cannot be read");
+}
+}  // namespace
+
+void KvEventProcessor::reportLoadFailure(const QString& file_path, const QString& reason) {
+    emit signalShowLeftBottomTips(
+        tr("Cannot play %1: %2.").arg(QFileInfo(file_path).fileName(), reason),
+        KvMessageType::Error, file_path);
+    emit signalLoadFailed(file_path, reason);
 }
 
 void KvEventProcessor::loadFile(QString file_path) {
@@ -111,17 +129,30 @@ void KvEventProcessor::loadFile(QString file_path) {
     // The playback thread reads through the reader: stop it before the reader goes.
     slotPlaybackCtrl(false);
     finishLoadThread(/*abandon=*/false);
+    playable_ = false;
     reader_.reset();
-    reader_ = DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()));
+    std::string error;
+    reader_ =
+        DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()), &error);
     if (!reader_) {
         debug("not raw file.");
+        // An empty path only means "leave playback"; a named file is the user's.
+        if (!file_path.isEmpty()) reportLoadFailure(file_path, reasonFor(error));
         return;
     }
     loading_ = true;
+    playRequested_ = false;
     loadJob_ = std::make_shared<LoadJob>();
     std::shared_ptr<LoadJob> job = loadJob_;
     std::shared_ptr<DvsFileReader> reader = reader_;
-    loadThread_ = std::thread([this, job, reader] {
+    reader->setOpenProgressCallback([this, job, lastPercent = -1](double fraction) mutable {
+        const int percent = int(fraction * 100.0);
+        if (percent == lastPercent) return;
+        lastPercent = percent;
+        std::lock_guard<std::mutex> lock(job->mutex);
+        if (!job->cancelled) emit signalLoadProgress(percent);
+    });
+    loadThread_ = std::thread([this, job, reader, file_path] {
         auto finish = [&] {
             job->done = true;
             job->finished.notify_all();
@@ -132,30 +163,68 @@ void KvEventProcessor::loadFile(QString file_path) {
             emit signalLoadingStatus(true);
         }
         uint64_t start = 0, end = 0;
+        bool opened = false, hasEvents = false;
+        QString failure;
         try {
-            reader->openForReading();  // long for a new file: it builds the seek index
-            reader->getStartTime(start);
-            reader->getEndTime(end);
+            opened = reader->openForReading();  // long for a new file: it builds the seek index
+            hasEvents = opened && reader->getStartTime(start) && reader->getEndTime(end);
         } catch (const std::exception& e) {
-            qWarning() << "loading failed:" << e.what();  // shows as an empty recording
+            qWarning() << "loading failed:" << e.what();
+            failure = tr("the file cannot be read");
+        }
+        if (failure.isEmpty() && !hasEvents) {
+            // Without a header line nothing says this is a recording at all.
+            failure = reader->header().hasHeader ? tr("the recording holds no events")
+                                                 : tr("it is not a RAW recording");
         }
 
         std::lock_guard<std::mutex> lock(job->mutex);
         if (job->cancelled) return finish();
+        if (!failure.isEmpty()) {
+            // Only signals from here: the GUI thread releases the reader.
+            loading_ = false;
+            debug("not raw file.");
+            QMetaObject::invokeMethod(
+                this, [this, r = reader.get()] { afterLoad(false, r); }, Qt::QueuedConnection);
+            reportLoadFailure(file_path, failure);
+            emit signalLoadingStatus(false);
+            return finish();
+        }
+        // Bounds and flag first: a receiver of these signals may command at once.
         lower_ = start;
         upper_ = end;
+        current_ = start;
+        playable_ = true;
+        loading_ = false;
         debug("Start time: " + QString::number(start));
         debug("End time: " + QString::number(end));
-        current_ = start;
+        // Queued ahead of the signals, so it has run when they are seen.
+        QMetaObject::invokeMethod(
+            this, [this, r = reader.get()] { afterLoad(true, r); }, Qt::QueuedConnection);
+        emit signalRecordingOpened(file_path,
+                                   QString::fromStdString(reader->header().serialNumber));
         emit signalEndTimeStamp(end);
         emit signalStartTimeStamp(start);
         emit signalRealTimeTimeStamp(start);
         emit signalPlayStatus(true);
         emit signalLoadingStatus(false);
-        loading_ = false;
         debug("Load raw file success.");
         finish();
     });
+}
+
+void KvEventProcessor::afterLoad(bool ok, const DvsFileReader* loaded) {
+    if (reader_.get() != loaded || loading_.load()) return;  // a newer load took over
+    if (!ok) {
+        reader_.reset();
+        return;
+    }
+    // A play request made during the load: the button may already show
+    // "playing", so no toggle will ask again.
+    if (playRequested_.exchange(false) && !playing_.load()) {
+        slotPlaybackCtrl(true);
+        emit signalPlayStatus(true);
+    }
 }
 
 void KvEventProcessor::setFps(int fps) {
@@ -184,6 +253,7 @@ void KvEventProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us) {
 }
 
 void KvEventProcessor::slotPlaybackCtrl(bool play) {
+    if (loading_.load()) playRequested_ = play;
     if (!play) {
         playing_ = false;
         if (playbackThread_.joinable()) playbackThread_.join();
@@ -203,11 +273,26 @@ void KvEventProcessor::slotPlaybackCtrl(bool play) {
 bool KvEventProcessor::present(const korvane::EventBatch& batch,
                                std::optional<uint64_t> position_us, bool skipEmpty) {
     if (!batch) return false;
+    reportRate(batch->size(), accTime_.load(), /*now=*/!playing_.load());
     if (batch->empty() && skipEmpty) return true;
     accumulateEvents(batch->data(), batch->data() + batch->size());
     if (position_us) emit signalRealTimeTimeStamp(*position_us);
     requestFrame();
     return true;
+}
+
+void KvEventProcessor::reportRate(size_t events, uint64_t window_us, bool now) {
+    // About half a second of playback per report: a readable figure, few signals.
+    constexpr int kFramesPerReport = 15;
+    rateEvents_ += events;
+    rateWindow_us_ += window_us;
+    ++rateFrames_;
+    if (!now && rateFrames_ < kFramesPerReport) return;
+    if (rateWindow_us_ > 0)
+        emit signalEventRate(double(rateEvents_) * 1e6 / double(rateWindow_us_));
+    rateEvents_ = 0;
+    rateWindow_us_ = 0;
+    rateFrames_ = 0;
 }
 
 void KvEventProcessor::nextFrame() {

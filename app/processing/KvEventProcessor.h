@@ -9,6 +9,11 @@
 // render threads are its own and end with it; a load still inside the
 // driver is abandoned (it never touches the processor again). Signals from
 // worker threads reach receivers queued.
+// Failures: a file that cannot be played (unreadable, not a recording, no
+// events) is reported through signalShowLeftBottomTips and signalLoadFailed;
+// the processor is then left without a recording and refuses commands.
+// A play request made while a file loads is kept and honoured once the load
+// ends; a pause request drops it.
 
 #include <QImage>
 #include <QObject>
@@ -49,7 +54,7 @@ public:
     uint64_t upperBound() const { return upper_.load(); }
     bool isLoading() const { return loading_.load(); }
     bool isPlaying() const { return playing_.load(); }
-    bool hasReader() const { return reader_ != nullptr; }
+    bool hasReader() const { return reader_ != nullptr && playable_.load(); }
     const EventFrameRenderer& renderer() const { return *renderer_; }
 
 signals:
@@ -61,6 +66,16 @@ signals:
     void signalLoadingStatus(bool loading);
     void signalShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
                                   QString file_path = QString());
+    // A recording opened: its path and the camera serial its header names
+    // (may be empty). Sent before its time stamps.
+    void signalRecordingOpened(QString file_path, QString serial);
+    // The named file cannot be played; the reason is translated text.
+    void signalLoadFailed(QString file_path, QString reason);
+    // Percent (0-100) of the file indexed while a new recording opens.
+    void signalLoadProgress(int percent);
+    // Events per second of the windows shown (averaged over about half a
+    // second of playback; every step reports at once).
+    void signalEventRate(double events_per_second);
 
 public slots:
     void loadFile(QString file_path);
@@ -88,6 +103,10 @@ private:
     // background frame unless skipEmpty.
     bool present(const korvane::EventBatch& batch, std::optional<uint64_t> position_us,
                  bool skipEmpty = false);
+    void reportRate(size_t events, uint64_t window_us, bool now);
+    void reportLoadFailure(const QString& file_path, const QString& reason);
+    // Runs on the GUI thread after a load thread finished.
+    void afterLoad(bool ok, const korvane::DvsFileReader* loaded);
 
     std::unique_ptr<EventFrameRenderer> renderer_;
     std::shared_ptr<korvane::DvsFileReader> reader_;
@@ -101,6 +120,12 @@ private:
     std::atomic<uint64_t> upper_{0};
     std::atomic<uint64_t> lower_{0};
     std::atomic<bool> loading_{false};
+    std::atomic<bool> playable_{false};       // the reader holds a loaded recording with events
+    std::atomic<bool> playRequested_{false};  // play asked for while loading
+    // Rate averaging; touched by whichever thread presents (one at a time).
+    uint64_t rateEvents_ = 0;
+    uint64_t rateWindow_us_ = 0;
+    int rateFrames_ = 0;
 
     std::mutex readerMutex_;
     std::thread playbackThread_;

@@ -79,6 +79,7 @@ AppConfig::~AppConfig() {
 
 void AppConfig::load() {
     QSettings& s = *settings_;
+    recent_recordings = s.value("Recent/recordings").toStringList();
     if (resolvePath(s, "Setting/output_raw_file_path", output_raw_file_path, nullptr) !=
         PathResult::Ok) {
         return;
@@ -141,6 +142,11 @@ void AppConfig::save() {
     s.setValue("Setting/dvs_before_tirgger_in_save_time", dvs_before_tirgger_in_save_time);
     s.setValue("Setting/dvs_after_tirgger_in_save_time", dvs_after_tirgger_in_save_time);
     s.setValue("Setting/dvs_color_type", dvs_color_type);
+    if (recent_recordings.isEmpty()) {
+        s.remove("Recent/recordings");  // an empty list would be stored as "@Invalid()"
+    } else {
+        s.setValue("Recent/recordings", recent_recordings);
+    }
     s.sync();
     qDebug() << "Write to config file.";
 }

@@ -2,7 +2,8 @@
 
 // The process-wide configuration: nine keys of group "Setting" in
 // config.ini under the per-user application data directory, plus the theme
-// colours derived from the colour type.
+// colours derived from the colour type, and the list of recently opened
+// recordings (group "Recent", newest first).
 //
 // Ownership: instance() creates the one object on first use and destroys it
 // at process exit, where it writes every key back. Tests may create their
@@ -14,6 +15,7 @@
 #include <QColor>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <mutex>
 
@@ -49,6 +51,7 @@ public:
     quint32 dvs_before_tirgger_in_save_time = 0;
     quint32 dvs_after_tirgger_in_save_time = 0;
     QString dvs_color_type;
+    QStringList recent_recordings;
 
     // Derived from dvs_color_type by updateThemeColors(); read them through theme()
     // from other threads.

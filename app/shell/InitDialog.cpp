@@ -4,12 +4,14 @@
 #include <QGraphicsDropShadowEffect>
 #include <QTimer>
 
+#include "WindowTranslucency.h"
 #include "ui_InitDialog.h"
 
 InitDialog::InitDialog(QWidget* parent) : QDialog(parent), ui(new Ui::InitDialog) {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Black corners without a compositor: stay opaque there.
+    setAttribute(Qt::WA_TranslucentBackground, translucentWindowsAvailable());
     resize(518, 378);
 
     auto* shadow = new QGraphicsDropShadowEffect(ui->frame_main);

@@ -8,17 +8,22 @@
 #include <QGraphicsDropShadowEffect>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QScreen>
 #include <QSplitter>
+#include <QUrl>
+#include <algorithm>
 
 #include "AppConfig.h"
 #include "KvEventProcessor.h"
 #include "KvFilePathReminderForm.h"
 #include "KvThreeHandleSlider.h"
 #include "KvToolTip.h"
+#include "RecentRecordings.h"
 #include "ShowImageForm.h"
 #include "WaitingWin.h"
 #include "WindowFrameAgent.h"
+#include "WindowTranslucency.h"
 #include "ui_MainWidget.h"
 
 namespace {
@@ -35,7 +40,32 @@ const char* const kActionTitles[] = {
     QT_TRANSLATE_NOOP("MainWidget", "EN/中文"),
     QT_TRANSLATE_NOOP("MainWidget", "About us"),
     QT_TRANSLATE_NOOP("MainWidget", "Toggle Start/End Point"),
+    QT_TRANSLATE_NOOP("MainWidget", "Go to Range Start"),
+    QT_TRANSLATE_NOOP("MainWidget", "Go to Range End"),
+    QT_TRANSLATE_NOOP("MainWidget", "Full Screen"),
 };
+
+// Keys of the titled actions that have one; shown beside them in the menus.
+struct ShortcutSpec {
+    const char* title;
+    QKeySequence keys;
+};
+const ShortcutSpec kShortcuts[] = {
+    {"Open Recording", QKeySequence(Qt::CTRL | Qt::Key_O)},
+    {"Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)},
+    {"Go to Range Start", QKeySequence(Qt::Key_Home)},
+    {"Go to Range End", QKeySequence(Qt::Key_End)},
+    {"Full Screen", QKeySequence(Qt::Key_F11)},
+};
+
+// The one local .raw file a drag carries, or empty.
+QString droppedRecording(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return QString();
+    const QUrl url = mime->urls().first();
+    if (!url.isLocalFile()) return QString();
+    const QString path = url.toLocalFile();
+    return QFileInfo(path).suffix().compare("raw", Qt::CaseInsensitive) == 0 ? path : QString();
+}
 
 struct TipSpec {
     const char* button;
@@ -62,6 +92,16 @@ QIcon iconSet(const QString& base) {
 
 }  // namespace
 
+static_assert(MainWidget::kRecentCount == RecentRecordings::kCount);
+
+QString formatEventRate(double events_per_second) {
+    if (events_per_second >= 1e6)
+        return QString("%1 Mev/s").arg(events_per_second / 1e6, 0, 'f', 2);
+    if (events_per_second >= 1e3)
+        return QString("%1 kev/s").arg(events_per_second / 1e3, 0, 'f', 1);
+    return QString("%1 ev/s").arg(events_per_second, 0, 'f', 0);
+}
+
 QString formatTimestamp(uint64_t timestamp_us) {
     return QString("%1:%2:%3")
         .arg(timestamp_us / 60000000, 2, 10, QChar('0'))
@@ -82,6 +122,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     resize(1000, 650);
     setMinimumSize(1000, 650);
     setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true);
 
     // Actions are found by their English title, which no translation changes.
     for (const char* title : kActionTitles) {
@@ -146,7 +187,12 @@ QMenu* MainWidget::newMenu() {
     auto* menu = new QMenu(this);
     menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint |
                          Qt::NoDropShadowWindowHint);
-    menu->setAttribute(Qt::WA_TranslucentBackground);
+    if (translucentWindowsAvailable()) {
+        menu->setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        // Without a compositor rounded corners come out black: square ones.
+        menu->setStyleSheet("QMenu { border-radius: 0px; }");
+    }
     return menu;
 }
 
@@ -157,9 +203,30 @@ void MainWidget::createMenus() {
     viewerSettingMenu_->addAction(toggleStartEnd_);
     viewerSettingMenu_->addSeparator();
     connect(toggleStartEnd_, &QAction::triggered, this, &MainWidget::slotStartEndPointEditable);
+    viewerSettingMenu_->addAction(action("Go to Range Start"));
+    viewerSettingMenu_->addAction(action("Go to Range End"));
+    viewerSettingMenu_->addSeparator();
+    viewerSettingMenu_->addAction(action("Full Screen"));
+    connect(action("Go to Range Start"), &QAction::triggered, this, [this] {
+        if (ui->pb_stop->isEnabled()) emit ui->pb_stop->pressed();
+    });
+    connect(action("Go to Range End"), &QAction::triggered, this, &MainWidget::goToRangeEnd);
+    connect(action("Full Screen"), &QAction::triggered, this, &MainWidget::slotToggleFullScreen);
+    // Shortcuts work with the menus closed, so the window holds the actions too.
+    for (const ShortcutSpec& k : kShortcuts) {
+        QAction* a = action(k.title);
+        a->setShortcut(k.keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        addAction(a);
+    }
 
     fileMenu_ = newMenu();
     fileMenu_->addAction(action("Open Recording"));
+    recentMenu_ = newMenu();
+    fileMenu_->addMenu(recentMenu_);
+    recent_ = new RecentRecordings(recentMenu_, &AppConfig::instance().recent_recordings, this);
+    connect(recent_, &RecentRecordings::chosen, this, &MainWidget::openRecordingPath);
+    connect(recent_, &RecentRecordings::missing, this, &MainWidget::slotRecentMissing);
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("Save as..."));
     fileMenu_->addAction(action("Cut Recording"));
@@ -188,6 +255,10 @@ void MainWidget::createMenus() {
 void MainWidget::retranslate() {
     for (QAction* a : actions_)
         a->setText(tr(a->property("englishTitle").toByteArray().constData()));
+    if (recentMenu_) recentMenu_->setTitle(tr("Recent recordings"));
+    updateTitle();
+    updateRangeLabel();
+    if (sourceKind_ == SourceKind::Nothing) ui->lb_status_bar->setText(tr("Bandwidth: Mbps"));
     for (const TipSpec& tip : kPlayBarTips) {
         if (auto* t = findChild<KvToolTip*>(QString("tip_") + tip.button)) t->setText(tr(tip.text));
     }
@@ -212,7 +283,10 @@ void MainWidget::initConnections() {
     connect(p, &KvEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
     connect(p, &KvEventProcessor::signalEventImage, ui->widget_show_image,
             &ShowImageForm::slotShowImage);
-    connect(p, &KvEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp);
+    // Queued even from the GUI thread: a seek's position must not overtake
+    // the positions the stopped playback thread had already sent.
+    connect(p, &KvEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp,
+            Qt::QueuedConnection);
     connect(p, &KvEventProcessor::signalStartTimeStamp, timeline_,
             &KvThreeHandleSlider::setMinimum);
     connect(p, &KvEventProcessor::signalEndTimeStamp, timeline_, &KvThreeHandleSlider::setMaximum);
@@ -231,6 +305,17 @@ void MainWidget::initConnections() {
             &KvEventProcessor::slotSetUpperTimeStamp);
     connect(p, &KvEventProcessor::signalShowLeftBottomTips, this,
             &MainWidget::slotShowLeftBottomTips);
+    connect(p, &KvEventProcessor::signalRecordingOpened, this, &MainWidget::slotRecordingOpened);
+    // Queued: it clears the picture after any frame of the old recording.
+    connect(p, &KvEventProcessor::signalLoadFailed, this, &MainWidget::slotLoadFailed,
+            Qt::QueuedConnection);
+    connect(p, &KvEventProcessor::signalLoadProgress, waiting_, &WaitingWin::setProgress);
+    connect(p, &KvEventProcessor::signalEventRate, this, &MainWidget::slotShowEventRate);
+    for (auto changed :
+         {&KvThreeHandleSlider::lowerValueChanged, &KvThreeHandleSlider::upperValueChanged}) {
+        connect(timeline_, changed, this, &MainWidget::updateRangeLabel);
+    }
+    connect(timeline_, &KvThreeHandleSlider::rangeChanged, this, &MainWidget::updateRangeLabel);
     // Export and cut slots arrive with their issue.
 
     // What the display panel shows is what plays.
@@ -259,6 +344,10 @@ void MainWidget::slotOpenRecording() {
             ? openFileDialog_(caption, config_->input_raw_file_path, filter)
             : QFileDialog::getOpenFileName(nullptr, caption, config_->input_raw_file_path, filter);
     if (path.isEmpty()) return;
+    openRecordingPath(path);
+}
+
+void MainWidget::openRecordingPath(const QString& path) {
     // (A streaming camera is stopped and released here once cameras exist.)
     resetPanelsForRecording();
     const QFileInfo file(path);
@@ -268,16 +357,116 @@ void MainWidget::slotOpenRecording() {
         sourceKind_ = SourceKind::FusionRecording;
         emit signalOpenRawFile(QString());
         emit signalOpenFusionFile(video);
+        openRecording_ = path;
+        updateTitle();
+        recent_->remember(path);
+        setPlayBarEnabled(true);
     } else {
         sourceKind_ = SourceKind::DvsRecording;
+        // Until the load ends the processor refuses commands: so do the buttons.
+        setPlayBarEnabled(false);
         emit signalOpenRawFile(path);
         emit signalOpenFusionFile(QString());
     }
-    for (QWidget* w : {static_cast<QWidget*>(ui->pb_loop), static_cast<QWidget*>(ui->pb_next),
-                       static_cast<QWidget*>(ui->pb_prv), static_cast<QWidget*>(ui->pb_stop),
-                       static_cast<QWidget*>(timeline_)}) {
-        w->setEnabled(true);
+}
+
+void MainWidget::setPlayBarEnabled(bool enabled) {
+    for (QWidget* w : {static_cast<QWidget*>(ui->pb_play), static_cast<QWidget*>(ui->pb_loop),
+                       static_cast<QWidget*>(ui->pb_next), static_cast<QWidget*>(ui->pb_prv),
+                       static_cast<QWidget*>(ui->pb_stop), static_cast<QWidget*>(timeline_)}) {
+        w->setEnabled(enabled);
     }
+}
+
+void MainWidget::slotRecordingOpened(QString file_path, QString serial) {
+    if (sourceKind_ != SourceKind::DvsRecording) return;
+    openRecording_ = file_path;
+    showCameraSerial(serial);
+    updateTitle();
+    recent_->remember(file_path);
+    setPlayBarEnabled(true);
+}
+
+void MainWidget::slotLoadFailed(QString, QString) {
+    // The processor has told the user why; nothing of the old recording stays.
+    closeRecordingView();
+}
+
+void MainWidget::closeRecordingView() {
+    sourceKind_ = SourceKind::Nothing;
+    openRecording_.clear();
+    ui->pb_play->setChecked(false);
+    setPlayBarEnabled(false);
+    ui->widget_show_image->clearImage();
+    timeline_->setMinimum(0);
+    timeline_->setMaximum(0);
+    timeline_->setCenterValue(0);
+    ui->label_time->setText("--/ --");
+    ui->label_show_camera_info->clear();
+    ui->label_show_timestamp_info->clear();
+    ui->lb_status_bar->setText(tr("Bandwidth: Mbps"));
+    updateTitle();
+}
+
+void MainWidget::updateTitle() {
+    const QString program = tr("Widget");
+    setWindowTitle(openRecording_.isEmpty()
+                       ? program
+                       : QFileInfo(openRecording_).fileName() + " - " + program);
+    // Our own title bar shows the same, with the program's name untranslated.
+    ui->label_app_name->setText(openRecording_.isEmpty()
+                                    ? QStringLiteral("Velqora")
+                                    : QFileInfo(openRecording_).fileName() + " - Velqora");
+}
+
+void MainWidget::slotShowEventRate(double events_per_second) {
+    if (sourceKind_ != SourceKind::DvsRecording) return;
+    ui->lb_status_bar->setText(tr("Event rate: %1").arg(formatEventRate(events_per_second)));
+}
+
+void MainWidget::slotRecentMissing(QString path) {
+    emit signalShowLeftBottomTips(
+        tr("%1 no longer exists; it was removed from the recent recordings.")
+            .arg(QFileInfo(path).fileName()),
+        KvMessageType::Warning, path);
+}
+
+void MainWidget::goToRangeEnd() {
+    if (sourceKind_ != SourceKind::DvsRecording || !ui->pb_next->isEnabled()) return;
+    // The last whole window of the range, so the picture is not empty.
+    const uint64_t lower = rawProcessor_->lowerBound(), upper = rawProcessor_->upperBound();
+    const uint64_t window = std::min(rawProcessor_->accumulationTime(), upper - lower);
+    rawProcessor_->setPlayPos(upper - window);
+}
+
+void MainWidget::slotToggleFullScreen() {
+    if (isFullScreen()) {
+        maximizedBeforeFullScreen_ ? showMaximized() : showNormal();
+    } else {
+        maximizedBeforeFullScreen_ = isMaximized();
+        showFullScreen();
+    }
+}
+
+void MainWidget::updateRangeLabel() {
+    const bool editable = timeline_ && timeline_->handleMode() == KvThreeHandleSlider::ThreeHandles;
+    ui->label_range->setVisible(editable);
+    if (!editable) return;
+    const uint64_t lower = timeline_->lowerValue(), upper = timeline_->upperValue();
+    ui->label_range->setText(tr("Start %1 | End %2 | Length %3")
+                                 .arg(formatTimestamp(lower), formatTimestamp(upper),
+                                      formatTimestamp(upper >= lower ? upper - lower : 0)));
+}
+
+void MainWidget::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedRecording(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWidget::dropEvent(QDropEvent* event) {
+    const QString path = droppedRecording(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    openRecordingPath(path);
 }
 
 void MainWidget::setShowTitleInfo(bool) {
@@ -303,12 +492,11 @@ void MainWidget::on_pb_win_min_clicked() {
 }
 
 void MainWidget::on_pb_win_max_clicked() {
+    // The corners and the icon follow in changeEvent, as for a title-bar double click.
     if (!isMaximized()) {
         showMaximized();
-        setTitleBarCorners(true);
     } else {
         showNormal();
-        setTitleBarCorners(false);
     }
 }
 
@@ -341,6 +529,7 @@ void MainWidget::slotStartEndPointEditable(bool en) {
     timeline_->setHandleMode(en ? KvThreeHandleSlider::ThreeHandles
                                 : KvThreeHandleSlider::SingleHandle);
     timeline_->update();
+    updateRangeLabel();
 }
 
 void MainWidget::applyViewerTypeIcon() {
@@ -364,6 +553,7 @@ void MainWidget::slotShowLeftBottomTips(QString tips, KvMessageType type, QStrin
 
 void MainWidget::slotSetWaitWinStatus(bool en) {
     if (en) {
+        waiting_->setProgress(-1);  // a figure appears only while an index is built
         waiting_->show();
     } else {
         waiting_->close();
@@ -373,7 +563,15 @@ void MainWidget::slotSetWaitWinStatus(bool en) {
 void MainWidget::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Space:
-            ui->pb_play->setChecked(!ui->pb_play->isChecked());
+            // A disabled button says nothing can play; its state must not lie.
+            if (ui->pb_play->isEnabled()) ui->pb_play->setChecked(!ui->pb_play->isChecked());
+            break;
+        case Qt::Key_Escape:
+            if (isFullScreen()) {
+                slotToggleFullScreen();
+            } else {
+                QWidget::keyPressEvent(event);
+            }
             break;
         case Qt::Key_Left:
             emit ui->pb_prv->pressed();
@@ -387,13 +585,22 @@ void MainWidget::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void MainWidget::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (isMaximized()) return;
+void MainWidget::centerOnScreen() {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
     }
+}
+
+void MainWidget::setVisible(bool visible) {
+    // Centred before the window is mapped: moving it while a window manager
+    // maps it for the first time leaves Qt and the manager disagreeing about
+    // where it is (menus open off their buttons, the first title drag jumps).
+    if (visible && !isVisible() &&
+        !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))) {
+        centerOnScreen();
+    }
+    QWidget::setVisible(visible);
 }
 
 void MainWidget::moveEvent(QMoveEvent* event) {
@@ -405,6 +612,16 @@ void MainWidget::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
         retranslate();
+    }
+    if (event->type() == QEvent::WindowStateChange) {
+        // One path for the button, a title-bar double click and the window manager.
+        setTitleBarCorners(isMaximized() || isFullScreen());
+        // Shown again from minimised: a show like any other, centred too.
+        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        if ((change->oldState() & Qt::WindowMinimized) &&
+            !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+            centerOnScreen();
+        }
     }
     QWidget::changeEvent(event);
 }

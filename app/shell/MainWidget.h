@@ -7,6 +7,9 @@
 //
 // Ownership: owns its form, processor, timeline, waiting window and frame
 // agent. GUI thread only; processor signals arrive queued.
+// The play bar and the timeline are enabled only while a recording is open
+// and loaded; a recording that fails to load clears the picture, the
+// timeline and the title.
 
 #include <QAction>
 #include <QPointer>
@@ -25,6 +28,7 @@ class SidebarCameraSettingUI;
 class SidebarDvsSettingUI;
 class KvThreeHandleSlider;
 class QMenu;
+class RecentRecordings;
 class WaitingWin;
 class WindowFrameAgent;
 
@@ -43,6 +47,8 @@ class MainWidget;
 
 // minutes:seconds:microseconds, at least 2, 2 and 6 digits; minutes do not wrap.
 QString formatTimestamp(uint64_t timestamp_us);
+// An event rate for the status line: "2.45 Mev/s", "12.5 kev/s", "800 ev/s".
+QString formatEventRate(double events_per_second);
 
 class MainWidget : public QWidget {
     Q_OBJECT
@@ -71,6 +77,9 @@ public:
     SidebarApsSettingUI* apsPanel() const { return apsPanel_; }
     // The about page, written beside the configuration from the program's copy.
     static QString writeAboutPage(const QString& directory);
+    // Every show (and every restore from minimised) centres the window on the
+    // primary screen's available area.
+    void setVisible(bool visible) override;
 
     SourceKind sourceKind() const { return sourceKind_; }
     korvane::STREAM_TYPE viewerType() const { return viewerType_; }
@@ -79,6 +88,13 @@ public:
     WaitingWin* waitingWindow() const { return waiting_; }
     QMenu* viewerSettingMenu() const { return viewerSettingMenu_; }
     QAction* action(const QString& englishTitle) const;
+    QMenu* recentMenu() const { return recentMenu_; }
+    // The recording being shown (empty when none).
+    QString openRecording() const { return openRecording_; }
+    // Opens a .raw file as "Open Recording" does after its dialog.
+    void openRecordingPath(const QString& path);
+
+    static constexpr int kRecentCount = 10;  // entries under "Recent recordings"
     Ui::MainWidget* form() const { return ui; }
 
 signals:
@@ -114,12 +130,17 @@ public slots:
     void on_pb_fold_dvs_setting_clicked(bool checked);
     void on_pb_fold_aps_setting_clicked(bool checked);
     void on_pb_fold_general_setting_clicked();
+    void slotRecordingOpened(QString file_path, QString serial);
+    void slotLoadFailed(QString file_path, QString reason);
+    void slotShowEventRate(double events_per_second);
+    void slotToggleFullScreen();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void retranslate();
@@ -136,6 +157,13 @@ private:
     void runGeneralSetting(QWidget* parent);
     void switchLanguage();
     void openAboutPage();
+    void setPlayBarEnabled(bool enabled);
+    void closeRecordingView();
+    void updateTitle();
+    void centerOnScreen();
+    void updateRangeLabel();
+    void slotRecentMissing(QString path);
+    void goToRangeEnd();
 
     Ui::MainWidget* ui;
     AppConfig* config_ = nullptr;
@@ -150,6 +178,10 @@ private:
     QMenu* deviceMenu_ = nullptr;
     QMenu* settingMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    RecentRecordings* recent_ = nullptr;
+    QString openRecording_;
+    bool maximizedBeforeFullScreen_ = false;
     QAction* toggleStartEnd_ = nullptr;
     QList<QAction*> actions_;  // the titled actions, translated by retranslate()
     OpenFileDialog openFileDialog_;

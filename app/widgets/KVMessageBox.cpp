@@ -1,6 +1,7 @@
 #include "KVMessageBox.h"
 
 #include "WindowFrameAgent.h"
+#include "WindowTranslucency.h"
 #include "ui_KVMessageBox.h"
 
 KVMessageBox::KVMessageBox(const QString& message, const QString& title, const QString& acceptText,
@@ -10,7 +11,8 @@ KVMessageBox::KVMessageBox(const QString& message, const QString& title, const Q
     agent_ = new WindowFrameAgent(this);
     agent_->setup(this);
     agent_->setTitleBar(ui->widget_title_name);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Black corners without a compositor: stay opaque there.
+    setAttribute(Qt::WA_TranslucentBackground, translucentWindowsAvailable());
     setFixedSize(500, 270);
     ui->lb_title->setText(title);
     ui->lb_message->setText(message);

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include "WindowTranslucency.h"
 #include "ui_KvFilePathReminderForm.h"
 
 namespace {
@@ -36,7 +37,8 @@ KvFilePathReminderForm::KvFilePathReminderForm(const QString& tips, KvMessageTyp
     : QWidget(parent), ui(new Ui::KvFilePathReminderForm), directory_(directory) {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Black corners without a compositor: stay opaque there.
+    setAttribute(Qt::WA_TranslucentBackground, translucentWindowsAvailable());
     setAttribute(Qt::WA_QuitOnClose, false);  // a lingering toast must not keep the program alive
     setFixedSize(226, 70);
     ui->lb_tips->setText(tips);

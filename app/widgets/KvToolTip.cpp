@@ -1,4 +1,5 @@
 #include "KvToolTip.h"
+#include "WindowTranslucency.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -6,7 +7,8 @@
 
 KvToolTip::KvToolTip(const QString& text, int mode, QWidget* parent)
     : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint), mode_(mode) {
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Black corners without a compositor: stay opaque there.
+    setAttribute(Qt::WA_TranslucentBackground, translucentWindowsAvailable());
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     label_ = new QLabel(text, this);

@@ -35,6 +35,12 @@ void ShowImageForm::showPixMap(QPixmap pixmap) {
     item_->setPixmap(pixmap_);
 }
 
+void ShowImageForm::clearImage() {
+    pixmap_ = QPixmap(placeholderWidth_, placeholderHeight_);
+    pixmap_.fill(QColor("#707070"));
+    item_->setPixmap(pixmap_);
+}
+
 void ShowImageForm::fit() {
     if (!pixmap_.isNull()) ui->graphicsView->fitInView(item_, Qt::KeepAspectRatio);
 }

@@ -29,6 +29,8 @@ public:
 public slots:
     void slotShowImage(QImage image);
     void showPixMap(QPixmap pixmap);
+    // Back to the grey placeholder, as before the first image.
+    void clearImage();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -1,21 +1,39 @@
 #include "WaitingWin.h"
 
 #include <QDebug>
+#include <QEvent>
 #include <QLabel>
 #include <QMovie>
 #include <QVBoxLayout>
 
+#include "WindowTranslucency.h"
+
 WaitingWin::WaitingWin(QWidget* anchor)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       anchor_(anchor) {
-    setAttribute(Qt::WA_TranslucentBackground);
+    setObjectName("WaitingWin");
+    if (translucentWindowsAvailable()) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        // Without a compositor a translucent window shows black: draw a plain panel.
+        setAttribute(Qt::WA_StyledBackground);
+        setStyleSheet("#WaitingWin { background-color: #FFFFFF; border: 1px solid #ACACAC; }");
+    }
     setAttribute(Qt::WA_QuitOnClose, false);
     setFixedSize(321, 276);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, 0, 0, 24);
     label_ = new QLabel(this);
     label_->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label_);
+    layout->addWidget(label_, 1);
+    progress_ = new QLabel(this);
+    progress_->setObjectName("label_progress");
+    progress_->setAlignment(Qt::AlignCenter);
+    progress_->setStyleSheet(
+        "#label_progress { color: #004B6A; background-color: #FFFFFF; border-radius: 4px; "
+        "padding: 4px 10px; font-size: 13px; }");
+    progress_->hide();
+    layout->addWidget(progress_, 0, Qt::AlignHCenter);
     movie_ = new QMovie(":/img/icon/waiting.gif", QByteArray(), this);
     movie_->setScaledSize(QSize(120, 120));
     label_->setMovie(movie_);
@@ -23,6 +41,25 @@ WaitingWin::WaitingWin(QWidget* anchor)
 
 bool WaitingWin::animationRunning() const {
     return movie_->state() == QMovie::Running;
+}
+
+QString WaitingWin::progressText() const {
+    return progress_->isHidden() ? QString() : progress_->text();
+}
+
+void WaitingWin::setProgress(int percent) {
+    percent_ = percent > 100 ? 100 : percent;
+    showPercent();
+}
+
+void WaitingWin::showPercent() {
+    if (percent_ < 0) {
+        progress_->clear();
+        progress_->hide();
+        return;
+    }
+    progress_->setText(tr("Indexing the recording: %1%").arg(percent_));
+    progress_->show();
 }
 
 void WaitingWin::centerOnAnchor() {
@@ -54,4 +91,9 @@ void WaitingWin::closeEvent(QCloseEvent* event) {
 void WaitingWin::hideEvent(QHideEvent* event) {
     movie_->stop();  // no animation runs behind a hidden window
     QWidget::hideEvent(event);
+}
+
+void WaitingWin::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) showPercent();
+    QWidget::changeEvent(event);
 }

@@ -51,8 +51,20 @@ bool WindowFrameAgent::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonDblClick:
         case QEvent::HoverMove:
             break;
+        case QEvent::MouseButtonRelease:
+            manualMove_ = false;
+            return false;
         default:
             return false;
+    }
+    if (manualMove_ && event->type() == QEvent::MouseMove) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!(mouse->buttons() & Qt::LeftButton)) {
+            manualMove_ = false;
+        } else {
+            window_->move(mouse->globalPosition().toPoint() - moveOffset_);
+            return true;
+        }
     }
     if (handleEdges(widget, event)) return true;
     if (titleBar_ && (widget == titleBar_ || titleBar_->isAncestorOf(widget))) {
@@ -107,7 +119,12 @@ bool WindowFrameAgent::handleTitleBar(QEvent* event) {
         return true;
     }
     if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-        if (QWindow* handle = window_->windowHandle()) handle->startSystemMove();
+        QWindow* handle = window_->windowHandle();
+        if (!(handle && handle->startSystemMove()) && !window_->isMaximized() &&
+            !window_->isFullScreen()) {
+            manualMove_ = true;
+            moveOffset_ = mouse->globalPosition().toPoint() - window_->pos();
+        }
         return false;  // the bar may still want to see the press
     }
     return false;

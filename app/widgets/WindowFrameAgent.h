@@ -3,7 +3,9 @@
 // Our frameless window frame: the window draws its own title bar, and this
 // agent gives it the native frame's behaviour through Qt's window API —
 // moving by dragging the title bar, resizing at the window's edges,
-// maximising and restoring by double-clicking the title bar.
+// maximising and restoring by double-clicking the title bar. Where no window
+// manager takes a move over (a bare X server), the agent moves the window
+// itself.
 //
 // Ownership: created with the window as parent; lives and dies with it.
 // System buttons are registered so the title bar never treats a press on
@@ -11,6 +13,7 @@
 // GUI thread only.
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QVector>
 
@@ -49,4 +52,8 @@ private:
     QPointer<QWidget> titleBar_;
     QPointer<QAbstractButton> buttons_[4];
     bool cursorOverridden_ = false;
+    // Where the window's corner sits relative to the pointer during a move
+    // we do ourselves (no window manager took the move over).
+    bool manualMove_ = false;
+    QPoint moveOffset_;
 };

@@ -28,6 +28,29 @@
     </message>
 </context>
 <context>
+    <name>KvEventProcessor</name>
+    <message>
+        <source>Cannot play %1: %2.</source>
+        <translation>Cannot play %1: %2.</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>the file is empty</translation>
+    </message>
+    <message>
+        <source>it is not a RAW recording</source>
+        <translation>it is not a RAW recording</translation>
+    </message>
+    <message>
+        <source>the file cannot be read</source>
+        <translation>the file cannot be read</translation>
+    </message>
+    <message>
+        <source>the recording holds no events</source>
+        <translation>the recording holds no events</translation>
+    </message>
+</context>
+<context>
     <name>KvFilePathReminderForm</name>
     <message>
         <source>Success</source>
@@ -232,6 +255,34 @@
         <translation>RAW files (*.raw)</translation>
     </message>
     <message>
+        <source>Go to Range Start</source>
+        <translation>Go to Range Start</translation>
+    </message>
+    <message>
+        <source>Go to Range End</source>
+        <translation>Go to Range End</translation>
+    </message>
+    <message>
+        <source>Full Screen</source>
+        <translation>Full Screen</translation>
+    </message>
+    <message>
+        <source>Recent recordings</source>
+        <translation>Recent recordings</translation>
+    </message>
+    <message>
+        <source>Event rate: %1</source>
+        <translation>Event rate: %1</translation>
+    </message>
+    <message>
+        <source>%1 no longer exists; it was removed from the recent recordings.</source>
+        <translation>%1 no longer exists; it was removed from the recent recordings.</translation>
+    </message>
+    <message>
+        <source>Start %1 | End %2 | Length %3</source>
+        <translation>Start %1 | End %2 | Length %3</translation>
+    </message>
+    <message>
         <source>Tips</source>
         <translation>Tips</translation>
     </message>
@@ -345,6 +396,13 @@
     <message>
         <source>ROI</source>
         <translation>ROI</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>Indexing the recording: %1%</source>
+        <translation>Indexing the recording: %1%</translation>
     </message>
 </context>
 </TS>

@@ -28,6 +28,29 @@
     </message>
 </context>
 <context>
+    <name>KvEventProcessor</name>
+    <message>
+        <source>Cannot play %1: %2.</source>
+        <translation>无法播放 %1：%2。</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>文件为空</translation>
+    </message>
+    <message>
+        <source>it is not a RAW recording</source>
+        <translation>它不是 RAW 录像</translation>
+    </message>
+    <message>
+        <source>the file cannot be read</source>
+        <translation>无法读取该文件</translation>
+    </message>
+    <message>
+        <source>the recording holds no events</source>
+        <translation>该录像不含事件</translation>
+    </message>
+</context>
+<context>
     <name>KvFilePathReminderForm</name>
     <message>
         <source>Success</source>
@@ -232,6 +255,34 @@
         <translation>RAW 文件 (*.raw)</translation>
     </message>
     <message>
+        <source>Go to Range Start</source>
+        <translation>跳到区间起点</translation>
+    </message>
+    <message>
+        <source>Go to Range End</source>
+        <translation>跳到区间终点</translation>
+    </message>
+    <message>
+        <source>Full Screen</source>
+        <translation>全屏</translation>
+    </message>
+    <message>
+        <source>Recent recordings</source>
+        <translation>最近的录像</translation>
+    </message>
+    <message>
+        <source>Event rate: %1</source>
+        <translation>事件率：%1</translation>
+    </message>
+    <message>
+        <source>%1 no longer exists; it was removed from the recent recordings.</source>
+        <translation>%1 已不存在，已从最近的录像中移除。</translation>
+    </message>
+    <message>
+        <source>Start %1 | End %2 | Length %3</source>
+        <translation>起点 %1 | 终点 %2 | 时长 %3</translation>
+    </message>
+    <message>
         <source>Tips</source>
         <translation>提示</translation>
     </message>
@@ -345,6 +396,13 @@
     <message>
         <source>ROI</source>
         <translation>感兴趣区域</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>Indexing the recording: %1%</source>
+        <translation>正在建立录像索引：%1%</translation>
     </message>
 </context>
 </TS>

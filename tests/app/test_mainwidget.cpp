@@ -116,6 +116,9 @@ private slots:
     }
 
     void noticesSitAtTheBottomLeft() {
+        // Notices of earlier tests (a file that could not be played) may linger.
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (qobject_cast<KvFilePathReminderForm*>(top)) delete top;
         MainWidget w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -193,7 +196,7 @@ private slots:
         QTest::mouseRelease(t, Qt::LeftButton, {}, QPoint(t->width() * 3 / 4, y));
         QVERIFY(t->centerValue() > t->minimum() + (t->maximum() - t->minimum()) / 2);
         // The processor reports the start of the next window, and the play handle follows it.
-        QCOMPARE(p->currentPosition(), t->centerValue());
+        QTRY_COMPARE(p->currentPosition(), t->centerValue());
         const QPoint handle = t->centerHandleRect().center();
         QTest::mousePress(t, Qt::LeftButton, {}, handle);
         QMouseEvent drag(QEvent::MouseMove, QPointF(handle.x() - 100, y),
@@ -202,7 +205,7 @@ private slots:
         QApplication::sendEvent(t, &drag);
         QTest::mouseRelease(t, Qt::LeftButton, {}, QPoint(handle.x() - 100, y));
         // The processor reports the start of the next window, and the play handle follows it.
-        QCOMPARE(p->currentPosition(), t->centerValue());
+        QTRY_COMPARE(p->currentPosition(), t->centerValue());
         QVERIFY(t->centerValue() < t->maximum() * 3 / 4);
 
         // Loop on: playback runs past the end and starts over.

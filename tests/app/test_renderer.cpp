@@ -1,5 +1,6 @@
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "AppConfig.h"
@@ -150,6 +151,53 @@ private slots:
             }(),
             5000);
         QVERIFY(frames.count() >= 1);
+    }
+
+    // A producer asking for a frame while the render thread paints must not
+    // wait for the paint; the frame it asked for is painted afterwards.
+    void requestDuringAPaintDoesNotWaitForIt() {
+        std::mutex m;
+        std::condition_variable cv;
+        bool painting = false, release = false, returned = false;
+        int themeCalls = 0;
+        Frames frames;
+        EventFrameRenderer r([&](const QImage& i) { frames.add(i); },
+                             [&] {
+                                 std::unique_lock<std::mutex> lock(m);
+                                 if (++themeCalls == 2) {  // the first paint (1 is the set-up)
+                                     painting = true;
+                                     cv.notify_all();
+                                     cv.wait(lock, [&] { return release; });
+                                 }
+                                 return kGray;
+                             });
+        r.requestFrame();
+        {
+            std::unique_lock<std::mutex> lock(m);
+            QVERIFY(cv.wait_for(lock, std::chrono::seconds(10), [&] { return painting; }));
+        }
+        std::thread producer([&] {
+            auto ev = repeat(40, 30, 0, 2);
+            r.accumulateEvents(ev.data(), ev.data() + ev.size());
+            r.requestFrame();
+            std::lock_guard<std::mutex> lock(m);
+            returned = true;
+            cv.notify_all();
+        });
+        bool returnedWhilePainting = false;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            returnedWhilePainting =
+                cv.wait_for(lock, std::chrono::seconds(5), [&] { return returned; });
+            release = true;
+            cv.notify_all();
+        }
+        producer.join();
+        QVERIFY(returnedWhilePainting);
+        const QImage second = frames.waitFor(2);
+        QVERIFY(!second.isNull());
+        QCOMPARE(at(second, 40, 30), kGray.on);
+        QCOMPARE(at(frames.waitFor(1), 40, 30), kGray.background);
     }
 
     void paintMatchesThePixelRule() {
