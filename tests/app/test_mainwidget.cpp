@@ -3,6 +3,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include "ThreadSafeSignalSpy.h"
+
 #include "AppConfig.h"
 #include "AppTestMain.h"
 #include "KvEventProcessor.h"
@@ -145,7 +147,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         KvEventProcessor* p = w.rawProcessor();
         auto* image = w.form()->widget_show_image;
-        QSignalSpy frames(p, &KvEventProcessor::signalEventImage);
+        ThreadSafeSignalSpy frames(p, &KvEventProcessor::signalEventImage);
 
         w.action("Open Recording")->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(w.form()->pb_play->isChecked(), 10000);  // loading starts playing
@@ -213,7 +215,7 @@ private slots:
         QVERIFY(w.form()->pb_loop->isChecked());
         t->setCenterValue(t->maximum() - 50000);
         p->setPlayPos(t->maximum() - 50000);
-        QSignalSpy positions(p, &KvEventProcessor::signalRealTimeTimeStamp);
+        ThreadSafeSignalSpy positions(p, &KvEventProcessor::signalRealTimeTimeStamp);
         w.form()->pb_play->setChecked(true);
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {

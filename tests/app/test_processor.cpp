@@ -172,8 +172,8 @@ private slots:
         p.slotSetUpperTimeStamp(166666);
         p.slotPlayLoop(true);
         p.slotPlaybackReset();
-        QSignalSpy pos(&p, &KvEventProcessor::signalRealTimeTimeStamp);
-        QSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
+        ThreadSafeSignalSpy pos(&p, &KvEventProcessor::signalRealTimeTimeStamp);
+        ThreadSafeSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
         p.slotPlaybackCtrl(true);
         p.slotPlaybackCtrl(true);  // a second start while running is ignored
         QTRY_VERIFY_WITH_TIMEOUT(pos.count() >= 7, 5000);
@@ -232,7 +232,7 @@ private slots:
         KvEventProcessor p;
         loadAndWait(p, path);
         p.setFps(30);
-        QSignalSpy images(&p, &KvEventProcessor::signalEventImage);
+        ThreadSafeSignalSpy images(&p, &KvEventProcessor::signalEventImage);
         p.setPlayPos(300000);  // an empty window inside the recording
         p.nextFrame();         // and the next one: background frames
         const QColor background = AppConfig::instance().theme().background;
@@ -300,21 +300,21 @@ private slots:
     void workerThread() {
         int runs = 0;
         WorkerThread withTask([&] { ++runs; });
-        QSignalSpy done(&withTask, &WorkerThread::taskCompleted);
+        ThreadSafeSignalSpy done(&withTask, &WorkerThread::taskCompleted);
         withTask.start(QThread::InheritPriority);
         QVERIFY(withTask.wait(5000));
         QCOMPARE(runs, 1);
         QTRY_COMPARE(done.count(), 1);
 
         WorkerThread empty(nullptr);
-        QSignalSpy none(&empty, &WorkerThread::taskCompleted);
+        ThreadSafeSignalSpy none(&empty, &WorkerThread::taskCompleted);
         empty.start();
         QVERIFY(empty.wait(5000));
         QTest::qWait(20);
         QCOMPARE(none.count(), 0);
 
         WorkerThread throwing([] { throw std::runtime_error("boom"); });
-        QSignalSpy thrown(&throwing, &WorkerThread::taskCompleted);
+        ThreadSafeSignalSpy thrown(&throwing, &WorkerThread::taskCompleted);
         throwing.start();
         QVERIFY(throwing.wait(5000));
         QTRY_COMPARE(thrown.count(), 1);

@@ -1,7 +1,6 @@
 // Loading recordings: what a play request around a load does, how files that
 // cannot be played are reported, and what a load tells the window.
 
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <condition_variable>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include "DvsFileReader.h"
 #include "KvEventProcessor.h"
 #include "SyntheticRecording.h"
+#include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
 
 namespace {
@@ -36,7 +36,7 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const std::stri
 
 // Waits until the load thread has reported the end of the load, then runs
 // what it queued for the processor before that report.
-bool waitForLoadEnd(KvEventProcessor& p, QSignalSpy& loading) {
+bool waitForLoadEnd(KvEventProcessor& p, ThreadSafeSignalSpy& loading) {
     const bool ended = QTest::qWaitFor(
         [&] {
             for (const auto& args : loading)
@@ -107,8 +107,8 @@ private slots:
             go = true;
             cv.notify_all();
         };
-        QSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
-        QSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
+        ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+        ThreadSafeSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
         p.loadFile(recording_);
         QVERIFY(p.isLoading());
         p.slotPlaybackCtrl(true);  // Space while the waiting window shows
@@ -150,11 +150,11 @@ private slots:
         };
         for (const Case& c : cases) {
             KvEventProcessor p;
-            QSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
-            QSignalSpy failed(&p, &KvEventProcessor::signalLoadFailed);
-            QSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
-            QSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);
-            QSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+            ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+            ThreadSafeSignalSpy failed(&p, &KvEventProcessor::signalLoadFailed);
+            ThreadSafeSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
+            ThreadSafeSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);
+            ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
             p.loadFile(c.path);
             if (p.isLoading()) QVERIFY(waitForLoadEnd(p, loading));
             QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
@@ -178,8 +178,8 @@ private slots:
 
     void emptyPathLeavesPlaybackQuietly() {
         KvEventProcessor p;
-        QSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
-        QSignalSpy failed(&p, &KvEventProcessor::signalLoadFailed);
+        ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+        ThreadSafeSignalSpy failed(&p, &KvEventProcessor::signalLoadFailed);
         p.loadFile(QString());
         QCOMPARE(tips.count(), 0);
         QCOMPARE(failed.count(), 0);
@@ -190,10 +190,10 @@ private slots:
         QTemporaryDir dir;  // a fresh file: its index is built, not cached
         const QString path = generate(dir, "fresh.raw", 2000000, 2000000);
         KvEventProcessor p;
-        QSignalSpy progress(&p, &KvEventProcessor::signalLoadProgress);
-        QSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);
-        QSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
-        QSignalSpy rate(&p, &KvEventProcessor::signalEventRate);
+        ThreadSafeSignalSpy progress(&p, &KvEventProcessor::signalLoadProgress);
+        ThreadSafeSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);
+        ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+        ThreadSafeSignalSpy rate(&p, &KvEventProcessor::signalEventRate);
         p.loadFile(path);
         QVERIFY(waitForLoadEnd(p, loading));
         QVERIFY(progress.count() >= 1);
