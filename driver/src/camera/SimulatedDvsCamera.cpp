@@ -4,28 +4,11 @@
 
 namespace korvane {
 
-namespace {
-// Bytes of the EVT 3.0 encoding of a chunk, in the order the writer puts it.
-uint64_t encodedBytes(Evt3SizeCounter& counter, const StreamChunk& chunk) {
-    uint64_t bytes = 0;
-    size_t e = 0;
-    const auto& events = chunk.events;
-    for (const auto& trig : chunk.triggers) {
-        size_t until = e;
-        while (until < events.size() && events[until].timestamp < trig.timestamp)
-            ++until;
-        bytes += counter.addEvents(events.data() + e, until - e);
-        e = until;
-        bytes += counter.addTrigger(trig);
-    }
-    return bytes + counter.addEvents(events.data() + e, events.size() - e);
-}
-}  // namespace
-
 SimulatedDvsCamera::SimulatedDvsCamera(SimulatedCameraOptions options)
     : options_(std::move(options)),
       clock_(options_.clock ? options_.clock : std::make_shared<SteadyCameraClock>()),
       sceneRate_(options_.eventsPerSecond),
+      triggerPeriod_us_(options_.triggerPeriod_us),
       scene_(options_.eventsPerSecond, options_.seed),
       filters_(scene_.width(), scene_.height()) {
     appliedSceneRate_ = options_.eventsPerSecond;
@@ -396,7 +379,7 @@ void SimulatedDvsCamera::refreshSettings() {
 
 void SimulatedDvsCamera::addTriggers(uint64_t t0_us, uint64_t t1_us,
                                      std::vector<EventTriggerIn>& out) const {
-    const uint64_t period = options_.triggerPeriod_us;
+    const uint64_t period = triggerPeriod_us_.load();
     if (period < 2) return;
     for (int c = 0; c < kTriggerChannels; ++c) {
         if (!channelEnabled_[c]) continue;
@@ -461,11 +444,29 @@ void SimulatedDvsCamera::run() {
         auto chunk = std::make_shared<StreamChunk>();
         chunk->t0_us = t;
         chunk->t1_us = sliceEnd;
-        scene_.generate(t, sliceEnd, chunk->events);
-        filters_.apply(filterSettings_, t, sliceEnd, chunk->events);
+        chunk->events.reserve(size_t(appliedSceneRate_ * (sliceEnd - t) / 1000000 * 5 / 4) + 64);
         addTriggers(t, sliceEnd, chunk->triggers);
+        // In pieces small enough that filters and the count find the events
+        // still in cache.
+        size_t trig = 0;
+        for (uint64_t a = t; a < sliceEnd; a += kPiece_us) {
+            const uint64_t b = std::min(a + kPiece_us, sliceEnd);
+            const size_t first = chunk->events.size();
+            scene_.generate(a, b, chunk->events);
+            filters_.apply(filterSettings_, a, b, chunk->events, first);
+            size_t e = first;
+            const auto& ev = chunk->events;
+            for (; trig < chunk->triggers.size() && chunk->triggers[trig].timestamp < b; ++trig) {
+                size_t until = e;
+                while (until < ev.size() && ev[until].timestamp < chunk->triggers[trig].timestamp)
+                    ++until;
+                statsBytes += sizeCounter_.addEvents(ev.data() + e, until - e);
+                statsBytes += sizeCounter_.addTrigger(chunk->triggers[trig]);
+                e = until;
+            }
+            statsBytes += sizeCounter_.addEvents(ev.data() + e, ev.size() - e);
+        }
         statsEvents += chunk->events.size();
-        statsBytes += encodedBytes(sizeCounter_, *chunk);
         eventsStreamed_.fetch_add(chunk->events.size());
         dispatch(chunk);
         batch.bytes += chunk->memoryBytes();

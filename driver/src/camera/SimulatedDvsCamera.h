@@ -45,7 +45,8 @@ struct SimulatedCameraOptions {
 
 class SimulatedDvsCamera : public DvsCamera {
 public:
-    static constexpr uint64_t kSlice_us = 5000;
+    static constexpr uint64_t kSlice_us = 1000;
+    static constexpr uint64_t kPiece_us = 125;
     static constexpr int kTriggerChannels = 2;
     static constexpr size_t kMaxQueuedBatches = 4;
     static constexpr size_t kMaxQueuedBatchBytes = 128u << 20;
@@ -76,6 +77,8 @@ public:
     // the error "camera unplugged", and the camera cannot start again.
     void unplug();
     void setEventsPerSecond(uint64_t rate);
+    // Period of the trigger-in signal (both channels); below 2 us no edges.
+    void setTriggerPeriod(uint64_t period_us) { triggerPeriod_us_.store(period_us); }
     PixelRect lamp() const;
     bool isStreaming() const { return running_.load(); }
 
@@ -128,6 +131,7 @@ private:
     std::atomic<uint64_t> streamTime_{0};
     std::atomic<uint64_t> pendingDue_us_{UINT64_MAX};  // clock time the batch being filled is due
     std::atomic<uint64_t> sceneRate_;
+    std::atomic<uint64_t> triggerPeriod_us_;
     std::atomic<uint64_t> delivered_{0}, dropped_{0}, eventsStreamed_{0};
 
     // Camera thread only.

@@ -28,7 +28,7 @@ SimulatedScene::SimulatedScene(uint64_t eventsPerSecond, uint64_t seed, uint32_t
     : width_(width),
       height_(height),
       rate_(eventsPerSecond),
-      bars_(barOptions(seed, width, height)),
+      seed_(seed),
       rng_(seed * 0xD1B54A32D192ED03ull + 1) {
     configure();
 }
@@ -51,7 +51,7 @@ void SimulatedScene::configure() {
         std::exp2(-biases_.refractoryPeriod / 50.0) * std::exp2(biases_.pixelGain / 50.0);
     const double top = std::max(on, off);
     const double r = double(rate_) * all * top;  // before the polarity thinning
-    bars_.setEventsPerSecond(uint64_t(r * kBarShare));
+    makeTemplates(uint64_t(r * kBarShare));
     burstRate_ = uint64_t(r * kBurstShare);
     noiseRate_ = uint64_t(r * kNoiseShare * std::exp2(biases_.noiseLevel / 20.0));
 
@@ -70,6 +70,22 @@ void SimulatedScene::configure() {
     thin_ = keepOn_ != 0xFFFFFFFFu || keepOff_ != 0xFFFFFFFFu;
 }
 
+void SimulatedScene::makeTemplates(uint64_t barRate) {
+    SyntheticOptions o = barOptions(seed_, width_, height_);
+    o.eventsPerSecond = barRate;
+    SyntheticScene bars(o);
+    templates_.clear();
+    std::vector<EventTriggerIn> none;  // the bars make none (period 0)
+    bars.generate(0, kTemplates * kTemplate_us, templates_, none);
+    templateStart_.assign(kTemplates * kTemplate_us + 1, 0);
+    size_t i = 0;
+    for (uint64_t t = 0; t <= kTemplates * kTemplate_us; ++t) {
+        while (i < templates_.size() && templates_[i].timestamp < t)
+            ++i;
+        templateStart_[t] = uint32_t(i);
+    }
+}
+
 uint64_t SimulatedScene::next() {
     uint64_t z = (rng_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -82,7 +98,26 @@ void SimulatedScene::generate(uint64_t t0_us, uint64_t t1_us, std::vector<Event2
     const uint64_t halfPeriod = 1000000 / kFlickerHz / 2;
     const uint64_t lampSize = std::min<uint64_t>(lampPerEdge_, lampPixels_);
     for (uint64_t t = t0_us; t < t1_us; ++t) {
-        bars_.generate(t, t + 1, events, noTriggers_);
+        // The bars: the template microsecond of this one, carried along with
+        // the bars' motion since the template was made (640 and 360 px/s).
+        {
+            const uint64_t span = kTemplates * kTemplate_us;
+            const uint64_t rel = t % span;
+            const uint64_t base = t - rel;
+            const uint32_t dx = uint32_t(base * 640 / 1000000 % width_);
+            const uint32_t dy = uint32_t(base * 360 / 1000000 % height_);
+            const uint32_t from = templateStart_[rel], to = templateStart_[rel + 1];
+            const size_t at = events.size();
+            events.resize(at + (to - from));
+            Event2D* out = events.data() + at;
+            for (uint32_t k = from; k < to; ++k, ++out) {
+                const Event2D& e = templates_[k];
+                uint32_t x = e.x + dx, y = e.y + dy;
+                if (x >= width_) x -= width_;
+                if (y >= height_) y -= height_;
+                *out = Event2D(uint16_t(x), uint16_t(y), e.polarity, t);
+            }
+        }
 
         // The lamp: ON at the start of each period, OFF half way; every lit
         // pixel fires once per edge, always in the same order, so each one
@@ -95,30 +130,38 @@ void SimulatedScene::generate(uint64_t t0_us, uint64_t t1_us, std::vector<Event2
                 lampCarry_ = 0;
             }
             lampCarry_ += lampSize;
-            uint64_t upto = lampCarry_ / kLampSwitch_us;
-            for (; lampIndex_ < upto && lampIndex_ < lampSize; ++lampIndex_) {
-                events.emplace_back(uint16_t(lamp_.x + lampIndex_ % lamp_.width),
-                                    uint16_t(lamp_.y + lampIndex_ / lamp_.width), p, t);
+            const uint64_t upto = std::min<uint64_t>(lampCarry_ / kLampSwitch_us, lampSize);
+            if (lampIndex_ < upto) {
+                uint32_t lx = lampIndex_ % lamp_.width, ly = lampIndex_ / lamp_.width;
+                for (; lampIndex_ < upto; ++lampIndex_) {
+                    events.emplace_back(uint16_t(lamp_.x + lx), uint16_t(lamp_.y + ly), p, t);
+                    if (++lx == lamp_.width) {
+                        lx = 0;
+                        ++ly;
+                    }
+                }
             }
         }
 
         // Bursts: a pixel fires three times in a row.
-        while (!followers1_.empty() && followers1_.front().timestamp == t) {
-            events.push_back(followers1_.front());
-            followers1_.pop_front();
-        }
-        while (!followers2_.empty() && followers2_.front().timestamp == t) {
-            events.push_back(followers2_.front());
-            followers2_.pop_front();
+        for (auto* f : {&followers1_, &followers2_}) {
+            while (f->head < f->events.size() && f->events[f->head].timestamp == t)
+                events.push_back(f->events[f->head++]);
+            if (f->head > 4096 && f->head * 2 > f->events.size()) {
+                f->events.erase(f->events.begin(), f->events.begin() + long(f->head));
+                f->head = 0;
+            }
         }
         burstCarry_ += burstRate_;
         for (; burstCarry_ >= 1000000; burstCarry_ -= 1000000) {
-            Event2D e(uint16_t(below(width_)), uint16_t(below(height_)), uint8_t(next() & 1), t);
+            const uint64_t r = next();
+            Event2D e(uint16_t((r >> 32) * width_ >> 32),
+                      uint16_t((r & 0xFFFFFFFFu) * height_ >> 32), uint8_t((r >> 31) & 1), t);
             events.push_back(e);
             e.timestamp = t + kBurstSpacing_us;
-            followers1_.push_back(e);
+            followers1_.events.push_back(e);
             e.timestamp = t + 2 * kBurstSpacing_us;
-            followers2_.push_back(e);
+            followers2_.events.push_back(e);
         }
 
         noiseCarry_ += noiseRate_;

@@ -6,10 +6,15 @@
 // ON and OFF contrast thresholds move the share of each polarity, the noise
 // level the background, refractory period and gain the whole rate.
 //
+// The bars cost what the synthetic scene costs per event, too much for a
+// live stream of tens of millions of events per second; so the scene makes
+// a few short templates of them and replays those, each time moved on in
+// time and along with the bars' motion. A template is remade whenever the
+// rate or the biases change.
+//
 // Same seed and settings, same events. One thread at a time.
 
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "KvRecords.h"
@@ -37,6 +42,8 @@ class SimulatedScene {
 public:
     static constexpr uint64_t kFlickerHz = 100;
     static constexpr uint64_t kBurstSpacing_us = 200;  // a burst: 3 events this far apart
+    static constexpr uint64_t kTemplate_us = 2000;
+    static constexpr uint64_t kTemplates = 4;
 
     SimulatedScene(uint64_t eventsPerSecond, uint64_t seed, uint32_t width = 1280,
                    uint32_t height = 720);
@@ -55,13 +62,17 @@ public:
 
 private:
     void configure();
+    void makeTemplates(uint64_t barRate);
     uint64_t next();
     uint32_t below(uint32_t n) { return uint32_t((next() >> 32) * n >> 32); }
 
     uint32_t width_, height_;
     uint64_t rate_;
     BiasSettings biases_;
-    SyntheticScene bars_;
+    uint64_t seed_;
+    // kTemplates * kTemplate_us of bars, times relative to the first template's start.
+    std::vector<Event2D> templates_;
+    std::vector<uint32_t> templateStart_;  // index of the first event of each microsecond
     uint64_t rng_;
     PixelRect lamp_;
     uint32_t lampPixels_ = 0;
@@ -72,8 +83,11 @@ private:
     uint64_t burstCarry_ = 0, noiseCarry_ = 0;
     uint32_t keepOn_ = 0, keepOff_ = 0;  // 32-bit keep probabilities per polarity
     bool thin_ = false;
-    std::deque<Event2D> followers1_, followers2_;
-    std::vector<EventTriggerIn> noTriggers_;  // the bars make none (period 0)
+    struct Followers {  // a queue in time order, consumed from head
+        std::vector<Event2D> events;
+        size_t head = 0;
+    };
+    Followers followers1_, followers2_;
 };
 
 }  // namespace korvane

@@ -36,15 +36,15 @@ struct FilterSettings {
 class StreamFilters {
 public:
     StreamFilters(uint32_t width, uint32_t height);
-    // Events of the slice [t0, t1) in place.
+    // Filters events[first, end), the events of the slice [t0, t1), in place.
     void apply(const FilterSettings& settings, uint64_t t0_us, uint64_t t1_us,
-               std::vector<Event2D>& events);
+               std::vector<Event2D>& events, size_t first = 0);
 
 private:
-    void trail(const FilterSettings& s, std::vector<Event2D>& events);
-    void antiFlicker(const FilterSettings& s, std::vector<Event2D>& events);
+    void trail(const FilterSettings& s, std::vector<Event2D>& events, size_t first);
+    void antiFlicker(const FilterSettings& s, std::vector<Event2D>& events, size_t first);
     void rateControl(const FilterSettings& s, uint64_t t0_us, uint64_t t1_us,
-                     std::vector<Event2D>& events);
+                     std::vector<Event2D>& events, size_t first);
 
     uint32_t width_, height_;
     // Times are stored as t + 1 in 32 bits (0: none yet); differences stay
