@@ -1,5 +1,7 @@
 #include "CameraClock.h"
 
+#include <algorithm>
+
 namespace korvane {
 
 bool CameraClock::sleepUntil(uint64_t t_us) {
@@ -42,15 +44,17 @@ void ManualCameraClock::advance(uint64_t duration_us) {
     cv_.notify_all();
 }
 
-int ManualCameraClock::sleepers() {
+bool ManualCameraClock::idle() {
     std::lock_guard lock(mutex_);
-    return sleepers_;
+    return sleepers_ > 0 && earliestSleep_us_ > now_;
 }
 
 void ManualCameraClock::waitLocked(std::unique_lock<std::mutex>& lock, uint64_t t_us) {
+    // One sleeper per clock is what cameras do; the earliest is kept for idle().
     ++sleepers_;
+    earliestSleep_us_ = std::min(earliestSleep_us_, t_us);
     cv_.wait(lock, [&] { return interrupted_ || now_ >= t_us; });
-    --sleepers_;
+    if (--sleepers_ == 0) earliestSleep_us_ = UINT64_MAX;
 }
 
 }  // namespace korvane

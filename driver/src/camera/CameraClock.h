@@ -47,9 +47,9 @@ class ManualCameraClock : public CameraClock {
 public:
     uint64_t now_us() override;
     void advance(uint64_t duration_us);
-    // How many threads sleep on the clock now; tests wait for a sleeper
-    // before advancing so each step is seen.
-    int sleepers();
+    // True while a thread sleeps for a time still ahead: a camera on this
+    // clock has then made everything that is due.
+    bool idle();
 
 protected:
     void waitLocked(std::unique_lock<std::mutex>& lock, uint64_t t_us) override;
@@ -57,6 +57,7 @@ protected:
 private:
     uint64_t now_ = 0;
     int sleepers_ = 0;
+    uint64_t earliestSleep_us_ = UINT64_MAX;  // of the sleepers
 };
 
 }  // namespace korvane

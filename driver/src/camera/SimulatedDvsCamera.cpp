@@ -232,13 +232,7 @@ bool SimulatedDvsCamera::startRecording(const std::string& path) {
     closeRecordingLocked("");  // one that ended early
     std::lock_guard sink(sinkMutex_);
     std::string error;
-    uint64_t startTime = streamTime_.load();
-    if (cache_) {
-        // The cache may still be taking in the last chunks; its oldest time
-        // is where the file will begin.
-        const uint64_t oldest = cache_->oldestTime_us();
-        if (oldest != 0 || dispatchSeq_ > 0) startTime = std::min(startTime, oldest);
-    }
+    const uint64_t startTime = streamTime_.load();
     auto rec = StreamRecorder::create(
         path, description_.serial, startTime, cache_, dispatchSeq_,
         [this](const std::string& p, const std::string& why) { reportRecordingError(p, why); },
@@ -432,10 +426,11 @@ void SimulatedDvsCamera::run() {
     const uint64_t origin = origin_us_.load();
     Batch batch;
     batch.t0_us = t;
+    uint64_t interval = batchInterval_us_.load();  // fixed for each batch when it begins
     uint64_t statsEnd = t + 1000000;
     uint64_t statsEvents = 0, statsBytes = 0;
     while (running_.load()) {
-        const uint64_t batchEnd = std::max(batch.t0_us + batchInterval_us_.load(), t + 1);
+        const uint64_t batchEnd = batch.t0_us + interval;
         pendingDue_us_.store(origin + batchEnd);
         const uint64_t sliceEnd = std::min({t + kSlice_us, batchEnd, statsEnd});
         if (!clock_->sleepUntil(origin + sliceEnd) || !running_.load()) break;
@@ -472,27 +467,19 @@ void SimulatedDvsCamera::run() {
         batch.bytes += chunk->memoryBytes();
         batch.chunks.push_back(chunk);
         t = sliceEnd;
-        streamTime_.store(t);
 
-        if (t >= batchEnd) {
-            batch.t1_us = t;
-            batch.due_us = origin + t;
-            publish(std::move(batch));
-            batch = Batch{};
-            batch.t0_us = t;
-        }
         if (!chunk->triggers.empty()) {
             std::lock_guard lock(callbackMutex_);
             // By id, looked up each time: a callback may remove itself or another.
             std::vector<uint32_t> ids;
             for (const auto& entry : triggerCallbacks_)
                 ids.push_back(entry.first);
-            for (const auto& trig : chunk->triggers) {
+            for (const auto& edge : chunk->triggers) {
                 for (uint32_t id : ids) {
                     auto it = triggerCallbacks_.find(id);
                     if (it == triggerCallbacks_.end() || !it->second) continue;
                     auto callback = it->second;  // survives its own removal
-                    callback(trig);
+                    callback(edge);
                 }
             }
         }
@@ -502,6 +489,16 @@ void SimulatedDvsCamera::run() {
             statsEvents = statsBytes = 0;
             statsEnd = t + 1000000;
         }
+        // Last, so a batch's edges and figures are told before it can be taken.
+        if (t >= batchEnd) {
+            batch.t1_us = t;
+            batch.due_us = origin + t;
+            publish(std::move(batch));
+            batch = Batch{};
+            batch.t0_us = t;
+            interval = batchInterval_us_.load();
+        }
+        streamTime_.store(t);
     }
     pendingDue_us_.store(UINT64_MAX);
 }

@@ -49,17 +49,10 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(const std::string& path,
         if (error) *error = "cannot create " + path + ": " + describeErrno(errno);
         return nullptr;
     }
-    DvsFileInfo info;
-    info.serialNumber = serial;
-    info.dvsStartTimestamp = startTime_us;
-    const std::string header = generateDvsFileHeader(info);
     std::unique_ptr<StreamRecorder> rec(
         new StreamRecorder(path, fd, std::move(cache), cacheSeq, std::move(onError)));
-    if (!rec->writeOut(reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
-        if (error) *error = rec->status().error;
-        rec->stop();
-        return nullptr;
-    }
+    rec->serial_ = serial;
+    rec->startTime_us_ = startTime_us;
     struct stat st {};
     if (::fstat(fd, &st) == 0) {
         rec->device_ = st.st_dev;
@@ -144,10 +137,26 @@ void StreamRecorder::bridgeTo(uint64_t time_us) {
     if (!words.empty()) writeOut(words.data(), words.size());
 }
 
+// The header names the first event's time, so it is written with the
+// first data (or at the end, with the start time, when nothing came).
+bool StreamRecorder::writeHeader(uint64_t firstTime_us) {
+    if (headerWritten_) return true;
+    headerWritten_ = true;
+    DvsFileInfo info;
+    info.serialNumber = serial_;
+    info.dvsStartTimestamp = firstTime_us;
+    const std::string header = generateDvsFileHeader(info);
+    return writeOut(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+}
+
 bool StreamRecorder::writeCached(const CacheSnapshot& snap) {
     std::vector<uint8_t> buffer;
+    // The cache's duration before the start, in whole segments.
+    const uint64_t dur = cache_->duration_us();
+    const uint64_t from = startTime_us_ > dur ? startTime_us_ - dur : 0;
     for (const auto& seg : snap.segments) {
-        if (failed_.load() || !seg->hasData) continue;
+        if (failed_.load() || !seg->hasData || seg->t1_us <= from) continue;
+        if (!writeHeader(seg->firstTime_us)) break;
         bridgeTo(seg->firstTime_us);
         if (seg->file.empty()) {
             writeOut(seg->bytes.data(), seg->bytes.size());
@@ -184,6 +193,7 @@ void StreamRecorder::run() {
         if (chunk && chunk->seq > skipThrough) {
             uint64_t first = 0, last = 0;
             if (chunkTimes(*chunk, first, last)) {
+                if (!writeHeader(first)) break;
                 bridgeTo(first);
                 writeChunk(writer, *chunk);
                 const std::vector<uint8_t> bytes = writer.takeBuffer();
@@ -212,6 +222,7 @@ bool StreamRecorder::stop(const std::string& reason) {
     stopped_ = true;
     queue_.close();
     if (thread_.joinable()) thread_.join();
+    if (!failed_.load()) writeHeader(startTime_us_);
     bool ok = !failed_.load();
     if (ok && ::fsync(fd_) != 0 && errno != EINVAL) {
         fail(describeErrno(errno));

@@ -36,7 +36,8 @@ public:
 
     using ErrorCallback = std::function<void(const std::string& path, const std::string& reason)>;
 
-    // Creates the file and writes the header. With a cache, the recording
+    // Creates the file; the header follows with the first data. startTime is
+    // the camera time the recording starts at. With a cache, the recording
     // begins with what the cache holds through chunk cacheSeq; chunks
     // pushed later must come after it. Null (and *error) on failure.
     static std::unique_ptr<StreamRecorder> create(const std::string& path,
@@ -60,6 +61,7 @@ private:
                    ErrorCallback onError);
     void run();
     bool writeOut(const uint8_t* data, size_t size);
+    bool writeHeader(uint64_t firstTime_us);
     bool writeCached(const CacheSnapshot& snap);
     void bridgeTo(uint64_t time_us);
     void fail(const std::string& reason);
@@ -77,7 +79,11 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
 
-    // Writer thread only.
+    std::string serial_;
+    uint64_t startTime_us_ = 0;
+
+    // Writer thread only (and stop() after it ended).
+    bool headerWritten_ = false;
     bool haveLastTime_ = false;
     uint64_t lastTime_us_ = 0;
 

@@ -106,7 +106,9 @@ void TriggerCache::closeSegmentLocked() {
 
 void TriggerCache::trimLocked() {
     const uint64_t newest = open_ ? open_->t1_us : segments_.empty() ? 0 : segments_.back()->t1_us;
-    while (!segments_.empty() && segments_.front()->t1_us + duration_us_ <= newest) {
+    // The oldest goes once the rest still covers the whole duration and a
+    // segment more: a recording takes its snapshot a little after it began.
+    while (segments_.size() >= 2 && segments_[1]->t0_us + duration_us_ + kSegment_us < newest) {
         memoryBytes_ -= segments_.front()->bytes.size();
         segments_.pop_front();
     }

@@ -71,6 +71,7 @@ public:
     uint64_t fileBytes();
     size_t fileCount();
     const std::string& directory() const { return directory_; }
+    uint64_t duration_us() const { return duration_us_; }
 
 private:
     void run();
