@@ -144,7 +144,9 @@ void TriggerCache::trimLocked() {
 
 CacheSnapshot TriggerCache::snapshotThrough(uint64_t seq) {
     std::unique_lock lock(mutex_);
-    taken_.wait(lock, [&] { return closed_ || takenSeq_ >= seq; });
+    // A chunk the cache had no room for never arrives: after a while the
+    // recording goes on with what the cache has.
+    taken_.wait_for(lock, std::chrono::seconds(5), [&] { return closed_ || takenSeq_ >= seq; });
     closeSegmentLocked();
     CacheSnapshot snap;
     snap.segments.assign(segments_.begin(), segments_.end());
