@@ -111,6 +111,30 @@ void BM_BandwidthCount(benchmark::State& state) {
 }
 BENCHMARK(BM_BandwidthCount)->Unit(benchmark::kMillisecond);
 
+// What the camera's thread does per millisecond of stream: scene, filters
+// (off) and the bandwidth count, in 125 us pieces.
+void BM_CameraSlice(benchmark::State& state) {
+    SimulatedScene scene(kRate, 1);
+    StreamFilters filters(1280, 720);
+    Evt3SizeCounter counter;
+    uint64_t t = 0, n = 0, bytes = 0;
+    for (auto _ : state) {
+        std::vector<Event2D> ev;
+        ev.reserve(kRate / 1000 * 5 / 4);
+        for (uint64_t a = t; a < t + 1000; a += 125) {
+            const size_t first = ev.size();
+            scene.generate(a, a + 125, ev);
+            filters.apply(FilterSettings{}, a, a + 125, ev, first);
+            bytes += counter.addEvents(ev.data() + first, ev.size() - first);
+        }
+        t += 1000;
+        n += ev.size();
+    }
+    benchmark::DoNotOptimize(bytes);
+    perEvent(state, n);
+}
+BENCHMARK(BM_CameraSlice)->Unit(benchmark::kMicrosecond);
+
 void BM_Evt3Encode(benchmark::State& state) {
     RawWriter writer;
     uint64_t n = 0;

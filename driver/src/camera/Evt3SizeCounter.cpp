@@ -33,27 +33,40 @@ uint64_t Evt3SizeCounter::addTrigger(const EventTriggerIn& trigger) {
 }
 
 uint64_t Evt3SizeCounter::addEvents(const Event2D* events, size_t count) {
+    // Most events of a live stream are single EVT_ADDR_X words; the checks
+    // are written without branches so that the rare runs are the only
+    // surprises for the processor.
     uint64_t words = 0;
-    size_t i = 0;
-    while (i < count) {
+    uint64_t lastTime = haveTime_ ? (highSteps_ << 12) | low_ : UINT64_MAX;
+    // The row in a local: a member could alias the events' rows, and the
+    // compiler would then reload it for every event.
+    bool haveY = haveY_;
+    uint16_t y = y_;
+    for (size_t i = 0; i < count; ++i) {
         const Event2D& e = events[i];
-        if (e.x > 0x7FF || e.y > 0x7FF) {
-            ++i;
+        if (e.x > 0x7FF || e.y > 0x7FF) [[unlikely]]
+            continue;
+        if (e.timestamp != lastTime) {
+            words += timeWords(e.timestamp);
+            lastTime = e.timestamp;
+        }
+        words += uint64_t(!haveY | (e.y != y));
+        y = e.y;
+        haveY = true;
+        const uint8_t pol = e.polarity ? 1 : 0;
+        auto continues = [&](size_t j) {
+            const Event2D& n = events[j];
+            return bool((n.timestamp == e.timestamp) & (n.y == e.y) &
+                        ((n.polarity ? 1 : 0) == pol) & (n.x > events[j - 1].x) &
+                        (n.x - events[j - 1].x < 12) & (n.x <= 0x7FF));
+        };
+        if (i + 1 >= count || !continues(i + 1)) [[likely]] {
+            ++words;
             continue;
         }
-        words += timeWords(e.timestamp);
-        if (!haveY_ || e.y != y_) {
-            y_ = e.y;
-            haveY_ = true;
-            ++words;
-        }
-        const uint8_t pol = e.polarity ? 1 : 0;
-        size_t j = i + 1;
-        while (j < count && events[j].timestamp == e.timestamp && events[j].y == e.y &&
-               (events[j].polarity ? 1 : 0) == pol && events[j].x > events[j - 1].x &&
-               events[j].x - events[j - 1].x < 12 && events[j].x <= 0x7FF) {
+        size_t j = i + 2;
+        while (j < count && continues(j))
             ++j;
-        }
         if (j - i < kMinVectorRun) {
             words += j - i;
         } else {
@@ -69,8 +82,10 @@ uint64_t Evt3SizeCounter::addEvents(const Event2D* events, size_t count) {
                 base += width;
             }
         }
-        i = j;
+        i = j - 1;
     }
+    haveY_ = haveY;
+    y_ = y;
     return 2 * words;
 }
 

@@ -104,8 +104,12 @@ void SimulatedScene::generate(uint64_t t0_us, uint64_t t1_us, std::vector<Event2
             const uint64_t span = kTemplates * kTemplate_us;
             const uint64_t rel = t % span;
             const uint64_t base = t - rel;
-            const uint32_t dx = uint32_t(base * 640 / 1000000 % width_);
-            const uint32_t dy = uint32_t(base * 360 / 1000000 % height_);
+            if (base != shiftBase_) {
+                shiftBase_ = base;
+                shiftX_ = uint32_t(base * 640 / 1000000 % width_);
+                shiftY_ = uint32_t(base * 360 / 1000000 % height_);
+            }
+            const uint32_t dx = shiftX_, dy = shiftY_;
             const uint32_t from = templateStart_[rel], to = templateStart_[rel + 1];
             const size_t at = events.size();
             events.resize(at + (to - from));

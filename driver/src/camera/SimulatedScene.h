@@ -73,6 +73,8 @@ private:
     // kTemplates * kTemplate_us of bars, times relative to the first template's start.
     std::vector<Event2D> templates_;
     std::vector<uint32_t> templateStart_;  // index of the first event of each microsecond
+    uint64_t shiftBase_ = UINT64_MAX;      // the bars' shift for the templates starting here
+    uint32_t shiftX_ = 0, shiftY_ = 0;
     uint64_t rng_;
     PixelRect lamp_;
     uint32_t lampPixels_ = 0;
