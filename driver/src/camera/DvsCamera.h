@@ -5,7 +5,7 @@
 // closed and stays readable, the trigger cache's files are removed.
 //
 // Threads: the operations may be called from any thread. Callbacks (trigger
-// edges, statistics, recording errors) run on the camera's own thread, must
+// edges, statistics, recording errors) run on the camera's own threads, must
 // return quickly and must not call back into stop(), startRecording() or
 // stopRecording() of the same camera, nor drop its last handle. A callback
 // is not called any more once the call that removes or replaces it

@@ -167,6 +167,8 @@ int SimulatedDvsCamera::start() {
     clock_->resume();
     origin_us_.store(clock_->now_us() - streamTime_.load());
     running_.store(true);
+    statsQueue_ = std::make_unique<ChunkQueue>(kStatsQueue_bytes);
+    statsThread_ = std::thread([this, from = streamTime_.load()] { countStatistics(from); });
     thread_ = std::thread([this] { run(); });
     return 0;
 }
@@ -181,6 +183,8 @@ void SimulatedDvsCamera::stopLocked() {
     running_.store(false);
     clock_->interrupt();
     thread_.join();
+    statsQueue_->close();  // what is queued is still counted
+    statsThread_.join();
     std::lock_guard dl(deliveryMutex_);
     batches_.clear();
     pendingDue_us_.store(UINT64_MAX);
@@ -421,14 +425,37 @@ void SimulatedDvsCamera::publish(Batch&& batch) {
     deliveryChanged_.notify_all();
 }
 
+void SimulatedDvsCamera::countStatistics(uint64_t from_us) {
+    uint64_t end = from_us + 1000000, events = 0, bytes = 0;
+    while (ChunkPtr chunk = statsQueue_->pop(std::chrono::hours(1))) {
+        size_t e = 0;
+        const auto& ev = chunk->events;
+        for (const auto& edge : chunk->triggers) {
+            size_t until = e;
+            while (until < ev.size() && ev[until].timestamp < edge.timestamp)
+                ++until;
+            bytes += sizeCounter_.addEvents(ev.data() + e, until - e);
+            bytes += sizeCounter_.addTrigger(edge);
+            e = until;
+        }
+        bytes += sizeCounter_.addEvents(ev.data() + e, ev.size() - e);
+        events += ev.size();
+        if (chunk->t1_us >= end) {
+            std::lock_guard lock(callbackMutex_);
+            if (statisticsCallback_) statisticsCallback_(KvStatisticInfo(bytes, events));
+            events = bytes = 0;
+            end = chunk->t1_us + 1000000;
+        }
+    }
+}
+
 void SimulatedDvsCamera::run() {
     uint64_t t = streamTime_.load();
     const uint64_t origin = origin_us_.load();
     Batch batch;
     batch.t0_us = t;
     uint64_t interval = batchInterval_us_.load();  // fixed for each batch when it begins
-    uint64_t statsEnd = t + 1000000;
-    uint64_t statsEvents = 0, statsBytes = 0;
+    uint64_t statsEnd = t + 1000000;  // slices end on the statistics' seconds
     while (running_.load()) {
         const uint64_t batchEnd = batch.t0_us + interval;
         pendingDue_us_.store(origin + batchEnd);
@@ -441,27 +468,13 @@ void SimulatedDvsCamera::run() {
         chunk->t1_us = sliceEnd;
         chunk->events.reserve(size_t(appliedSceneRate_ * (sliceEnd - t) / 1000000 * 5 / 4) + 64);
         addTriggers(t, sliceEnd, chunk->triggers);
-        // In pieces small enough that filters and the count find the events
-        // still in cache.
-        size_t trig = 0;
+        // In pieces small enough that the filters find the events still in cache.
         for (uint64_t a = t; a < sliceEnd; a += kPiece_us) {
             const uint64_t b = std::min(a + kPiece_us, sliceEnd);
             const size_t first = chunk->events.size();
             scene_.generate(a, b, chunk->events);
             filters_.apply(filterSettings_, a, b, chunk->events, first);
-            size_t e = first;
-            const auto& ev = chunk->events;
-            for (; trig < chunk->triggers.size() && chunk->triggers[trig].timestamp < b; ++trig) {
-                size_t until = e;
-                while (until < ev.size() && ev[until].timestamp < chunk->triggers[trig].timestamp)
-                    ++until;
-                statsBytes += sizeCounter_.addEvents(ev.data() + e, until - e);
-                statsBytes += sizeCounter_.addTrigger(chunk->triggers[trig]);
-                e = until;
-            }
-            statsBytes += sizeCounter_.addEvents(ev.data() + e, ev.size() - e);
         }
-        statsEvents += chunk->events.size();
         eventsStreamed_.fetch_add(chunk->events.size());
         dispatch(chunk);
         batch.bytes += chunk->memoryBytes();
@@ -483,12 +496,9 @@ void SimulatedDvsCamera::run() {
                 }
             }
         }
-        if (t >= statsEnd) {
-            std::lock_guard lock(callbackMutex_);
-            if (statisticsCallback_) statisticsCallback_(KvStatisticInfo(statsBytes, statsEvents));
-            statsEvents = statsBytes = 0;
-            statsEnd = t + 1000000;
-        }
+        if (t >= statsEnd) statsEnd = t + 1000000;
+        // The figures are counted on a thread of their own, off the stream's path.
+        statsQueue_->push(chunk, std::chrono::milliseconds(2000));
         // Last, so a batch's edges and figures are told before it can be taken.
         if (t >= batchEnd) {
             batch.t1_us = t;

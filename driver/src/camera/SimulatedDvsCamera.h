@@ -7,7 +7,8 @@
 //
 // Threads: the camera's own thread makes the stream in slices of at most
 // kSlice_us, runs the filters, feeds the recording and the cache, and
-// calls the callbacks. Public operations may come from any thread; start,
+// calls the trigger callbacks; a statistics thread counts the figures and
+// calls the statistics callback. Public operations may come from any thread; start,
 // stop, recording and cache changes are serialised by one lock. The
 // destructor stops everything, closes a running recording cleanly and
 // removes the cache's files.
@@ -48,9 +49,10 @@ public:
     static constexpr uint64_t kSlice_us = 1000;
     static constexpr uint64_t kPiece_us = 125;
     static constexpr int kTriggerChannels = 2;
-    static constexpr size_t kMaxQueuedBatches = 4;
-    static constexpr size_t kMaxQueuedBatchBytes = 128u << 20;
+    static constexpr size_t kMaxQueuedBatches = 8;
+    static constexpr size_t kMaxQueuedBatchBytes = 256u << 20;
     static constexpr uint64_t kDefaultBatchInterval_us = 33333;
+    static constexpr size_t kStatsQueue_bytes = 256u << 20;
 
     explicit SimulatedDvsCamera(SimulatedCameraOptions options);
     ~SimulatedDvsCamera() override;
@@ -107,6 +109,7 @@ private:
 
     void makeTools();
     void run();
+    void countStatistics(uint64_t from_us);
     void refreshSettings();
     void addTriggers(uint64_t t0_us, uint64_t t1_us, std::vector<EventTriggerIn>& out) const;
     void dispatch(const std::shared_ptr<StreamChunk>& chunk);
@@ -123,7 +126,9 @@ private:
 
     // Serialises start, stop, unplug, recording and cache changes.
     mutable std::mutex controlMutex_;
-    std::thread thread_;
+    std::thread thread_;       // makes the stream
+    std::thread statsThread_;  // counts its figures
+    std::unique_ptr<ChunkQueue> statsQueue_;
     std::atomic<bool> running_{false};
     std::atomic<bool> connected_{true};
     std::atomic<uint64_t> batchInterval_us_{kDefaultBatchInterval_us};
@@ -134,7 +139,7 @@ private:
     std::atomic<uint64_t> triggerPeriod_us_;
     std::atomic<uint64_t> delivered_{0}, dropped_{0}, eventsStreamed_{0};
 
-    // Camera thread only.
+    // Camera thread only (the counter: statistics thread only).
     SimulatedScene scene_;
     StreamFilters filters_;
     Evt3SizeCounter sizeCounter_;
