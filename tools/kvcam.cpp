@@ -370,8 +370,12 @@ int cmdRecord(const Args& a) {
     uint64_t recordStart = 0;
     if (cached) {
         std::unique_lock lock(mutex);
-        while (!edgeSeen && cam.isConnected())
-            cv.wait_for(lock, std::chrono::milliseconds(20));
+        std::vector<Event2D> live;
+        while (!edgeSeen && cam.isConnected()) {
+            lock.unlock();
+            if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            lock.lock();
+        }
         if (!edgeSeen) throw Failure{"the camera was lost before the trigger edge"};
         lock.unlock();
         if (o.sim) streamedBefore = o.sim->eventsStreamed();
@@ -379,8 +383,11 @@ int cmdRecord(const Args& a) {
         recordStart = edgeTime;
     }
     // Camera time, so a loaded machine still records N seconds of stream.
-    while (connectedOrError() && (o.sim ? streamTime() < recordStart + seconds * 1000000 : false))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The live batches are taken (and dropped) as a viewer would take them.
+    std::vector<Event2D> live;
+    while (connectedOrError() && (o.sim ? streamTime() < recordStart + seconds * 1000000 : false)) {
+        if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (!o.sim) std::this_thread::sleep_for(std::chrono::seconds(seconds));
     cam.stop();
     const size_t maxQueue = o.sim ? o.sim->recorderMaxQueuedBytes() : 0;

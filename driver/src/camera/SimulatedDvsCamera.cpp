@@ -455,7 +455,7 @@ void SimulatedDvsCamera::run() {
     Batch batch;
     batch.t0_us = t;
     uint64_t interval = batchInterval_us_.load();  // fixed for each batch when it begins
-    uint64_t statsEnd = t + 1000000;  // slices end on the statistics' seconds
+    uint64_t statsEnd = t + 1000000;               // slices end on the statistics' seconds
     while (running_.load()) {
         const uint64_t batchEnd = batch.t0_us + interval;
         pendingDue_us_.store(origin + batchEnd);

@@ -52,6 +52,8 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(const std::string& path,
     std::unique_ptr<StreamRecorder> rec(
         new StreamRecorder(path, fd, std::move(cache), cacheSeq, std::move(onError)));
     rec->serial_ = serial;
+    // Without a cache the camera's chunks are queued from the first on.
+    rec->acceptingLive_.store(!rec->cache_);
     rec->startTime_us_ = startTime_us;
     struct stat st {};
     if (::fstat(fd, &st) == 0) {
@@ -80,6 +82,7 @@ StreamRecorder::~StreamRecorder() {
 
 bool StreamRecorder::push(ChunkPtr chunk) {
     if (failed_.load(std::memory_order_relaxed)) return false;
+    if (!acceptingLive_.load()) return true;  // the cache has it; the recorder takes it there
     // The camera waits for a slow disk a while; a disk that cannot keep up
     // ends the recording instead of stalling the camera for good.
     if (queue_.push(std::move(chunk), std::chrono::milliseconds(3000))) return true;
@@ -149,13 +152,22 @@ bool StreamRecorder::writeHeader(uint64_t firstTime_us) {
     return writeOut(reinterpret_cast<const uint8_t*>(header.data()), header.size());
 }
 
-bool StreamRecorder::writeCached(const CacheSnapshot& snap) {
+size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
     std::vector<uint8_t> buffer;
     // The cache's duration before the start, in whole segments.
     const uint64_t dur = cache_->duration_us();
     const uint64_t from = startTime_us_ > dur ? startTime_us_ - dur : 0;
+    size_t count = 0;
     for (const auto& seg : snap.segments) {
-        if (failed_.load() || !seg->hasData || seg->t1_us <= from) continue;
+        if (failed_.load() || seg->lastSeq <= after) continue;
+        if (after != 0 && seg->firstSeq > after + 1) {
+            // The cache dropped what the file still needed.
+            fail("the disk cannot keep up with the stream");
+            break;
+        }
+        after = seg->lastSeq;
+        ++count;
+        if (!seg->hasData || seg->t1_us <= from) continue;
         if (!writeHeader(seg->firstTime_us)) break;
         bridgeTo(seg->firstTime_us);
         if (seg->file.empty()) {
@@ -172,23 +184,49 @@ bool StreamRecorder::writeCached(const CacheSnapshot& snap) {
         }
         lastTime_us_ = seg->lastTime_us;
         haveLastTime_ = true;
+        eventsWritten_ += seg->events;
+        std::lock_guard lock(statusMutex_);
+        status_.eventsWritten = eventsWritten_;
     }
-    return !failed_.load();
+    return count;
+}
+
+// Copies the cache, then what it gathered meanwhile, until one round finds
+// at most a segment; then opens the queue. Returns the last chunk written.
+uint64_t StreamRecorder::catchUpWithCache() {
+    uint64_t written = 0;
+    uint64_t target = cacheSeq_;
+    while (!failed_.load()) {
+        const CacheSnapshot snap = cache_->snapshotThrough(target);
+        const size_t segments = writeCached(snap, written);
+        written = std::max(written, snap.throughSeq);
+        if (segments <= 1) break;
+        target = 0;
+    }
+    acceptingLive_.store(true);
+    // Chunks between the last round and the first queued one are in the
+    // cache; the first queued one says where that ends.
+    ChunkPtr first;
+    while (!failed_.load() && !(first = queue_.pop(std::chrono::milliseconds(50))) &&
+           !queue_.closed()) {
+    }
+    if (!failed_.load()) {
+        const CacheSnapshot snap = cache_->snapshotThrough(first ? first->seq - 1 : 0);
+        writeCached(snap, written);
+        written = std::max(written, snap.throughSeq);
+    }
+    cache_.reset();  // releases the segments' files to the cache
+    if (first && first->seq > written) pending_ = std::move(first);
+    return written;
 }
 
 void StreamRecorder::run() {
     uint64_t skipThrough = 0;
-    if (cache_) {
-        CacheSnapshot snap = cache_->snapshotThrough(cacheSeq_);
-        skipThrough = snap.throughSeq;
-        writeCached(snap);
-        cache_.reset();  // releases the segments' files to the cache
-    }
+    if (cache_) skipThrough = catchUpWithCache();
     RawWriter writer;  // encodes into its buffer; this thread writes it out
     auto lastSync = std::chrono::steady_clock::now();
-    uint64_t written = 0;
     while (!failed_.load()) {
-        ChunkPtr chunk = queue_.pop(std::chrono::milliseconds(50));
+        ChunkPtr chunk = pending_ ? std::move(pending_) : queue_.pop(std::chrono::milliseconds(50));
         if (!chunk && queue_.closed()) break;
         if (chunk && chunk->seq > skipThrough) {
             uint64_t first = 0, last = 0;
@@ -198,11 +236,11 @@ void StreamRecorder::run() {
                 writeChunk(writer, *chunk);
                 const std::vector<uint8_t> bytes = writer.takeBuffer();
                 if (!writeOut(bytes.data(), bytes.size())) break;
-                written += chunk->events.size();
+                eventsWritten_ += chunk->events.size();
                 lastTime_us_ = last;
                 haveLastTime_ = true;
                 std::lock_guard lock(statusMutex_);
-                status_.eventsWritten = written;
+                status_.eventsWritten = eventsWritten_;
             }
         }
         const auto now = std::chrono::steady_clock::now();

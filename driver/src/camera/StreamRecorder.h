@@ -12,6 +12,11 @@
 // file keeps what was written, status() says why, and the error callback
 // is told once, on the recorder's thread.
 //
+// With the cache, the recorder first copies the cached seconds and keeps
+// taking what the cache gathered meanwhile until it has caught up; only
+// then are the camera's chunks queued for it. So a long cache costs no
+// queue memory, and the file has no gap.
+//
 // Threads: push() from the camera's thread; stop() and status() from any
 // thread (stop() once).
 
@@ -62,7 +67,9 @@ private:
     void run();
     bool writeOut(const uint8_t* data, size_t size);
     bool writeHeader(uint64_t firstTime_us);
-    bool writeCached(const CacheSnapshot& snap);
+    // Writes the snapshot's segments after chunk `after`; how many.
+    size_t writeCached(const CacheSnapshot& snap, uint64_t after);
+    uint64_t catchUpWithCache();
     void bridgeTo(uint64_t time_us);
     void fail(const std::string& reason);
     bool checkStillThere();
@@ -75,6 +82,7 @@ private:
     ChunkQueue queue_;
     std::thread thread_;
     std::atomic<bool> failed_{false};
+    std::atomic<bool> acceptingLive_{false};
     bool stopped_ = false;
     dev_t device_ = 0;
     ino_t inode_ = 0;
@@ -83,6 +91,8 @@ private:
     uint64_t startTime_us_ = 0;
 
     // Writer thread only (and stop() after it ended).
+    ChunkPtr pending_;  // taken from the queue during the catch-up
+    uint64_t eventsWritten_ = 0;
     bool headerWritten_ = false;
     bool haveLastTime_ = false;
     uint64_t lastTime_us_ = 0;

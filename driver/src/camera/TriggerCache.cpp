@@ -70,6 +70,7 @@ void TriggerCache::takeLocked(const StreamChunk& chunk) {
     if (!open_) {
         open_ = std::make_shared<CacheSegment>();
         open_->t0_us = chunk.t0_us;
+        open_->firstSeq = chunk.seq;
         writer_ = std::make_unique<RawWriter>();
     }
     const bool any = !chunk.events.empty() || !chunk.triggers.empty();
@@ -89,6 +90,8 @@ void TriggerCache::takeLocked(const StreamChunk& chunk) {
         writeChunk(*writer_, chunk);
     }
     open_->t1_us = chunk.t1_us;
+    open_->lastSeq = chunk.seq;
+    open_->events += chunk.events.size();
     if (open_->t1_us - open_->t0_us >= kSegment_us) closeSegmentLocked();
     trimLocked();
 }
@@ -119,6 +122,9 @@ void TriggerCache::trimLocked() {
         auto spilled = std::make_shared<CacheSegment>();
         spilled->t0_us = seg->t0_us;
         spilled->t1_us = seg->t1_us;
+        spilled->firstSeq = seg->firstSeq;
+        spilled->events = seg->events;
+        spilled->lastSeq = seg->lastSeq;
         spilled->hasData = seg->hasData;
         spilled->firstTime_us = seg->firstTime_us;
         spilled->lastTime_us = seg->lastTime_us;

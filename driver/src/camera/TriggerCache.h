@@ -30,7 +30,9 @@
 namespace korvane {
 
 struct CacheSegment {
-    uint64_t t0_us = 0, t1_us = 0;  // camera time covered
+    uint64_t t0_us = 0, t1_us = 0;       // camera time covered
+    uint64_t firstSeq = 0, lastSeq = 0;  // the chunks it holds
+    uint64_t events = 0;
     bool hasData = false;
     uint64_t firstTime_us = 0, lastTime_us = 0;  // of the first and last word written
     std::vector<uint8_t> bytes;                  // in memory, or
@@ -62,7 +64,8 @@ public:
 
     void push(ChunkPtr chunk);
     // Waits until every chunk up to seq was taken in (or the cache closed),
-    // then hands out the kept segments, the one being filled included.
+    // then hands out the kept segments, the one being filled included (so
+    // segments never straddle two snapshots). seq 0: what is there now.
     CacheSnapshot snapshotThrough(uint64_t seq);
     // The start of the oldest kept camera time (0 when empty).
     uint64_t oldestTime_us();

@@ -223,6 +223,7 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     ASSERT_TRUE(cam.startRecording(dir.file("rec.raw")));
     const auto after = m.stream(500000);
     ASSERT_TRUE(cam.stopRecording());
+    const uint64_t written = cam.recordingStatus().eventsWritten;
 
     const FileContent f = readRecording(dir.file("rec.raw"));
     EXPECT_EQ(f.corrupt, 0u);
@@ -237,6 +238,7 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     expected.insert(expected.end(), after.begin(), after.end());
     ASSERT_EQ(f.data.events.size(), expected.size());
     EXPECT_TRUE(f.data.events == expected);
+    EXPECT_EQ(written, f.data.events.size()) << "the status counts the cached events too";
     EXPECT_GE(f.data.triggers.size(), 19u) << "the edges of the cached second too";
 
     auto files = [&] {
