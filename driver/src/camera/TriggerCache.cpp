@@ -50,8 +50,10 @@ bool TriggerCache::usableDirectory(const std::string& directory) {
 }
 
 void TriggerCache::push(ChunkPtr chunk) {
-    // The camera waits a little for a busy cache rather than leave a gap in it.
-    queue_.push(std::move(chunk), std::chrono::milliseconds(2000));
+    // The camera waits for a busy cache rather than leave a gap in it: the
+    // cache always makes progress (a segment it cannot spill is dropped).
+    while (!queue_.push(chunk, std::chrono::milliseconds(1000)) && !queue_.closed()) {
+    }
 }
 
 void TriggerCache::run() {
@@ -150,9 +152,7 @@ void TriggerCache::trimLocked() {
 
 CacheSnapshot TriggerCache::snapshotThrough(uint64_t seq) {
     std::unique_lock lock(mutex_);
-    // A chunk the cache had no room for never arrives: after a while the
-    // recording goes on with what the cache has.
-    taken_.wait_for(lock, std::chrono::seconds(5), [&] { return closed_ || takenSeq_ >= seq; });
+    taken_.wait(lock, [&] { return closed_ || takenSeq_ >= seq; });
     closeSegmentLocked();
     CacheSnapshot snap;
     snap.segments.assign(segments_.begin(), segments_.end());
