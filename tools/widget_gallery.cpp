@@ -44,44 +44,45 @@ public:
     };
     explicit DemoTool(std::map<std::string, Param> params) : params_(std::move(params)) {}
 
-    std::map<std::string, korvane::BasicParameterInfo> getParameterInfos() override {
+    std::map<std::string, korvane::BasicParameterInfo> getParameterInfos() const override {
         std::map<std::string, korvane::BasicParameterInfo> out;
         for (const auto& [name, p] : params_)
             out[name] = {name, "Sets " + name + ".", p.type};
         return out;
     }
-    bool getEnumParameterInfo(const std::string& n, korvane::EnumParameterInfo& i) override {
+    bool getEnumParameterInfo(const std::string& n, korvane::EnumParameterInfo& i) const override {
         const Param* p = find(n);
         if (!p) return false;
-        i.options = p->options;
+        i.values = p->options;
         return true;
     }
-    bool getBoolParameterInfo(const std::string& n, korvane::BoolParameterInfo& i) override {
+    bool getBoolParameterInfo(const std::string& n, korvane::BoolParameterInfo& i) const override {
         const Param* p = find(n);
         if (!p) return false;
         i.value = p->value != 0;
         return true;
     }
-    bool getFloatParameterInfo(const std::string& n, korvane::FloatParameterInfo& i) override {
+    bool getFloatParameterInfo(const std::string& n, korvane::FloatParameterInfo& i) const override {
         const Param* p = find(n);
         if (!p) return false;
         i = {float(p->min), float(p->max), float(p->value) + 0.5f, p->unit};
         return true;
     }
-    bool getIntParameterInfo(const std::string& n, korvane::IntParameterInfo& i) override {
+    bool getIntParameterInfo(const std::string& n, korvane::IntParameterInfo& i) const override {
         const Param* p = find(n);
         if (!p) return false;
         i = {p->min, p->max, p->value, p->unit};
         return true;
     }
-    bool getBoolParameter(const std::string& n, bool& v) override {
+    bool getBoolParameter(const std::string& n, bool& v) const override {
         const Param* p = find(n);
         return p && ((v = p->value != 0), true);
     }
-    bool getIntParameter(const std::string& n, int& v) override {
+    bool getIntParameter(const std::string& n, int& v) const override {
         const Param* p = find(n);
         return p && ((v = p->value), true);
     }
+    bool getStringParameter(const std::string&, std::string&) const override { return false; }
     bool setParameter(const std::string&, const std::string&) override { return true; }
     bool setParameter(const std::string&, bool) override { return true; }
     bool setParameter(const std::string&, float) override { return true; }

@@ -2,8 +2,6 @@
 
 #include <QMetaType>
 
-namespace korvane {
-// Which streams a camera delivers or a view shows: 0 events, 1 frames, 2 both.
-enum STREAM_TYPE : int { STREAM_DVS = 0, STREAM_APS = 1, STREAM_BOTH = 2 };
-}  // namespace korvane
+#include "CameraStreamType.h"  // korvane::STREAM_TYPE belongs to the camera libraries
+
 Q_DECLARE_METATYPE(korvane::STREAM_TYPE)

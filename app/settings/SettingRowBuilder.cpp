@@ -60,7 +60,7 @@ int buildSettingRows(korvane::CameraTool& tool,
                 if (!plan.placeEnum || !tool.getEnumParameterInfo(name, info)) break;
                 auto* row = new SettingBaseWithComboBox(name);
                 row->setRowToolTip(q(basic.description));
-                for (const std::string& option : info.options)
+                for (const std::string& option : info.values)
                     row->addItem(q(option));
                 plan.placeEnum(row);
                 ++built;

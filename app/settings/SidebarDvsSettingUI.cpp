@@ -28,7 +28,7 @@ SettingItemBox* SidebarDvsSettingUI::groupBox(ToolType type) const {
             return groups_[EventRateControl].box;
         case ToolType::EventTrailFilter:
             return groups_[EventTrailFilter].box;
-        case ToolType::Roi:
+        case ToolType::RegionOfInterest:
             return groups_[Roi].box;
         default:
             return nullptr;

@@ -40,7 +40,7 @@ public:
     }
     Param& addEnum(const std::string& name, std::vector<std::string> options) {
         Param& p = add(name, korvane::BasicParameterInfo::kEnum);
-        p.e.options = std::move(options);
+        p.e.values = std::move(options);
         return p;
     }
     Param& add(const std::string& name, int type) {
@@ -49,31 +49,31 @@ public:
         return p;
     }
 
-    std::map<std::string, korvane::BasicParameterInfo> getParameterInfos() override {
+    std::map<std::string, korvane::BasicParameterInfo> getParameterInfos() const override {
         std::map<std::string, korvane::BasicParameterInfo> out;
         for (const auto& [name, p] : params)
             out[name] = p.basic;
         return out;
     }
-    bool getEnumParameterInfo(const std::string& n, korvane::EnumParameterInfo& info) override {
+    bool getEnumParameterInfo(const std::string& n, korvane::EnumParameterInfo& info) const override {
         return fetch(n, korvane::BasicParameterInfo::kEnum, [&](Param& p) { info = p.e; });
     }
-    bool getBoolParameterInfo(const std::string& n, korvane::BoolParameterInfo& info) override {
+    bool getBoolParameterInfo(const std::string& n, korvane::BoolParameterInfo& info) const override {
         return fetch(n, korvane::BasicParameterInfo::kBool, [&](Param& p) { info = p.b; });
     }
-    bool getFloatParameterInfo(const std::string& n, korvane::FloatParameterInfo& info) override {
+    bool getFloatParameterInfo(const std::string& n, korvane::FloatParameterInfo& info) const override {
         return fetch(n, korvane::BasicParameterInfo::kFloat, [&](Param& p) { info = p.f; });
     }
-    bool getIntParameterInfo(const std::string& n, korvane::IntParameterInfo& info) override {
+    bool getIntParameterInfo(const std::string& n, korvane::IntParameterInfo& info) const override {
         return fetch(n, korvane::BasicParameterInfo::kInt, [&](Param& p) { info = p.i; });
     }
-    bool getBoolParameter(const std::string& n, bool& value) override {
+    bool getBoolParameter(const std::string& n, bool& value) const override {
         auto it = params.find(n);
         if (it == params.end()) return false;
         value = it->second.currentBool;
         return true;
     }
-    bool getIntParameter(const std::string& n, int& value) override {
+    bool getIntParameter(const std::string& n, int& value) const override {
         auto it = params.find(n);
         if (it == params.end()) return false;
         value = it->second.currentInt;
@@ -92,14 +92,15 @@ public:
         log(n, "int:" + std::to_string(v));
         return !refuseInt || !refuseInt(n, v);
     }
+    bool getStringParameter(const std::string&, std::string&) const override { return false; }
     using korvane::CameraTool::setParameter;
 
-    std::map<std::string, Param> params;
+    mutable std::map<std::string, Param> params;
     std::vector<std::string> writes;
     std::function<bool(const std::string&, int)> refuseInt;
 
 private:
-    bool fetch(const std::string& n, int type, const std::function<void(Param&)>& fill) {
+    bool fetch(const std::string& n, int type, const std::function<void(Param&)>& fill) const {
         auto it = params.find(n);
         if (it == params.end() || it->second.fetchFails || it->second.basic.type != type)
             return false;

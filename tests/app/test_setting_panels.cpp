@@ -105,7 +105,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "camera device is null .");
         openCamera(panel, nullptr);  // a camera without ROI tool
         QCOMPARE(titles(panel), kAllGroups.mid(0, 5));
-        QVERIFY(!panel.groupBox(ToolType::Roi));
+        QVERIFY(!panel.groupBox(ToolType::RegionOfInterest));
 
         openCamera(panel, roi());  // second camera: each group once, fixed order
         QCOMPARE(titles(panel), kAllGroups);
@@ -201,7 +201,7 @@ private slots:
         auto tool = roi();
         tool->refuseInt = [](const std::string&, int v) { return v > 1000; };
         panel.setROIToolUI(tool);
-        SettingItemBox* box = panel.groupBox(ToolType::Roi);
+        SettingItemBox* box = panel.groupBox(ToolType::RegionOfInterest);
         const auto& rows = panel.roiRows();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(lineText(rows[0]), QString("100"));  // read from the camera

@@ -1,8 +1,6 @@
 #pragma once
 
-// What a camera says about itself: a copyable record. The serial comes
-// first; it is what the program shows and what it passes back to open the
-// camera. No Qt.
+// What a camera says about itself before and after it is opened. Value record.
 
 #include <string>
 
@@ -12,6 +10,8 @@ struct CameraDescription {
     std::string serial;
     std::string product;
     std::string manufacturer;
+    std::string description;  // free text, e.g. that the camera is simulated
+    std::string connection;   // how it is attached ("simulated", "usb")
 };
 
 }  // namespace korvane

@@ -1,16 +1,12 @@
 #pragma once
 
-// A camera tool: one group of a camera's tunable parameters (biases,
-// trigger input, anti-flicker, ...). It describes its parameters and reads
-// and writes them by name. No Qt.
+// The setting tools a camera offers and the descriptions of their
+// parameters. A tool is shared between the camera and whoever tunes it;
+// it stays valid (and harmless) after its camera closed.
 //
-// Ownership: a camera hands its tools out as shared handles; a tool stays
-// valid while a handle is held, even after the camera was closed (calls then
-// fail and return false).
-// Threads: the program calls a tool from the GUI thread only; a tool need
-// not be thread-safe.
-// Failure: every operation returns false and leaves its output unchanged
-// when the name is unknown or the camera refuses; nothing throws.
+// Threads: every operation may be called from any thread; a value set is
+// in force from the camera's next slice of stream on. Parameter names are
+// lower-case words joined by "_".
 
 #include <cstdint>
 #include <map>
@@ -19,75 +15,80 @@
 
 namespace korvane {
 
-// Which tool a camera is asked for. Value 2 is not used by the program.
 enum class ToolType : int {
     Biases = 0,
     TriggerIn = 1,
     AntiFlicker = 3,
     EventTrailFilter = 4,
     EventRateControl = 5,
-    Roi = 6,
-    Aps = 7,  // fusion cameras only
+    RegionOfInterest = 6,
+    Aps = 7,
 };
 
-// One parameter as listed by a tool; its typed description is fetched by name.
+// Type code of a parameter description.
+enum class ParameterType : int { Int = 0, Float = 1, Bool = 2, String = 3, Enum = 4 };
+
 struct BasicParameterInfo {
-    // Type codes; other codes (3 included) have no editor.
-    static constexpr int kInt = 0;
-    static constexpr int kFloat = 1;
-    static constexpr int kBool = 2;
-    static constexpr int kEnum = 4;
+    // The type codes as plain ints, for switch statements over `type`; code 3
+    // (text) has no editor.
+    static constexpr int kInt = int(ParameterType::Int);
+    static constexpr int kFloat = int(ParameterType::Float);
+    static constexpr int kBool = int(ParameterType::Bool);
+    static constexpr int kEnum = int(ParameterType::Enum);
 
     std::string name;
     std::string description;
-    int type = kInt;
+    int type = 0;  // a ParameterType value
 };
 
 struct IntParameterInfo {
     int32_t min = 0;
     int32_t max = 0;
-    int32_t value = 0;
+    int32_t value = 0;  // the default
     std::string unit;
 };
 
 struct FloatParameterInfo {
-    float min = 0.0f;
-    float max = 0.0f;
-    float value = 0.0f;
+    float min = 0;
+    float max = 0;
+    float value = 0;
     std::string unit;
 };
 
 struct BoolParameterInfo {
-    bool value = false;
+    bool value = false;  // the default
 };
 
 struct EnumParameterInfo {
-    std::vector<std::string> options;  // in the order they are offered
+    std::vector<std::string> values;  // option texts in order; the first is the default
 };
 
 class CameraTool {
 public:
     virtual ~CameraTool() = default;
 
-    // Ordered by parameter name; empty when the tool offers nothing.
-    virtual std::map<std::string, BasicParameterInfo> getParameterInfos() = 0;
-    virtual bool getEnumParameterInfo(const std::string& name, EnumParameterInfo& info) = 0;
-    virtual bool getBoolParameterInfo(const std::string& name, BoolParameterInfo& info) = 0;
-    virtual bool getFloatParameterInfo(const std::string& name, FloatParameterInfo& info) = 0;
-    virtual bool getIntParameterInfo(const std::string& name, IntParameterInfo& info) = 0;
-    // The camera's current value.
-    virtual bool getBoolParameter(const std::string& name, bool& value) = 0;
-    virtual bool getIntParameter(const std::string& name, int& value) = 0;
-    // Write a value; true when the camera accepted it.
+    // Ordered by name; empty when the tool offers nothing.
+    virtual std::map<std::string, BasicParameterInfo> getParameterInfos() const = 0;
+    virtual bool getEnumParameterInfo(const std::string& name, EnumParameterInfo& info) const = 0;
+    virtual bool getBoolParameterInfo(const std::string& name, BoolParameterInfo& info) const = 0;
+    virtual bool getFloatParameterInfo(const std::string& name, FloatParameterInfo& info) const = 0;
+    virtual bool getIntParameterInfo(const std::string& name, IntParameterInfo& info) const = 0;
+    // The value in force; false (value untouched) for an unknown name or type.
+    virtual bool getBoolParameter(const std::string& name, bool& value) const = 0;
+    virtual bool getIntParameter(const std::string& name, int& value) const = 0;
+    // False when the name is unknown, the type differs or the camera refuses
+    // the value (out of range, or a combination the sensor cannot take);
+    // the value in force is then unchanged.
     virtual bool setParameter(const std::string& name, const std::string& value) = 0;
     virtual bool setParameter(const std::string& name, bool value) = 0;
     virtual bool setParameter(const std::string& name, float value) = 0;
     virtual bool setParameter(const std::string& name, int value) = 0;
-
     // A string literal would otherwise pick the boolean overload.
     bool setParameter(const std::string& name, const char* value) {
         return setParameter(name, std::string(value ? value : ""));
     }
+    // Text values of enumerations; false for an unknown name.
+    virtual bool getStringParameter(const std::string& name, std::string& value) const = 0;
 };
 
 }  // namespace korvane

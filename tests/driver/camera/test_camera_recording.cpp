@@ -1,0 +1,288 @@
+// Recording from the simulated cameras: round trip, results and errors,
+// unplugging, the trigger cache, and a recorder killed with SIGKILL.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <mutex>
+
+#include "CameraTestSupport.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct FileContent {
+    RawHeader header;
+    Decoded data;
+    uint64_t corrupt = 0;
+};
+
+FileContent readRecording(const std::string& path) {
+    FileContent f;
+    auto reader = DvsFileReader::createFileReader(path);
+    EXPECT_NE(reader, nullptr) << path;
+    if (!reader) return f;
+    EXPECT_TRUE(reader->openForReading());
+    f.header = reader->header();
+    f.data = decodeAll(*reader);
+    f.corrupt = reader->corruptWordCount();
+    return f;
+}
+
+std::vector<std::string> headerLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line) && line.rfind("%", 0) == 0) {
+        lines.push_back(line);
+        if (line == "% end") break;
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(CameraRecordingTest, FileHoldsTheHeaderAndExactlyTheStreamedEventsAndEdges) {
+    ScratchDir dir;
+    ManualCamera m(800000, 3, "KVREC0001");
+    std::mutex mutex;
+    std::vector<EventTriggerIn> edges;
+    m.camera->addTriggerInCallback([&](const EventTriggerIn& t) {
+        std::lock_guard lock(mutex);
+        edges.push_back(t);
+    });
+    ASSERT_TRUE(m.tool(ToolType::TriggerIn)->setParameter("channel_0", true));
+    ASSERT_TRUE(m.tool(ToolType::TriggerIn)->setParameter("channel_1", true));
+    ASSERT_EQ(m.camera->start(), 0);
+    m.stream(100000);  // before the recording: not in the file
+
+    const std::string path = dir.file("rec.raw");
+    ASSERT_TRUE(m.camera->startRecording(path));
+    EXPECT_TRUE(m.camera->recordingStatus().running);
+    {
+        std::lock_guard lock(mutex);
+        edges.clear();
+    }
+    const auto streamed = m.stream(1200000);  // crosses a second boundary
+    m.camera->stop();
+    ASSERT_TRUE(m.camera->stopRecording());
+    const RecordingStatus status = m.camera->recordingStatus();
+    EXPECT_FALSE(status.running);
+    EXPECT_TRUE(status.error.empty()) << status.error;
+    EXPECT_EQ(status.eventsWritten, streamed.size());
+
+    const auto lines = headerLines(path);
+    ASSERT_EQ(lines.size(), 15u);
+    EXPECT_EQ(lines[0], "% camera_integrator_name Korvane");
+    EXPECT_EQ(lines[2], "% evt 3.0");
+    EXPECT_EQ(lines[11], "% serial_number KVREC0001");
+    ASSERT_FALSE(streamed.empty());
+    uint64_t firstRecord = streamed.front().timestamp;  // an event or an edge
+    {
+        std::lock_guard lock(mutex);
+        if (!edges.empty()) firstRecord = std::min(firstRecord, edges.front().timestamp);
+    }
+    EXPECT_EQ(lines[13], "% dvs_start_timestamp " + std::to_string(firstRecord));
+    EXPECT_EQ(lines[14], "% end");
+
+    const FileContent f = readRecording(path);
+    EXPECT_EQ(f.header.format, RawFormat::Evt3);
+    EXPECT_EQ(f.corrupt, 0u);
+    ASSERT_EQ(f.data.events.size(), streamed.size());
+    EXPECT_TRUE(f.data.events == streamed);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(f.data.triggers.size(), edges.size());
+    EXPECT_TRUE(f.data.triggers == edges);
+    EXPECT_GE(edges.size(), 40u);
+}
+
+TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhy) {
+    ScratchDir dir;
+    ManualCamera m;
+    EXPECT_FALSE(m.camera->startRecording(dir.file("missing/folder/rec.raw")));
+    EXPECT_FALSE(m.camera->recordingStatus().running);
+    EXPECT_FALSE(m.camera->recordingStatus().error.empty());
+    EXPECT_FALSE(m.camera->stopRecording()) << "nothing was recording";
+
+    ASSERT_TRUE(m.camera->startRecording(dir.file("a.raw")));
+    EXPECT_FALSE(m.camera->startRecording(dir.file("b.raw"))) << "one recording at a time";
+    EXPECT_TRUE(m.camera->recordingStatus().running) << "the first goes on";
+    EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
+    EXPECT_FALSE(fs::exists(dir.file("b.raw")));
+    EXPECT_TRUE(m.camera->stopRecording());
+}
+
+TEST(CameraRecordingTest, DiskFullEndsTheRecordingAndTellsTheCaller) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    ManualCamera m;
+    std::mutex mutex;
+    std::vector<std::string> reasons;
+    m.camera->setRecordingErrorCallback([&](const std::string&, const std::string& why) {
+        std::lock_guard lock(mutex);
+        reasons.push_back(why);
+    });
+    ASSERT_EQ(m.camera->start(), 0);
+    ASSERT_TRUE(m.camera->startRecording("/dev/full"));  // every write fails: no space
+    ASSERT_TRUE(waitFor([&] {
+        m.stream(50000);
+        std::lock_guard lock(mutex);
+        return !reasons.empty();
+    }));
+    EXPECT_EQ(m.camera->recordingStatus().error, "disk full");
+    EXPECT_FALSE(m.camera->recordingStatus().running);
+    EXPECT_FALSE(m.camera->stopRecording());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reasons, std::vector<std::string>{"disk full"});
+}
+
+TEST(CameraRecordingTest, RemovedFolderEndsTheRecordingAndTellsTheCaller) {
+    ScratchDir dir;
+    fs::create_directories(dir.path() / "out");
+    ManualCamera m;
+    std::mutex mutex;
+    std::vector<std::string> reasons;
+    m.camera->setRecordingErrorCallback([&](const std::string&, const std::string& why) {
+        std::lock_guard lock(mutex);
+        reasons.push_back(why);
+    });
+    ASSERT_EQ(m.camera->start(), 0);
+    ASSERT_TRUE(m.camera->startRecording((dir.path() / "out" / "rec.raw").string()));
+    m.stream(100000);
+    fs::remove_all(dir.path() / "out");
+    // The writer notices within its sync period while data flows.
+    ASSERT_TRUE(waitFor([&] {
+        m.stream(50000);
+        std::lock_guard lock(mutex);
+        return !reasons.empty();
+    }));
+    EXPECT_FALSE(m.camera->recordingStatus().running);
+    EXPECT_NE(m.camera->recordingStatus().error.find("removed"), std::string::npos);
+    EXPECT_FALSE(m.camera->stopRecording()) << "the recording did not reach its file";
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reasons.size(), 1u);
+}
+
+TEST(CameraRecordingTest, UnplugClosesARunningRecordingReadably) {
+    ScratchDir dir;
+    ManualCamera m;
+    std::mutex mutex;
+    std::string reason;
+    m.camera->setRecordingErrorCallback([&](const std::string&, const std::string& why) {
+        std::lock_guard lock(mutex);
+        reason = why;
+    });
+    ASSERT_EQ(m.camera->start(), 0);
+    ASSERT_TRUE(m.camera->startRecording(dir.file("rec.raw")));
+    const auto streamed = m.stream(300000);
+    m.camera->unplug();
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(reason, "camera unplugged");
+    }
+    const RecordingStatus status = m.camera->recordingStatus();
+    EXPECT_FALSE(status.running);
+    EXPECT_EQ(status.error, "camera unplugged");
+    const FileContent f = readRecording(dir.file("rec.raw"));
+    EXPECT_EQ(f.corrupt, 0u);
+    ASSERT_GE(f.data.events.size(), streamed.size());
+    EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), f.data.events.begin()));
+    EXPECT_FALSE(m.camera->startRecording(dir.file("again.raw")));
+    EXPECT_EQ(m.camera->recordingStatus().error, "camera unplugged");
+}
+
+TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTheCache) {
+    ScratchDir dir;
+    fs::create_directories(dir.path() / "trigger-cache");
+    SimulatedCameraOptions o;
+    ManualCamera m(600000);
+    // A second camera with a tiny memory cap, so most of the cache is in files.
+    o.clock = m.clock;
+    o.eventsPerSecond = 600000;
+    o.triggerPeriod_us = 100000;
+    o.cacheMemoryCap_bytes = 256 << 10;
+    m.camera = std::make_shared<SimulatedDvsCamera>(o);
+    m.camera->setBatchInterval(ManualCamera::kBatch_us);
+    auto& cam = *m.camera;
+
+    EXPECT_FALSE(cam.setTriggerCache(2, dir.file("no-such-dir")));
+    const std::string cacheDir = (dir.path() / "trigger-cache").string();
+    ASSERT_TRUE(cam.setTriggerCache(1, cacheDir));
+    ASSERT_TRUE(m.tool(ToolType::TriggerIn)->setParameter("channel_0", true));
+    ASSERT_EQ(cam.start(), 0);
+    const auto before = m.stream(2500000);
+    auto cache = cam.triggerCache();
+    ASSERT_NE(cache, nullptr);
+    ASSERT_TRUE(waitFor([&] { return cache->fileCount() > 0; }));
+    EXPECT_LE(cache->memoryBytes(), size_t(256 << 10));
+    cache.reset();
+
+    ASSERT_TRUE(cam.startRecording(dir.file("rec.raw")));
+    const auto after = m.stream(500000);
+    ASSERT_TRUE(cam.stopRecording());
+    const uint64_t written = cam.recordingStatus().eventsWritten;
+
+    const FileContent f = readRecording(dir.file("rec.raw"));
+    EXPECT_EQ(f.corrupt, 0u);
+    ASSERT_FALSE(f.data.events.empty());
+    const uint64_t first = f.data.events.front().timestamp;
+    const auto lastSecond = between(before, 1500000, UINT64_MAX);
+    ASSERT_FALSE(lastSecond.empty());
+    EXPECT_LE(first, lastSecond.front().timestamp) << "the whole cached second before the start";
+    EXPECT_GE(first, 1350000u) << "the cache keeps about what was asked";
+    // From its first event on, the file is the stream without a gap.
+    std::vector<Event2D> expected = between(before, first, UINT64_MAX);
+    expected.insert(expected.end(), after.begin(), after.end());
+    ASSERT_EQ(f.data.events.size(), expected.size());
+    EXPECT_TRUE(f.data.events == expected);
+    EXPECT_EQ(written, f.data.events.size()) << "the status counts the cached events too";
+    EXPECT_GE(f.data.triggers.size(), 19u) << "the edges of the cached second too";
+
+    auto files = [&] {
+        std::string names;
+        for (auto& entry : fs::directory_iterator(cacheDir))
+            names += entry.path().filename().string() + " ";
+        return names;
+    };
+    EXPECT_FALSE(files().empty());
+    ASSERT_TRUE(cam.setTriggerCache(0, "."));
+    EXPECT_EQ(files(), "") << "switching the cache off removes its files";
+
+    ASSERT_TRUE(cam.setTriggerCache(1, cacheDir));
+    m.stream(1500000);
+    EXPECT_FALSE(files().empty());
+    m.camera.reset();  // closing the camera removes them too
+    EXPECT_EQ(files(), "");
+}
+
+TEST(CameraRecordingTest, RecorderKilledWithSigkillLeavesAReadableFile) {
+    ScratchDir dir;
+    const std::string path = dir.file("killed.raw");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(KVCAM_PATH, KVCAM_PATH, "record", "KVSIM-EVK4-0001", path.c_str(), "--seconds",
+                "600", "--rate", "500000", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Killed once data has reached the file, at whatever point it is in.
+    const bool grew = waitFor([&] {
+        std::error_code ec;
+        return fs::file_size(path, ec) > 600 * 1024 && !ec;
+    });
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(grew) << "the recorder wrote nothing";
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const FileContent f = readRecording(path);
+    EXPECT_EQ(f.header.serialNumber, "KVSIM-EVK4-0001");
+    EXPECT_EQ(f.corrupt, 0u);
+    ASSERT_GT(f.data.events.size(), 100000u);
+    for (size_t i = 1; i < f.data.events.size(); ++i)
+        ASSERT_LE(f.data.events[i - 1].timestamp, f.data.events[i].timestamp) << i;
+}

@@ -1,0 +1,93 @@
+// kvcam's stable output, and its recordings against its own counts.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "../DriverTestSupport.h"
+#include "SimulatedBackend.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun kvcam(const std::string& args) {
+    ToolRun r;
+    const std::string cmd = std::string(KVCAM_PATH) + " " + args + " 2>/dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        r.out.append(buf.data(), n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::map<std::string, std::string> keyValues(const std::string& text) {
+    std::map<std::string, std::string> kv;
+    std::istringstream in(text);
+    std::string key, value;
+    while (in >> key && std::getline(in >> std::ws, value))
+        kv[key] = value;
+    return kv;
+}
+
+}  // namespace
+
+TEST(KvcamTest, ListPrintsOneCameraALineWithTabs) {
+    const ToolRun r = kvcam("list");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(SimulatedBackend::kEvk4Serial) + "\tEVK4\tKorvane\n" +
+                         SimulatedBackend::kPirelSerial + "\tPirel\tKorvane\n");
+}
+
+TEST(KvcamTest, RecordWritesExactlyTheStreamedEvents) {
+    ScratchDir dir;
+    const std::string path = dir.file("k.raw");
+    const ToolRun r = kvcam("record " + std::string(SimulatedBackend::kPirelSerial) + " " + path +
+                            " --seconds 1 --rate 300000 --set roi.width=640 --set roi.enable=true");
+    ASSERT_EQ(r.status, 0) << r.out;
+    auto kv = keyValues(r.out);
+    EXPECT_EQ(kv["file"], path);
+    ASSERT_FALSE(kv["events_written"].empty());
+    EXPECT_EQ(kv["events_written"], kv["events_streamed"]);
+    auto reader = DvsFileReader::createFileReader(path);
+    ASSERT_NE(reader, nullptr);
+    ASSERT_TRUE(reader->openForReading());
+    const Decoded d = decodeAll(*reader);
+    EXPECT_EQ(std::to_string(d.events.size()), kv["events_written"]);
+    for (const auto& e : d.events)
+        ASSERT_LT(e.x, 640);
+}
+
+TEST(KvcamTest, StreamPrintsASteadyLinePerSecondAndRefusesBadSettings) {
+    const ToolRun r = kvcam("stream " + std::string(SimulatedBackend::kEvk4Serial) +
+                            " --seconds 1 --rate 200000");
+    ASSERT_EQ(r.status, 0);
+    std::istringstream in(r.out);
+    std::string line1, line2;
+    std::getline(in, line1);
+    std::getline(in, line2);
+    EXPECT_EQ(line1.rfind("second 1 events_per_s ", 0), 0u) << line1;
+    EXPECT_NE(line1.find(" mb_per_s "), std::string::npos);
+    EXPECT_NE(line1.find(" late "), std::string::npos);
+    EXPECT_NE(line1.find(" dropped "), std::string::npos);
+    EXPECT_EQ(line2.rfind("total events ", 0), 0u) << line2;
+
+    EXPECT_EQ(kvcam("stream NO-SUCH --seconds 1").status, 1);
+    EXPECT_EQ(kvcam("stream " + std::string(SimulatedBackend::kEvk4Serial) +
+                    " --seconds 1 --set roi.x=5000")
+                  .status,
+              1);
+    EXPECT_EQ(kvcam("stream " + std::string(SimulatedBackend::kEvk4Serial) + " --bogus").status, 2);
+}

@@ -1,0 +1,454 @@
+// kvcam: the camera tool for people without a display and for scripts:
+// lists cameras, streams one and prints its figures, records it. Output
+// formats are stable: scripts parse them.
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DvsCameraManager.h"
+#include "SimulatedDvsCamera.h"
+
+using namespace korvane;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  kvcam list\n"
+    "  kvcam stream SERIAL [--seconds N] [--set TOOL.PARAMETER=VALUE ...]\n"
+    "               [--rate EV_PER_S] [--batch-us US] [--trigger-period-us P]\n"
+    "               [--unplug-after-ms MS]\n"
+    "  kvcam record SERIAL OUT.raw --seconds N [--set TOOL.PARAMETER=VALUE ...]\n"
+    "               [--rate EV_PER_S] [--trigger-period-us P]\n"
+    "               [--cache-seconds S --on-edge rising|falling [--cache-dir DIR]]\n"
+    "               [--unplug-after-ms MS]\n"
+    "list prints serial, product and manufacturer separated by tabs.\n"
+    "stream prints one line per second of camera time:\n"
+    "  second N events_per_s E mb_per_s M batches B late L dropped D\n"
+    "(late: delivered more than 5 ms after its end), then a total line.\n"
+    "record prints key value lines when done. With --cache-seconds it waits\n"
+    "for the first matching edge of trigger input 0 once S seconds are\n"
+    "cached, and records S seconds before it and N after it.\n"
+    "Tools: biases, trigger_in, anti_flicker, event_trail_filter,\n"
+    "event_rate_control, roi.\n";
+
+constexpr uint64_t kLate_us = 5000;
+
+struct UsageError {
+    std::string message;
+};
+struct Failure {
+    std::string message;
+};
+
+uint64_t parseU64(const std::string& text, const std::string& what) {
+    uint64_t v = 0;
+    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || p != text.data() + text.size())
+        throw UsageError{"invalid " + what + ": '" + text + "'"};
+    return v;
+}
+
+struct Args {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;
+
+    Args(int argc, char** argv, const std::vector<std::string>& valued) {
+        for (int i = 2; i < argc; ++i) {
+            std::string a = argv[i];
+            if (a.rfind("--", 0) != 0 || a.size() == 2) {
+                positional.push_back(a);
+            } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
+                if (i + 1 >= argc) throw UsageError{a + " needs a value"};
+                options.emplace_back(a, argv[++i]);
+            } else {
+                throw UsageError{"unknown option " + a};
+            }
+        }
+    }
+    bool has(const std::string& name) const {
+        for (auto& o : options)
+            if (o.first == name) return true;
+        return false;
+    }
+    std::string value(const std::string& name, const std::string& fallback) const {
+        std::string v = fallback;
+        for (auto& o : options)
+            if (o.first == name) v = o.second;
+        return v;
+    }
+    std::vector<std::string> all(const std::string& name) const {
+        std::vector<std::string> v;
+        for (auto& o : options)
+            if (o.first == name) v.push_back(o.second);
+        return v;
+    }
+    void expect(size_t n) const {
+        if (positional.size() != n) throw UsageError{"wrong number of arguments"};
+    }
+};
+
+ToolType toolByName(const std::string& name) {
+    if (name == "biases") return ToolType::Biases;
+    if (name == "trigger_in") return ToolType::TriggerIn;
+    if (name == "anti_flicker") return ToolType::AntiFlicker;
+    if (name == "event_trail_filter") return ToolType::EventTrailFilter;
+    if (name == "event_rate_control") return ToolType::EventRateControl;
+    if (name == "roi") return ToolType::RegionOfInterest;
+    throw UsageError{"unknown tool '" + name + "'"};
+}
+
+// Applies one TOOL.PARAMETER=VALUE; the value is read by the parameter's type.
+void applySetting(DvsCamera& camera, const std::string& setting) {
+    const size_t dot = setting.find('.'), eq = setting.find('=');
+    if (dot == std::string::npos || eq == std::string::npos || eq < dot)
+        throw UsageError{"--set wants TOOL.PARAMETER=VALUE, got '" + setting + "'"};
+    const std::string tool = setting.substr(0, dot);
+    const std::string name = setting.substr(dot + 1, eq - dot - 1);
+    const std::string value = setting.substr(eq + 1);
+    auto t = camera.getTool(toolByName(tool));
+    if (!t) throw Failure{"the camera has no tool " + tool};
+    auto infos = t->getParameterInfos();
+    auto it = infos.find(name);
+    if (it == infos.end()) throw Failure{"tool " + tool + " has no parameter " + name};
+    bool ok = false;
+    switch (ParameterType(it->second.type)) {
+        case ParameterType::Bool:
+            if (value == "true" || value == "1" || value == "on") {
+                ok = t->setParameter(name, true);
+            } else if (value == "false" || value == "0" || value == "off") {
+                ok = t->setParameter(name, false);
+            } else {
+                throw UsageError{"'" + value + "' is not a switch value (true or false)"};
+            }
+            break;
+        case ParameterType::Int: {
+            int v = 0;
+            auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
+            if (value.empty() || ec != std::errc() || p != value.data() + value.size())
+                throw UsageError{"'" + value + "' is not an integer"};
+            ok = t->setParameter(name, v);
+            break;
+        }
+        default:
+            ok = t->setParameter(name, value);
+            break;
+    }
+    if (!ok) throw Failure{"the camera refused " + setting};
+}
+
+struct Opened {
+    std::shared_ptr<DvsCamera> camera;
+    SimulatedDvsCamera* sim = nullptr;  // the simulation controls, when simulated
+};
+
+Opened openCamera(const Args& a, const std::string& serial) {
+    DvsCameraManager manager;
+    Opened o;
+    o.camera = manager.openCamera(serial);
+    if (!o.camera) throw Failure{"no camera with serial " + serial};
+    o.sim = dynamic_cast<SimulatedDvsCamera*>(o.camera.get());
+    if (a.has("--rate")) {
+        if (!o.sim) throw UsageError{"--rate is for simulated cameras"};
+        o.sim->setEventsPerSecond(parseU64(a.value("--rate", ""), "--rate"));
+    }
+    if (a.has("--trigger-period-us")) {
+        if (!o.sim) throw UsageError{"--trigger-period-us is for simulated cameras"};
+        o.sim->setTriggerPeriod(
+            parseU64(a.value("--trigger-period-us", ""), "--trigger-period-us"));
+    }
+    for (const auto& s : a.all("--set"))
+        applySetting(*o.camera, s);
+    return o;
+}
+
+// Pulls a simulated camera's cable after a delay, when asked to.
+class Unplugger {
+public:
+    Unplugger(const Args& a, SimulatedDvsCamera* sim) {
+        if (!a.has("--unplug-after-ms")) return;
+        if (!sim) throw UsageError{"--unplug-after-ms is for simulated cameras"};
+        const auto delay = std::chrono::milliseconds(
+            parseU64(a.value("--unplug-after-ms", ""), "--unplug-after-ms"));
+        thread_ = std::thread([this, sim, delay] {
+            std::unique_lock lock(mutex_);
+            if (!cv_.wait_for(lock, delay, [&] { return done_; })) sim->unplug();
+        });
+    }
+    ~Unplugger() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+int cmdList(const Args& a) {
+    a.expect(0);
+    DvsCameraManager manager;
+    for (const auto& d : manager.getCameraDescs())
+        std::printf("%s\t%s\t%s\n", d.serial.c_str(), d.product.c_str(), d.manufacturer.c_str());
+    return 0;
+}
+
+int cmdStream(const Args& a) {
+    a.expect(1);
+    const uint64_t seconds = parseU64(a.value("--seconds", "5"), "--seconds");
+    const uint64_t batch_us = parseU64(a.value("--batch-us", "33333"), "--batch-us");
+    Opened o = openCamera(a, a.positional[0]);
+    DvsCamera& cam = *o.camera;
+
+    std::mutex statsMutex;
+    std::vector<KvStatisticInfo> stats;  // one per camera second, from the camera's thread
+    cam.setStatisticInfoCallback([&](const KvStatisticInfo& s) {
+        std::lock_guard lock(statsMutex);
+        stats.push_back(s);
+    });
+    cam.setBatchInterval(batch_us);
+    if (cam.start() != 0) throw Failure{"the camera does not start"};
+    Unplugger unplugger(a, o.sim);
+
+    std::vector<Event2D> events;
+    std::vector<uint64_t> lateness;
+    uint64_t total = 0, batches = 0, late = 0, secondBatches = 0, secondLate = 0;
+    uint64_t droppedBefore = 0, reportedEvents = 0;
+    size_t printed = 0;
+    bool lost = false;
+    // Until every printed second is delivered too, so the totals compare.
+    const uint64_t end_us = seconds * 1000000;
+    uint64_t delivered_us = 0;
+    while (printed < seconds || (o.sim && delivered_us < end_us)) {
+        if (!cam.isConnected()) {
+            lost = true;
+            break;
+        }
+        if (cam.getNextEvents(events)) {
+            ++batches;
+            ++secondBatches;
+            if (o.sim) {
+                const auto info = o.sim->lastBatch();
+                delivered_us = info.t1_us;
+                // Only the events of the printed seconds count.
+                for (const Event2D& e : events)
+                    total += e.timestamp < end_us ? 1 : 0;
+                const uint64_t l =
+                    info.received_us > info.due_us ? info.received_us - info.due_us : 0;
+                lateness.push_back(l);
+                if (l > kLate_us) {
+                    ++late;
+                    ++secondLate;
+                }
+            } else {
+                total += events.size();
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::lock_guard lock(statsMutex);
+        while (printed < stats.size() && printed < seconds) {
+            const KvStatisticInfo& s = stats[printed++];
+            const uint64_t dropped = o.sim ? o.sim->batchesDropped() : 0;
+            reportedEvents += s.eventRate;
+            std::printf(
+                "second %zu events_per_s %llu mb_per_s %.2f batches %llu late %llu dropped %llu\n",
+                printed, (unsigned long long)s.eventRate, double(s.bandwidth) / 1024.0 / 1024.0,
+                (unsigned long long)secondBatches, (unsigned long long)secondLate,
+                (unsigned long long)(dropped - droppedBefore));
+            std::fflush(stdout);
+            droppedBefore = dropped;
+            secondBatches = secondLate = 0;
+        }
+    }
+    cam.stop();
+    std::sort(lateness.begin(), lateness.end());
+    const uint64_t p99 =
+        lateness.empty() ? 0 : lateness[std::min(lateness.size() - 1, lateness.size() * 99 / 100)];
+    const uint64_t maxLate = lateness.empty() ? 0 : lateness.back();
+    std::printf(
+        "total events %llu batches %llu late %llu dropped %llu reported_events %llu "
+        "p99_late_us %llu max_late_us %llu\n",
+        (unsigned long long)total, (unsigned long long)batches, (unsigned long long)late,
+        (unsigned long long)(o.sim ? o.sim->batchesDropped() : 0),
+        (unsigned long long)reportedEvents, (unsigned long long)p99, (unsigned long long)maxLate);
+    if (lost) {
+        std::fprintf(stderr, "kvcam: camera connection lost\n");
+        return 1;
+    }
+    return 0;
+}
+
+int cmdRecord(const Args& a) {
+    a.expect(2);
+    if (!a.has("--seconds")) throw UsageError{"record needs --seconds"};
+    const uint64_t seconds = parseU64(a.value("--seconds", ""), "--seconds");
+    const std::string out = a.positional[1];
+    const bool cached = a.has("--cache-seconds");
+    uint64_t cacheSeconds = 0;
+    int16_t edgeValue = 1;
+    if (cached) {
+        cacheSeconds = parseU64(a.value("--cache-seconds", ""), "--cache-seconds");
+        if (cacheSeconds == 0 || cacheSeconds > 65535)
+            throw UsageError{"--cache-seconds must be 1 to 65535"};
+        const std::string edge = a.value("--on-edge", "");
+        if (edge == "rising") {
+            edgeValue = 1;
+        } else if (edge == "falling") {
+            edgeValue = 0;
+        } else {
+            throw UsageError{"--cache-seconds needs --on-edge rising|falling"};
+        }
+    } else if (a.has("--on-edge")) {
+        throw UsageError{"--on-edge needs --cache-seconds"};
+    }
+    Opened o = openCamera(a, a.positional[0]);
+    DvsCamera& cam = *o.camera;
+
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::string recordingError;
+    bool edgeSeen = false;
+    uint64_t edgeTime = 0;
+    cam.setRecordingErrorCallback([&](const std::string&, const std::string& reason) {
+        std::lock_guard lock(mutex);
+        recordingError = reason;
+        cv.notify_all();
+    });
+
+    uint64_t streamedBefore = 0;
+    if (cached) {
+        std::string dir = a.value("--cache-dir", "");
+        if (dir.empty()) {
+            const std::filesystem::path p(out);
+            dir = p.has_parent_path() ? p.parent_path().string() : ".";
+        }
+        if (dir == ".") dir = std::filesystem::current_path().string();  // "." means off
+        if (!cam.setTriggerCache(uint16_t(cacheSeconds), dir))
+            throw Failure{"cannot keep the trigger cache in " + dir};
+        auto tool = cam.getTool(ToolType::TriggerIn);
+        if (!tool || !tool->setParameter("channel_0", true))
+            throw Failure{"the camera has no trigger input 0"};
+        cam.addTriggerInCallback([&](const EventTriggerIn& t) {
+            std::lock_guard lock(mutex);
+            if (edgeSeen || t.id != 0 || t.polarity != edgeValue) return;
+            if (t.timestamp < cacheSeconds * 1000000) return;  // the cache is not full yet
+            edgeSeen = true;
+            edgeTime = t.timestamp;
+            cv.notify_all();
+        });
+        if (cam.start() != 0) throw Failure{"the camera does not start"};
+    } else {
+        // Recording first, then streaming: the file holds everything streamed.
+        if (!cam.startRecording(out)) throw Failure{cam.recordingStatus().error};
+        if (cam.start() != 0) throw Failure{"the camera does not start"};
+    }
+    Unplugger unplugger(a, o.sim);
+    auto streamTime = [&] { return o.sim ? o.sim->streamTime_us() : 0; };
+    auto connectedOrError = [&] {
+        std::lock_guard lock(mutex);
+        return cam.isConnected() && recordingError.empty();
+    };
+
+    uint64_t recordStart = 0;
+    if (cached) {
+        std::unique_lock lock(mutex);
+        std::vector<Event2D> live;
+        while (!edgeSeen && cam.isConnected()) {
+            lock.unlock();
+            if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            lock.lock();
+        }
+        if (!edgeSeen) throw Failure{"the camera was lost before the trigger edge"};
+        lock.unlock();
+        if (o.sim) streamedBefore = o.sim->eventsStreamed();
+        if (!cam.startRecording(out)) throw Failure{cam.recordingStatus().error};
+        recordStart = edgeTime;
+    }
+    // Camera time, so a loaded machine still records N seconds of stream.
+    // The live batches are taken (and dropped) as a viewer would take them.
+    std::vector<Event2D> live;
+    while (connectedOrError() && (o.sim ? streamTime() < recordStart + seconds * 1000000 : false)) {
+        if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!o.sim) std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    cam.stop();
+    const size_t maxQueue = o.sim ? o.sim->recorderMaxQueuedBytes() : 0;
+    const bool ok = cam.stopRecording();
+    const RecordingStatus status = cam.recordingStatus();
+    std::printf("file %s\n", out.c_str());
+    std::printf("events_written %llu\n", (unsigned long long)status.eventsWritten);
+    if (o.sim && !cached)
+        std::printf("events_streamed %llu\n", (unsigned long long)o.sim->eventsStreamed());
+    if (cached) {
+        std::printf("edge_us %llu\n", (unsigned long long)edgeTime);
+        if (o.sim)
+            std::printf("events_streamed_after_start %llu\n",
+                        (unsigned long long)(o.sim->eventsStreamed() - streamedBefore));
+    }
+    std::printf("max_queue_bytes %zu\n", maxQueue);
+    std::string error = status.error;
+    if (error.empty() && !cam.isConnected()) error = "camera unplugged";
+    if (!ok || !error.empty()) {
+        std::printf("error %s\n", error.empty() ? "recording failed" : error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string cmd = argv[1];
+    const std::vector<std::string> common = {"--seconds", "--set", "--rate", "--trigger-period-us",
+                                             "--unplug-after-ms"};
+    try {
+        if (cmd == "list") return cmdList(Args(argc, argv, {}));
+        if (cmd == "stream") {
+            auto valued = common;
+            valued.push_back("--batch-us");
+            return cmdStream(Args(argc, argv, valued));
+        }
+        if (cmd == "record") {
+            auto valued = common;
+            valued.insert(valued.end(), {"--cache-seconds", "--on-edge", "--cache-dir"});
+            return cmdRecord(Args(argc, argv, valued));
+        }
+        if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        throw UsageError{"unknown command '" + cmd + "'"};
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "kvcam: error: %s (see kvcam --help)\n", e.message.c_str());
+        return 2;
+    } catch (const Failure& e) {
+        std::fprintf(stderr, "kvcam: error: %s\n", e.message.c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kvcam: error: %s\n", e.what());
+        return 1;
+    }
+}
