@@ -395,7 +395,7 @@ int cmdRecord(const Args& a) {
     const RecordingStatus status = cam.recordingStatus();
     std::printf("file %s\n", out.c_str());
     std::printf("events_written %llu\n", (unsigned long long)status.eventsWritten);
-    if (o.sim && !cached)
+    if (o.sim)  // since the camera started
         std::printf("events_streamed %llu\n", (unsigned long long)o.sim->eventsStreamed());
     if (cached) {
         std::printf("edge_us %llu\n", (unsigned long long)edgeTime);

@@ -200,7 +200,7 @@ uint64_t StreamRecorder::catchUpWithCache() {
         const CacheSnapshot snap = cache_->snapshotThrough(target);
         const size_t segments = writeCached(snap, written);
         written = std::max(written, snap.throughSeq);
-        if (segments <= 1) break;
+        if (segments <= 1 || queue_.closed()) break;  // caught up, or asked to stop
         target = 0;
     }
     acceptingLive_.store(true);

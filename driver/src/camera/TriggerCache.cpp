@@ -31,7 +31,8 @@ TriggerCache::TriggerCache(uint64_t duration_us, std::string directory, uint64_t
       directory_(std::move(directory)),
       memoryCap_(memoryCap_bytes),
       queue_(256u << 20),
-      takenSeq_(afterSeq) {
+      takenSeq_(afterSeq),
+      pushedSeq_(afterSeq) {
     worker_ = std::thread([this] { run(); });
 }
 
@@ -52,8 +53,12 @@ bool TriggerCache::usableDirectory(const std::string& directory) {
 void TriggerCache::push(ChunkPtr chunk) {
     // The camera waits for a busy cache rather than leave a gap in it: the
     // cache always makes progress (a segment it cannot spill is dropped).
-    while (!queue_.push(chunk, std::chrono::milliseconds(1000)) && !queue_.closed()) {
+    const uint64_t seq = chunk->seq;
+    while (!queue_.push(chunk, std::chrono::milliseconds(1000))) {
+        if (queue_.closed()) return;
     }
+    std::lock_guard lock(mutex_);
+    pushedSeq_ = std::max(pushedSeq_, seq);
 }
 
 void TriggerCache::run() {
@@ -152,6 +157,7 @@ void TriggerCache::trimLocked() {
 
 CacheSnapshot TriggerCache::snapshotThrough(uint64_t seq) {
     std::unique_lock lock(mutex_);
+    if (seq == 0) seq = pushedSeq_;
     taken_.wait(lock, [&] { return closed_ || takenSeq_ >= seq; });
     closeSegmentLocked();
     CacheSnapshot snap;

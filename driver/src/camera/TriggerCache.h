@@ -65,7 +65,7 @@ public:
     void push(ChunkPtr chunk);
     // Waits until every chunk up to seq was taken in (or the cache closed),
     // then hands out the kept segments, the one being filled included (so
-    // segments never straddle two snapshots). seq 0: what is there now.
+    // segments never straddle two snapshots). seq 0: every chunk pushed so far.
     CacheSnapshot snapshotThrough(uint64_t seq);
     // The start of the oldest kept camera time (0 when empty).
     uint64_t oldestTime_us();
@@ -94,6 +94,7 @@ private:
     std::unique_ptr<RawWriter> writer_;  // encodes the segment being filled
     std::shared_ptr<CacheSegment> open_;
     uint64_t takenSeq_ = 0;
+    uint64_t pushedSeq_ = 0;
     bool closed_ = false;
     size_t memoryBytes_ = 0;
     uint64_t fileCounter_ = 0;
