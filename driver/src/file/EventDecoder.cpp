@@ -3,24 +3,16 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "Evt3Words.h"
 #include "RawFile.h"
+#include "TimeIndex.h"
+#include "WordScan.h"
 
 namespace korvane {
 
 namespace {
-enum Evt3Type : uint16_t {
-    kAddrY = 0x0,
-    kAddrX = 0x2,
-    kVectBaseX = 0x3,
-    kVect12 = 0x4,
-    kVect8 = 0x5,
-    kTimeLow = 0x6,
-    kContinued4 = 0x7,
-    kTimeHigh = 0x8,
-    kExtTrigger = 0xA,
-    kOthers = 0xE,
-    kContinued12 = 0xF,
-};
+
+using namespace evt3;
 
 static_assert(sizeof(Event2D) == 16 && offsetof(Event2D, y) == 2 &&
                   offsetof(Event2D, polarity) == 4 && offsetof(Event2D, timestamp) == 8,
@@ -43,44 +35,16 @@ inline Event2D* emitMask(uint32_t mask, uint64_t lo, uint64_t t, Event2D* out) {
     return out;
 }
 
-// Before the first TIME_HIGH nothing has a time: walk the state only.
-size_t skipUntilTime(const uint8_t* bytes, size_t wordCount, DecoderState& s,
-                     uint64_t& corruptWords) {
-    size_t i = 0;
-    for (; i < wordCount; ++i) {
-        const uint16_t w = loadWord16(bytes + 2 * i);
-        switch (w >> 12) {
-            case kAddrY:
-                s.y = w & 0x7FF;
-                break;
-            case kVectBaseX:
-                s.baseX = w & 0x7FF;
-                s.polarity = uint8_t((w >> 11) & 1);
-                break;
-            case kVect12:
-                s.baseX = uint16_t(s.baseX + 12);
-                break;
-            case kVect8:
-                s.baseX = uint16_t(s.baseX + 8);
-                break;
-            case kTimeLow:
-                s.low = w & 0xFFF;
-                s.time = s.timeHigh | s.low;
-                break;
-            case kTimeHigh:
-                return i;
-            case 0x1:
-            case 0x9:
-            case 0xB:
-            case 0xC:
-            case 0xD:
-                ++corruptWords;
-                break;
-            default:
-                break;
-        }
-    }
-    return i;
+// A vector word's mask without the positions beyond the address range
+// (rare: only where vectors come without a base x in range).
+template <int kBits>
+inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint64_t& corruptWords) {
+    mask &= (1u << kBits) - 1;
+    if (baseX + kBits <= kBaseXLimit) return mask;
+    const unsigned room = baseX < kBaseXLimit ? unsigned(kBaseXLimit - baseX) : 0;
+    const uint32_t kept = mask & ((1u << room) - 1);
+    corruptWords += kept != mask;
+    return kept;
 }
 
 }  // namespace
@@ -93,14 +57,13 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
     DecodeStep step;
     size_t i = 0;
     if (!s.haveTime) {
-        i = skipUntilTime(bytes, wordCount, s, corruptWords);
-        if (i < wordCount) {
-            // The first TIME_HIGH sets the time outright; no stop before it.
-            const uint16_t w = loadWord16(bytes + 2 * i);
-            s.timeHigh = uint64_t(w & 0xFFF) << 12;
-            s.time = s.timeHigh | s.low;
-            s.haveTime = true;
-            ++i;
+        // Before the first TIME_HIGH nothing has a time: walk the state only.
+        // That TIME_HIGH sets the time outright; no stop before it.
+        while (i < wordCount) {
+            const uint16_t w = loadWord16(bytes + 2 * i++);
+            corruptWords += isReserved(typeOf(w));
+            applyWord(s, w);
+            if (s.haveTime) break;
         }
     }
     // Vector words write 12 events before advancing: keep room for them.
@@ -125,17 +88,16 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
         for (; i < blockEnd; ++i) {
             const uint16_t w = loadWord16(bytes + 2 * i);
-            const unsigned type = w >> 12;
-            // Rows, single events and time low are most of real data: handle
-            // them without a branch on the type (a candidate event is always
-            // written and kept only for EVT_ADDR_X).
+            const unsigned type = typeOf(w);
+            // Rows, single events and time low are most of real data: take
+            // them before the general switch.
             if (type == kAddrX) {
                 // Busy rows are runs of single events: take the run in one go.
-                store(out++, yBits | (w & 0x7FF) | (uint64_t((w >> 11) & 1) << 32), t);
+                store(out++, yBits | payloadX(w) | (uint64_t(payloadPolarity(w)) << 32), t);
                 while (i + 1 < blockEnd) {
                     const uint16_t v = loadWord16(bytes + 2 * (i + 1));
-                    if ((v >> 12) != kAddrX) break;
-                    store(out++, yBits | (v & 0x7FF) | (uint64_t((v >> 11) & 1) << 32), t);
+                    if (typeOf(v) != kAddrX) break;
+                    store(out++, yBits | payloadX(v) | (uint64_t(payloadPolarity(v)) << 32), t);
                     ++i;
                 }
                 continue;
@@ -145,7 +107,7 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
                 continue;
             }
             if (type == kTimeLow) {
-                const uint64_t next = s.timeHigh | (w & 0xFFF);
+                const uint64_t next = timeAfterLow(s, w);
                 if (next >= stopTime) {
                     step.reachedStop = true;
                     goto done;
@@ -155,27 +117,28 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
             }
             switch (type) {
                 case kVectBaseX:
-                    s.baseX = w & 0x7FF;
-                    s.polarity = uint8_t((w >> 11) & 1);
+                    s.baseX = payloadX(w);
+                    s.polarity = payloadPolarity(w);
                     break;
                 case kVect12:
-                    out = emitMask<12>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
-                    s.baseX = uint16_t(s.baseX + 12);
+                    out = emitMask<12>(maskInRange<12>(w, s.baseX, corruptWords),
+                                       yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                    s.baseX = advanceBase(s.baseX, 12);
                     break;
                 case kVect8:
-                    out = emitMask<8>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
-                    s.baseX = uint16_t(s.baseX + 8);
+                    out = emitMask<8>(maskInRange<8>(w, s.baseX, corruptWords),
+                                      yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                    s.baseX = advanceBase(s.baseX, 8);
                     break;
                 case kTimeHigh: {
-                    const uint64_t high = nextEvt3TimeHigh(s.timeHigh, w & 0xFFF);
-                    // A new period starts at its first microsecond until its
-                    // TIME_LOW comes; a repeated TIME_HIGH keeps the time.
-                    const uint64_t next = high == s.timeHigh ? t : high;
+                    s.time = t;
+                    const uint64_t high = timeHighAfter(s, w);
+                    const uint64_t next = timeAfterHigh(s, high);
                     if (next >= stopTime) {
                         step.reachedStop = true;
                         goto done;
                     }
-                    s.timeHigh = high;
+                    setTimeHigh(s, high, next);
                     t = next;
                     break;
                 }
@@ -197,8 +160,7 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
     }
 done:
-    s.time = t;
-    s.low = uint16_t(t & 0xFFF);  // time = timeHigh | low, so low is what t carries
+    setTimeLow(s, t);  // time = timeHigh | low, so low is what t carries
     s.y = uint16_t(yBits >> 16);
     state = s;
     step.wordsConsumed = i;
@@ -226,8 +188,7 @@ DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& stat
                 }
                 break;
             case 0x8: {
-                uint64_t high = s.haveTime ? nextEvt2TimeHigh(s.timeHigh, w & 0x0FFFFFFF)
-                                           : uint64_t(w & 0x0FFFFFFF) << 6;
+                const uint64_t high = evt2::timeHighAfter(s, w);
                 if (high >= stopTime && s.haveTime) {
                     step.reachedStop = true;
                     goto done;
@@ -305,6 +266,66 @@ bool EventStream::fill() {
     return available_ > 0;
 }
 
+bool EventStream::findTimeBelow(uint64_t stopTime) {
+    const uint64_t wordSize = wordSizeBytes(format_);
+    const auto& entries = index_->entries();
+    size_t k = index_->stretchAt(offset_);
+    while (k < entries.size()) {
+        if (index_->floorFrom(k) >= stopTime) return false;
+        const uint64_t stretchEnd =
+            std::min(dataEnd_, k + 1 < entries.size() ? entries[k + 1].offsetBytes : dataEnd_);
+        if (entries[k].minTime < stopTime) {
+            while (offset_ + wordSize <= stretchEnd && fill()) {
+                const uint8_t* at = base_ + (offset_ - baseOffset_);
+                const uint64_t words =
+                    std::min(baseOffset_ + available_, stretchEnd) > offset_
+                        ? (std::min(baseOffset_ + available_, stretchEnd) - offset_) / wordSize
+                        : 0;
+                if (words == 0) break;
+                const size_t found =
+                    format_ == RawFormat::Evt2
+                        ? evt2::findTimeBelow(at, size_t(words), state_, stopTime)
+                        : evt3::findTimeBelow(at, size_t(words), state_, stopTime);
+                offset_ += found * wordSize;
+                if (found < words) return true;
+            }
+        }
+        if (++k >= entries.size() || entries[k].offsetBytes + wordSize > dataEnd_) return false;
+        offset_ = entries[k].offsetBytes;
+        state_ = entries[k].state;
+        // Events right at a checkpoint carry its time.
+        if (state_.haveTime && state_.time < stopTime) return true;
+    }
+    return false;
+}
+
+size_t EventStream::dropOutsideSensor(size_t count, std::vector<TriggerRecord>* triggers,
+                                      size_t firstNewTrigger) {
+    bool inside = true;
+    for (size_t i = 0; i < count; ++i)
+        inside &= scratch_[i].x < sensorWidth_;
+    if (inside) return count;
+    // Edges decoded with this chunk keep their place among the kept events.
+    if (triggers) {
+        for (size_t t = firstNewTrigger; t < triggers->size(); ++t) {
+            const size_t before = size_t((*triggers)[t].eventIndex - produced_);
+            size_t keptBefore = 0;
+            for (size_t i = 0; i < before && i < count; ++i)
+                keptBefore += scratch_[i].x < sensorWidth_;
+            (*triggers)[t].eventIndex = produced_ + keptBefore;
+        }
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (scratch_[i].x < sensorWidth_) {
+            scratch_[kept++] = scratch_[i];
+        } else {
+            ++corrupt_;
+        }
+    }
+    return kept;
+}
+
 bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
                        std::vector<TriggerRecord>* triggers) {
     events = scratch_;
@@ -315,15 +336,28 @@ bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
     const uint64_t inPiece = (baseOffset_ + available_ - offset_) / wordSize;
     // Bound one step so a word-only stretch (no events) still returns regularly.
     const uint64_t words = std::min<uint64_t>(inPiece, 1u << 20);
+    const size_t triggersBefore = triggers ? triggers->size() : 0;
     DecodeStep step = format_ == RawFormat::Evt2
                           ? decodeEvt2(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
                                        produced_, stopTime, corrupt_)
                           : decodeEvt3(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
                                        produced_, stopTime, corrupt_);
     offset_ += step.wordsConsumed * wordSize;
-    produced_ += step.eventsWritten;
     count = step.eventsWritten;
+    if (sensorWidth_ != 0 && count > 0) count = dropOutsideSensor(count, triggers, triggersBefore);
+    produced_ += count;
     reachedStop_ = step.reachedStop;
+    if (reachedStop_ && index_) {
+        const uint64_t stopOffset = offset_;
+        const DecoderState stopState = state_;
+        if (findTimeBelow(stopTime)) {
+            reachedStop_ = false;
+            resumed_ = true;
+        } else {
+            offset_ = stopOffset;  // the stop stays where the decoder made it
+            state_ = stopState;
+        }
+    }
     return count > 0 || (!reachedStop_ && offset_ + wordSize <= dataEnd_);
 }
 
