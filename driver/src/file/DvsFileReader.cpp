@@ -211,7 +211,7 @@ void DvsFileReader::applyHeaderTimeBaseLocked() {
     const uint64_t offset = (earliest - span.first_us + loop - 1) / loop * loop;
     if (offset > kNoStop - span.last_us) return;  // would overflow: not ours
     const uint64_t first = span.first_us + offset;
-    if (first > start && first - start > loop / 2) return;  // no agreement
+    if (first > start && first - start > kEarlyStart_us) return;  // no agreement
     index_.shiftTimes(offset);
 }
 
