@@ -35,14 +35,14 @@ inline Event2D* emitMask(uint32_t mask, uint64_t lo, uint64_t t, Event2D* out) {
     return out;
 }
 
-// A vector word's mask without the positions beyond the address range
-// (rare: only where vectors come without a base x in range).
+// A vector word's mask without the positions at or beyond xLimit (rare:
+// vectors without a base x in range, or beyond the sensor).
 template <int kBits>
-inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint64_t& corruptWords) {
+inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint32_t xLimit,
+                            uint64_t& corruptWords) {
     mask &= (1u << kBits) - 1;
-    if (baseX + kBits <= kBaseXLimit) return mask;
-    const unsigned room = baseX < kBaseXLimit ? unsigned(kBaseXLimit - baseX) : 0;
-    const uint32_t kept = mask & ((1u << room) - 1);
+    const unsigned room = baseX < xLimit ? unsigned(xLimit - baseX) : 0;
+    const uint32_t kept = room >= unsigned(kBits) ? mask : mask & ((1u << room) - 1);
     corruptWords += kept != mask;
     return kept;
 }
@@ -51,7 +51,12 @@ inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint64_t& corruptWord
 
 DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords) {
+                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+    xLimit = std::min(xLimit, kAddressRange);
+    // Below this base a vector word lies wholly inside the range.
+    const uint32_t vectorBaseLimit12 = xLimit >= 12 ? xLimit - 12 : 0;
+    const uint32_t vectorBaseLimit8 = xLimit >= 8 ? xLimit - 8 : 0;
+    uint64_t dropped = 0;
     DecoderState s = state;
     Event2D* const first = out;
     DecodeStep step;
@@ -93,11 +98,18 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
             // them before the general switch.
             if (type == kAddrX) {
                 // Busy rows are runs of single events: take the run in one go.
-                store(out++, yBits | payloadX(w) | (uint64_t(payloadPolarity(w)) << 32), t);
+                // An event beyond the sensor is written and then overwritten.
+                const uint32_t x = payloadX(w);
+                store(out, yBits | x | (uint64_t(payloadPolarity(w)) << 32), t);
+                out += x < xLimit;
+                dropped += x >= xLimit;
                 while (i + 1 < blockEnd) {
                     const uint16_t v = loadWord16(bytes + 2 * (i + 1));
                     if (typeOf(v) != kAddrX) break;
-                    store(out++, yBits | payloadX(v) | (uint64_t(payloadPolarity(v)) << 32), t);
+                    const uint32_t vx = payloadX(v);
+                    store(out, yBits | vx | (uint64_t(payloadPolarity(v)) << 32), t);
+                    out += vx < xLimit;
+                    dropped += vx >= xLimit;
                     ++i;
                 }
                 continue;
@@ -120,16 +132,24 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
                     s.baseX = payloadX(w);
                     s.polarity = payloadPolarity(w);
                     break;
-                case kVect12:
-                    out = emitMask<12>(maskInRange<12>(w, s.baseX, corruptWords),
-                                       yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                case kVect12: {
+                    const uint32_t mask = s.baseX <= vectorBaseLimit12
+                                              ? w
+                                              : maskInRange<12>(w, s.baseX, xLimit, corruptWords);
+                    out = emitMask<12>(mask, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
+                                       out);
                     s.baseX = advanceBase(s.baseX, 12);
                     break;
-                case kVect8:
-                    out = emitMask<8>(maskInRange<8>(w, s.baseX, corruptWords),
-                                      yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                }
+                case kVect8: {
+                    const uint32_t mask = s.baseX <= vectorBaseLimit8
+                                              ? w
+                                              : maskInRange<8>(w, s.baseX, xLimit, corruptWords);
+                    out = emitMask<8>(mask, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
+                                      out);
                     s.baseX = advanceBase(s.baseX, 8);
                     break;
+                }
                 case kTimeHigh: {
                     s.time = t;
                     const uint64_t high = timeHighAfter(s, w);
@@ -160,6 +180,7 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
     }
 done:
+    corruptWords += dropped;
     setTimeLow(s, t);  // time = timeHigh | low, so low is what t carries
     s.y = uint16_t(yBits >> 16);
     state = s;
@@ -170,7 +191,7 @@ done:
 
 DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords) {
+                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
     DecoderState s = state;
     Event2D* const first = out;
     Event2D* const end = out + outRoom;
@@ -183,8 +204,11 @@ DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& stat
             case 0x0:
             case 0x1:
                 if (s.haveTime) {
-                    *out++ = Event2D(uint16_t((w >> 11) & 0x7FF), uint16_t(w & 0x7FF),
-                                     uint8_t(w >> 28), s.timeHigh | ((w >> 22) & 0x3F));
+                    const uint32_t x = (w >> 11) & 0x7FF;
+                    *out = Event2D(uint16_t(x), uint16_t(w & 0x7FF), uint8_t(w >> 28),
+                                   s.timeHigh | ((w >> 22) & 0x3F));
+                    out += x < xLimit;
+                    corruptWords += x >= xLimit;
                 }
                 break;
             case 0x8: {
@@ -299,33 +323,6 @@ bool EventStream::findTimeBelow(uint64_t stopTime) {
     return false;
 }
 
-size_t EventStream::dropOutsideSensor(size_t count, std::vector<TriggerRecord>* triggers,
-                                      size_t firstNewTrigger) {
-    bool inside = true;
-    for (size_t i = 0; i < count; ++i)
-        inside &= scratch_[i].x < sensorWidth_;
-    if (inside) return count;
-    // Edges decoded with this chunk keep their place among the kept events.
-    if (triggers) {
-        for (size_t t = firstNewTrigger; t < triggers->size(); ++t) {
-            const size_t before = size_t((*triggers)[t].eventIndex - produced_);
-            size_t keptBefore = 0;
-            for (size_t i = 0; i < before && i < count; ++i)
-                keptBefore += scratch_[i].x < sensorWidth_;
-            (*triggers)[t].eventIndex = produced_ + keptBefore;
-        }
-    }
-    size_t kept = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (scratch_[i].x < sensorWidth_) {
-            scratch_[kept++] = scratch_[i];
-        } else {
-            ++corrupt_;
-        }
-    }
-    return kept;
-}
-
 bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
                        std::vector<TriggerRecord>* triggers) {
     events = scratch_;
@@ -336,15 +333,13 @@ bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
     const uint64_t inPiece = (baseOffset_ + available_ - offset_) / wordSize;
     // Bound one step so a word-only stretch (no events) still returns regularly.
     const uint64_t words = std::min<uint64_t>(inPiece, 1u << 20);
-    const size_t triggersBefore = triggers ? triggers->size() : 0;
     DecodeStep step = format_ == RawFormat::Evt2
                           ? decodeEvt2(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
-                                       produced_, stopTime, corrupt_)
+                                       produced_, stopTime, corrupt_, xLimit_)
                           : decodeEvt3(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
-                                       produced_, stopTime, corrupt_);
+                                       produced_, stopTime, corrupt_, xLimit_);
     offset_ += step.wordsConsumed * wordSize;
     count = step.eventsWritten;
-    if (sensorWidth_ != 0 && count > 0) count = dropOutsideSensor(count, triggers, triggersBefore);
     produced_ += count;
     reachedStop_ = step.reachedStop;
     if (reachedStop_ && index_) {

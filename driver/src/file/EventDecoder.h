@@ -8,6 +8,7 @@
 // would lie beyond the 11-bit address range are dropped and the word counted
 // as corrupt.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,12 +49,17 @@ struct DecodeStep {
 // progress), appends triggers when `triggers` is not null (eventIndex is
 // eventBase plus the events written before it), and stops before a word
 // that would move the time to >= stopTime (EVT2: a TIME_HIGH >= stopTime).
+// Events with x >= xLimit (the sensor's width, at most the 11-bit range) are
+// dropped and counted in corruptWords.
+constexpr uint32_t kAddressRange = 2048;
 DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords);
+                      uint64_t stopTime, uint64_t& corruptWords,
+                      uint32_t xLimit = kAddressRange);
 DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords);
+                      uint64_t stopTime, uint64_t& corruptWords,
+                      uint32_t xLimit = kAddressRange);
 
 inline size_t wordSizeBytes(RawFormat format) {
     return format == RawFormat::Evt2 ? 4 : 2;
@@ -144,8 +150,8 @@ public:
     // decode goes on from there (time that went back). Without it, the first
     // such word ends the stream. The index must outlive the stream.
     void setIndex(const TimeIndex* index) { index_ = index; }
-    // Events with x >= width (when not 0) are dropped and counted as corrupt.
-    void setSensorWidth(uint32_t width) { sensorWidth_ = width; }
+    // Events with x >= width are dropped and counted as corrupt.
+    void setSensorWidth(uint32_t width) { xLimit_ = std::min(width, kAddressRange); }
 
     // Decodes the next chunk. Triggers are appended to *triggers (if given)
     // with eventIndex counted over the whole stream. Returns false when
@@ -168,8 +174,6 @@ private:
     // After a stop: moves to the next word that sets a time below stopTime;
     // false when there is none.
     bool findTimeBelow(uint64_t stopTime);
-    size_t dropOutsideSensor(size_t count, std::vector<TriggerRecord>* triggers,
-                             size_t firstNewTrigger);
 
     const RawFile* file_ = nullptr;
     const uint8_t* base_ = nullptr;  // byte at file offset baseOffset_
@@ -182,7 +186,7 @@ private:
     bool reachedStop_ = false;
     bool resumed_ = false;
     const TimeIndex* index_ = nullptr;
-    uint32_t sensorWidth_ = 0;
+    uint32_t xLimit_ = kAddressRange;
     uint64_t corrupt_ = 0;
     uint64_t produced_ = 0;
     // Uninitialised storage: decoders create the events in it by copying bytes.

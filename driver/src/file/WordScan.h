@@ -106,63 +106,92 @@ inline unsigned lastWord(uint32_t mask) {
     return 31u - unsigned(__builtin_clz(mask));
 }
 
-// Lowest and highest TIME_LOW payload in the block (the caller knows there
-// is one). Payloads are 12 bits, so signed 16-bit lanes compare them right.
-inline void lowRange(__m128i a, __m128i b, __m128i ta, __m128i tb, uint16_t& lo, uint16_t& hi) {
-    const __m128i low = _mm_set1_epi16(short(kTimeLow));
-    const __m128i payload = _mm_set1_epi16(0x0FFF);
-    const __m128i none = _mm_set1_epi16(0x7FFF);
-    const __m128i ma = _mm_cmpeq_epi16(ta, low), mb = _mm_cmpeq_epi16(tb, low);
-    const __m128i pa = _mm_and_si128(ma, _mm_and_si128(a, payload));  // 0 where not TIME_LOW
-    const __m128i pb = _mm_and_si128(mb, _mm_and_si128(b, payload));
-    __m128i mn = _mm_min_epi16(_mm_or_si128(pa, _mm_andnot_si128(ma, none)),
-                               _mm_or_si128(pb, _mm_andnot_si128(mb, none)));
-    __m128i mx = _mm_max_epi16(pa, pb);
-    mn = _mm_min_epi16(mn, _mm_shuffle_epi32(mn, _MM_SHUFFLE(1, 0, 3, 2)));
-    mx = _mm_max_epi16(mx, _mm_shuffle_epi32(mx, _MM_SHUFFLE(1, 0, 3, 2)));
-    mn = _mm_min_epi16(mn, _mm_shuffle_epi32(mn, _MM_SHUFFLE(2, 3, 0, 1)));
-    mx = _mm_max_epi16(mx, _mm_shuffle_epi32(mx, _MM_SHUFFLE(2, 3, 0, 1)));
-    mn = _mm_min_epi16(mn, _mm_shufflelo_epi16(mn, _MM_SHUFFLE(2, 3, 0, 1)));
-    mx = _mm_max_epi16(mx, _mm_shufflelo_epi16(mx, _MM_SHUFFLE(2, 3, 0, 1)));
-    lo = uint16_t(_mm_cvtsi128_si32(mn) & 0xFFFF);
-    hi = uint16_t(_mm_cvtsi128_si32(mx) & 0xFFFF);
-}
+// TIME_LOW payloads of the blocks walked under one time high, kept as lanes
+// and reduced only when the time high changes or the walk ends. Payloads are
+// 12 bits, so signed 16-bit lanes compare them right.
+class LowLanes {
+public:
+    void add(__m128i a, __m128i b, __m128i ta, __m128i tb) {
+        const __m128i low = _mm_set1_epi16(short(kTimeLow));
+        const __m128i payload = _mm_set1_epi16(0x0FFF);
+        const __m128i ma = _mm_cmpeq_epi16(ta, low), mb = _mm_cmpeq_epi16(tb, low);
+        const __m128i pa = _mm_and_si128(ma, _mm_and_si128(a, payload));  // 0 elsewhere
+        const __m128i pb = _mm_and_si128(mb, _mm_and_si128(b, payload));
+        // Elsewhere the lanes hold 0x7FFF for the minimum (0 is a fine maximum).
+        min_ = _mm_min_epi16(min_, _mm_min_epi16(_mm_or_si128(pa, _mm_andnot_si128(ma, none())),
+                                                 _mm_or_si128(pb, _mm_andnot_si128(mb, none()))));
+        max_ = _mm_max_epi16(max_, _mm_max_epi16(pa, pb));
+        any_ = true;
+    }
+    // Hands the lowest and highest time to `stats` under the given time high.
+    void flush(uint64_t timeHigh, ScanStats& stats) {
+        if (!any_) return;
+        stats.sawTime(timeHigh | uint64_t(reduce(min_, true)));
+        stats.sawTime(timeHigh | uint64_t(reduce(max_, false)));
+        min_ = none();
+        max_ = _mm_setzero_si128();
+        any_ = false;
+    }
 
-// One block of 16 words. Only the last word of each kind matters unless a
-// TIME_HIGH is present (its rule depends on the one before), so that case
-// takes the word-by-word walk. Returns false, leaving the state untouched,
-// when `limit` is given and some word of the block sets a time below it.
-inline bool walkBlock(const uint8_t* p, DecoderState& s, ScanStats& stats,
-                      uint64_t limit = 0) {
+private:
+    static __m128i none() { return _mm_set1_epi16(0x7FFF); }
+    static uint16_t reduce(__m128i m, bool lowest) {
+        auto pick = [lowest](__m128i x, __m128i y) {
+            return lowest ? _mm_min_epi16(x, y) : _mm_max_epi16(x, y);
+        };
+        m = pick(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(1, 0, 3, 2)));
+        m = pick(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 3, 0, 1)));
+        m = pick(m, _mm_shufflelo_epi16(m, _MM_SHUFFLE(2, 3, 0, 1)));
+        return uint16_t(_mm_cvtsi128_si32(m) & 0xFFFF);
+    }
+    __m128i min_ = none();
+    __m128i max_ = _mm_setzero_si128();
+    bool any_ = false;
+};
+
+// True when some word of the block sets a time below `limit`.
+inline bool blockSetsTimeBelow(const uint8_t* p, const DecoderState& s, uint64_t limit) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
     const __m128i ta = _mm_srli_epi16(a, 12);
     const __m128i tb = _mm_srli_epi16(b, 12);
     if (typeMask(ta, tb, kTimeHigh)) {
-        if (limit != 0) {
-            DecoderState probe = s;
-            ScanStats probeStats;
-            walkWords(p, 16, probe, probeStats);
-            if (probeStats.minTime < limit) return false;
-        }
+        DecoderState probe = s;
+        ScanStats probeStats;
+        walkWords(p, 16, probe, probeStats);
+        return probeStats.minTime < limit;
+    }
+    if (!typeMask(ta, tb, kTimeLow)) return false;
+    LowLanes lanes;
+    lanes.add(a, b, ta, tb);
+    ScanStats blockStats;
+    lanes.flush(s.timeHigh, blockStats);
+    return blockStats.minTime < limit;
+}
+
+// One block of 16 words. Only the last word of each kind matters unless a
+// TIME_HIGH is present (its rule depends on the one before), so that case
+// takes the word-by-word walk.
+inline void walkBlock(const uint8_t* p, DecoderState& s, ScanStats& stats, LowLanes& lanes) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i ta = _mm_srli_epi16(a, 12);
+    const __m128i tb = _mm_srli_epi16(b, 12);
+    if (typeMask(ta, tb, kTimeHigh)) {
+        lanes.flush(s.timeHigh, stats);
         walkWords(p, 16, s, stats);
-        return true;
+        return;
     }
     if (uint32_t m = typeMask(ta, tb, kTimeLow)) {
-        uint16_t lo = 0, hi = 0;
-        lowRange(a, b, ta, tb, lo, hi);
-        if ((s.timeHigh | lo) < limit) return false;
-        stats.sawTime(s.timeHigh | lo);
-        stats.sawTime(s.timeHigh | hi);
+        lanes.add(a, b, ta, tb);
         setTimeLow(s, timeAfterLow(s, loadWord16(p + 2 * lastWord(m))));
-    }
-    if (s.haveTime && (typeMask(ta, tb, kAddrX) | typeMask(ta, tb, kVect12) |
-                       typeMask(ta, tb, kVect8))) {
-        stats.eventWords = true;
     }
     if (uint32_t m = typeMask(ta, tb, kAddrY)) s.y = loadWord16(p + 2 * lastWord(m)) & 0x7FF;
     uint32_t m12 = typeMask(ta, tb, kVect12);
     uint32_t m8 = typeMask(ta, tb, kVect8);
+    if (!stats.eventWords && s.haveTime && (m12 | m8 | typeMask(ta, tb, kAddrX))) {
+        stats.eventWords = true;
+    }
     if (uint32_t mb = typeMask(ta, tb, kVectBaseX)) {
         const unsigned j = lastWord(mb);
         const uint16_t w = loadWord16(p + 2 * j);
@@ -177,29 +206,35 @@ inline bool walkBlock(const uint8_t* p, DecoderState& s, ScanStats& stats,
         s.baseX = advanceBase(s.baseX, unsigned(12 * __builtin_popcount(m12) +
                                                 8 * __builtin_popcount(m8)));
     }
-    return true;
 }
 
 #else
 inline namespace portable {
 
-inline bool walkBlock(const uint8_t* p, DecoderState& s, ScanStats& stats, uint64_t limit = 0) {
-    if (limit != 0) {
-        DecoderState probe = s;
-        ScanStats probeStats;
-        walkWords(p, 16, probe, probeStats);
-        if (probeStats.minTime < limit) return false;
-    }
+class LowLanes {
+public:
+    void flush(uint64_t, ScanStats&) {}
+};
+
+inline bool blockSetsTimeBelow(const uint8_t* p, const DecoderState& s, uint64_t limit) {
+    DecoderState probe = s;
+    ScanStats probeStats;
+    walkWords(p, 16, probe, probeStats);
+    return probeStats.minTime < limit;
+}
+
+inline void walkBlock(const uint8_t* p, DecoderState& s, ScanStats& stats, LowLanes&) {
     walkWords(p, 16, s, stats);
-    return true;
 }
 
 #endif
 
 inline void walk(const uint8_t* bytes, size_t words, DecoderState& s, ScanStats& stats) {
+    LowLanes lanes;
     size_t i = 0;
     for (; i + 16 <= words; i += 16)
-        walkBlock(bytes + 2 * i, s, stats);
+        walkBlock(bytes + 2 * i, s, stats, lanes);
+    lanes.flush(s.timeHigh, stats);
     walkWords(bytes + 2 * i, words - i, s, stats);
 }
 
@@ -207,9 +242,12 @@ inline void walk(const uint8_t* bytes, size_t words, DecoderState& s, ScanStats&
 // just before it), or `words` with the state after all of them.
 inline size_t findTimeBelow(const uint8_t* bytes, size_t words, DecoderState& s, uint64_t limit) {
     ScanStats ignored;
+    LowLanes lanes;
     size_t i = 0;
-    while (i + 16 <= words && walkBlock(bytes + 2 * i, s, ignored, limit))
+    while (i + 16 <= words && !blockSetsTimeBelow(bytes + 2 * i, s, limit)) {
+        walkBlock(bytes + 2 * i, s, ignored, lanes);
         i += 16;
+    }
     for (; i < words; ++i) {
         DecoderState next = s;
         if (applyWord(next, loadWord16(bytes + 2 * i)) && next.time < limit) return i;
