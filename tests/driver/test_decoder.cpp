@@ -412,3 +412,42 @@ TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
         }
     }
 }
+
+// Events beyond the sensor's width (from its header) are dropped as corrupt;
+// trigger edges keep their place among the events that remain.
+TEST(DecoderTest, EventsBeyondTheSensorAreDropped) {
+    auto bytes3 = words16({hi3(1), y3(2), x3(10, 1), x3(700, 1), trig3(1, 1), x3(11, 0),
+                           base3(630, 0), v12(0xFFF), x3(639, 1)});
+    std::vector<uint8_t> bytes2;
+    put32(bytes2, 0x80000000u | 64);
+    put32(bytes2, 0x10000000u | (10u << 11) | 2u);
+    put32(bytes2, 0x10000000u | (700u << 11) | 2u);
+    put32(bytes2, 0xA0000000u | (1u << 8) | 1u);
+    put32(bytes2, 0x00000000u | (11u << 11) | 2u);
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        const auto& bytes = format == RawFormat::Evt3 ? bytes3 : bytes2;
+        std::vector<Event2D> out(64);
+        std::vector<TriggerRecord> triggers;
+        DecoderState s;
+        uint64_t corrupt = 0;
+        const size_t words = bytes.size() / wordSizeBytes(format);
+        DecodeStep step = format == RawFormat::Evt3
+                              ? decodeEvt3(bytes.data(), words, s, out.data(), out.size(),
+                                           &triggers, 100, UINT64_MAX, corrupt, 640)
+                              : decodeEvt2(bytes.data(), words, s, out.data(), out.size(),
+                                           &triggers, 100, UINT64_MAX, corrupt, 640);
+        out.resize(step.eventsWritten);
+        ASSERT_GE(out.size(), 2u) << rawFormatName(format);
+        for (auto& e : out)
+            EXPECT_LT(e.x, 640) << rawFormatName(format);
+        EXPECT_EQ(out[0].x, 10);
+        EXPECT_EQ(out[1].x, 11);
+        ASSERT_EQ(triggers.size(), 1u);
+        EXPECT_EQ(triggers[0].eventIndex, 101u);  // after x=10, before x=11
+        EXPECT_GE(corrupt, 1u);
+        if (format == RawFormat::Evt3) {
+            EXPECT_EQ(out.size(), 2u + 10u + 1u);  // 630..639 kept of the vector
+            EXPECT_EQ(corrupt, 2u);
+        }
+    }
+}

@@ -47,16 +47,47 @@ inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint32_t xLimit,
     return kept;
 }
 
+// Removes the events of [first, out) with x >= xLimit; edges appended to
+// *triggers since `triggersBefore` keep their place among the kept events.
+// Returns the new end. Rare: only for data beyond the sensor.
+Event2D* dropBeyond(Event2D* first, Event2D* out, uint32_t xLimit,
+                    std::vector<TriggerRecord>* triggers, size_t triggersBefore,
+                    uint64_t eventBase, uint64_t& corruptWords) {
+    if (triggers) {
+        for (size_t t = triggersBefore; t < triggers->size(); ++t) {
+            const uint64_t before = (*triggers)[t].eventIndex - eventBase;
+            uint64_t kept = 0;
+            for (uint64_t i = 0; i < before; ++i)
+                kept += first[i].x < xLimit;
+            (*triggers)[t].eventIndex = eventBase + kept;
+        }
+    }
+    Event2D* end = first;
+    for (Event2D* e = first; e != out; ++e) {
+        if (e->x < xLimit) {
+            *end++ = *e;
+        } else {
+            ++corruptWords;
+        }
+    }
+    return end;
+}
+
 }  // namespace
 
-DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
-                      size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+namespace {
+// kSensor: events may lie beyond xLimit (a sensor narrower than the
+// address range); without it the check costs nothing.
+template <bool kSensor>
+DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                       uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
     xLimit = std::min(xLimit, kAddressRange);
     // Below this base a vector word lies wholly inside the range.
     const uint32_t vectorBaseLimit12 = xLimit >= 12 ? xLimit - 12 : 0;
     const uint32_t vectorBaseLimit8 = xLimit >= 8 ? xLimit - 8 : 0;
-    uint64_t dropped = 0;
+    const size_t triggersBefore = triggers ? triggers->size() : 0;
+    bool beyond = false;  // a single event lay beyond the sensor (bad data only)
     DecoderState s = state;
     Event2D* const first = out;
     DecodeStep step;
@@ -98,18 +129,17 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
             // them before the general switch.
             if (type == kAddrX) {
                 // Busy rows are runs of single events: take the run in one go.
-                // An event beyond the sensor is written and then overwritten.
                 const uint32_t x = payloadX(w);
-                store(out, yBits | x | (uint64_t(payloadPolarity(w)) << 32), t);
-                out += x < xLimit;
-                dropped += x >= xLimit;
+                if (kSensor && x >= xLimit) [[unlikely]]
+                    beyond = true;
+                store(out++, yBits | x | (uint64_t(payloadPolarity(w)) << 32), t);
                 while (i + 1 < blockEnd) {
                     const uint16_t v = loadWord16(bytes + 2 * (i + 1));
                     if (typeOf(v) != kAddrX) break;
                     const uint32_t vx = payloadX(v);
-                    store(out, yBits | vx | (uint64_t(payloadPolarity(v)) << 32), t);
-                    out += vx < xLimit;
-                    dropped += vx >= xLimit;
+                    if (kSensor && vx >= xLimit) [[unlikely]]
+                        beyond = true;
+                    store(out++, yBits | vx | (uint64_t(payloadPolarity(v)) << 32), t);
                     ++i;
                 }
                 continue;
@@ -132,24 +162,31 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
                     s.baseX = payloadX(w);
                     s.polarity = payloadPolarity(w);
                     break;
-                case kVect12: {
-                    const uint32_t mask = s.baseX <= vectorBaseLimit12
-                                              ? w
-                                              : maskInRange<12>(w, s.baseX, xLimit, corruptWords);
-                    out = emitMask<12>(mask, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
-                                       out);
-                    s.baseX = advanceBase(s.baseX, 12);
+                case kVect12:
+                    // Inside the range the base cannot saturate: add directly.
+                    if (s.baseX <= vectorBaseLimit12) [[likely]] {
+                        out = emitMask<12>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
+                                           out);
+                        s.baseX = uint16_t(s.baseX + 12);
+                    } else {
+                        out = emitMask<12>(maskInRange<12>(w, s.baseX, xLimit, corruptWords),
+                                           yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
+                                           out);
+                        s.baseX = advanceBase(s.baseX, 12);
+                    }
                     break;
-                }
-                case kVect8: {
-                    const uint32_t mask = s.baseX <= vectorBaseLimit8
-                                              ? w
-                                              : maskInRange<8>(w, s.baseX, xLimit, corruptWords);
-                    out = emitMask<8>(mask, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
-                                      out);
-                    s.baseX = advanceBase(s.baseX, 8);
+                case kVect8:
+                    if (s.baseX <= vectorBaseLimit8) [[likely]] {
+                        out = emitMask<8>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
+                                          out);
+                        s.baseX = uint16_t(s.baseX + 8);
+                    } else {
+                        out = emitMask<8>(maskInRange<8>(w, s.baseX, xLimit, corruptWords),
+                                          yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
+                                          out);
+                        s.baseX = advanceBase(s.baseX, 8);
+                    }
                     break;
-                }
                 case kTimeHigh: {
                     s.time = t;
                     const uint64_t high = timeHighAfter(s, w);
@@ -180,7 +217,9 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
     }
 done:
-    corruptWords += dropped;
+    if (kSensor && beyond) {
+        out = dropBeyond(first, out, xLimit, triggers, triggersBefore, eventBase, corruptWords);
+    }
     setTimeLow(s, t);  // time = timeHigh | low, so low is what t carries
     s.y = uint16_t(yBits >> 16);
     state = s;
@@ -188,14 +227,34 @@ done:
     step.eventsWritten = size_t(out - first);
     return step;
 }
+}  // namespace
 
-DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
                       uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+    return xLimit >= kAddressRange
+               ? decodeEvt3Impl<false>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                       stopTime, corruptWords, kAddressRange)
+               : decodeEvt3Impl<true>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                      stopTime, corruptWords, xLimit);
+}
+
+namespace {
+// kSensor: events may lie beyond xLimit (a sensor narrower than the
+// address range); without it the check costs nothing.
+template <bool kSensor>
+DecodeStep decodeEvt2Impl(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                       uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
     DecoderState s = state;
     Event2D* const first = out;
     Event2D* const end = out + outRoom;
     DecodeStep step;
+    const size_t triggersBefore = kSensor && triggers ? triggers->size() : 0;
+    bool beyond = false;
+    // Kept in registers; the state is written back once.
+    uint64_t timeHigh = s.timeHigh;
+    bool haveTime = s.haveTime;
     size_t i = 0;
     for (; i < wordCount; ++i) {
         if (out == end) break;
@@ -203,29 +262,31 @@ DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         switch (w >> 28) {
             case 0x0:
             case 0x1:
-                if (s.haveTime) {
-                    const uint32_t x = (w >> 11) & 0x7FF;
-                    *out = Event2D(uint16_t(x), uint16_t(w & 0x7FF), uint8_t(w >> 28),
-                                   s.timeHigh | ((w >> 22) & 0x3F));
-                    out += x < xLimit;
-                    corruptWords += x >= xLimit;
+                if (haveTime) {
+                    if constexpr (kSensor) {
+                        if (((w >> 11) & 0x7FF) >= xLimit) [[unlikely]]
+                            beyond = true;
+                    }
+                    *out++ = Event2D(uint16_t((w >> 11) & 0x7FF), uint16_t(w & 0x7FF),
+                                     uint8_t(w >> 28), timeHigh | ((w >> 22) & 0x3F));
                 }
                 break;
             case 0x8: {
+                s.timeHigh = timeHigh;
+                s.haveTime = haveTime;
                 const uint64_t high = evt2::timeHighAfter(s, w);
-                if (high >= stopTime && s.haveTime) {
+                if (high >= stopTime && haveTime) {
                     step.reachedStop = true;
                     goto done;
                 }
-                s.timeHigh = high;
-                s.time = high;
-                s.haveTime = true;
+                timeHigh = high;
+                haveTime = true;
                 break;
             }
             case 0xA:
-                if (triggers && s.haveTime) {
+                if (triggers && haveTime) {
                     triggers->push_back({EventTriggerIn(int16_t((w >> 8) & 0x1F), int16_t(w & 1),
-                                                        s.timeHigh | ((w >> 22) & 0x3F)),
+                                                        timeHigh | ((w >> 22) & 0x3F)),
                                          eventBase + uint64_t(out - first)});
                 }
                 break;
@@ -238,10 +299,27 @@ DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
     }
 done:
+    if (kSensor && beyond) {
+        out = dropBeyond(first, out, xLimit, triggers, triggersBefore, eventBase, corruptWords);
+    }
+    s.timeHigh = timeHigh;
+    s.haveTime = haveTime;
+    if (haveTime) s.time = timeHigh;
     state = s;
     step.wordsConsumed = i;
     step.eventsWritten = size_t(out - first);
     return step;
+}
+}  // namespace
+
+DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                      size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+    return xLimit >= kAddressRange
+               ? decodeEvt2Impl<false>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                       stopTime, corruptWords, kAddressRange)
+               : decodeEvt2Impl<true>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                      stopTime, corruptWords, xLimit);
 }
 
 }  // namespace korvane
