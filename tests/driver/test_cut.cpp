@@ -156,8 +156,7 @@ TEST(CutTest, KeepsEncodingGeometryAndSensor) {
                                                        EventTriggerIn(31, 0, 11000)}));
     // EVT 3.0 on request: the header says so and the events are the same.
     std::string error;
-    ASSERT_TRUE(source->exportRawRange(5000, 15000, dir.file("cut3.raw"), &error,
-                                       RawFormat::Evt3))
+    ASSERT_TRUE(source->exportRawRange(5000, 15000, dir.file("cut3.raw"), &error, RawFormat::Evt3))
         << error;
     auto cut3 = DvsFileReader::createFileReader(dir.file("cut3.raw"));
     EXPECT_EQ(cut3->format(), RawFormat::Evt3);

@@ -4,8 +4,8 @@
 
 #include "DriverTestSupport.h"
 #include "EventDecoder.h"
-#include "RawWriter.h"
 #include "PortableScan.h"
+#include "RawWriter.h"
 #include "TimeIndex.h"
 #include "WordScan.h"
 
@@ -72,20 +72,11 @@ TEST(Evt3DecoderTest, EveryWordType) {
         x3(5, 1),  // before any time: dropped
         hi3(0x001),
         lo3(0x002),  // t = 0x1002
-        y3(7),
-        x3(100, 1),
-        x3(101, 0),
-        base3(200, 1),
-        v12(0b100000000101),
+        y3(7),          x3(100, 1), x3(101, 0), base3(200, 1), v12(0b100000000101),
         v8(0b10000001),  // 200,202,211 then 212,219
-        trig3(3, 1),
-        0x7123,
-        0xE456,
+        trig3(3, 1),    0x7123,     0xE456,
         0xF789,  // continued and vendor words: ignored
-        0x1000,
-        0x9000,
-        0xB000,
-        0xC000,
+        0x1000,         0x9000,     0xB000,     0xC000,
         0xD000,  // reserved: skipped and counted
         x3(300, 0),
     });
@@ -286,11 +277,11 @@ TEST(RawWriterTest, VectorisesRunsAndBridgesSilences) {
 // back count as jitter, anything lower is a wrap.
 TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {
     auto bytes = words16({
-        hi3(3000), lo3(5),  x3(1, 0),  // 3000 steps
-        hi3(1000), lo3(0),  x3(2, 0),  // 2096 steps later (8.6 s without a time word)
-        hi3(998),  lo3(7),  x3(3, 0),  // two steps back: jitter
-        hi3(1002), x3(4, 0),           // forward again
-        hi3(990),  x3(5, 0),           // twelve steps back: a full loop later
+        hi3(3000), lo3(5), x3(1, 0),  // 3000 steps
+        hi3(1000), lo3(0), x3(2, 0),  // 2096 steps later (8.6 s without a time word)
+        hi3(998), lo3(7), x3(3, 0),   // two steps back: jitter
+        hi3(1002), x3(4, 0),          // forward again
+        hi3(990), x3(5, 0),           // twelve steps back: a full loop later
     });
     Out o = decodeWords(bytes, RawFormat::Evt3);
     const uint64_t L = 1ull << 24;
@@ -303,7 +294,7 @@ TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {
 
     // The same rule for EVT 2.0 (28-bit high, 64 us steps).
     std::vector<uint8_t> b;
-    const uint64_t first = (1u << 27) + 5000;  // then more than half the range ahead:
+    const uint64_t first = (1u << 27) + 5000;          // then more than half the range ahead:
     const uint64_t later = first + (1u << 27) + 1000;  // the field reads 6000
     put32(b, 0x80000000u | uint32_t(first));
     put32(b, 0x10000000u | (1u << 11) | 1u);
@@ -319,7 +310,7 @@ TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {
 
     // What the writer makes of long pauses and of a way back reads back as written.
     std::vector<Event2D> ev{{1, 1, 1, 100},
-                            {2, 1, 1, 100 + 9000000},  // 9 s pause
+                            {2, 1, 1, 100 + 9000000},          // 9 s pause
                             {3, 1, 1, 100 + 9000000 - 60000},  // 60 ms back
                             {4, 1, 1, 40000000}};
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
@@ -362,7 +353,8 @@ TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
     // Garbage with TIME_HIGH words thinned out, so long stretches take the block path.
     std::vector<uint8_t> thinned = garbage;
     for (size_t i = 1; i < thinned.size(); i += 2)
-        if ((thinned[i] >> 4) == 0x8 && rng() % 16 != 0) thinned[i] = uint8_t(0x60 | (thinned[i] & 0xF));
+        if ((thinned[i] >> 4) == 0x8 && rng() % 16 != 0)
+            thinned[i] = uint8_t(0x60 | (thinned[i] & 0xF));
     SyntheticOptions o;
     o.duration_us = 100000;
     o.eventsPerSecond = 3000000;
@@ -397,8 +389,8 @@ TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
             ASSERT_EQ(sr.minTime, sg.minTime);
             ASSERT_EQ(sr.maxTime, sg.maxTime);
 
-            const uint64_t limit = sa.minTime == UINT64_MAX ? 1 + rng() % (1 << 24)
-                                                            : sa.minTime + rng() % 8192;
+            const uint64_t limit =
+                sa.minTime == UINT64_MAX ? 1 + rng() % (1 << 24) : sa.minTime + rng() % 8192;
             DecoderState fa = start, fb = start;
             const size_t ia = evt3::findTimeBelow(data->data() + 2 * from, n, fa, limit);
             const size_t ib = portableEvt3FindTimeBelow(data->data() + 2 * from, n, fb, limit);

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <sstream>
 #include <thread>
 

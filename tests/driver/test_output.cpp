@@ -61,9 +61,8 @@ TEST(SafeOutputTest, CutNeverReplacesItsInput) {
     fs::create_symlink(src, dir.file("link.raw"));
     auto reader = DvsFileReader::createFileReader(src);
     ASSERT_TRUE(reader);
-    for (const std::string& target :
-         {src, (dir.path() / "sub" / ".." / "src.raw").string(), dir.file("hard.raw"),
-          dir.file("link.raw")}) {
+    for (const std::string& target : {src, (dir.path() / "sub" / ".." / "src.raw").string(),
+                                      dir.file("hard.raw"), dir.file("link.raw")}) {
         std::string error;
         EXPECT_FALSE(reader->exportRawRange(0, 100000, target, &error)) << target;
         EXPECT_FALSE(error.empty());
@@ -199,7 +198,8 @@ TEST(SafeOutputTest, TemporaryRemovedOnTermination) {
             SafeOutput out;
             if (!out.open(dir.file("t.raw"), {}, nullptr)) ::_exit(3);
             if (::write(ready[1], "x", 1) != 1) ::_exit(4);
-            for (;;) ::pause();
+            for (;;)
+                ::pause();
         }
         ::close(ready[1]);
         char c = 0;

@@ -524,9 +524,9 @@ TEST(ReaderRobustnessTest, FifosAndOddCacheEntriesNeverBlock) {
     auto opensAndReads = [&] {
         auto run = std::async(std::launch::async, [&] {
             auto r = openReader(path);
-            return std::make_pair(r->indexLoadedFromCache(),
-                                  *r->readEventsInWindow(100000, 20000) ==
-                                      filterWindow(exp.events, 100000, 120000));
+            return std::make_pair(
+                r->indexLoadedFromCache(),
+                *r->readEventsInWindow(100000, 20000) == filterWindow(exp.events, 100000, 120000));
         });
         if (run.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
             ADD_FAILURE() << "opening blocks on the cache entry";

@@ -63,7 +63,7 @@ DvsFileReader::~DvsFileReader() = default;
 uint64_t DvsFileReader::dataEnd() const {
     const uint64_t ws = wordSizeBytes(header_.format);
     const uint64_t off = header_.dataOffsetBytes;
-    if (off >= file_.size()) return off;  // header only (or grown past the size at open)
+    if (off >= file_.size()) return off;          // header only (or grown past the size at open)
     return off + (file_.size() - off) / ws * ws;  // a trailing partial word is ignored
 }
 
@@ -96,18 +96,17 @@ bool DvsFileReader::ensureOpenLocked() {
         const uint64_t begin = header_.dataOffsetBytes;
         const uint64_t end = dataEnd();
         file_.adviseSequential(begin, end - begin);
-        index_ = TimeIndex::build(file_, begin, end, header_.format, TimeIndex::kDefaultStepBytes,
-                                  [&](uint64_t scanned) {
-                                      if (openProgress_) {
-                                          const double done =
-                                              end <= begin || scanned >= end
-                                                  ? 1.0
-                                                  : double(scanned > begin ? scanned - begin : 0) /
-                                                        double(end - begin);
-                                          openProgress_(done);
-                                      }
-                                      return !cancelled_.load();
-                                  });
+        index_ = TimeIndex::build(
+            file_, begin, end, header_.format, TimeIndex::kDefaultStepBytes, [&](uint64_t scanned) {
+                if (openProgress_) {
+                    const double done =
+                        end <= begin || scanned >= end
+                            ? 1.0
+                            : double(scanned > begin ? scanned - begin : 0) / double(end - begin);
+                    openProgress_(done);
+                }
+                return !cancelled_.load();
+            });
         if (cancelled_.load()) {
             index_ = TimeIndex();  // incomplete: never used nor stored
             return false;
@@ -185,7 +184,8 @@ EventSpan DvsFileReader::findSpanLocked() const {
         return span;
     }
     for (size_t i = j + 1; i-- > 0;) {
-        if (entries[i + 1].keyTime + eventSlack <= latest) break;  // nothing earlier reaches further
+        if (entries[i + 1].keyTime + eventSlack <= latest)
+            break;  // nothing earlier reaches further
         if (entries[i].eventWords) {
             bool any = false;
             latest = std::max(latest, latestIn(i, any));

@@ -51,8 +51,8 @@ inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint32_t xLimit,
 // *triggers since `triggersBefore` keep their place among the kept events.
 // Returns the new end. Rare: only for data beyond the sensor.
 Event2D* dropBeyond(Event2D* first, Event2D* out, uint32_t xLimit,
-                    std::vector<TriggerRecord>* triggers, size_t triggersBefore,
-                    uint64_t eventBase, uint64_t& corruptWords) {
+                    std::vector<TriggerRecord>* triggers, size_t triggersBefore, uint64_t eventBase,
+                    uint64_t& corruptWords) {
     if (triggers) {
         for (size_t t = triggersBefore; t < triggers->size(); ++t) {
             const uint64_t before = (*triggers)[t].eventIndex - eventBase;
@@ -80,8 +80,8 @@ namespace {
 // address range); without it the check costs nothing.
 template <bool kSensor>
 DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
-                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                       uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+                          size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                          uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
     xLimit = std::min(xLimit, kAddressRange);
     // Below this base a vector word lies wholly inside the range.
     const uint32_t vectorBaseLimit12 = xLimit >= 12 ? xLimit - 12 : 0;
@@ -165,25 +165,23 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
                 case kVect12:
                     // Inside the range the base cannot saturate: add directly.
                     if (s.baseX <= vectorBaseLimit12) [[likely]] {
-                        out = emitMask<12>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
-                                           out);
+                        out =
+                            emitMask<12>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
                         s.baseX = uint16_t(s.baseX + 12);
                     } else {
                         out = emitMask<12>(maskInRange<12>(w, s.baseX, xLimit, corruptWords),
-                                           yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
-                                           out);
+                                           yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
                         s.baseX = advanceBase(s.baseX, 12);
                     }
                     break;
                 case kVect8:
                     if (s.baseX <= vectorBaseLimit8) [[likely]] {
-                        out = emitMask<8>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
-                                          out);
+                        out =
+                            emitMask<8>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
                         s.baseX = uint16_t(s.baseX + 8);
                     } else {
                         out = emitMask<8>(maskInRange<8>(w, s.baseX, xLimit, corruptWords),
-                                          yBits | s.baseX | (uint64_t(s.polarity) << 32), t,
-                                          out);
+                                          yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
                         s.baseX = advanceBase(s.baseX, 8);
                     }
                     break;
@@ -244,8 +242,8 @@ namespace {
 // address range); without it the check costs nothing.
 template <bool kSensor>
 DecodeStep decodeEvt2Impl(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
-                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                       uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+                          size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                          uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
     DecoderState s = state;
     Event2D* const first = out;
     Event2D* const end = out + outRoom;
@@ -384,10 +382,9 @@ bool EventStream::findTimeBelow(uint64_t stopTime) {
                         ? (std::min(baseOffset_ + available_, stretchEnd) - offset_) / wordSize
                         : 0;
                 if (words == 0) break;
-                const size_t found =
-                    format_ == RawFormat::Evt2
-                        ? evt2::findTimeBelow(at, size_t(words), state_, stopTime)
-                        : evt3::findTimeBelow(at, size_t(words), state_, stopTime);
+                const size_t found = format_ == RawFormat::Evt2
+                                         ? evt2::findTimeBelow(at, size_t(words), state_, stopTime)
+                                         : evt3::findTimeBelow(at, size_t(words), state_, stopTime);
                 offset_ += found * wordSize;
                 if (found < words) return true;
             }

@@ -54,12 +54,10 @@ struct DecodeStep {
 constexpr uint32_t kAddressRange = 2048;
 DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords,
-                      uint32_t xLimit = kAddressRange);
+                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit = kAddressRange);
 DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords,
-                      uint32_t xLimit = kAddressRange);
+                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit = kAddressRange);
 
 inline size_t wordSizeBytes(RawFormat format) {
     return format == RawFormat::Evt2 ? 4 : 2;

@@ -142,8 +142,8 @@ std::string recordingHeader(const DvsFileInfo& info, RawFormat format, uint32_t 
         } else if (line.rfind("% geometry ", 0) == 0) {
             line = "% geometry " + std::to_string(width) + "x" + std::to_string(height);
         } else if (line.rfind("% generation ", 0) == 0) {
-            line = "% generation " + keep(line.substr(13), sensorFrom ? &sensorFrom->generation
-                                                                      : nullptr);
+            line = "% generation " +
+                   keep(line.substr(13), sensorFrom ? &sensorFrom->generation : nullptr);
         } else if (line.rfind("% sensor_generation ", 0) == 0) {
             line = "% sensor_generation " +
                    keep(line.substr(20), sensorFrom ? &sensorFrom->sensorGeneration : nullptr);

@@ -18,7 +18,7 @@ constexpr size_t kFlushBytes = 1 << 20;
 constexpr int64_t kMaxEvt3Step = 2047;
 constexpr int64_t kMaxEvt2Step = (1ll << 27) - 1;
 constexpr int64_t kMaxBackStep = kTimeHighJitterSteps;
-constexpr unsigned kMinVectorRun = 3;              // below this, single words are smaller
+constexpr unsigned kMinVectorRun = 3;  // below this, single words are smaller
 }  // namespace
 
 RawWriter::RawWriter(RawFormat format) : format_(format) {

@@ -75,9 +75,9 @@ uint64_t mix(uint64_t z) {
 
 std::string randomSuffix() {
     static std::atomic<uint64_t> counter{0};
-    const uint64_t seed =
-        uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (uint64_t(::getpid()) << 32) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    const uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                          (uint64_t(::getpid()) << 32) ^
+                          (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
     uint64_t v = mix(seed);
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string s(8, 'x');
@@ -142,8 +142,8 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = stem + ".part-" + randomSuffix();
         // Mode 0666: the kernel applies the umask, as for any new file.
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
+        int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = fd;
             tmp_ = std::move(candidate);

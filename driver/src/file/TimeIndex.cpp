@@ -130,9 +130,8 @@ const IndexEntry& TimeIndex::entryBefore(uint64_t t) const {
 }
 
 size_t TimeIndex::stretchAt(uint64_t offsetBytes) const {
-    auto it = std::upper_bound(
-        entries_.begin(), entries_.end(), offsetBytes,
-        [](uint64_t v, const IndexEntry& e) { return v < e.offsetBytes; });
+    auto it = std::upper_bound(entries_.begin(), entries_.end(), offsetBytes,
+                               [](uint64_t v, const IndexEntry& e) { return v < e.offsetBytes; });
     return it == entries_.begin() ? 0 : size_t(it - entries_.begin()) - 1;
 }
 

@@ -203,8 +203,8 @@ inline void walkBlock(const uint8_t* p, DecoderState& s, ScanStats& stats, LowLa
     }
     if (m12 | m8) {
         // Saturating once equals saturating per word: the base only grows.
-        s.baseX = advanceBase(s.baseX, unsigned(12 * __builtin_popcount(m12) +
-                                                8 * __builtin_popcount(m8)));
+        s.baseX = advanceBase(s.baseX,
+                              unsigned(12 * __builtin_popcount(m12) + 8 * __builtin_popcount(m8)));
     }
 }
 
