@@ -96,14 +96,15 @@ bool DvsFileReader::ensureOpenLocked() {
         const uint64_t begin = header_.dataOffsetBytes;
         const uint64_t end = dataEnd();
         file_.adviseSequential(begin, end - begin);
+        double reported = -1.0;
         index_ = TimeIndex::build(
             file_, begin, end, header_.format, TimeIndex::kDefaultStepBytes, [&](uint64_t scanned) {
                 if (openProgress_) {
-                    const double done =
+                    reported =
                         end <= begin || scanned >= end
                             ? 1.0
                             : double(scanned > begin ? scanned - begin : 0) / double(end - begin);
-                    openProgress_(done);
+                    openProgress_(reported);
                 }
                 return !cancelled_.load();
             });
@@ -111,8 +112,8 @@ bool DvsFileReader::ensureOpenLocked() {
             index_ = TimeIndex();  // incomplete: never used nor stored
             return false;
         }
-        // Nothing to scan still completes the progress.
-        if (openProgress_ && end <= begin) openProgress_(1.0);
+        // Nothing to scan, or a file that shrank meanwhile, still completes it.
+        if (openProgress_ && reported < 1.0) openProgress_(1.0);
         index_.setSpan(findSpanLocked());
         applyHeaderTimeBaseLocked();
         if (haveKey) IndexCache::store(key, index_);
