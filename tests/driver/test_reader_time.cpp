@@ -120,6 +120,12 @@ TEST(ReaderTimeTest, TimeGoingBackIsFoundByWindows) {
     ASSERT_EQ(expected.size(), 10u);
     EXPECT_EQ(decodeAll(*r, 8000, 9000).events, expected);
     EXPECT_EQ(*r->readEventsInWindow(8000, 1000), expected);
+    // The same window twice: the second may not continue after the first,
+    // whose stop lies behind events of its own time.
+    const auto late = filterWindow(all.events, 12192, 12193);
+    ASSERT_EQ(late.size(), 10u);
+    EXPECT_EQ(*r->readEventsInWindow(12192, 1), late);
+    EXPECT_EQ(*r->readEventsInWindow(12192, 1), late);
     uint64_t end = 0;
     r->getEndTime(end);
     EXPECT_EQ(end, 12288u);

@@ -241,8 +241,9 @@ bool DvsFileReader::seekToTime(uint64_t t_us) {
 EventStream DvsFileReader::streamFrom(uint64_t t_us) const {
     const IndexEntry& entry = index_.entryBefore(t_us);
     // Back-to-back windows continue where the last one stopped (EVT3 only:
-    // there the stop leaves every earlier event strictly before it).
-    if (haveResume_ && header_.format == RawFormat::Evt3 && resumeState_.time < t_us &&
+    // there the stop leaves every earlier event before the last window's
+    // end, even where the time went back).
+    if (haveResume_ && header_.format == RawFormat::Evt3 && resumeEnd_ <= t_us &&
         resumeOffset_ >= entry.offsetBytes) {
         return streamAt(resumeOffset_, resumeState_);
     }
@@ -295,6 +296,7 @@ EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
     haveResume_ = !full && !s.resumedAfterStop();
     resumeOffset_ = s.offsetBytes();
     resumeState_ = s.state();
+    resumeEnd_ = end_us;
     position_ = end_us;
     return batch;
 }

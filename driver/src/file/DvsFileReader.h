@@ -150,6 +150,7 @@ private:
     // without a lookup.
     bool haveResume_ = false;
     uint64_t resumeOffset_ = 0;
+    uint64_t resumeEnd_ = 0;  // end of the window that stopped there
     DecoderState resumeState_;
 };
 
