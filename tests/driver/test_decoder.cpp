@@ -442,4 +442,15 @@ TEST(DecoderTest, EventsBeyondTheSensorAreDropped) {
             EXPECT_EQ(corrupt, 2u);
         }
     }
+    // A sensor narrower than one vector word.
+    auto narrow = words16({hi3(1), y3(0), base3(0, 1), v12(0xFFF), v8(0xFF)});
+    std::vector<Event2D> out(64);
+    DecoderState s;
+    uint64_t corrupt = 0;
+    DecodeStep step = decodeEvt3(narrow.data(), narrow.size() / 2, s, out.data(), out.size(),
+                                 nullptr, 0, UINT64_MAX, corrupt, 5);
+    ASSERT_EQ(step.eventsWritten, 5u);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(out[i].x, i);
+    EXPECT_EQ(corrupt, 2u);
 }

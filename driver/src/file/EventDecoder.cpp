@@ -83,9 +83,6 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
                           size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
                           uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
     xLimit = std::min(xLimit, kAddressRange);
-    // Below this base a vector word lies wholly inside the range.
-    const uint32_t vectorBaseLimit12 = xLimit >= 12 ? xLimit - 12 : 0;
-    const uint32_t vectorBaseLimit8 = xLimit >= 8 ? xLimit - 8 : 0;
     const size_t triggersBefore = triggers ? triggers->size() : 0;
     bool beyond = false;  // a single event lay beyond the sensor (bad data only)
     DecoderState s = state;
@@ -164,7 +161,7 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
                     break;
                 case kVect12:
                     // Inside the range the base cannot saturate: add directly.
-                    if (s.baseX <= vectorBaseLimit12) [[likely]] {
+                    if (s.baseX + 12u <= xLimit) [[likely]] {
                         out =
                             emitMask<12>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
                         s.baseX = uint16_t(s.baseX + 12);
@@ -175,7 +172,7 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
                     }
                     break;
                 case kVect8:
-                    if (s.baseX <= vectorBaseLimit8) [[likely]] {
+                    if (s.baseX + 8u <= xLimit) [[likely]] {
                         out =
                             emitMask<8>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
                         s.baseX = uint16_t(s.baseX + 8);
