@@ -24,12 +24,13 @@ constexpr const char* kUsage =
     "  kvraw info FILE\n"
     "  kvraw decode FILE [--from US] [--to US] [--triggers]\n"
     "  kvraw stats FILE\n"
-    "  kvraw cut FILE OUT START_US END_US\n"
+    "  kvraw cut FILE OUT START_US END_US [--format evt3|evt2]\n"
     "  kvraw generate OUT DURATION_US EVENTS_PER_SEC [--seed N] [--trigger-period US]\n"
     "                 [--start US] [--dense] [--format evt3|evt2]\n"
     "  kvraw bench FILE [--windows N] [--window-us US]\n"
     "decode prints t,x,y,p lines (and T,t,id,value with --triggers) for\n"
-    "FROM <= t < TO; cut keeps START <= t <= END.\n";
+    "FROM <= t < TO; cut keeps START <= t <= END, in the source's encoding\n"
+    "unless --format says otherwise.\n";
 
 struct UsageError {
     std::string message;
@@ -42,7 +43,7 @@ uint64_t parseU64(const std::string& text, const char* what) {
     uint64_t v = 0;
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
-        throw UsageError{std::string("invalid ") + what + ": '" + text + "'"};
+        throw UsageError{std::string("invalid ") + what + ": '" + printableText(text) + "'"};
     }
     return v;
 }
@@ -63,10 +64,10 @@ struct Args {
             if (std::find(flags.begin(), flags.end(), a) != flags.end()) {
                 options.emplace_back(a, "");
             } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
-                if (i + 1 >= argc) throw UsageError{a + " needs a value"};
+                if (i + 1 >= argc) throw UsageError{printableText(a) + " needs a value"};
                 options.emplace_back(a, argv[++i]);
             } else {
-                throw UsageError{"unknown option " + a};
+                throw UsageError{"unknown option " + printableText(a)};
             }
         }
     }
@@ -122,11 +123,30 @@ private:
     std::string buf_;
 };
 
+RawFormat parseFormat(const std::string& name) {
+    if (name == "evt3") return RawFormat::Evt3;
+    if (name == "evt2") return RawFormat::Evt2;
+    throw UsageError{"unknown format '" + printableText(name) + "' (evt3 or evt2)"};
+}
+
+// stdout must have taken everything: a full disk or a closed stream is an error.
+int finishOutput(int status) {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int e = errno;
+        if (e == EPIPE) return status;
+        std::fprintf(stderr, "kvraw: error: cannot write output: %s\n",
+                     e != 0 ? std::strerror(e) : "write error");
+        return 1;
+    }
+    return status;
+}
+
 std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
     std::string error;
     auto reader = DvsFileReader::createFileReader(path, &error);
-    if (!reader) throw Failure{path + ": " + error};
-    if (!reader->openForReading()) throw Failure{path + ": cannot read"};
+    if (!reader) throw Failure{printableText(path) + ": " + error};
+    if (!reader->openForReading()) throw Failure{printableText(path) + ": cannot read"};
     return reader;
 }
 
@@ -225,9 +245,12 @@ int cmdCut(const Args& a) {
     const uint64_t start = parseU64(a.positional[2], "START_US");
     const uint64_t end = parseU64(a.positional[3], "END_US");
     if (start > end) throw UsageError{"START_US is after END_US"};
+    const RawFormat format =
+        a.has("--format") ? parseFormat(a.value("--format", "")) : RawFormat::Unknown;
     auto r = openReader(a.positional[0]);
-    if (!r->exportRawRange(start, end, a.positional[1])) {
-        throw Failure{"cut failed: no events in range, or cannot write " + a.positional[1]};
+    std::string why;
+    if (!r->exportRawRange(start, end, a.positional[1], &why, format)) {
+        throw Failure{"cut failed: " + printableText(a.positional[1]) + ": " + why};
     }
     return 0;
 }
@@ -241,15 +264,12 @@ int cmdGenerate(const Args& a) {
     o.triggerPeriod_us = parseU64(a.value("--trigger-period", "0"), "--trigger-period");
     o.startTime_us = parseU64(a.value("--start", "0"), "--start");
     o.dense = a.has("--dense");
-    const std::string format = a.value("--format", "evt3");
-    if (format == "evt3") {
-        o.format = RawFormat::Evt3;
-    } else if (format == "evt2") {
-        o.format = RawFormat::Evt2;
-    } else {
-        throw UsageError{"unknown format '" + format + "' (evt3 or evt2)"};
-    }
+    o.format = parseFormat(a.value("--format", "evt3"));
     if (o.eventsPerSecond > 2000000000ull) throw UsageError{"EVENTS_PER_SEC above 2e9"};
+    if (o.startTime_us > kMaxSyntheticTime_us ||
+        o.duration_us > kMaxSyntheticTime_us - o.startTime_us) {
+        throw UsageError{"--start plus DURATION_US above " + std::to_string(kMaxSyntheticTime_us)};
+    }
     std::string error;
     if (!writeSyntheticRecording(a.positional[0], o, &error)) throw Failure{error};
     return 0;
@@ -265,13 +285,17 @@ int cmdBench(const Args& a) {
     a.expect(1);
     const uint64_t windows = parseU64(a.value("--windows", "200"), "--windows");
     const uint64_t window = parseU64(a.value("--window-us", "33333"), "--window-us");
+    constexpr uint64_t kMaxWindows = 10000000;
+    if (windows > kMaxWindows) {
+        throw UsageError{"--windows above " + std::to_string(kMaxWindows)};
+    }
     using clock = std::chrono::steady_clock;
 
     auto t0 = clock::now();
     std::string error;
     auto r = DvsFileReader::createFileReader(a.positional[0], &error);
-    if (!r) throw Failure{a.positional[0] + ": " + error};
-    r->openForReading();
+    if (!r) throw Failure{printableText(a.positional[0]) + ": " + error};
+    if (!r->openForReading()) throw Failure{printableText(a.positional[0]) + ": cannot read"};
     const double openS = seconds(clock::now() - t0);
 
     uint64_t start = 0, end = 0;
@@ -324,20 +348,24 @@ int main(int argc, char** argv) {
     }
     const std::string cmd = argv[1];
     try {
-        if (cmd == "info") return cmdInfo(Args(argc, argv, {}, {}));
-        if (cmd == "decode") return cmdDecode(Args(argc, argv, {"--from", "--to"}, {"--triggers"}));
-        if (cmd == "stats") return cmdStats(Args(argc, argv, {}, {}));
-        if (cmd == "cut") return cmdCut(Args(argc, argv, {}, {}));
-        if (cmd == "generate") {
-            return cmdGenerate(Args(
-                argc, argv, {"--seed", "--trigger-period", "--start", "--format"}, {"--dense"}));
+        if (cmd == "info") return finishOutput(cmdInfo(Args(argc, argv, {}, {})));
+        if (cmd == "decode") {
+            return finishOutput(cmdDecode(Args(argc, argv, {"--from", "--to"}, {"--triggers"})));
         }
-        if (cmd == "bench") return cmdBench(Args(argc, argv, {"--windows", "--window-us"}, {}));
+        if (cmd == "stats") return finishOutput(cmdStats(Args(argc, argv, {}, {})));
+        if (cmd == "cut") return finishOutput(cmdCut(Args(argc, argv, {"--format"}, {})));
+        if (cmd == "generate") {
+            return finishOutput(cmdGenerate(Args(
+                argc, argv, {"--seed", "--trigger-period", "--start", "--format"}, {"--dense"})));
+        }
+        if (cmd == "bench") {
+            return finishOutput(cmdBench(Args(argc, argv, {"--windows", "--window-us"}, {})));
+        }
         if (cmd == "--help" || cmd == "-h" || cmd == "help") {
             std::fputs(kUsage, stdout);
-            return 0;
+            return finishOutput(0);
         }
-        throw UsageError{"unknown command '" + cmd + "'"};
+        throw UsageError{"unknown command '" + printableText(cmd) + "'"};
     } catch (const UsageError& e) {
         std::fprintf(stderr, "kvraw: error: %s (see kvraw --help)\n", e.message.c_str());
         return 2;

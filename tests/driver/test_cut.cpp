@@ -4,6 +4,8 @@
 #include <csignal>
 
 #include "DriverTestSupport.h"
+#include "RawWriter.h"
+#include "Utils/FuncUtils.h"
 
 using namespace kvtest;
 
@@ -48,7 +50,7 @@ TEST(CutTest, InclusiveRangeUnchangedTimesAndHeader) {
 
         auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
         ASSERT_TRUE(cut);
-        EXPECT_EQ(cut->format(), RawFormat::Evt3);
+        EXPECT_EQ(cut->format(), format);  // lossless: the source's encoding
         Decoded d = decodeAll(*cut);
         std::vector<Event2D> expectedEvents = filterWindow(exp.events, start, end + 1);
         EXPECT_EQ(d.events, expectedEvents);
@@ -114,4 +116,82 @@ TEST(CutTest, FailedWriteLeavesTargetUntouched) {
     // With room again the same cut replaces the old file.
     EXPECT_TRUE(source->exportRawRange(0, 3000000, dir.file("keep.raw")));
     EXPECT_GT(fs::file_size(dir.file("keep.raw")), 64u * 1024);
+}
+
+// A cut keeps its source: EVT 2.0 stays EVT 2.0 (trigger ids up to 31), and
+// the geometry and sensor lines of the header come along.
+TEST(CutTest, KeepsEncodingGeometryAndSensor) {
+    ScratchDir dir;
+    std::vector<Event2D> events;
+    for (uint16_t i = 0; i < 2000; ++i)
+        events.emplace_back(uint16_t(i % 640), uint16_t(i % 480), uint8_t(i & 1), 1000 + i * 10);
+    RawWriter w(RawFormat::Evt2);
+    w.writeEvents(events.data(), 1000);
+    w.writeTrigger(EventTriggerIn(17, 1, 11000));
+    w.writeTrigger(EventTriggerIn(31, 0, 11000));
+    w.writeEvents(events.data() + 1000, 1000);
+    auto words = w.takeBuffer();
+    const std::string header =
+        "% evt 2.0\n% format EVT2;height=480;width=640\n% geometry 640x480\n"
+        "% sensor_name GenX320\n% sensor_generation 3.1\n% serial_number CAM9\n"
+        "% dvs_start_timestamp 1000\n% end\n";
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), words.begin(), words.end());
+    writeBytes(dir.file("vga.raw"), bytes);
+
+    auto source = DvsFileReader::createFileReader(dir.file("vga.raw"));
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(source->exportRawRange(5000, 15000, dir.file("cut.raw")));
+    auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->format(), RawFormat::Evt2);
+    EXPECT_EQ(cut->header().width, 640u);
+    EXPECT_EQ(cut->header().height, 480u);
+    EXPECT_EQ(cut->header().sensorName, "GenX320");
+    EXPECT_EQ(cut->header().sensorGeneration, "3.1");
+    EXPECT_EQ(cut->header().serialNumber, "CAM9");
+    Decoded d = decodeAll(*cut);
+    EXPECT_EQ(d.events, filterWindow(events, 5000, 15001));
+    EXPECT_EQ(d.triggers, (std::vector<EventTriggerIn>{EventTriggerIn(17, 1, 11000),
+                                                       EventTriggerIn(31, 0, 11000)}));
+    // EVT 3.0 on request: the header says so and the events are the same.
+    std::string error;
+    ASSERT_TRUE(source->exportRawRange(5000, 15000, dir.file("cut3.raw"), &error, RawFormat::Evt3))
+        << error;
+    auto cut3 = DvsFileReader::createFileReader(dir.file("cut3.raw"));
+    EXPECT_EQ(cut3->format(), RawFormat::Evt3);
+    EXPECT_EQ(cut3->header().width, 640u);
+    EXPECT_EQ(decodeAll(*cut3).events, d.events);
+}
+
+// Trigger edges before the first event of the range are written as they
+// come (in file order, before the events) and the header still names the
+// first event's time.
+TEST(CutTest, EdgesBeforeTheFirstEventAreKept) {
+    ScratchDir dir;
+    RawWriter w(RawFormat::Evt3);
+    for (uint64_t t = 100; t < 200000; t += 10)
+        w.writeTrigger(EventTriggerIn(2, int16_t((t / 10) & 1), t));
+    Event2D e(5, 6, 1, 300000);
+    w.writeEvents(&e, 1);
+    auto words = w.takeBuffer();
+    DvsFileInfo info;
+    info.dvsStartTimestamp = 100;
+    const std::string header = generateDvsFileHeader(info);
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), words.begin(), words.end());
+    writeBytes(dir.file("edges.raw"), bytes);
+
+    auto source = DvsFileReader::createFileReader(dir.file("edges.raw"));
+    ASSERT_TRUE(source->exportRawRange(50000, 400000, dir.file("cut.raw")));
+    auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
+    Decoded d = decodeAll(*cut);
+    ASSERT_EQ(d.events.size(), 1u);
+    EXPECT_EQ(d.events[0], e);
+    EXPECT_EQ(d.triggers.size(), (200000u - 50000u) / 10u);
+    EXPECT_EQ(d.triggers.front().timestamp, 50000u);
+    EXPECT_EQ(d.triggerPositions.back(), 0u);
+    DvsFileInfo cutInfo;
+    cut->getFileInfo(cutInfo);
+    EXPECT_EQ(cutInfo.dvsStartTimestamp, 300000u);
 }

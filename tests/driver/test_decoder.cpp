@@ -4,8 +4,10 @@
 
 #include "DriverTestSupport.h"
 #include "EventDecoder.h"
+#include "PortableScan.h"
 #include "RawWriter.h"
 #include "TimeIndex.h"
+#include "WordScan.h"
 
 using namespace kvtest;
 
@@ -70,20 +72,11 @@ TEST(Evt3DecoderTest, EveryWordType) {
         x3(5, 1),  // before any time: dropped
         hi3(0x001),
         lo3(0x002),  // t = 0x1002
-        y3(7),
-        x3(100, 1),
-        x3(101, 0),
-        base3(200, 1),
-        v12(0b100000000101),
+        y3(7),          x3(100, 1), x3(101, 0), base3(200, 1), v12(0b100000000101),
         v8(0b10000001),  // 200,202,211 then 212,219
-        trig3(3, 1),
-        0x7123,
-        0xE456,
+        trig3(3, 1),    0x7123,     0xE456,
         0xF789,  // continued and vendor words: ignored
-        0x1000,
-        0x9000,
-        0xB000,
-        0xC000,
+        0x1000,         0x9000,     0xB000,     0xC000,
         0xD000,  // reserved: skipped and counted
         x3(300, 0),
     });
@@ -278,4 +271,186 @@ TEST(RawWriterTest, VectorisesRunsAndBridgesSilences) {
     EXPECT_EQ(w2.eventsDropped(), 2u);
     EXPECT_EQ(decodeWords(w2.takeBuffer(), RawFormat::Evt3).events,
               (std::vector<Event2D>{{5, 5, 1, 10}}));
+}
+
+// A TIME_HIGH far ahead is a long pause, not a step back; only a few steps
+// back count as jitter, anything lower is a wrap.
+TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {
+    auto bytes = words16({
+        hi3(3000), lo3(5), x3(1, 0),  // 3000 steps
+        hi3(1000), lo3(0), x3(2, 0),  // 2096 steps later (8.6 s without a time word)
+        hi3(998), lo3(7), x3(3, 0),   // two steps back: jitter
+        hi3(1002), x3(4, 0),          // forward again
+        hi3(990), x3(5, 0),           // twelve steps back: a full loop later
+    });
+    Out o = decodeWords(bytes, RawFormat::Evt3);
+    const uint64_t L = 1ull << 24;
+    std::vector<uint64_t> times;
+    for (auto& e : o.events)
+        times.push_back(e.timestamp);
+    std::vector<uint64_t> expected{3000 * 4096 + 5, L + 1000 * 4096, L + 998 * 4096 + 7,
+                                   L + 1002 * 4096, 2 * L + 990 * 4096};
+    EXPECT_EQ(times, expected);
+
+    // The same rule for EVT 2.0 (28-bit high, 64 us steps).
+    std::vector<uint8_t> b;
+    const uint64_t first = (1u << 27) + 5000;          // then more than half the range ahead:
+    const uint64_t later = first + (1u << 27) + 1000;  // the field reads 6000
+    put32(b, 0x80000000u | uint32_t(first));
+    put32(b, 0x10000000u | (1u << 11) | 1u);
+    put32(b, 0x80000000u | uint32_t(later & 0x0FFFFFFF));
+    put32(b, 0x10000000u | (2u << 11) | 1u);
+    put32(b, 0x80000000u | uint32_t((later - 3) & 0x0FFFFFFF));  // three steps back: jitter
+    put32(b, 0x10000000u | (3u << 11) | 1u);
+    Out o2 = decodeWords(b, RawFormat::Evt2);
+    ASSERT_EQ(o2.events.size(), 3u);
+    EXPECT_EQ(o2.events[0].timestamp, first << 6);
+    EXPECT_EQ(o2.events[1].timestamp, later << 6);
+    EXPECT_EQ(o2.events[2].timestamp, (later - 3) << 6);
+
+    // What the writer makes of long pauses and of a way back reads back as written.
+    std::vector<Event2D> ev{{1, 1, 1, 100},
+                            {2, 1, 1, 100 + 9000000},          // 9 s pause
+                            {3, 1, 1, 100 + 9000000 - 60000},  // 60 ms back
+                            {4, 1, 1, 40000000}};
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        RawWriter w(format);
+        w.writeEvents(ev.data(), ev.size());
+        EXPECT_EQ(decodeWords(w.takeBuffer(), format).events, ev) << rawFormatName(format);
+    }
+}
+
+// Vectors without a base x in range never wrap x into y nor leave the
+// 11-bit address range; what falls outside is counted as corrupt.
+TEST(Evt3DecoderTest, VectorsBeyondTheAddressRangeAreDropped) {
+    std::vector<uint8_t> bytes = words16({hi3(1), y3(7)});
+    for (int i = 0; i < 6000; ++i)  // 72000 positions from base 0: past 65536
+        put16(bytes, v12(0xFFF));
+    put16(bytes, base3(2040, 1));
+    put16(bytes, v12(0xFFF));  // 2040..2047 kept, 2048..2051 dropped
+    Out o = decodeWords(bytes, RawFormat::Evt3);
+    ASSERT_EQ(o.events.size(), 2048u + 8u);
+    for (size_t i = 0; i < o.events.size(); ++i) {
+        EXPECT_LE(o.events[i].x, 2047);
+        ASSERT_EQ(o.events[i].y, 7) << i;
+    }
+    EXPECT_EQ(o.events[2047].x, 2047);
+    EXPECT_EQ(o.events[2048].x, 2040);
+    EXPECT_GT(o.corrupt, 1u);
+    // The scan agrees with the decoder on the saturated base.
+    DecoderState s;
+    TimeIndex::advanceEvt3(bytes.data(), bytes.size() / 2, s);
+    EXPECT_EQ(s, o.state);
+}
+
+// The SIMD walk the library uses and the portable fallback agree on state,
+// statistics and the search for a time below a limit, on real data and garbage.
+TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
+    std::mt19937_64 rng(21);
+    std::vector<uint8_t> garbage(1 << 18);
+    for (auto& b : garbage)
+        b = uint8_t(rng());
+    // Garbage with TIME_HIGH words thinned out, so long stretches take the block path.
+    std::vector<uint8_t> thinned = garbage;
+    for (size_t i = 1; i < thinned.size(); i += 2)
+        if ((thinned[i] >> 4) == 0x8 && rng() % 16 != 0)
+            thinned[i] = uint8_t(0x60 | (thinned[i] & 0xF));
+    SyntheticOptions o;
+    o.duration_us = 100000;
+    o.eventsPerSecond = 3000000;
+    o.dense = true;
+    Expected exp = expectedFor(o);
+    RawWriter w(RawFormat::Evt3);
+    w.writeEvents(exp.events.data(), exp.events.size());
+    auto real = w.takeBuffer();
+
+    for (const auto* data : {&garbage, &thinned, &real}) {
+        const size_t words = data->size() / 2;
+        for (int trial = 0; trial < 40; ++trial) {
+            const size_t from = size_t(rng() % words);
+            const size_t n = size_t(rng() % std::min<size_t>(words - from, 5000));
+            DecoderState a, b;
+            a.timeHigh = b.timeHigh = uint64_t(rng() % 3) << 24;
+            ScanStats sa, sb;
+            evt3::walk(data->data() + 2 * from, n, a, sa);
+            portableEvt3Walk(data->data() + 2 * from, n, b, sb);
+            ASSERT_EQ(a, b) << trial;
+            ASSERT_EQ(sa.minTime, sb.minTime);
+            ASSERT_EQ(sa.maxTime, sb.maxTime);
+            ASSERT_EQ(sa.eventWords, sb.eventWords);
+            // Both equal the word-by-word reference.
+            DecoderState start;
+            start.timeHigh = b.timeHigh & ~uint64_t(0xFFFFFF);
+            DecoderState r = start, again = start;
+            ScanStats sr, sg;
+            evt3::walkWords(data->data() + 2 * from, n, r, sr);
+            evt3::walk(data->data() + 2 * from, n, again, sg);
+            ASSERT_EQ(r, again);
+            ASSERT_EQ(sr.minTime, sg.minTime);
+            ASSERT_EQ(sr.maxTime, sg.maxTime);
+
+            const uint64_t limit =
+                sa.minTime == UINT64_MAX ? 1 + rng() % (1 << 24) : sa.minTime + rng() % 8192;
+            DecoderState fa = start, fb = start;
+            const size_t ia = evt3::findTimeBelow(data->data() + 2 * from, n, fa, limit);
+            const size_t ib = portableEvt3FindTimeBelow(data->data() + 2 * from, n, fb, limit);
+            ASSERT_EQ(ia, ib) << trial;
+            ASSERT_EQ(fa, fb);
+            if (ia < n) {
+                DecoderState next = fa;
+                ASSERT_TRUE(evt3::applyWord(next, loadWord16(data->data() + 2 * (from + ia))));
+                EXPECT_LT(next.time, limit);
+            }
+        }
+    }
+}
+
+// Events beyond the sensor's width (from its header) are dropped as corrupt;
+// trigger edges keep their place among the events that remain.
+TEST(DecoderTest, EventsBeyondTheSensorAreDropped) {
+    auto bytes3 = words16({hi3(1), y3(2), x3(10, 1), x3(700, 1), trig3(1, 1), x3(11, 0),
+                           base3(630, 0), v12(0xFFF), x3(639, 1)});
+    std::vector<uint8_t> bytes2;
+    put32(bytes2, 0x80000000u | 64);
+    put32(bytes2, 0x10000000u | (10u << 11) | 2u);
+    put32(bytes2, 0x10000000u | (700u << 11) | 2u);
+    put32(bytes2, 0xA0000000u | (1u << 8) | 1u);
+    put32(bytes2, 0x00000000u | (11u << 11) | 2u);
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        const auto& bytes = format == RawFormat::Evt3 ? bytes3 : bytes2;
+        std::vector<Event2D> out(64);
+        std::vector<TriggerRecord> triggers;
+        DecoderState s;
+        uint64_t corrupt = 0;
+        const size_t words = bytes.size() / wordSizeBytes(format);
+        DecodeStep step = format == RawFormat::Evt3
+                              ? decodeEvt3(bytes.data(), words, s, out.data(), out.size(),
+                                           &triggers, 100, UINT64_MAX, corrupt, 640)
+                              : decodeEvt2(bytes.data(), words, s, out.data(), out.size(),
+                                           &triggers, 100, UINT64_MAX, corrupt, 640);
+        out.resize(step.eventsWritten);
+        ASSERT_GE(out.size(), 2u) << rawFormatName(format);
+        for (auto& e : out)
+            EXPECT_LT(e.x, 640) << rawFormatName(format);
+        EXPECT_EQ(out[0].x, 10);
+        EXPECT_EQ(out[1].x, 11);
+        ASSERT_EQ(triggers.size(), 1u);
+        EXPECT_EQ(triggers[0].eventIndex, 101u);  // after x=10, before x=11
+        EXPECT_GE(corrupt, 1u);
+        if (format == RawFormat::Evt3) {
+            EXPECT_EQ(out.size(), 2u + 10u + 1u);  // 630..639 kept of the vector
+            EXPECT_EQ(corrupt, 2u);
+        }
+    }
+    // A sensor narrower than one vector word.
+    auto narrow = words16({hi3(1), y3(0), base3(0, 1), v12(0xFFF), v8(0xFF)});
+    std::vector<Event2D> out(64);
+    DecoderState s;
+    uint64_t corrupt = 0;
+    DecodeStep step = decodeEvt3(narrow.data(), narrow.size() / 2, s, out.data(), out.size(),
+                                 nullptr, 0, UINT64_MAX, corrupt, 5);
+    ASSERT_EQ(step.eventsWritten, 5u);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(out[i].x, i);
+    EXPECT_EQ(corrupt, 2u);
 }

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 #include "DriverTestSupport.h"
 
@@ -135,4 +139,123 @@ TEST(KvrawTest, ErrorsAreOneLineAndNonZero) {
         ASSERT_EQ(errLines.size(), 1u) << args << "\n" << r.err;
         EXPECT_EQ(errLines[0].rfind("kvraw: error: ", 0), 0u) << errLines[0];
     }
+}
+
+TEST(KvrawTest, CutRefusesItsInputAndSaysWhy) {
+    ScratchDir dir;
+    const std::string f = dir.file("in.raw");
+    ASSERT_EQ(kvraw(dir, "generate " + f + " 500000 20000").status, 0);
+    const auto original = readBytes(f);
+    fs::create_hard_link(f, dir.file("hard.raw"));
+    for (const std::string& out : {f, dir.file("hard.raw"), dir.path().string() + "/./in.raw"}) {
+        CliRun r = kvraw(dir, "cut " + f + " " + out + " 1000 2000");
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_EQ(lines(r.err).size(), 1u);
+        EXPECT_NE(r.err.find("output is the input"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readBytes(f), original);
+    CliRun missing = kvraw(dir, "cut " + f + " " + dir.file("no/dir/o.raw") + " 0 400000");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+    CliRun empty = kvraw(dir, "cut " + f + " " + dir.file("o.raw") + " 900000 950000");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("no events in range"), std::string::npos) << empty.err;
+}
+
+TEST(KvrawTest, RangesAreValidatedAndLateStartsReadBack) {
+    ScratchDir dir;
+    const std::string f = dir.file("late.raw");
+    ASSERT_EQ(kvraw(dir, "generate " + f + " 300000 10000 --start 100000000").status, 0);
+    auto info = lines(kvraw(dir, "info " + f).out);
+    ASSERT_GE(info.size(), 7u);
+    const uint64_t start = std::stoull(info[4].substr(std::string("start_us: ").size()));
+    EXPECT_GE(start, 100000000u);
+    EXPECT_LT(start, 100001000u);
+    EXPECT_EQ(info[6], "dvs_start_timestamp: " + std::to_string(start));
+
+    for (const std::string& args :
+         {"generate " + dir.file("x.raw") + " 1000 1000 --start 18446744073709551000",
+          "generate " + dir.file("x.raw") + " 18446744073709551000 1000",
+          "bench " + f + " --windows 18446744073709551615"}) {
+        CliRun r = kvraw(dir, args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(dir.file("x.raw")));
+}
+
+// Output that cannot be written is an error, for every command.
+TEST(KvrawTest, WriteErrorsOnStdoutFail) {
+    ScratchDir dir;
+    const std::string f = dir.file("w.raw");
+    ASSERT_EQ(kvraw(dir, "generate " + f + " 200000 10000").status, 0);
+    for (const std::string& args : {"info " + f, "stats " + f, "decode " + f,
+                                    "bench " + f + " --windows 3", std::string("--help")}) {
+        for (const char* redirect : {" >/dev/full", " >&-"}) {
+            CliRun r = kvraw(dir, args + redirect);
+            EXPECT_EQ(r.status, 1) << args << redirect;
+            EXPECT_NE(r.err.find("cannot write output"), std::string::npos) << args << r.err;
+        }
+    }
+}
+
+// Header text never reaches the terminal raw.
+TEST(KvrawTest, HeaderTextInMessagesIsEscaped) {
+    ScratchDir dir;
+    std::string header = "% format EVT\x1b[31mX";
+    header.push_back('\0');
+    header += "Y;width=640\n";
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.push_back(0x01);
+    bytes.push_back(0x80);
+    writeBytes(dir.file("esc.raw"), bytes);
+    CliRun r = kvraw(dir, "info " + dir.file("esc.raw"));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(r.err.find('\0'), std::string::npos);
+    EXPECT_NE(r.err.find("'EVT\\x1b[31mX\\x00Y'"), std::string::npos) << r.err;
+}
+
+// SIGTERM or SIGINT in the middle of a long write leaves no hidden temporary.
+TEST(KvrawTest, InterruptedWritesLeaveNoTemporary) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.raw");
+    ASSERT_EQ(kvraw(dir, "generate " + src + " 3000000 2000000").status, 0);
+    auto partFiles = [&] {
+        size_t n = 0;
+        for (auto& e : fs::directory_iterator(dir.path()))
+            n += e.path().filename().string().find(".part-") != std::string::npos;
+        return n;
+    };
+    const std::vector<std::vector<std::string>> commands{
+        {"generate", dir.file("big.raw"), "600000000", "20000000"},
+        {"cut", src, dir.file("cut.raw"), "0", "3000000"},
+    };
+    for (int sig : {SIGTERM, SIGINT}) {
+        for (const auto& command : commands) {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                std::vector<char*> argv{const_cast<char*>(KVRAW_PATH)};
+                for (const auto& a : command)
+                    argv.push_back(const_cast<char*>(a.c_str()));
+                argv.push_back(nullptr);
+                ::execv(KVRAW_PATH, argv.data());
+                ::_exit(127);
+            }
+            // Wait until the temporary exists (or the command already ended).
+            int status = 0;
+            pid_t done = 0;
+            while (partFiles() == 0 && (done = ::waitpid(child, &status, WNOHANG)) == 0)
+                std::this_thread::yield();
+            if (done == 0) {
+                ::kill(child, sig);
+                ASSERT_EQ(::waitpid(child, &status, 0), child);
+                EXPECT_TRUE(WIFSIGNALED(status)) << command[0];
+            }
+            EXPECT_EQ(partFiles(), 0u) << command[0] << " signal " << sig;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir.file("big.raw")));
 }

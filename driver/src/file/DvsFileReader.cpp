@@ -1,21 +1,16 @@
 #include "DvsFileReader.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <limits>
 
 #include "IndexCache.h"
 #include "Logger.h"
 #include "RawWriter.h"
+#include "SafeOutput.h"
 #include "Utils/FuncUtils.h"
 
 namespace korvane {
-
-namespace fs = std::filesystem;
 
 namespace {
 constexpr uint64_t kNoStop = std::numeric_limits<uint64_t>::max();
@@ -54,7 +49,7 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
     }
     RawHeader header = readRawHeader(file);
     if (header.format == RawFormat::Unknown) {
-        if (error) *error = "unsupported event format '" + header.formatName + "'";
+        if (error) *error = "unsupported event format '" + printableText(header.formatName) + "'";
         return nullptr;
     }
     return std::unique_ptr<DvsFileReader>(new DvsFileReader(path, std::move(file), header));
@@ -68,6 +63,7 @@ DvsFileReader::~DvsFileReader() = default;
 uint64_t DvsFileReader::dataEnd() const {
     const uint64_t ws = wordSizeBytes(header_.format);
     const uint64_t off = header_.dataOffsetBytes;
+    if (off >= file_.size()) return off;          // header only (or grown past the size at open)
     return off + (file_.size() - off) / ws * ws;  // a trailing partial word is ignored
 }
 
@@ -81,7 +77,7 @@ bool DvsFileReader::ensureOpenLocked() {
     if (cancelled_.load()) return false;
     const uint64_t ws = wordSizeBytes(header_.format);
     IndexFileKey key;
-    const bool haveKey = IndexCache::keyFor(path_, header_.dataOffsetBytes, key);
+    const bool haveKey = IndexCache::keyFor(file_, path_, header_.dataOffsetBytes, key);
     if (haveKey) {
         if (auto cached = IndexCache::load(key)) {
             bool fits = cached->format() == header_.format;
@@ -97,73 +93,127 @@ bool DvsFileReader::ensureOpenLocked() {
         }
     }
     if (!indexFromCache_) {
-        file_.adviseSequential(header_.dataOffsetBytes, dataEnd() - header_.dataOffsetBytes);
-        index_ = TimeIndex::build(file_, header_.dataOffsetBytes, dataEnd(), header_.format,
-                                  TimeIndex::kDefaultStepBytes,
-                                  [&](uint64_t scanned) {
-                                      if (openProgress_) {
-                                          const uint64_t begin = header_.dataOffsetBytes;
-                                          const uint64_t end = dataEnd();
-                                          const double done =
-                                              end <= begin || scanned >= end
-                                                  ? 1.0
-                                                  : double(scanned > begin ? scanned - begin : 0) /
-                                                        double(end - begin);
-                                          openProgress_(done);
-                                      }
-                                      return !cancelled_.load();
-                                  });
+        const uint64_t begin = header_.dataOffsetBytes;
+        const uint64_t end = dataEnd();
+        file_.adviseSequential(begin, end - begin);
+        double reported = -1.0;
+        index_ = TimeIndex::build(
+            file_, begin, end, header_.format, TimeIndex::kDefaultStepBytes, [&](uint64_t scanned) {
+                if (openProgress_) {
+                    reported =
+                        end <= begin || scanned >= end
+                            ? 1.0
+                            : double(scanned > begin ? scanned - begin : 0) / double(end - begin);
+                    openProgress_(reported);
+                }
+                return !cancelled_.load();
+            });
         if (cancelled_.load()) {
             index_ = TimeIndex();  // incomplete: never used nor stored
             return false;
         }
+        // Nothing to scan, or a file that shrank meanwhile, still completes it.
+        if (openProgress_ && reported < 1.0) openProgress_(1.0);
+        index_.setSpan(findSpanLocked());
+        applyHeaderTimeBaseLocked();
         if (haveKey) IndexCache::store(key, index_);
     }
-    findTimeRangeLocked();
+    const EventSpan& span = index_.span();
+    hasEvents_ = span.hasEvents;
+    startTime_ = span.first_us;
+    endTime_ = span.last_us;
     opened_ = true;
     return true;
 }
 
-void DvsFileReader::findTimeRangeLocked() {
-    hasEvents_ = false;
-    startTime_ = endTime_ = 0;
-    const auto& entries = index_.entries();
-    if (entries.empty()) return;
+EventStream DvsFileReader::streamAt(uint64_t offsetBytes, const DecoderState& state) const {
+    EventStream s(file_, dataEnd(), header_.format, offsetBytes, state);
+    s.setIndex(&index_);
+    if (header_.geometryKnown) s.setSensorWidth(header_.width);
+    return s;
+}
 
-    // First event: decode from the start until one appears.
+EventSpan DvsFileReader::findSpanLocked() const {
+    EventSpan span;
+    span.known = true;
+    const auto& entries = index_.entries();
+    if (entries.empty()) return span;
+    const Event2D* ev;
+    size_t n;
+
+    // First event in file order: from the first stretch that may hold one.
+    size_t k = 0;
+    while (k < entries.size() && !entries[k].eventWords)
+        ++k;
+    if (k == entries.size()) return span;
     {
-        EventStream s(file_, dataEnd(), header_.format, entries.front().offsetBytes,
-                      entries.front().state);
-        const Event2D* ev;
-        size_t n;
+        EventStream s = streamAt(entries[k].offsetBytes, entries[k].state);
+        s.setIndex(nullptr);
         while (s.next(kNoStop, ev, n, nullptr)) {
             if (n > 0) {
-                startTime_ = ev[0].timestamp;
-                hasEvents_ = true;
+                span.first_us = ev[0].timestamp;
+                span.hasEvents = true;
                 break;
             }
         }
     }
-    if (!hasEvents_) return;
+    if (!span.hasEvents) return span;
 
-    // Last event: the latest time in the last stretch between checkpoints that holds any.
-    for (size_t k = entries.size(); k-- > 0;) {
-        const uint64_t stretchEnd = k + 1 < entries.size() ? entries[k + 1].offsetBytes : dataEnd();
-        EventStream s(file_, stretchEnd, header_.format, entries[k].offsetBytes, entries[k].state);
-        const Event2D* ev;
-        size_t n;
-        bool found = false;
+    // Last: the latest event time of the last stretch holding events, and of
+    // any earlier stretch whose time reached past it (time that went back).
+    const uint64_t eventSlack = header_.format == RawFormat::Evt2 ? 63 : 0;
+    auto latestIn = [&](size_t j, bool& found) {
+        const uint64_t stretchEnd = j + 1 < entries.size() ? entries[j + 1].offsetBytes : dataEnd();
+        EventStream s(file_, stretchEnd, header_.format, entries[j].offsetBytes, entries[j].state);
+        if (header_.geometryKnown) s.setSensorWidth(header_.width);
         uint64_t latest = 0;
         while (s.next(kNoStop, ev, n, nullptr)) {
             for (size_t i = 0; i < n; ++i)
                 latest = std::max(latest, ev[i].timestamp);
             found = found || n > 0;
         }
-        if (found) {
-            endTime_ = std::max(latest, startTime_);
-            return;
+        return latest;
+    };
+    bool found = false;
+    uint64_t latest = 0;
+    size_t j = entries.size();
+    while (j-- > 0 && !found) {
+        if (entries[j].eventWords) latest = latestIn(j, found);
+    }
+    if (!found) {
+        span.last_us = span.first_us;
+        return span;
+    }
+    for (size_t i = j + 1; i-- > 0;) {
+        if (entries[i + 1].keyTime + eventSlack <= latest)
+            break;  // nothing earlier reaches further
+        if (entries[i].eventWords) {
+            bool any = false;
+            latest = std::max(latest, latestIn(i, any));
         }
     }
+    span.last_us = std::max(latest, span.first_us);
+    return span;
+}
+
+void DvsFileReader::applyHeaderTimeBaseLocked() {
+    // The data carries its time modulo one loop of the counter (EVT 3.0:
+    // 2^24 us, EVT 2.0: 2^34 us). Our writers put the first event's
+    // absolute time into the header: where it agrees with the data, add the
+    // loops it implies.
+    const EventSpan& span = index_.span();
+    const uint64_t start = header_.dvsStartTimestamp;
+    if (!span.hasEvents || start <= span.first_us) return;
+    const uint64_t loop = header_.format == RawFormat::Evt2 ? uint64_t(1) << 34 : uint64_t(1) << 24;
+    // A recording may note its start a little before the first event arrives.
+    constexpr uint64_t kEarlyStart_us = 1000000;
+    const uint64_t earliest = start > kEarlyStart_us ? start - kEarlyStart_us : 0;
+    if (earliest <= span.first_us) return;
+    const uint64_t offset = (earliest - span.first_us + loop - 1) / loop * loop;
+    if (offset > kNoStop - span.last_us) return;  // would overflow: not ours
+    const uint64_t first = span.first_us + offset;
+    if (first > start && first - start > kEarlyStart_us) return;  // no agreement
+    index_.shiftTimes(offset);
 }
 
 bool DvsFileReader::getStartTime(uint64_t& start_us) {
@@ -191,44 +241,62 @@ bool DvsFileReader::seekToTime(uint64_t t_us) {
 EventStream DvsFileReader::streamFrom(uint64_t t_us) const {
     const IndexEntry& entry = index_.entryBefore(t_us);
     // Back-to-back windows continue where the last one stopped (EVT3 only:
-    // there the stop leaves every earlier event strictly before it).
-    if (haveResume_ && header_.format == RawFormat::Evt3 && resumeState_.time < t_us &&
+    // there the stop leaves every earlier event before the last window's
+    // end, even where the time went back).
+    if (haveResume_ && header_.format == RawFormat::Evt3 && resumeEnd_ <= t_us &&
         resumeOffset_ >= entry.offsetBytes) {
-        return EventStream(file_, dataEnd(), header_.format, resumeOffset_, resumeState_);
+        return streamAt(resumeOffset_, resumeState_);
     }
-    return EventStream(file_, dataEnd(), header_.format, entry.offsetBytes, entry.state);
+    return streamAt(entry.offsetBytes, entry.state);
 }
 
 EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
     // Pooled vectors keep their capacity: a new window costs no allocation
-    // and no page faults once playback has warmed up.
+    // and no page faults once playback has warmed up. One that grew huge
+    // goes back to the system.
     EventBatch batch = batchPool_.acquire();
     batch->clear();
+    if (batch->capacity() > kPooledCapacityEvents) {
+        std::vector<Event2D>().swap(*batch);
+    }
+    const size_t limit = windowEventLimit_;
+    // Grows like a vector does, but never past the limit.
+    auto makeRoom = [&](size_t more) {
+        const size_t want = batch->size() + more;
+        if (want <= batch->capacity()) return;
+        batch->reserve(std::min(limit, std::max(want, batch->capacity() * 2)));
+    };
     EventStream s = streamFrom(start_us);
     const Event2D* ev;
     size_t n;
-    while (s.next(end_us, ev, n, nullptr)) {
+    bool full = false;
+    while (!full && s.next(end_us, ev, n, nullptr)) {
         if (n == 0) continue;
-        if (allInside(ev, n, start_us, end_us)) {
+        const size_t room = limit - batch->size();
+        if (n <= room && allInside(ev, n, start_us, end_us)) {
+            makeRoom(n);
             batch->insert(batch->end(), ev, ev + n);
         } else {
+            makeRoom(std::min(n, room));
             for (size_t i = 0; i < n; ++i) {
                 if (ev[i].timestamp >= start_us && ev[i].timestamp < end_us) {
+                    if (batch->size() == limit) {
+                        full = true;
+                        break;
+                    }
                     batch->push_back(ev[i]);
                 }
             }
         }
-        if (batch->size() >= windowEventLimit_) {
-            // A damaged file can pile millions of events onto one instant; a
-            // window stops here rather than exhaust memory (the image is full anyway).
-            haveResume_ = false;
-            position_ = end_us;
-            return batch;
-        }
+        // A damaged file can pile millions of events onto one instant; a
+        // window stops at the limit rather than exhaust memory (the image is
+        // full anyway).
+        full = full || batch->size() == limit;
     }
-    haveResume_ = true;
+    haveResume_ = !full && !s.resumedAfterStop();
     resumeOffset_ = s.offsetBytes();
     resumeState_ = s.state();
+    resumeEnd_ = end_us;
     position_ = end_us;
     return batch;
 }
@@ -252,7 +320,7 @@ void DvsFileReader::forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCa
     if (!ensureOpenLocked() || index_.empty()) return;
     if (from_us >= to_us) return;
     const IndexEntry& entry = index_.entryBefore(from_us);
-    EventStream s(file_, dataEnd(), header_.format, entry.offsetBytes, entry.state);
+    EventStream s = streamAt(entry.offsetBytes, entry.state);
     std::vector<TriggerRecord> raw;
     std::vector<TriggerRecord> triggers;
     std::vector<Event2D> kept;
@@ -315,70 +383,67 @@ bool DvsFileReader::getFileInfo(DvsFileInfo& info) {
 }
 
 bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path) {
-    if (start_us > end_us || path.empty()) return false;
+    return exportRawRange(start_us, end_us, path, nullptr);
+}
+
+bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
+                                   std::string* error, RawFormat format) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    if (start_us > end_us) return fail("start after end");
+    if (path.empty()) return fail("empty output name");
+    const uint64_t stop = saturatingAdd(end_us, 1);
+    // The header names the first event's time: find it before writing
+    // anything, so nothing before it has to wait in memory.
+    uint64_t firstEvent = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        ensureOpenLocked();
-        if (!hasEvents_) return false;
+        if (!ensureOpenLocked()) return fail("cancelled");
+        if (!hasEvents_) return fail("no events in range");
+        const IndexEntry& entry = index_.entryBefore(start_us);
+        EventStream s = streamAt(entry.offsetBytes, entry.state);
+        const Event2D* ev;
+        size_t n;
+        bool found = false;
+        while (!found && s.next(stop, ev, n, nullptr)) {
+            for (size_t i = 0; i < n && !found; ++i) {
+                if (ev[i].timestamp >= start_us && ev[i].timestamp < stop) {
+                    firstEvent = ev[i].timestamp;
+                    found = true;
+                }
+            }
+        }
+        if (!found) return fail("no events in range");
     }
-    std::error_code ec;
-    fs::path target(path);
-    fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    if (!fs::is_directory(dir, ec) || fs::is_directory(target, ec)) return false;
+    if (format == RawFormat::Unknown) format = header_.format;
 
-    std::string name = ".";
-    name += target.filename().string();
-    name += ".part-XXXXXX";
-    std::string tmpl = (dir / name).string();
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return false;
-    ::close(fd);
-    const std::string tmp = tmpl;
-
-    RawWriter writer(RawFormat::Evt3);
-    bool headerWritten = false;
-    bool ok = true;
-    std::vector<EventTriggerIn> early;  // edges before the first event wait for the header
+    SafeOutput out;
+    std::string why;
+    if (!out.open(path, {file_.identity()}, &why)) return fail(why);
     DvsFileInfo info;
     info.serialNumber = header_.serialNumber;
     info.apsStartTimestamp = header_.apsStartTimestamp;
-
-    auto emitEvents = [&](const Event2D* ev, size_t n) {
-        if (n == 0 || !ok) return;
-        if (!headerWritten) {
-            info.dvsStartTimestamp = ev[0].timestamp;
-            headerWritten = true;
-            ok = writer.open(tmp, generateDvsFileHeader(info));
-            for (const auto& t : early)
-                writer.writeTrigger(t);
-            early.clear();
-        }
-        writer.writeEvents(ev, n);
-    };
-    forEachChunk(start_us, saturatingAdd(end_us, 1),
+    info.dvsStartTimestamp = firstEvent;
+    RawWriter writer(format);
+    writer.open(out.fd(), recordingHeader(info, format, header_.width, header_.height, &header_));
+    uint64_t written = 0;
+    forEachChunk(start_us, stop,
                  [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
                      size_t done = 0;
                      for (const auto& t : triggers) {
                          const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
-                         emitEvents(ev + done, at - done);
+                         writer.writeEvents(ev + done, at - done);
                          done = at;
-                         if (headerWritten) {
-                             writer.writeTrigger(t.trigger);
-                         } else {
-                             early.push_back(t.trigger);
-                         }
+                         writer.writeTrigger(t.trigger);
                      }
-                     emitEvents(ev + done, n - done);
+                     writer.writeEvents(ev + done, n - done);
+                     written += n;
                  });
-
-    ok = headerWritten && ok && writer.close();
-    if (ok) ::chmod(tmp.c_str(), 0644);
-    if (ok) fs::rename(tmp, target, ec);
-    if (!ok || ec) {
-        writer.close();
-        fs::remove(tmp, ec);
-        return false;
-    }
+    if (!writer.close()) return fail(errnoText(writer.error()));
+    if (written == 0) return fail("no events in range");  // the data went away meanwhile
+    if (!out.commit(&why)) return fail(why);
     return true;
 }
 

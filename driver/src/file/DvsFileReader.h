@@ -9,6 +9,7 @@
 // Failures: reads past the data return no batch; a corrupt stretch of data
 // is skipped, never fatal. Times are microseconds.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -32,9 +33,13 @@ using EventBatch = std::shared_ptr<std::vector<Event2D>>;
 class DvsFileReader {
 public:
     // By default the most events one window returns (1 GiB of events); the
-    // rest of a window beyond the limit is left out.
+    // rest of a window beyond the limit is left out, and a window's buffer
+    // never grows past the limit.
     static constexpr size_t kMaxWindowEvents = 64u << 20;
-    void setWindowEventLimit(size_t events) { windowEventLimit_ = events; }
+    void setWindowEventLimit(size_t events) { windowEventLimit_ = std::max<size_t>(1, events); }
+    // A pooled window buffer whose capacity grew past this (one huge window)
+    // is given back to the system before it is used again.
+    static constexpr size_t kPooledCapacityEvents = 16u << 20;
 
     // Path in the local 8-bit encoding. None when the path is missing, a
     // directory, unreadable, empty or of an encoding this reader cannot decode.
@@ -44,7 +49,10 @@ public:
 
     virtual ~DvsFileReader();
 
-    // Loads or builds the seek index and finds the first and last event.
+    // Loads or builds the seek index and finds the first and last event
+    // (kept with the index, so a cached open decodes nothing). When the
+    // header's dvs_start_timestamp agrees with the data, times read back
+    // with the loops of the time counter the data itself cannot carry.
     // False when cancelled; a file without events opens.
     virtual bool openForReading();
 
@@ -83,9 +91,15 @@ public:
     virtual bool getFileInfo(DvsFileInfo& info);
 
     // Writes the events and trigger edges with start <= t <= end to a new
-    // EVT 3.0 file at path (local 8-bit encoding). All or nothing: the data
-    // goes to a temporary file beside the target that is renamed on success.
+    // file at path (local 8-bit encoding), in the source's encoding and with
+    // its geometry and sensor description. All or nothing (SafeOutput): the
+    // target is never the recording itself, never a device or FIFO, and an
+    // existing target keeps its permissions.
     virtual bool exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path);
+    // The same with the reason of a failure as one line in *error, and the
+    // encoding to write (Unknown: the source's).
+    bool exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
+                        std::string* error, RawFormat format = RawFormat::Unknown);
 
     // Walks [from, to) in file order, in chunks, for tools and benchmarks.
     // The callback gets each chunk of events and the trigger edges decoded
@@ -107,7 +121,9 @@ protected:
 
 private:
     bool ensureOpenLocked();
-    void findTimeRangeLocked();
+    EventSpan findSpanLocked() const;
+    void applyHeaderTimeBaseLocked();
+    EventStream streamAt(uint64_t offsetBytes, const DecoderState& state) const;
     EventStream streamFrom(uint64_t t_us) const;
     EventBatch readWindowLocked(uint64_t start_us, uint64_t end_us);
     uint64_t dataEnd() const;
@@ -134,6 +150,7 @@ private:
     // without a lookup.
     bool haveResume_ = false;
     uint64_t resumeOffset_ = 0;
+    uint64_t resumeEnd_ = 0;  // end of the window that stopped there
     DecoderState resumeState_;
 };
 

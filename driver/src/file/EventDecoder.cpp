@@ -3,24 +3,16 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "Evt3Words.h"
 #include "RawFile.h"
+#include "TimeIndex.h"
+#include "WordScan.h"
 
 namespace korvane {
 
 namespace {
-enum Evt3Type : uint16_t {
-    kAddrY = 0x0,
-    kAddrX = 0x2,
-    kVectBaseX = 0x3,
-    kVect12 = 0x4,
-    kVect8 = 0x5,
-    kTimeLow = 0x6,
-    kContinued4 = 0x7,
-    kTimeHigh = 0x8,
-    kExtTrigger = 0xA,
-    kOthers = 0xE,
-    kContinued12 = 0xF,
-};
+
+using namespace evt3;
 
 static_assert(sizeof(Event2D) == 16 && offsetof(Event2D, y) == 2 &&
                   offsetof(Event2D, polarity) == 4 && offsetof(Event2D, timestamp) == 8,
@@ -43,64 +35,68 @@ inline Event2D* emitMask(uint32_t mask, uint64_t lo, uint64_t t, Event2D* out) {
     return out;
 }
 
-// Before the first TIME_HIGH nothing has a time: walk the state only.
-size_t skipUntilTime(const uint8_t* bytes, size_t wordCount, DecoderState& s,
-                     uint64_t& corruptWords) {
-    size_t i = 0;
-    for (; i < wordCount; ++i) {
-        const uint16_t w = loadWord16(bytes + 2 * i);
-        switch (w >> 12) {
-            case kAddrY:
-                s.y = w & 0x7FF;
-                break;
-            case kVectBaseX:
-                s.baseX = w & 0x7FF;
-                s.polarity = uint8_t((w >> 11) & 1);
-                break;
-            case kVect12:
-                s.baseX = uint16_t(s.baseX + 12);
-                break;
-            case kVect8:
-                s.baseX = uint16_t(s.baseX + 8);
-                break;
-            case kTimeLow:
-                s.low = w & 0xFFF;
-                s.time = s.timeHigh | s.low;
-                break;
-            case kTimeHigh:
-                return i;
-            case 0x1:
-            case 0x9:
-            case 0xB:
-            case 0xC:
-            case 0xD:
-                ++corruptWords;
-                break;
-            default:
-                break;
+// A vector word's mask without the positions at or beyond xLimit (rare:
+// vectors without a base x in range, or beyond the sensor).
+template <int kBits>
+inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint32_t xLimit,
+                            uint64_t& corruptWords) {
+    mask &= (1u << kBits) - 1;
+    const unsigned room = baseX < xLimit ? unsigned(xLimit - baseX) : 0;
+    const uint32_t kept = room >= unsigned(kBits) ? mask : mask & ((1u << room) - 1);
+    corruptWords += kept != mask;
+    return kept;
+}
+
+// Removes the events of [first, out) with x >= xLimit; edges appended to
+// *triggers since `triggersBefore` keep their place among the kept events.
+// Returns the new end. Rare: only for data beyond the sensor.
+Event2D* dropBeyond(Event2D* first, Event2D* out, uint32_t xLimit,
+                    std::vector<TriggerRecord>* triggers, size_t triggersBefore, uint64_t eventBase,
+                    uint64_t& corruptWords) {
+    if (triggers) {
+        for (size_t t = triggersBefore; t < triggers->size(); ++t) {
+            const uint64_t before = (*triggers)[t].eventIndex - eventBase;
+            uint64_t kept = 0;
+            for (uint64_t i = 0; i < before; ++i)
+                kept += first[i].x < xLimit;
+            (*triggers)[t].eventIndex = eventBase + kept;
         }
     }
-    return i;
+    Event2D* end = first;
+    for (Event2D* e = first; e != out; ++e) {
+        if (e->x < xLimit) {
+            *end++ = *e;
+        } else {
+            ++corruptWords;
+        }
+    }
+    return end;
 }
 
 }  // namespace
 
-DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
-                      size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords) {
+namespace {
+// kSensor: events may lie beyond xLimit (a sensor narrower than the
+// address range); without it the check costs nothing.
+template <bool kSensor>
+DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                          size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                          uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+    xLimit = std::min(xLimit, kAddressRange);
+    const size_t triggersBefore = triggers ? triggers->size() : 0;
+    bool beyond = false;  // a single event lay beyond the sensor (bad data only)
     DecoderState s = state;
     Event2D* const first = out;
     DecodeStep step;
     size_t i = 0;
     if (!s.haveTime) {
-        i = skipUntilTime(bytes, wordCount, s, corruptWords);
-        if (i < wordCount) {
-            // The first TIME_HIGH sets the time outright; no stop before it.
-            const uint16_t w = loadWord16(bytes + 2 * i);
-            s.timeHigh = uint64_t(w & 0xFFF) << 12;
-            s.time = s.timeHigh | s.low;
-            s.haveTime = true;
-            ++i;
+        // Before the first TIME_HIGH nothing has a time: walk the state only.
+        // That TIME_HIGH sets the time outright; no stop before it.
+        while (i < wordCount) {
+            const uint16_t w = loadWord16(bytes + 2 * i++);
+            corruptWords += isReserved(typeOf(w));
+            applyWord(s, w);
+            if (s.haveTime) break;
         }
     }
     // Vector words write 12 events before advancing: keep room for them.
@@ -125,17 +121,22 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
         for (; i < blockEnd; ++i) {
             const uint16_t w = loadWord16(bytes + 2 * i);
-            const unsigned type = w >> 12;
-            // Rows, single events and time low are most of real data: handle
-            // them without a branch on the type (a candidate event is always
-            // written and kept only for EVT_ADDR_X).
+            const unsigned type = typeOf(w);
+            // Rows, single events and time low are most of real data: take
+            // them before the general switch.
             if (type == kAddrX) {
                 // Busy rows are runs of single events: take the run in one go.
-                store(out++, yBits | (w & 0x7FF) | (uint64_t((w >> 11) & 1) << 32), t);
+                const uint32_t x = payloadX(w);
+                if (kSensor && x >= xLimit) [[unlikely]]
+                    beyond = true;
+                store(out++, yBits | x | (uint64_t(payloadPolarity(w)) << 32), t);
                 while (i + 1 < blockEnd) {
                     const uint16_t v = loadWord16(bytes + 2 * (i + 1));
-                    if ((v >> 12) != kAddrX) break;
-                    store(out++, yBits | (v & 0x7FF) | (uint64_t((v >> 11) & 1) << 32), t);
+                    if (typeOf(v) != kAddrX) break;
+                    const uint32_t vx = payloadX(v);
+                    if (kSensor && vx >= xLimit) [[unlikely]]
+                        beyond = true;
+                    store(out++, yBits | vx | (uint64_t(payloadPolarity(v)) << 32), t);
                     ++i;
                 }
                 continue;
@@ -145,7 +146,7 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
                 continue;
             }
             if (type == kTimeLow) {
-                const uint64_t next = s.timeHigh | (w & 0xFFF);
+                const uint64_t next = timeAfterLow(s, w);
                 if (next >= stopTime) {
                     step.reachedStop = true;
                     goto done;
@@ -155,27 +156,41 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
             }
             switch (type) {
                 case kVectBaseX:
-                    s.baseX = w & 0x7FF;
-                    s.polarity = uint8_t((w >> 11) & 1);
+                    s.baseX = payloadX(w);
+                    s.polarity = payloadPolarity(w);
                     break;
                 case kVect12:
-                    out = emitMask<12>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
-                    s.baseX = uint16_t(s.baseX + 12);
+                    // Inside the range the base cannot saturate: add directly.
+                    if (s.baseX + 12u <= xLimit) [[likely]] {
+                        out =
+                            emitMask<12>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                        s.baseX = uint16_t(s.baseX + 12);
+                    } else {
+                        out = emitMask<12>(maskInRange<12>(w, s.baseX, xLimit, corruptWords),
+                                           yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                        s.baseX = advanceBase(s.baseX, 12);
+                    }
                     break;
                 case kVect8:
-                    out = emitMask<8>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
-                    s.baseX = uint16_t(s.baseX + 8);
+                    if (s.baseX + 8u <= xLimit) [[likely]] {
+                        out =
+                            emitMask<8>(w, yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                        s.baseX = uint16_t(s.baseX + 8);
+                    } else {
+                        out = emitMask<8>(maskInRange<8>(w, s.baseX, xLimit, corruptWords),
+                                          yBits | s.baseX | (uint64_t(s.polarity) << 32), t, out);
+                        s.baseX = advanceBase(s.baseX, 8);
+                    }
                     break;
                 case kTimeHigh: {
-                    const uint64_t high = nextEvt3TimeHigh(s.timeHigh, w & 0xFFF);
-                    // A new period starts at its first microsecond until its
-                    // TIME_LOW comes; a repeated TIME_HIGH keeps the time.
-                    const uint64_t next = high == s.timeHigh ? t : high;
+                    s.time = t;
+                    const uint64_t high = timeHighAfter(s, w);
+                    const uint64_t next = timeAfterHigh(s, high);
                     if (next >= stopTime) {
                         step.reachedStop = true;
                         goto done;
                     }
-                    s.timeHigh = high;
+                    setTimeHigh(s, high, next);
                     t = next;
                     break;
                 }
@@ -197,22 +212,44 @@ DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
     }
 done:
-    s.time = t;
-    s.low = uint16_t(t & 0xFFF);  // time = timeHigh | low, so low is what t carries
+    if (kSensor && beyond) {
+        out = dropBeyond(first, out, xLimit, triggers, triggersBefore, eventBase, corruptWords);
+    }
+    setTimeLow(s, t);  // time = timeHigh | low, so low is what t carries
     s.y = uint16_t(yBits >> 16);
     state = s;
     step.wordsConsumed = i;
     step.eventsWritten = size_t(out - first);
     return step;
 }
+}  // namespace
 
-DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+DecodeStep decodeEvt3(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
                       size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
-                      uint64_t stopTime, uint64_t& corruptWords) {
+                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+    return xLimit >= kAddressRange
+               ? decodeEvt3Impl<false>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                       stopTime, corruptWords, kAddressRange)
+               : decodeEvt3Impl<true>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                      stopTime, corruptWords, xLimit);
+}
+
+namespace {
+// kSensor: events may lie beyond xLimit (a sensor narrower than the
+// address range); without it the check costs nothing.
+template <bool kSensor>
+DecodeStep decodeEvt2Impl(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                          size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                          uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
     DecoderState s = state;
     Event2D* const first = out;
     Event2D* const end = out + outRoom;
     DecodeStep step;
+    const size_t triggersBefore = kSensor && triggers ? triggers->size() : 0;
+    bool beyond = false;
+    // Kept in registers; the state is written back once.
+    uint64_t timeHigh = s.timeHigh;
+    bool haveTime = s.haveTime;
     size_t i = 0;
     for (; i < wordCount; ++i) {
         if (out == end) break;
@@ -220,27 +257,31 @@ DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         switch (w >> 28) {
             case 0x0:
             case 0x1:
-                if (s.haveTime) {
+                if (haveTime) {
+                    if constexpr (kSensor) {
+                        if (((w >> 11) & 0x7FF) >= xLimit) [[unlikely]]
+                            beyond = true;
+                    }
                     *out++ = Event2D(uint16_t((w >> 11) & 0x7FF), uint16_t(w & 0x7FF),
-                                     uint8_t(w >> 28), s.timeHigh | ((w >> 22) & 0x3F));
+                                     uint8_t(w >> 28), timeHigh | ((w >> 22) & 0x3F));
                 }
                 break;
             case 0x8: {
-                uint64_t high = s.haveTime ? nextEvt2TimeHigh(s.timeHigh, w & 0x0FFFFFFF)
-                                           : uint64_t(w & 0x0FFFFFFF) << 6;
-                if (high >= stopTime && s.haveTime) {
+                s.timeHigh = timeHigh;
+                s.haveTime = haveTime;
+                const uint64_t high = evt2::timeHighAfter(s, w);
+                if (high >= stopTime && haveTime) {
                     step.reachedStop = true;
                     goto done;
                 }
-                s.timeHigh = high;
-                s.time = high;
-                s.haveTime = true;
+                timeHigh = high;
+                haveTime = true;
                 break;
             }
             case 0xA:
-                if (triggers && s.haveTime) {
+                if (triggers && haveTime) {
                     triggers->push_back({EventTriggerIn(int16_t((w >> 8) & 0x1F), int16_t(w & 1),
-                                                        s.timeHigh | ((w >> 22) & 0x3F)),
+                                                        timeHigh | ((w >> 22) & 0x3F)),
                                          eventBase + uint64_t(out - first)});
                 }
                 break;
@@ -253,10 +294,27 @@ DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& stat
         }
     }
 done:
+    if (kSensor && beyond) {
+        out = dropBeyond(first, out, xLimit, triggers, triggersBefore, eventBase, corruptWords);
+    }
+    s.timeHigh = timeHigh;
+    s.haveTime = haveTime;
+    if (haveTime) s.time = timeHigh;
     state = s;
     step.wordsConsumed = i;
     step.eventsWritten = size_t(out - first);
     return step;
+}
+}  // namespace
+
+DecodeStep decodeEvt2(const uint8_t* bytes, size_t wordCount, DecoderState& state, Event2D* out,
+                      size_t outRoom, std::vector<TriggerRecord>* triggers, uint64_t eventBase,
+                      uint64_t stopTime, uint64_t& corruptWords, uint32_t xLimit) {
+    return xLimit >= kAddressRange
+               ? decodeEvt2Impl<false>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                       stopTime, corruptWords, kAddressRange)
+               : decodeEvt2Impl<true>(bytes, wordCount, state, out, outRoom, triggers, eventBase,
+                                      stopTime, corruptWords, xLimit);
 }
 
 }  // namespace korvane
@@ -305,6 +363,38 @@ bool EventStream::fill() {
     return available_ > 0;
 }
 
+bool EventStream::findTimeBelow(uint64_t stopTime) {
+    const uint64_t wordSize = wordSizeBytes(format_);
+    const auto& entries = index_->entries();
+    size_t k = index_->stretchAt(offset_);
+    while (k < entries.size()) {
+        if (index_->floorFrom(k) >= stopTime) return false;
+        const uint64_t stretchEnd =
+            std::min(dataEnd_, k + 1 < entries.size() ? entries[k + 1].offsetBytes : dataEnd_);
+        if (entries[k].minTime < stopTime) {
+            while (offset_ + wordSize <= stretchEnd && fill()) {
+                const uint8_t* at = base_ + (offset_ - baseOffset_);
+                const uint64_t words =
+                    std::min(baseOffset_ + available_, stretchEnd) > offset_
+                        ? (std::min(baseOffset_ + available_, stretchEnd) - offset_) / wordSize
+                        : 0;
+                if (words == 0) break;
+                const size_t found = format_ == RawFormat::Evt2
+                                         ? evt2::findTimeBelow(at, size_t(words), state_, stopTime)
+                                         : evt3::findTimeBelow(at, size_t(words), state_, stopTime);
+                offset_ += found * wordSize;
+                if (found < words) return true;
+            }
+        }
+        if (++k >= entries.size() || entries[k].offsetBytes + wordSize > dataEnd_) return false;
+        offset_ = entries[k].offsetBytes;
+        state_ = entries[k].state;
+        // Events right at a checkpoint carry its time.
+        if (state_.haveTime && state_.time < stopTime) return true;
+    }
+    return false;
+}
+
 bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
                        std::vector<TriggerRecord>* triggers) {
     events = scratch_;
@@ -317,13 +407,24 @@ bool EventStream::next(uint64_t stopTime, const Event2D*& events, size_t& count,
     const uint64_t words = std::min<uint64_t>(inPiece, 1u << 20);
     DecodeStep step = format_ == RawFormat::Evt2
                           ? decodeEvt2(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
-                                       produced_, stopTime, corrupt_)
+                                       produced_, stopTime, corrupt_, xLimit_)
                           : decodeEvt3(at, size_t(words), state_, scratch_, kChunkEvents, triggers,
-                                       produced_, stopTime, corrupt_);
+                                       produced_, stopTime, corrupt_, xLimit_);
     offset_ += step.wordsConsumed * wordSize;
-    produced_ += step.eventsWritten;
     count = step.eventsWritten;
+    produced_ += count;
     reachedStop_ = step.reachedStop;
+    if (reachedStop_ && index_) {
+        const uint64_t stopOffset = offset_;
+        const DecoderState stopState = state_;
+        if (findTimeBelow(stopTime)) {
+            reachedStop_ = false;
+            resumed_ = true;
+        } else {
+            offset_ = stopOffset;  // the stop stays where the decoder made it
+            state_ = stopState;
+        }
+    }
     return count > 0 || (!reachedStop_ && offset_ + wordSize <= dataEnd_);
 }
 

@@ -15,20 +15,27 @@ RawFile::~RawFile() {
 }
 
 RawFile::RawFile(RawFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(std::exchange(other.size_, 0)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      size_(std::exchange(other.size_, 0)),
+      identity_(std::exchange(other.identity_, {})),
+      modifiedNs_(std::exchange(other.modifiedNs_, 0)) {}
 
 RawFile& RawFile::operator=(RawFile&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
         size_ = std::exchange(other.size_, 0);
+        identity_ = std::exchange(other.identity_, {});
+        modifiedNs_ = std::exchange(other.modifiedNs_, 0);
     }
     return *this;
 }
 
 bool RawFile::open(const std::string& path, std::string* error) {
     close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; only regular
+    // files are read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (error) *error = std::string("cannot open: ") + std::strerror(errno);
         return false;
@@ -39,8 +46,12 @@ bool RawFile::open(const std::string& path, std::string* error) {
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     fd_ = fd;
     size_ = uint64_t(st.st_size);
+    identity_.device = st.st_dev;
+    identity_.inode = st.st_ino;
+    modifiedNs_ = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return true;
 }
 
@@ -48,6 +59,14 @@ void RawFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     size_ = 0;
+    identity_ = {};
+    modifiedNs_ = 0;
+}
+
+uint64_t RawFile::currentSize() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return size_;
+    return uint64_t(st.st_size);
 }
 
 size_t RawFile::readAt(uint64_t offset, uint8_t* dst, size_t length) const {

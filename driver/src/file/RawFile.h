@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "SafeOutput.h"
+
 namespace korvane {
 
 class RawFile {
@@ -25,8 +27,15 @@ public:
     void close();
     bool isOpen() const { return fd_ >= 0; }
 
-    // Size when opened.
+    // Size when opened: every offset the reader derives stays within it,
+    // even while the file grows or shrinks.
     uint64_t size() const { return size_; }
+    // Size now (a live recording grows); size() when it cannot be asked.
+    uint64_t currentSize() const;
+    // Device and inode, to recognise this file under another name.
+    const FileIdentity& identity() const { return identity_; }
+    // Modification time when opened, nanoseconds since the epoch.
+    int64_t modifiedNs() const { return modifiedNs_; }
 
     // Reads up to length bytes at offset; returns how many arrived (fewer at
     // the end of the file, or on an I/O error).
@@ -38,6 +47,8 @@ public:
 private:
     int fd_ = -1;
     uint64_t size_ = 0;
+    FileIdentity identity_;
+    int64_t modifiedNs_ = 0;
 };
 
 }  // namespace korvane

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "DvsFileInfo.h"
 #include "RawFile.h"
+#include "Utils/FuncUtils.h"
 
 namespace korvane {
 
@@ -72,8 +74,8 @@ void parseFormatValue(std::string_view v, RawHeader& h) {
         if (eq == std::string_view::npos) continue;
         std::string key = lower(trim(item.substr(0, eq)));
         std::string_view value = item.substr(eq + 1);
-        if (key == "height") parseU32(value, h.height);
-        if (key == "width") parseU32(value, h.width);
+        if (key == "height" && parseU32(value, h.height)) h.geometryKnown = true;
+        if (key == "width" && parseU32(value, h.width)) h.geometryKnown = true;
     }
 }
 
@@ -85,6 +87,7 @@ void parseGeometry(std::string_view v, RawHeader& h) {
     if (parseU32(v.substr(0, x), w) && parseU32(v.substr(x + 1), ht)) {
         h.width = w;
         h.height = ht;
+        h.geometryKnown = true;
     }
 }
 
@@ -99,6 +102,61 @@ const char* rawFormatName(RawFormat format) {
         default:
             return "unknown";
     }
+}
+
+std::string printableText(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out.push_back(char(c));
+        } else {
+            out += "\\x";
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+std::string recordingHeader(const DvsFileInfo& info, RawFormat format, uint32_t width,
+                            uint32_t height, const RawHeader* sensorFrom) {
+    const std::string base = generateDvsFileHeader(info);
+    const bool evt2 = format == RawFormat::Evt2;
+    auto keep = [&](const std::string& ours, const std::string* theirs) {
+        return theirs && !theirs->empty() ? printableText(*theirs) : ours;
+    };
+    std::string out;
+    size_t pos = 0;
+    while (pos < base.size()) {
+        size_t nl = base.find('\n', pos);
+        if (nl == std::string::npos) nl = base.size();
+        std::string line = base.substr(pos, nl - pos);
+        pos = nl + 1;
+        if (line.rfind("% evt ", 0) == 0) {
+            line = evt2 ? "% evt 2.0" : "% evt 3.0";
+        } else if (line.rfind("% format ", 0) == 0) {
+            line = std::string("% format ") + (evt2 ? "EVT2" : "EVT3") +
+                   "; height = " + std::to_string(height) + "; width = " + std::to_string(width);
+        } else if (line.rfind("% geometry ", 0) == 0) {
+            line = "% geometry " + std::to_string(width) + "x" + std::to_string(height);
+        } else if (line.rfind("% generation ", 0) == 0) {
+            line = "% generation " +
+                   keep(line.substr(13), sensorFrom ? &sensorFrom->generation : nullptr);
+        } else if (line.rfind("% sensor_generation ", 0) == 0) {
+            line = "% sensor_generation " +
+                   keep(line.substr(20), sensorFrom ? &sensorFrom->sensorGeneration : nullptr);
+        } else if (line.rfind("% sensor_name ", 0) == 0) {
+            line = "% sensor_name " +
+                   keep(line.substr(14), sensorFrom ? &sensorFrom->sensorName : nullptr);
+        } else if (line.rfind("% serial_number ", 0) == 0) {
+            line = "% serial_number " + printableText(info.serialNumber);
+        }
+        out += line;
+        out += '\n';
+    }
+    return out;
 }
 
 namespace {
@@ -126,6 +184,12 @@ public:
             parseFormatValue(value, header);
         } else if (key == "geometry") {
             parseGeometry(value, header);
+        } else if (key == "generation") {
+            header.generation = std::string(value);
+        } else if (key == "sensor_generation") {
+            header.sensorGeneration = std::string(value);
+        } else if (key == "sensor_name") {
+            header.sensorName = std::string(value);
         } else if (key == "serial_number") {
             header.serialNumber = std::string(value);
         } else if (key == "dvs_start_timestamp") {
@@ -166,10 +230,15 @@ RawHeader readRawHeader(const RawFile& file) {
     std::vector<uint8_t> piece(kPiece);
     uint64_t pieceStart = 0;
     size_t pieceLength = 0;
+    // Only the bytes the file had when opened: a file that grows meanwhile
+    // (a live recording) cannot push the data start past the known size.
+    const uint64_t size = file.size();
     auto byteAt = [&](uint64_t offset, uint8_t& byte) {
+        if (offset >= size) return false;
         if (offset < pieceStart || offset >= pieceStart + pieceLength) {
             pieceStart = offset;
-            pieceLength = file.readAt(offset, piece.data(), piece.size());
+            pieceLength = file.readAt(offset, piece.data(),
+                                      size_t(std::min<uint64_t>(piece.size(), size - offset)));
             if (pieceLength == 0) return false;
         }
         byte = piece[size_t(offset - pieceStart)];

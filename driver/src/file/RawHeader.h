@@ -17,6 +17,10 @@ struct RawHeader {
     uint64_t dataOffsetBytes = 0;        // first byte of binary data
     uint32_t width = 1280;
     uint32_t height = 720;
+    bool geometryKnown = false;  // width and height came from the header
+    std::string generation;      // sensor description as written; empty when absent
+    std::string sensorGeneration;
+    std::string sensorName;
     std::string serialNumber;
     uint64_t dvsStartTimestamp = 0;
     uint64_t apsStartTimestamp = 0;
@@ -32,5 +36,16 @@ class RawFile;
 RawHeader readRawHeader(const RawFile& file);
 
 const char* rawFormatName(RawFormat format);
+
+// Text from a header made safe to print: bytes outside printable ASCII
+// (terminal escapes, NUL, line breaks) become \xNN.
+std::string printableText(const std::string& text);
+
+struct DvsFileInfo;
+// Our header for a new recording of `format` and the given geometry. The
+// sensor lines are taken from `sensorFrom` where it has them (a cut keeps
+// its source's description).
+std::string recordingHeader(const DvsFileInfo& info, RawFormat format, uint32_t width,
+                            uint32_t height, const RawHeader* sensorFrom = nullptr);
 
 }  // namespace korvane

@@ -6,13 +6,19 @@
 #include <cerrno>
 #include <cstring>
 
+#include "EventDecoder.h"
+
 namespace korvane {
 
 namespace {
 constexpr size_t kFlushBytes = 1 << 20;
-constexpr int64_t kMaxEvt3Step = 2047;             // decoders take the nearest 12-bit step
-constexpr int64_t kMaxEvt2Step = (1ll << 27) - 1;  // likewise for 28 bits
-constexpr unsigned kMinVectorRun = 3;              // below this, single words are smaller
+// Forward steps of up to a field's range less one are read as such; a step
+// back is read as one only within the decoders' jitter bound, so longer
+// ways back are written as a chain of such steps.
+constexpr int64_t kMaxEvt3Step = 2047;
+constexpr int64_t kMaxEvt2Step = (1ll << 27) - 1;
+constexpr int64_t kMaxBackStep = kTimeHighJitterSteps;
+constexpr unsigned kMinVectorRun = 3;  // below this, single words are smaller
 }  // namespace
 
 RawWriter::RawWriter(RawFormat format) : format_(format) {
@@ -24,15 +30,29 @@ RawWriter::~RawWriter() {
 }
 
 bool RawWriter::open(const std::string& path, const std::string& headerText) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int why = errno;
+    if (!open(fd, headerText)) {
+        errno_ = why;
+        return false;
+    }
+    ownsFd_ = true;
+    return true;
+}
+
+bool RawWriter::open(int fd, const std::string& headerText) {
     if (fd_ >= 0) close();
     ok_ = true;
+    errno_ = 0;
     buffer_.clear();
     haveTime_ = false;
     haveY_ = false;
     eventsWritten_ = eventsDropped_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ownsFd_ = false;
+    fd_ = fd;
     if (fd_ < 0) {
         ok_ = false;
+        errno_ = EBADF;
         return false;
     }
     buffer_.insert(buffer_.end(), headerText.begin(), headerText.end());
@@ -47,6 +67,7 @@ void RawWriter::flush() {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             ok_ = false;
+            errno_ = n < 0 ? errno : ENOSPC;
             break;
         }
         done += size_t(n);
@@ -61,9 +82,16 @@ void RawWriter::flushIfFull() {
 bool RawWriter::close() {
     if (fd_ < 0) return ok_;
     flush();
-    if (ok_ && ::fsync(fd_) != 0 && errno != EINVAL) ok_ = false;
-    if (::close(fd_) != 0) ok_ = false;
+    if (ok_ && ::fsync(fd_) != 0 && errno != EINVAL) {
+        ok_ = false;
+        errno_ = errno;
+    }
+    if (ownsFd_ && ::close(fd_) != 0 && ok_) {
+        ok_ = false;
+        errno_ = errno;
+    }
     fd_ = -1;
+    ownsFd_ = false;
     return ok_;
 }
 
@@ -95,8 +123,8 @@ void RawWriter::setTime(uint64_t t) {
                 highSteps_ += kMaxEvt2Step;
                 put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
             }
-            while (int64_t(highSteps_ - target) > kMaxEvt2Step) {
-                highSteps_ -= kMaxEvt2Step;
+            while (int64_t(highSteps_ - target) > kMaxBackStep) {
+                highSteps_ -= kMaxBackStep;
                 put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
             }
         }
@@ -114,8 +142,8 @@ void RawWriter::setTime(uint64_t t) {
                 highSteps_ += kMaxEvt3Step;
                 put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
             }
-            while (int64_t(highSteps_ - target) > kMaxEvt3Step) {
-                highSteps_ -= kMaxEvt3Step;
+            while (int64_t(highSteps_ - target) > kMaxBackStep) {
+                highSteps_ -= kMaxBackStep;
                 put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
             }
         }

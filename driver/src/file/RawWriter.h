@@ -30,12 +30,17 @@ public:
 
     // Creates (truncates) the file and writes the header text as given.
     bool open(const std::string& path, const std::string& headerText);
+    // Writes into a descriptor the caller keeps owning (close() syncs but
+    // does not close it), e.g. a SafeOutput's temporary.
+    bool open(int fd, const std::string& headerText);
     void writeEvents(const Event2D* events, size_t count);
     void writeTrigger(const EventTriggerIn& trigger);
     // Flushes, syncs and closes. False when any write failed.
     bool close();
 
     bool ok() const { return ok_; }
+    // errno of the first failed write, 0 when none.
+    int error() const { return errno_; }
     bool isOpen() const { return fd_ >= 0; }
     uint64_t eventsWritten() const { return eventsWritten_; }
     uint64_t eventsDropped() const { return eventsDropped_; }  // x or y beyond 11 bits
@@ -52,6 +57,8 @@ private:
 
     RawFormat format_;
     int fd_ = -1;
+    bool ownsFd_ = false;
+    int errno_ = 0;
     bool ok_ = true;
     std::vector<uint8_t> buffer_;
     bool haveTime_ = false;

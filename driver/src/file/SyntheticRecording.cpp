@@ -1,29 +1,13 @@
 #include "SyntheticRecording.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 #include "RawWriter.h"
+#include "SafeOutput.h"
 #include "Utils/FuncUtils.h"
 
 namespace korvane {
-
-namespace fs = std::filesystem;
-
-namespace {
-// Our header, with the encoding lines naming EVT 2.0 when that is written.
-std::string headerFor(const DvsFileInfo& info, RawFormat format) {
-    std::string header = generateDvsFileHeader(info);
-    if (format == RawFormat::Evt2) {
-        header.replace(header.find("% evt 3.0"), 9, "% evt 2.0");
-        header.replace(header.find("% format EVT3;"), 14, "% format EVT2;");
-    }
-    return header;
-}
-}  // namespace
 
 SyntheticScene::SyntheticScene(const SyntheticOptions& options)
     : options_(options), rng_(options.seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {
@@ -92,15 +76,13 @@ bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& op
         return false;
     };
     if (options.format == RawFormat::Unknown) return fail("unknown format");
-    fs::path target(path);
-    std::error_code ec;
-    if (fs::is_directory(target, ec)) return fail("output is a directory");
-    fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string name = ".";
-    name += target.filename().string();
-    name += ".part-";
-    name += std::to_string(::getpid());
-    const std::string tmp = (dir / name).string();
+    if (options.startTime_us > kMaxSyntheticTime_us ||
+        options.duration_us > kMaxSyntheticTime_us - options.startTime_us) {
+        return fail("start plus duration beyond " + std::to_string(kMaxSyntheticTime_us) + " us");
+    }
+    SafeOutput out;
+    std::string why;
+    if (!out.open(path, {}, &why)) return fail(path + ": " + why);
 
     SyntheticScene scene(options);
     // The header names the first event's time, so make the first slice before writing.
@@ -113,6 +95,8 @@ bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& op
     DvsFileInfo info;
     info.serialNumber = options.serialNumber;
     info.dvsStartTimestamp = options.startTime_us;
+    const uint32_t width = options.width == 0 || options.width > 2048 ? 1280 : options.width;
+    const uint32_t height = options.height == 0 || options.height > 2048 ? 720 : options.height;
     RawWriter writer(options.format);
     bool opened = false;
     while (t < end) {
@@ -122,9 +106,7 @@ bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& op
         scene.generate(t, t1, events, triggers);
         if (!opened) {
             if (!events.empty()) info.dvsStartTimestamp = events.front().timestamp;
-            if (!writer.open(tmp, headerFor(info, options.format))) {
-                return fail("cannot create " + tmp);
-            }
+            writer.open(out.fd(), recordingHeader(info, options.format, width, height));
             opened = true;
         }
         size_t e = 0;
@@ -140,18 +122,9 @@ bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& op
         if (!writer.ok()) break;
         t = t1;
     }
-    if (!opened && !writer.open(tmp, headerFor(info, options.format))) {
-        return fail("cannot create " + tmp);
-    }
-    if (!writer.close()) {
-        fs::remove(tmp, ec);
-        return fail("write failed (disk full?)");
-    }
-    fs::rename(tmp, target, ec);
-    if (ec) {
-        fs::remove(tmp, ec);
-        return fail("cannot rename to " + path + ": " + ec.message());
-    }
+    if (!opened) writer.open(out.fd(), recordingHeader(info, options.format, width, height));
+    if (!writer.close()) return fail(path + ": " + errnoText(writer.error()));
+    if (!out.commit(&why)) return fail(path + ": " + why);
     return true;
 }
 

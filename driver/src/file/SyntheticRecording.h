@@ -47,8 +47,13 @@ private:
     uint64_t carry_ = 0;
 };
 
-// Writes a recording of the scene to path (all or nothing: temp + rename).
-// The header carries the serial and the first event's time.
+// Latest time a synthetic recording may reach (about 36 years).
+constexpr uint64_t kMaxSyntheticTime_us = uint64_t(1) << 50;
+
+// Writes a recording of the scene to path (all or nothing: SafeOutput).
+// The header carries the serial, the geometry and the first event's time.
+// Fails with a one-line reason when start + duration passes
+// kMaxSyntheticTime_us or the file cannot be written.
 bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& options,
                              std::string* error = nullptr);
 

@@ -1,113 +1,21 @@
 #include "TimeIndex.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <memory>
 
 #include "RawFile.h"
+#include "WordScan.h"
 
 namespace korvane {
 
-namespace {
-
-inline void applyEvt3Word(uint16_t w, DecoderState& s) {
-    switch (w >> 12) {
-        case 0x0:
-            s.y = w & 0x7FF;
-            break;
-        case 0x3:
-            s.baseX = w & 0x7FF;
-            s.polarity = uint8_t((w >> 11) & 1);
-            break;
-        case 0x4:
-            s.baseX = uint16_t(s.baseX + 12);
-            break;
-        case 0x5:
-            s.baseX = uint16_t(s.baseX + 8);
-            break;
-        case 0x6:
-            s.low = w & 0xFFF;
-            s.time = s.timeHigh | s.low;
-            break;
-        case 0x8: {
-            const uint64_t high =
-                s.haveTime ? nextEvt3TimeHigh(s.timeHigh, w & 0xFFF) : uint64_t(w & 0xFFF) << 12;
-            if (s.haveTime && high != s.timeHigh) s.low = 0;  // as the decoder does
-            s.timeHigh = high;
-            s.time = s.timeHigh | s.low;
-            s.haveTime = true;
-            break;
-        }
-        default:
-            break;
-    }
-}
-
-inline uint32_t typeMask(__m128i ta, __m128i tb, int type) {
-    const __m128i v = _mm_set1_epi16(short(type));
-    return uint32_t(
-        _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(ta, v), _mm_cmpeq_epi16(tb, v))));
-}
-
-inline unsigned lastBit(uint32_t mask) {
-    return 31u - unsigned(__builtin_clz(mask));
-}
-
-// One block of 16 words. Only the last word of each kind matters unless a
-// TIME_HIGH is present (its wrap rule depends on the previous one), so that
-// case falls back to the word-by-word walk.
-inline void advanceEvt3Block(const uint8_t* p, DecoderState& s) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-    const __m128i ta = _mm_srli_epi16(a, 12);
-    const __m128i tb = _mm_srli_epi16(b, 12);
-    if (typeMask(ta, tb, 0x8)) {
-        for (int i = 0; i < 16; ++i)
-            applyEvt3Word(loadWord16(p + 2 * i), s);
-        return;
-    }
-    if (uint32_t m = typeMask(ta, tb, 0x0)) s.y = loadWord16(p + 2 * lastBit(m)) & 0x7FF;
-    if (uint32_t m = typeMask(ta, tb, 0x6)) {
-        s.low = loadWord16(p + 2 * lastBit(m)) & 0xFFF;
-        s.time = s.timeHigh | s.low;
-    }
-    uint32_t m12 = typeMask(ta, tb, 0x4);
-    uint32_t m8 = typeMask(ta, tb, 0x5);
-    if (uint32_t mb = typeMask(ta, tb, 0x3)) {
-        unsigned j = lastBit(mb);
-        uint16_t w = loadWord16(p + 2 * j);
-        s.baseX = w & 0x7FF;
-        s.polarity = uint8_t((w >> 11) & 1);
-        uint32_t after = ~((2u << j) - 1u);
-        m12 &= after;
-        m8 &= after;
-    }
-    if (m12 | m8) {
-        s.baseX = uint16_t(s.baseX + 12 * __builtin_popcount(m12) + 8 * __builtin_popcount(m8));
-    }
-}
-
-}  // namespace
-
 void TimeIndex::advanceEvt3(const uint8_t* bytes, size_t words, DecoderState& s) {
-    size_t i = 0;
-    for (; i + 16 <= words; i += 16)
-        advanceEvt3Block(bytes + 2 * i, s);
-    for (; i < words; ++i)
-        applyEvt3Word(loadWord16(bytes + 2 * i), s);
+    ScanStats ignored;
+    evt3::walk(bytes, words, s, ignored);
 }
 
 void TimeIndex::advanceEvt2(const uint8_t* bytes, size_t words, DecoderState& s) {
-    for (size_t i = 0; i < words; ++i) {
-        uint32_t w = loadWord32(bytes + 4 * i);
-        if ((w >> 28) == 0x8) {
-            s.timeHigh = s.haveTime ? nextEvt2TimeHigh(s.timeHigh, w & 0x0FFFFFFF)
-                                    : uint64_t(w & 0x0FFFFFFF) << 6;
-            s.time = s.timeHigh;
-            s.haveTime = true;
-        }
-    }
+    ScanStats ignored;
+    evt2::walk(bytes, words, s, ignored);
 }
 
 // The running state of a scan: checkpoints every stepBytes from dataOffset.
@@ -135,14 +43,19 @@ struct TimeIndex::Scan {
         const uint64_t stop = pos + length;
         while (pos < stop) {
             const uint64_t chunk = std::min(index.stepBytes_, stop - pos);
+            ScanStats stats;
+            if (state.haveTime) stats.minTime = state.time;
             if (index.format_ == RawFormat::Evt2) {
-                advanceEvt2(bytes, size_t(chunk / wordSize), state);
+                evt2::walk(bytes, size_t(chunk / wordSize), state, stats);
             } else {
-                advanceEvt3(bytes, size_t(chunk / wordSize), state);
+                evt3::walk(bytes, size_t(chunk / wordSize), state, stats);
             }
+            IndexEntry& stretch = index.entries_.back();
+            stretch.minTime = std::min(stretch.minTime, stats.minTime);
+            stretch.eventWords = stretch.eventWords || stats.eventWords;
             bytes += chunk;
             pos += chunk;
-            if (state.haveTime) key = std::max(key, state.time);
+            if (state.haveTime) key = std::max({key, state.time, stats.maxTime});
             if (pos < end) index.entries_.push_back({pos, key, state});
         }
     }
@@ -152,6 +65,7 @@ TimeIndex TimeIndex::build(const uint8_t* data, uint64_t dataOffset, uint64_t da
                            RawFormat format, uint64_t stepBytes) {
     Scan scan(dataOffset, dataEnd, format, stepBytes);
     scan.walk(data + dataOffset, dataOffset, scan.end - dataOffset);
+    scan.index.finish();
     return std::move(scan.index);
 }
 
@@ -176,7 +90,33 @@ TimeIndex TimeIndex::build(const RawFile& file, uint64_t dataOffset, uint64_t da
         pos += got;
         if (got == 0 || (progress && !progress(pos))) break;
     }
+    scan.index.finish();
     return std::move(scan.index);
+}
+
+void TimeIndex::finish() {
+    floors_.assign(entries_.size(), std::numeric_limits<uint64_t>::max());
+    uint64_t floor = std::numeric_limits<uint64_t>::max();
+    for (size_t k = entries_.size(); k-- > 0;) {
+        floor = std::min(floor, entries_[k].minTime);
+        floors_[k] = floor;
+    }
+}
+
+void TimeIndex::shiftTimes(uint64_t offset_us) {
+    if (offset_us == 0) return;
+    for (IndexEntry& e : entries_) {
+        e.keyTime += offset_us;
+        // Before the first TIME_HIGH the state carries the loops to start with.
+        e.state.timeHigh += offset_us;
+        if (e.state.haveTime) e.state.time += offset_us;
+        if (e.minTime != std::numeric_limits<uint64_t>::max()) e.minTime += offset_us;
+    }
+    if (span_.hasEvents) {
+        span_.first_us += offset_us;
+        span_.last_us += offset_us;
+    }
+    finish();
 }
 
 const IndexEntry& TimeIndex::entryBefore(uint64_t t) const {
@@ -187,6 +127,12 @@ const IndexEntry& TimeIndex::entryBefore(uint64_t t) const {
     auto it = std::upper_bound(entries_.begin(), entries_.end(), limit,
                                [](uint64_t v, const IndexEntry& e) { return v < e.keyTime; });
     return it == entries_.begin() ? entries_.front() : *(it - 1);
+}
+
+size_t TimeIndex::stretchAt(uint64_t offsetBytes) const {
+    auto it = std::upper_bound(entries_.begin(), entries_.end(), offsetBytes,
+                               [](uint64_t v, const IndexEntry& e) { return v < e.offsetBytes; });
+    return it == entries_.begin() ? 0 : size_t(it - entries_.begin()) - 1;
 }
 
 }  // namespace korvane

@@ -1,0 +1,74 @@
+#pragma once
+
+// All-or-nothing replacement of one output file, shared by every writer of
+// the file side (cut, generated recordings, index cache).
+//
+// The data goes to a temporary created with O_CREAT|O_EXCL beside the target
+// (never through a link planted at its name), which commit() syncs and
+// renames over the target. Rules:
+// - A target that exists and is not a regular file (device, FIFO, folder,
+//   symbolic link) is refused, and so is a target that is one of the
+//   protected inputs (same file through another path or a hard link).
+// - A new file gets the mode 0666 less the umask; a replaced file keeps its
+//   permission bits.
+// - Until commit() or destruction the temporary is registered for removal on
+//   SIGTERM and SIGINT (a handler is installed only where the process has
+//   none of its own); a failure or destruction without commit removes it.
+// Owned by one thread; the signal cleanup is async-signal-safe.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+// Identity of an open file, to recognise it under another name.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+class SafeOutput {
+public:
+    SafeOutput() = default;
+    ~SafeOutput();
+    SafeOutput(const SafeOutput&) = delete;
+    SafeOutput& operator=(const SafeOutput&) = delete;
+
+    // Checks the target and creates the temporary. False with a one-line
+    // reason in *error ("output is the input", "not a regular file", errno text).
+    bool open(const std::string& target, const std::vector<FileIdentity>& inputs,
+              std::string* error);
+
+    // Descriptor of the temporary; -1 before open() or after commit/abandon.
+    int fd() const { return fd_; }
+    const std::string& temporaryPath() const { return tmp_; }
+
+    // Syncs, sets the mode, renames over the target. False (temporary removed,
+    // target untouched) with the reason in *error.
+    bool commit(std::string* error);
+    // Removes the temporary; the target stays as it was.
+    void abandon();
+
+    // Longest file name part (bytes) of the target's own name used in the
+    // temporary's name, so a target name near the system limit still works.
+    static constexpr size_t kMaxNameStem = 96;
+
+private:
+    int fd_ = -1;
+    int slot_ = -1;  // signal cleanup registration
+    std::string target_;
+    std::string tmp_;
+    bool keepMode_ = false;
+    mode_t mode_ = 0;
+};
+
+// Identity of the file behind a path (following links); false when it cannot be stat'ed.
+bool fileIdentity(const std::string& path, FileIdentity& id);
+
+// errno as one line of text.
+std::string errnoText(int error);
+
+}  // namespace korvane

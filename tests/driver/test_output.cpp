@@ -1,0 +1,216 @@
+// Every writer of the file side (cut, generated recordings, index cache)
+// replaces its target safely: never the input, never a device or FIFO, never
+// through a planted link, with the user's permissions.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "DriverTestSupport.h"
+#include "IndexCache.h"
+#include "SafeOutput.h"
+
+using namespace kvtest;
+
+namespace {
+
+SyntheticOptions smallRecording() {
+    SyntheticOptions o;
+    o.duration_us = 300000;
+    o.eventsPerSecond = 200000;
+    o.triggerPeriod_us = 50000;
+    return o;
+}
+
+size_t partFiles(const fs::path& dir) {
+    size_t n = 0;
+    for (auto& e : fs::directory_iterator(dir))
+        n += e.path().filename().string().find(".part-") != std::string::npos;
+    return n;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+class Umask {
+public:
+    explicit Umask(mode_t m) : old_(::umask(m)) {}
+    ~Umask() { ::umask(old_); }
+
+private:
+    mode_t old_;
+};
+
+}  // namespace
+
+TEST(SafeOutputTest, CutNeverReplacesItsInput) {
+    ScratchDir dir;
+    const std::string src = generate(dir, "src.raw", smallRecording());
+    const auto original = readBytes(src);
+    fs::create_directories(dir.path() / "sub");
+    fs::create_hard_link(src, dir.file("hard.raw"));
+    fs::create_symlink(src, dir.file("link.raw"));
+    auto reader = DvsFileReader::createFileReader(src);
+    ASSERT_TRUE(reader);
+    for (const std::string& target : {src, (dir.path() / "sub" / ".." / "src.raw").string(),
+                                      dir.file("hard.raw"), dir.file("link.raw")}) {
+        std::string error;
+        EXPECT_FALSE(reader->exportRawRange(0, 100000, target, &error)) << target;
+        EXPECT_FALSE(error.empty());
+    }
+    std::string error;
+    EXPECT_FALSE(reader->exportRawRange(0, 100000, src, &error));
+    EXPECT_EQ(error, "output is the input");
+    EXPECT_EQ(readBytes(src), original);
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.raw")));
+    EXPECT_EQ(partFiles(dir.path()), 0u);
+}
+
+TEST(SafeOutputTest, TargetsThatAreNotRegularFilesAreRefused) {
+    ScratchDir dir;
+    const std::string src = generate(dir, "src.raw", smallRecording());
+    auto reader = DvsFileReader::createFileReader(src);
+    ASSERT_EQ(::mkfifo(dir.file("fifo.raw").c_str(), 0600), 0);
+    writeBytes(dir.file("victim.raw"), {'v'});
+    fs::create_symlink(dir.file("victim.raw"), dir.file("link.raw"));
+    for (const std::string& target : {dir.file("fifo.raw"), dir.file("link.raw")}) {
+        std::string error;
+        EXPECT_FALSE(reader->exportRawRange(0, 100000, target, &error)) << target;
+        EXPECT_EQ(error, "output exists and is not a regular file");
+        std::string genError;
+        EXPECT_FALSE(writeSyntheticRecording(target, smallRecording(), &genError));
+        EXPECT_NE(genError.find("not a regular file"), std::string::npos) << genError;
+    }
+    EXPECT_TRUE(fs::is_fifo(dir.file("fifo.raw")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.raw")));
+    EXPECT_EQ(readBytes(dir.file("victim.raw")), std::vector<uint8_t>{'v'});
+    EXPECT_EQ(partFiles(dir.path()), 0u);
+}
+
+// The old temporaries had predictable names; links planted there must never
+// be followed, whatever name the temporary gets.
+TEST(SafeOutputTest, PlantedLinksAreNeverFollowed) {
+    ScratchDir dir;
+    writeBytes(dir.file("victim"), {'v'});
+    const std::string pid = std::to_string(::getpid());
+    fs::create_symlink(dir.file("victim"), dir.file(".out.raw.part-" + pid));
+    EXPECT_TRUE(writeSyntheticRecording(dir.file("out.raw"), smallRecording()));
+    EXPECT_EQ(readBytes(dir.file("victim")), std::vector<uint8_t>{'v'});
+
+    // Index cache temporaries: links at the names a process would have used.
+    const std::string src = generate(dir, "src.raw", smallRecording());
+    IndexFileKey key;
+    ASSERT_TRUE(IndexCache::keyFor(src, 0, key));
+    const std::string indexPath = IndexCache::indexPathFor(key.absolutePath);
+    fs::create_directories(fs::path(indexPath).parent_path());
+    for (int i = 0; i < 64; ++i) {
+        fs::create_symlink(dir.file("victim"), indexPath + ".tmp" + pid + "_" + std::to_string(i));
+    }
+    auto reader = DvsFileReader::createFileReader(src);
+    ASSERT_TRUE(reader->openForReading());
+    EXPECT_EQ(readBytes(dir.file("victim")), std::vector<uint8_t>{'v'});
+    auto again = DvsFileReader::createFileReader(src);
+    ASSERT_TRUE(again->openForReading());
+    EXPECT_TRUE(again->indexLoadedFromCache());
+}
+
+TEST(SafeOutputTest, LongNamesUmaskAndKeptModes) {
+    ScratchDir dir;
+    const std::string src = generate(dir, "src.raw", smallRecording());
+    auto reader = DvsFileReader::createFileReader(src);
+    // A name near the system's limit still leaves room for the temporary.
+    const std::string longName = dir.file(std::string(246, 'n') + ".raw");
+    std::string error;
+    EXPECT_TRUE(reader->exportRawRange(0, 100000, longName, &error)) << error;
+    EXPECT_TRUE(writeSyntheticRecording(longName, smallRecording(), &error)) << error;
+
+    {
+        Umask mask(077);
+        ASSERT_TRUE(reader->exportRawRange(0, 100000, dir.file("private.raw")));
+        EXPECT_EQ(modeOf(dir.file("private.raw")), 0600u);
+        ASSERT_TRUE(writeSyntheticRecording(dir.file("gen.raw"), smallRecording()));
+        EXPECT_EQ(modeOf(dir.file("gen.raw")), 0600u);
+    }
+    {
+        Umask mask(022);
+        // Replacing keeps the target's own mode, whatever the umask.
+        ASSERT_TRUE(reader->exportRawRange(0, 200000, dir.file("private.raw")));
+        EXPECT_EQ(modeOf(dir.file("private.raw")), 0600u);
+        ::chmod(dir.file("gen.raw").c_str(), 0640);
+        ASSERT_TRUE(reader->exportRawRange(0, 100000, dir.file("gen.raw")));
+        EXPECT_EQ(modeOf(dir.file("gen.raw")), 0640u);
+        ASSERT_TRUE(reader->exportRawRange(0, 100000, dir.file("new.raw")));
+        EXPECT_EQ(modeOf(dir.file("new.raw")), 0644u);
+    }
+    EXPECT_EQ(partFiles(dir.path()), 0u);
+}
+
+TEST(SafeOutputTest, FailuresSayWhy) {
+    ScratchDir dir;
+    const std::string src = generate(dir, "src.raw", smallRecording());
+    auto reader = DvsFileReader::createFileReader(src);
+    std::string error;
+    EXPECT_FALSE(reader->exportRawRange(0, 100000, dir.file("no/such/dir/c.raw"), &error));
+    EXPECT_EQ(error, std::strerror(ENOENT));
+    EXPECT_FALSE(reader->exportRawRange(0, 100000, dir.file(std::string(300, 'x')), &error));
+    EXPECT_EQ(error, std::strerror(ENAMETOOLONG));
+    EXPECT_FALSE(reader->exportRawRange(5000000, 6000000, dir.file("empty.raw"), &error));
+    EXPECT_EQ(error, "no events in range");
+    EXPECT_FALSE(reader->exportRawRange(0, 100000, dir.path().string(), &error));
+    EXPECT_EQ(error, "output is a directory");
+
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = reader->exportRawRange(0, 300000, dir.file("big.raw"), &error);
+    std::string genError;
+    const bool genOk = writeSyntheticRecording(dir.file("gen.raw"), smallRecording(), &genError);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, std::strerror(EFBIG));
+    EXPECT_FALSE(genOk);
+    EXPECT_NE(genError.find(std::strerror(EFBIG)), std::string::npos) << genError;
+    EXPECT_EQ(partFiles(dir.path()), 0u);
+}
+
+// A temporary registered for removal disappears when the process is told to end.
+TEST(SafeOutputTest, TemporaryRemovedOnTermination) {
+    ScratchDir dir;
+    for (int sig : {SIGTERM, SIGINT}) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            SafeOutput out;
+            if (!out.open(dir.file("t.raw"), {}, nullptr)) ::_exit(3);
+            if (::write(ready[1], "x", 1) != 1) ::_exit(4);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        char c = 0;
+        ASSERT_EQ(::read(ready[0], &c, 1), 1);  // the temporary exists now
+        ::close(ready[0]);
+        EXPECT_EQ(partFiles(dir.path()), 1u);
+        ::kill(child, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), sig);
+        EXPECT_EQ(partFiles(dir.path()), 0u);
+    }
+}
