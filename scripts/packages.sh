@@ -18,6 +18,10 @@ VELQORA_PACKAGES=(
     libgl-dev
     fonts-noto-cjk-extra
     python3-fonttools
+    libavformat-dev
+    libavcodec-dev
+    libswscale-dev
+    libavutil-dev
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.
