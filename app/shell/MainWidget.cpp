@@ -231,7 +231,7 @@ void MainWidget::initConnections() {
             &KvEventProcessor::slotSetUpperTimeStamp);
     connect(p, &KvEventProcessor::signalShowLeftBottomTips, this,
             &MainWidget::slotShowLeftBottomTips);
-    // Export and cut slots arrive with their issue.
+    connectExportAndCut();
 
     // 6. Display settings.
     connectDisplayPanel();
@@ -248,10 +248,13 @@ void MainWidget::openActionSlot(QAction* action) {
         close();
         return;
     }
+    if (title == "Save as...") return slotSaveAs();
+    if (title == "Cut Recording") return slotCutRecording();
     runSideBarCommand(title);
 }
 
 void MainWidget::slotOpenRecording() {
+    if (refuseWhileJobRuns()) return;
     const QString caption = tr("Select a raw file");
     const QString filter = tr("RAW files (*.raw)");
     const QString path =

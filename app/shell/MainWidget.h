@@ -20,6 +20,7 @@
 
 class AppConfig;
 class KvEventProcessor;
+class KvRangeFileDialog;
 class SidebarApsSettingUI;
 class SidebarCameraSettingUI;
 class SidebarDvsSettingUI;
@@ -72,6 +73,11 @@ public:
     // The about page, written beside the configuration from the program's copy.
     static QString writeAboutPage(const QString& directory);
 
+    // Export and cut (MainWidgetExport.cpp). Runs a prepared dialog ->
+    // accepted; tests replace it to fill in the fields instead.
+    using RunRangeDialog = std::function<bool(KvRangeFileDialog&)>;
+    void setRunRangeDialog(RunRangeDialog run) { runRangeDialog_ = std::move(run); }
+
     SourceKind sourceKind() const { return sourceKind_; }
     korvane::STREAM_TYPE viewerType() const { return viewerType_; }
     KvEventProcessor* rawProcessor() const { return rawProcessor_; }
@@ -114,6 +120,8 @@ public slots:
     void on_pb_fold_dvs_setting_clicked(bool checked);
     void on_pb_fold_aps_setting_clicked(bool checked);
     void on_pb_fold_general_setting_clicked();
+    void slotSaveAs();
+    void slotCutRecording();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -136,6 +144,12 @@ private:
     void runGeneralSetting(QWidget* parent);
     void switchLanguage();
     void openAboutPage();
+    void connectExportAndCut();
+    // Tells the user and returns true while an export or cut reads the recording.
+    bool refuseWhileJobRuns();
+    // The shared part of "Save as..." and "Cut Recording"; false when nothing was started.
+    bool runRangeCommand(KvRangeFileDialog& dialog, const QString& directory,
+                         const QString& extension, bool cut);
 
     Ui::MainWidget* ui;
     AppConfig* config_ = nullptr;
@@ -159,4 +173,5 @@ private:
     AskUser askUser_;
     StartProgram startProgram_;
     OpenUrl openUrl_;
+    RunRangeDialog runRangeDialog_;
 };

@@ -1,9 +1,12 @@
 #include "WaitingWin.h"
 
 #include <QDebug>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMovie>
+#include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 WaitingWin::WaitingWin(QWidget* anchor)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
@@ -19,6 +22,50 @@ WaitingWin::WaitingWin(QWidget* anchor)
     movie_ = new QMovie(":/img/icon/waiting.gif", QByteArray(), this);
     movie_->setScaledSize(QSize(120, 120));
     label_->setMovie(movie_);
+
+    progress_ = new QLabel(this);
+    progress_->setObjectName("lb_progress");
+    progress_->setAlignment(Qt::AlignCenter);
+    progress_->setStyleSheet(
+        "#lb_progress { color: #004B6A; font-size: 16px; background-color: rgba(255, 255, 255, "
+        "220); border-radius: 4px; padding: 2px 8px; }");
+    progress_->hide();
+    layout->addWidget(progress_, 0, Qt::AlignHCenter | Qt::AlignTop);
+    cancel_ = new QPushButton(this);
+    cancel_->setObjectName("pb_cancel_job");
+    cancel_->setIcon(QIcon(":/img/assets/btn_close_white.svg"));
+    cancel_->setIconSize(QSize(14, 14));
+    cancel_->setFixedSize(30, 30);
+    cancel_->setCursor(Qt::PointingHandCursor);
+    cancel_->setStyleSheet(
+        "#pb_cancel_job { background-color: #004B6A; border: none; border-radius: 15px; }");
+    cancel_->move(width() - cancel_->width() - 8, 8);
+    cancel_->hide();
+    connect(cancel_, &QPushButton::clicked, this, &WaitingWin::signalCancelRequested);
+}
+
+void WaitingWin::setProgress(int percent) {
+    percent_ = percent < 0 ? -1 : std::min(percent, 100);
+    progress_->setText(progressText());
+    progress_->setVisible(percent_ >= 0);
+}
+
+QString WaitingWin::progressText() const {
+    return percent_ < 0 ? QString() : QString::number(percent_) + "%";
+}
+
+void WaitingWin::setCancellable(bool cancellable) {
+    cancellable_ = cancellable;
+    cancel_->setVisible(cancellable);
+    setFocusPolicy(cancellable ? Qt::StrongFocus : Qt::NoFocus);
+}
+
+void WaitingWin::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && cancellable_) {
+        emit signalCancelRequested();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool WaitingWin::animationRunning() const {
@@ -44,6 +91,7 @@ void WaitingWin::showEvent(QShowEvent* event) {
         movie_->start();
     }
     QWidget::showEvent(event);
+    if (cancellable_) activateWindow();  // so that Esc reaches it
 }
 
 void WaitingWin::closeEvent(QCloseEvent* event) {
@@ -53,5 +101,7 @@ void WaitingWin::closeEvent(QCloseEvent* event) {
 
 void WaitingWin::hideEvent(QHideEvent* event) {
     movie_->stop();  // no animation runs behind a hidden window
+    setProgress(-1);
+    setCancellable(false);
     QWidget::hideEvent(event);
 }
