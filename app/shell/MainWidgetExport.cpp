@@ -53,8 +53,10 @@ bool MainWidget::runRangeCommand(KvRangeFileDialog& dialog, const QString& direc
         return false;
     }
     if (refuseWhileJobRuns()) return false;
-    dialog.setStartTime(timeline_->lowerValue());
-    dialog.setEndTime(timeline_->upperValue());
+    // The range handles in three-handle mode, else the whole timeline.
+    const bool handles = timeline_->handleMode() == KvThreeHandleSlider::ThreeHandles;
+    dialog.setStartTime(handles ? timeline_->lowerValue() : timeline_->minimum());
+    dialog.setEndTime(handles ? timeline_->upperValue() : timeline_->maximum());
     dialog.setSavePath(directory);
     dialog.setFileName(QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss") + extension);
     if (!runRangeDialog_ || !runRangeDialog_(dialog)) return false;
