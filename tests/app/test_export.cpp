@@ -19,7 +19,9 @@
 #include "KvExportVideoUI.h"
 #include "KvThreeHandleSlider.h"
 #include "MainWidget.h"
+#include "RawWriter.h"
 #include "SyntheticRecording.h"
+#include "Utils/FuncUtils.h"
 #include "VideoExport.h"
 #include "WaitingWin.h"
 #include "WindowFrameAgent.h"
@@ -389,6 +391,71 @@ private slots:
         QCOMPARE(notices(tips).at(0).type, KvMessageType::Warning);
         QVERIFY(filesIn(out.path()).isEmpty());
         p->setFps(30);
+    }
+
+    void jobRefusalsAndSilentRanges() {
+        // Two bursts with a silent stretch between them.
+        QTemporaryDir out;
+        const QString gap = out.filePath("gap.raw");
+        {
+            korvane::DvsFileInfo info;
+            info.serialNumber = "GAP1";
+            korvane::RawWriter writer;
+            QVERIFY(writer.open(gap.toStdString(), korvane::generateDvsFileHeader(info)));
+            std::vector<korvane::Event2D> ev;
+            for (uint64_t t = 0; t < 100000; t += 20)
+                ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 1, t});
+            for (uint64_t t = 600000; t < 700000; t += 20)
+                ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 0, t});
+            writer.writeEvents(ev.data(), ev.size());
+            QVERIFY(writer.close());
+        }
+        KvEventProcessor p;
+        p.loadFile(gap);
+        QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);
+        p.slotPlaybackCtrl(false);
+        QSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+        int expected = 0;
+        const auto start = [&](bool cut, const QString& name, uint64_t from, uint64_t to) {
+            ++expected;
+            if (cut) {
+                p.slotCutRawFile(out.filePath(name), out.path(), from, to);
+            } else {
+                p.slotExportVideo(out.filePath(name), out.path(), from, to);
+            }
+        };
+#define OUTCOME(n)                                                                \
+    QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning() && tips.count() == expected, 30000); \
+    n = notices(tips).last()
+        Notice n{};
+        // Start after end: refused with the reason, no file.
+        start(false, "back.mp4", 300000, 200000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Error);
+        QCOMPARE(n.text, QString("Export video failed.\nThe start time is after the end time."));
+        start(true, "back.raw", 300000, 200000);
+        OUTCOME(n);
+        QCOMPARE(n.text, QString("Cut recording failed.\nThe start time is after the end time."));
+        // Past the recording's end: refused too.
+        start(true, "late.raw", 650000, 900000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Error);
+        // A silent range inside the recording: a video of background frames,
+        // but no RAW file without events.
+        start(false, "silent.mp4", 200000, 400000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Success);
+        start(true, "silent.raw", 200000, 400000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Error);
+        QVERIFY(n.text.startsWith("Cut recording failed."));
+        // A folder that does not exist.
+        p.slotCutRawFile(out.filePath("none/x.raw"), out.filePath("none"), 0, 50000);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning() && tips.count() == expected + 1, 30000);
+        QCOMPARE(notices(tips).last().text,
+                 QString("Cut recording failed.\nThe folder does not exist."));
+        QCOMPARE(filesIn(out.path()), QStringList({"gap.raw", "silent.mp4"}));
+#undef OUTCOME
     }
 
     void destroyingTheProcessorCancelsAndJoinsItsJobs() {
