@@ -3,17 +3,20 @@
 // leaves the target as it was and no temporary file behind.
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 
 #include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "DriverTestSupport.h"
 #include "EventPainter.h"
 #include "RawWriter.h"
 #include "Utils/FuncUtils.h"
+#include "VideoEncoder.h"
 #include "VideoExport.h"
 #include "VideoReadBack.h"
 
@@ -285,4 +288,28 @@ TEST_F(VideoExportTest, FullDiskFailsWithoutPartialFile) {
     EXPECT_FALSE(ok);
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(strayFiles(dir_.path(), {"scene.raw"}).empty());
+}
+
+TEST(VideoEncoderTest, ReadsOnlyTheCallersPixels) {
+    // The image ends right before an unreadable page: a read past its last
+    // byte ends the process.
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t bytes = 1280 * 720 * 3;
+    const size_t mapped = (bytes + page - 1) / page * page + page;
+    void* area =
+        ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    uint8_t* guard = static_cast<uint8_t*>(area) + mapped - page;
+    ASSERT_EQ(::mprotect(guard, page, PROT_NONE), 0);
+    uint8_t* image = guard - bytes;
+    std::memset(image, 112, bytes);
+
+    ScratchDir dir;
+    VideoEncoder encoder;
+    ASSERT_TRUE(encoder.open(dir.file("edge.mp4"), VideoEncoderOptions{})) << encoder.error();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(encoder.writeFrame(image, 1280 * 3)) << encoder.error();
+    ASSERT_TRUE(encoder.finish()) << encoder.error();
+    ::munmap(area, mapped);
+    EXPECT_EQ(readVideo(dir.file("edge.mp4"), false).packets, 3);
 }

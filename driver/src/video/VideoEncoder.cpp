@@ -17,6 +17,7 @@ struct VideoEncoder::State {
     AVCodecContext* codec = nullptr;
     AVStream* stream = nullptr;
     AVFrame* frame = nullptr;
+    AVFrame* rgb = nullptr;  // padded copy of the caller's image: swscale reads past row ends
     AVPacket* packet = nullptr;
     SwsContext* sws = nullptr;
     bool fileOpen = false;
@@ -28,6 +29,7 @@ struct VideoEncoder::State {
         sws_freeContext(sws);
         av_packet_free(&packet);
         av_frame_free(&frame);
+        av_frame_free(&rgb);
         avcodec_free_context(&codec);
         if (format) {
             if (fileOpen) avio_closep(&format->pb);
@@ -112,8 +114,14 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
         av_dict_set(&s.format->metadata, key.c_str(), value.c_str(), 0);
 
     s.frame = av_frame_alloc();
+    s.rgb = av_frame_alloc();
     s.packet = av_packet_alloc();
-    if (!s.frame || !s.packet) return fail("out of memory", AVERROR(ENOMEM));
+    if (!s.frame || !s.rgb || !s.packet) return fail("out of memory", AVERROR(ENOMEM));
+    s.rgb->format = AV_PIX_FMT_RGB24;
+    s.rgb->width = o.width;
+    s.rgb->height = o.height;
+    r = av_frame_get_buffer(s.rgb, 0);
+    if (r < 0) return fail("out of memory", r);
     s.frame->format = c->pix_fmt;
     s.frame->width = c->width;
     s.frame->height = c->height;
@@ -158,9 +166,11 @@ bool VideoEncoder::writeFrame(const uint8_t* rgb, size_t bytesPerLine) {
     State& s = *s_;
     int r = av_frame_make_writable(s.frame);
     if (r < 0) return fail("out of memory", r);
-    const uint8_t* src[1] = {rgb};
-    const int srcStride[1] = {int(bytesPerLine)};
-    sws_scale(s.sws, src, srcStride, 0, s.height, s.frame->data, s.frame->linesize);
+    // The converter's vector code reads beyond the last pixel of a row (and
+    // so of the image); only FFmpeg's own padded buffers allow that.
+    av_image_copy_plane(s.rgb->data[0], s.rgb->linesize[0], rgb, int(bytesPerLine), s.width * 3,
+                        s.height);
+    sws_scale(s.sws, s.rgb->data, s.rgb->linesize, 0, s.height, s.frame->data, s.frame->linesize);
     s.frame->pts = frames_;
     r = avcodec_send_frame(s.codec, s.frame);
     if (r < 0) return fail("encoding failed", r);
