@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <mutex>
 
 #include "../driver/VideoReadBack.h"
 #include "AppConfig.h"
@@ -48,9 +49,38 @@ struct Notice {
     QString path;
 };
 
-QList<Notice> notices(const QSignalSpy& spy) {
+// Records a signal emitted on a job thread, under a lock (QSignalSpy is
+// filled unguarded on the emitting thread).
+class CrossThreadSpy {
+public:
+    template <typename Sender, typename Signal>
+    CrossThreadSpy(Sender* sender, Signal signal) {
+        QObject::connect(
+            sender, signal, &context_,
+            [this](auto... args) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                calls_.push_back(QVariantList{QVariant::fromValue(args)...});
+            },
+            Qt::DirectConnection);
+    }
+    qsizetype count() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_.size();
+    }
+    QList<QVariantList> calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+private:
+    QObject context_;
+    mutable std::mutex mutex_;
+    QList<QVariantList> calls_;
+};
+
+QList<Notice> notices(const QList<QVariantList>& calls) {
     QList<Notice> out;
-    for (const auto& args : spy)
+    for (const auto& args : calls)
         out.push_back(
             {args.at(0).toString(), args.at(1).value<KvMessageType>(), args.at(2).toString()});
     return out;
@@ -58,6 +88,14 @@ QList<Notice> notices(const QSignalSpy& spy) {
 
 QStringList filesIn(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+QList<Notice> notices(const QSignalSpy& spy) {
+    return notices(QList<QVariantList>(spy.begin(), spy.end()));
+}
+
+QList<Notice> notices(const CrossThreadSpy& spy) {
+    return notices(spy.calls());
 }
 
 }  // namespace
@@ -201,7 +239,7 @@ private slots:
         w.timeline()->setUpperValue(kFirst + 900000);
         QSignalSpy exports(&w, &MainWidget::signalExportVideo);
         QSignalSpy cuts(&w, &MainWidget::signalCutRawFile);
-        QSignalSpy jobTips(w.rawProcessor(), &KvEventProcessor::signalShowLeftBottomTips);
+        CrossThreadSpy jobTips(w.rawProcessor(), &KvEventProcessor::signalShowLeftBottomTips);
 
         // Presets; a rejected dialog sends nothing.
         QString name, folder;
@@ -309,8 +347,8 @@ private slots:
         openRecording(w);
         KvEventProcessor* p = w.rawProcessor();
         QTemporaryDir out;
-        QSignalSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
-        QSignalSpy loading(p, &KvEventProcessor::signalLoadingStatus);
+        CrossThreadSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
+        CrossThreadSpy loading(p, &KvEventProcessor::signalLoadingStatus);
         const uint64_t start = kFirst + 100000, end = kFirst + 400000;
         QString name = "clip.mp4";
         w.setRunRangeDialog([&](KvRangeFileDialog& d) {
@@ -324,8 +362,8 @@ private slots:
         w.slotSaveAs();
         waitForJobs(p);
         QTRY_COMPARE(loading.count(), 2);
-        QCOMPARE(loading.at(0).at(0).toBool(), true);
-        QCOMPARE(loading.at(1).at(0).toBool(), false);
+        QCOMPARE(loading.calls().at(0).at(0).toBool(), true);
+        QCOMPARE(loading.calls().at(1).at(0).toBool(), false);
         QTRY_COMPARE(tips.count(), 1);
         QCOMPARE(notices(tips).at(0).text, QString("Export video success!"));
         QCOMPARE(notices(tips).at(0).type, KvMessageType::Success);
@@ -360,7 +398,7 @@ private slots:
         KvEventProcessor* p = w.rawProcessor();
         p->setFps(3000);  // a frame every 333 us: thousands of frames
         QTemporaryDir out;
-        QSignalSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
+        CrossThreadSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
         QSignalSpy windowTips(&w, &MainWidget::signalShowLeftBottomTips);
         QSignalSpy opens(&w, &MainWidget::signalOpenRawFile);
         w.setRunRangeDialog([&](KvRangeFileDialog& d) {
@@ -414,7 +452,7 @@ private slots:
         p.loadFile(gap);
         QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);
         p.slotPlaybackCtrl(false);
-        QSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+        CrossThreadSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
         int expected = 0;
         const auto start = [&](bool cut, const QString& name, uint64_t from, uint64_t to) {
             ++expected;
@@ -465,7 +503,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 20000);
         p->slotPlaybackCtrl(false);
         p->setFps(3000);
-        QSignalSpy progress(p->jobProgress(), &KvJobProgress::signalProgress);
+        CrossThreadSpy progress(p->jobProgress(), &KvJobProgress::signalProgress);
         p->slotExportVideo(out.filePath("gone.mp4"), out.path(), p->lowerBound(), p->upperBound());
         p->slotCutRawFile(out.filePath("cut.raw"), out.path(), p->lowerBound(), p->upperBound());
         QTRY_VERIFY_WITH_TIMEOUT(progress.count() >= 2, 20000);
