@@ -22,6 +22,10 @@ VELQORA_PACKAGES=(
     appstream
     desktop-file-utils
     dpkg-dev
+    libavformat-dev
+    libavcodec-dev
+    libswscale-dev
+    libavutil-dev
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.

@@ -1,9 +1,9 @@
 #include "EventFrameRenderer.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "AppConfig.h"
+#include "EventPainter.h"
 
 using korvane::Event2D;
 
@@ -70,30 +70,11 @@ QImage EventFrameRenderer::eventImage() const {
 
 void EventFrameRenderer::paint(const uint16_t* counts, int width, int height,
                                const ThemeColors& theme, uchar* rgb, qsizetype bytesPerLine) {
-    // Colours as 32-bit words whose first three bytes in memory are R, G, B.
-    uint32_t palette[3];  // 0 background, 1 ON, 2 OFF
-    const QColor* colors[3] = {&theme.background, &theme.on, &theme.off};
-    for (int k = 0; k < 3; ++k) {
-        const uchar bytes[4] = {uchar(colors[k]->red()), uchar(colors[k]->green()),
-                                uchar(colors[k]->blue()), 0};
-        std::memcpy(&palette[k], bytes, 4);
-    }
-    for (int y = 0; y < height; ++y) {
-        uchar* row = rgb + y * bytesPerLine;
-        const uint16_t* c = counts + size_t(y) * size_t(width) * 2;
-        for (int x = 0; x < width; ++x) {
-            const unsigned off = c[2 * x], on = c[2 * x + 1];
-            // Majority polarity, ties to ON, background when both are zero.
-            const unsigned onWins = (on != 0) & (on >= off);
-            const unsigned offWins = off > on;
-            const uint32_t colour = palette[onWins + 2 * offWins];
-            if (x + 1 < width) {
-                std::memcpy(row + 3 * x, &colour, 4);  // the spare byte is the next pixel's
-            } else {
-                std::memcpy(row + 3 * x, &colour, 3);
-            }
-        }
-    }
+    const auto c = [](const QColor& q) {
+        return korvane::PaintColor{uint8_t(q.red()), uint8_t(q.green()), uint8_t(q.blue())};
+    };
+    korvane::paintCounts(counts, width, height, {c(theme.on), c(theme.off), c(theme.background)},
+                         rgb, size_t(bytesPerLine));
 }
 
 void EventFrameRenderer::renderLoop() {

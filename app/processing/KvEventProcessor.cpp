@@ -43,6 +43,7 @@ KvEventProcessor::~KvEventProcessor() {
     // if the driver is slow to give up), then the render thread.
     playing_ = false;
     if (playbackThread_.joinable()) playbackThread_.join();
+    finishJobs();
     finishLoadThread(/*abandon=*/true);
     renderer_.reset();
 }
@@ -123,6 +124,11 @@ void KvEventProcessor::loadFile(QString file_path) {
     debug("Load raw file: " + file_path);
     if (loading_.load()) {
         debug("is loading.");
+        return;
+    }
+    if (jobRunning()) {
+        // The job reads this recording; opening another would pull it away.
+        debug("export or cut running.");
         return;
     }
     emit signalPlayStatus(false);

@@ -4,6 +4,8 @@
 // thread reads one accumulation window per 33,333 us tick and renders it.
 // Also the rendering entry of the live camera view.
 //
+// Export and cut run on job threads of their own (KvExportJobs.cpp).
+//
 // Ownership: created without parent by the main window, which deletes it.
 // Threads: lives on the GUI thread; all slots run there. Load, playback and
 // render threads are its own and end with it; a load still inside the
@@ -26,6 +28,7 @@
 
 #include "DvsFileReader.h"
 #include "EventFrameRenderer.h"
+#include "KvExportJobs.h"
 #include "KvMessageType.h"
 #include "KvRecords.h"
 
@@ -56,6 +59,14 @@ public:
     bool isPlaying() const { return playing_.load(); }
     bool hasReader() const { return reader_ != nullptr && playable_.load(); }
     const EventFrameRenderer& renderer() const { return *renderer_; }
+
+    // Export and cut jobs (KvExportJobs.cpp), GUI thread.
+    bool jobRunning() const { return exportRunning_.load() || cutRunning_.load(); }
+    // Makes a running export stop soon; it then ends with no file.
+    void cancelExport() { exportCancel_ = true; }
+    // Whether path names the recording being played.
+    bool isCurrentRecording(const QString& path) const;
+    KvJobProgress* jobProgress() { return &jobProgress_; }
 
 signals:
     void signalEventImage(QImage image);
@@ -89,6 +100,10 @@ public slots:
     void setAccTime(uint64_t time_us);
     void slotSetLowerTimeStamp(uint64_t timestamp_us);
     void slotSetUpperTimeStamp(uint64_t timestamp_us);
+    void slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts,
+                         uint64_t end_ts);
+    void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts,
+                        uint64_t end_ts);
 
 private:
     struct LoadJob;
@@ -131,4 +146,18 @@ private:
     std::thread playbackThread_;
     std::thread loadThread_;
     std::shared_ptr<LoadJob> loadJob_;
+
+    // Jobs hold their own handle on the reader; destruction cancels the
+    // export and joins both before anything else goes.
+    struct JobRecord;
+    void runExportJob(const JobRecord& job);
+    void runCutJob(const JobRecord& job);
+    QString checkJobRange(korvane::DvsFileReader& reader, uint64_t start_us, uint64_t end_us);
+    void finishJobs();
+    std::thread exportThread_;
+    std::thread cutThread_;
+    std::atomic<bool> exportRunning_{false};
+    std::atomic<bool> cutRunning_{false};
+    std::atomic<bool> exportCancel_{false};
+    KvJobProgress jobProgress_;
 };

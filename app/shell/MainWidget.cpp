@@ -316,7 +316,7 @@ void MainWidget::initConnections() {
         connect(timeline_, changed, this, &MainWidget::updateRangeLabel);
     }
     connect(timeline_, &KvThreeHandleSlider::rangeChanged, this, &MainWidget::updateRangeLabel);
-    // Export and cut slots arrive with their issue.
+    connectExportAndCut();
 
     // What the display panel shows is what plays.
     connectDisplayPanel();
@@ -333,10 +333,13 @@ void MainWidget::openActionSlot(QAction* action) {
         close();
         return;
     }
+    if (title == "Save as...") return slotSaveAs();
+    if (title == "Cut Recording") return slotCutRecording();
     runSideBarCommand(title);
 }
 
 void MainWidget::slotOpenRecording() {
+    if (refuseWhileJobRuns()) return;
     const QString caption = tr("Select a raw file");
     const QString filter = tr("RAW files (*.raw)");
     const QString path =

@@ -23,6 +23,7 @@
 
 class AppConfig;
 class KvEventProcessor;
+class KvRangeFileDialog;
 class SidebarApsSettingUI;
 class SidebarCameraSettingUI;
 class SidebarDvsSettingUI;
@@ -81,6 +82,11 @@ public:
     // primary screen's available area.
     void setVisible(bool visible) override;
 
+    // Export and cut (MainWidgetExport.cpp). Runs a prepared dialog ->
+    // accepted; tests replace it to fill in the fields instead.
+    using RunRangeDialog = std::function<bool(KvRangeFileDialog&)>;
+    void setRunRangeDialog(RunRangeDialog run) { runRangeDialog_ = std::move(run); }
+
     SourceKind sourceKind() const { return sourceKind_; }
     korvane::STREAM_TYPE viewerType() const { return viewerType_; }
     KvEventProcessor* rawProcessor() const { return rawProcessor_; }
@@ -134,6 +140,8 @@ public slots:
     void slotLoadFailed(QString file_path, QString reason);
     void slotShowEventRate(double events_per_second);
     void slotToggleFullScreen();
+    void slotSaveAs();
+    void slotCutRecording();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -164,6 +172,12 @@ private:
     void updateRangeLabel();
     void slotRecentMissing(QString path);
     void goToRangeEnd();
+    void connectExportAndCut();
+    // Tells the user and returns true while an export or cut reads the recording.
+    bool refuseWhileJobRuns();
+    // The shared part of "Save as..." and "Cut Recording"; false when nothing was started.
+    bool runRangeCommand(KvRangeFileDialog& dialog, const QString& directory,
+                         const QString& extension, bool cut);
 
     Ui::MainWidget* ui;
     AppConfig* config_ = nullptr;
@@ -191,4 +205,5 @@ private:
     AskUser askUser_;
     StartProgram startProgram_;
     OpenUrl openUrl_;
+    RunRangeDialog runRangeDialog_;
 };

@@ -2,9 +2,12 @@
 
 #include <QDebug>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMovie>
+#include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "WindowTranslucency.h"
 
@@ -37,6 +40,18 @@ WaitingWin::WaitingWin(QWidget* anchor)
     movie_ = new QMovie(":/img/icon/waiting.gif", QByteArray(), this);
     movie_->setScaledSize(QSize(120, 120));
     label_->setMovie(movie_);
+
+    cancel_ = new QPushButton(this);
+    cancel_->setObjectName("pb_cancel_job");
+    cancel_->setIcon(QIcon(":/img/assets/btn_close_white.svg"));
+    cancel_->setIconSize(QSize(14, 14));
+    cancel_->setFixedSize(30, 30);
+    cancel_->setCursor(Qt::PointingHandCursor);
+    cancel_->setStyleSheet(
+        "#pb_cancel_job { background-color: #004B6A; border: none; border-radius: 15px; }");
+    cancel_->move(width() - cancel_->width() - 8, 8);
+    cancel_->hide();
+    connect(cancel_, &QPushButton::clicked, this, &WaitingWin::signalCancelRequested);
 }
 
 bool WaitingWin::animationRunning() const {
@@ -48,7 +63,14 @@ QString WaitingWin::progressText() const {
 }
 
 void WaitingWin::setProgress(int percent) {
-    percent_ = percent > 100 ? 100 : percent;
+    percent_ = percent < 0 ? -1 : std::min(percent, 100);
+    indexing_ = true;
+    showPercent();
+}
+
+void WaitingWin::setJobProgress(int percent) {
+    percent_ = percent < 0 ? -1 : std::min(percent, 100);
+    indexing_ = false;
     showPercent();
 }
 
@@ -58,8 +80,23 @@ void WaitingWin::showPercent() {
         progress_->hide();
         return;
     }
-    progress_->setText(tr("Indexing the recording: %1%").arg(percent_));
+    progress_->setText(indexing_ ? tr("Indexing the recording: %1%").arg(percent_)
+                                 : QString::number(percent_) + "%");
     progress_->show();
+}
+
+void WaitingWin::setCancellable(bool cancellable) {
+    cancellable_ = cancellable;
+    cancel_->setVisible(cancellable);
+    setFocusPolicy(cancellable ? Qt::StrongFocus : Qt::NoFocus);
+}
+
+void WaitingWin::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && cancellable_) {
+        emit signalCancelRequested();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void WaitingWin::centerOnAnchor() {
@@ -81,6 +118,7 @@ void WaitingWin::showEvent(QShowEvent* event) {
         movie_->start();
     }
     QWidget::showEvent(event);
+    if (cancellable_) activateWindow();  // so that Esc reaches it
 }
 
 void WaitingWin::closeEvent(QCloseEvent* event) {
@@ -90,6 +128,8 @@ void WaitingWin::closeEvent(QCloseEvent* event) {
 
 void WaitingWin::hideEvent(QHideEvent* event) {
     movie_->stop();  // no animation runs behind a hidden window
+    setProgress(-1);
+    setCancellable(false);
     QWidget::hideEvent(event);
 }
 

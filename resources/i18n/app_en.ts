@@ -28,6 +28,41 @@
     </message>
 </context>
 <context>
+    <name>KvCutRawFile</name>
+    <message>
+        <source>Cut Recording</source>
+        <translation>Cut Recording</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>Start Time</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>End Time</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>Save File Path</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>File Name</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>Cut</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>Select Directory</translation>
+    </message>
+</context>
+<context>
     <name>KvEventProcessor</name>
     <message>
         <source>Cannot play %1: %2.</source>
@@ -48,6 +83,85 @@
     <message>
         <source>the recording holds no events</source>
         <translation>the recording holds no events</translation>
+    </message>
+    <message>
+        <source>Export video success!</source>
+        <translation>Export video success!</translation>
+    </message>
+    <message>
+        <source>Export raw file success!</source>
+        <translation>Export raw file success!</translation>
+    </message>
+    <message>
+        <source>Export video failed.</source>
+        <translation>Export video failed.</translation>
+    </message>
+    <message>
+        <source>Cut recording failed.</source>
+        <translation>Cut recording failed.</translation>
+    </message>
+    <message>
+        <source>Export video cancelled.</source>
+        <translation>Export video cancelled.</translation>
+    </message>
+    <message>
+        <source>The start time is after the end time.</source>
+        <translation>The start time is after the end time.</translation>
+    </message>
+    <message>
+        <source>The recording has no events.</source>
+        <translation>The recording has no events.</translation>
+    </message>
+    <message>
+        <source>The range lies outside the recording (%1 to %2).</source>
+        <translation>The range lies outside the recording (%1 to %2).</translation>
+    </message>
+    <message>
+        <source>The target is the recording being played.</source>
+        <translation>The target is the recording being played.</translation>
+    </message>
+    <message>
+        <source>The folder does not exist.</source>
+        <translation>The folder does not exist.</translation>
+    </message>
+    <message>
+        <source>No events in the range, or the file cannot be written.</source>
+        <translation>No events in the range, or the file cannot be written.</translation>
+    </message>
+</context>
+<context>
+    <name>KvExportVideoUI</name>
+    <message>
+        <source>Export a video</source>
+        <translation>Export a video</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>Start Time</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>End Time</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>Save File Path</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>File Name</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>Select Directory</translation>
     </message>
 </context>
 <context>
@@ -309,6 +423,42 @@
     <message>
         <source>Close</source>
         <translation>Close</translation>
+    </message>
+    <message>
+        <source>Please wait until the export or cut has finished.</source>
+        <translation>Please wait until the export or cut has finished.</translation>
+    </message>
+    <message>
+        <source>Cut recording failed.</source>
+        <translation>Cut recording failed.</translation>
+    </message>
+    <message>
+        <source>Export video failed.</source>
+        <translation>Export video failed.</translation>
+    </message>
+    <message>
+        <source>The target is the recording being played.</source>
+        <translation>The target is the recording being played.</translation>
+    </message>
+    <message>
+        <source>The target is a folder.</source>
+        <translation>The target is a folder.</translation>
+    </message>
+    <message>
+        <source>The file %1 already exists. Replace it?</source>
+        <translation>The file %1 already exists. Replace it?</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>Replace</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Please open a raw file first.</source>
+        <translation>Please open a raw file first.</translation>
     </message>
 </context>
 <context>

@@ -28,6 +28,41 @@
     </message>
 </context>
 <context>
+    <name>KvCutRawFile</name>
+    <message>
+        <source>Cut Recording</source>
+        <translation>剪切录像</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>开始时间</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>结束时间</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>保存路径</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>剪切</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择目录</translation>
+    </message>
+</context>
+<context>
     <name>KvEventProcessor</name>
     <message>
         <source>Cannot play %1: %2.</source>
@@ -48,6 +83,85 @@
     <message>
         <source>the recording holds no events</source>
         <translation>该录像不含事件</translation>
+    </message>
+    <message>
+        <source>Export video success!</source>
+        <translation>导出视频成功！</translation>
+    </message>
+    <message>
+        <source>Export raw file success!</source>
+        <translation>导出RAW文件成功！</translation>
+    </message>
+    <message>
+        <source>Export video failed.</source>
+        <translation>导出视频失败。</translation>
+    </message>
+    <message>
+        <source>Cut recording failed.</source>
+        <translation>剪切录像失败。</translation>
+    </message>
+    <message>
+        <source>Export video cancelled.</source>
+        <translation>已取消导出视频。</translation>
+    </message>
+    <message>
+        <source>The start time is after the end time.</source>
+        <translation>开始时间晚于结束时间。</translation>
+    </message>
+    <message>
+        <source>The recording has no events.</source>
+        <translation>录像中没有事件。</translation>
+    </message>
+    <message>
+        <source>The range lies outside the recording (%1 to %2).</source>
+        <translation>范围超出录像（%1 至 %2）。</translation>
+    </message>
+    <message>
+        <source>The target is the recording being played.</source>
+        <translation>目标文件是正在播放的录像。</translation>
+    </message>
+    <message>
+        <source>The folder does not exist.</source>
+        <translation>文件夹不存在。</translation>
+    </message>
+    <message>
+        <source>No events in the range, or the file cannot be written.</source>
+        <translation>范围内没有事件，或文件无法写入。</translation>
+    </message>
+</context>
+<context>
+    <name>KvExportVideoUI</name>
+    <message>
+        <source>Export a video</source>
+        <translation>导出视频</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>开始时间</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>结束时间</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>保存路径</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>导出</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择目录</translation>
     </message>
 </context>
 <context>
@@ -309,6 +423,42 @@
     <message>
         <source>Close</source>
         <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Please wait until the export or cut has finished.</source>
+        <translation>请等待导出或剪切完成。</translation>
+    </message>
+    <message>
+        <source>Cut recording failed.</source>
+        <translation>剪切录像失败。</translation>
+    </message>
+    <message>
+        <source>Export video failed.</source>
+        <translation>导出视频失败。</translation>
+    </message>
+    <message>
+        <source>The target is the recording being played.</source>
+        <translation>目标文件是正在播放的录像。</translation>
+    </message>
+    <message>
+        <source>The target is a folder.</source>
+        <translation>目标是一个文件夹。</translation>
+    </message>
+    <message>
+        <source>The file %1 already exists. Replace it?</source>
+        <translation>文件 %1 已存在，是否替换？</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>替换</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Please open a raw file first.</source>
+        <translation>请先打开RAW文件。</translation>
     </message>
 </context>
 <context>

@@ -259,3 +259,28 @@ TEST(KvrawTest, InterruptedWritesLeaveNoTemporary) {
     }
     EXPECT_FALSE(fs::exists(dir.file("big.raw")));
 }
+
+TEST(KvrawTest, ExportWritesTheVideoOrRefusesWithoutFile) {
+    ScratchDir dir;
+    const std::string f = dir.file("g.raw");
+    ASSERT_EQ(kvraw(dir, "generate " + f + " 500000 50000 --start 1000").status, 0);
+    const std::string out = dir.file("v.mp4");
+    CliRun ok = kvraw(dir, "export " + f + " " + out +
+                               " 100000 300000 --fps 25 --interval 50000 --acc 20000 --theme Dark");
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    const auto l = lines(ok.out);
+    ASSERT_EQ(l.size(), 3u);
+    EXPECT_EQ(l[0], "frames: 5");
+    EXPECT_EQ(l[1].rfind("elapsed_s: ", 0), 0u);
+    EXPECT_EQ(l[2].rfind("realtime_factor: ", 0), 0u);
+    EXPECT_TRUE(ok.err.empty()) << ok.err;  // no progress line when stderr is no terminal
+    EXPECT_TRUE(fs::file_size(out) > 0);
+
+    const std::string none = dir.file("none.mp4");
+    CliRun backwards = kvraw(dir, "export " + f + " " + none + " 9000 2000");
+    EXPECT_EQ(backwards.status, 1);
+    EXPECT_NE(backwards.err.find("starts after it ends"), std::string::npos) << backwards.err;
+    EXPECT_EQ(kvraw(dir, "export " + f + " " + none + " 100000 200000 --theme Pink").status, 2);
+    EXPECT_EQ(kvraw(dir, "export " + f + " " + none + " 100000 200000 --interval 0").status, 2);
+    EXPECT_FALSE(fs::exists(none));
+}

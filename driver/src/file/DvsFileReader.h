@@ -28,6 +28,8 @@
 
 namespace korvane {
 
+struct VideoExportOptions;
+
 using EventBatch = std::shared_ptr<std::vector<Event2D>>;
 
 class DvsFileReader {
@@ -100,6 +102,14 @@ public:
     // encoding to write (Unknown: the source's).
     bool exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
                         std::string* error, RawFormat format = RawFormat::Unknown);
+
+    // Writes the range [start, end] as an H.264 MP4 video at path (local
+    // 8-bit encoding); the options (VideoExport.h) default to playback's
+    // frame interval and accumulation time, 30 frames per second and the
+    // "Gray" theme. All or nothing, as exportRawRange.
+    virtual bool exportVideoRange(uint64_t start_us, uint64_t end_us, const std::string& path);
+    bool exportVideoRange(uint64_t start_us, uint64_t end_us, const std::string& path,
+                          const VideoExportOptions& options);
 
     // Walks [from, to) in file order, in chunks, for tools and benchmarks.
     // The callback gets each chunk of events and the trigger edges decoded

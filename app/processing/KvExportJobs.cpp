@@ -1,0 +1,180 @@
+// The processor's export and cut jobs: each runs on a thread of its own
+// with its own handle on the reader, reports through the processor's
+// notices and loading status, and is cancelled (export) and joined before
+// the processor goes.
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <exception>
+
+#include "AppConfig.h"
+#include "KvEventProcessor.h"
+#include "Utils/FuncUtils.h"
+#include "VideoExport.h"
+
+using korvane::DvsFileReader;
+
+struct KvEventProcessor::JobRecord {
+    uint64_t start_us = 0;
+    uint64_t end_us = 0;
+    QString fullPath;
+    QString directory;
+    std::shared_ptr<DvsFileReader> reader;
+    uint64_t frameInterval_us = 0;
+    uint64_t accumulation_us = 0;
+    ThemeColors theme;
+};
+
+namespace {
+std::string local8Bit(const QString& path) {
+    return korvane::utf8ToLocal8Bit(path.toStdString());
+}
+
+korvane::PaintColor paintColor(const QColor& c) {
+    return {uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())};
+}
+
+bool sameFile(const QString& path, const std::string& recordingLocal8Bit) {
+    const QFileInfo target(path);
+    const QFileInfo recording(QString::fromLocal8Bit(recordingLocal8Bit));
+    if (path.isEmpty() || !target.exists() || !recording.exists()) return false;
+    return target.canonicalFilePath() == recording.canonicalFilePath();
+}
+
+QString withReason(const QString& text, const QString& reason) {
+    return reason.isEmpty() ? text : text + "\n" + reason;
+}
+}  // namespace
+
+bool KvEventProcessor::isCurrentRecording(const QString& path) const {
+    return reader_ && sameFile(path, reader_->path());
+}
+
+void KvEventProcessor::finishJobs() {
+    exportCancel_ = true;
+    if (exportThread_.joinable()) exportThread_.join();
+    if (cutThread_.joinable()) cutThread_.join();
+}
+
+// Why the range cannot be written, in the user's language, or empty. Runs on
+// the job thread: the first open of a large file may take a moment.
+QString KvEventProcessor::checkJobRange(DvsFileReader& reader, uint64_t start_us, uint64_t end_us) {
+    if (start_us > end_us) return tr("The start time is after the end time.");
+    uint64_t first = 0, last = 0;
+    if (!reader.getStartTime(first) || !reader.getEndTime(last)) {
+        return tr("The recording has no events.");
+    }
+    if (start_us < first || end_us > last) {
+        return tr("The range lies outside the recording (%1 to %2).").arg(first).arg(last);
+    }
+    return {};
+}
+
+void KvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir,
+                                       uint64_t start_ts, uint64_t end_ts) {
+    if (!readerReady(/*quiet=*/true)) return;
+    stopPlayback();
+    if (exportThread_.joinable()) exportThread_.join();
+    JobRecord job{start_ts,         end_ts,
+                  qs_out_full_path, qs_out_dir,
+                  reader_,          frameInterval_.load(),
+                  accTime_.load(),  AppConfig::instance().theme()};
+    exportCancel_ = false;
+    exportRunning_ = true;
+    exportThread_ = std::thread([this, job] { runExportJob(job); });
+}
+
+void KvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir,
+                                      uint64_t start_ts, uint64_t end_ts) {
+    if (!readerReady(/*quiet=*/true)) return;
+    stopPlayback();
+    if (cutThread_.joinable()) cutThread_.join();
+    JobRecord job{start_ts, end_ts, qs_out_full_path, qs_out_dir, reader_, 0, 0, {}};
+    cutRunning_ = true;
+    cutThread_ = std::thread([this, job] { runCutJob(job); });
+}
+
+void KvEventProcessor::runExportJob(const JobRecord& job) {
+    qDebug().noquote() << "start export video: " + job.fullPath;
+    emit signalLoadingStatus(true);
+    emit jobProgress_.signalProgress(0);
+    QString reason;
+    bool ok = false;
+    bool cancelled = false;
+    try {
+        reason = checkJobRange(*job.reader, job.start_us, job.end_us);
+        if (reason.isEmpty() && sameFile(job.fullPath, job.reader->path())) {
+            reason = tr("The target is the recording being played.");
+        }
+        if (reason.isEmpty()) {
+            korvane::VideoExportOptions o;
+            o.frameInterval_us = job.frameInterval_us;
+            o.accumulation_us = job.accumulation_us;
+            o.theme = {paintColor(job.theme.on), paintColor(job.theme.off),
+                       paintColor(job.theme.background)};
+            o.cancel = &exportCancel_;
+            int shown = -1;
+            o.progress = [&](double fraction) {
+                const int percent = int(fraction * 100.0);
+                if (percent == shown) return;
+                shown = percent;
+                emit jobProgress_.signalProgress(percent);
+            };
+            std::string error;
+            o.error = &error;
+            ok = job.reader->exportVideoRange(job.start_us, job.end_us, local8Bit(job.fullPath), o);
+            cancelled = !ok && exportCancel_.load();
+            if (!ok) reason = QString::fromStdString(error);
+        }
+    } catch (const std::exception& e) {
+        ok = false;
+        reason = QString::fromLocal8Bit(e.what());
+    }
+    if (ok) {
+        qDebug().noquote() << "extract event data start:" + QString::number(job.start_us) +
+                                  " end: " + QString::number(job.end_us) + " success.";
+        emit signalShowLeftBottomTips(tr("Export video success!"), KvMessageType::Success,
+                                      job.directory);
+    } else if (cancelled) {
+        emit signalShowLeftBottomTips(tr("Export video cancelled."), KvMessageType::Warning);
+    } else {
+        emit signalShowLeftBottomTips(withReason(tr("Export video failed."), reason),
+                                      KvMessageType::Error);
+    }
+    exportRunning_ = false;
+    emit signalLoadingStatus(false);
+}
+
+void KvEventProcessor::runCutJob(const JobRecord& job) {
+    emit signalLoadingStatus(true);
+    QString reason;
+    bool ok = false;
+    try {
+        reason = checkJobRange(*job.reader, job.start_us, job.end_us);
+        if (reason.isEmpty() && sameFile(job.fullPath, job.reader->path())) {
+            reason = tr("The target is the recording being played.");
+        }
+        if (reason.isEmpty() && !QFileInfo(QFileInfo(job.fullPath).absolutePath()).isDir()) {
+            reason = tr("The folder does not exist.");
+        }
+        if (reason.isEmpty()) {
+            ok = job.reader->exportRawRange(job.start_us, job.end_us, local8Bit(job.fullPath));
+            if (!ok) reason = tr("No events in the range, or the file cannot be written.");
+        }
+    } catch (const std::exception& e) {
+        ok = false;
+        reason = QString::fromLocal8Bit(e.what());
+    }
+    if (ok) {
+        qDebug().noquote() << "extract event data start:" + QString::number(job.start_us) +
+                                  " end: " + QString::number(job.end_us) + " success.";
+        emit signalShowLeftBottomTips(tr("Export raw file success!"), KvMessageType::Success,
+                                      job.directory);
+    } else {
+        emit signalShowLeftBottomTips(withReason(tr("Cut recording failed."), reason),
+                                      KvMessageType::Error);
+    }
+    cutRunning_ = false;
+    emit signalLoadingStatus(false);
+}

@@ -1,0 +1,518 @@
+// "Save as..." and "Cut Recording": the two dialogs, the main window's
+// presets and refusals, and the processor's job threads (outcome notices,
+// progress, cancel, and no job outliving the processor).
+
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <mutex>
+
+#include "../driver/VideoReadBack.h"
+#include "AppConfig.h"
+#include "AppTestMain.h"
+#include "DvsFileReader.h"
+#include "KvCutRawFile.h"
+#include "KvEventProcessor.h"
+#include "KvExportVideoUI.h"
+#include "KvThreeHandleSlider.h"
+#include "MainWidget.h"
+#include "RawWriter.h"
+#include "SyntheticRecording.h"
+#include "Utils/FuncUtils.h"
+#include "VideoExport.h"
+#include "WaitingWin.h"
+#include "WindowFrameAgent.h"
+#include "ui_KvCutRawFile.h"
+#include "ui_KvExportVideoUI.h"
+#include "ui_MainWidget.h"
+
+namespace {
+
+constexpr uint64_t kFirst = 500;  // first timestamp of the generated scene
+
+QString generate(const QString& path) {
+    korvane::SyntheticOptions o;
+    o.duration_us = 2000000;
+    o.eventsPerSecond = 200000;
+    o.startTime_us = kFirst;
+    if (!korvane::writeSyntheticRecording(path.toStdString(), o)) qFatal("cannot generate");
+    return path;
+}
+
+struct Notice {
+    QString text;
+    KvMessageType type;
+    QString path;
+};
+
+// Records a signal emitted on a job thread, under a lock (QSignalSpy is
+// filled unguarded on the emitting thread).
+class CrossThreadSpy {
+public:
+    template <typename Sender, typename Signal>
+    CrossThreadSpy(Sender* sender, Signal signal) {
+        QObject::connect(
+            sender, signal, &context_,
+            [this](auto... args) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                calls_.push_back(QVariantList{QVariant::fromValue(args)...});
+            },
+            Qt::DirectConnection);
+    }
+    qsizetype count() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_.size();
+    }
+    QList<QVariantList> calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+private:
+    QObject context_;
+    mutable std::mutex mutex_;
+    QList<QVariantList> calls_;
+};
+
+QList<Notice> notices(const QList<QVariantList>& calls) {
+    QList<Notice> out;
+    for (const auto& args : calls)
+        out.push_back(
+            {args.at(0).toString(), args.at(1).value<KvMessageType>(), args.at(2).toString()});
+    return out;
+}
+
+QStringList filesIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+QList<Notice> notices(const QSignalSpy& spy) {
+    return notices(QList<QVariantList>(spy.begin(), spy.end()));
+}
+
+QList<Notice> notices(const CrossThreadSpy& spy) {
+    return notices(spy.calls());
+}
+
+}  // namespace
+
+class ExportTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QString recording_;
+
+    // A window with the recording loaded and its range handles set.
+    void openRecording(MainWidget& w) {
+        w.setOpenFileDialog(
+            [&](const QString&, const QString&, const QString&) { return recording_; });
+        w.slotOpenRecording();
+        KvEventProcessor* p = w.rawProcessor();
+        QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 20000);
+        QTRY_VERIFY(!w.waitingWindow()->isVisible());
+        // The range reaches the timeline queued.
+        QTRY_COMPARE(w.timeline()->maximum(), p->upperBound());
+        QCOMPARE(w.timeline()->minimum(), p->lowerBound());
+        w.form()->pb_play->setChecked(false);
+    }
+
+    static void waitForJobs(KvEventProcessor* p) {
+        QTRY_VERIFY_WITH_TIMEOUT(!p->jobRunning(), 60000);
+    }
+
+private slots:
+    void initTestCase() {
+        qRegisterMetaType<KvMessageType>("KvMessageType");
+        recording_ = generate(dir_.filePath("scene.raw"));
+    }
+
+    void dialogsFormsAndFields() {
+        KvExportVideoUI e;
+        QCOMPARE(e.size(), QSize(346, 225));
+        QCOMPARE(e.minimumSize(), QSize(0, 225));
+        QCOMPARE(e.maximumSize(), QSize(350, 225));
+        QCOMPARE(e.form()->lb_title->text(), QString("Export a video"));
+        QCOMPARE(e.form()->pb_save->text(), QString("Export"));
+        QCOMPARE(e.form()->pb_cancel->text(), QString("Cancel"));
+        QCOMPARE(e.fileName(), QString("xxx.mp4"));
+        QCOMPARE(e.frameAgent()->titleBar(), e.findChild<QWidget*>("widget_title_name"));
+        QVERIFY(e.windowFlags() & Qt::FramelessWindowHint);
+
+        KvCutRawFile c;
+        QCOMPARE(c.size(), QSize(326, 231));
+        QCOMPARE(c.maximumSize(), QSize(350, 240));
+        QCOMPARE(c.form()->lb_title->text(), QString("Cut Recording"));
+        QCOMPARE(c.form()->pb_save->text(), QString("Cut"));
+        QCOMPARE(c.fileName(), QString("xxx.raw"));
+        for (const char* name :
+             {"le_start_time", "pb_start_time_plus", "pb_start_time_sub", "le_end_time",
+              "pb_end_time_plus", "pb_end_time_sub", "le_save_file_path", "le_file_name", "pb_save",
+              "pb_cancel", "pb_win_close", "lb_start_time", "lb_end_time", "lb_save_file_path",
+              "lb_file_name"}) {
+            QVERIFY2(c.findChild<QWidget*>(name), name);
+            QVERIFY2(e.findChild<QWidget*>(name), name);
+        }
+        QCOMPARE(c.form()->lb_start_time->text(), QString("Start Time"));
+        QCOMPARE(c.form()->lb_save_file_path->text(), QString("Save File Path"));
+
+        // Numbers beyond 32 bits pass unchanged; anything not a number reads as 0.
+        e.setStartTime(5000000000ull);
+        QCOMPARE(e.form()->le_start_time->text(), QString("5000000000"));
+        QCOMPARE(e.startTime(), uint64_t(5000000000ull));
+        e.form()->le_start_time->setText("12ab");
+        QCOMPARE(e.startTime(), uint64_t(0));
+        e.form()->le_end_time->setText("-5");
+        QCOMPARE(e.endTime(), uint64_t(0));
+        e.setSavePath("/data/videos");
+        e.setFileName("a.mp4");
+        QCOMPARE(e.fullPath(), QString("/data/videos/a.mp4"));
+    }
+
+    void dialogButtonsAndFolderChooser() {
+        KvCutRawFile c;
+        c.setSavePath("/start/here");
+        QString askedCaption, askedStart;
+        QString answer;  // cancelled
+        c.setDirectoryChooser([&](QWidget*, const QString& caption, const QString& start) {
+            askedCaption = caption;
+            askedStart = start;
+            return answer;
+        });
+        QTest::mouseClick(c.form()->pb_select_dir, Qt::LeftButton);
+        QCOMPARE(askedCaption, QString("Select Directory"));
+        QCOMPARE(askedStart, QString("/start/here"));
+        QCOMPARE(c.savePath(), QString("/start/here"));  // cancel keeps the folder
+        answer = "/elsewhere";
+        QTest::mouseClick(c.form()->pb_select_dir, Qt::LeftButton);
+        QCOMPARE(c.savePath(), QString("/elsewhere"));
+
+        c.show();
+        QTest::mouseClick(c.form()->pb_save, Qt::LeftButton);
+        QCOMPARE(c.result(), int(QDialog::Accepted));
+        c.show();
+        QTest::mouseClick(c.form()->pb_cancel, Qt::LeftButton);
+        QCOMPARE(c.result(), int(QDialog::Rejected));
+        c.show();
+        c.setResult(QDialog::Accepted);
+        QTest::mouseClick(c.form()->pb_win_close, Qt::LeftButton);
+        QCOMPARE(c.result(), int(QDialog::Rejected));
+    }
+
+    void withoutDvsRecordingNothingRuns() {
+        QTemporaryDir dir;
+        for (const char* name : {"f.raw", "f.mp4"}) {
+            QFile f(dir.filePath(name));
+            f.open(QIODevice::WriteOnly);
+        }
+        MainWidget w;
+        QSignalSpy tips(&w, &MainWidget::signalShowLeftBottomTips);
+        QSignalSpy exports(&w, &MainWidget::signalExportVideo);
+        int dialogs = 0;
+        w.setRunRangeDialog([&](KvRangeFileDialog&) { return ++dialogs, true; });
+        w.action("Save as...")->trigger();
+        w.action("Cut Recording")->trigger();
+        // A fusion recording is no DVS recording either.
+        w.setOpenFileDialog(
+            [&](const QString&, const QString&, const QString&) { return dir.filePath("f.raw"); });
+        w.slotOpenRecording();
+        QCOMPARE(w.sourceKind(), SourceKind::FusionRecording);
+        w.slotSaveAs();
+        QCOMPARE(dialogs, 0);
+        QCOMPARE(exports.count(), 0);
+        QCOMPARE(tips.count(), 3);
+        for (const Notice& n : notices(tips)) {
+            QCOMPARE(n.text, QString("Please open a raw file first."));
+            QCOMPARE(n.type, KvMessageType::Warning);
+            QCOMPARE(n.path, QString());
+        }
+    }
+
+    void presetsAndWhatTheWindowSends() {
+        MainWidget w;
+        openRecording(w);
+        w.timeline()->setHandleMode(KvThreeHandleSlider::ThreeHandles);
+        w.timeline()->setCenterValue(kFirst + 500000);
+        w.timeline()->setLowerValue(kFirst + 200000);
+        w.timeline()->setUpperValue(kFirst + 900000);
+        QSignalSpy exports(&w, &MainWidget::signalExportVideo);
+        QSignalSpy cuts(&w, &MainWidget::signalCutRawFile);
+        CrossThreadSpy jobTips(w.rawProcessor(), &KvEventProcessor::signalShowLeftBottomTips);
+
+        // Presets; a rejected dialog sends nothing.
+        QString name, folder;
+        uint64_t start = 0, end = 0;
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        w.setRunRangeDialog([&](KvRangeFileDialog& d) {
+            name = d.fileName(), folder = d.savePath();
+            start = d.startTime(), end = d.endTime();
+            return false;
+        });
+        w.slotSaveAs();
+        QCOMPARE(start, kFirst + 200000);
+        QCOMPARE(end, kFirst + 900000);
+        QCOMPARE(folder, AppConfig::instance().video_save_path);
+        QVERIFY2(QRegularExpression("^\\d{8}_\\d{6}\\.mp4$").match(name).hasMatch(),
+                 qPrintable(name));
+        const QDateTime stamp = QDateTime::fromString(name.left(15), "yyyyMMdd_HHmmss");
+        QVERIFY(stamp >= before && stamp <= QDateTime::currentDateTime());
+        w.slotCutRecording();
+        QCOMPARE(folder, AppConfig::instance().output_raw_file_path);
+        QVERIFY(name.endsWith(".raw"));
+        QCOMPARE(exports.count() + cuts.count(), 0);
+
+        // Five billion passes unchanged, letters read as 0; both ranges lie
+        // outside the recording, so each job ends with one failure notice.
+        QTemporaryDir out;
+        w.setRunRangeDialog([&](KvRangeFileDialog& d) {
+            d.setSavePath(out.path());
+            d.setFileName("far.mp4");
+            d.setStartTime(5000000000ull);
+            return true;
+        });
+        w.slotSaveAs();
+        QCOMPARE(exports.count(), 1);
+        QCOMPARE(exports.last().at(0).toString(), out.filePath("far.mp4"));
+        QCOMPARE(exports.last().at(1).toString(), out.path());
+        QCOMPARE(exports.last().at(2).value<uint64_t>(), uint64_t(5000000000ull));
+        QCOMPARE(exports.last().at(3).value<uint64_t>(), kFirst + 900000);
+        waitForJobs(w.rawProcessor());
+        QTRY_COMPARE(jobTips.count(), 1);
+        QCOMPARE(notices(jobTips).last().type, KvMessageType::Error);
+        QVERIFY(notices(jobTips).last().text.startsWith("Export video failed."));
+
+        w.setRunRangeDialog([&](KvRangeFileDialog& d) {
+            d.setSavePath(out.path());
+            d.setFileName("early.raw");
+            d.findChild<QLineEdit*>("le_start_time")->setText("abc");
+            return true;
+        });
+        w.slotCutRecording();
+        QCOMPARE(cuts.last().at(2).value<uint64_t>(), uint64_t(0));
+        waitForJobs(w.rawProcessor());
+        QTRY_COMPARE(jobTips.count(), 2);
+        QCOMPARE(notices(jobTips).last().type, KvMessageType::Error);
+        QVERIFY(notices(jobTips).last().text.startsWith("Cut recording failed."));
+        QVERIFY(filesIn(out.path()).isEmpty());
+    }
+
+    void replaceQuestionAndTheRecordingItself() {
+        MainWidget w;
+        openRecording(w);
+        QTemporaryDir out;
+        QFile existing(out.filePath("old.raw"));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("keep");
+        existing.close();
+        QSignalSpy cuts(&w, &MainWidget::signalCutRawFile);
+        QSignalSpy tips(&w, &MainWidget::signalShowLeftBottomTips);
+        QString target = out.filePath("old.raw");
+        w.setRunRangeDialog([&](KvRangeFileDialog& d) {
+            const QFileInfo f(target);
+            d.setSavePath(f.absolutePath());
+            d.setFileName(f.fileName());
+            return true;
+        });
+        int asked = 0;
+        bool replace = false;
+        w.setAskUser([&](const QString&, const QString& text, const QString&, const QString&) {
+            ++asked;
+            return text.contains("old.raw") && replace;
+        });
+        w.slotCutRecording();
+        QCOMPARE(asked, 1);
+        QCOMPARE(cuts.count(), 0);  // declined: nothing written
+        replace = true;
+        w.slotCutRecording();
+        QCOMPARE(cuts.count(), 1);
+        waitForJobs(w.rawProcessor());
+        QVERIFY(QFileInfo(target).size() > 100);  // replaced by the cut
+
+        // The recording being played is never the target, whatever the answer.
+        target = recording_;
+        const qint64 size = QFileInfo(recording_).size();
+        w.slotCutRecording();
+        QCOMPARE(asked, 2);
+        QCOMPARE(cuts.count(), 1);
+        QTRY_COMPARE(tips.count(), 1);
+        QCOMPARE(notices(tips).last().type, KvMessageType::Error);
+        QVERIFY(notices(tips).last().text.startsWith("Cut recording failed."));
+        QCOMPARE(QFileInfo(recording_).size(), size);
+    }
+
+    void exportAndCutSucceedWithOneNoticeEach() {
+        MainWidget w;
+        openRecording(w);
+        KvEventProcessor* p = w.rawProcessor();
+        QTemporaryDir out;
+        CrossThreadSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
+        CrossThreadSpy loading(p, &KvEventProcessor::signalLoadingStatus);
+        const uint64_t start = kFirst + 100000, end = kFirst + 400000;
+        QString name = "clip.mp4";
+        w.setRunRangeDialog([&](KvRangeFileDialog& d) {
+            d.setSavePath(out.path());
+            d.setFileName(name);
+            d.setStartTime(start);
+            d.setEndTime(end);
+            return true;
+        });
+        const uint64_t interval = p->frameInterval();
+        w.slotSaveAs();
+        waitForJobs(p);
+        QTRY_COMPARE(loading.count(), 2);
+        QCOMPARE(loading.calls().at(0).at(0).toBool(), true);
+        QCOMPARE(loading.calls().at(1).at(0).toBool(), false);
+        QTRY_COMPARE(tips.count(), 1);
+        QCOMPARE(notices(tips).at(0).text, QString("Export video success!"));
+        QCOMPARE(notices(tips).at(0).type, KvMessageType::Success);
+        QCOMPARE(notices(tips).at(0).path, out.path());
+        const kvtest::VideoFacts v =
+            kvtest::readVideo(out.filePath("clip.mp4").toStdString(), false);
+        QVERIFY(v.opened);
+        QCOMPARE(uint64_t(v.packets), korvane::videoFrameCount(start, end, interval));
+        QCOMPARE(v.width, 1280);
+        QTRY_VERIFY(!w.waitingWindow()->isVisible());
+        QCOMPARE(w.waitingWindow()->progress(), -1);  // reset for the next job
+        QVERIFY(!w.waitingWindow()->isCancellable());
+
+        name = "clip.raw";
+        w.slotCutRecording();
+        waitForJobs(p);
+        QTRY_COMPARE(tips.count(), 2);
+        QCOMPARE(notices(tips).at(1).text, QString("Export raw file success!"));
+        QCOMPARE(notices(tips).at(1).type, KvMessageType::Success);
+        auto cut = korvane::DvsFileReader::createFileReader(out.filePath("clip.raw").toStdString());
+        QVERIFY(cut && cut->openForReading());
+        uint64_t first = 0, last = 0;
+        QVERIFY(cut->getStartTime(first) && cut->getEndTime(last));
+        QVERIFY(first >= start && last <= end && last > first);
+        QCOMPARE(filesIn(out.path()), QStringList({"clip.mp4", "clip.raw"}));
+    }
+
+    void longExportShowsProgressCancelsAndBlocksOpening() {
+        MainWidget w;
+        w.show();
+        openRecording(w);
+        KvEventProcessor* p = w.rawProcessor();
+        p->setFps(3000);  // a frame every 333 us: thousands of frames
+        QTemporaryDir out;
+        CrossThreadSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
+        QSignalSpy windowTips(&w, &MainWidget::signalShowLeftBottomTips);
+        QSignalSpy opens(&w, &MainWidget::signalOpenRawFile);
+        w.setRunRangeDialog([&](KvRangeFileDialog& d) {
+            d.setSavePath(out.path());
+            d.setFileName("long.mp4");
+            return true;
+        });
+        w.slotSaveAs();
+        WaitingWin* waiting = w.waitingWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(waiting->isVisible() && waiting->isCancellable(), 20000);
+        QTRY_VERIFY(waiting->progressText().endsWith("%"));
+        QVERIFY(p->jobRunning());
+
+        // Opening another recording would pull the reader from under the job.
+        w.slotOpenRecording();
+        QCOMPARE(opens.count(), 0);
+        QTRY_COMPARE(windowTips.count(), 1);
+        QCOMPARE(notices(windowTips).at(0).type, KvMessageType::Warning);
+        p->loadFile(dir_.filePath("other.raw"));
+        QVERIFY(p->hasReader());
+        QVERIFY(p->isCurrentRecording(recording_));
+
+        QTest::keyClick(waiting, Qt::Key_Escape);
+        waitForJobs(p);
+        QTRY_VERIFY(!waiting->isVisible());
+        QTRY_COMPARE(tips.count(), 1);
+        QCOMPARE(notices(tips).at(0).text, QString("Export video cancelled."));
+        QCOMPARE(notices(tips).at(0).type, KvMessageType::Warning);
+        QVERIFY(filesIn(out.path()).isEmpty());
+        p->setFps(30);
+    }
+
+    void jobRefusalsAndSilentRanges() {
+        // Two bursts with a silent stretch between them.
+        QTemporaryDir out;
+        const QString gap = out.filePath("gap.raw");
+        {
+            korvane::DvsFileInfo info;
+            info.serialNumber = "GAP1";
+            korvane::RawWriter writer;
+            QVERIFY(writer.open(gap.toStdString(), korvane::generateDvsFileHeader(info)));
+            std::vector<korvane::Event2D> ev;
+            for (uint64_t t = 0; t < 100000; t += 20)
+                ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 1, t});
+            for (uint64_t t = 600000; t < 700000; t += 20)
+                ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 0, t});
+            writer.writeEvents(ev.data(), ev.size());
+            QVERIFY(writer.close());
+        }
+        KvEventProcessor p;
+        p.loadFile(gap);
+        QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);
+        p.slotPlaybackCtrl(false);
+        CrossThreadSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+        int expected = 0;
+        const auto start = [&](bool cut, const QString& name, uint64_t from, uint64_t to) {
+            ++expected;
+            if (cut) {
+                p.slotCutRawFile(out.filePath(name), out.path(), from, to);
+            } else {
+                p.slotExportVideo(out.filePath(name), out.path(), from, to);
+            }
+        };
+#define OUTCOME(n)                                                                \
+    QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning() && tips.count() == expected, 30000); \
+    n = notices(tips).last()
+        Notice n{};
+        // Start after end: refused with the reason, no file.
+        start(false, "back.mp4", 300000, 200000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Error);
+        QCOMPARE(n.text, QString("Export video failed.\nThe start time is after the end time."));
+        start(true, "back.raw", 300000, 200000);
+        OUTCOME(n);
+        QCOMPARE(n.text, QString("Cut recording failed.\nThe start time is after the end time."));
+        // Past the recording's end: refused too.
+        start(true, "late.raw", 650000, 900000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Error);
+        // A silent range inside the recording: a video of background frames,
+        // but no RAW file without events.
+        start(false, "silent.mp4", 200000, 400000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Success);
+        start(true, "silent.raw", 200000, 400000);
+        OUTCOME(n);
+        QCOMPARE(n.type, KvMessageType::Error);
+        QVERIFY(n.text.startsWith("Cut recording failed."));
+        // A folder that does not exist.
+        p.slotCutRawFile(out.filePath("none/x.raw"), out.filePath("none"), 0, 50000);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning() && tips.count() == expected + 1, 30000);
+        QCOMPARE(notices(tips).last().text,
+                 QString("Cut recording failed.\nThe folder does not exist."));
+        QCOMPARE(filesIn(out.path()), QStringList({"gap.raw", "silent.mp4"}));
+#undef OUTCOME
+    }
+
+    void destroyingTheProcessorCancelsAndJoinsItsJobs() {
+        QTemporaryDir out;
+        auto* p = new KvEventProcessor;
+        p->loadFile(recording_);
+        QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 20000);
+        p->slotPlaybackCtrl(false);
+        p->setFps(3000);
+        CrossThreadSpy progress(p->jobProgress(), &KvJobProgress::signalProgress);
+        p->slotExportVideo(out.filePath("gone.mp4"), out.path(), p->lowerBound(), p->upperBound());
+        p->slotCutRawFile(out.filePath("cut.raw"), out.path(), p->lowerBound(), p->upperBound());
+        QTRY_VERIFY_WITH_TIMEOUT(progress.count() >= 2, 20000);
+        delete p;  // returns only when both jobs have ended
+        QVERIFY(!QFileInfo::exists(out.filePath("gone.mp4")));
+        for (const QString& f : filesIn(out.path()))
+            QCOMPARE(f, QString("cut.raw"));  // the cut runs to its end, the export does not
+    }
+};
+
+VELQORA_TEST_MAIN(ExportTest)
+#include "test_export.moc"
