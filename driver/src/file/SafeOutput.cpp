@@ -139,6 +139,18 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
     // Short names: the target's own name may already be near NAME_MAX.
     const std::string stem = (slash == std::string::npos ? std::string() : dir) + "." +
                              name.substr(0, std::min(name.size(), kMaxNameStem));
+    // SIGTERM/SIGINT wait while the temporary is created and registered, so
+    // no signal can end the process between the two and leave it behind.
+    installHandlers();
+    sigset_t endSignals, previous;
+    sigemptyset(&endSignals);
+    sigaddset(&endSignals, SIGTERM);
+    sigaddset(&endSignals, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &endSignals, &previous);
+    struct RestoreMask {
+        const sigset_t* mask;
+        ~RestoreMask() { ::pthread_sigmask(SIG_SETMASK, mask, nullptr); }
+    } restore{&previous};
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = stem + ".part-" + randomSuffix();
         // Mode 0666: the kernel applies the umask, as for any new file.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DvsFileReader.h"
+#include "SafeOutput.h"
 #include "VideoEncoder.h"
 
 namespace korvane {
@@ -22,51 +23,6 @@ bool refuse(const VideoExportOptions& o, const std::string& why) {
     if (o.error) *o.error = why;
     return false;
 }
-
-// A temporary file beside the target, created exclusively, removed unless
-// commit() renames it onto the target.
-class TemporaryOutput {
-public:
-    bool create(const fs::path& target, std::string& error) {
-        target_ = target;
-        const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        std::string name = ".";
-        name += target.filename().string();
-        name += ".part-XXXXXX";
-        std::string tmpl = (dir / name).string();
-        const int fd = ::mkstemp(tmpl.data());
-        if (fd < 0) {
-            error = "cannot write in " + dir.string() + ": " + std::strerror(errno);
-            return false;
-        }
-        ::close(fd);
-        path_ = tmpl;
-        return true;
-    }
-    const std::string& path() const { return path_; }
-    bool commit(std::string& error) {
-        // mkstemp makes the file private; a video is as readable as any new file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(path_.c_str(), 0666 & ~mask);
-        std::error_code ec;
-        fs::rename(path_, target_, ec);
-        if (ec) {
-            error = "cannot rename the video onto " + target_.string() + ": " + ec.message();
-            return false;
-        }
-        path_.clear();
-        return true;
-    }
-    ~TemporaryOutput() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove(path_, ec);
-    }
-
-private:
-    fs::path target_;
-    std::string path_;
-};
 
 // Why the target cannot be written, or empty.
 std::string checkTarget(const DvsFileReader& reader, const fs::path& target) {
@@ -110,9 +66,14 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
     const fs::path target(path);
     if (std::string why = checkTarget(reader, target); !why.empty()) return refuse(o, why);
 
+    // The same all-or-nothing output as every other writer: exclusive
+    // temporary beside the target, never the recording itself, removed on
+    // failure, cancel or SIGTERM/SIGINT.
     std::string error;
-    TemporaryOutput out;
-    if (!out.create(target, error)) return refuse(o, error);
+    std::vector<FileIdentity> inputs;
+    if (FileIdentity id; fileIdentity(reader.path(), id)) inputs.push_back(id);
+    SafeOutput out;
+    if (!out.open(path, inputs, &error)) return refuse(o, error);
 
     DvsFileInfo info;
     reader.getFileInfo(info);
@@ -130,7 +91,7 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
                         " end_us=" + std::to_string(end_us)},
     };
     VideoEncoder encoder;
-    if (!encoder.open(out.path(), eo)) return refuse(o, encoder.error());
+    if (!encoder.open(out.temporaryPath(), eo)) return refuse(o, encoder.error());
 
     const size_t pixels = size_t(o.width) * size_t(o.height);
     std::vector<uint16_t> counts(pixels * 2);
@@ -157,7 +118,7 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
     }
     if (o.cancel && o.cancel->load()) return refuse(o, "cancelled");
     if (!encoder.finish()) return refuse(o, encoder.error());
-    if (!out.commit(error)) return refuse(o, error);
+    if (!out.commit(&error)) return refuse(o, error);
     return true;
 }
 
