@@ -1,0 +1,38 @@
+// Resampling a frame-sensor frame into the 1280 x 720 event grid, once per
+// displayed fusion frame; target at most 3 ms per frame.
+#include <benchmark/benchmark.h>
+
+#include "Calibrator.h"
+
+using namespace korvane;
+
+static void BM_MapApsToDvs(benchmark::State& state) {
+    Calibrator calibrator;
+    ApsFrame frame(3840, 2160, 1, 0);
+    for (uint64_t i = 0; i < frame.getDataSize(); ++i)
+        frame.data()[i] = uint8_t(i * 31);
+    calibrator.adjustAffineTranslation(state.range(0), 0);
+    for (auto _ : state) {
+        ApsFrame out = calibrator.mapApsToDvs(frame);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 1280 * 720);
+}
+// Offset 0, and a large one that leaves a wide black band.
+BENCHMARK(BM_MapApsToDvs)->Arg(0)->Arg(500)->Unit(benchmark::kMillisecond);
+
+// A calibration with a slight rotation takes the general, per-pixel path.
+static void BM_MapApsToDvsRotated(benchmark::State& state) {
+    Calibrator calibrator;
+    CalibratorParameters p;
+    p.affineMatrices["1"] = {2, 3, 6, {3.35, 0.02, -230, -0.02, 3.35, -110}};
+    calibrator.loadCalibrationParam(p);
+    ApsFrame frame(3840, 2160, 1, 0);
+    for (auto _ : state) {
+        ApsFrame out = calibrator.mapApsToDvs(frame);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_MapApsToDvsRotated)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
