@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <cstdio>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -222,4 +225,33 @@ TEST(FusionPairingTest, EventThreadAndFrameThreadPairEveryFrame) {
         EXPECT_EQ(counts[n], size_t(n % 7 + 1));
     }
     EXPECT_EQ(p.droppedFrames() + p.droppedPeriods(), 0u);
+}
+
+namespace {
+
+// Resident set size of this process in bytes; 0 where /proc is missing.
+uint64_t residentBytes() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f) return 0;
+    unsigned long size = 0, resident = 0;
+    const int n = std::fscanf(f, "%lu %lu", &size, &resident);
+    std::fclose(f);
+    return n == 2 ? uint64_t(resident) * uint64_t(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+}  // namespace
+
+TEST(FusionPairingTest, AnIdleProcessorHoldsItsBuffersUntouched) {
+    // Ten buffers of 3,145,728 events are about 500 MB: reserved, they cost
+    // address space; filled, they would cost memory before any camera runs.
+    const uint64_t before = residentBytes();
+    if (before == 0) GTEST_SKIP() << "no /proc/self/statm";
+    auto p = std::make_unique<DvsApsFusionProccessor>();
+    const uint64_t after = residentBytes();
+    EXPECT_LT(after, before + (100u << 20)) << (after - before) / (1 << 20) << " MB resident";
+    // The buffers still take a whole period without growing.
+    std::vector<Event2D> period(100000);
+    p->addDvsData(period.data(), period.data() + period.size());
+    p->addSyncSignal(kRise);
+    EXPECT_EQ(p->queuedPeriods(), 1u);
 }
