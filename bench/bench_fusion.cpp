@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "Calibrator.h"
+#include "DvsApsFusionProccessor.h"
+#include "SimulatedFusionCamera.h"
 
 using namespace korvane;
 
@@ -34,5 +36,30 @@ static void BM_MapApsToDvsRotated(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MapApsToDvsRotated)->Unit(benchmark::kMillisecond);
+
+// What the simulated fusion camera spends per frame on its frame thread:
+// drawing the bars at 1920 x 1080, and the pairing's deep copy on entry.
+static void BM_QuentaRenderFrame(benchmark::State& state) {
+    SimulatedFusionOptions o;
+    o.calibrationDirectory = "/nonexistent";  // only read, never written here
+    SimulatedFusionCamera camera(o);
+    uint64_t t = 0;
+    for (auto _ : state) {
+        ApsFrame f = camera.renderFrame(t += 33333, 0);
+        benchmark::DoNotOptimize(f.data());
+    }
+}
+BENCHMARK(BM_QuentaRenderFrame)->Unit(benchmark::kMillisecond);
+
+static void BM_PairingFrameEntry(benchmark::State& state) {
+    DvsApsFusionProccessor pairing;
+    ApsFrame frame(1920, 1080, 0, 0);
+    const EventTriggerIn rise(0, 1, 0);
+    for (auto _ : state) {
+        pairing.addSyncSignal(rise);
+        pairing.addApsData(frame);
+    }
+}
+BENCHMARK(BM_PairingFrameEntry)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

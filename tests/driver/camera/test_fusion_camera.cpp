@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -433,4 +434,18 @@ TEST(QuentaTest, ManagerOffersTheQuentaAsFusionCameraOnly) {
     ASSERT_NE(cam->getTool(ToolType::Aps), nullptr);
     ASSERT_NE(cam->getTool(ToolType::Biases), nullptr);
     EXPECT_EQ(cam->getTool(ToolType(2)), nullptr);
+
+    // On the wall clock: frames, and once a second the statistics.
+    std::atomic<int> frames{0};
+    std::atomic<uint64_t> rate{0};
+    cam->addApsFrameCallback([&](ApsFrame) { ++frames; });
+    cam->setStatisticInfoCallback([&](const KvStatisticInfo& s) { rate = s.eventRate; });
+    ASSERT_EQ(cam->start(STREAM_BOTH), 0);
+    EXPECT_TRUE(waitFor([&] { return rate.load() > 0 && frames.load() >= 3; }));
+    cam->close();
+    EXPECT_FALSE(cam->isConnected());
+    auto reopened = manager.openFusionCamera(SimulatedBackend::kQuentaSerial);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_NE(reopened, cam) << "a closed camera is not handed out again";
+    EXPECT_TRUE(reopened->isConnected());
 }
