@@ -173,9 +173,9 @@ TEST(QuentaTest, EdgesAndEventsShareOneThreadFramesHaveTheirOwnAndEveryFrameIsPa
         EXPECT_EQ(d.edges[n].timestamp, (n + 1) * kPeriod);
         EXPECT_EQ(d.frameTimes[n], (n + 1) * kPeriod);
     }
-    std::lock_guard pl(pairsMutex);
-    ASSERT_EQ(pairs.size(), d.frameTimes.size());
     EXPECT_EQ(pairing.droppedFrames() + pairing.droppedPeriods(), 0u);
+    std::lock_guard pl(pairsMutex);  // after the pairing's own lock, never inside it
+    ASSERT_EQ(pairs.size(), d.frameTimes.size());
     for (size_t n = 0; n < pairs.size(); ++n) {
         EXPECT_EQ(pairs[n].first, (n + 1) * kPeriod);
         ASSERT_FALSE(pairs[n].second.empty());
