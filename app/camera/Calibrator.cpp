@@ -1,6 +1,7 @@
 #include "Calibrator.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -91,6 +92,10 @@ void Calibrator::mapDvsToAps(Event2D* first, Event2D* last) const {
 
 ApsFrame Calibrator::mapApsToDvs(const ApsFrame& frame) const {
     const int outW = parameters_.dvsWidth, outH = parameters_.dvsHeight;
+    // A frame's size is counted in 32-bit ints: a calibration file naming a
+    // larger event grid gets an empty frame, not an overflow.
+    if (int64_t(outW) * outH * 3 > INT32_MAX)
+        return ApsFrame(0, 0, frame.frameTag, frame.timestamp);
     ApsFrame result(outW, outH, frame.frameTag, frame.timestamp);
     const uint8_t* src = frame.data();
     if (forwardAffine_.size() < kAffineSize || !src || frame.width() <= 0 || frame.height() <= 0)

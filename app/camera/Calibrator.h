@@ -44,7 +44,8 @@ public:
     // no bounds check, no manual offset).
     void mapDvsToAps(Event2D* first, Event2D* last) const;
     // Resamples a frame into the event grid, nearest neighbour; pixels whose
-    // source lies outside the frame stay black.
+    // source lies outside the frame stay black. An event grid too large for
+    // a frame (over 2^31 bytes) gives an empty 0 x 0 frame.
     ApsFrame mapApsToDvs(const ApsFrame& frame) const;
 
     const CalibratorParameters& parameters() const { return parameters_; }

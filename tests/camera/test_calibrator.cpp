@@ -236,6 +236,18 @@ TEST(CalibratorTest, FrameSmallerThanCalibratedIsReadOnlyInsideItself) {
     EXPECT_TRUE(isBlack(out, 200, 40));   // source column 445 > 399
     EXPECT_EQ(sourceColumn(out, 70, 40), int(70 * Calibrator::kDefaultScale - 225.10344827586232));
 
+    // A calibration file naming a 65535 x 65535 event grid: no frame of
+    // that size can exist, so nothing is allocated or overflowed.
+    CalibratorParameters huge = c.parameters();
+    huge.dvsWidth = 65535;
+    huge.dvsHeight = 65535;
+    huge.affineMatrices["1"].data = c.forwardAffine();
+    Calibrator h;
+    h.loadCalibrationParam(huge);
+    const ApsFrame empty = h.mapApsToDvs(coordinateFrame(40, 30));
+    EXPECT_EQ(empty.width(), 0);
+    EXPECT_EQ(empty.getDataSize(), 0u);
+
     // A frame without pixels gives the black frame.
     ApsFrame none(0, 0, 1, 2);
     ApsFrame black = c.mapApsToDvs(none);
