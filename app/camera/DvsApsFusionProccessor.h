@@ -38,7 +38,9 @@ public:
     static constexpr uint64_t kPoolBuffers = 10;
     static constexpr size_t kBufferEvents = 0x300000;  // 3,145,728 events per period buffer
     static constexpr size_t kDefaultMaxFrames = 4;     // 4 x 24.9 MB at 3840 x 2160
-    static constexpr size_t kDefaultMaxPeriods = 8;
+    // Half a second at 30 frames/s: frames come a little after their edges,
+    // and on a loaded machine the frame side was seen 7 periods behind.
+    static constexpr size_t kDefaultMaxPeriods = 16;
 
     explicit DvsApsFusionProccessor(size_t max_frames = kDefaultMaxFrames,
                                     size_t max_periods = kDefaultMaxPeriods);

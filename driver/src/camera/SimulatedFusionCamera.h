@@ -52,7 +52,7 @@ struct SimulatedFusionOptions {
 class SimulatedFusionCamera : public FusionCamera {
 public:
     static constexpr const char* kCurrentFirmware = "2.4.1";
-    static constexpr uint64_t kBatch_us = 5000;  // events' thread pulls this much at a time
+    static constexpr uint64_t kBatch_us = 10000;  // events' thread pulls this much at a time
 
     explicit SimulatedFusionCamera(SimulatedFusionOptions options);
     ~SimulatedFusionCamera() override;
