@@ -25,4 +25,11 @@ std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(const std::string& seria
     return nullptr;
 }
 
+std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(const std::string& serial) {
+    for (const auto& backend : backends_) {
+        if (auto camera = backend->openFusionCamera(serial)) return camera;
+    }
+    return nullptr;
+}
+
 }  // namespace korvane

@@ -12,6 +12,7 @@
 
 #include "CameraDescription.h"
 #include "DvsCamera.h"
+#include "FusionCamera.h"
 
 namespace korvane {
 
@@ -22,6 +23,8 @@ public:
     virtual std::vector<CameraDescription> listCameras() = 0;
     // Null when the serial is not this backend's or the camera cannot open.
     virtual std::shared_ptr<DvsCamera> openCamera(const std::string& serial) = 0;
+    // The same for cameras with a frame sensor; a backend without any says null.
+    virtual std::shared_ptr<FusionCamera> openFusionCamera(const std::string&) { return nullptr; }
 };
 
 class DvsCameraManager {
@@ -33,6 +36,8 @@ public:
     std::vector<CameraDescription> getCameraDescs();
     // Null on failure (unknown serial, camera busy).
     std::shared_ptr<DvsCamera> openCamera(const std::string& serial);
+    // Null on failure, also for a camera without a frame sensor.
+    std::shared_ptr<FusionCamera> openFusionCamera(const std::string& serial);
 
 private:
     std::vector<std::shared_ptr<CameraBackend>> backends_;

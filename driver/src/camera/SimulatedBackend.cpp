@@ -16,10 +16,18 @@ std::vector<SimulatedCameraOptions> SimulatedBackend::defaultCameras() {
     return {evk4, pirel};
 }
 
-SimulatedBackend::SimulatedBackend() : cameras_(defaultCameras()) {}
+std::vector<SimulatedFusionOptions> SimulatedBackend::defaultFusionCameras() {
+    SimulatedFusionOptions quenta;
+    quenta.serial = kQuentaSerial;
+    return {quenta};
+}
 
-SimulatedBackend::SimulatedBackend(std::vector<SimulatedCameraOptions> cameras)
-    : cameras_(std::move(cameras)) {}
+SimulatedBackend::SimulatedBackend()
+    : cameras_(defaultCameras()), fusionCameras_(defaultFusionCameras()) {}
+
+SimulatedBackend::SimulatedBackend(std::vector<SimulatedCameraOptions> cameras,
+                                   std::vector<SimulatedFusionOptions> fusionCameras)
+    : cameras_(std::move(cameras)), fusionCameras_(std::move(fusionCameras)) {}
 
 std::vector<CameraDescription> SimulatedBackend::listCameras() {
     std::vector<CameraDescription> out;
@@ -33,7 +41,31 @@ std::vector<CameraDescription> SimulatedBackend::listCameras() {
         d.connection = "simulated";
         out.push_back(d);
     }
+    for (const auto& o : fusionCameras_) {
+        CameraDescription d;
+        d.serial = o.serial;
+        d.product = "Quenta";
+        d.manufacturer = "Korvane";
+        d.description =
+            "Simulated fusion camera (synthetic scene, no hardware attached), "
+            "events 1280x720, frames " +
+            std::to_string(o.frameWidth) + "x" + std::to_string(o.frameHeight);
+        d.connection = "simulated";
+        out.push_back(d);
+    }
     return out;
+}
+
+std::shared_ptr<FusionCamera> SimulatedBackend::openFusionCamera(const std::string& serial) {
+    std::lock_guard lock(mutex_);
+    for (const auto& o : fusionCameras_) {
+        if (o.serial != serial) continue;
+        if (auto open = openFusion_[serial].lock(); open && open->isConnected()) return open;
+        auto camera = std::make_shared<SimulatedFusionCamera>(o);
+        openFusion_[serial] = camera;
+        return camera;
+    }
+    return nullptr;
 }
 
 std::shared_ptr<DvsCamera> SimulatedBackend::openCamera(const std::string& serial) {

@@ -216,6 +216,10 @@ void SimulatedDvsCamera::closeRecordingLocked(const std::string& reason) {
 }
 
 bool SimulatedDvsCamera::startRecording(const std::string& path) {
+    return startRecording(path, 0);
+}
+
+bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsStartTimestamp_us) {
     std::lock_guard lock(controlMutex_);
     auto refuse = [&](const std::string& why) {
         std::lock_guard sink(sinkMutex_);
@@ -240,7 +244,7 @@ bool SimulatedDvsCamera::startRecording(const std::string& path) {
     auto rec = StreamRecorder::create(
         path, description_.serial, startTime, cache_, dispatchSeq_,
         [this](const std::string& p, const std::string& why) { reportRecordingError(p, why); },
-        &error);
+        &error, apsStartTimestamp_us);
     if (!rec) {
         lastRecording_ = RecordingStatus{};
         lastRecording_.path = path;

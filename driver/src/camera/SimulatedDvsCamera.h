@@ -74,6 +74,10 @@ public:
     void setRecordingErrorCallback(
         std::function<void(const std::string& path, const std::string& reason)> callback) override;
 
+    // The same for the event side of a fusion recording: the header names
+    // the event-clock time of its first frame.
+    bool startRecording(const std::string& path, uint64_t apsStartTimestamp_us);
+
     // Simulation controls, for tests and kvcam.
     // Pulls the cable: streaming ends, a recording is closed (readable) with
     // the error "camera unplugged", and the camera cannot start again.

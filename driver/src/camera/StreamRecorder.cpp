@@ -43,7 +43,8 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(const std::string& path,
                                                        uint64_t startTime_us,
                                                        std::shared_ptr<TriggerCache> cache,
                                                        uint64_t cacheSeq, ErrorCallback onError,
-                                                       std::string* error) {
+                                                       std::string* error,
+                                                       uint64_t apsStartTimestamp_us) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         if (error) *error = "cannot create " + path + ": " + describeErrno(errno);
@@ -55,6 +56,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(const std::string& path,
     // Without a cache the camera's chunks are queued from the first on.
     rec->acceptingLive_.store(!rec->cache_);
     rec->startTime_us_ = startTime_us;
+    rec->apsStartTimestamp_us_ = apsStartTimestamp_us;
     struct stat st {};
     if (::fstat(fd, &st) == 0) {
         rec->device_ = st.st_dev;
@@ -148,6 +150,7 @@ bool StreamRecorder::writeHeader(uint64_t firstTime_us) {
     DvsFileInfo info;
     info.serialNumber = serial_;
     info.dvsStartTimestamp = firstTime_us;
+    info.apsStartTimestamp = apsStartTimestamp_us_;
     const std::string header = generateDvsFileHeader(info);
     return writeOut(reinterpret_cast<const uint8_t*>(header.data()), header.size());
 }

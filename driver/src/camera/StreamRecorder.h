@@ -44,12 +44,15 @@ public:
     // Creates the file; the header follows with the first data. startTime is
     // the camera time the recording starts at. With a cache, the recording
     // begins with what the cache holds through chunk cacheSeq; chunks
-    // pushed later must come after it. Null (and *error) on failure.
+    // pushed later must come after it. apsStartTimestamp_us (0: none) goes
+    // into the header: the first frame's time of a fusion recording. Null
+    // (and *error) on failure.
     static std::unique_ptr<StreamRecorder> create(const std::string& path,
                                                   const std::string& serial, uint64_t startTime_us,
                                                   std::shared_ptr<TriggerCache> cache,
                                                   uint64_t cacheSeq, ErrorCallback onError,
-                                                  std::string* error);
+                                                  std::string* error,
+                                                  uint64_t apsStartTimestamp_us = 0);
     ~StreamRecorder();
 
     // False once the recording ended or cannot keep up.
@@ -89,6 +92,7 @@ private:
 
     std::string serial_;
     uint64_t startTime_us_ = 0;
+    uint64_t apsStartTimestamp_us_ = 0;
 
     // Writer thread only (and stop() after it ended).
     ChunkPtr pending_;  // taken from the queue during the catch-up

@@ -165,10 +165,10 @@ TEST(CameraConnectionTest, UnpluggedCameraStopsStreamingAndCannotStart) {
     EXPECT_NE(cam.start(), 0);
 }
 
-TEST(CameraManagerTest, OffersTwoSimulatedCamerasAndOpensThemBySerial) {
+TEST(CameraManagerTest, OffersThreeSimulatedCamerasAndOpensThemBySerial) {
     DvsCameraManager manager;
     const auto descs = manager.getCameraDescs();
-    ASSERT_EQ(descs.size(), 2u);
+    ASSERT_EQ(descs.size(), 3u);
     std::set<std::string> products, serials;
     for (const auto& d : descs) {
         products.insert(d.product);
@@ -176,8 +176,8 @@ TEST(CameraManagerTest, OffersTwoSimulatedCamerasAndOpensThemBySerial) {
         EXPECT_EQ(d.manufacturer, "Korvane");
         EXPECT_NE(d.description.find("imulated"), std::string::npos);
     }
-    EXPECT_EQ(products, (std::set<std::string>{"EVK4", "Pirel"}));
-    EXPECT_EQ(serials.size(), 2u);
+    EXPECT_EQ(products, (std::set<std::string>{"EVK4", "Pirel", "Quenta"}));
+    EXPECT_EQ(serials.size(), 3u);
 
     EXPECT_EQ(manager.openCamera("NO-SUCH-SERIAL"), nullptr);
     auto a = manager.openCamera(descs[0].serial);
@@ -212,7 +212,7 @@ TEST(CameraManagerTest, ListsEveryBackendInOrder) {
     DvsCameraManager manager(
         {std::make_shared<OneCameraBackend>(), std::make_shared<SimulatedBackend>()});
     const auto descs = manager.getCameraDescs();
-    ASSERT_EQ(descs.size(), 3u);
+    ASSERT_EQ(descs.size(), 4u);
     EXPECT_EQ(descs[0].serial, "HW1");
     EXPECT_EQ(manager.openCamera("HW1"), nullptr);
     EXPECT_NE(manager.openCamera(SimulatedBackend::kPirelSerial), nullptr);

@@ -48,7 +48,8 @@ TEST(KvcamTest, ListPrintsOneCameraALineWithTabs) {
     const ToolRun r = kvcam("list");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string(SimulatedBackend::kEvk4Serial) + "\tEVK4\tKorvane\n" +
-                         SimulatedBackend::kPirelSerial + "\tPirel\tKorvane\n");
+                         SimulatedBackend::kPirelSerial + "\tPirel\tKorvane\n" +
+                         SimulatedBackend::kQuentaSerial + "\tQuenta\tKorvane\n");
 }
 
 TEST(KvcamTest, RecordWritesExactlyTheStreamedEvents) {

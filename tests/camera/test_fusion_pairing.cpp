@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "DvsApsFusionProccessor.h"
+
+using namespace korvane;
+
+namespace {
+
+struct Pair {
+    uint64_t frameTag;
+    std::vector<Event2D> events;
+};
+
+// Records every pair the processor hands on.
+struct Receiver {
+    std::vector<Pair> pairs;
+    void attach(DvsApsFusionProccessor& p) {
+        p.addFusionDataCallback([this](ApsFrame& f, Event2D* first, Event2D* last) {
+            pairs.push_back({f.frameTag, std::vector<Event2D>(first, last)});
+        });
+    }
+};
+
+ApsFrame frame(uint64_t tag) {
+    return ApsFrame(8, 4, tag, tag * 1000);
+}
+
+std::vector<Event2D> events(uint64_t t0, int n) {
+    std::vector<Event2D> v;
+    for (int i = 0; i < n; ++i)
+        v.emplace_back(uint16_t(i), uint16_t(i), uint8_t(i & 1), t0 + i);
+    return v;
+}
+
+void feed(DvsApsFusionProccessor& p, const std::vector<Event2D>& e) {
+    p.addDvsData(e.data(), e.data() + e.size());
+}
+
+const EventTriggerIn kRise(0, 1, 0);
+
+}  // namespace
+
+TEST(FusionPairingTest, FrameThenEdgeGetsTheEventsBeforeTheEdge) {
+    DvsApsFusionProccessor p;
+    Receiver r;
+    r.attach(p);
+    const auto e1 = events(100, 5);
+    p.addApsData(frame(1));
+    feed(p, e1);
+    EXPECT_TRUE(r.pairs.empty());
+    p.addSyncSignal(kRise);
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].frameTag, 1u);
+    EXPECT_EQ(r.pairs[0].events, e1);
+    // Events after the edge belong to the next period.
+    const auto e2 = events(200, 3);
+    feed(p, e2);
+    p.addApsData(frame(2));
+    EXPECT_EQ(r.pairs.size(), 1u);
+    p.addSyncSignal(kRise);
+    ASSERT_EQ(r.pairs.size(), 2u);
+    EXPECT_EQ(r.pairs[1].events, e2);
+}
+
+TEST(FusionPairingTest, PairsFollowTheOrderOfArrival) {
+    DvsApsFusionProccessor p;
+    Receiver r;
+    r.attach(p);
+    // Edge, edge, frame: the frame gets the first period; the second waits.
+    const auto e1 = events(0, 4), e2 = events(50, 2);
+    feed(p, e1);
+    p.addSyncSignal(kRise);
+    feed(p, e2);
+    p.addSyncSignal(kRise);
+    EXPECT_EQ(p.queuedPeriods(), 2u);
+    p.addApsData(frame(1));
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].events, e1);
+    EXPECT_EQ(p.queuedPeriods(), 1u);
+    p.addApsData(frame(2));
+    ASSERT_EQ(r.pairs.size(), 2u);
+    EXPECT_EQ(r.pairs[1].frameTag, 2u);
+    EXPECT_EQ(r.pairs[1].events, e2);
+
+    // Two frames, then one edge: the first frame is paired, the second waits.
+    p.addApsData(frame(3));
+    p.addApsData(frame(4));
+    p.addSyncSignal(kRise);
+    ASSERT_EQ(r.pairs.size(), 3u);
+    EXPECT_EQ(r.pairs[2].frameTag, 3u);
+    EXPECT_TRUE(r.pairs[2].events.empty());  // a period without events
+    EXPECT_EQ(p.queuedFrames(), 1u);
+}
+
+TEST(FusionPairingTest, FallingEdgesChangeNothing) {
+    DvsApsFusionProccessor p;
+    Receiver r;
+    r.attach(p);
+    const auto e = events(0, 6);
+    feed(p, e);
+    p.addSyncSignal(EventTriggerIn(0, 0, 10));
+    p.addSyncSignal(EventTriggerIn(0, -1, 11));
+    p.addApsData(frame(1));
+    EXPECT_TRUE(r.pairs.empty());
+    EXPECT_EQ(p.queuedPeriods(), 0u);
+    p.addSyncSignal(kRise);
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].events, e);  // one period across the falling edges
+}
+
+TEST(FusionPairingTest, ClearDropsQueuedFramesAndThePeriodInProgress) {
+    DvsApsFusionProccessor p;
+    Receiver r;
+    r.attach(p);
+    p.addApsData(frame(1));
+    feed(p, events(0, 9));
+    p.clear();
+    p.addSyncSignal(kRise);
+    EXPECT_TRUE(r.pairs.empty());
+    EXPECT_EQ(p.queuedPeriods(), 1u);
+    p.addApsData(frame(2));
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].frameTag, 2u);
+    EXPECT_TRUE(r.pairs[0].events.empty());
+}
+
+TEST(FusionPairingTest, PairsWithoutCallbackAreDroppedForGood) {
+    DvsApsFusionProccessor p;
+    p.addApsData(frame(1));
+    p.addSyncSignal(kRise);
+    EXPECT_EQ(p.queuedFrames(), 0u);
+    EXPECT_EQ(p.queuedPeriods(), 0u);
+    Receiver r;
+    r.attach(p);
+    p.fusionData();
+    EXPECT_TRUE(r.pairs.empty());
+    p.removeFusionDataCallback();
+    p.addApsData(frame(2));
+    p.addSyncSignal(kRise);
+    EXPECT_TRUE(r.pairs.empty());
+}
+
+TEST(FusionPairingTest, QueuedFrameIsADeepCopy) {
+    DvsApsFusionProccessor p;
+    std::vector<uint8_t> seen;
+    p.addFusionDataCallback([&](ApsFrame& f, Event2D*, Event2D*) {
+        seen.assign(f.data(), f.data() + f.getDataSize());
+    });
+    ApsFrame f = frame(1);
+    f.data()[0] = 11;
+    p.addApsData(f);
+    f.data()[0] = 99;  // the driver reuses its buffer
+    p.addSyncSignal(kRise);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0], 11);
+}
+
+TEST(FusionPairingTest, FramesWithoutEdgesAreBoundedKeepingTheNewest) {
+    // A loose trigger cable: frames keep coming, no edge arrives.
+    DvsApsFusionProccessor p(3, 5);
+    Receiver r;
+    r.attach(p);
+    for (uint64_t tag = 1; tag <= 10; ++tag)
+        p.addApsData(frame(tag));
+    EXPECT_EQ(p.queuedFrames(), 3u);
+    EXPECT_EQ(p.droppedFrames(), 7u);
+    EXPECT_EQ(p.droppedPeriods(), 0u);
+    p.addSyncSignal(kRise);
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].frameTag, 8u);  // oldest of the three newest
+}
+
+TEST(FusionPairingTest, EdgesWithoutFramesAreBoundedKeepingTheNewest) {
+    DvsApsFusionProccessor p(3, 5);
+    Receiver r;
+    r.attach(p);
+    for (int n = 0; n < 12; ++n) {
+        feed(p, events(uint64_t(n) * 100, n + 1));
+        p.addSyncSignal(kRise);
+    }
+    EXPECT_EQ(p.queuedPeriods(), 5u);
+    EXPECT_EQ(p.droppedPeriods(), 7u);
+    p.addApsData(frame(1));
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].events, events(700, 8));  // period 7, the oldest kept
+    // Recycled buffers carry nothing over into later periods.
+    for (int n = 0; n < 4; ++n)
+        p.addApsData(frame(2 + n));
+    ASSERT_EQ(r.pairs.size(), 5u);
+    EXPECT_EQ(r.pairs[4].events, events(1100, 12));
+}
+
+TEST(FusionPairingTest, EventThreadAndFrameThreadPairEveryFrame) {
+    // Events and edges on one thread, frames on another, as a camera delivers them.
+    constexpr int kFrames = 200;
+    DvsApsFusionProccessor p(kFrames + 1, kFrames + 1);
+    std::vector<uint64_t> tags;
+    std::vector<size_t> counts;
+    p.addFusionDataCallback([&](ApsFrame& f, Event2D* first, Event2D* last) {
+        tags.push_back(f.frameTag);
+        counts.push_back(size_t(last - first));
+    });
+    std::thread eventsThread([&] {
+        for (int n = 0; n < kFrames; ++n) {
+            const auto e = events(uint64_t(n) * 1000, n % 7 + 1);
+            p.addDvsData(e.data(), e.data() + e.size());
+            p.addSyncSignal(EventTriggerIn(0, 1, uint64_t(n) * 1000 + 999));
+        }
+    });
+    std::thread framesThread([&] {
+        for (int n = 0; n < kFrames; ++n)
+            p.addApsData(frame(uint64_t(n)));
+    });
+    eventsThread.join();
+    framesThread.join();
+    ASSERT_EQ(tags.size(), size_t(kFrames));
+    for (int n = 0; n < kFrames; ++n) {
+        EXPECT_EQ(tags[n], uint64_t(n));
+        EXPECT_EQ(counts[n], size_t(n % 7 + 1));
+    }
+    EXPECT_EQ(p.droppedFrames() + p.droppedPeriods(), 0u);
+}
+
+namespace {
+
+// Resident set size of this process in bytes; 0 where /proc is missing.
+uint64_t residentBytes() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f) return 0;
+    unsigned long size = 0, resident = 0;
+    const int n = std::fscanf(f, "%lu %lu", &size, &resident);
+    std::fclose(f);
+    return n == 2 ? uint64_t(resident) * uint64_t(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+}  // namespace
+
+TEST(FusionPairingTest, AnIdleProcessorHoldsItsBuffersUntouched) {
+    // Ten buffers of 3,145,728 events are about 500 MB: reserved, they cost
+    // address space; filled, they would cost memory before any camera runs.
+    const uint64_t before = residentBytes();
+    if (before == 0) GTEST_SKIP() << "no /proc/self/statm";
+    auto p = std::make_unique<DvsApsFusionProccessor>();
+    const uint64_t after = residentBytes();
+    EXPECT_LT(after, before + (100u << 20)) << (after - before) / (1 << 20) << " MB resident";
+    // The buffers still take a whole period without growing.
+    std::vector<Event2D> period(100000);
+    p->addDvsData(period.data(), period.data() + period.size());
+    p->addSyncSignal(kRise);
+    EXPECT_EQ(p->queuedPeriods(), 1u);
+}

@@ -1,0 +1,451 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "Calibrator.h"
+#include "CameraTestSupport.h"
+#include "DvsApsFusionProccessor.h"
+#include "DvsCameraManager.h"
+#include "DvsFileReader.h"
+#include "SimulatedBackend.h"
+#include "SimulatedFusionCamera.h"
+
+using namespace korvane;
+using kvtest::waitFor;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Scratch {
+    fs::path path;
+    Scratch() {
+        static int n = 0;
+        path = fs::temp_directory_path() /
+               ("velqora_quenta_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        fs::create_directories(path);
+    }
+    ~Scratch() { fs::remove_all(path); }
+    std::string file(const std::string& name) const { return (path / name).string(); }
+};
+
+constexpr uint64_t kPeriod = 33333;
+
+// A Quenta on a manual clock with its calibration kept in a scratch folder.
+struct ManualQuenta {
+    std::shared_ptr<ManualCameraClock> clock = std::make_shared<ManualCameraClock>();
+    SimulatedFusionOptions options;
+    std::shared_ptr<SimulatedFusionCamera> camera;
+
+    explicit ManualQuenta(const Scratch& dir, FrameFileWriterFactory writers = nullptr) {
+        options.serial = "KVTEST-QUENTA";
+        options.clock = clock;
+        options.calibrationDirectory = dir.file("calibration");
+        options.frameWriterFactory = std::move(writers);
+        camera = std::make_shared<SimulatedFusionCamera>(options);
+    }
+    // Moves camera time on in small steps, each made in full by the camera
+    // and delivered (the camera starts at clock time 0, so the two agree).
+    void advance(uint64_t duration_us) {
+        for (uint64_t done = 0; done < duration_us; done += SimulatedFusionCamera::kBatch_us) {
+            clock->advance(SimulatedFusionCamera::kBatch_us);
+            const uint64_t now = clock->now_us();
+            // ...and the frames of the edges delivered so far, as a camera
+            // running in real time keeps up with its own frames.
+            ASSERT_TRUE(waitFor([&] {
+                return clock->idle() &&
+                       camera->deliveredUntil_us() + SimulatedFusionCamera::kBatch_us > now &&
+                       camera->framesDelivered() >= camera->deliveredUntil_us() / kPeriod;
+            }));
+        }
+    }
+};
+
+// What the three callbacks saw, in order, with the threads they came on.
+struct Delivery {
+    std::mutex mutex;
+    std::set<std::thread::id> eventThreads, edgeThreads, frameThreads;
+    std::vector<EventTriggerIn> edges;
+    std::vector<uint64_t> frameTimes;
+    uint64_t events = 0;
+    uint64_t lastEventTime = 0;
+    bool eventsInOrder = true;
+    // An event delivered after an edge must not be older than it.
+    bool eventBeforeEdgeAfterIt = false;
+
+    void attach(FusionCamera& cam, DvsApsFusionProccessor* pairing) {
+        cam.addEventsCallback([this, pairing](const Event2D* first, const Event2D* last) {
+            std::lock_guard lock(mutex);
+            eventThreads.insert(std::this_thread::get_id());
+            for (const Event2D* e = first; e != last; ++e) {
+                eventsInOrder = eventsInOrder && e->timestamp >= lastEventTime;
+                lastEventTime = e->timestamp;
+                if (!edges.empty() && e->timestamp < edges.back().timestamp)
+                    eventBeforeEdgeAfterIt = true;
+            }
+            events += uint64_t(last - first);
+            if (pairing) pairing->addDvsData(first, last);
+        });
+        cam.addTriggerInCallback([this, pairing](const EventTriggerIn& edge) {
+            {
+                std::lock_guard lock(mutex);
+                edgeThreads.insert(std::this_thread::get_id());
+                if (lastEventTime > edge.timestamp) eventBeforeEdgeAfterIt = true;
+                edges.push_back(edge);
+            }
+            if (pairing) pairing->addSyncSignal(edge);
+        });
+        cam.addApsFrameCallback([this, pairing](ApsFrame frame) {
+            {
+                std::lock_guard lock(mutex);
+                frameThreads.insert(std::this_thread::get_id());
+                frameTimes.push_back(frame.timestamp);
+            }
+            if (pairing) pairing->addApsData(frame);
+        });
+    }
+    size_t frames() {
+        std::lock_guard lock(mutex);
+        return frameTimes.size();
+    }
+};
+
+// Centre of the brightest band of `width` columns on a ring (circular).
+int bestWindow(const std::vector<int>& histogram, int width) {
+    const int n = int(histogram.size());
+    int sum = 0;
+    for (int i = 0; i < width; ++i)
+        sum += histogram[size_t(i)];
+    int best = sum, bestStart = 0;
+    for (int s = 1; s < n; ++s) {
+        sum += histogram[size_t((s + width - 1) % n)] - histogram[size_t(s - 1)];
+        if (sum > best) best = sum, bestStart = s;
+    }
+    return (bestStart + width / 2) % n;
+}
+
+int ringDistance(int a, int b, int n) {
+    const int d = std::abs(a - b) % n;
+    return std::min(d, n - d);
+}
+
+struct Pair {
+    ApsFrame frame;
+    std::vector<Event2D> events;
+};
+
+}  // namespace
+
+TEST(QuentaTest, EdgesAndEventsShareOneThreadFramesHaveTheirOwnAndEveryFrameIsPaired) {
+    Scratch dir;
+    ManualQuenta q(dir);
+    DvsApsFusionProccessor pairing;
+    std::mutex pairsMutex;
+    std::vector<std::pair<uint64_t, std::vector<Event2D>>> pairs;  // frame time, period
+    pairing.addFusionDataCallback([&](ApsFrame& f, Event2D* first, Event2D* last) {
+        std::lock_guard lock(pairsMutex);
+        pairs.emplace_back(f.timestamp, std::vector<Event2D>(first, last));
+    });
+    Delivery d;
+    d.attach(*q.camera, &pairing);
+    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
+    q.advance(20 * kPeriod + 2000);
+    ASSERT_TRUE(waitFor([&] { return d.frames() >= 20; }));
+    q.camera->stop(STREAM_BOTH);
+
+    std::lock_guard lock(d.mutex);
+    ASSERT_EQ(d.edges.size(), d.frameTimes.size()) << "every edge gets its frame";
+    EXPECT_EQ(d.eventThreads.size(), 1u);
+    EXPECT_EQ(d.edgeThreads, d.eventThreads);
+    EXPECT_EQ(d.frameThreads.size(), 1u);
+    EXPECT_NE(*d.frameThreads.begin(), *d.eventThreads.begin());
+    EXPECT_TRUE(d.eventsInOrder);
+    EXPECT_FALSE(d.eventBeforeEdgeAfterIt) << "an edge falls between the events around it";
+    EXPECT_GT(d.events, 0u);
+    for (size_t n = 0; n < d.edges.size(); ++n) {
+        EXPECT_EQ(d.edges[n].polarity, 1);
+        EXPECT_EQ(d.edges[n].timestamp, (n + 1) * kPeriod);
+        EXPECT_EQ(d.frameTimes[n], (n + 1) * kPeriod);
+    }
+    EXPECT_EQ(pairing.droppedFrames() + pairing.droppedPeriods(), 0u);
+    std::lock_guard pl(pairsMutex);  // after the pairing's own lock, never inside it
+    ASSERT_EQ(pairs.size(), d.frameTimes.size());
+    for (size_t n = 0; n < pairs.size(); ++n) {
+        EXPECT_EQ(pairs[n].first, (n + 1) * kPeriod);
+        ASSERT_FALSE(pairs[n].second.empty());
+        // The period of frame n: events from the previous edge up to its own.
+        EXPECT_GE(pairs[n].second.front().timestamp, n * kPeriod);
+        EXPECT_LT(pairs[n].second.back().timestamp, (n + 1) * kPeriod);
+    }
+}
+
+TEST(QuentaTest, FramesPlacedThroughTheCalibrationLineUpWithTheEvents) {
+    Scratch dir;
+    ManualQuenta q(dir);
+    DvsApsFusionProccessor pairing;
+    std::mutex pairsMutex;
+    std::vector<Pair> pairs;
+    pairing.addFusionDataCallback([&](ApsFrame& f, Event2D* first, Event2D* last) {
+        std::lock_guard lock(pairsMutex);
+        pairs.push_back({f, std::vector<Event2D>(first, last)});
+    });
+    Delivery d;
+    d.attach(*q.camera, &pairing);
+    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
+    q.advance(12 * kPeriod + 2000);
+    ASSERT_TRUE(waitFor([&] { return d.frames() >= 12; }));
+    q.camera->stop(STREAM_BOTH);
+
+    CalibratorParameters right;
+    ASSERT_TRUE(q.camera->getCalibrationParameters(right));
+    EXPECT_EQ(right.apsWidth, 1920);
+    EXPECT_EQ(right.apsHeight, 1080);
+    CalibratorParameters wrong = right;
+    wrong.affineMatrices["1"].data[2] += 60;  // 60 frame pixels = 40 event columns off
+    Calibrator aligned, misaligned;
+    aligned.loadCalibrationParam(right);
+    misaligned.loadCalibrationParam(wrong);
+
+    const PixelRect lamp = q.camera->eventCamera().lamp();
+    std::lock_guard lock(pairsMutex);
+    ASSERT_GE(pairs.size(), 10u);
+    const Pair& p = pairs.back();  // the vertical bar near column 250, inside the grid
+    // Where the events put the vertical bar: the last 2 ms before the edge
+    // (the bar moves 1.3 columns in them), without the flickering lamp.
+    std::vector<int> histogram(1280, 0);
+    for (const Event2D& e : p.events)
+        if (e.timestamp + 2000 >= p.frame.timestamp && !lamp.contains(e.x, e.y)) ++histogram[e.x];
+    const int eventBar = bestWindow(histogram, 64);
+
+    auto frameBar = [&](const Calibrator& c) {
+        const ApsFrame m = c.mapApsToDvs(p.frame);
+        // A row away from the horizontal bar: the brightest 64 columns.
+        const int row = (int(p.frame.timestamp * 360 / 1000000 % 720) + 360) % 720;
+        std::vector<int> brightness(1280);
+        for (int x = 0; x < 1280; ++x)
+            brightness[size_t(x)] = m.data()[(size_t(row) * 1280 + x) * 3];
+        return bestWindow(brightness, 64);
+    };
+    EXPECT_LE(ringDistance(frameBar(aligned), eventBar, 1280), 3)
+        << "frame " << frameBar(aligned) << " events " << eventBar;
+    EXPECT_GE(ringDistance(frameBar(misaligned), eventBar, 1280), 30);
+}
+
+TEST(QuentaTest, UploadedCalibrationIsWhatTheCameraReportsAlsoAfterReopening) {
+    Scratch dir;
+    CalibratorParameters changed;
+    {
+        ManualQuenta q(dir);
+        CalibratorParameters factory;
+        ASSERT_TRUE(q.camera->getCalibrationParameters(factory));
+        EXPECT_EQ(factory, SimulatedFusionCamera::factoryCalibration(q.options));
+
+        changed = factory;
+        changed.affineMatrices["1"].data[2] += 10;
+        const std::string path = dir.file("tmp_calibration_file.json");
+        ASSERT_TRUE(paramToJsonFile(changed, path));
+        ASSERT_TRUE(q.camera->uploadCalibrationFile(path));
+        CalibratorParameters now;
+        ASSERT_TRUE(q.camera->getCalibrationParameters(now));
+        EXPECT_EQ(now, changed);
+
+        // Files that are not calibrations change nothing and throw nothing.
+        std::ofstream(dir.file("junk.json")) << "not json at all {";
+        EXPECT_FALSE(q.camera->uploadCalibrationFile(dir.file("junk.json")));
+        std::ofstream(dir.file("half.json")) << R"({"0": {"camera_serial": 5}})";
+        EXPECT_FALSE(q.camera->uploadCalibrationFile(dir.file("half.json")));
+        CalibratorParameters noAffine = changed;
+        noAffine.affineMatrices.clear();
+        ASSERT_TRUE(paramToJsonFile(noAffine, dir.file("noaffine.json")));
+        EXPECT_FALSE(q.camera->uploadCalibrationFile(dir.file("noaffine.json")));
+        EXPECT_FALSE(q.camera->uploadCalibrationFile(dir.file("missing.json")));
+        ASSERT_TRUE(q.camera->getCalibrationParameters(now));
+        EXPECT_EQ(now, changed);
+    }
+    ManualQuenta again(dir);
+    CalibratorParameters kept;
+    ASSERT_TRUE(again.camera->getCalibrationParameters(kept));
+    EXPECT_EQ(kept, changed);
+}
+
+TEST(QuentaTest, FirmwareIsCurrentUnlessToldOtherwise) {
+    Scratch dir;
+    ManualQuenta q(dir);
+    std::string v;
+    ASSERT_TRUE(q.camera->getFirmwareVersion(v));
+    EXPECT_EQ(v, SimulatedFusionCamera::kCurrentFirmware);
+    q.camera->setReportedFirmwareVersion("1.0.2");
+    ASSERT_TRUE(q.camera->getFirmwareVersion(v));
+    EXPECT_EQ(v, "1.0.2");
+    SimulatedFusionOptions o = q.options;
+    o.firmwareVersion = "0.9.0";
+    SimulatedFusionCamera old(o);
+    ASSERT_TRUE(old.getFirmwareVersion(v));
+    EXPECT_EQ(v, "0.9.0");
+}
+
+namespace {
+
+// Frame file stand-in: notes what it is given.
+struct NotedFrames {
+    std::mutex mutex;
+    std::string path;
+    int width = 0, height = 0, fps = 0;
+    std::vector<uint64_t> relative;
+    bool closed = false;
+};
+
+class NotingWriter : public FrameFileWriter {
+public:
+    explicit NotingWriter(std::shared_ptr<NotedFrames> n) : noted_(std::move(n)) {}
+    bool write(const ApsFrame&, uint64_t relative_us) override {
+        std::lock_guard lock(noted_->mutex);
+        noted_->relative.push_back(relative_us);
+        return true;
+    }
+    bool close() override {
+        std::lock_guard lock(noted_->mutex);
+        noted_->closed = true;
+        return true;
+    }
+
+private:
+    std::shared_ptr<NotedFrames> noted_;
+};
+
+}  // namespace
+
+TEST(QuentaTest, RecordingWritesEventsWithFrameOffsetCalibrationAndFrames) {
+    Scratch dir;
+    auto noted = std::make_shared<NotedFrames>();
+    ManualQuenta q(dir, [noted](const std::string& path, int w, int h, int fps, std::string*) {
+        std::lock_guard lock(noted->mutex);
+        noted->path = path;
+        noted->width = w;
+        noted->height = h;
+        noted->fps = fps;
+        return std::make_unique<NotingWriter>(noted);
+    });
+    Delivery d;
+    d.attach(*q.camera, nullptr);
+    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
+    q.advance(3 * kPeriod + 1000);  // the recording starts between two frames
+    ASSERT_TRUE(q.camera->startRecording(dir.path.string(), "rec", STREAM_BOTH));
+    EXPECT_FALSE(q.camera->startRecording(dir.path.string(), "again", STREAM_BOTH));
+    const uint64_t apsStart = q.camera->recordingApsStart_us();
+    EXPECT_EQ(apsStart % kPeriod, 0u);
+    EXPECT_GE(apsStart, 3 * kPeriod + 1000);
+    EXPECT_LT(apsStart, 5 * kPeriod);
+    q.advance(10 * kPeriod);
+    const size_t seen = d.frames();
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard lock(d.mutex);
+        return !d.frameTimes.empty() && d.frameTimes.back() >= apsStart + 6 * kPeriod;
+    }));
+    (void)seen;
+    ASSERT_TRUE(q.camera->stopRecording(STREAM_BOTH));
+    q.camera->stop(STREAM_BOTH);
+
+    {
+        std::lock_guard lock(noted->mutex);
+        EXPECT_EQ(noted->path, dir.file("rec.mp4"));
+        EXPECT_EQ(noted->width, 1920);
+        EXPECT_EQ(noted->height, 1080);
+        EXPECT_EQ(noted->fps, 30);
+        EXPECT_TRUE(noted->closed);
+        ASSERT_GE(noted->relative.size(), 7u);
+        for (size_t n = 0; n < noted->relative.size(); ++n)
+            EXPECT_EQ(noted->relative[n], n * kPeriod);
+    }
+
+    auto reader = DvsFileReader::createFileReader(dir.file("rec.raw"));
+    ASSERT_NE(reader, nullptr);
+    ASSERT_TRUE(reader->openForReading());
+    DvsFileInfo info;
+    ASSERT_TRUE(reader->getFileInfo(info));
+    EXPECT_EQ(info.apsStartTimestamp, apsStart);
+    EXPECT_EQ(info.serialNumber, "KVTEST-QUENTA");
+    uint64_t start = 0, end = 0;
+    ASSERT_TRUE(reader->getStartTime(start));
+    ASSERT_TRUE(reader->getEndTime(end));
+    EXPECT_LE(start, apsStart);
+    EXPECT_GE(end, apsStart + 6 * kPeriod);
+
+    CalibratorParameters written, reported;
+    ASSERT_TRUE(jsonFileToParam(dir.file("rec.json"), written));
+    ASSERT_TRUE(q.camera->getCalibrationParameters(reported));
+    EXPECT_EQ(written, reported);
+}
+
+TEST(QuentaTest, RecordingWithoutFrameWriterKeepsEventsAndCalibration) {
+    Scratch dir;
+    ManualQuenta q(dir);
+    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
+    ASSERT_TRUE(q.camera->startRecording(dir.path.string(), "ev", STREAM_BOTH));
+    q.advance(3 * kPeriod);
+    EXPECT_TRUE(q.camera->stopRecording(STREAM_BOTH));
+    EXPECT_TRUE(fs::exists(dir.file("ev.raw")));
+    EXPECT_TRUE(fs::exists(dir.file("ev.json")));
+    EXPECT_FALSE(fs::exists(dir.file("ev.mp4")));
+    EXPECT_FALSE(q.camera->startRecording(dir.file("no/such/dir"), "x", STREAM_BOTH));
+    EXPECT_FALSE(q.camera->stopRecording(STREAM_BOTH)) << "nothing is recording";
+}
+
+TEST(QuentaTest, ClosedCameraCallsNothingAndDoesNotStart) {
+    Scratch dir;
+    ManualQuenta q(dir);
+    Delivery d;
+    d.attach(*q.camera, nullptr);
+    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
+    q.advance(2 * kPeriod);
+    q.camera->close();
+    const size_t frames = d.frames();
+    EXPECT_FALSE(q.camera->isConnected());
+    EXPECT_NE(q.camera->start(STREAM_BOTH), 0);
+    EXPECT_EQ(q.camera->addEventsCallback([](const Event2D*, const Event2D*) {}),
+              FusionCamera::kNoCallback);
+    EXPECT_EQ(d.frames(), frames);
+}
+
+TEST(QuentaTest, ManagerOffersTheQuentaAsFusionCameraOnly) {
+    DvsCameraManager manager;
+    bool listed = false;
+    for (const auto& desc : manager.getCameraDescs())
+        if (desc.serial == SimulatedBackend::kQuentaSerial) {
+            listed = true;
+            EXPECT_EQ(desc.product, "Quenta");
+            EXPECT_EQ(desc.manufacturer, "Korvane");
+        }
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(manager.openCamera(SimulatedBackend::kQuentaSerial), nullptr);
+    EXPECT_EQ(manager.openFusionCamera(SimulatedBackend::kEvk4Serial), nullptr);
+    auto cam = manager.openFusionCamera(SimulatedBackend::kQuentaSerial);
+    ASSERT_NE(cam, nullptr);
+    EXPECT_EQ(manager.openFusionCamera(SimulatedBackend::kQuentaSerial), cam)
+        << "shared while open";
+    EXPECT_EQ(cam->getDescription().product, "Quenta");
+    EXPECT_TRUE(cam->isConnected());
+    ASSERT_NE(cam->getTool(ToolType::Aps), nullptr);
+    ASSERT_NE(cam->getTool(ToolType::Biases), nullptr);
+    EXPECT_EQ(cam->getTool(ToolType(2)), nullptr);
+
+    // On the wall clock: frames, and once a second the statistics.
+    std::atomic<int> frames{0};
+    std::atomic<uint64_t> rate{0};
+    cam->addApsFrameCallback([&](ApsFrame) { ++frames; });
+    cam->setStatisticInfoCallback([&](const KvStatisticInfo& s) { rate = s.eventRate; });
+    ASSERT_EQ(cam->start(STREAM_BOTH), 0);
+    EXPECT_TRUE(waitFor([&] { return rate.load() > 0 && frames.load() >= 3; }));
+    cam->close();
+    EXPECT_FALSE(cam->isConnected());
+    auto reopened = manager.openFusionCamera(SimulatedBackend::kQuentaSerial);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_NE(reopened, cam) << "a closed camera is not handed out again";
+    EXPECT_TRUE(reopened->isConnected());
+}
