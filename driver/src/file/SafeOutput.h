@@ -14,6 +14,9 @@
 // - Until commit() or destruction the temporary is registered for removal on
 //   SIGTERM and SIGINT (a handler is installed only where the process has
 //   none of its own); a failure or destruction without commit removes it.
+// - A writer killed outright (SIGKILL, crash) leaves its hidden temporary
+//   ".NAME.part-PID-XXXXXXXX"; the next open() for the same target removes
+//   such leftovers once their process is gone and they are a minute old.
 // Owned by one thread; the signal cleanup is async-signal-safe.
 
 #include <sys/types.h>
