@@ -90,44 +90,37 @@ std::string randomSuffix() {
     return s;
 }
 
-// Removes temporaries of `stem` (the target's hidden prefix, without folder)
-// in `dir` that a killed writer left: SIGKILL, a crash or a power cut give
-// no chance to clean up. Only names this class makes are touched, and only
-// when the writer whose id is in the name is gone, the file is ours, regular
-// and has not been written to for kStaleAge_s (a writer in another process
-// namespace keeps touching its file).
-void removeStaleTemporaries(const std::string& dir, const std::string& stem) {
-    constexpr time_t kStaleAge_s = 60;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return;
-    const std::string prefix = stem + ".part-";
-    const time_t now = ::time(nullptr);
-    while (const dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::string rest = name.substr(prefix.size());
-        const size_t dash = rest.find('-');
-        if (dash == 0 || dash == std::string::npos || dash > 10 || rest.size() - dash - 1 != 8 ||
-            !std::all_of(rest.begin(), rest.begin() + long(dash),
-                         [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        const long pid = std::stol(rest.substr(0, dash));
-        if (pid <= 0 || pid == long(::getpid())) continue;
-        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
-        const std::string path = dir + name;
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-            now - st.st_mtime < kStaleAge_s)
-            continue;
-        ::unlink(path.c_str());
-    }
-    ::closedir(d);
-}
-
 }  // namespace
 
 std::string errnoText(int error) {
     return std::strerror(error);
+}
+
+void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long minAge_s) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    const time_t now = ::time(nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const size_t dash = name.find('-', prefix.size());
+        const size_t digits = dash == std::string::npos ? 0 : dash - prefix.size();
+        if (digits == 0 || digits > 10 ||
+            !std::all_of(name.begin() + long(prefix.size()), name.begin() + long(dash),
+                         [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const long pid = std::stol(name.substr(prefix.size(), digits));
+        if (pid <= 0 || pid == long(::getpid())) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        const std::string path = folder + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            now - st.st_mtime < minAge_s)
+            continue;
+        ::unlink(path.c_str());
+    }
+    ::closedir(d);
 }
 
 bool fileIdentity(const std::string& path, FileIdentity& id) {
@@ -175,7 +168,8 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
     // Short names: the target's own name may already be near NAME_MAX.
     const std::string hidden = "." + name.substr(0, std::min(name.size(), kMaxNameStem));
     const std::string stem = (slash == std::string::npos ? std::string() : dir) + hidden;
-    removeStaleTemporaries(dir.back() == '/' ? dir : dir + "/", hidden);
+    // A writer in another process namespace keeps touching its file.
+    removeOrphanedFiles(dir, hidden + ".part-", 60);
     // The writer's process id in the name lets a later writer recognise
     // what a killed one left.
     const std::string owner = std::to_string(::getpid());

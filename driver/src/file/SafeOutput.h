@@ -68,6 +68,12 @@ private:
     mode_t mode_ = 0;
 };
 
+// Removes files in `dir` named PREFIX + PID + "-" + anything that a killed
+// process of ours left: only when no process PID exists, the file is a
+// regular file of this user, and it was not modified for minAge_s (a process
+// in another namespace may share the folder). Any thread.
+void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long minAge_s);
+
 // Identity of the file behind a path (following links); false when it cannot be stat'ed.
 bool fileIdentity(const std::string& path, FileIdentity& id);
 
