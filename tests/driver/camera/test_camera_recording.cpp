@@ -1,8 +1,10 @@
 // Recording from the simulated cameras: round trip, results and errors,
 // unplugging, the trigger cache, and a recorder killed with SIGKILL.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +116,24 @@ TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhy) {
     EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
     EXPECT_FALSE(fs::exists(dir.file("b.raw")));
     EXPECT_TRUE(m.camera->stopRecording());
+}
+
+// A FIFO at the path would block the caller forever when nobody reads it,
+// and nothing could play it back when somebody does: refused at once.
+TEST(CameraRecordingTest, FifoTargetIsRefused) {
+    ScratchDir dir;
+    const std::string fifo = dir.file("f.raw");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ManualCamera m;
+    // With a reader the open does not block; still no recording.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_FALSE(m.camera->startRecording(fifo)) << "a reader";
+    EXPECT_FALSE(m.camera->recordingStatus().running);
+    ::close(reader);
+    EXPECT_FALSE(m.camera->startRecording(fifo)) << "no reader";
+    EXPECT_NE(m.camera->recordingStatus().error.find("not a regular file"), std::string::npos)
+        << m.camera->recordingStatus().error;
 }
 
 TEST(CameraRecordingTest, DiskFullEndsTheRecordingAndTellsTheCaller) {
