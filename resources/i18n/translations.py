@@ -104,6 +104,8 @@ MESSAGES = [
     ("KvGeneralSetting", "Cancel", "取消"),
     ("KvGeneralSetting", "Save", "保存"),
     ("KvGeneralSetting", "Select Directory", "选择目录"),
+    ("KvGeneralSetting", "The settings could not be saved to %1.", "无法将设置保存到 %1。"),
+    ("KvGeneralSetting", "OK", "确定"),
 ]
 
 
