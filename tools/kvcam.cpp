@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -58,6 +59,33 @@ uint64_t parseU64(const std::string& text, const std::string& what) {
     if (text.empty() || ec != std::errc() || p != text.data() + text.size())
         throw UsageError{"invalid " + what + ": '" + text + "'"};
     return v;
+}
+
+// Bounded so camera-time sums (start + seconds in microseconds) cannot wrap.
+constexpr uint64_t kMaxSeconds = 1000000000;
+// Beyond this the simulated scene could not even hold its first templates.
+constexpr uint64_t kMaxRate = SimulatedDvsCamera::kMaxEventsPerSecond;
+// A batch longer than a second would leave the per-second lines waiting forever.
+constexpr uint64_t kMaxBatch_us = 1000000;
+
+uint64_t parseBounded(const std::string& text, const std::string& what, uint64_t lo, uint64_t hi) {
+    const uint64_t v = parseU64(text, what);
+    if (v < lo || v > hi)
+        throw UsageError{what + " must be " + std::to_string(lo) + " to " + std::to_string(hi)};
+    return v;
+}
+
+// stdout must have taken everything: a full disk or a closed stream is an error.
+int finishOutput(int status) {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int e = errno;
+        if (e == EPIPE) return status;
+        std::fprintf(stderr, "kvcam: error: cannot write output: %s\n",
+                     e != 0 ? std::strerror(e) : "write error");
+        return 1;
+    }
+    return status;
 }
 
 struct Args {
@@ -161,7 +189,7 @@ Opened openCamera(const Args& a, const std::string& serial) {
     o.sim = dynamic_cast<SimulatedDvsCamera*>(o.camera.get());
     if (a.has("--rate")) {
         if (!o.sim) throw UsageError{"--rate is for simulated cameras"};
-        o.sim->setEventsPerSecond(parseU64(a.value("--rate", ""), "--rate"));
+        o.sim->setEventsPerSecond(parseBounded(a.value("--rate", ""), "--rate", 0, kMaxRate));
     }
     if (a.has("--trigger-period-us")) {
         if (!o.sim) throw UsageError{"--trigger-period-us is for simulated cameras"};
@@ -212,8 +240,9 @@ int cmdList(const Args& a) {
 
 int cmdStream(const Args& a) {
     a.expect(1);
-    const uint64_t seconds = parseU64(a.value("--seconds", "5"), "--seconds");
-    const uint64_t batch_us = parseU64(a.value("--batch-us", "33333"), "--batch-us");
+    const uint64_t seconds = parseBounded(a.value("--seconds", "5"), "--seconds", 0, kMaxSeconds);
+    const uint64_t batch_us =
+        parseBounded(a.value("--batch-us", "33333"), "--batch-us", 1, kMaxBatch_us);
     Opened o = openCamera(a, a.positional[0]);
     DvsCamera& cam = *o.camera;
 
@@ -299,7 +328,7 @@ int cmdStream(const Args& a) {
 int cmdRecord(const Args& a) {
     a.expect(2);
     if (!a.has("--seconds")) throw UsageError{"record needs --seconds"};
-    const uint64_t seconds = parseU64(a.value("--seconds", ""), "--seconds");
+    const uint64_t seconds = parseBounded(a.value("--seconds", ""), "--seconds", 0, kMaxSeconds);
     const std::string out = a.positional[1];
     const bool cached = a.has("--cache-seconds");
     uint64_t cacheSeconds = 0;
@@ -425,20 +454,20 @@ int main(int argc, char** argv) {
     const std::vector<std::string> common = {"--seconds", "--set", "--rate", "--trigger-period-us",
                                              "--unplug-after-ms"};
     try {
-        if (cmd == "list") return cmdList(Args(argc, argv, {}));
+        if (cmd == "list") return finishOutput(cmdList(Args(argc, argv, {})));
         if (cmd == "stream") {
             auto valued = common;
             valued.push_back("--batch-us");
-            return cmdStream(Args(argc, argv, valued));
+            return finishOutput(cmdStream(Args(argc, argv, valued)));
         }
         if (cmd == "record") {
             auto valued = common;
             valued.insert(valued.end(), {"--cache-seconds", "--on-edge", "--cache-dir"});
-            return cmdRecord(Args(argc, argv, valued));
+            return finishOutput(cmdRecord(Args(argc, argv, valued)));
         }
         if (cmd == "--help" || cmd == "-h" || cmd == "help") {
             std::fputs(kUsage, stdout);
-            return 0;
+            return finishOutput(0);
         }
         throw UsageError{"unknown command '" + cmd + "'"};
     } catch (const UsageError& e) {

@@ -130,8 +130,15 @@ ThemeColors AppConfig::theme() const {
     return {on_color, off_color, background_color};
 }
 
-void AppConfig::save() {
+bool AppConfig::save() {
     updateThemeColors();
+    if (reopen_) {
+        // QSettings keeps its first error for its lifetime: start afresh so
+        // this save can succeed (every key is written from the members).
+        reopen_ = false;
+        const QString file = settings_->fileName();
+        settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    }
     QSettings& s = *settings_;
     s.setValue("Setting/output_raw_file_path", output_raw_file_path);
     s.setValue("Setting/input_raw_file_path", input_raw_file_path);
@@ -148,5 +155,10 @@ void AppConfig::save() {
         s.setValue("Recent/recordings", recent_recordings);
     }
     s.sync();
-    qDebug() << "Write to config file.";
+    if (s.status() == QSettings::NoError) {
+        qDebug() << "Write to config file.";
+        return true;
+    }
+    reopen_ = true;
+    return false;
 }

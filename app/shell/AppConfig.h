@@ -37,7 +37,9 @@ public:
     AppConfig(const AppConfig&) = delete;
     AppConfig& operator=(const AppConfig&) = delete;
 
-    void save();
+    // Writes every key; false when the file could not be written (read-only
+    // folder, no space), so a caller can tell the user.
+    bool save();
     void updateThemeColors();
     ThemeColors theme() const;
 
@@ -64,6 +66,7 @@ private:
 
     mutable std::mutex themeMutex_;
     std::unique_ptr<QSettings> settings_;
+    bool reopen_ = false;  // the last save failed
 };
 
 // True when the directory exists or was created with all missing parents.

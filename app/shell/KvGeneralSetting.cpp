@@ -6,6 +6,7 @@
 
 #include "AppConfig.h"
 #include "KVComboBoxBase.h"
+#include "KVMessageBox.h"
 #include "KvComboBox.h"
 #include "WindowFrameAgent.h"
 #include "ui_KvGeneralSetting.h"
@@ -82,8 +83,18 @@ void KvGeneralSetting::on_pb_save_clicked() {
     config_->dvs_before_tirgger_in_save_time = parseSeconds(ui->le_trigger_in_before_time->text());
     config_->dvs_after_tirgger_in_save_time = parseSeconds(ui->le_trigger_in_after_time->text());
     config_->dvs_color_type = ui->widget_combobox_color_theme->comboBox()->currentText();
-    config_->save();
+    const bool saved = config_->save();
     emit signalTriggerInSaveFileParamChanged();
+    if (!saved) {
+        // Closing as if saved would lose the settings at the next start unnoticed.
+        const QString text =
+            tr("The settings could not be saved to %1.").arg(config_->app_data_dir + "/config.ini");
+        if (reportError_)
+            reportError_(tr("General Settings"), text);
+        else
+            KVMessageBox(text, tr("General Settings"), tr("OK"), QString(), this).exec();
+        return;
+    }
     accept();
 }
 

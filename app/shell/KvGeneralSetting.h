@@ -3,7 +3,9 @@
 // The "General Setting" dialog: default folders for recordings and videos,
 // trigger-in recording (on/off, edge, seconds kept before and after) and
 // the colour theme of event images. Nothing is written until "Save";
-// "Cancel" and the close button leave the configuration as it was.
+// "Cancel" and the close button leave the configuration as it was. A save
+// that cannot be written is reported and leaves the dialog open (the values
+// stay in force for this session).
 //
 // Ownership: one modal run; holds the process-wide configuration by pointer.
 // GUI thread only.
@@ -23,12 +25,15 @@ class KvGeneralSetting : public QDialog {
 public:
     // Asks the user for a directory: (caption, start directory) -> path or empty.
     using DirectoryDialog = std::function<QString(const QString&, const QString&)>;
+    // Tells the user something went wrong: (title, text).
+    using ErrorReporter = std::function<void(const QString&, const QString&)>;
 
     explicit KvGeneralSetting(QWidget* parent = nullptr);
     ~KvGeneralSetting() override;
 
     // Tests replace the directory dialog through this seam.
     void setDirectoryDialog(DirectoryDialog dialog) { directoryDialog_ = std::move(dialog); }
+    void setErrorReporter(ErrorReporter report) { reportError_ = std::move(report); }
     Ui::KvGeneralSetting* form() const { return ui; }
     WindowFrameAgent* frameAgent() const { return agent_; }
 
@@ -54,6 +59,7 @@ private:
     AppConfig* config_;
     WindowFrameAgent* agent_;
     DirectoryDialog directoryDialog_;
+    ErrorReporter reportError_;
 };
 
 // Seconds as typed: an unsigned 32-bit decimal, 0 for anything else.

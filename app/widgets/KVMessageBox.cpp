@@ -18,6 +18,8 @@ KVMessageBox::KVMessageBox(const QString& message, const QString& title, const Q
     ui->lb_message->setText(message);
     ui->pb_open->setText(acceptText);
     ui->pb_close->setText(rejectText);
+    // A notice has one button.
+    ui->pb_close->setVisible(!rejectText.isEmpty());
 }
 
 KVMessageBox::~KVMessageBox() {

@@ -261,6 +261,14 @@
         <source>Select Directory</source>
         <translation>Select Directory</translation>
     </message>
+    <message>
+        <source>The settings could not be saved to %1.</source>
+        <translation>The settings could not be saved to %1.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
 </context>
 <context>
     <name>MainWidget</name>

@@ -261,6 +261,14 @@
         <source>Select Directory</source>
         <translation>选择目录</translation>
     </message>
+    <message>
+        <source>The settings could not be saved to %1.</source>
+        <translation>无法将设置保存到 %1。</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
 </context>
 <context>
     <name>MainWidget</name>

@@ -142,6 +142,8 @@ MESSAGES = [
     ("MainWidget", "Replace", "替换"),
     ("MainWidget", "Cancel", "取消"),
     ("MainWidget", "Please open a raw file first.", "请先打开RAW文件。"),
+    ("KvGeneralSetting", "The settings could not be saved to %1.", "无法将设置保存到 %1。"),
+    ("KvGeneralSetting", "OK", "确定"),
 ]
 
 

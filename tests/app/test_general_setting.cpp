@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -60,6 +61,34 @@ private slots:
         QCOMPARE(colors, (QStringList{"Gray", "Dark", "RedBlue", "RedGreen", "Light"}));
         QCOMPARE(f->le_default_file_path->text(), AppConfig::instance().output_raw_file_path);
         QCOMPARE(f->le_trigger_in_after_time->text(), QString("3"));
+    }
+
+    // A configuration file that cannot be written is reported, and the
+    // dialog stays open instead of closing as if the settings were kept.
+    void unwritableConfigurationIsReported() {
+        storeDefaults();
+        const QString ini = AppConfig::instance().app_data_dir + "/config.ini";
+        const QByteArray before = configBytes();
+        QVERIFY(QFile::remove(ini));
+        QVERIFY(QDir().mkdir(ini));  // a folder where the file belongs: no write succeeds
+        KvGeneralSetting dialog;
+        QStringList reports;
+        dialog.setErrorReporter([&](const QString&, const QString& text) { reports << text; });
+        QSignalSpy accepted(&dialog, &QDialog::accepted);
+        dialog.form()->le_trigger_in_after_time->setText("7");
+        dialog.form()->pb_save->click();
+        QVERIFY(QDir().rmdir(ini));
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports.front().contains(ini), qPrintable(reports.front()));
+        QCOMPARE(accepted.count(), 0);
+        QVERIFY(dialog.result() != QDialog::Accepted);
+
+        // Writable again: saved and closed.
+        dialog.form()->pb_save->click();
+        QCOMPARE(reports.size(), 1);
+        QCOMPARE(accepted.count(), 1);
+        QVERIFY(configBytes() != before);
+        storeDefaults();
     }
 
     void storedEdgeTypeSelectsItsEntry() {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 
@@ -213,4 +214,63 @@ TEST(SafeOutputTest, TemporaryRemovedOnTermination) {
         EXPECT_EQ(WTERMSIG(status), sig);
         EXPECT_EQ(partFiles(dir.path()), 0u);
     }
+}
+
+// A writer killed outright cannot clean up; the next writer of the same
+// target removes what it left, but never a temporary whose writer may still
+// be at work (alive, or written to within the last minute).
+TEST(SafeOutputTest, TemporaryOfAKilledWriterIsRemovedByTheNext) {
+    ScratchDir dir;
+    const std::string target = dir.file("k.raw");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        SafeOutput out;
+        if (!out.open(target, {}, nullptr)) ::_exit(3);
+        if (::write(ready[1], "x", 1) != 1) ::_exit(4);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(partFiles(dir.path()), 1u);
+    fs::path left;
+    for (auto& e : fs::directory_iterator(dir.path()))
+        if (e.path().filename().string().find(".part-") != std::string::npos) left = e.path();
+
+    // Fresh: its writer might live in another process namespace.
+    {
+        SafeOutput next;
+        ASSERT_TRUE(next.open(target, {}, nullptr));
+        next.abandon();
+    }
+    EXPECT_TRUE(fs::exists(left));
+
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+    fs::last_write_time(left, old);
+    // A living writer's (pid 1 always exists) is kept whatever its age.
+    const fs::path alive = dir.path() / ".k.raw.part-1-abcdefgh";
+    { std::ofstream(alive.string()) << "x"; }
+    fs::last_write_time(alive, old);
+    // Names of other shapes are not ours to remove.
+    const fs::path other = dir.path() / ".k.raw.part-notapid";
+    { std::ofstream(other.string()) << "x"; }
+    fs::last_write_time(other, old);
+
+    SafeOutput next;
+    std::string error;
+    ASSERT_TRUE(next.open(target, {}, &error)) << error;
+    ASSERT_TRUE(next.commit(&error)) << error;
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_TRUE(fs::exists(alive));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(target));
 }

@@ -53,6 +53,7 @@ public:
     static constexpr size_t kMaxQueuedBatchBytes = 256u << 20;
     static constexpr uint64_t kDefaultBatchInterval_us = 33333;
     static constexpr size_t kStatsQueue_bytes = 256u << 20;
+    static constexpr uint64_t kMaxEventsPerSecond = SimulatedScene::kMaxEventsPerSecond;
 
     explicit SimulatedDvsCamera(SimulatedCameraOptions options);
     ~SimulatedDvsCamera() override;
@@ -82,6 +83,7 @@ public:
     // Pulls the cable: streaming ends, a recording is closed (readable) with
     // the error "camera unplugged", and the camera cannot start again.
     void unplug();
+    // Clamped to kMaxEventsPerSecond.
     void setEventsPerSecond(uint64_t rate);
     // Period of the trigger-in signal (both channels); below 2 us no edges.
     void setTriggerPeriod(uint64_t period_us) { triggerPeriod_us_.store(period_us); }

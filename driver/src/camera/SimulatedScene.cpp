@@ -27,14 +27,14 @@ SimulatedScene::SimulatedScene(uint64_t eventsPerSecond, uint64_t seed, uint32_t
                                uint32_t height)
     : width_(width),
       height_(height),
-      rate_(eventsPerSecond),
+      rate_(std::min(eventsPerSecond, kMaxEventsPerSecond)),
       seed_(seed),
       rng_(seed * 0xD1B54A32D192ED03ull + 1) {
     configure();
 }
 
 void SimulatedScene::setEventsPerSecond(uint64_t rate) {
-    rate_ = rate;
+    rate_ = std::min(rate, kMaxEventsPerSecond);
     configure();
 }
 

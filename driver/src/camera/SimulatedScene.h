@@ -44,6 +44,9 @@ public:
     static constexpr uint64_t kBurstSpacing_us = 200;  // a burst: 3 events this far apart
     static constexpr uint64_t kTemplate_us = 2000;
     static constexpr uint64_t kTemplates = 4;
+    // Highest base rate taken; more is clamped, since the bar templates are
+    // held in memory (at this rate and the strongest biases about 150 MB).
+    static constexpr uint64_t kMaxEventsPerSecond = 100000000;
 
     SimulatedScene(uint64_t eventsPerSecond, uint64_t seed, uint32_t width = 1280,
                    uint32_t height = 720);

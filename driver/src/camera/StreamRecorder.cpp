@@ -45,11 +45,24 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(const std::string& path,
                                                        uint64_t cacheSeq, ErrorCallback onError,
                                                        std::string* error,
                                                        uint64_t apsStartTimestamp_us) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // O_NONBLOCK so a FIFO without a reader fails at once instead of
+    // blocking the caller (the GUI thread) forever; a recording must be a
+    // file that can be played back, so a FIFO or socket is refused.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
-        if (error) *error = "cannot create " + path + ": " + describeErrno(errno);
+        const int e = errno;
+        if (error)
+            *error = "cannot create " + path + ": " +
+                     (e == ENXIO ? std::string("not a regular file") : describeErrno(e));
         return nullptr;
     }
+    struct stat target {};
+    if (::fstat(fd, &target) != 0 || S_ISFIFO(target.st_mode) || S_ISSOCK(target.st_mode)) {
+        ::close(fd);
+        if (error) *error = "cannot create " + path + ": not a regular file";
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::unique_ptr<StreamRecorder> rec(
         new StreamRecorder(path, fd, std::move(cache), cacheSeq, std::move(onError)));
     rec->serial_ = serial;

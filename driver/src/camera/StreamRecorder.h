@@ -7,7 +7,8 @@
 // the last write. A recording that began with the trigger cache writes the
 // cached seconds first.
 //
-// Failures: a file that cannot be created fails create(); a write that
+// Failures: a file that cannot be created fails create(), and so does a
+// FIFO or socket at the path (nothing could play it back); a write that
 // fails later (disk full, file or folder removed) ends the recording: the
 // file keeps what was written, status() says why, and the error callback
 // is told once, on the recorder's thread.

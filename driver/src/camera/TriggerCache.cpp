@@ -1,5 +1,7 @@
 #include "TriggerCache.h"
 
+#include "SafeOutput.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -33,6 +35,8 @@ TriggerCache::TriggerCache(uint64_t duration_us, std::string directory, uint64_t
       queue_(256u << 20),
       takenSeq_(afterSeq),
       pushedSeq_(afterSeq) {
+    // Segments a killed camera process left here (a closed cache removes its own).
+    removeOrphanedFiles(directory_, kFilePrefix, kOrphanAge_s);
     worker_ = std::thread([this] { run(); });
 }
 
@@ -136,10 +140,17 @@ void TriggerCache::trimLocked() {
         spilled->firstTime_us = seg->firstTime_us;
         spilled->lastTime_us = seg->lastTime_us;
         spilled->sizeBytes = seg->sizeBytes;
-        const std::string path = directory_ + "/.velqora-cache-" + std::to_string(::getpid()) +
-                                 "-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
-                                 std::to_string(fileCounter_++);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        // A new file only: the folder may be shared, and a name planted
+        // there (a link, someone's file) is never written through.
+        std::string path;
+        int fd = -1;
+        for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+            path = directory_ + "/" + kFilePrefix + std::to_string(::getpid()) + "-" +
+                   std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
+                   std::to_string(fileCounter_++);
+            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST) break;
+        }
         bool ok = fd >= 0 && writeAll(fd, seg->bytes.data(), seg->bytes.size());
         if (fd >= 0) ::close(fd);
         memoryBytes_ -= seg->bytes.size();
@@ -147,7 +158,7 @@ void TriggerCache::trimLocked() {
             spilled->file = path;
         } else {
             // No room for it: the cache keeps less than asked rather than grow.
-            ::unlink(path.c_str());
+            if (fd >= 0) ::unlink(path.c_str());
             spilled->hasData = false;
             spilled->sizeBytes = 0;
         }

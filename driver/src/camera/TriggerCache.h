@@ -10,7 +10,10 @@
 // cache holds the segments it still has to copy, so a segment's file is
 // removed when the cache dropped it and no recording holds it any more.
 // Switching the cache off or closing the camera therefore leaves no file
-// behind once recordings have copied theirs.
+// behind once recordings have copied theirs. A process killed outright
+// leaves its files (".velqora-cache-PID-..."); a cache created later in the
+// same folder removes them once that process is gone and they are ten
+// minutes old.
 //
 // Threads: push() from the camera's thread; the cache encodes on a thread
 // of its own; snapshotThrough() and the figures from any thread.
@@ -51,6 +54,8 @@ class TriggerCache {
 public:
     static constexpr uint64_t kSegment_us = 100000;
     static constexpr size_t kDefaultMemoryCap_bytes = 64u << 20;
+    static constexpr const char* kFilePrefix = ".velqora-cache-";
+    static constexpr long kOrphanAge_s = 600;
 
     // Chunks up to afterSeq were streamed before the cache existed.
     TriggerCache(uint64_t duration_us, std::string directory, uint64_t afterSeq = 0,

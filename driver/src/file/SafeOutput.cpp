@@ -1,5 +1,6 @@
 #include "SafeOutput.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 namespace korvane {
@@ -94,6 +96,33 @@ std::string errnoText(int error) {
     return std::strerror(error);
 }
 
+void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long minAge_s) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    const time_t now = ::time(nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const size_t dash = name.find('-', prefix.size());
+        const size_t digits = dash == std::string::npos ? 0 : dash - prefix.size();
+        if (digits == 0 || digits > 10 ||
+            !std::all_of(name.begin() + long(prefix.size()), name.begin() + long(dash),
+                         [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const long pid = std::stol(name.substr(prefix.size(), digits));
+        if (pid <= 0 || pid == long(::getpid())) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        const std::string path = folder + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            now - st.st_mtime < minAge_s)
+            continue;
+        ::unlink(path.c_str());
+    }
+    ::closedir(d);
+}
+
 bool fileIdentity(const std::string& path, FileIdentity& id) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return false;
@@ -137,8 +166,13 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
     }
 
     // Short names: the target's own name may already be near NAME_MAX.
-    const std::string stem = (slash == std::string::npos ? std::string() : dir) + "." +
-                             name.substr(0, std::min(name.size(), kMaxNameStem));
+    const std::string hidden = "." + name.substr(0, std::min(name.size(), kMaxNameStem));
+    const std::string stem = (slash == std::string::npos ? std::string() : dir) + hidden;
+    // A writer in another process namespace keeps touching its file.
+    removeOrphanedFiles(dir, hidden + ".part-", 60);
+    // The writer's process id in the name lets a later writer recognise
+    // what a killed one left.
+    const std::string owner = std::to_string(::getpid());
     // SIGTERM/SIGINT wait while the temporary is created and registered, so
     // no signal can end the process between the two and leave it behind.
     installHandlers();
@@ -152,7 +186,7 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
         ~RestoreMask() { ::pthread_sigmask(SIG_SETMASK, mask, nullptr); }
     } restore{&previous};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = stem + ".part-" + randomSuffix();
+        std::string candidate = stem + ".part-" + owner + "-" + randomSuffix();
         // Mode 0666: the kernel applies the umask, as for any new file.
         int fd =
             ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -14,6 +14,9 @@
 // - Until commit() or destruction the temporary is registered for removal on
 //   SIGTERM and SIGINT (a handler is installed only where the process has
 //   none of its own); a failure or destruction without commit removes it.
+// - A writer killed outright (SIGKILL, crash) leaves its hidden temporary
+//   ".NAME.part-PID-XXXXXXXX"; the next open() for the same target removes
+//   such leftovers once their process is gone and they are a minute old.
 // Owned by one thread; the signal cleanup is async-signal-safe.
 
 #include <sys/types.h>
@@ -64,6 +67,12 @@ private:
     bool keepMode_ = false;
     mode_t mode_ = 0;
 };
+
+// Removes files in `dir` named PREFIX + PID + "-" + anything that a killed
+// process of ours left: only when no process PID exists, the file is a
+// regular file of this user, and it was not modified for minAge_s (a process
+// in another namespace may share the folder). Any thread.
+void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long minAge_s);
 
 // Identity of the file behind a path (following links); false when it cannot be stat'ed.
 bool fileIdentity(const std::string& path, FileIdentity& id);

@@ -1,8 +1,10 @@
 // Recording from the simulated cameras: round trip, results and errors,
 // unplugging, the trigger cache, and a recorder killed with SIGKILL.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +116,24 @@ TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhy) {
     EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
     EXPECT_FALSE(fs::exists(dir.file("b.raw")));
     EXPECT_TRUE(m.camera->stopRecording());
+}
+
+// A FIFO at the path would block the caller forever when nobody reads it,
+// and nothing could play it back when somebody does: refused at once.
+TEST(CameraRecordingTest, FifoTargetIsRefused) {
+    ScratchDir dir;
+    const std::string fifo = dir.file("f.raw");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ManualCamera m;
+    // With a reader the open does not block; still no recording.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_FALSE(m.camera->startRecording(fifo)) << "a reader";
+    EXPECT_FALSE(m.camera->recordingStatus().running);
+    ::close(reader);
+    EXPECT_FALSE(m.camera->startRecording(fifo)) << "no reader";
+    EXPECT_NE(m.camera->recordingStatus().error.find("not a regular file"), std::string::npos)
+        << m.camera->recordingStatus().error;
 }
 
 TEST(CameraRecordingTest, DiskFullEndsTheRecordingAndTellsTheCaller) {
@@ -253,7 +273,8 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
 
     ASSERT_TRUE(cam.setTriggerCache(1, cacheDir));
     m.stream(1500000);
-    EXPECT_FALSE(files().empty());
+    // The cache spills on its own thread: wait for it, not for a time.
+    EXPECT_TRUE(waitFor([&] { return !files().empty(); }));
     m.camera.reset();  // closing the camera removes them too
     EXPECT_EQ(files(), "");
 }
@@ -285,4 +306,60 @@ TEST(CameraRecordingTest, RecorderKilledWithSigkillLeavesAReadableFile) {
     ASSERT_GT(f.data.events.size(), 100000u);
     for (size_t i = 1; i < f.data.events.size(); ++i)
         ASSERT_LE(f.data.events[i - 1].timestamp, f.data.events[i].timestamp) << i;
+}
+
+// The cache's folder may be shared (it defaults to the recording's): a name
+// planted where a segment goes is never written through, and segments a
+// killed camera process left are removed by the next cache there, but never
+// those of a process that may still use them.
+TEST(CameraTriggerCacheTest, CacheFilesAreNewFilesAndOrphansAreRemoved) {
+    ScratchDir dir;
+    const std::string cacheDir = dir.path().string();
+    const std::string victim = dir.file("victim.txt");
+    { std::ofstream(victim) << "precious"; }
+
+    SimulatedCameraOptions o;
+    ManualCamera m(600000);
+    o.clock = m.clock;
+    o.eventsPerSecond = 600000;
+    o.cacheMemoryCap_bytes = 64 << 10;
+    m.camera = std::make_shared<SimulatedDvsCamera>(o);
+    m.camera->setBatchInterval(ManualCamera::kBatch_us);
+    ASSERT_TRUE(m.camera->setTriggerCache(1, cacheDir));
+    auto cache = m.camera->triggerCache();
+    ASSERT_NE(cache, nullptr);
+    const std::string stem = cacheDir + "/" + TriggerCache::kFilePrefix +
+                             std::to_string(::getpid()) + "-" +
+                             std::to_string(reinterpret_cast<uintptr_t>(cache.get())) + "-";
+    for (int i = 0; i < 3; ++i)
+        fs::create_symlink(victim, stem + std::to_string(i));
+    ASSERT_EQ(m.camera->start(), 0);
+    m.stream(1500000);
+    ASSERT_TRUE(waitFor([&] { return cache->fileCount() > 0; }));
+    EXPECT_EQ(readBytes(victim).size(), 8u) << "a planted link was written through";
+    cache.reset();
+    m.camera.reset();
+
+    // A process that is gone for sure: our own child, reaped.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    auto plant = [&](const std::string& name, bool aged) {
+        const std::string path = cacheDir + "/" + name;
+        std::ofstream(path) << "x";
+        if (aged) fs::last_write_time(path, old);
+        return path;
+    };
+    const std::string P = TriggerCache::kFilePrefix;
+    const std::string orphan = plant(P + std::to_string(child) + "-123-0", true);
+    const std::string fresh = plant(P + std::to_string(child) + "-123-1", false);
+    const std::string living = plant(P + "1-123-0", true);  // pid 1 always exists
+    const std::string odd = plant(P + "x-123-0", true);
+    TriggerCache next(1000000, cacheDir);
+    EXPECT_FALSE(fs::exists(orphan));
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_TRUE(fs::exists(living));
+    EXPECT_TRUE(fs::exists(odd));
 }

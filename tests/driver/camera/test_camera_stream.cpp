@@ -12,6 +12,7 @@
 #include "Evt3SizeCounter.h"
 #include "RawWriter.h"
 #include "SimulatedBackend.h"
+#include "SimulatedScene.h"
 
 using namespace kvtest;
 
@@ -239,4 +240,16 @@ TEST(CameraConnectionTest, TwoCamerasStreamAtOnceIndependently) {
     EXPECT_GT(maxA, 100) << "b's window must not reach a";
     for (const auto& e : eb)
         ASSERT_LT(e.x, 100);
+}
+
+// An absurd rate must not take the process down: the scene clamps it
+// instead of trying to hold templates for it.
+TEST(CameraRateTest, AbsurdRatesAreClampedNotAllocated) {
+    EXPECT_NO_THROW(SimulatedScene(UINT64_MAX, 1).lamp());
+    SimulatedScene scene(1000, 1);
+    EXPECT_NO_THROW(scene.setEventsPerSecond(UINT64_MAX));
+    const PixelRect a = SimulatedScene(UINT64_MAX, 1).lamp();
+    const PixelRect b = SimulatedScene(SimulatedScene::kMaxEventsPerSecond, 1).lamp();
+    EXPECT_EQ(a.width, b.width);
+    EXPECT_EQ(a.x, b.x);
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -91,4 +92,26 @@ TEST(KvcamTest, StreamPrintsASteadyLinePerSecondAndRefusesBadSettings) {
                   .status,
               1);
     EXPECT_EQ(kvcam("stream " + std::string(SimulatedBackend::kEvk4Serial) + " --bogus").status, 2);
+}
+
+// Numbers that would wrap camera time or exhaust memory are usage errors,
+// not a 0.4 s recording reported as success or an abort.
+TEST(KvcamTest, OutOfRangeNumbersAreRefused) {
+    ScratchDir dir;
+    const std::string serial = SimulatedBackend::kEvk4Serial;
+    const std::string path = dir.file("r.raw");
+    EXPECT_EQ(kvcam("record " + serial + " " + path + " --seconds 18446744073710").status, 2);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(kvcam("stream " + serial + " --seconds 1 --rate 18446744073709551615").status, 2);
+    EXPECT_EQ(kvcam("stream " + serial + " --seconds 1 --batch-us 18446744073709551615").status, 2);
+    EXPECT_EQ(kvcam("stream " + serial + " --seconds 1 --batch-us 0").status, 2);
+}
+
+// Output that cannot be written is an error, as for kvraw.
+TEST(KvcamTest, WriteErrorsOnStdoutFail) {
+    for (const std::string args : {"list", "--help"}) {
+        for (const char* redirect : {" >/dev/full", " >&-"}) {
+            EXPECT_EQ(kvcam(args + redirect).status, 1) << args << redirect;
+        }
+    }
 }
