@@ -88,6 +88,7 @@ void MainWidget::slotOpenCamera() {
     // The old camera's use ends here: its recording is closed, its stream stopped.
     if (recording_.load()) on_pb_record_clicked();
     stopStreaming();
+    releaseCameras();
     emit signalOpenRawFile(QString());
     emit signalOpenFusionFile(QString());
     openRecording_.clear();
