@@ -281,30 +281,34 @@ void MainWidget::stopStreaming() {
 }
 
 // Live thread: one picture per pass of 1/displayRate s. Every batch due is
-// taken, so a short batch interval makes fuller pictures, never lost batches.
+// taken, so a short batch interval makes fuller pictures, never lost
+// batches; a batch found waiting behind another arrived late. Batches go to
+// the renderer in slices, so the GUI thread's frame request never waits
+// long for the accumulation lock.
 void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
     using namespace std::chrono;
+    constexpr size_t kSlice = 1 << 16;
+    constexpr int kMaxBatchesPerPass = 8;  // a view that cannot keep up still shows pictures
     const uint32_t rate = displayRate_;
     const auto period = microseconds(1000000 / rate);
     while (streaming_.load()) {
         const auto t0 = steady_clock::now();
-        bool any = false;
-        while (streaming_.load() && camera->getNextEvents(eventBuffer_)) {
+        int batches = 0;
+        while (batches < kMaxBatchesPerPass && streaming_.load() &&
+               camera->getNextEvents(eventBuffer_)) {
             if (eventBuffer_.empty()) continue;
-            rawProcessor_->accumulateEvents(eventBuffer_.data(),
-                                            eventBuffer_.data() + eventBuffer_.size());
-            any = true;
+            if (++batches > 1) ++lateBatches_;
+            const korvane::Event2D* first = eventBuffer_.data();
+            const korvane::Event2D* last = first + eventBuffer_.size();
+            for (const korvane::Event2D* p = first; p < last; p += kSlice)
+                rawProcessor_->accumulateEvents(p, p + std::min<size_t>(kSlice, size_t(last - p)));
         }
-        if (any) {
+        if (batches > 0) {
             emit triggerEventsToShow();
             std::this_thread::sleep_for(milliseconds(1000 / rate));
         }
         const auto rest = period - duration_cast<microseconds>(steady_clock::now() - t0);
-        if (rest.count() > 0) {
-            if (streaming_.load()) std::this_thread::sleep_for(rest);
-        } else if (any) {
-            ++lateBatches_;
-        }
+        if (rest.count() > 0 && streaming_.load()) std::this_thread::sleep_for(rest);
         if (!camera->isConnected()) {
             qDebug() << "Camera connection lost.";
             streaming_ = false;
