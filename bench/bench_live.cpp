@@ -30,9 +30,12 @@ int main(int argc, char** argv) {
     uint64_t rate = 50000000;
     bool record = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--rate") && i + 1 < argc) rate = std::stoull(argv[++i]);
-        else if (!std::strcmp(argv[i], "--record")) record = true;
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--rate") && i + 1 < argc)
+            rate = std::stoull(argv[++i]);
+        else if (!std::strcmp(argv[i], "--record"))
+            record = true;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir scratch;
@@ -71,7 +74,8 @@ int main(int argc, char** argv) {
     // One second to settle, then measure.
     QElapsedTimer settle;
     settle.start();
-    while (settle.elapsed() < 1000) app.processEvents(QEventLoop::AllEvents, 50);
+    while (settle.elapsed() < 1000)
+        app.processEvents(QEventLoop::AllEvents, 50);
 
     std::vector<double> late_ms;
     QElapsedTimer tick;
@@ -90,7 +94,8 @@ int main(int argc, char** argv) {
     timer.start(10);
     QElapsedTimer run;
     run.start();
-    while (run.elapsed() < seconds * 1000) app.processEvents(QEventLoop::AllEvents, 20);
+    while (run.elapsed() < seconds * 1000)
+        app.processEvents(QEventLoop::AllEvents, 20);
     timer.stop();
     counting = false;
     const double elapsed_s = run.elapsed() / 1000.0;
