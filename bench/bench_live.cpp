@@ -122,7 +122,9 @@ int main(int argc, char** argv) {
     if (record) {
         auto reader = korvane::DvsFileReader::createFileReader(file.toStdString());
         uint64_t inFile = 0;
-        if (reader && reader->openForReading()) {
+        uint64_t start = 0;
+        if (reader && reader->openForReading() && reader->getStartTime(start) &&
+            reader->seekToTime(start)) {
             while (true) {
                 auto batch = reader->readEventsFor(1000000);
                 if (!batch || batch->empty()) break;
