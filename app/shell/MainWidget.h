@@ -285,6 +285,7 @@ private:
     std::condition_variable clockWake_;
     QString bandwidthText_, eventRateText_;
     std::atomic<uint64_t> lateBatches_{0};
+    std::atomic<bool> showPending_{false};  // a picture request waits for the GUI thread
     uint64_t droppedBatches_ = 0;
     uint64_t droppedAtStart_ = 0;
     QString recordingClockText_;

@@ -234,6 +234,7 @@ void MainWidget::showCameraPlayingUI(bool en) {
 }
 
 void MainWidget::getEventsToShow() {
+    showPending_ = false;
     rawProcessor_->showAccumulatedEvents();
 }
 
@@ -265,6 +266,7 @@ void MainWidget::on_pb_play_clicked(bool checked) {
     dvsCamera_->setBatchInterval(batchInterval_us_.load());
     lateBatches_ = 0;
     droppedBatches_ = 0;
+    showPending_ = false;
     droppedAtStart_ = dvsCamera_->batchesDropped();
     streaming_ = true;
     liveThread_ = std::thread(&MainWidget::liveLoop, this, dvsCamera_);
@@ -304,7 +306,9 @@ void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
                 rawProcessor_->accumulateEvents(p, p + std::min<size_t>(kSlice, size_t(last - p)));
         }
         if (batches > 0) {
-            emit triggerEventsToShow();
+            // One request in flight: a GUI thread that was busy must not take
+            // two in a row, the second of which would show an empty picture.
+            if (!showPending_.exchange(true)) emit triggerEventsToShow();
             std::this_thread::sleep_for(milliseconds(1000 / rate));
         }
         const auto rest = period - duration_cast<microseconds>(steady_clock::now() - t0);
