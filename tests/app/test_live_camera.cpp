@@ -367,8 +367,8 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(cacheFull(), 5000);
         w.dvsPanel()->onTriggerInSliderValueChanged("channel_0", true);
-        QTRY_VERIFY_WITH_TIMEOUT(w.recorder()->isRecording(), 8000);
-        QTRY_VERIFY_WITH_TIMEOUT(!w.recorder()->isRecording(), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.recorder()->isRecording(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.recorder()->isRecording(), 60000);
         const QStringList files = rawFiles(c.output_raw_file_path);
         QCOMPARE(files.size(), 1);
         QVERIFY(files[0].startsWith("E2E_"));
