@@ -2,9 +2,12 @@
 // reach the image view, batches dropped, and how late a 10 ms timer on the
 // GUI thread fires meanwhile. With --record the record button runs for the
 // whole time and the file's events are counted against the stream's.
-//   build/bin/bench_live [--seconds 30] [--rate 50000000] [--record]
+// With --trigger, trigger-in recording runs (edges every 5 s, 1 s before and
+// 2 s after each rising edge) and the files made are listed.
+//   build/bin/bench_live [--seconds 30] [--rate 50000000] [--record | --trigger]
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
@@ -12,6 +15,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +32,7 @@
 int main(int argc, char** argv) {
     int seconds = 30;
     uint64_t rate = 50000000;
-    bool record = false;
+    bool record = false, trigger = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
             seconds = std::atoi(argv[++i]);
@@ -36,6 +40,8 @@ int main(int argc, char** argv) {
             rate = std::stoull(argv[++i]);
         else if (!std::strcmp(argv[i], "--record"))
             record = true;
+        else if (!std::strcmp(argv[i], "--trigger"))
+            trigger = true;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir scratch;
@@ -44,12 +50,19 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    AppConfig::instance().output_raw_file_path = scratch.path();
+    AppConfig& config = AppConfig::instance();
+    config.output_raw_file_path = scratch.path();
+    config.app_data_dir = scratch.path();
+    config.dvs_trigger_in_rec_enable = trigger;
+    config.dvs_trigger_in_rec_edge_type = "Rising Edge";
+    config.dvs_before_tirgger_in_save_time = 1;
+    config.dvs_after_tirgger_in_save_time = 2;
 
     korvane::SimulatedCameraOptions o;
     o.serial = "BENCH";
     o.product = "EVK4";
     o.eventsPerSecond = rate;
+    o.triggerPeriod_us = 5000000;
     auto backend = std::make_shared<korvane::SimulatedBackend>(
         std::vector<korvane::SimulatedCameraOptions>{o});
 
@@ -89,6 +102,7 @@ int main(int argc, char** argv) {
     const uint64_t delivered0 = camera->batchesDelivered();
     const uint64_t streamed0 = camera->eventsStreamed();
     if (record) w.form()->pb_record->click();
+    if (trigger) camera->getTool(korvane::ToolType::TriggerIn)->setParameter("channel_0", true);
     counting = true;
     tick.start();
     timer.start(10);
@@ -136,5 +150,32 @@ int main(int argc, char** argv) {
                     written == inFile && inFile > 0 ? "all" : "MISMATCH");
     }
     w.close();
+    if (trigger) {
+        QDir dir(scratch.path());
+        for (const QString& name : dir.entryList({"*.raw"}, QDir::Files, QDir::Name)) {
+            auto reader =
+                korvane::DvsFileReader::createFileReader(dir.filePath(name).toStdString());
+            uint64_t first = 0, last = 0;
+            if (reader && reader->openForReading() && reader->getStartTime(first) &&
+                reader->getEndTime(last)) {
+                uint64_t edge = 0;
+                for (const auto& t : reader->readTriggersInWindow(first, last - first + 1))
+                    if (t.id == 0 && t.polarity == 1) {
+                        edge = t.timestamp;
+                        break;
+                    }
+                std::printf(
+                    "%s: first_t %llu last_t %llu span %.2f s, rising edge at %llu "
+                    "(%.2f s before, %.2f s after)\n",
+                    qPrintable(name), (unsigned long long)first, (unsigned long long)last,
+                    (last - first) / 1e6, (unsigned long long)edge, (edge - first) / 1e6,
+                    (last - edge) / 1e6);
+            }
+        }
+        if (argc > 0 && std::getenv("BENCH_LIVE_KEEP")) {
+            scratch.setAutoRemove(false);
+            std::printf("files kept in %s\n", qPrintable(scratch.path()));
+        }
+    }
     return 0;
 }

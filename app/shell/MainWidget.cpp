@@ -283,6 +283,14 @@ void MainWidget::initConnections() {
     connect(this, &MainWidget::triggerEventsToShow, this, &MainWidget::getEventsToShow,
             Qt::QueuedConnection);
     connect(this, &MainWidget::setShowCameraLiveUI, this, &MainWidget::showCameraPlayingUI);
+    connect(this, &MainWidget::signalStatisticsText, this, &MainWidget::showStatistics,
+            Qt::QueuedConnection);
+    connect(this, &MainWidget::signalRecordingError, this, &MainWidget::recordingFailed,
+            Qt::QueuedConnection);
+    connect(this, &MainWidget::signalCameraLost, this, &MainWidget::cameraConnectionLost,
+            Qt::QueuedConnection);
+    connect(this, &MainWidget::signalRecordingClockTick, this, &MainWidget::showRecordingClock,
+            Qt::QueuedConnection);
     connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
     connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
 

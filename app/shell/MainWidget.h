@@ -157,6 +157,11 @@ signals:
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalRecByTime(uint32_t seconds, QString path);
+    // From the camera's, the live and the clock threads to this window (queued).
+    void signalStatisticsText(QString bandwidth, QString events);
+    void signalRecordingError(QString path, QString reason);
+    void signalCameraLost();
+    void signalRecordingClockTick(quint64 seconds);
 
 public slots:
     void slotOpenCamera();
@@ -229,6 +234,7 @@ private:
     void startRecordingClock();
     void stopRecordingClock();
     void recordingClock();
+    void showRecordingClock(quint64 seconds);
     void showStatistics(QString bandwidth, QString events);
     void updateStatusLine();
     void stopStreaming();

@@ -3,8 +3,8 @@
 // recording by button, the recording clock and the camera's shutdown.
 //
 // Threads: camera callbacks run on the camera's threads and reach the
-// window only through queued calls on `this` (dropped once the window is
-// gone; callbacks are removed before the handle is released). The live
+// window only through its queued signals (callbacks are removed before the
+// handle is released, so none runs on a window being destroyed). The live
 // thread owns the event buffer and a copy of the camera handle.
 
 #include <QCloseEvent>
@@ -161,15 +161,12 @@ bool MainWidget::openCameraTask(SourceKind kind, const korvane::CameraDescriptio
                                   tr(" MB/s ");
         const QString events =
             tr(" Events: ") + QString::number(info.eventRate / 1000000.0, 'f', 1) + tr(" MEv/s ");
-        QMetaObject::invokeMethod(
-            this, [this, bandwidth, events] { showStatistics(bandwidth, events); },
-            Qt::QueuedConnection);
+        emit signalStatisticsText(bandwidth, events);
     });
     opened->setRecordingErrorCallback([this](const std::string& path, const std::string& reason) {
         const QString p = QString::fromLocal8Bit(path.c_str());
         const QString r = QString::fromStdString(reason);
-        QMetaObject::invokeMethod(
-            this, [this, p, r] { recordingFailed(p, r); }, Qt::QueuedConnection);
+        emit signalRecordingError(p, r);
     });
     return true;
 }
@@ -196,9 +193,7 @@ void MainWidget::initDvsCameraSettings() {
             const QString path = settings->pathFor(t, QDateTime::currentDateTime());
             if (path.isEmpty()) return;
             const uint32_t seconds = settings->after_s;
-            QMetaObject::invokeMethod(
-                this, [this, seconds, path] { emit signalRecByTime(seconds, path); },
-                Qt::QueuedConnection);
+            emit signalRecByTime(seconds, path);  // reaches the recorder queued
         });
 }
 
@@ -290,7 +285,7 @@ void MainWidget::stopStreaming() {
 void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
     using namespace std::chrono;
     constexpr size_t kSlice = 1 << 16;
-    constexpr int kMaxBatchesPerPass = 8;  // a view that cannot keep up still shows pictures
+    constexpr int kMaxBatchesPerPass = 3;  // a view that cannot keep up still shows pictures
     const uint32_t rate = displayRate_;
     const auto period = microseconds(1000000 / rate);
     while (streaming_.load()) {
@@ -316,8 +311,7 @@ void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
         if (!camera->isConnected()) {
             qDebug() << "Camera connection lost.";
             streaming_ = false;
-            QMetaObject::invokeMethod(this, &MainWidget::cameraConnectionLost,
-                                      Qt::QueuedConnection);
+            emit signalCameraLost();
         }
     }
 }
@@ -408,6 +402,12 @@ void MainWidget::stopRecordingClock() {
     ui->lb_recoding_time->clear();
 }
 
+void MainWidget::showRecordingClock(quint64 seconds) {
+    if (!recording_.load()) return;
+    ui->lb_recoding_time->setText(formatDuration(seconds) + "  " +
+                                  sizeText(QFileInfo(recordingPath_).size()));
+}
+
 // Clock thread: one pass per second of recording; labels change on the GUI thread.
 void MainWidget::recordingClock() {
     using namespace std::chrono;
@@ -415,14 +415,7 @@ void MainWidget::recordingClock() {
     std::unique_lock<std::mutex> lock(clockMutex_);
     while (recording_.load()) {
         const auto pass = steady_clock::now();
-        QMetaObject::invokeMethod(
-            this,
-            [this, n] {
-                if (!recording_.load()) return;
-                ui->lb_recoding_time->setText(formatDuration(n) + "  " +
-                                              sizeText(QFileInfo(recordingPath_).size()));
-            },
-            Qt::QueuedConnection);
+        emit signalRecordingClockTick(quint64(n));
         clockWake_.wait_until(lock, pass + seconds(1), [this] { return !recording_.load(); });
         ++n;
     }
