@@ -277,24 +277,30 @@ void MainWidget::stopStreaming() {
     qDebug() << "stop camera.";
 }
 
-// Live thread: one picture per pass of 1/displayRate s. Every batch due is
-// taken, so a short batch interval makes fuller pictures, never lost
-// batches; a batch found waiting behind another arrived late. Batches go to
-// the renderer in slices, so the GUI thread's frame request never waits
-// long for the accumulation lock.
+// Live thread: one picture per pass of 1/displayRate s. The batches due are
+// taken (up to three), so a short batch interval makes fuller pictures
+// rather than lost batches. A batch is late when a pass finds more batches
+// waiting than the camera time since the previous pass explains (the view
+// fell behind). Batches go to the renderer in slices, so the GUI thread's
+// frame request never waits long for the accumulation lock.
 void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
     using namespace std::chrono;
     constexpr size_t kSlice = 1 << 16;
     constexpr int kMaxBatchesPerPass = 3;  // a view that cannot keep up still shows pictures
     const uint32_t rate = displayRate_;
     const auto period = microseconds(1000000 / rate);
+    auto previous = steady_clock::now();
     while (streaming_.load()) {
         const auto t0 = steady_clock::now();
+        const uint64_t interval_us = std::max<uint64_t>(1, batchInterval_us_.load());
+        const uint64_t explained =
+            uint64_t(duration_cast<microseconds>(t0 - previous).count()) / interval_us + 1;
+        previous = t0;
         int batches = 0;
         while (batches < kMaxBatchesPerPass && streaming_.load() &&
                camera->getNextEvents(eventBuffer_)) {
             if (eventBuffer_.empty()) continue;
-            if (++batches > 1) ++lateBatches_;
+            if (uint64_t(++batches) > explained) ++lateBatches_;
             const korvane::Event2D* first = eventBuffer_.data();
             const korvane::Event2D* last = first + eventBuffer_.size();
             for (const korvane::Event2D* p = first; p < last; p += kSlice)
