@@ -24,6 +24,7 @@
 #include "WaitingWin.h"
 #include "WindowFrameAgent.h"
 #include "WindowTranslucency.h"
+#include "kvfilerecorder.h"
 #include "ui_MainWidget.h"
 
 namespace {
@@ -131,6 +132,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
         actions_ << a;
     }
     rawProcessor_ = new KvEventProcessor();
+    recorder_ = new KvFileRecorder(nullptr);
 
     // The timeline stays disabled until a recording gives it bounds.
     timeline_ = new KvThreeHandleSlider(this, Qt::Horizontal, KvThreeHandleSlider::SingleHandle);
@@ -172,6 +174,8 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
 }
 
 MainWidget::~MainWidget() {
+    shutdownCamera(false);
+    delete recorder_;
     delete rawProcessor_;
     delete waiting_;
     delete ui;
@@ -247,6 +251,7 @@ void MainWidget::createMenus() {
     ui->pb_menu_help->setMenu(helpMenu_);
 
     connect(action("Open Recording"), &QAction::triggered, this, &MainWidget::slotOpenRecording);
+    connect(action("Open Camera"), &QAction::triggered, this, &MainWidget::slotOpenCamera);
     for (QMenu* menu : {fileMenu_, deviceMenu_, settingMenu_, helpMenu_}) {
         connect(menu, &QMenu::triggered, this, &MainWidget::openActionSlot);
     }
@@ -272,8 +277,20 @@ void MainWidget::initConnections() {
     qRegisterMetaType<KvMessageType>("KvMessageType");
     qRegisterMetaType<korvane::STREAM_TYPE>("korvane::STREAM_TYPE");
     qRegisterMetaType<uint64_t>("uint64_t");
+    qRegisterMetaType<uint32_t>("uint32_t");
 
-    // The window's own signals to its own slots (the live-view pair arrives with the camera).
+    // The window's own signals to its own slots; the live thread's frame requests arrive queued.
+    connect(this, &MainWidget::triggerEventsToShow, this, &MainWidget::getEventsToShow,
+            Qt::QueuedConnection);
+    connect(this, &MainWidget::setShowCameraLiveUI, this, &MainWidget::showCameraPlayingUI);
+    connect(this, &MainWidget::signalStatisticsText, this, &MainWidget::showStatistics,
+            Qt::QueuedConnection);
+    connect(this, &MainWidget::signalRecordingError, this, &MainWidget::recordingFailed,
+            Qt::QueuedConnection);
+    connect(this, &MainWidget::signalCameraLost, this, &MainWidget::cameraConnectionLost,
+            Qt::QueuedConnection);
+    connect(this, &MainWidget::signalRecordingClockTick, this, &MainWidget::showRecordingClock,
+            Qt::QueuedConnection);
     connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
     connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
 
@@ -318,6 +335,12 @@ void MainWidget::initConnections() {
     connect(timeline_, &KvThreeHandleSlider::rangeChanged, this, &MainWidget::updateRangeLabel);
     connectExportAndCut();
 
+    // Trigger-in recordings.
+    connect(this, &MainWidget::signalRecByTime, recorder_, &KvFileRecorder::recordingTime,
+            Qt::QueuedConnection);
+    connect(recorder_, &KvFileRecorder::signalShowLeftBottomTips, this,
+            &MainWidget::slotShowLeftBottomTips, Qt::QueuedConnection);
+
     // What the display panel shows is what plays.
     connectDisplayPanel();
 
@@ -351,7 +374,8 @@ void MainWidget::slotOpenRecording() {
 }
 
 void MainWidget::openRecordingPath(const QString& path) {
-    // (A streaming camera is stopped and released here once cameras exist.)
+    shutdownCamera(true);
+    showCameraPlayingUI(false);
     resetPanelsForRecording();
     const QFileInfo file(path);
     config_->input_raw_file_path = file.absolutePath();

@@ -12,18 +12,28 @@
 // timeline and the title.
 
 #include <QAction>
+#include <QDateTime>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
+#include "DvsCameraManager.h"
 #include "KvMessageType.h"
 #include "StreamType.h"
 
 class AppConfig;
+class CamerasList;
 class KvEventProcessor;
 class KvRangeFileDialog;
+class KvFileRecorder;
 class SidebarApsSettingUI;
 class SidebarCameraSettingUI;
 class SidebarDvsSettingUI;
@@ -48,6 +58,25 @@ class MainWidget;
 
 // minutes:seconds:microseconds, at least 2, 2 and 6 digits; minutes do not wrap.
 QString formatTimestamp(uint64_t timestamp_us);
+// HH:MM:SS of a number of seconds; hours do not wrap.
+QString formatDuration(uint64_t seconds);
+// The live status line: " Bandwidth: 10.0 MB/s  Events: 2.5 MEv/s " (translated).
+QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s);
+
+// What trigger-in recording needs, copied on the GUI thread for the camera's
+// thread (which must not read the configuration while it is being saved).
+struct TriggerInRecording {
+    QString edgeType;      // "Rising Edge" or "Falling Edge"
+    QString outputDir;     // where the files go
+    QString serial;        // of the camera
+    uint32_t after_s = 0;  // seconds recorded after the edge
+    // The file to record for this edge, or empty when the edge is not the
+    // configured one. Rising edges carry polarity 1, falling ones 0.
+    QString pathFor(const korvane::EventTriggerIn& trigger, const QDateTime& now) const;
+};
+// output dir + "/" + serial + "_yyyyMMdd_HHmmss.raw"
+QString recordingFilePath(const QString& dir, const QString& serial, const QDateTime& now);
+
 // An event rate for the status line: "2.45 Mev/s", "12.5 kev/s", "800 ev/s".
 QString formatEventRate(double events_per_second);
 
@@ -100,6 +129,24 @@ public:
     // Opens a .raw file as "Open Recording" does after its dialog.
     void openRecordingPath(const QString& path);
 
+    // Live camera (MainWidgetCamera.cpp). Tests replace the camera search
+    // and the list's modal run: (list) -> accepted.
+    using RunCameraList = std::function<bool(CamerasList&)>;
+    void setRunCameraList(RunCameraList run) { runCameraList_ = std::move(run); }
+    void setCameraManager(korvane::DvsCameraManager manager) {
+        cameraManager_ = std::move(manager);
+    }
+    std::shared_ptr<korvane::DvsCamera> dvsCamera() const { return dvsCamera_; }
+    KvFileRecorder* recorder() const { return recorder_; }
+    bool isStreaming() const { return streaming_.load(); }
+    bool isRecording() const { return recording_.load(); }
+    uint64_t batchInterval() const { return batchInterval_us_.load(); }
+    // Batches the live view fell behind on / the camera dropped since streaming started.
+    uint64_t lateBatches() const { return lateBatches_.load(); }
+    uint64_t droppedBatches() const { return droppedBatches_; }
+    // The file the record button writes (empty when none ran yet).
+    QString buttonRecordingPath() const { return recordingPath_; }
+
     static constexpr int kRecentCount = 10;  // entries under "Recent recordings"
     Ui::MainWidget* form() const { return ui; }
 
@@ -116,8 +163,19 @@ signals:
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalRecByTime(uint32_t seconds, QString path);
+    // From the camera's, the live and the clock threads to this window (queued).
+    void signalStatisticsText(QString bandwidth, QString events);
+    void signalRecordingError(QString path, QString reason);
+    void signalCameraLost();
+    void signalRecordingClockTick(quint64 seconds);
 
 public slots:
+    void slotOpenCamera();
+    void on_pb_play_clicked(bool checked);
+    void on_pb_record_clicked();
+    void initDvsCameraSettings();
+    void showCameraPlayingUI(bool en);
+    void getEventsToShow();
     void openActionSlot(QAction* action);
     void slotOpenRecording();
     void setShowTitleInfo(bool show);
@@ -144,6 +202,7 @@ public slots:
     void slotCutRecording();
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -178,6 +237,24 @@ private:
     // The shared part of "Save as..." and "Cut Recording"; false when nothing was started.
     bool runRangeCommand(KvRangeFileDialog& dialog, const QString& directory,
                          const QString& extension, bool cut);
+    // Live camera (MainWidgetCamera.cpp).
+    bool openCameraTask(SourceKind kind, const korvane::CameraDescription& camera,
+                        std::shared_ptr<korvane::DvsCamera>& opened);
+    void setCameraBatchInterval(uint64_t interval_us);
+    void liveLoop(std::shared_ptr<korvane::DvsCamera> camera);
+    void cameraConnectionLost();
+    void recordingFailed(QString path, QString reason);
+    void finishButtonRecording(bool notify);
+    void startRecordingClock();
+    void stopRecordingClock();
+    void recordingClock();
+    void showRecordingClock(quint64 seconds);
+    void showStatistics(QString bandwidth, QString events);
+    void updateStatusLine();
+    void stopStreaming();
+    void releaseCameras();
+    // Stops a recording (telling the user when notify), streaming, and drops the camera.
+    void shutdownCamera(bool notify);
 
     Ui::MainWidget* ui;
     AppConfig* config_ = nullptr;
@@ -206,4 +283,31 @@ private:
     StartProgram startProgram_;
     OpenUrl openUrl_;
     RunRangeDialog runRangeDialog_;
+
+    // Live camera. The camera handle, recorder and flags belong to the GUI
+    // thread; the live thread gets its own handle copy and stops on
+    // streaming_; the clock thread stops on recording_ (woken by clockWake_).
+    korvane::DvsCameraManager cameraManager_;
+    RunCameraList runCameraList_;
+    std::shared_ptr<korvane::DvsCamera> dvsCamera_;
+    KvFileRecorder* recorder_ = nullptr;
+    uint32_t triggerCallbackId_ = 0xFFFFFFFFu;
+    std::shared_ptr<std::mutex> triggerSettingsMutex_ = std::make_shared<std::mutex>();
+    std::shared_ptr<TriggerInRecording> triggerSettings_;
+    std::atomic<bool> streaming_{false};
+    std::atomic<uint64_t> batchInterval_us_{33333};
+    uint32_t displayRate_ = 33;
+    std::vector<korvane::Event2D> eventBuffer_;  // the live thread's alone
+    std::thread liveThread_;
+    std::atomic<bool> recording_{false};
+    QString recordingPath_;
+    std::thread clockThread_;
+    std::mutex clockMutex_;
+    std::condition_variable clockWake_;
+    QString bandwidthText_, eventRateText_;
+    std::atomic<uint64_t> lateBatches_{0};
+    std::atomic<bool> showPending_{false};  // a picture request waits for the GUI thread
+    uint64_t droppedBatches_ = 0;
+    uint64_t droppedAtStart_ = 0;
+    QString recordingClockText_;
 };

@@ -52,7 +52,10 @@ void MainWidget::connectDisplayPanel() {
             [p](uint32_t fps) { p->setFps(int(fps)); });
     connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, p,
             &KvEventProcessor::setAccTime);
-    // The fusion player and the live camera's batch interval connect here when they exist.
+    // The fusion player connects here when it exists. The live camera's batch
+    // interval follows the accumulation time (direct: it is only a store and a call).
+    connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this,
+            &MainWidget::setCameraBatchInterval, Qt::DirectConnection);
 
     // Play what the panel shows from the first frame, not the player's own start values.
     displayPanel_->applyShownValues();
@@ -115,8 +118,8 @@ void MainWidget::on_pb_fold_general_setting_clicked() {
 
 void MainWidget::runGeneralSetting(QWidget* parent) {
     KvGeneralSetting dialog(parent);
-    // A live camera re-reads the trigger-in settings on
-    // signalTriggerInSaveFileParamChanged once cameras exist.
+    connect(&dialog, &KvGeneralSetting::signalTriggerInSaveFileParamChanged, this,
+            &MainWidget::initDvsCameraSettings);
     dialog.exec();
 }
 

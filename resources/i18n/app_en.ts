@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="en_US">
 <context>
+    <name>CamerasList</name>
+    <message>
+        <source>CamerasList</source>
+        <translation>CamerasList</translation>
+    </message>
+    <message>
+        <source>Open a camera</source>
+        <translation>Open a camera</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>Camera List</translation>
+    </message>
+    <message>
+        <source>Search Cameras...</source>
+        <translation>Search Cameras...</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
     <name>InitDialog</name>
     <message>
         <source>Velqora</source>
@@ -181,6 +212,25 @@
     <message>
         <source>Open Dir</source>
         <translation>Open Dir</translation>
+    </message>
+</context>
+<context>
+    <name>KvFileRecorder</name>
+    <message>
+        <source>Recording file ... </source>
+        <translation>Recording file ... </translation>
+    </message>
+    <message>
+        <source>Currently being recorded.</source>
+        <translation>Currently being recorded.</translation>
+    </message>
+    <message>
+        <source>Recording end</source>
+        <translation>Recording end</translation>
+    </message>
+    <message>
+        <source>Recording failed: %1</source>
+        <translation>Recording failed: %1</translation>
     </message>
 </context>
 <context>
@@ -431,6 +481,46 @@
     <message>
         <source>Close</source>
         <translation>Close</translation>
+    </message>
+    <message>
+        <source> Bandwidth: </source>
+        <translation> Bandwidth: </translation>
+    </message>
+    <message>
+        <source> MB/s </source>
+        <translation> MB/s </translation>
+    </message>
+    <message>
+        <source> Events: </source>
+        <translation> Events: </translation>
+    </message>
+    <message>
+        <source> MEv/s </source>
+        <translation> MEv/s </translation>
+    </message>
+    <message>
+        <source> Late: %1  Dropped: %2</source>
+        <translation> Late: %1  Dropped: %2</translation>
+    </message>
+    <message>
+        <source>Open camera: </source>
+        <translation>Open camera: </translation>
+    </message>
+    <message>
+        <source>failed.</source>
+        <translation>failed.</translation>
+    </message>
+    <message>
+        <source>Save file success!</source>
+        <translation>Save file success!</translation>
+    </message>
+    <message>
+        <source>Recording failed: %1</source>
+        <translation>Recording failed: %1</translation>
+    </message>
+    <message>
+        <source>Camera connection lost.</source>
+        <translation>Camera connection lost.</translation>
     </message>
     <message>
         <source>Please wait until the export or cut has finished.</source>

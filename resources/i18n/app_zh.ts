@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en_US">
 <context>
+    <name>CamerasList</name>
+    <message>
+        <source>CamerasList</source>
+        <translation>相机列表</translation>
+    </message>
+    <message>
+        <source>Open a camera</source>
+        <translation>打开相机</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>相机列表</translation>
+    </message>
+    <message>
+        <source>Search Cameras...</source>
+        <translation>搜索相机...</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>搜索</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+</context>
+<context>
     <name>InitDialog</name>
     <message>
         <source>Velqora</source>
@@ -181,6 +212,25 @@
     <message>
         <source>Open Dir</source>
         <translation>打开目录</translation>
+    </message>
+</context>
+<context>
+    <name>KvFileRecorder</name>
+    <message>
+        <source>Recording file ... </source>
+        <translation>正在录制文件 ... </translation>
+    </message>
+    <message>
+        <source>Currently being recorded.</source>
+        <translation>当前正在录制。</translation>
+    </message>
+    <message>
+        <source>Recording end</source>
+        <translation>录制结束</translation>
+    </message>
+    <message>
+        <source>Recording failed: %1</source>
+        <translation>录制失败：%1</translation>
     </message>
 </context>
 <context>
@@ -431,6 +481,46 @@
     <message>
         <source>Close</source>
         <translation>关闭</translation>
+    </message>
+    <message>
+        <source> Bandwidth: </source>
+        <translation> 带宽：</translation>
+    </message>
+    <message>
+        <source> MB/s </source>
+        <translation> MB/s </translation>
+    </message>
+    <message>
+        <source> Events: </source>
+        <translation> 事件：</translation>
+    </message>
+    <message>
+        <source> MEv/s </source>
+        <translation> MEv/s </translation>
+    </message>
+    <message>
+        <source> Late: %1  Dropped: %2</source>
+        <translation> 延迟：%1  丢弃：%2</translation>
+    </message>
+    <message>
+        <source>Open camera: </source>
+        <translation>打开相机：</translation>
+    </message>
+    <message>
+        <source>failed.</source>
+        <translation>失败。</translation>
+    </message>
+    <message>
+        <source>Save file success!</source>
+        <translation>文件保存成功！</translation>
+    </message>
+    <message>
+        <source>Recording failed: %1</source>
+        <translation>录制失败：%1</translation>
+    </message>
+    <message>
+        <source>Camera connection lost.</source>
+        <translation>相机连接已断开。</translation>
     </message>
     <message>
         <source>Please wait until the export or cut has finished.</source>

@@ -72,6 +72,9 @@ public:
     // The recording's state; after an early end the error says why (e.g.
     // "disk full", "camera unplugged").
     virtual RecordingStatus recordingStatus() const = 0;
+    // Live batches the camera discarded because nobody fetched them in time,
+    // since it was opened. Cameras that cannot tell report 0.
+    virtual uint64_t batchesDropped() const { return 0; }
     // Told once when a recording ends without stopRecording() (path, reason).
     virtual void setRecordingErrorCallback(
         std::function<void(const std::string& path, const std::string& reason)> callback) = 0;

@@ -98,7 +98,7 @@ public:
     // The batch the last successful getNextEvents returned.
     BatchInfo lastBatch() const;
     uint64_t batchesDelivered() const { return delivered_.load(); }
-    uint64_t batchesDropped() const { return dropped_.load(); }
+    uint64_t batchesDropped() const override { return dropped_.load(); }
     uint64_t eventsStreamed() const { return eventsStreamed_.load(); }
     uint64_t streamTime_us() const { return streamTime_.load(); }
     CameraClock& clock() { return *clock_; }

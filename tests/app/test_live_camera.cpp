@@ -1,0 +1,567 @@
+// The live camera in the main window, on simulated cameras: the camera
+// list, opening by product, the live view and its status line, tuning
+// through the DVS panel, recording by button and around trigger edges,
+// connection loss and shutdown; and the file recorder on its own.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include "AppConfig.h"
+#include "AppTestMain.h"
+#include "CamerasList.h"
+#include "DvsFileReader.h"
+#include "KvEventProcessor.h"
+#include "KvFilePathReminderForm.h"
+#include "MainWidget.h"
+#include "SettingBaseWithLineEdit.h"
+#include "SettingBaseWithSwitchButton.h"
+#include "SettingItemBox.h"
+#include "ShowImageForm.h"
+#include "SidebarCameraSettingUI.h"
+#include "SidebarDvsSettingUI.h"
+#include "SimulatedBackend.h"
+#include "ThreadSafeSignalSpy.h"
+#include "kvfilerecorder.h"
+#include "ui_CamerasList.h"
+#include "ui_MainWidget.h"
+#include "ui_SettingBaseWithLineEdit.h"
+#include "ui_SettingBaseWithSwitchButton.h"
+
+using korvane::SimulatedBackend;
+using korvane::SimulatedCameraOptions;
+using korvane::SimulatedDvsCamera;
+
+namespace {
+
+SimulatedCameraOptions cameraOptions(const std::string& serial, const std::string& product,
+                                     uint64_t rate = 2000000, uint64_t triggerPeriod_us = 1000000) {
+    SimulatedCameraOptions o;
+    o.serial = serial;
+    o.product = product;
+    o.eventsPerSecond = rate;
+    o.triggerPeriod_us = triggerPeriod_us;
+    return o;
+}
+
+std::shared_ptr<SimulatedBackend> backendOf(std::vector<SimulatedCameraOptions> cameras) {
+    return std::make_shared<SimulatedBackend>(std::move(cameras));
+}
+
+// Makes the window open `serial` from its camera list.
+void chooseSerial(MainWidget& w, const QString& serial, bool* listShown = nullptr) {
+    w.setRunCameraList([serial, listShown](CamerasList& list) {
+        if (listShown) *listShown = true;
+        auto* l = list.form()->listWidget_cameras;
+        for (int i = 0; i < l->count(); ++i)
+            if (l->item(i)->text() == serial) l->setCurrentRow(i);
+        return true;
+    });
+}
+
+QStringList toasts() {
+    QStringList out;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w))
+            if (auto* l = f->findChild<QLabel*>("lb_tips")) out << l->text();
+    return out;
+}
+
+void closeToasts() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w)) delete f;
+}
+
+// Span of a recording in microseconds, or -1 when it does not open.
+int64_t spanOf(const QString& path) {
+    auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
+    if (!reader || !reader->openForReading()) return -1;
+    uint64_t start = 0, end = 0;
+    if (!reader->getStartTime(start) || !reader->getEndTime(end)) return -1;
+    return int64_t(end - start);
+}
+
+// Pixels of the image that are not the background.
+int litPixels(const QImage& image, int fromColumn = 0) {
+    const QRgb background = AppConfig::instance().background_color.rgb();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = fromColumn; x < image.width(); ++x)
+            if (image.pixel(x, y) != background) ++n;
+    return n;
+}
+
+// The next few images the live view shows (waits for them, not for a time).
+QList<QImage> nextImages(MainWidget& w, int count) {
+    ThreadSafeSignalSpy images(w.rawProcessor(), &KvEventProcessor::signalEventImage);
+    if (!QTest::qWaitFor([&] { return images.size() >= count; }, 10000)) return {};
+    QList<QImage> out;
+    for (const QVariantList& args : images)
+        out << args[0].value<QImage>();
+    return out;
+}
+
+double meanLit(MainWidget& w, int frames, int fromColumn = 0) {
+    const QList<QImage> images = nextImages(w, frames);
+    if (images.isEmpty()) return -1;
+    double sum = 0;
+    for (const QImage& i : images)
+        sum += litPixels(i, fromColumn);
+    return sum / images.size();
+}
+
+uint64_t eventsIn(const QString& path) {
+    auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
+    uint64_t start = 0;
+    if (!reader || !reader->openForReading() || !reader->getStartTime(start) ||
+        !reader->seekToTime(start))
+        return 0;
+    uint64_t n = 0;
+    for (;;) {
+        auto batch = reader->readEventsFor(1000000);
+        if (!batch || batch->empty()) return n;
+        n += batch->size();
+    }
+}
+
+// Where the first rising edge of channel 0 lies in a recording: camera time
+// before it and after it, in microseconds; {-1, -1} when there is none.
+std::pair<int64_t, int64_t> aroundFirstRisingEdge(const QString& path) {
+    auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
+    uint64_t start = 0, end = 0;
+    if (!reader || !reader->openForReading() || !reader->getStartTime(start) ||
+        !reader->getEndTime(end))
+        return {-1, -1};
+    for (const korvane::EventTriggerIn& t : reader->readTriggersInWindow(start, end - start + 1))
+        if (t.id == 0 && t.polarity == 1)
+            return {int64_t(t.timestamp - start), int64_t(end - t.timestamp)};
+    return {-1, -1};
+}
+
+QStringList rawFiles(const QString& dir) {
+    return QDir(dir).entryList({"*.raw"}, QDir::Files, QDir::Name);
+}
+
+}  // namespace
+
+class LiveCameraTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+
+    QString folder(const QString& name) {
+        const QString path = dir_.filePath(name);
+        QDir().mkpath(path);
+        return path;
+    }
+
+private slots:
+    void init() {
+        AppConfig& c = AppConfig::instance();
+        c.dvs_trigger_in_rec_enable = false;
+        c.app_data_dir = folder("data");
+        c.output_raw_file_path = folder("out");
+    }
+    void cleanup() { closeToasts(); }
+
+    void textsOfTheLiveView() {
+        QCOMPARE(formatStatusLine(10485760, 2500000),
+                 QString(" Bandwidth: ") + "10.0" + " MB/s " + " Events: " + "2.5" + " MEv/s ");
+        QCOMPARE(formatDuration(0), QString("00:00:00"));
+        QCOMPARE(formatDuration(1), QString("00:00:01"));
+        QCOMPARE(formatDuration(3600 + 61), QString("01:01:01"));
+        QCOMPARE(formatDuration(100 * 3600), QString("100:00:00"));
+        const QDateTime at(QDate(2025, 3, 1), QTime(9, 5, 7));
+        QCOMPARE(recordingFilePath("/data/out", "S", at),
+                 QString("/data/out/S_20250301_090507.raw"));
+    }
+
+    void risingAndFallingEdges() {
+        // Rising edges carry polarity 1 (as the camera and the RAW format mark them).
+        TriggerInRecording t{"Rising Edge", "/o", "S", 2};
+        const QDateTime at(QDate(2025, 3, 1), QTime(9, 5, 7));
+        const korvane::EventTriggerIn rising(0, 1, 10), falling(0, 0, 20);
+        QCOMPARE(t.pathFor(rising, at), QString("/o/S_20250301_090507.raw"));
+        QVERIFY(t.pathFor(falling, at).isEmpty());
+        t.edgeType = "Falling Edge";
+        QVERIFY(t.pathFor(rising, at).isEmpty());
+        QCOMPARE(t.pathFor(falling, at), QString("/o/S_20250301_090507.raw"));
+        t.edgeType = "rising edge";  // any other text: nothing
+        QVERIFY(t.pathFor(rising, at).isEmpty());
+        QVERIFY(t.pathFor(falling, at).isEmpty());
+    }
+
+    void cameraListEntriesAndSelection() {
+        QWidget parent;
+        parent.resize(800, 600);
+        std::vector<korvane::CameraDescription> cams(2);
+        cams[0].serial = "A1";
+        cams[1].serial = "B2";
+        CamerasList list(cams, &parent);
+        auto* l = list.form()->listWidget_cameras;
+        QCOMPARE(l->count(), 2);
+        QCOMPARE(l->item(1)->text(), QString("B2"));
+        QCOMPARE(l->iconSize(), QSize(24, 24));
+        QVERIFY(!l->item(0)->icon().isNull());
+        int index = -1;
+        QVERIFY(list.getSelection(index));
+        QCOMPARE(index, 0);
+        l->setCurrentRow(-1);
+        QVERIFY(!list.getSelection(index));
+        CamerasList empty({}, &parent);
+        QVERIFY(!empty.getSelection(index));
+        QCOMPARE(empty.form()->le_search_camera->placeholderText(), QString("Search Cameras..."));
+    }
+
+    void productsDecideTheSourceKind() {
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager(
+            {backendOf({cameraOptions("E1", "EVK4"), cameraOptions("P1", "Pirel"),
+                        cameraOptions("L1", "evk4")})}));
+        chooseSerial(w, "P1");
+        w.slotOpenCamera();
+        QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
+        QVERIFY(w.dvsCamera());
+        QVERIFY(w.isStreaming());
+        QVERIFY(w.form()->pb_play->isChecked());
+        QVERIFY(!w.form()->pb_loop->isEnabled());
+        QCOMPARE(w.form()->label_time->text(), QString("--/--"));
+        // The panel got the camera's six tools.
+        QVERIFY(w.dvsPanel()->groupBox(korvane::ToolType::Biases));
+        QVERIFY(w.dvsPanel()->groupBox(korvane::ToolType::RegionOfInterest));
+
+        chooseSerial(w, "E1");
+        w.slotOpenCamera();
+        QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
+        QCOMPARE(w.dvsCamera()->getDescription().serial, std::string("E1"));
+
+        // Lower case is no known product: nothing opens, yet the title names it.
+        chooseSerial(w, "L1");
+        w.slotOpenCamera();
+        QCOMPARE(w.sourceKind(), SourceKind::Nothing);
+        QVERIFY(!w.dvsCamera());
+        QVERIFY(!w.isStreaming());
+        QCOMPARE(w.form()->label_show_camera_info->text(), QString("L1"));
+        QVERIFY(!w.form()->pb_stop->isEnabled());
+        QVERIFY(!w.dvsPanel()->groupBox(korvane::ToolType::Biases));
+    }
+
+    void anEmptyOrCancelledChoiceOpensNothing() {
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager({backendOf({cameraOptions("E1", "EVK4")})}));
+        w.setRunCameraList([](CamerasList& list) {
+            list.form()->listWidget_cameras->setCurrentRow(-1);
+            return true;
+        });
+        w.slotOpenCamera();
+        QCOMPARE(w.sourceKind(), SourceKind::Nothing);
+        QVERIFY(!w.dvsCamera());
+        w.setRunCameraList([](CamerasList&) { return false; });
+        w.slotOpenCamera();
+        QVERIFY(!w.dvsCamera());
+        QVERIFY(toasts().isEmpty());
+    }
+
+    void aCameraThatCannotOpenIsReported() {
+        // Listed but refused on opening (a backend that lists what it cannot open).
+        struct Refusing : korvane::CameraBackend {
+            std::vector<korvane::CameraDescription> listCameras() override {
+                korvane::CameraDescription d;
+                d.serial = "X9";
+                d.product = "EVK4";
+                return {d};
+            }
+            std::shared_ptr<korvane::DvsCamera> openCamera(const std::string&) override {
+                return nullptr;
+            }
+        };
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager({std::make_shared<Refusing>()}));
+        chooseSerial(w, "X9");
+        w.slotOpenCamera();
+        QVERIFY(!w.dvsCamera());
+        QVERIFY(!w.isStreaming());
+        QTRY_VERIFY(toasts().contains("Open camera: X9failed."));
+    }
+
+    // The whole road on one simulated camera.
+    void liveCameraEndToEnd() {
+        auto backend = backendOf({cameraOptions("E2E", "EVK4", 1000000, 3000000)});
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager({backend}));
+        w.show();
+        bool listShown = false;
+        chooseSerial(w, "E2E", &listShown);
+        w.action("Open Camera")->trigger();
+        QVERIFY(listShown);
+        QVERIFY(w.isStreaming());
+        auto camera = std::dynamic_pointer_cast<SimulatedDvsCamera>(w.dvsCamera());
+        QVERIFY(camera);
+
+        // Frames reach the image view; the status line fills.
+        QVERIFY(meanLit(w, 3) > 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith(" Bandwidth: "), 5000);
+        QVERIFY(w.form()->lb_status_bar->text().contains(" MEv/s "));
+        QVERIFY(w.form()->lb_status_bar->text().contains("Dropped: "));
+
+        // A bias through the DVS panel thins the stream.
+        const double before = meanLit(w, 5);
+        for (const char* bias : {"contrast_on", "contrast_off", "pixel_gain", "noise_level"})
+            w.dvsPanel()->onBiasSliderValueChanged(bias, bias[0] == 'c' ? 50 : -50);
+        // Batches made before the change may still be on their way: wait for the new ones.
+        QTRY_VERIFY_WITH_TIMEOUT(meanLit(w, 5) < before * 0.7, 10000);
+        for (const char* bias : {"contrast_on", "contrast_off", "pixel_gain", "noise_level"})
+            w.dvsPanel()->onBiasSliderValueChanged(bias, 0);
+
+        // The ROI through the panel's rows: nothing right of column 200.
+        for (SettingBaseWithLineEdit* row : w.dvsPanel()->roiRows())
+            if (row->parameterName() == "width") row->form()->le_kv_line_edit->setText("200");
+        SettingItemBox* roiBox = w.dvsPanel()->groupBox(korvane::ToolType::RegionOfInterest);
+        auto* enable = roiBox->findChild<SettingBaseWithSwitchButton*>();
+        QVERIFY(enable);
+        enable->form()->switchButton->click();
+        auto roiTool = camera->getTool(korvane::ToolType::RegionOfInterest);
+        int width = 0;
+        bool on = false;
+        QVERIFY(roiTool->getIntParameter("width", width) &&
+                roiTool->getBoolParameter("enable", on));
+        QCOMPARE(width, 200);
+        QVERIFY(on);
+        QTRY_VERIFY_WITH_TIMEOUT(meanLit(w, 1, 200) == 0.0, 10000);
+        QCOMPARE(meanLit(w, 3, 200), 0.0);
+        QVERIFY(meanLit(w, 3) > 0);
+        enable->form()->switchButton->click();
+
+        // Record 2 s by button; the clock runs; the file opens in the window.
+        const QString out = AppConfig::instance().output_raw_file_path;
+        w.form()->pb_record->click();
+        QVERIFY(w.isRecording());
+        QVERIFY(w.form()->pb_record->isChecked());
+        QTRY_VERIFY(w.form()->lb_recoding_time->text().startsWith("00:00:00"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_recoding_time->text().startsWith("00:00:02"), 5000);
+        w.form()->pb_record->click();
+        const uint64_t written = camera->recordingStatus().eventsWritten;
+        QVERIFY(!w.isRecording());
+        QVERIFY(w.form()->lb_recoding_time->text().isEmpty());
+        const QString recorded = w.buttonRecordingPath();
+        QVERIFY(recorded.startsWith(out + "/E2E_"));
+        QTRY_VERIFY(toasts().contains("Save file success!"));
+        QVERIFY(written > 0);
+        QCOMPARE(eventsIn(recorded), written);
+
+        // Trigger-in: 1 s before and 1 s after each rising edge of channel 0.
+        AppConfig& c = AppConfig::instance();
+        c.output_raw_file_path = folder("trigger");
+        c.dvs_trigger_in_rec_enable = true;
+        c.dvs_trigger_in_rec_edge_type = "Rising Edge";
+        c.dvs_before_tirgger_in_save_time = 1;
+        c.dvs_after_tirgger_in_save_time = 1;
+        w.initDvsCameraSettings();
+        QVERIFY(camera->triggerCache());
+        // Edges only once the cache holds its second.
+        auto cacheFull = [&] {
+            const uint64_t oldest = camera->triggerCache()->oldestTime_us();  // 0: empty
+            return oldest > 0 && camera->streamTime_us() >= oldest + 1100000;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(cacheFull(), 5000);
+        w.dvsPanel()->onTriggerInSliderValueChanged("channel_0", true);
+        QTRY_VERIFY_WITH_TIMEOUT(w.recorder()->isRecording(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.recorder()->isRecording(), 60000);
+        const QStringList files = rawFiles(c.output_raw_file_path);
+        QCOMPARE(files.size(), 1);
+        QVERIFY(files[0].startsWith("E2E_"));
+        // The second before the edge comes from the cache (less the time the
+        // request took to reach the recorder), the second after it is recorded.
+        const auto [before_us, after_us] =
+            aroundFirstRisingEdge(c.output_raw_file_path + "/" + files[0]);
+        QVERIFY2(before_us >= 500000 && before_us <= 1100000,
+                 qPrintable(QString::number(before_us)));
+        // The second after is wall time: on a machine where the camera lags the
+        // clock it holds less camera time, so only its presence is checked.
+        QVERIFY2(after_us > 0 && after_us <= 2000000, qPrintable(QString::number(after_us)));
+        QTRY_VERIFY(toasts().contains("Recording end"));
+
+        // Trigger-in off: the cache goes, edges record nothing more.
+        c.dvs_trigger_in_rec_enable = false;
+        w.initDvsCameraSettings();
+        QVERIFY(!camera->triggerCache());
+
+        // Unplugged while recording: the loop ends, the user is told, the file stays readable.
+        closeToasts();
+        c.output_raw_file_path = folder("unplug");
+        w.form()->pb_record->click();
+        QVERIFY(w.isRecording());
+        nextImages(w, 3);
+        camera->unplug();
+        QTRY_VERIFY(!w.isStreaming());
+        QTRY_VERIFY(toasts().contains("Camera connection lost."));
+        QTRY_VERIFY(!w.isRecording());
+        QVERIFY(w.form()->lb_recoding_time->text().isEmpty());
+        QVERIFY(spanOf(w.buttonRecordingPath()) > 0);
+        // The rest stays until the user acts.
+        QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
+        QVERIFY(w.form()->pb_play->isChecked());
+        QVERIFY(w.dvsCamera());
+    }
+
+    void aRecordingThatCannotStartIsAnErrorNotASuccess() {
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager({backendOf({cameraOptions("F1", "EVK4")})}));
+        chooseSerial(w, "F1");
+        w.slotOpenCamera();
+        AppConfig::instance().output_raw_file_path = dir_.filePath("missing/folder");
+        w.form()->pb_record->click();
+        QVERIFY(!w.isRecording());
+        QVERIFY(!w.form()->pb_record->isChecked());
+        QTRY_VERIFY(!toasts().isEmpty());
+        QVERIFY(toasts().first().startsWith("Recording failed: "));
+        // A second click is a new start, not a stop with a success notice.
+        w.form()->pb_record->click();
+        QTest::qWait(50);
+        QVERIFY(!toasts().contains("Save file success!"));
+    }
+
+    void closingTheWindowFinishesTheRecording() {
+        QString path;
+        auto backend = backendOf({cameraOptions("C1", "EVK4")});
+        std::shared_ptr<korvane::DvsCamera> camera;
+        {
+            MainWidget w;
+            w.setCameraManager(korvane::DvsCameraManager({backend}));
+            chooseSerial(w, "C1");
+            w.slotOpenCamera();
+            camera = w.dvsCamera();
+            w.form()->pb_record->click();
+            QVERIFY(w.isRecording());
+            nextImages(w, 5);
+            path = w.buttonRecordingPath();
+            w.close();
+            QVERIFY(!w.isRecording());
+            QVERIFY(!w.isStreaming());
+            QVERIFY(!w.dvsCamera());
+        }
+        // Still open elsewhere (the test's handle), yet the file is whole.
+        QVERIFY(!camera->recordingStatus().running);
+        QVERIFY(camera->recordingStatus().error.empty());
+        QVERIFY(spanOf(path) > 0);
+    }
+
+    void openingARecordingReleasesTheCamera() {
+        auto backend = backendOf({cameraOptions("R1", "EVK4")});
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager({backend}));
+        chooseSerial(w, "R1");
+        w.slotOpenCamera();
+        w.form()->pb_record->click();
+        nextImages(w, 3);
+        const QString path = w.buttonRecordingPath();
+        w.openRecordingPath(path);
+        QVERIFY(!w.dvsCamera());
+        QVERIFY(!w.isStreaming());
+        QVERIFY(!w.isRecording());
+        QCOMPARE(w.sourceKind(), SourceKind::DvsRecording);
+        QVERIFY(!w.dvsPanel()->groupBox(korvane::ToolType::Biases));
+        QTRY_VERIFY_WITH_TIMEOUT(w.openRecording() == path, 10000);
+    }
+
+    void batchIntervalFollowsTheDisplayPanel() {
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager({backendOf({cameraOptions("B1", "EVK4")})}));
+        chooseSerial(w, "B1");
+        w.slotOpenCamera();
+        emit w.dvsPanel()->signalCumulativeTimeChanged(0);  // the DVS panel is not the source
+        const uint64_t before = w.batchInterval();
+        QVERIFY(before > 0);
+        auto camera = std::dynamic_pointer_cast<SimulatedDvsCamera>(w.dvsCamera());
+        emit w.displayPanel()->signalCumulativeTimeChanged(10000);
+        QCOMPARE(w.batchInterval(), uint64_t(10000));
+        // The camera makes batches of the new length.
+        QTRY_VERIFY(camera->lastBatch().t1_us - camera->lastBatch().t0_us == 10000);
+    }
+
+    // --- the file recorder ---------------------------------------------------
+
+    void recorderRefusals() {
+        KvFileRecorder recorder(nullptr);
+        ThreadSafeSignalSpy tips(&recorder, &KvFileRecorder::signalShowLeftBottomTips);
+        const QString path = dir_.filePath("r.raw");
+        QVERIFY(!recorder.recordingTime(1, path));  // no camera
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0][0].toString(), QString("Currently being recorded."));
+        QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Warning);
+        QCOMPARE(tips[0][2].toString(), path);
+        QVERIFY(!recorder.stopRecording());
+
+        auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T1", "EVK4"));
+        recorder.setCamera(camera);
+        QVERIFY(!recorder.recordingTime(0, path));  // no seconds
+        camera->unplug();
+        QVERIFY(!recorder.recordingTime(1, path));  // not connected
+        QCOMPARE(tips.size(), 3);
+        QVERIFY(!QFileInfo::exists(path));
+    }
+
+    void recorderTimedRecordingAndEarlyStop() {
+        auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T2", "EVK4"));
+        QCOMPARE(camera->start(), 0);
+        KvFileRecorder recorder(camera);
+        ThreadSafeSignalSpy tips(&recorder, &KvFileRecorder::signalShowLeftBottomTips);
+        const QString first = dir_.filePath("timed.raw"), second = dir_.filePath("second.raw");
+        QElapsedTimer wall;
+        wall.start();
+        QVERIFY(recorder.recordingTime(1, first));
+        QVERIFY(recorder.isRecording());
+        QVERIFY(!recorder.recordingTime(1, second));  // refused, the first goes on
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 30000);
+        QVERIFY(wall.elapsed() >= 1000);
+        QTRY_COMPARE(tips.size(), 3);
+        QCOMPARE(tips[0][0].toString(), QString("Recording file ... "));
+        QCOMPARE(tips[0][2].toString(), first);
+        QCOMPARE(tips[1][0].toString(), QString("Currently being recorded."));
+        QCOMPARE(tips[2][0].toString(), QString("Recording end"));
+        QVERIFY(tips[2][2].toString().isEmpty());
+        QVERIFY(!QFileInfo::exists(second));
+        // At most 1.5 s of wall time, so never more camera time than that.
+        const int64_t span = spanOf(first);
+        QVERIFY2(span > 0 && span <= 1600000, qPrintable(QString::number(span)));
+
+        // A long recording stopped early ends at once with its notice.
+        tips.clear();
+        QVERIFY(recorder.recordingTime(60, second));
+        QTest::qWait(200);
+        QVERIFY(recorder.stopRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(tips.size(), 2, 30000);
+        QCOMPARE(tips[1][0].toString(), QString("Recording end"));
+        QVERIFY(spanOf(second) >= 0);
+        QVERIFY(!camera->recordingStatus().running);
+        QVERIFY(!recorder.stopRecording());
+    }
+
+    void recorderDestructionEndsTheRecording() {
+        auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T3", "EVK4"));
+        QCOMPARE(camera->start(), 0);
+        const QString path = dir_.filePath("destroyed.raw");
+        {
+            KvFileRecorder recorder(camera);
+            QVERIFY(recorder.recordingTime(60, path));
+            QTest::qWait(100);
+        }
+        QVERIFY(!camera->recordingStatus().running);
+        QVERIFY(spanOf(path) >= 0);
+    }
+
+    void cacheTimeSwitchesTheCamerasCache() {
+        auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T4", "EVK4"));
+        KvFileRecorder recorder(camera);
+        recorder.setCacheTime(2);
+        QVERIFY(camera->triggerCache());
+        recorder.setCacheTime(0);
+        QVERIFY(!camera->triggerCache());
+    }
+};
+
+VELQORA_TEST_MAIN(LiveCameraTest)
+#include "test_live_camera.moc"
