@@ -310,8 +310,11 @@ void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
             // One request in flight: a GUI thread that was busy must not take
             // two in a row, the second of which would show an empty picture.
             if (!showPending_.exchange(true)) emit triggerEventsToShow();
-            std::this_thread::sleep_for(milliseconds(1000 / rate));
         }
+        // One pass per display period, counted from its start: a fixed pause
+        // after the work on top of it made each pass last the pause plus the
+        // work, so a busy stream fell behind the camera (fewer pictures, and
+        // batches piling up until the camera dropped them).
         const auto rest = period - duration_cast<microseconds>(steady_clock::now() - t0);
         if (rest.count() > 0 && streaming_.load()) std::this_thread::sleep_for(rest);
         if (!camera->isConnected()) {
