@@ -311,11 +311,13 @@ void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
             // two in a row, the second of which would show an empty picture.
             if (!showPending_.exchange(true)) emit triggerEventsToShow();
         }
-        // One pass per display period, counted from its start: a fixed pause
-        // after the work on top of it made each pass last the pause plus the
-        // work, so a busy stream fell behind the camera (fewer pictures, and
-        // batches piling up until the camera dropped them).
-        const auto rest = period - duration_cast<microseconds>(steady_clock::now() - t0);
+        // One picture per display period at most, counted from the pass's
+        // start (a fixed pause on top of the work made a busy stream fall
+        // behind the camera). A pass that found no batch looks again soon:
+        // the camera's batches do not keep step with the display period, and
+        // waiting a whole period would merge two batches into one picture.
+        auto rest = period - duration_cast<microseconds>(steady_clock::now() - t0);
+        if (batches == 0) rest = std::min<microseconds>(rest, milliseconds(2));
         if (rest.count() > 0 && streaming_.load()) std::this_thread::sleep_for(rest);
         if (!camera->isConnected()) {
             qDebug() << "Camera connection lost.";
