@@ -17,12 +17,22 @@
 #include <thread>
 #include <vector>
 
+#include "CliSupport.h"
 #include "DvsCameraManager.h"
 #include "SimulatedDvsCamera.h"
 
 using namespace korvane;
 
 namespace {
+
+using cli::Args;
+using cli::Failure;
+using cli::parseU64;
+using cli::UsageError;
+
+int finishOutput(int status) {
+    return cli::finishOutput("kvcam", status);
+}
 
 constexpr const char* kUsage =
     "usage:\n"
@@ -46,21 +56,6 @@ constexpr const char* kUsage =
 
 constexpr uint64_t kLate_us = 5000;
 
-struct UsageError {
-    std::string message;
-};
-struct Failure {
-    std::string message;
-};
-
-uint64_t parseU64(const std::string& text, const std::string& what) {
-    uint64_t v = 0;
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size())
-        throw UsageError{"invalid " + what + ": '" + text + "'"};
-    return v;
-}
-
 // Bounded so camera-time sums (start + seconds in microseconds) cannot wrap.
 constexpr uint64_t kMaxSeconds = 1000000000;
 // Beyond this the simulated scene could not even hold its first templates.
@@ -74,58 +69,6 @@ uint64_t parseBounded(const std::string& text, const std::string& what, uint64_t
         throw UsageError{what + " must be " + std::to_string(lo) + " to " + std::to_string(hi)};
     return v;
 }
-
-// stdout must have taken everything: a full disk or a closed stream is an error.
-int finishOutput(int status) {
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        const int e = errno;
-        if (e == EPIPE) return status;
-        std::fprintf(stderr, "kvcam: error: cannot write output: %s\n",
-                     e != 0 ? std::strerror(e) : "write error");
-        return 1;
-    }
-    return status;
-}
-
-struct Args {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> options;
-
-    Args(int argc, char** argv, const std::vector<std::string>& valued) {
-        for (int i = 2; i < argc; ++i) {
-            std::string a = argv[i];
-            if (a.rfind("--", 0) != 0 || a.size() == 2) {
-                positional.push_back(a);
-            } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
-                if (i + 1 >= argc) throw UsageError{a + " needs a value"};
-                options.emplace_back(a, argv[++i]);
-            } else {
-                throw UsageError{"unknown option " + a};
-            }
-        }
-    }
-    bool has(const std::string& name) const {
-        for (auto& o : options)
-            if (o.first == name) return true;
-        return false;
-    }
-    std::string value(const std::string& name, const std::string& fallback) const {
-        std::string v = fallback;
-        for (auto& o : options)
-            if (o.first == name) v = o.second;
-        return v;
-    }
-    std::vector<std::string> all(const std::string& name) const {
-        std::vector<std::string> v;
-        for (auto& o : options)
-            if (o.first == name) v.push_back(o.second);
-        return v;
-    }
-    void expect(size_t n) const {
-        if (positional.size() != n) throw UsageError{"wrong number of arguments"};
-    }
-};
 
 ToolType toolByName(const std::string& name) {
     if (name == "biases") return ToolType::Biases;

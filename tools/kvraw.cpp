@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CliSupport.h"
 #include "DvsFileReader.h"
 #include "SyntheticRecording.h"
 #include "VideoExport.h"
@@ -21,6 +22,15 @@
 using namespace korvane;
 
 namespace {
+
+using cli::Args;
+using cli::Failure;
+using cli::parseU64;
+using cli::UsageError;
+
+int finishOutput(int status) {
+    return cli::finishOutput("kvraw", status);
+}
 
 constexpr const char* kUsage =
     "usage:\n"
@@ -38,61 +48,6 @@ constexpr const char* kUsage =
     "unless --format says otherwise. export writes an H.264 MP4 of START..END\n"
     "(one frame per interval, default 30303 us, each showing --acc us, default\n"
     "33333) and prints frames, seconds and speed; Ctrl+C leaves no file.\n";
-
-struct UsageError {
-    std::string message;
-};
-struct Failure {
-    std::string message;
-};
-
-uint64_t parseU64(const std::string& text, const char* what) {
-    uint64_t v = 0;
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
-        throw UsageError{std::string("invalid ") + what + ": '" + printableText(text) + "'"};
-    }
-    return v;
-}
-
-// Positional arguments and --options of one command line.
-struct Args {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> options;  // value empty for flags
-
-    Args(int argc, char** argv, const std::vector<std::string>& valued,
-         const std::vector<std::string>& flags) {
-        for (int i = 2; i < argc; ++i) {
-            std::string a = argv[i];
-            if (a.rfind("--", 0) != 0 || a.size() == 2) {
-                positional.push_back(a);
-                continue;
-            }
-            if (std::find(flags.begin(), flags.end(), a) != flags.end()) {
-                options.emplace_back(a, "");
-            } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
-                if (i + 1 >= argc) throw UsageError{printableText(a) + " needs a value"};
-                options.emplace_back(a, argv[++i]);
-            } else {
-                throw UsageError{"unknown option " + printableText(a)};
-            }
-        }
-    }
-    bool has(const std::string& name) const {
-        for (auto& o : options)
-            if (o.first == name) return true;
-        return false;
-    }
-    std::string value(const std::string& name, const std::string& fallback) const {
-        std::string v = fallback;
-        for (auto& o : options)
-            if (o.first == name) v = o.second;
-        return v;
-    }
-    void expect(size_t n) const {
-        if (positional.size() != n) throw UsageError{"wrong number of arguments"};
-    }
-};
 
 // Buffered stdout; a closed pipe ends the program quietly.
 class Out {
@@ -134,19 +89,6 @@ RawFormat parseFormat(const std::string& name) {
     if (name == "evt3") return RawFormat::Evt3;
     if (name == "evt2") return RawFormat::Evt2;
     throw UsageError{"unknown format '" + printableText(name) + "' (evt3 or evt2)"};
-}
-
-// stdout must have taken everything: a full disk or a closed stream is an error.
-int finishOutput(int status) {
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        const int e = errno;
-        if (e == EPIPE) return status;
-        std::fprintf(stderr, "kvraw: error: cannot write output: %s\n",
-                     e != 0 ? std::strerror(e) : "write error");
-        return 1;
-    }
-    return status;
 }
 
 std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
