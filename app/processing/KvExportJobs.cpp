@@ -159,8 +159,15 @@ void KvEventProcessor::runCutJob(const JobRecord& job) {
             reason = tr("The folder does not exist.");
         }
         if (reason.isEmpty()) {
-            ok = job.reader->exportRawRange(job.start_us, job.end_us, local8Bit(job.fullPath));
-            if (!ok) reason = tr("No events in the range, or the file cannot be written.");
+            // The driver knows why a cut failed (no events, disk full, ...).
+            std::string error;
+            ok = job.reader->exportRawRange(job.start_us, job.end_us, local8Bit(job.fullPath),
+                                            &error);
+            if (!ok) {
+                reason = error.empty()
+                             ? tr("No events in the range, or the file cannot be written.")
+                             : QString::fromLocal8Bit(error.c_str());
+            }
         }
     } catch (const std::exception& e) {
         ok = false;
