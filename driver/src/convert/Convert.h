@@ -1,0 +1,38 @@
+#pragma once
+
+// Conversion of recordings between RAW (EVT 3.0 / EVT 2.0) and the formats
+// analysis tools read: HDF5 (.h5), numpy (.npy) and text (.csv). The format
+// of each side is chosen by the file's extension; .h5 and .npy files of the
+// layouts written here are read back, so any of them converts to RAW.
+//
+// Threads: one conversion per call; calls on different files may run at once.
+// Failures: false with *error set; the output is written atomically, so a
+// failed or cancelled conversion leaves no partial file and an existing
+// target untouched.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace korvane {
+
+struct ConvertOptions {
+    std::optional<uint64_t> from_us;  // first time kept (inclusive)
+    std::optional<uint64_t> to_us;    // end of the kept range (exclusive)
+    std::string raw_format = "evt3";  // "evt3" or "evt2" for a .raw output
+    // Called now and then with the done fraction in [0, 1]; returning false
+    // cancels the conversion.
+    std::function<bool(double)> progress;
+};
+
+struct ConvertResult {
+    uint64_t events = 0;
+    uint64_t triggers = 0;
+    uint64_t output_bytes = 0;
+};
+
+bool convertRecording(const std::string& input_path, const std::string& output_path,
+                      const ConvertOptions& options, ConvertResult* result, std::string* error);
+
+}  // namespace korvane
