@@ -26,6 +26,9 @@ VELQORA_PACKAGES=(
     libavcodec-dev
     libswscale-dev
     libavutil-dev
+    libhdf5-dev
+    python3-h5py
+    python3-numpy
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.

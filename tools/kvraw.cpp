@@ -16,6 +16,7 @@
 
 #include "CliSupport.h"
 #include "DvsFileReader.h"
+#include "KvrawConvert.h"
 #include "SyntheticRecording.h"
 #include "VideoExport.h"
 
@@ -339,6 +340,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         std::fputs(kUsage, stderr);
+        std::fputs(kvraw::kConvertUsage, stderr);
         return 2;
     }
     const std::string cmd = argv[1];
@@ -360,8 +362,10 @@ int main(int argc, char** argv) {
             return finishOutput(cmdExport(Args(
                 argc, argv, {"--fps", "--interval", "--acc", "--theme", "--preset", "--crf"}, {})));
         }
+        if (cmd == "convert") return finishOutput(kvraw::cmdConvert(argc, argv));
         if (cmd == "--help" || cmd == "-h" || cmd == "help") {
             std::fputs(kUsage, stdout);
+            std::fputs(kvraw::kConvertUsage, stdout);
             return finishOutput(0);
         }
         throw UsageError{"unknown command '" + printableText(cmd) + "'"};
