@@ -86,15 +86,19 @@ bool ColumnarSource::lowerBound(bool triggers, uint64_t count, uint64_t t, uint6
 bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn,
                              std::string* error) {
     if (from_us >= to_us) return true;
+    // The whole file is read (and so checked) from its start; a search
+    // skips elements only when a later range start asks for it.
     uint64_t ei = 0, ti = 0;
-    if (!lowerBound(false, eventCount_, from_us, ei, error)) return false;
-    if (!lowerBound(true, triggerCount_, from_us, ti, error)) return false;
+    if (from_us > 0 && (!lowerBound(false, eventCount_, from_us, ei, error) ||
+                        !lowerBound(true, triggerCount_, from_us, ti, error))) {
+        return false;
+    }
 
     // Edges read ahead, checked, in order.
     std::vector<StoredTrigger> trStored;
     std::vector<EventTriggerIn> trBuf;
     size_t trPos = 0;
-    uint64_t lastTrigger = from_us;
+    uint64_t lastTrigger = 0;
     bool trDone = false;
     auto peekTrigger = [&](const EventTriggerIn*& next) -> bool {
         next = nullptr;
@@ -128,7 +132,7 @@ bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn
     std::vector<StoredEvent> stored;
     std::vector<Event2D> events;
     std::vector<TriggerRecord> triggers;
-    uint64_t lastTime = from_us;
+    uint64_t lastTime = 0;
     bool eventsDone = ei >= eventCount_;
     while (true) {
         events.clear();

@@ -134,10 +134,11 @@ bool convertRecording(const std::string& input_path, const std::string& output_p
     const uint64_t hi = std::min(to == 0 ? 0 : to - 1, source->last_us());
     ConvertResult counts;
     bool sinkFailed = false, cancelled = false;
+    std::string sinkWhy;
     const bool complete = source->deliver(
         from, to,
         [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
-            if (!sink->write(ev, n, triggers, &why)) {
+            if (!sink->write(ev, n, triggers, &sinkWhy)) {
                 sinkFailed = true;
                 return false;
             }
@@ -157,7 +158,7 @@ bool convertRecording(const std::string& input_path, const std::string& output_p
         &why);
     if (!complete) {
         if (cancelled) return fail(error, "cancelled");
-        return fail(error, (sinkFailed ? out : in) + ": " + why);
+        return fail(error, sinkFailed ? out + ": " + sinkWhy : in + ": " + why);
     }
     if (options.progress && !options.progress(1.0)) return fail(error, "cancelled");
     if (!sink->finish(&why)) return fail(error, out + ": " + why);

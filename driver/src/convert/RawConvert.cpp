@@ -56,6 +56,11 @@ public:
     bool write(const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers,
                std::string* error) override {
         for (size_t i = 0; i < n; ++i) {
+            if (ev[i].x >= kAddressRange || ev[i].y >= kAddressRange) {
+                return fail(error, "event at x " + std::to_string(ev[i].x) + ", y " +
+                                       std::to_string(ev[i].y) +
+                                       " lies beyond what a RAW file can address (2047)");
+            }
             if (ev[i].x >= meta_.width || ev[i].y >= meta_.height) {
                 return fail(error, "event at x " + std::to_string(ev[i].x) + ", y " +
                                        std::to_string(ev[i].y) + " lies outside the " +

@@ -1,0 +1,532 @@
+// The recording converter: round trips through every format, ranges, the
+// HDF5 millisecond index, atomic outputs, and refusal of bad inputs.
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "ColumnarSource.h"
+#include "Convert.h"
+#include "ConvertStreams.h"
+#include "DriverTestSupport.h"
+#include "NpyHeader.h"
+
+using namespace kvtest;
+
+namespace {
+
+constexpr uint64_t kLoop24_us = uint64_t(1) << 24;
+
+struct Outcome {
+    bool ok;
+    std::string error;
+    ConvertResult result;
+};
+
+Outcome convert(const std::string& in, const std::string& out, ConvertOptions o = {}) {
+    Outcome r;
+    r.ok = convertRecording(in, out, o, &r.result, &r.error);
+    return r;
+}
+
+Decoded readRaw(const std::string& path) {
+    auto reader = DvsFileReader::createFileReader(path);
+    if (!reader || !reader->openForReading()) throw std::runtime_error("cannot open " + path);
+    return decodeAll(*reader);
+}
+
+RawHeader headerOf(const std::string& path) {
+    auto reader = DvsFileReader::createFileReader(path);
+    if (!reader) throw std::runtime_error("cannot open " + path);
+    return reader->header();
+}
+
+// Files of the folder other than the cache: no temporaries may stay behind.
+std::vector<std::string> filesIn(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        if (e.path().filename() != "cache") names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+SyntheticOptions scene(uint64_t start_us, RawFormat format = RawFormat::Evt3) {
+    SyntheticOptions o;
+    o.duration_us = 300000;
+    o.eventsPerSecond = 200000;
+    o.triggerPeriod_us = 7000;
+    o.startTime_us = start_us;
+    o.format = format;
+    o.serialNumber = "KVCONV-7";
+    o.width = 640;
+    o.height = 480;
+    o.seed = 11;
+    return o;
+}
+
+// --- HDF5 and .npy files made by hand, for the checks of bad inputs -------
+
+template <typename T>
+void h5Dataset(hid_t parent, const char* name, hid_t type, const std::vector<T>& v) {
+    const hsize_t n = v.size();
+    hid_t space = H5Screate_simple(1, &n, nullptr);
+    hid_t d = H5Dcreate2(parent, name, type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+    if (n) H5Dwrite(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
+    H5Dclose(d);
+    H5Sclose(space);
+}
+
+struct H5Columns {
+    std::vector<uint16_t> x{1, 2, 3}, y{4, 5, 6};
+    std::vector<uint8_t> p{0, 1, 1};
+    std::vector<int64_t> t{10, 20, 30};
+    std::vector<double> floatT;  // replaces t when not empty
+    bool withT = true;
+};
+
+void writeH5(const std::string& path, const H5Columns& c) {
+    hid_t f = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    hid_t g = H5Gcreate2(f, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+    h5Dataset(g, "x", H5T_NATIVE_UINT16, c.x);
+    h5Dataset(g, "y", H5T_NATIVE_UINT16, c.y);
+    h5Dataset(g, "p", H5T_NATIVE_UINT8, c.p);
+    if (!c.floatT.empty()) {
+        h5Dataset(g, "t", H5T_NATIVE_DOUBLE, c.floatT);
+    } else if (c.withT) {
+        h5Dataset(g, "t", H5T_NATIVE_INT64, c.t);
+    }
+    H5Gclose(g);
+    H5Fclose(f);
+}
+
+#pragma pack(push, 1)
+struct NpyRecord {
+    uint16_t x, y;
+    int16_t p;
+    uint16_t pad;
+    int64_t t;
+};
+#pragma pack(pop)
+
+const char* const kEventsDescr =
+    "[('x', '<u2'), ('y', '<u2'), ('p', '<i2'), ('', '|V2'), ('t', '<i8')]";
+
+void writeNpy(const std::string& path, const std::string& header,
+              const std::vector<NpyRecord>& records, size_t dropBytes = 0) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(header.data(), std::streamsize(header.size()));
+    out.write(reinterpret_cast<const char*>(records.data()),
+              std::streamsize(records.size() * sizeof(NpyRecord) - dropBytes));
+}
+
+std::vector<NpyRecord> records(size_t n, uint64_t t0 = 100) {
+    std::vector<NpyRecord> r;
+    for (size_t i = 0; i < n; ++i)
+        r.push_back({uint16_t(i % 100), uint16_t(i % 50), int16_t(i & 1), 0, int64_t(t0 + i)});
+    return r;
+}
+
+}  // namespace
+
+// RAW -> X -> RAW keeps every event and edge, the geometry, serial and
+// sensor, for both encodings and for times past the 24-bit clock.
+TEST(ConvertRoundTripTest, H5AndNpyBackToRawKeepEverything) {
+    ScratchDir dir;
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        for (uint64_t start : {uint64_t(0), 3 * kLoop24_us + 12345}) {
+            SCOPED_TRACE(std::string(rawFormatName(format)) + " start " + std::to_string(start));
+            const SyntheticOptions o = scene(start, format);
+            const std::string src = generate(dir, "src.raw", o);
+            const Expected want = expectedFor(o);
+            ASSERT_FALSE(want.triggers.empty());
+            for (const char* mid : {"mid.h5", "mid.npy"}) {
+                SCOPED_TRACE(mid);
+                Outcome a = convert(src, dir.file(mid));
+                ASSERT_TRUE(a.ok) << a.error;
+                EXPECT_EQ(a.result.events, want.events.size());
+                EXPECT_EQ(a.result.triggers, want.triggers.size());
+                EXPECT_EQ(
+                    a.result.output_bytes,
+                    fs::file_size(dir.file(mid)) +
+                        (std::string(mid) == "mid.npy" ? fs::file_size(dir.file("mid.triggers.npy"))
+                                                       : 0));
+                ConvertOptions back;
+                back.raw_format = format == RawFormat::Evt2 ? "evt2" : "evt3";
+                Outcome b = convert(dir.file(mid), dir.file("back.raw"), back);
+                ASSERT_TRUE(b.ok) << b.error;
+                const Decoded got = readRaw(dir.file("back.raw"));
+                EXPECT_EQ(got.events, want.events);
+                EXPECT_EQ(got.triggers, want.triggers);
+                const RawHeader h = headerOf(dir.file("back.raw"));
+                EXPECT_EQ(h.format, format);
+                if (std::string(mid) == "mid.h5") {  // .npy carries no description
+                    EXPECT_EQ(h.width, 640u);
+                    EXPECT_EQ(h.height, 480u);
+                    EXPECT_EQ(h.serialNumber, "KVCONV-7");
+                    EXPECT_EQ(h.sensorName, headerOf(src).sensorName);
+                }
+            }
+        }
+    }
+}
+
+// An EVT 2.0 recording far into its own 2^34 us clock, converted to EVT 3.0
+// and back through HDF5: the header's start time restores every loop.
+TEST(ConvertRoundTripTest, LateStartAcrossEncodings) {
+    ScratchDir dir;
+    SyntheticOptions o = scene((uint64_t(1) << 34) * 2 + 777, RawFormat::Evt2);
+    o.duration_us = 100000;
+    const std::string src = generate(dir, "late.raw", o);
+    const Expected want = expectedFor(o);
+    ASSERT_TRUE(convert(src, dir.file("late3.raw")).ok);
+    EXPECT_EQ(headerOf(dir.file("late3.raw")).format, RawFormat::Evt3);
+    ASSERT_TRUE(convert(dir.file("late3.raw"), dir.file("late.h5")).ok);
+    ConvertOptions evt2;
+    evt2.raw_format = "evt2";
+    Outcome r = convert(dir.file("late.h5"), dir.file("late2.raw"), evt2);
+    ASSERT_TRUE(r.ok) << r.error;
+    const Decoded got = readRaw(dir.file("late2.raw"));
+    EXPECT_EQ(got.events, want.events);
+    EXPECT_EQ(got.triggers, want.triggers);
+}
+
+// [from, to) is half open in every format, edges included; CSV lines are
+// those of kvraw decode.
+TEST(ConvertRoundTripTest, RangesAndCsv) {
+    ScratchDir dir;
+    const SyntheticOptions o = scene(kLoop24_us - 150000);  // the range crosses 2^24 us
+    const std::string src = generate(dir, "r.raw", o);
+    const Expected all = expectedFor(o);
+    ConvertOptions range;
+    range.from_us = kLoop24_us - 50000;
+    range.to_us = kLoop24_us + 70000;
+    const auto wantEvents = filterWindow(all.events, *range.from_us, *range.to_us);
+    std::vector<EventTriggerIn> wantTriggers;
+    for (const auto& t : all.triggers)
+        if (t.timestamp >= *range.from_us && t.timestamp < *range.to_us) wantTriggers.push_back(t);
+    ASSERT_FALSE(wantTriggers.empty());
+
+    for (const char* mid : {"part.h5", "part.npy", "part.raw"}) {
+        SCOPED_TRACE(mid);
+        Outcome a = convert(src, dir.file(mid), range);
+        ASSERT_TRUE(a.ok) << a.error;
+        EXPECT_EQ(a.result.events, wantEvents.size());
+        EXPECT_EQ(a.result.triggers, wantTriggers.size());
+        ASSERT_TRUE(convert(dir.file(mid), dir.file("part_back.raw")).ok);
+        const Decoded got = readRaw(dir.file("part_back.raw"));
+        EXPECT_EQ(got.events, wantEvents);
+        EXPECT_EQ(got.triggers, wantTriggers);
+    }
+    // A range within the .h5 (read by search, not from its start).
+    ConvertOptions inner;
+    inner.from_us = kLoop24_us;
+    inner.to_us = kLoop24_us + 1000;
+    ASSERT_TRUE(convert(dir.file("part.h5"), dir.file("inner.npy"), inner).ok);
+    ASSERT_TRUE(convert(dir.file("inner.npy"), dir.file("inner.raw")).ok);
+    EXPECT_EQ(readRaw(dir.file("inner.raw")).events,
+              filterWindow(all.events, kLoop24_us, kLoop24_us + 1000));
+
+    Outcome c = convert(src, dir.file("part.csv"), range);
+    ASSERT_TRUE(c.ok) << c.error;
+    std::ostringstream want;
+    for (const auto& e : wantEvents)
+        want << e.timestamp << ',' << e.x << ',' << e.y << ',' << int(e.polarity) << '\n';
+    const auto bytes = readBytes(dir.file("part.csv"));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), want.str());
+    EXPECT_EQ(c.result.output_bytes, bytes.size());
+}
+
+// More events and edges than one block of the .npy/.h5 readers: the header's
+// count, the blocks' seams and the edges at them come out right.
+TEST(ConvertRoundTripTest, SeveralBlocks) {
+    ScratchDir dir;
+    SyntheticOptions o = scene(5000);
+    o.duration_us = 1400000;
+    o.eventsPerSecond = 1000000;
+    o.triggerPeriod_us = 9;  // more edges than one block of them too
+    const std::string src = generate(dir, "big.raw", o);
+    const Expected want = expectedFor(o);
+    ASSERT_GT(want.events.size(), ColumnarSource::kBlockEvents);
+    ASSERT_GT(want.triggers.size(), ColumnarSource::kBlockTriggers);
+    for (const char* mid : {"big.npy", "big.h5"}) {
+        SCOPED_TRACE(mid);
+        ASSERT_TRUE(convert(src, dir.file(mid)).ok);
+        Outcome b = convert(dir.file(mid), dir.file("big_back.raw"));
+        ASSERT_TRUE(b.ok) << b.error;
+        const Decoded got = readRaw(dir.file("big_back.raw"));
+        EXPECT_EQ(got.events.size(), want.events.size());
+        EXPECT_TRUE(got.events == want.events);
+        EXPECT_TRUE(got.triggers == want.triggers);
+    }
+    EXPECT_EQ(fs::file_size(dir.file("big.npy")) % 16, 0u);
+}
+
+// /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
+// against a direct search, on a sparse file with empty milliseconds.
+TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
+    ScratchDir dir;
+    SyntheticOptions o = scene(kLoop24_us + 333);
+    o.eventsPerSecond = 700;  // most milliseconds hold no event
+    o.duration_us = 200000;
+    const std::string src = generate(dir, "sparse.raw", o);
+    ASSERT_TRUE(convert(src, dir.file("s.h5")).ok);
+
+    hid_t f = H5Fopen(dir.file("s.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(f, 0);
+    auto read = [&](const char* name) {
+        hid_t d = H5Dopen2(f, name, H5P_DEFAULT);
+        hid_t s = H5Dget_space(d);
+        std::vector<int64_t> v(size_t(H5Sget_simple_extent_npoints(s)));
+        H5Dread(d, H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
+        H5Sclose(s);
+        H5Dclose(d);
+        return v;
+    };
+    const auto t = read("/events/t");
+    const auto idx = read("/ms_to_idx");
+    const auto offset = read("/t_offset");
+    H5Fclose(f);
+    const Expected want = expectedFor(o);
+    ASSERT_EQ(t.size(), want.events.size());
+    ASSERT_EQ(offset.size(), 1u);
+    EXPECT_EQ(offset[0] % 1000, 0);
+    EXPECT_LE(uint64_t(offset[0]), want.events.front().timestamp);
+    EXPECT_EQ(uint64_t(t[0] + offset[0]), want.events.front().timestamp);
+    // One entry per millisecond up to the last event's.
+    ASSERT_EQ(idx.size(), size_t(t.back() / 1000 + 1));
+    for (size_t k = 0; k < idx.size(); ++k) {
+        const auto first = std::lower_bound(t.begin(), t.end(), int64_t(k) * 1000);
+        ASSERT_EQ(idx[k], first - t.begin()) << "millisecond " << k;
+    }
+}
+
+// The target appears only when complete: a cancelled or failed conversion
+// leaves no file and an existing target as it was; .npy and its edges
+// appear together; an edge file of an earlier conversion is not left to
+// pair with a new one that has none.
+TEST(ConvertOutputTest, AllOrNothing) {
+    ScratchDir dir;
+    const std::string src = generate(dir, "a.raw", scene(0));
+    const std::string keep = "keep me";
+    for (const char* name : {"old.h5", "old.npy", "old.raw", "old.csv"}) {
+        SCOPED_TRACE(name);
+        writeBytes(dir.file(name), std::vector<uint8_t>(keep.begin(), keep.end()));
+        ConvertOptions o;
+        int calls = 0;
+        o.progress = [&](double) { return ++calls < 3; };
+        Outcome r = convert(src, dir.file(name), o);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, "cancelled");
+        const auto bytes = readBytes(dir.file(name));
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), keep);
+        fs::remove(dir.file(name));
+    }
+    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"a.raw"});
+
+    // Both .npy files, then a range without edges removes the stale one.
+    ASSERT_TRUE(convert(src, dir.file("e.npy")).ok);
+    EXPECT_TRUE(fs::exists(dir.file("e.triggers.npy")));
+    ConvertOptions noEdges;
+    noEdges.from_us = 1;
+    noEdges.to_us = 1000;  // edges every 7 ms from 0: none inside
+    Outcome r = convert(src, dir.file("e.npy"), noEdges);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.result.triggers, 0u);
+    EXPECT_FALSE(fs::exists(dir.file("e.triggers.npy")));
+
+    // The input is never the output, under any name.
+    fs::create_hard_link(src, dir.file("link.raw"));
+    Outcome self = convert(src, dir.file("link.raw"));
+    EXPECT_FALSE(self.ok);
+    EXPECT_NE(self.error.find("input"), std::string::npos) << self.error;
+    ASSERT_TRUE(convert(src, dir.file("in.npy")).ok);
+    Outcome edgesOverInput = convert(dir.file("in.npy"), dir.file("in.triggers.npy"));
+    EXPECT_FALSE(edgesOverInput.ok);
+    EXPECT_EQ(readRaw(src).events, expectedFor(scene(0)).events);
+}
+
+// Events a RAW header cannot describe are reported, not dropped: a .npy
+// (no geometry) gets a sensor they fit in; an .h5 that names a smaller
+// sensor than its events, or edges the encoding cannot carry, is refused.
+TEST(ConvertOutputTest, RawGeometryAndEdgeLimits) {
+    ScratchDir dir;
+    std::vector<NpyRecord> wide = records(10);
+    wide[4].x = 1900;
+    wide[6].y = 1000;
+    writeNpy(dir.file("wide.npy"), npyHeader(kEventsDescr, wide.size()), wide);
+    Outcome r = convert(dir.file("wide.npy"), dir.file("wide.raw"));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(headerOf(dir.file("wide.raw")).width, 1901u);
+    EXPECT_EQ(headerOf(dir.file("wide.raw")).height, 1001u);
+    EXPECT_EQ(readRaw(dir.file("wide.raw")).events.size(), 10u);
+
+    wide[4].x = 2048;  // beyond any RAW encoding
+    writeNpy(dir.file("wider.npy"), npyHeader(kEventsDescr, wide.size()), wide);
+    EXPECT_FALSE(convert(dir.file("wider.npy"), dir.file("wider.raw")).ok);
+    EXPECT_FALSE(fs::exists(dir.file("wider.raw")));
+
+    const std::string src = generate(dir, "g.raw", scene(0));  // 640x480
+    ASSERT_TRUE(convert(src, dir.file("g.h5")).ok);
+    hid_t f = H5Fopen(dir.file("g.h5").c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+    hid_t a = H5Aopen(f, "width", H5P_DEFAULT);
+    const uint32_t narrow = 100;
+    H5Awrite(a, H5T_NATIVE_UINT32, &narrow);
+    H5Aclose(a);
+    H5Fclose(f);
+    Outcome outside = convert(dir.file("g.h5"), dir.file("g.raw2.raw"));
+    EXPECT_FALSE(outside.ok);
+    EXPECT_NE(outside.error.find("outside the 100x480"), std::string::npos) << outside.error;
+
+    // Channel 20 fits EVT 2.0 (5 bits), not EVT 3.0 (4 bits).
+    std::ofstream(dir.file("ch.triggers.npy"), std::ios::binary)
+        << npyHeader("[('t', '<i8'), ('id', '<i2'), ('p', '<i2')]", 1)
+        << std::string("\x64\0\0\0\0\0\0\0\x14\0\1\0", 12);
+    writeNpy(dir.file("ch.npy"), npyHeader(kEventsDescr, 3), records(3));
+    EXPECT_FALSE(convert(dir.file("ch.npy"), dir.file("ch3.raw")).ok);
+    ConvertOptions evt2;
+    evt2.raw_format = "evt2";
+    ASSERT_TRUE(convert(dir.file("ch.npy"), dir.file("ch2.raw"), evt2).ok);
+    const Decoded ch = readRaw(dir.file("ch2.raw"));
+    ASSERT_EQ(ch.triggers.size(), 1u);
+    EXPECT_EQ(ch.triggers[0], EventTriggerIn(20, 1, 100));
+}
+
+// Bad .npy files: each refused with its reason, none read past its end.
+TEST(ConvertInputTest, BadNpyRefused) {
+    ScratchDir dir;
+    const auto good = records(8);
+    struct Case {
+        const char* what;
+        std::string header;
+        std::vector<NpyRecord> recs;
+        size_t dropBytes;
+        const char* reason;
+    };
+    auto hdr = [](const std::string& dict) {
+        std::string d = dict;
+        while ((10 + d.size() + 1) % 64)
+            d += ' ';
+        d += '\n';
+        std::string out("\x93NUMPY\x01\x00", 8);
+        out += char(d.size() & 0xFF);
+        out += char(d.size() >> 8);
+        return out + d;
+    };
+    auto unsorted = good;
+    std::swap(unsorted[2].t, unsorted[5].t);
+    auto badPolarity = good;
+    badPolarity[3].p = 7;
+    auto negative = good;
+    negative[0].t = -5;
+    const std::vector<Case> cases = {
+        {"float time",
+         hdr("{'descr': [('x', '<u2'), ('y', '<u2'), ('p', '<i2'), ('', '|V2'), ('t', '<f8')], "
+             "'fortran_order': False, 'shape': (8,), }"),
+         good, 0, "not an integer"},
+        {"missing field",
+         hdr("{'descr': [('x', '<u2'), ('y', '<u2'), ('q', '<i2'), ('', '|V2'), ('t', '<i8')], "
+             "'fortran_order': False, 'shape': (8,), }"),
+         good, 0, "no field 'p'"},
+        {"truncated", npyHeader(kEventsDescr, 8), good, 3, "does not match its shape"},
+        {"absurd shape", npyHeader(kEventsDescr, uint64_t(1) << 62), good, 0,
+         "does not match its shape"},
+        {"two dimensions",
+         hdr("{'descr': " + std::string(kEventsDescr) +
+             ", 'fortran_order': False, 'shape': (2, 4), }"),
+         good, 0, "one-dimensional"},
+        {"fortran order",
+         hdr("{'descr': " + std::string(kEventsDescr) +
+             ", 'fortran_order': True, 'shape': (8,), }"),
+         good, 0, "Fortran"},
+        {"plain array", hdr("{'descr': '<i8', 'fortran_order': False, 'shape': (16,), }"), good, 0,
+         "not a structured array"},
+        {"big-endian",
+         hdr("{'descr': [('x', '>u2'), ('y', '<u2'), ('p', '<i2'), ('', '|V2'), ('t', '<i8')], "
+             "'fortran_order': False, 'shape': (8,), }"),
+         good, 0, "not an integer"},
+        {"garbage header", hdr("{'descr': [('x', '<u2'"), good, 0, "unreadable"},
+        {"deep nesting", hdr(std::string(200, '[') + std::string(200, ']')), good, 0, "unreadable"},
+        {"not npy", "PK\x03\x04 not numpy at all", good, 0, "not a .npy file"},
+        {"unsorted times", npyHeader(kEventsDescr, 8), unsorted, 0, "times go back at event 3"},
+        {"bad polarity", npyHeader(kEventsDescr, 8), badPolarity, 0, "polarity"},
+        {"negative time", npyHeader(kEventsDescr, 8), negative, 0, "negative"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeNpy(dir.file("bad.npy"), c.header, c.recs, c.dropBytes);
+        for (const char* out : {"out.raw", "out.h5"}) {
+            Outcome r = convert(dir.file("bad.npy"), dir.file(out));
+            EXPECT_FALSE(r.ok);
+            EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
+            EXPECT_FALSE(fs::exists(dir.file(out)));
+        }
+    }
+    // Edges of a wrong layout beside good events: refused as well.
+    writeNpy(dir.file("ev.npy"), npyHeader(kEventsDescr, 8), good);
+    std::ofstream(dir.file("ev.triggers.npy"), std::ios::binary)
+        << npyHeader("[('t', '<f8'), ('id', '<i2'), ('p', '<i2')]", 0);
+    Outcome r = convert(dir.file("ev.npy"), dir.file("ev.raw"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("ev.triggers.npy"), std::string::npos) << r.error;
+    // -1 polarity, as some tools store OFF, reads as 0.
+    auto minusOne = good;
+    minusOne[1].p = -1;
+    writeNpy(dir.file("m.npy"), npyHeader(kEventsDescr, 8), minusOne);
+    ASSERT_TRUE(convert(dir.file("m.npy"), dir.file("m.raw")).ok);
+    EXPECT_EQ(readRaw(dir.file("m.raw")).events.at(1).polarity, 0);
+}
+
+// Bad .h5 files: each refused with its reason.
+TEST(ConvertInputTest, BadH5Refused) {
+    ScratchDir dir;
+    struct Case {
+        const char* what;
+        H5Columns cols;
+        const char* reason;
+    };
+    H5Columns floatT;
+    floatT.floatT = {1.0, 2.0, 3.0};
+    H5Columns missing;
+    missing.withT = false;
+    H5Columns shortY;
+    shortY.y = {1, 2};
+    H5Columns unsorted;
+    unsorted.t = {10, 30, 20};
+    H5Columns badP;
+    badP.p = {0, 2, 1};
+    const std::vector<Case> cases = {
+        {"float time", floatT, "/events/t is not of integers"},
+        {"missing time", missing, "no dataset /events/t"},
+        {"lengths differ", shortY, "differ in length"},
+        {"unsorted", unsorted, "times go back at event 2"},
+        {"polarity 2", badP, "polarity"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeH5(dir.file("bad.h5"), c.cols);
+        Outcome r = convert(dir.file("bad.h5"), dir.file("out.npy"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
+        EXPECT_FALSE(fs::exists(dir.file("out.npy")));
+    }
+    // A good hand-made file without t_offset or edges converts.
+    writeH5(dir.file("good.h5"), H5Columns{});
+    ASSERT_TRUE(convert(dir.file("good.h5"), dir.file("good.raw")).ok);
+    EXPECT_EQ(readRaw(dir.file("good.raw")).events,
+              (std::vector<Event2D>{{1, 4, 0, 10}, {2, 5, 1, 20}, {3, 6, 1, 30}}));
+
+    writeBytes(dir.file("text.h5"), {'n', 'o', 't', ' ', 'h', 'd', 'f'});
+    Outcome r = convert(dir.file("text.h5"), dir.file("out.raw"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("not an HDF5 file"), std::string::npos) << r.error;
+    EXPECT_FALSE(convert(dir.file("missing.h5"), dir.file("out.raw")).ok);
+    EXPECT_FALSE(convert(dir.file("good.h5"), dir.file("out.txt")).ok);
+    ConvertOptions reversed;
+    reversed.from_us = 20;
+    reversed.to_us = 10;
+    EXPECT_FALSE(convert(dir.file("good.h5"), dir.file("out.raw"), reversed).ok);
+}
