@@ -27,6 +27,7 @@ VELQORA_PACKAGES=(
     libswscale-dev
     libavutil-dev
     libhdf5-dev
+    zlib1g-dev
     python3-h5py
     python3-numpy
 )

@@ -13,14 +13,19 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "ColumnarSource.h"
 #include "ConvertStreams.h"
+#include "H5Chunks.h"
 
 namespace korvane {
+
+// Chunks are stored as they lie in memory, in the file's little-endian types.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
@@ -82,16 +87,18 @@ private:
 
 // Elements per chunk: large enough for deflate to work well, small enough
 // that a reader of a short window decompresses little.
-constexpr hsize_t kChunkElements = hsize_t(1) << 16;
+constexpr size_t kChunkElements = size_t(1) << 16;
+// Events held before their chunks are compressed (in parallel) and stored.
 constexpr size_t kFlushElements = size_t(1) << 20;
 constexpr unsigned kDeflateLevel = 1;  // most of the gain, a fraction of the time of higher levels
 
-// One growing 1-D dataset, appended to in blocks.
+// One growing 1-D dataset. Values wait in memory until whole chunks are
+// there; those are compressed together with the other columns' (H5Chunks)
+// and stored as they are, so the file's own filters read them back.
 template <typename T>
 class Column {
 public:
-    bool create(hid_t parent, const char* name, hid_t fileType, hid_t memType) {
-        memType_ = memType;
+    bool create(hid_t parent, const char* name, hid_t fileType) {
         const hsize_t zero = 0, unlimited = H5S_UNLIMITED;
         Hid space(H5Screate_simple(1, &zero, &unlimited), H5Sclose);
         Hid dcpl(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
@@ -107,30 +114,43 @@ public:
         return dset_.valid();
     }
     void push(T v) { buf_.push_back(v); }
-    bool full() const { return buf_.size() >= kFlushElements; }
-    bool flush() {
-        if (buf_.empty()) return true;
-        const hsize_t n = buf_.size();
-        const hsize_t total = size_ + n;
+    size_t held() const { return buf_.size(); }
+
+    // Chunks ready to store: the whole ones, and with `last` the rest too,
+    // padded with zeros to a whole chunk (HDF5 keeps edge chunks whole and
+    // reads only up to the dataset's length).
+    void takeChunks(bool last, std::vector<RawChunk>& chunks) {
+        count_ = last ? buf_.size() : buf_.size() / kChunkElements * kChunkElements;
+        const size_t whole = (count_ + kChunkElements - 1) / kChunkElements;
+        buf_.resize(std::max(buf_.size(), whole * kChunkElements), T{});
+        for (size_t k = 0; k < whole; ++k) {
+            chunks.push_back({reinterpret_cast<const uint8_t*>(buf_.data() + k * kChunkElements),
+                              kChunkElements, unsigned(sizeof(T))});
+        }
+    }
+    // Stores the chunks taken, compressed as `packed[first...]`; moves first on.
+    bool store(const std::vector<std::vector<uint8_t>>& packed, size_t& first) {
+        if (count_ == 0) return true;
+        const hsize_t total = size_ + count_;
         if (H5Dset_extent(dset_.get(), &total) < 0) return false;
-        Hid fspace(H5Dget_space(dset_.get()), H5Sclose);
-        Hid mspace(H5Screate_simple(1, &n, nullptr), H5Sclose);
-        if (!fspace.valid() || !mspace.valid()) return false;
-        if (H5Sselect_hyperslab(fspace.get(), H5S_SELECT_SET, &size_, nullptr, &n, nullptr) < 0 ||
-            H5Dwrite(dset_.get(), memType_, mspace.get(), fspace.get(), H5P_DEFAULT, buf_.data()) <
-                0) {
-            return false;
+        for (hsize_t at = 0; at < count_; at += kChunkElements) {
+            const std::vector<uint8_t>& c = packed[first++];
+            const hsize_t offset = size_ + at;
+            if (H5Dwrite_chunk(dset_.get(), H5P_DEFAULT, 0, &offset, c.size(), c.data()) < 0) {
+                return false;
+            }
         }
         size_ = total;
-        buf_.clear();
+        buf_.erase(buf_.begin(), buf_.begin() + std::min(buf_.size(), count_));
+        count_ = 0;
         return true;
     }
     bool close() { return dset_.reset(); }
 
 private:
     Hid dset_;
-    hid_t memType_ = -1;
     hsize_t size_ = 0;
+    size_t count_ = 0;  // values the chunks taken cover
     std::vector<T> buf_;
 };
 
@@ -170,15 +190,14 @@ public:
                    H5Gclose);
         Hid triggers(H5Gcreate2(file_.get(), "triggers", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
                      H5Gclose);
-        if (!events.valid() || !triggers.valid() ||
-            !x_.create(events.get(), "x", H5T_STD_U16LE, H5T_NATIVE_UINT16) ||
-            !y_.create(events.get(), "y", H5T_STD_U16LE, H5T_NATIVE_UINT16) ||
-            !p_.create(events.get(), "p", H5T_STD_U8LE, H5T_NATIVE_UINT8) ||
-            !t_.create(events.get(), "t", H5T_STD_I64LE, H5T_NATIVE_INT64) ||
-            !trT_.create(triggers.get(), "t", H5T_STD_I64LE, H5T_NATIVE_INT64) ||
-            !trId_.create(triggers.get(), "id", H5T_STD_I16LE, H5T_NATIVE_INT16) ||
-            !trP_.create(triggers.get(), "p", H5T_STD_I16LE, H5T_NATIVE_INT16) ||
-            !msToIdx_.create(file_.get(), "ms_to_idx", H5T_STD_U64LE, H5T_NATIVE_UINT64)) {
+        if (!events.valid() || !triggers.valid() || !x_.create(events.get(), "x", H5T_STD_U16LE) ||
+            !y_.create(events.get(), "y", H5T_STD_U16LE) ||
+            !p_.create(events.get(), "p", H5T_STD_U8LE) ||
+            !t_.create(events.get(), "t", H5T_STD_I64LE) ||
+            !trT_.create(triggers.get(), "t", H5T_STD_I64LE) ||
+            !trId_.create(triggers.get(), "id", H5T_STD_I16LE) ||
+            !trP_.create(triggers.get(), "p", H5T_STD_I16LE) ||
+            !msToIdx_.create(file_.get(), "ms_to_idx", H5T_STD_U64LE)) {
             return fail(error, "cannot create the HDF5 datasets");
         }
         const hid_t root = file_.get();
@@ -217,7 +236,9 @@ public:
             while (t >= 0 && uint64_t(t) / 1000 >= nextMs_) {
                 msToIdx_.push(events_ + i);
                 ++nextMs_;
-                if (msToIdx_.full() && !msToIdx_.flush()) return writeFailed(error);
+                if (msToIdx_.held() >= kFlushElements && !storeChunks(false)) {
+                    return writeFailed(error);
+                }
             }
             x_.push(e.x);
             y_.push(e.y);
@@ -231,10 +252,7 @@ public:
             trP_.push(r.trigger.polarity);
         }
         triggers_ += triggers.size();
-        if (x_.full() && !(x_.flush() && y_.flush() && p_.flush() && t_.flush())) {
-            return writeFailed(error);
-        }
-        if (trT_.full() && !(trT_.flush() && trId_.flush() && trP_.flush())) {
+        if ((x_.held() >= kFlushElements || trT_.held() >= kFlushElements) && !storeChunks(false)) {
             return writeFailed(error);
         }
         return true;
@@ -242,10 +260,7 @@ public:
 
     bool finish(std::string* error) override {
         QuietErrors quiet;
-        if (!(x_.flush() && y_.flush() && p_.flush() && t_.flush() && trT_.flush() &&
-              trId_.flush() && trP_.flush() && msToIdx_.flush())) {
-            return writeFailed(error);
-        }
+        if (!storeChunks(true)) return writeFailed(error);
         {
             Hid space(H5Screate(H5S_SCALAR), H5Sclose);
             Hid dset(H5Dcreate2(file_.get(), "t_offset", H5T_STD_I64LE, space.get(), H5P_DEFAULT,
@@ -271,6 +286,25 @@ private:
         return int64_t(t) - int64_t(offset_us_);
     }
 
+    // Compresses what the columns hold in whole chunks (with `last`: all of
+    // it) on several threads, then stores it.
+    bool storeChunks(bool last) {
+        std::vector<RawChunk> chunks;
+        x_.takeChunks(last, chunks);
+        y_.takeChunks(last, chunks);
+        p_.takeChunks(last, chunks);
+        t_.takeChunks(last, chunks);
+        trT_.takeChunks(last, chunks);
+        trId_.takeChunks(last, chunks);
+        trP_.takeChunks(last, chunks);
+        msToIdx_.takeChunks(last, chunks);
+        if (!shuffleDeflateChunks(chunks, kDeflateLevel, packed_)) return false;
+        size_t i = 0;
+        return x_.store(packed_, i) && y_.store(packed_, i) && p_.store(packed_, i) &&
+               t_.store(packed_, i) && trT_.store(packed_, i) && trId_.store(packed_, i) &&
+               trP_.store(packed_, i) && msToIdx_.store(packed_, i);
+    }
+
     bool writeFailed(std::string* error) {
         // HDF5 does not say why; a full disk is the usual reason.
         return fail(error, "cannot write the HDF5 file " + out_.temporaryPath());
@@ -290,6 +324,7 @@ private:
     Column<int64_t> trT_;
     Column<int16_t> trId_, trP_;
     Column<uint64_t> msToIdx_;
+    std::vector<std::vector<uint8_t>> packed_;
     bool haveOffset_ = false;
     uint64_t offset_us_ = 0;
     uint64_t nextMs_ = 0;

@@ -1,0 +1,31 @@
+#pragma once
+
+// Compression of HDF5 dataset chunks as the library's own shuffle + deflate
+// filter pipeline would do it, on several threads at once, so that the
+// chunks can be stored with H5Dwrite_chunk: any HDF5 reader decompresses
+// them with its built-in filters. HDF5 itself compresses on the writing
+// thread only, which made it the slowest step of a conversion.
+//
+// Threads: the call uses up to kMaxThreads short-lived workers and returns
+// when all are done; it touches nothing shared.
+// Failures: false when zlib fails (out of memory); `out` is then unusable.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace korvane {
+
+struct RawChunk {
+    const uint8_t* data = nullptr;  // a whole chunk: elements * elementBytes bytes
+    size_t elements = 0;
+    unsigned elementBytes = 1;
+};
+
+constexpr unsigned kMaxCompressThreads = 8;
+
+// out[i] = deflate(shuffle(chunks[i])) in zlib's format, as the deflate filter stores it.
+bool shuffleDeflateChunks(const std::vector<RawChunk>& chunks, int level,
+                          std::vector<std::vector<uint8_t>>& out);
+
+}  // namespace korvane
