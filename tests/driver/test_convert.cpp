@@ -505,6 +505,27 @@ TEST(ConvertInputTest, BadH5Refused) {
         {"unsorted", unsorted, "times go back at event 2"},
         {"polarity 2", badP, "polarity"},
     };
+    // Columns that claim a billion events but hold no data.
+    auto writeHollow = [](const std::string& path) {
+        hid_t f = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        hid_t g = H5Gcreate2(f, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        const hsize_t n = 1000000000, chunk = 65536;
+        hid_t space = H5Screate_simple(1, &n, nullptr);
+        hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        H5Pset_chunk(dcpl, 1, &chunk);
+        for (const char* name : {"x", "y", "p", "t"}) {
+            H5Dclose(H5Dcreate2(g, name, H5T_NATIVE_INT64, space, H5P_DEFAULT, dcpl, H5P_DEFAULT));
+        }
+        H5Pclose(dcpl);
+        H5Sclose(space);
+        H5Gclose(g);
+        H5Fclose(f);
+    };
+    writeHollow(dir.file("hollow.h5"));
+    Outcome hollow = convert(dir.file("hollow.h5"), dir.file("out.npy"));
+    EXPECT_FALSE(hollow.ok);
+    EXPECT_NE(hollow.error.find("less data than its length"), std::string::npos) << hollow.error;
+
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         writeH5(dir.file("bad.h5"), c.cols);
