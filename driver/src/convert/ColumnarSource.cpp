@@ -11,22 +11,32 @@ bool fail(std::string* error, const std::string& why) {
     return false;
 }
 
+// The checks run on every element: the reason is only put together for a
+// failure.
 bool checkEvent(const StoredEvent& s, uint64_t index, Event2D& e, std::string* error) {
-    const std::string at = " at event " + std::to_string(index);
+    const char* why = nullptr;
     if (s.x < 0 || s.x > 0xFFFF || s.y < 0 || s.y > 0xFFFF) {
-        return fail(error, "x or y outside 0..65535" + at);
+        why = "x or y outside 0..65535";
+    } else if (s.p < -1 || s.p > 1) {
+        why = "polarity not 0, 1 or -1";
+    } else if (s.t < 0) {
+        why = "time negative or out of range";
     }
-    if (s.p < -1 || s.p > 1) return fail(error, "polarity not 0, 1 or -1" + at);
-    if (s.t < 0) return fail(error, "time negative or out of range" + at);
+    if (why) return fail(error, std::string(why) + " at event " + std::to_string(index));
     e = Event2D(uint16_t(s.x), uint16_t(s.y), uint8_t(s.p > 0 ? 1 : 0), uint64_t(s.t));
     return true;
 }
 
 bool checkTrigger(const StoredTrigger& s, uint64_t index, EventTriggerIn& t, std::string* error) {
-    const std::string at = " at trigger " + std::to_string(index);
-    if (s.id < 0 || s.id > 0x7FFF) return fail(error, "trigger channel outside 0..32767" + at);
-    if (s.p < -1 || s.p > 1) return fail(error, "trigger value not 0, 1 or -1" + at);
-    if (s.t < 0) return fail(error, "trigger time negative or out of range" + at);
+    const char* why = nullptr;
+    if (s.id < 0 || s.id > 0x7FFF) {
+        why = "trigger channel outside 0..32767";
+    } else if (s.p < -1 || s.p > 1) {
+        why = "trigger value not 0, 1 or -1";
+    } else if (s.t < 0) {
+        why = "trigger time negative or out of range";
+    }
+    if (why) return fail(error, std::string(why) + " at trigger " + std::to_string(index));
     t = EventTriggerIn(int16_t(s.id), int16_t(s.p > 0 ? 1 : 0), uint64_t(s.t));
     return true;
 }

@@ -213,6 +213,11 @@ public:
     bool open(const std::string& path, std::string* error) {
         if (!events_.open(path, {"x", "y", "p", "t"}, error)) return false;
         eventCount_ = events_.layout.count;
+        const auto& f = events_.layout.fields;
+        ourLayout_ = events_.layout.itemBytes == sizeof(NpyEvent) && f[0].offset == 0 &&
+                     f[0].bytes == 2 && !f[0].isSigned && f[1].offset == 2 && f[1].bytes == 2 &&
+                     !f[1].isSigned && f[2].offset == 4 && f[2].bytes == 2 && f[2].isSigned &&
+                     f[3].offset == 8 && f[3].bytes == 8 && f[3].isSigned;
         const std::string tpath = npyTriggersPath(path);
         struct stat st {};
         if (::stat(tpath.c_str(), &st) == 0) {
@@ -228,6 +233,22 @@ public:
 
 protected:
     bool readEvents(uint64_t first, std::vector<StoredEvent>& out, std::string* error) override {
+        if (ourLayout_) {
+            // The layout this file writes: one copy per record, no per-field dispatch.
+            const size_t n = out.size();
+            events_.buf.resize(n * sizeof(NpyEvent));
+            const uint64_t at = events_.layout.dataOffset + first * sizeof(NpyEvent);
+            if (events_.file.readAt(at, events_.buf.data(), events_.buf.size()) !=
+                events_.buf.size()) {
+                return fail(error, "cannot read the records at " + std::to_string(first));
+            }
+            for (size_t i = 0; i < n; ++i) {
+                NpyEvent r;
+                std::memcpy(&r, events_.buf.data() + i * sizeof(NpyEvent), sizeof r);
+                out[i] = {r.x, r.y, r.p, r.t};
+            }
+            return true;
+        }
         return events_.read(
             first, out.size(),
             [&](size_t i, size_t f, int64_t v) {
@@ -250,6 +271,7 @@ protected:
 private:
     NpyArray events_;
     NpyArray triggers_;
+    bool ourLayout_ = false;
 };
 
 }  // namespace
