@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <limits>
 #include <string>
 #include <vector>
@@ -154,6 +155,14 @@ private:
     std::vector<T> buf_;
 };
 
+// File access: locks where the file system has them, and no failure where
+// it has none (network and some container file systems).
+Hid fileAccess() {
+    Hid fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+    if (fapl.valid()) H5Pset_file_locking(fapl.get(), true, true);
+    return fapl;
+}
+
 bool writeScalarAttr(hid_t obj, const char* name, hid_t fileType, hid_t memType,
                      const void* value) {
     Hid space(H5Screate(H5S_SCALAR), H5Sclose);
@@ -182,9 +191,9 @@ public:
               const std::vector<FileIdentity>& inputs, std::string* error) override {
         QuietErrors quiet;
         if (!out_.open(path, inputs, error)) return false;
-        file_ =
-            Hid(H5Fcreate(out_.temporaryPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
-                H5Fclose);
+        file_ = Hid(
+            H5Fcreate(out_.temporaryPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fileAccess().get()),
+            H5Fclose);
         if (!file_.valid()) return fail(error, "cannot create an HDF5 file");
         Hid events(H5Gcreate2(file_.get(), "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
                    H5Gclose);
@@ -341,8 +350,14 @@ class H5Source : public ColumnarSource {
 public:
     bool open(const std::string& path, std::string* error) {
         QuietErrors quiet;
-        if (H5Fis_hdf5(path.c_str()) <= 0) return fail(error, "not an HDF5 file");
-        file_ = Hid(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) return fail(error, errnoText(errno));
+        if (!S_ISREG(st.st_mode)) return fail(error, "not a regular file");
+        Hid access = fileAccess();
+        if (H5Fis_hdf5(path.c_str()) <= 0) {
+            return fail(error, "not an HDF5 file");
+        }
+        file_ = Hid(H5Fopen(path.c_str(), H5F_ACC_RDONLY, access.get()), H5Fclose);
         if (!file_.valid()) return fail(error, "cannot open the HDF5 file");
         if (!openColumns("/events", {"x", "y", "p", "t"}, events_, eventCount_, true, error)) {
             return false;
