@@ -544,9 +544,9 @@ TEST(ConvertInputTest, BadH5Refused) {
     Outcome r = convert(dir.file("text.h5"), dir.file("out.raw"));
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("not an HDF5 file"), std::string::npos) << r.error;
-    Outcome missing = convert(dir.file("missing.h5"), dir.file("out.raw"));
-    EXPECT_FALSE(missing.ok);
-    EXPECT_NE(missing.error.find("No such file"), std::string::npos) << missing.error;
+    Outcome absent = convert(dir.file("missing.h5"), dir.file("out.raw"));
+    EXPECT_FALSE(absent.ok);
+    EXPECT_NE(absent.error.find("No such file"), std::string::npos) << absent.error;
     EXPECT_FALSE(convert(dir.file("good.h5"), dir.file("out.txt")).ok);
     ConvertOptions reversed;
     reversed.from_us = 20;
