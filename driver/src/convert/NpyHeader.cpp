@@ -24,12 +24,12 @@ struct Node {
     std::string str;
     int64_t num = 0;
     bool flag = false;
-    std::vector<Node> items;
-    std::vector<std::pair<std::string, Node>> entries;
+    std::vector<Node> items;        // a list's or tuple's; a dict's values
+    std::vector<std::string> keys;  // a dict's, one per value
 
     const Node* get(const std::string& key) const {
-        for (const auto& e : entries)
-            if (e.first == key) return &e.second;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key) return &items[i];
         return nullptr;
     }
 };
@@ -121,9 +121,9 @@ private:
             if (kind == Node::Dict) {
                 Node key;
                 if (!value(key, depth + 1) || key.kind != Node::Str || !eat(':')) return false;
-                Node v;
-                if (!value(v, depth + 1)) return false;
-                out.entries.emplace_back(key.str, std::move(v));
+                out.keys.push_back(key.str);
+                out.items.emplace_back();
+                if (!value(out.items.back(), depth + 1)) return false;
             } else {
                 out.items.emplace_back();
                 if (!value(out.items.back(), depth + 1)) return false;
