@@ -5,7 +5,14 @@
 // of each side is chosen by the file's extension; .h5 and .npy files of the
 // layouts written here are read back, so any of them converts to RAW.
 //
+// Extensions: .raw, .h5 (or .hdf5), .npy in; the same and .csv out. The
+// layouts are described where they are written (H5Convert.cpp,
+// NpyConvert.cpp, CsvConvert.cpp). Trigger edges are kept by every format
+// but CSV. A RAW output from a source without geometry (.npy) costs one more
+// pass over the range to find a sensor size its events fit in.
+//
 // Threads: one conversion per call; calls on different files may run at once.
+// An .h5 output compresses on up to eight short-lived threads of its own.
 // Failures: false with *error set; the output is written atomically, so a
 // failed or cancelled conversion leaves no partial file and an existing
 // target untouched.
