@@ -61,7 +61,9 @@ public:
                                        std::to_string(ev[i].y) +
                                        " lies beyond what a RAW file can address (2047)");
             }
-            if (ev[i].x >= meta_.width || ev[i].y >= meta_.height) {
+            // A reader drops columns beyond the header's width (rows it
+            // keeps): such an event would be lost on the way back.
+            if (ev[i].x >= meta_.width) {
                 return fail(error, "event at x " + std::to_string(ev[i].x) + ", y " +
                                        std::to_string(ev[i].y) + " lies outside the " +
                                        std::to_string(meta_.width) + "x" +
