@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <new>
 
 #include "ConvertStreams.h"
 
@@ -61,11 +62,8 @@ bool measureGeometry(EventSource& source, uint64_t from_us, uint64_t to_us,
     return true;
 }
 
-}  // namespace
-
-bool convertRecording(const std::string& input_path, const std::string& output_path,
-                      const ConvertOptions& options, ConvertResult* result, std::string* error) {
-    if (result) *result = ConvertResult{};
+bool convert(const std::string& input_path, const std::string& output_path,
+             const ConvertOptions& options, ConvertResult* result, std::string* error) {
     const uint64_t from = options.from_us.value_or(0);
     const uint64_t to = options.to_us.value_or(std::numeric_limits<uint64_t>::max());
     if (from > to) return fail(error, "the range starts after it ends");
@@ -165,6 +163,19 @@ bool convertRecording(const std::string& input_path, const std::string& output_p
     counts.output_bytes = sink->outputBytes();
     if (result) *result = counts;
     return true;
+}
+
+}  // namespace
+
+bool convertRecording(const std::string& input_path, const std::string& output_path,
+                      const ConvertOptions& options, ConvertResult* result, std::string* error) {
+    if (result) *result = ConvertResult{};
+    try {
+        return convert(input_path, output_path, options, result, error);
+    } catch (const std::bad_alloc&) {
+        // Unwinding removed the temporary; the target is as it was.
+        return fail(error, "out of memory");
+    }
 }
 
 }  // namespace korvane

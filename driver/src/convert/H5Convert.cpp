@@ -359,13 +359,12 @@ public:
         }
         file_ = Hid(H5Fopen(path.c_str(), H5F_ACC_RDONLY, access.get()), H5Fclose);
         if (!file_.valid()) return fail(error, "cannot open the HDF5 file");
-        if (!openColumns("/events", {"x", "y", "p", "t"}, events_, eventCount_, true, error)) {
+        if (!openColumns("/events", {"x", "y", "p", "t"}, events_, eventCount_, error)) {
             return false;
         }
         if (H5Lexists(file_.get(), "/triggers", H5P_DEFAULT) > 0 &&
             H5Lexists(file_.get(), "/triggers/t", H5P_DEFAULT) > 0) {
-            if (!openColumns("/triggers", {"t", "id", "p"}, triggerCols_, triggerCount_, true,
-                             error)) {
+            if (!openColumns("/triggers", {"t", "id", "p"}, triggerCols_, triggerCount_, error)) {
                 return false;
             }
         }
@@ -437,7 +436,7 @@ private:
 
     template <size_t N>
     bool openColumns(const std::string& group, const std::vector<std::string>& names,
-                     Col (&cols)[N], uint64_t& count, bool, std::string* error) {
+                     Col (&cols)[N], uint64_t& count, std::string* error) {
         hsize_t length = 0;
         for (size_t c = 0; c < N; ++c) {
             const std::string path = group + "/" + names[c];
