@@ -6,7 +6,7 @@
 // layouts written here are read back, so any of them converts to RAW.
 //
 // Extensions: .raw, .h5 (or .hdf5), .npy in; the same and .csv out. The
-// layouts are described where they are written (H5Convert.cpp,
+// layouts are described where they are written (H5Output.cpp,
 // NpyConvert.cpp, CsvConvert.cpp). Trigger edges are kept by every format
 // but CSV. A RAW output from a source without geometry (.npy) costs one more
 // pass over the range to find a sensor size its events fit in.
