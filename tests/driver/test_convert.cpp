@@ -486,6 +486,28 @@ TEST(ConvertInputTest, BadNpyRefused) {
     Outcome r = convert(dir.file("ev.npy"), dir.file("ev.raw"));
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("ev.triggers.npy"), std::string::npos) << r.error;
+    // Another tool's layout: other order, other widths, no padding.
+    {
+        std::string body;
+        for (int i = 0; i < 3; ++i) {
+            const int64_t t = 500 + i;
+            const uint32_t x = 7 + uint32_t(i);
+            const uint16_t y = 9;
+            const uint8_t p = uint8_t(i & 1);
+            body.append(reinterpret_cast<const char*>(&t), 8);
+            body.append(reinterpret_cast<const char*>(&p), 1);
+            body.append(reinterpret_cast<const char*>(&x), 4);
+            body.append(reinterpret_cast<const char*>(&y), 2);
+        }
+        std::ofstream(dir.file("other.npy"), std::ios::binary)
+            << hdr("{'descr': [('t', '<i8'), ('p', '|u1'), ('x', '<u4'), ('y', '<u2')], "
+                   "'fortran_order': False, 'shape': (3,), }")
+            << body;
+        Outcome other = convert(dir.file("other.npy"), dir.file("other.raw"));
+        ASSERT_TRUE(other.ok) << other.error;
+        EXPECT_EQ(readRaw(dir.file("other.raw")).events,
+                  (std::vector<Event2D>{{7, 9, 0, 500}, {8, 9, 1, 501}, {9, 9, 0, 502}}));
+    }
     // -1 polarity, as some tools store OFF, reads as 0.
     auto minusOne = good;
     minusOne[1].p = -1;
