@@ -256,8 +256,12 @@ private:
     }
 
     bool closeAll() {
-        bool ok = x_.close() & y_.close() & p_.close() & t_.close() & trT_.close() & trId_.close() &
-                  trP_.close() & msToIdx_.close();
+        // Every dataset is closed, whatever the others did.
+        bool ok = true;
+        for (bool closed : {x_.close(), y_.close(), p_.close(), t_.close(), trT_.close(),
+                            trId_.close(), trP_.close(), msToIdx_.close()}) {
+            ok = ok && closed;
+        }
         return file_.reset() && ok;
     }
 
