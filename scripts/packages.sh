@@ -26,6 +26,10 @@ VELQORA_PACKAGES=(
     libavcodec-dev
     libswscale-dev
     libavutil-dev
+    pybind11-dev
+    python3-dev
+    python3-numpy
+    python3-pytest
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.
