@@ -30,6 +30,7 @@ VELQORA_PACKAGES=(
     python3-dev
     python3-numpy
     python3-pytest
+    python3-h5py
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.
