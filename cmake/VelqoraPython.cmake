@@ -1,8 +1,8 @@
 # Finds what the Python module `velqora` needs, for one interpreter: Debian's
 # own python3 by default (its numpy and h5py come from Debian packages; an
 # interpreter first on PATH, such as a pyenv one, is not the users' one).
-# Sets VELQORA_PYTHON_FOUND, Python_EXECUTABLE and VELQORA_PYTHON_INSTALL_DIR
-# (relative to the install prefix). Never fails the configure: what is
+# Sets VELQORA_PYTHON_FOUND, Python_EXECUTABLE and the module folders
+# VELQORA_PYTHON_{SYSTEM,LOCAL,USER}_DIR (relative to the install prefix). Never fails the configure: what is
 # missing is named in a status message and the module is left out.
 
 set(VELQORA_PYTHON_EXECUTABLE /usr/bin/python3 CACHE FILEPATH
@@ -43,29 +43,35 @@ if(NOT pybind11_FOUND)
     return()
 endif()
 
-# Where the interpreter looks for modules under an install prefix: Debian's
-# python3 reads /usr/lib/python3/dist-packages for its packages and
-# PREFIX/lib/python3.X/dist-packages for /usr/local; other interpreters use
-# their own layout.
+# Where the interpreter looks for modules under an install prefix, chosen
+# when installing: Debian's python3 reads /usr/lib/python3/dist-packages
+# for a /usr prefix (also a package's staging .../usr), the user site
+# (lib/python3.X/site-packages) under ~/.local, and lib/python3.X/dist-packages
+# under /usr/local and any other prefix. Each is three folders deep, so one
+# RPATH finds KorvaneBase from all of them. Interpreters without Debian's
+# layouts get their own site-packages.
 execute_process(COMMAND "${Python_EXECUTABLE}" -c [=[
-import sys, sysconfig
-prefix = sys.argv[1].rstrip('/') or '/'
+import site, sys, sysconfig
 schemes = sysconfig.get_scheme_names()
-if prefix == '/usr' and 'deb_system' in schemes:
-    path, base = sysconfig.get_path('platlib', 'deb_system', vars={'platbase': '/usr', 'base': '/usr'}), '/usr'
-elif 'posix_local' in schemes:
-    path, base = sysconfig.get_path('platlib', 'posix_local', vars={'platbase': '/usr', 'base': '/usr'}), '/usr/local'
-else:
-    path, base = sysconfig.get_path('platlib', 'posix_prefix', vars={'platbase': '/x', 'base': '/x'}), '/x'
-print(path[len(base) + 1:] if path.startswith(base + '/') else 'lib/python%d.%d/site-packages' % sys.version_info[:2], end='')
-]=] "${CMAKE_INSTALL_PREFIX}"
-    OUTPUT_VARIABLE python_dir RESULT_VARIABLE python_dir_status)
-if(NOT python_dir_status EQUAL 0 OR python_dir STREQUAL "")
-    set(python_dir "lib/python${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}/site-packages")
+def rel(scheme, base):
+    path = sysconfig.get_path('platlib', scheme, vars={'platbase': base, 'base': base, 'userbase': base})
+    return path[len(base) + 1:]
+local = rel('posix_local', '/usr')[len('local/'):] if 'posix_local' in schemes else rel('posix_prefix', '/p')
+system = rel('deb_system', '/usr') if 'deb_system' in schemes else local
+user = rel('posix_user', '/u') if 'posix_user' in schemes else local
+print(';'.join([system, local, user, site.getuserbase()]), end='')
+]=] OUTPUT_VARIABLE python_dirs RESULT_VARIABLE python_dirs_status)
+list(LENGTH python_dirs python_dirs_count)
+if(NOT python_dirs_status EQUAL 0 OR NOT python_dirs_count EQUAL 4)
+    velqora_python_off("cannot ask ${Python_EXECUTABLE} for its module folders")
+    return()
 endif()
-set(VELQORA_PYTHON_INSTALL_DIR "${python_dir}" CACHE STRING
-    "Folder of the Python module, relative to the install prefix")
+list(GET python_dirs 0 VELQORA_PYTHON_SYSTEM_DIR)
+list(GET python_dirs 1 VELQORA_PYTHON_LOCAL_DIR)
+list(GET python_dirs 2 VELQORA_PYTHON_USER_DIR)
+list(GET python_dirs 3 VELQORA_PYTHON_USER_BASE)
+set(VELQORA_PYTHON_INSTALL_DIR "" CACHE STRING
+    "Folder of the Python module relative to the install prefix (empty: chosen by the prefix)")
 
 set(VELQORA_PYTHON_FOUND TRUE)
-message(STATUS "Python module velqora: on (${Python_EXECUTABLE} ${Python_VERSION}, "
-               "installs to ${VELQORA_PYTHON_INSTALL_DIR})")
+message(STATUS "Python module velqora: on (${Python_EXECUTABLE} ${Python_VERSION})")
