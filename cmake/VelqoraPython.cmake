@@ -10,9 +10,9 @@ set(VELQORA_PYTHON_EXECUTABLE /usr/bin/python3 CACHE FILEPATH
 set(VELQORA_PYTHON_FOUND FALSE)
 
 function(velqora_python_off why)
-    message(STATUS "Python module velqora: off (${why}; needs pybind11-dev, python3-dev "
-                   "and python3-numpy for ${VELQORA_PYTHON_EXECUTABLE})")
+    message(STATUS "Python module velqora: off (${why})")
 endfunction()
+set(velqora_python_needs "pybind11-dev, python3-dev and python3-numpy for ${VELQORA_PYTHON_EXECUTABLE}")
 
 if(VELQORA_SANITIZE OR VELQORA_TSAN OR VELQORA_FUZZ)
     # An instrumented extension loads only into an instrumented interpreter.
@@ -20,26 +20,26 @@ if(VELQORA_SANITIZE OR VELQORA_TSAN OR VELQORA_FUZZ)
     return()
 endif()
 if(NOT EXISTS "${VELQORA_PYTHON_EXECUTABLE}")
-    velqora_python_off("no ${VELQORA_PYTHON_EXECUTABLE}")
+    velqora_python_off("no ${VELQORA_PYTHON_EXECUTABLE}; needs ${velqora_python_needs}")
     return()
 endif()
 
 set(Python_EXECUTABLE "${VELQORA_PYTHON_EXECUTABLE}")
 find_package(Python 3.8 QUIET COMPONENTS Interpreter Development.Module)
 if(NOT Python_FOUND)
-    velqora_python_off("no Python headers")
+    velqora_python_off("no Python headers; needs ${velqora_python_needs}")
     return()
 endif()
 execute_process(COMMAND "${Python_EXECUTABLE}" -c "import numpy"
     RESULT_VARIABLE numpy_status OUTPUT_QUIET ERROR_QUIET)
 if(NOT numpy_status EQUAL 0)
-    velqora_python_off("numpy not importable")
+    velqora_python_off("numpy not importable; needs ${velqora_python_needs}")
     return()
 endif()
 set(PYBIND11_FINDPYTHON ON)
 find_package(pybind11 2.6 CONFIG QUIET)
 if(NOT pybind11_FOUND)
-    velqora_python_off("pybind11 not found")
+    velqora_python_off("pybind11 not found; needs ${velqora_python_needs}")
     return()
 endif()
 
