@@ -1,6 +1,8 @@
 #include "Recording.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -56,6 +58,11 @@ Recording::Recording(const py::handle& path) {
     struct stat st {};
     if (::stat(p.bytes.c_str(), &st) != 0) raiseOsError(errno, p.display);
     if (S_ISDIR(st.st_mode)) raiseOsError(EISDIR, p.display);
+    // An unreadable file is a PermissionError, not a bad recording. The probe
+    // never waits (a FIFO would block a plain open).
+    const int probe = ::open(p.bytes.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (probe < 0) raiseOsError(errno, p.display);
+    ::close(probe);
 
     std::string error;
     std::unique_ptr<DvsFileReader> reader;

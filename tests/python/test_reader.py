@@ -3,6 +3,7 @@ windows are half-open, slices see every event once, errors say why."""
 
 import errno
 import gc
+import os
 import pathlib
 import threading
 
@@ -206,6 +207,11 @@ class TestErrors:
         assert isinstance(caught.value, OSError) and "other.raw" in str(caught.value)
         with pytest.raises(ValueError, match="NUL"):
             velqora.open("bad\0name.raw")
+        # A FIFO is refused at once, not waited on.
+        fifo = tmp_path / "fifo.raw"
+        os.mkfifo(fifo)
+        with pytest.raises(velqora.RecordingError, match="not a regular file"):
+            velqora.open(fifo)
 
     def test_bad_windows(self, recordings):
         with velqora.open(recordings["evt3"]) as rec:
