@@ -34,17 +34,14 @@ Events are structured arrays of EVENT_DTYPE (x <u2, y <u2, p <i2, t <i8;
 (t <i8, id <i2, p <i2). Windows are half-open: t0_us <= t < t1_us.
 )";
 
-const char* const kOpenDoc = R"(open(path) -> Recording
-
-Opens a RAW recording (str, bytes or os.PathLike) and loads or builds its seek
-index; Ctrl+C cancels a long index build. Raises FileNotFoundError (or
+const char* const kOpenDoc =
+    R"(Opens a RAW recording (str, bytes or os.PathLike) and loads or builds its
+seek index; Ctrl+C cancels a long index build. Raises FileNotFoundError (or
 another OSError) when the path cannot be opened, and RecordingError with the
 reader's reason when the file is no readable recording.)";
 
 const char* const kConvertDoc =
-    R"(convert(src, dst, from_us=None, to_us=None, format="evt3") -> dict
-
-Converts the recording src into dst, the format of each chosen by its
+    R"(Converts the recording src into dst, the format of each chosen by its
 extension (.raw, .h5, .npy, .csv); from_us (inclusive) and to_us (exclusive)
 bound the kept range; format ("evt3" or "evt2") is the encoding of a .raw
 output. The output appears complete or not at all. Returns the counts
@@ -100,6 +97,11 @@ PYBIND11_MODULE(velqora, m) {
     m.attr("TRIGGER_DTYPE") = velqora::triggerDtype();
     py::register_exception<velqora::RecordingError>(m, "RecordingError", PyExc_OSError);
 
+    py::class_<Slices>(m, "Slices", "Iterator of velqora.Recording.slices().")
+        .def("__iter__", [](py::object self) { return self; })
+        .def("__next__", &Slices::next)
+        .def("__len__", &Slices::remaining);
+
     py::class_<Recording>(m, "Recording", R"(An open RAW recording; made by velqora.open().
 
 Usable as a context manager; close() releases the file (arrays already read
@@ -117,15 +119,12 @@ several threads are safe; they run one at a time.)")
         .def_property_readonly("path", &Recording::path, "The path as given to open().")
         .def_property_readonly("closed", &Recording::closed, "True after close().")
         .def("read", &Recording::read, py::arg("t0_us"), py::arg("t1_us"),
-             R"(read(t0_us, t1_us) -> numpy.ndarray of EVENT_DTYPE
-
-Every event with t0_us <= t < t1_us, in file order. The array owns the
-decoded buffer itself (no copy). ValueError when t1_us < t0_us or a time is
-negative.)")
+             R"(Every event with t0_us <= t < t1_us, in file order, as an array of
+EVENT_DTYPE. The array owns the decoded buffer itself (no copy). ValueError
+when t1_us < t0_us or a time is negative.)")
         .def("triggers", &Recording::triggers, py::arg("t0_us"), py::arg("t1_us"),
-             R"(triggers(t0_us, t1_us) -> numpy.ndarray of TRIGGER_DTYPE
-
-The trigger edges with t0_us <= t < t1_us, in file order.)")
+             R"(The trigger edges with t0_us <= t < t1_us, in file order, as an array of
+TRIGGER_DTYPE.)")
         .def(
             "slices",
             [](py::object self, int64_t duration_us, std::optional<int64_t> t0_us,
@@ -150,12 +149,10 @@ The trigger edges with t0_us <= t < t1_us, in file order.)")
                 return Slices(std::move(self), uint64_t(duration_us), t0, t1);
             },
             py::arg("duration_us"), py::arg("t0_us") = py::none(), py::arg("t1_us") = py::none(),
-            R"(slices(duration_us, t0_us=None, t1_us=None) -> iterator of arrays
-
-Reads [t0_us, t1_us) (by default the whole file, from the first event) in
-consecutive windows of duration_us, the last one cut at t1_us: every event in
-the range comes exactly once, and an empty window gives an empty array.
-len() tells the windows left.)")
+            R"(An iterator of event arrays: reads [t0_us, t1_us) (by default the whole
+file, from the first event) in consecutive windows of duration_us, the last
+one cut at t1_us: every event in the range comes exactly once, and an empty
+window gives an empty array. len() tells the windows left.)")
         .def("close", &Recording::close, "Releases the file; arrays already read stay valid.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__",
@@ -164,11 +161,6 @@ len() tells the windows left.)")
                  return false;
              })
         .def("__repr__", &Recording::repr);
-
-    py::class_<Slices>(m, "Slices", "Iterator of velqora.Recording.slices().")
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &Slices::next)
-        .def("__len__", &Slices::remaining);
 
     m.def(
         "open", [](const py::object& path) { return new Recording(path); }, py::arg("path"),
