@@ -28,8 +28,11 @@ VELQORA_PACKAGES=(
     libavutil-dev
     libhdf5-dev
     zlib1g-dev
-    python3-h5py
+    pybind11-dev
+    python3-dev
     python3-numpy
+    python3-pytest
+    python3-h5py
 )
 
 # Installs whatever is missing; a ready machine costs one dpkg-query.

@@ -1,0 +1,190 @@
+#include "Recording.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "EventArrays.h"
+#include "RawHeader.h"
+
+namespace py = pybind11;
+using korvane::DvsFileReader;
+using korvane::EventBatch;
+
+namespace velqora {
+
+namespace {
+
+[[noreturn]] void raiseOsError(int error, const std::string& display) {
+    // OSError(errno, ...) picks the subclass: FileNotFoundError, PermissionError...
+    py::object exc = py::module_::import("builtins")
+                         .attr("OSError")(error, std::strerror(error), py::str(display));
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+    throw py::error_already_set();
+}
+
+void checkWindow(int64_t t0_us, int64_t t1_us) {
+    if (t0_us < 0 || t1_us < 0) {
+        throw py::value_error("times are microseconds and never negative (t0_us " +
+                              std::to_string(t0_us) + ", t1_us " + std::to_string(t1_us) + ")");
+    }
+    if (t1_us < t0_us) {
+        throw py::value_error("reversed window: t1_us " + std::to_string(t1_us) +
+                              " is before t0_us " + std::to_string(t0_us));
+    }
+}
+
+}  // namespace
+
+FsPath fsPath(const py::handle& path) {
+    py::module_ os = py::module_::import("os");
+    FsPath out;
+    out.bytes = os.attr("fsencode")(path).cast<std::string>();
+    if (out.bytes.find('\0') != std::string::npos) {
+        throw py::value_error("path contains a NUL byte");
+    }
+    out.display = py::str(os.attr("fsdecode")(path))
+                      .attr("encode")("utf-8", "backslashreplace")
+                      .cast<std::string>();
+    return out;
+}
+
+Recording::Recording(const py::handle& path) {
+    const FsPath p = fsPath(path);
+    path_ = p.display;
+    struct stat st {};
+    if (::stat(p.bytes.c_str(), &st) != 0) raiseOsError(errno, p.display);
+    if (S_ISDIR(st.st_mode)) raiseOsError(EISDIR, p.display);
+    // An unreadable file is a PermissionError, not a bad recording. The probe
+    // never waits (a FIFO would block a plain open).
+    const int probe = ::open(p.bytes.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (probe < 0) raiseOsError(errno, p.display);
+    ::close(probe);
+
+    std::string error;
+    std::unique_ptr<DvsFileReader> reader;
+    bool opened = false;
+    bool interrupted = false;
+    {
+        py::gil_scoped_release release;
+        reader = DvsFileReader::createFileReader(p.bytes, &error);
+        if (reader) {
+            // Python asks for whole windows: never cut one short.
+            reader->setWindowEventLimit(std::numeric_limits<size_t>::max());
+            DvsFileReader* raw = reader.get();
+            reader->setOpenProgressCallback([&interrupted, raw](double) {
+                if (interrupted) return;
+                py::gil_scoped_acquire acquire;
+                if (PyErr_CheckSignals() != 0) {
+                    interrupted = true;
+                    raw->cancelOpen();
+                }
+            });
+            opened = reader->openForReading();
+            reader->setOpenProgressCallback(nullptr);
+        }
+    }
+    if (interrupted) throw py::error_already_set();
+    if (!reader) throw RecordingError(p.display + ": " + error);
+    if (!opened) throw RecordingError(p.display + ": cannot read");
+
+    format_ = korvane::rawFormatName(reader->format());
+    hasEvents_ = reader->getStartTime(start_us_);
+    reader->getEndTime(end_us_);
+    reader->getFileInfo(info_);
+    reader_ = std::move(reader);
+}
+
+std::shared_ptr<DvsFileReader> Recording::openReader() const {
+    if (!reader_) throw py::value_error("recording is closed: " + path_);
+    return reader_;
+}
+
+py::dict Recording::info() const {
+    openReader();
+    auto text = [](const std::string& s) {
+        return py::reinterpret_steal<py::str>(
+            PyUnicode_DecodeUTF8(s.data(), py::ssize_t(s.size()), "replace"));
+    };
+    py::dict d;
+    d["format"] = text(format_);
+    d["width"] = info_.width;
+    d["height"] = info_.height;
+    d["serial_number"] = text(info_.serialNumber);
+    d["start_us"] = hasEvents_ ? start_us_ : 0;
+    d["end_us"] = hasEvents_ ? end_us_ : 0;
+    d["dvs_start_timestamp"] = info_.dvsStartTimestamp;
+    d["aps_start_timestamp"] = info_.apsStartTimestamp;
+    return d;
+}
+
+std::optional<uint64_t> Recording::startUs() const {
+    openReader();
+    return hasEvents_ ? std::optional<uint64_t>(start_us_) : std::nullopt;
+}
+
+std::optional<uint64_t> Recording::endUs() const {
+    openReader();
+    return hasEvents_ ? std::optional<uint64_t>(end_us_) : std::nullopt;
+}
+
+py::array Recording::read(int64_t t0_us, int64_t t1_us) const {
+    checkWindow(t0_us, t1_us);
+    return readWindow(uint64_t(t0_us), uint64_t(t1_us));
+}
+
+py::array Recording::readWindow(uint64_t t0_us, uint64_t t1_us) const {
+    std::shared_ptr<DvsFileReader> reader = openReader();
+    EventBatch batch;
+    if (t1_us > t0_us && hasEvents_ && t0_us <= end_us_) {
+        py::gil_scoped_release release;
+        batch = reader->readEventsInWindow(t0_us, t1_us - t0_us);
+        if (batch) clearEventPadding(batch->data(), batch->size());
+    }
+    return eventArray(std::move(batch));
+}
+
+py::array Recording::triggers(int64_t t0_us, int64_t t1_us) const {
+    checkWindow(t0_us, t1_us);
+    std::shared_ptr<DvsFileReader> reader = openReader();
+    std::vector<korvane::EventTriggerIn> found;
+    if (t1_us > t0_us) {
+        py::gil_scoped_release release;
+        found = reader->readTriggersInWindow(uint64_t(t0_us), uint64_t(t1_us - t0_us));
+    }
+    return triggerArray(found);
+}
+
+std::string Recording::repr() const {
+    std::string s = "<velqora.Recording '" + path_ + "'";
+    if (!reader_) return s + " closed>";
+    return s + " " + format_ + " " + std::to_string(info_.width) + "x" +
+           std::to_string(info_.height) + ">";
+}
+
+Slices::Slices(py::object recording, uint64_t duration_us, uint64_t t0_us, uint64_t t1_us)
+    : owner_(std::move(recording)),
+      recording_(owner_.cast<const Recording*>()),
+      duration_us_(duration_us),
+      next_us_(t0_us),
+      stop_us_(t1_us) {}
+
+py::array Slices::next() {
+    if (next_us_ >= stop_us_) throw py::stop_iteration();
+    const uint64_t room = stop_us_ - next_us_;
+    const uint64_t end = next_us_ + std::min(duration_us_, room);
+    py::array events = recording_->readWindow(next_us_, end);
+    next_us_ = end;
+    return events;
+}
+
+uint64_t Slices::remaining() const {
+    if (next_us_ >= stop_us_) return 0;
+    const uint64_t span = stop_us_ - next_us_;
+    return span / duration_us_ + (span % duration_us_ != 0 ? 1 : 0);
+}
+
+}  // namespace velqora

@@ -1,0 +1,279 @@
+"""velqora.open and the Recording: what it reads equals what kvraw decodes,
+windows are half-open, slices see every event once, errors say why."""
+
+import errno
+import gc
+import os
+import pathlib
+import threading
+
+import numpy as np
+import pytest
+import velqora
+from conftest import (LOOP_START_US, as_rows, decoded_events, decoded_triggers, generate,
+                      info_fields)
+
+ALIGNED_EVENT = np.dtype([("x", "<u2"), ("y", "<u2"), ("p", "<i2"), ("t", "<i8")], align=True)
+
+
+def whole(rec):
+    return rec.read(rec.start_us, rec.end_us + 1)
+
+
+class TestReadMatchesDecode:
+    def test_whole_file(self, recording):
+        expected = decoded_events(recording)
+        with velqora.open(recording) as rec:
+            events = whole(rec)
+        assert len(expected) == 600_000
+        np.testing.assert_array_equal(as_rows(events), expected)
+
+    def test_windows(self, recording):
+        loop = 1 << 24
+        windows = [(LOOP_START_US, LOOP_START_US + 1), (LOOP_START_US + 123_457, LOOP_START_US + 456_789),
+                   (loop - 5_000, loop + 5_000), (loop + 1, loop + 33_334),
+                   (LOOP_START_US + 1_999_000, LOOP_START_US + 3_000_000), (0, LOOP_START_US + 500)]
+        with velqora.open(recording) as rec:
+            for t0, t1 in windows:
+                np.testing.assert_array_equal(as_rows(rec.read(t0, t1)),
+                                              decoded_events(recording, t0, t1),
+                                              err_msg=f"window [{t0}, {t1})")
+
+    def test_times_after_the_counter_loop(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            events = whole(rec)
+        assert events["t"][0] >= LOOP_START_US
+        assert events["t"][-1] > 1 << 24
+        assert np.all(np.diff(events["t"]) >= 0)
+
+
+class TestWindowBounds:
+    def test_half_open(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            events = whole(rec)
+            t = int(events["t"][len(events) // 2])
+            at_t = np.count_nonzero(events["t"] == t)
+            assert at_t > 0
+            assert len(rec.read(t, t + 1)) == at_t
+            assert np.all(rec.read(t - 100, t)["t"] < t)
+            assert rec.read(t, t + 100)["t"][0] == t
+            assert len(rec.read(t, t)) == 0
+
+    def test_adjacent_windows_add_up(self, recordings):
+        with velqora.open(recordings["evt2"]) as rec:
+            cuts = [rec.start_us, rec.start_us + 17, rec.start_us + 300_001, rec.end_us,
+                    rec.end_us + 1]
+            parts = [rec.read(a, b) for a, b in zip(cuts, cuts[1:])]
+            np.testing.assert_array_equal(np.concatenate(parts), whole(rec))
+
+    def test_outside_the_data_is_empty(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            for t0, t1 in [(0, rec.start_us), (rec.end_us + 1, rec.end_us + 10**9),
+                           (2**62, 2**63 - 1)]:
+                events = rec.read(t0, t1)
+                assert len(events) == 0 and events.dtype == velqora.EVENT_DTYPE
+
+
+class TestEventArrays:
+    def test_layout(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            events = rec.read(rec.start_us, rec.start_us + 100_000)
+        assert events.dtype == ALIGNED_EVENT and events.dtype.itemsize == 16
+        assert velqora.EVENT_DTYPE == ALIGNED_EVENT
+        assert velqora.TRIGGER_DTYPE == np.dtype([("t", "<i8"), ("id", "<i2"), ("p", "<i2")])
+        # The reader's buffer is handed over, not copied.
+        assert not events.flags.owndata
+        # p is 16 bits over an 8-bit polarity: the byte after it, and the
+        # padding up to t, must be zero, not stale memory.
+        raw = events.view(np.uint8).reshape(-1, 16)
+        assert np.all(raw[:, 5:8] == 0)
+        assert set(np.unique(events["p"])) == {0, 1}
+
+    def test_arrays_outlive_the_recording(self, recordings):
+        rec = velqora.open(recordings["evt2"])
+        events = rec.read(rec.start_us, rec.start_us + 300_000)
+        kept = events.copy()
+        rec.close()
+        del rec
+        gc.collect()
+        np.testing.assert_array_equal(events, kept)
+
+    def test_later_reads_leave_earlier_arrays_alone(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            first = rec.read(rec.start_us, rec.start_us + 200_000)
+            kept = first.copy()
+            for k in range(1, 6):
+                rec.read(rec.start_us + k * 200_000, rec.start_us + (k + 1) * 200_000)
+            np.testing.assert_array_equal(first, kept)
+
+
+class TestSlices:
+    @pytest.mark.parametrize("duration_us", [997, 33_333, 250_000, 10**9])
+    def test_every_event_once(self, recording, duration_us):
+        with velqora.open(recording) as rec:
+            everything = whole(rec)
+            slices = rec.slices(duration_us)
+            count = len(slices)
+            parts = list(slices)
+            start = rec.start_us
+        span_us = int(everything["t"][-1]) + 1 - start
+        assert count == len(parts) == -(-span_us // duration_us)
+        np.testing.assert_array_equal(np.concatenate(parts), everything)
+        for k, part in enumerate(parts):
+            assert np.all(part["t"] >= start + k * duration_us)
+            assert np.all(part["t"] < start + (k + 1) * duration_us)
+
+    def test_bounds_and_length(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            t0, t1 = rec.start_us + 1_000, rec.start_us + 101_000
+            slices = rec.slices(30_000, t0, t1)
+            assert len(slices) == 4
+            parts = [next(slices)]
+            assert len(slices) == 3
+            parts += list(slices)
+            assert len(slices) == 0
+            assert all(len(p) > 0 for p in parts)
+            assert parts[-1]["t"].max() < t1
+            np.testing.assert_array_equal(np.concatenate(parts), rec.read(t0, t1))
+            assert list(rec.slices(10, t1, t1)) == []
+
+
+class TestTriggers:
+    def test_match_decode(self, recording):
+        expected = decoded_triggers(recording)
+        with velqora.open(recording) as rec:
+            triggers = rec.triggers(0, rec.end_us + 1)
+            window = rec.triggers(16_135_000, 16_345_000)
+        assert triggers.dtype == velqora.TRIGGER_DTYPE and triggers.dtype.itemsize == 12
+        assert len(expected) > 20
+        got = np.column_stack([triggers["t"], triggers["id"], triggers["p"]])
+        np.testing.assert_array_equal(got, expected)
+        # Edges every 35 ms of the clock: both bounds lie on one, the upper is left out.
+        assert window["t"][0] == 16_135_000 and window["t"][-1] == 16_310_000
+        np.testing.assert_array_equal(
+            window, triggers[(triggers["t"] >= 16_135_000) & (triggers["t"] < 16_345_000)])
+
+
+class TestInfo:
+    def test_fields_of_kvraw_info(self, recording):
+        expected = info_fields(recording)
+        with velqora.open(recording) as rec:
+            info = rec.info
+            assert (rec.start_us, rec.end_us) == (info["start_us"], info["end_us"])
+            info["width"] = 0
+            assert rec.info["width"] == expected["width"]
+        assert info.keys() == expected.keys()
+        assert {**info, "width": expected["width"]} == expected
+        assert expected["start_us"] >= LOOP_START_US
+
+    def test_serial_that_is_no_utf8(self, tmp_path, recordings):
+        data = pathlib.Path(recordings["evt3"]).read_bytes()
+        assert b"% serial_number KVSIM0001\n" in data
+        odd = tmp_path / "odd.raw"
+        odd.write_bytes(data.replace(b"KVSIM0001\n", b"KV\xff\xfeM0001\n", 1))
+        with velqora.open(odd) as rec:
+            assert rec.info["serial_number"] == "KV\ufffd\ufffdM0001"
+
+    def test_recording_without_events(self, tmp_path):
+        path = generate(tmp_path / "none.raw", 1_000, 0)
+        with velqora.open(path) as rec:
+            assert rec.start_us is None and rec.end_us is None
+            assert rec.info["start_us"] == 0 and rec.info["end_us"] == 0
+            assert len(rec.read(0, 10**6)) == 0
+            assert len(rec.triggers(0, 10**6)) == 0
+            assert list(rec.slices(1000)) == []
+
+
+class TestErrors:
+    def test_missing_file(self, tmp_path):
+        missing = tmp_path / "missing.raw"
+        with pytest.raises(FileNotFoundError) as caught:
+            velqora.open(missing)
+        assert caught.value.errno == errno.ENOENT and caught.value.filename == str(missing)
+
+    def test_folder(self, tmp_path):
+        with pytest.raises(IsADirectoryError):
+            velqora.open(tmp_path)
+
+    def test_not_a_recording(self, tmp_path):
+        empty = tmp_path / "empty.raw"
+        empty.write_bytes(b"")
+        with pytest.raises(velqora.RecordingError, match="empty file"):
+            velqora.open(empty)
+        other = tmp_path / "other.raw"
+        other.write_bytes(b"% evt 9.0\n% end\n" + bytes(64))
+        with pytest.raises(velqora.RecordingError, match="unsupported event format") as caught:
+            velqora.open(str(other).encode())
+        assert isinstance(caught.value, OSError) and "other.raw" in str(caught.value)
+        with pytest.raises(ValueError, match="NUL"):
+            velqora.open("bad\0name.raw")
+        # A FIFO is refused at once, not waited on.
+        fifo = tmp_path / "fifo.raw"
+        os.mkfifo(fifo)
+        with pytest.raises(velqora.RecordingError, match="not a regular file"):
+            velqora.open(fifo)
+
+    def test_bad_windows(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            for call in (rec.read, rec.triggers):
+                with pytest.raises(ValueError, match="reversed window"):
+                    call(2_000, 1_000)
+                with pytest.raises(ValueError, match="never negative"):
+                    call(-1, 1_000)
+            with pytest.raises(ValueError, match="reversed window"):
+                rec.slices(10, 2_000, 1_000)
+            for duration in (0, -5):
+                with pytest.raises(ValueError, match="duration_us"):
+                    rec.slices(duration)
+
+    def test_closed_recording(self, recordings):
+        with velqora.open(recordings["evt3"]) as rec:
+            slices = rec.slices(100_000)
+            next(slices)
+        assert rec.closed and "closed" in repr(rec)
+        for use in (lambda: rec.read(0, 10), lambda: rec.triggers(0, 10), lambda: rec.info,
+                    lambda: rec.start_us, lambda: rec.slices(10), lambda: next(slices)):
+            with pytest.raises(ValueError, match="closed"):
+                use()
+        rec.close()  # twice is fine
+
+
+class TestThreads:
+    def test_parallel_reads_agree(self, recordings):
+        with velqora.open(recordings["evt2"]) as rec:
+            windows = [(rec.start_us + k * 150_000, rec.start_us + (k + 1) * 150_000)
+                       for k in range(12)]
+            expected = [rec.read(a, b) for a, b in windows]
+            results = {}
+
+            def worker(k):
+                results[k] = [rec.read(a, b) for a, b in windows[k::3]]
+
+            threads = [threading.Thread(target=worker, args=(k,)) for k in range(3)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+        for k in range(3):
+            for got, want in zip(results[k], expected[k::3]):
+                np.testing.assert_array_equal(got, want)
+
+    def test_close_while_another_thread_reads(self, recordings):
+        rec = velqora.open(recordings["evt3"])
+        started = threading.Event()
+        outcome = []
+
+        def reader():
+            try:
+                while True:
+                    started.set()
+                    rec.read(rec.start_us, rec.start_us + 500_000)
+            except ValueError as error:
+                outcome.append(str(error))
+
+        thread = threading.Thread(target=reader)
+        thread.start()
+        started.wait()
+        rec.close()
+        thread.join()
+        assert len(outcome) == 1 and "closed" in outcome[0]
