@@ -63,12 +63,14 @@ class TestReadByOtherTools:
         velqora.convert(recording, out)
         events, triggers = content(recording)
         with h5py.File(out, "r") as f:
-            for name, field in [("x", "x"), ("y", "y"), ("p", "p"), ("t", "t")]:
-                np.testing.assert_array_equal(f["events"][name][:], events[field])
-            np.testing.assert_array_equal(f["triggers"]["t"][:], triggers["t"])
+            # Times are stored counted from t_offset, as analysis tools expect.
+            t_offset = int(f["t_offset"][()])
+            for name in ["x", "y", "p"]:
+                np.testing.assert_array_equal(f["events"][name][:], events[name])
+            np.testing.assert_array_equal(f["events"]["t"][:] + t_offset, events["t"])
+            np.testing.assert_array_equal(f["triggers"]["t"][:] + t_offset, triggers["t"])
             np.testing.assert_array_equal(f["triggers"]["id"][:], triggers["id"])
             np.testing.assert_array_equal(f["triggers"]["p"][:], triggers["p"])
-            t_offset = int(f["t_offset"][()])
             ms_to_idx = f["ms_to_idx"][:]
         t = events["t"]
         assert len(ms_to_idx) > 0
