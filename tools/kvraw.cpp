@@ -17,6 +17,7 @@
 
 #include "CliSupport.h"
 #include "DvsFileReader.h"
+#include "KvrawCheck.h"
 #include "SyntheticRecording.h"
 #include "VideoExport.h"
 
@@ -38,6 +39,7 @@ constexpr const char* kUsage =
     "  kvraw info FILE\n"
     "  kvraw decode FILE [--from US] [--to US] [--triggers]\n"
     "  kvraw stats FILE [--threads N]\n"
+    "  kvraw check FILE [--threads N]\n"
     "  kvraw cut FILE OUT START_US END_US [--format evt3|evt2]\n"
     "  kvraw generate OUT DURATION_US EVENTS_PER_SEC [--seed N] [--trigger-period US]\n"
     "                 [--start US] [--dense] [--format evt3|evt2]\n"
@@ -48,7 +50,9 @@ constexpr const char* kUsage =
     "FROM <= t < TO; cut keeps START <= t <= END, in the source's encoding\n"
     "unless --format says otherwise. export writes an H.264 MP4 of START..END\n"
     "(one frame per interval, default 30303 us, each showing --acc us, default\n"
-    "33333) and prints frames, seconds and speed; Ctrl+C leaves no file.\n";
+    "33333) and prints frames, seconds and speed; Ctrl+C leaves no file.\n"
+    "check reports word counts and anomalies; exit 0 clean, 1 anomalies,\n"
+    "2 unreadable. --threads: 0 (default) one per core, 1 the one-thread pass.\n";
 
 // Buffered stdout; a closed pipe ends the program quietly.
 class Out {
@@ -411,6 +415,7 @@ int main(int argc, char** argv) {
             return finishOutput(cmdDecode(Args(argc, argv, {"--from", "--to"}, {"--triggers"})));
         }
         if (cmd == "stats") return finishOutput(cmdStats(Args(argc, argv, {"--threads"}, {})));
+        if (cmd == "check") return finishOutput(cmdCheck(Args(argc, argv, {"--threads"}, {})));
         if (cmd == "cut") return finishOutput(cmdCut(Args(argc, argv, {"--format"}, {})));
         if (cmd == "generate") {
             return finishOutput(cmdGenerate(Args(

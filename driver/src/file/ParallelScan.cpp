@@ -272,9 +272,11 @@ ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, ui
     // From the checkpoint before which no event of the range lies, up to the
     // first stretch from which on every time stays at or past the range's end.
     const size_t first = index.stretchAt(index.entryBefore(from_us).offsetBytes);
+    // An open end takes every stretch, also those without any time (their
+    // words still matter to a check).
     size_t last = first;
     while (last < entries.size() && entries[last].offsetBytes < dataEnd &&
-           index.floorFrom(last) < to_us) {
+           (to_us == kNoStop || index.floorFrom(last) < to_us)) {
         ++last;
     }
     const Job job{file, index, dataEnd, from_us, to_us, options, first, last};
