@@ -6,6 +6,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "RawFile.h"
@@ -229,12 +230,19 @@ private:
 // Ends and joins the workers on every way out of the scan.
 class Workers {
 public:
+    // Starts up to `count` workers; fewer when the system refuses threads
+    // (count() says how many run).
     Workers(Ring& ring, unsigned count) : ring_(ring) {
         threads_.reserve(count);
         for (unsigned i = 0; i < count; ++i) {
-            threads_.emplace_back([this] { ring_.work(); });
+            try {
+                threads_.emplace_back([this] { ring_.work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
         }
     }
+    size_t count() const { return threads_.size(); }
     ~Workers() {
         ring_.stop();
         for (std::thread& t : threads_)
@@ -289,28 +297,35 @@ ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, ui
     };
     auto cancelled = [&] { return options.cancel && options.cancel->load(); };
 
+    // Everything on the calling thread, in one slot.
+    auto runHere = [&](RingSlot& slot) {
+        for (size_t k = first; k < last; ++k) {
+            if (cancelled()) return;
+            job.decode(k, slot);
+            if (options.onWorker) options.onWorker(slot.batch);
+            if (!handOn(slot.batch)) {
+                result.completed = k + 1 == last;
+                return;
+            }
+        }
+        result.completed = true;
+    };
     const unsigned threads =
         unsigned(std::min<size_t>(threadCount(options), std::max<size_t>(1, last - first)));
     const size_t slots = std::max<size_t>(parallelScanSlots(options), threads);
     if (threads == 1) {
         Ring ring(job, 1);  // storage only: nothing runs concurrently
-        RingSlot& slot = ring.slot(0);
-        for (size_t k = first; k < last; ++k) {
-            if (cancelled()) return result;
-            job.decode(k, slot);
-            if (options.onWorker) options.onWorker(slot.batch);
-            if (!handOn(slot.batch)) {
-                result.completed = k + 1 == last;
-                return result;
-            }
-        }
-        result.completed = true;
+        runHere(ring.slot(0));
         return result;
     }
 
     Ring ring(job, slots);
     {
         Workers workers(ring, threads);
+        if (workers.count() == 0) {
+            runHere(ring.slot(0));  // no thread to be had: the caller decodes
+            return result;
+        }
         size_t k = first;
         for (; k < last; ++k) {
             RingSlot* slot = ring.waitFor(k);
