@@ -257,7 +257,7 @@ TEST(ParallelScanTest, StopsEarlyCancelsAndPassesExceptionsOnWithoutLeavingThrea
     const Opened o = openWithStep(path, 4096);
     ParallelScanOptions opt;
     opt.threads = 3;
-    opt.slots = 4;
+    opt.inFlight = 4;
     // The caller stops after three stretches: no more come, workers end.
     size_t seen = 0;
     ParallelScanResult r = scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt,

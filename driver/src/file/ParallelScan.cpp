@@ -144,8 +144,8 @@ struct Job {
 // The ring shared by the workers and the caller.
 class Ring {
 public:
-    Ring(const Job& job, size_t slots) : job_(job), slots_(slots), next_(job.first) {
-        for (size_t i = 0; i < slots; ++i)
+    Ring(const Job& job, size_t slotCount) : job_(job), slots_(slotCount), next_(job.first) {
+        for (size_t i = 0; i < slotCount; ++i)
             slots_[i].batch.slot = i;
     }
 
@@ -262,7 +262,7 @@ unsigned threadCount(const ParallelScanOptions& o) {
 }  // namespace
 
 size_t parallelScanSlots(const ParallelScanOptions& options) {
-    if (options.slots > 0) return options.slots;
+    if (options.inFlight > 0) return options.inFlight;
     const unsigned threads = threadCount(options);
     return threads == 1 ? 1 : size_t(threads) * 2 + 2;
 }
@@ -312,14 +312,14 @@ ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, ui
     };
     const unsigned threads =
         unsigned(std::min<size_t>(threadCount(options), std::max<size_t>(1, last - first)));
-    const size_t slots = std::max<size_t>(parallelScanSlots(options), threads);
+    const size_t slotCount = std::max<size_t>(parallelScanSlots(options), threads);
     if (threads == 1) {
         Ring ring(job, 1);  // storage only: nothing runs concurrently
         runHere(ring.slot(0));
         return result;
     }
 
-    Ring ring(job, slots);
+    Ring ring(job, slotCount);
     {
         Workers workers(ring, threads);
         if (workers.count() == 0) {

@@ -53,7 +53,7 @@ struct StretchBatch {
 
 struct ParallelScanOptions {
     unsigned threads = 0;  // 0: one per core; 1: everything on the calling thread
-    size_t slots = 0;      // stretches in flight; 0: two per thread plus two
+    size_t inFlight = 0;   // stretches in flight (ring slots); 0: two per thread plus two
     bool decodeEvents = true;
     bool keepBytes = false;
     uint32_t sensorWidth = kAddressRange;  // events with x >= it are dropped as corrupt
