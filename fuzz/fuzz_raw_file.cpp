@@ -37,7 +37,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         r->forEachChunk(0, UINT64_MAX, [&](const korvane::Event2D* ev, size_t n, const auto&) {
             all.insert(all.end(), ev, ev + n);
         });
+        // The parallel walk gives the same events, whole and in ranges.
+        std::vector<korvane::Event2D> parallel;
+        auto collect = [&](const korvane::Event2D* ev, size_t n, const auto&) {
+            parallel.insert(parallel.end(), ev, ev + n);
+        };
+        r->forEachChunkParallel(0, UINT64_MAX, collect, 2);
+        if (parallel != all) std::abort();
         const uint64_t span = end - start + 1;
+        parallel.clear();
+        r->forEachChunkParallel(start + span / 3, start + span / 2, collect, 2);
+        size_t p = 0;
+        for (auto& e : all) {
+            if (e.timestamp < start + span / 3 || e.timestamp >= start + span / 2) continue;
+            if (p >= parallel.size() || !(parallel[p] == e)) std::abort();
+            ++p;
+        }
+        if (p != parallel.size()) std::abort();
         for (uint64_t k = 0; k < 4; ++k) {
             uint64_t at = start + span * k / 4;
             const uint64_t to = at + span / 3 + 1;

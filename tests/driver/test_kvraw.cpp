@@ -284,3 +284,102 @@ TEST(KvrawTest, ExportWritesTheVideoOrRefusesWithoutFile) {
     EXPECT_EQ(kvraw(dir, "export " + f + " " + none + " 100000 200000 --interval 0").status, 2);
     EXPECT_FALSE(fs::exists(none));
 }
+
+namespace {
+std::string valueOf(const std::string& out, const std::string& key) {
+    for (const std::string& l : lines(out))
+        if (l.rfind(key + ": ", 0) == 0) return l.substr(key.size() + 2);
+    return "<missing " + key + ">";
+}
+}  // namespace
+
+TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
+    ScratchDir dir;
+    // Clean, crossing a loop of the 24-bit counter, with triggers.
+    const std::string f = dir.file("c.raw");
+    const uint64_t start = (uint64_t(1) << 24) - 150000;
+    ASSERT_EQ(kvraw(dir, "generate " + f + " 400000 500000 --trigger-period 10000 --start " +
+                             std::to_string(start))
+                  .status,
+              0);
+    CliRun clean = kvraw(dir, "check " + f);
+    EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
+    EXPECT_EQ(valueOf(clean.out, "result"), "clean");
+    EXPECT_EQ(valueOf(clean.out, "time_loops"), "1");
+    EXPECT_EQ(valueOf(clean.out, "header_start"), "agrees");
+    EXPECT_EQ(valueOf(clean.out, "words_ext_trigger"), "80");  // two edges a period
+    // The one-thread pass reports the same.
+    EXPECT_EQ(kvraw(dir, "check " + f + " --threads 1").out, clean.out);
+    EXPECT_EQ(kvraw(dir, "check " + f + " --threads 3").out, clean.out);
+
+    const std::vector<uint8_t> original = readBytes(f);
+    const size_t data = std::string(original.begin(), original.end()).find("% end\n") + 6;
+    auto checkPatched = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string p = dir.file(name);
+        writeBytes(p, bytes);
+        return kvraw(dir, "check " + p);
+    };
+
+    // A word of a reserved type in the middle of the data.
+    std::vector<uint8_t> b = original;
+    b[data + 2 * 5001] = 0x34;
+    b[data + 2 * 5001 + 1] = 0x92;  // 0x9234
+    CliRun r = checkPatched("reserved.raw", b);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(valueOf(r.out, "reserved_words"), "1");
+    EXPECT_EQ(valueOf(r.out, "result"), "anomalies");
+
+    // A file that ends inside a word.
+    b = original;
+    b.push_back(0x42);
+    r = checkPatched("padded.raw", b);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(valueOf(r.out, "padding_bytes"), "1");
+
+    // A header whose start time names another second than the data.
+    std::string text(original.begin(), original.end());
+    const std::string key = "% dvs_start_timestamp ";
+    const size_t at = text.find(key) + key.size();
+    text[at] = text[at] == '9' ? '1' : '9';  // same length, millions of us away
+    r = checkPatched("start.raw", std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(valueOf(r.out, "header_start"), "disagrees");
+
+    // An event off the sensor: a row number beyond 720 on an ADDR_Y word.
+    b = original;
+    for (size_t i = data; i + 1 < b.size(); i += 2) {
+        if ((b[i + 1] >> 4) == 0x0) {  // ADDR_Y
+            b[i] = 0xFF;
+            b[i + 1] = 0x03;  // y = 1023
+            break;
+        }
+    }
+    r = checkPatched("geometry.raw", b);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(valueOf(r.out, "events_outside_geometry"), "0");
+
+    // Unreadable: missing, a folder, an encoding we do not decode.
+    EXPECT_EQ(kvraw(dir, "check " + dir.file("missing.raw")).status, 2);
+    EXPECT_EQ(kvraw(dir, "check " + dir.path().string()).status, 2);
+    const std::string odd = "% evt 4.0\n% end\n" + std::string(64, '\0');
+    r = checkPatched("odd.raw", std::vector<uint8_t>(odd.begin(), odd.end()));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unsupported"), std::string::npos) << r.err;
+}
+
+TEST(KvrawTest, StatsOnAllThreadsEqualsTheOneThreadPass) {
+    ScratchDir dir;
+    for (const char* extra : {"", " --dense", " --format evt2"}) {
+        const std::string f = dir.file("s.raw");
+        ASSERT_EQ(kvraw(dir, "generate " + f + " 600000 2000000 --trigger-period 3000" +
+                                 std::string(extra))
+                      .status,
+                  0);
+        const CliRun one = kvraw(dir, "stats " + f + " --threads 1");
+        ASSERT_EQ(one.status, 0);
+        EXPECT_NE(valueOf(one.out, "triggers"), "0");
+        for (const char* threads : {"", " --threads 2", " --threads 7"}) {
+            EXPECT_EQ(kvraw(dir, "stats " + f + threads).out, one.out) << extra << threads;
+        }
+    }
+}

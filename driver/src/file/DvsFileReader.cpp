@@ -358,6 +358,36 @@ void DvsFileReader::forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCa
     corruptWords_ = s.corruptWords();
 }
 
+ParallelScanResult DvsFileReader::scanStretches(uint64_t from_us, uint64_t to_us,
+                                                ParallelScanOptions options,
+                                                const std::function<bool(StretchBatch&)>& inOrder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ensureOpenLocked()) return {};
+    options.sensorWidth =
+        header_.geometryKnown ? std::min(header_.width, kAddressRange) : kAddressRange;
+    ParallelScanResult r =
+        korvane::scanStretches(file_, index_, dataEnd(), from_us, to_us, options, inOrder);
+    corruptWords_ = r.corruptWords;
+    return r;
+}
+
+bool DvsFileReader::forEachChunkParallel(uint64_t from_us, uint64_t to_us,
+                                         const ChunkCallback& callback, unsigned threads,
+                                         const std::atomic<bool>* cancel) {
+    ParallelScanOptions o;
+    o.threads = threads;
+    o.cancel = cancel;
+    const ParallelScanResult r = scanStretches(from_us, to_us, o, [&](StretchBatch& b) {
+        if (b.count > 0 || !b.triggers.empty()) callback(b.events, b.count, b.triggers);
+        return true;
+    });
+    return r.completed;
+}
+
+uint64_t DvsFileReader::trailingBytes() const {
+    return file_.size() > dataEnd() ? file_.size() - dataEnd() : 0;
+}
+
 std::vector<EventTriggerIn> DvsFileReader::readTriggersInWindow(uint64_t start_us,
                                                                 uint64_t duration_us) {
     std::vector<EventTriggerIn> out;
@@ -429,18 +459,19 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     RawWriter writer(format);
     writer.open(out.fd(), recordingHeader(info, format, header_.width, header_.height, &header_));
     uint64_t written = 0;
-    forEachChunk(start_us, stop,
-                 [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
-                     size_t done = 0;
-                     for (const auto& t : triggers) {
-                         const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
-                         writer.writeEvents(ev + done, at - done);
-                         done = at;
-                         writer.writeTrigger(t.trigger);
-                     }
-                     writer.writeEvents(ev + done, n - done);
-                     written += n;
-                 });
+    forEachChunkParallel(
+        start_us, stop,
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
+            size_t done = 0;
+            for (const auto& t : triggers) {
+                const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
+                writer.writeEvents(ev + done, at - done);
+                done = at;
+                writer.writeTrigger(t.trigger);
+            }
+            writer.writeEvents(ev + done, n - done);
+            written += n;
+        });
     if (!writer.close()) return fail(errnoText(writer.error()));
     if (written == 0) return fail("no events in range");  // the data went away meanwhile
     if (!out.commit(&why)) return fail(why);

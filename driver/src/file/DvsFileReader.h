@@ -22,6 +22,7 @@
 #include "EventDecoder.h"
 #include "KvObjectPool.h"
 #include "KvRecords.h"
+#include "ParallelScan.h"
 #include "RawFile.h"
 #include "RawHeader.h"
 #include "TimeIndex.h"
@@ -118,6 +119,18 @@ public:
     using ChunkCallback = std::function<void(const Event2D* events, size_t count,
                                              const std::vector<TriggerRecord>& triggers)>;
     void forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCallback& callback);
+    // The same walk decoded on `threads` threads (0: one per core, 1: the
+    // calling thread only); the callback still runs on the calling thread,
+    // in file order, and sees exactly the events and edges forEachChunk
+    // gives (cut at other places). Returns false when cancelled early.
+    bool forEachChunkParallel(uint64_t from_us, uint64_t to_us, const ChunkCallback& callback,
+                              unsigned threads = 0, const std::atomic<bool>* cancel = nullptr);
+    // The stretch-level scan behind it (ParallelScan.h) for tools that
+    // reduce stretches on the workers; the sensor width is the reader's.
+    ParallelScanResult scanStretches(uint64_t from_us, uint64_t to_us, ParallelScanOptions options,
+                                     const std::function<bool(StretchBatch&)>& inOrder);
+    // Bytes past the last whole word (a file that ends inside a word).
+    uint64_t trailingBytes() const;
 
     RawFormat format() const { return header_.format; }
     const RawHeader& header() const { return header_; }

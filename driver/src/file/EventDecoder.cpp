@@ -76,6 +76,89 @@ Event2D* dropBeyond(Event2D* first, Event2D* out, uint32_t xLimit,
 }  // namespace
 
 namespace {
+
+#if KORVANE_SCAN_SSE2
+// Eight words of rows, single events and time lows only (most of real
+// data) in one go: the row and time each word sees are found with prefix
+// maxima over lane-tagged payloads, then every word writes an event slot
+// and only EVT_ADDR_X words keep theirs. False, with nothing changed, when
+// the block holds another type or a time low that reaches stopTime.
+template <bool kSensor>
+inline bool fastBlock8(const uint8_t* p, uint64_t timeHigh, uint64_t stopTime, uint32_t xLimit,
+                       uint64_t& yBits, uint64_t& t, Event2D*& out, bool& beyond) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i type = _mm_srli_epi16(v, 12);
+    const __m128i isY = _mm_cmpeq_epi16(type, _mm_setzero_si128());
+    const __m128i isX = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kAddrX)));
+    const __m128i isLow = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kTimeLow)));
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isY, isX), isLow)) != 0xFFFF) return false;
+    const int lowMask = _mm_movemask_epi8(isLow);
+    const __m128i low = _mm_and_si128(v, _mm_set1_epi16(0x0FFF));
+    if (lowMask != 0 && stopTime <= timeHigh + 0xFFF) {
+        // Some time low may reach the stop: leave the block to the word walk.
+        alignas(16) uint16_t lows[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
+        for (int j = 0; j < 8; ++j) {
+            if (((lowMask >> (2 * j)) & 1) && (timeHigh | lows[j]) >= stopTime) return false;
+        }
+    }
+    // Lane j carries tag j + 1 above its payload, so the prefix maximum is
+    // the payload of the latest row (time low) at or before it; 0: none.
+    const __m128i tags = _mm_set_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    __m128i yKey = _mm_and_si128(
+        isY, _mm_or_si128(_mm_slli_epi16(tags, 11), _mm_and_si128(v, _mm_set1_epi16(0x7FF))));
+    // Time lows take tag j (3 bits) above their 12 bits, and -1 marks a lane
+    // without one; the lanes shifted in are -1 too.
+    const __m128i none = _mm_set1_epi16(-1);
+    __m128i lowKey = _mm_or_si128(
+        _mm_and_si128(
+            isLow, _mm_or_si128(_mm_slli_epi16(_mm_sub_epi16(tags, _mm_set1_epi16(1)), 12), low)),
+        _mm_andnot_si128(isLow, none));
+    yKey = _mm_max_epi16(yKey, _mm_slli_si128(yKey, 2));
+    lowKey =
+        _mm_max_epi16(lowKey, _mm_or_si128(_mm_slli_si128(lowKey, 2), _mm_srli_si128(none, 14)));
+    yKey = _mm_max_epi16(yKey, _mm_slli_si128(yKey, 4));
+    lowKey =
+        _mm_max_epi16(lowKey, _mm_or_si128(_mm_slli_si128(lowKey, 4), _mm_srli_si128(none, 12)));
+    yKey = _mm_max_epi16(yKey, _mm_slli_si128(yKey, 8));
+    lowKey =
+        _mm_max_epi16(lowKey, _mm_or_si128(_mm_slli_si128(lowKey, 8), _mm_srli_si128(none, 8)));
+    // Lanes before the block's first row (time low) keep the current one.
+    const __m128i noY = _mm_cmpeq_epi16(yKey, _mm_setzero_si128());
+    const __m128i y =
+        _mm_or_si128(_mm_and_si128(noY, _mm_set1_epi16(short(yBits >> 16))),
+                     _mm_andnot_si128(noY, _mm_and_si128(yKey, _mm_set1_epi16(0x7FF))));
+    const __m128i noLow = _mm_cmpeq_epi16(lowKey, none);
+    const __m128i lows =
+        _mm_or_si128(_mm_and_si128(noLow, _mm_set1_epi16(short(t & 0xFFF))),
+                     _mm_andnot_si128(noLow, _mm_and_si128(lowKey, _mm_set1_epi16(0x0FFF))));
+    if constexpr (kSensor) {
+        const __m128i far =
+            _mm_and_si128(isX, _mm_cmpgt_epi16(_mm_and_si128(v, _mm_set1_epi16(0x7FF)),
+                                               _mm_set1_epi16(short(xLimit - 1))));
+        beyond = beyond || _mm_movemask_epi8(far) != 0;
+    }
+    // x | y << 16 per lane (the polarity bit is taken from the word).
+    const __m128i x = _mm_and_si128(v, _mm_set1_epi16(0x7FF));
+    alignas(16) uint32_t xy[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(xy), _mm_unpacklo_epi16(x, y));
+    _mm_store_si128(reinterpret_cast<__m128i*>(xy + 4), _mm_unpackhi_epi16(x, y));
+    alignas(16) uint16_t words[8], lowOf[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(words), v);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lowOf), lows);
+    const int xMask = _mm_movemask_epi8(isX);
+    for (int j = 0; j < 8; ++j) {
+        store(out, uint64_t(xy[j]) | (uint64_t((words[j] >> 11) & 1) << 32), timeHigh | lowOf[j]);
+        out += (xMask >> (2 * j)) & 1;
+    }
+    yBits = uint64_t(xy[7] >> 16) << 16;
+    t = timeHigh | lowOf[7];
+    return true;
+}
+#endif
+}  // namespace
+
+namespace {
 // kSensor: events may lie beyond xLimit (a sensor narrower than the
 // address range); without it the check costs nothing.
 template <bool kSensor>
@@ -110,6 +193,7 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
     const size_t blockRoom = kBlock * 12;
     uint64_t yBits = uint64_t(s.y) << 16;
     uint64_t t = s.time;
+    [[maybe_unused]] size_t wordWalkUntil = 0;
     while (i < wordCount) {
         size_t blockEnd;
         if (size_t(out - first) + blockRoom <= outRoom) {
@@ -120,6 +204,19 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
             break;
         }
         for (; i < blockEnd; ++i) {
+#if KORVANE_SCAN_SSE2
+            // Whole blocks of rows, events and time lows; after a block with
+            // anything else (vectors, time highs) the next 32 words go
+            // word by word before blocks are tried again.
+            if (i >= wordWalkUntil) {
+                while (i + 8 <= blockEnd && fastBlock8<kSensor>(bytes + 2 * i, s.timeHigh, stopTime,
+                                                                xLimit, yBits, t, out, beyond)) {
+                    i += 8;
+                }
+                if (i >= blockEnd) break;
+                wordWalkUntil = i + 32;
+            }
+#endif
             const uint16_t w = loadWord16(bytes + 2 * i);
             const unsigned type = typeOf(w);
             // Rows, single events and time low are most of real data: take

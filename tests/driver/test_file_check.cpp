@@ -1,0 +1,175 @@
+// The word check: each anomaly found in hand-made word streams, and checks
+// of stretches appended in file order equal to one walk over the data.
+
+#include <gtest/gtest.h>
+
+#include "DriverTestSupport.h"
+#include "FileCheck.h"
+#include "RawFile.h"
+#include "TimeIndex.h"
+
+using namespace kvtest;
+
+namespace {
+
+// A whole stream checked as one part (append() settles the vectors without base).
+WordCheck checkAll(const std::vector<uint8_t>& b, RawFormat format, uint32_t width = 1280,
+                   uint32_t height = 720) {
+    WordCheck total;
+    total.append(checkWords(b.data(), b.size() / wordSizeBytes(format), format, DecoderState{},
+                            width, height));
+    return total;
+}
+
+uint64_t anomalies(const WordCheck& c) {
+    return c.reservedWords + c.eventsBeforeTime + c.vectorsWithoutBase + c.vectorEventsBeyondRange +
+           c.eventsOutsideGeometry + c.timeBackSteps;
+}
+
+void expectSame(const WordCheck& a, const WordCheck& b) {
+    EXPECT_EQ(a.words, b.words);
+    for (int t = 0; t < 16; ++t)
+        EXPECT_EQ(a.typeCounts[t], b.typeCounts[t]) << "type " << t;
+    EXPECT_EQ(a.reservedWords, b.reservedWords);
+    EXPECT_EQ(a.events, b.events);
+    EXPECT_EQ(a.eventsBeforeTime, b.eventsBeforeTime);
+    EXPECT_EQ(a.vectorsWithoutBase, b.vectorsWithoutBase);
+    EXPECT_EQ(a.vectorEventsBeyondRange, b.vectorEventsBeyondRange);
+    EXPECT_EQ(a.eventsOutsideGeometry, b.eventsOutsideGeometry);
+    EXPECT_EQ(a.timeBackSteps, b.timeBackSteps);
+    EXPECT_EQ(a.timeBackMax_us, b.timeBackMax_us);
+    EXPECT_EQ(a.timeLoops, b.timeLoops);
+}
+
+}  // namespace
+
+TEST(FileCheckTest, Evt3WordsShowEachAnomaly) {
+    // Clean: time, a row, a single event and a vector of three.
+    std::vector<uint8_t> clean;
+    put16(clean, 0x8000 | 10);   // TIME_HIGH
+    put16(clean, 0x6000 | 100);  // TIME_LOW
+    put16(clean, 0x0000 | 5);    // ADDR_Y 5
+    put16(clean, 0x2000 | 7);    // ADDR_X 7
+    put16(clean, 0x3000 | 20);   // VECT_BASE_X 20
+    put16(clean, 0x5000 | 0x7);  // VECT_8: three events
+    put16(clean, 0xA000 | 1);    // EXT_TRIGGER
+    WordCheck c = checkAll(clean, RawFormat::Evt3);
+    EXPECT_EQ(c.words, 7u);
+    EXPECT_EQ(c.events, 4u);
+    EXPECT_EQ(c.typeCounts[0x8], 1u);
+    EXPECT_EQ(c.typeCounts[0x5], 1u);
+    EXPECT_EQ(c.typeCounts[0xA], 1u);
+    EXPECT_EQ(anomalies(c), 0u);
+
+    auto with = [&](std::initializer_list<uint16_t> extra) {
+        std::vector<uint8_t> b = clean;
+        for (uint16_t w : extra)
+            put16(b, w);
+        return checkAll(b, RawFormat::Evt3);
+    };
+    c = with({0x1234, 0x9000, 0xD001});
+    EXPECT_EQ(c.reservedWords, 3u);
+    EXPECT_EQ(anomalies(c), 3u);
+
+    // Back in time: TIME_LOW under the same high, and a TIME_HIGH jitter.
+    c = with({0x6000 | 40, 0x8000 | 8});
+    EXPECT_EQ(c.timeBackSteps, 2u);
+    EXPECT_EQ(c.timeBackMax_us, (10u << 12 | 40u) - (8u << 12));
+    EXPECT_EQ(c.timeLoops, 0u);
+
+    // A wrap of the 24-bit counter is a loop, not a step back.
+    c = with({0x8000 | 0xFFF, 0x8000 | 0x001});
+    EXPECT_EQ(c.timeLoops, 1u);
+    EXPECT_EQ(c.timeBackSteps, 0u);
+
+    // Off the 1280 x 720 sensor: a row below it, a column right of it.
+    c = with({0x0000 | 800, 0x2000 | 3, 0x0000 | 6, 0x2000 | 1300});
+    EXPECT_EQ(c.eventsOutsideGeometry, 2u);
+
+    // A vector run past x 2047: the last four positions cannot exist.
+    c = with({0x3000 | 2040, 0x4000 | 0xFFF});
+    EXPECT_EQ(c.vectorEventsBeyondRange, 4u);
+    EXPECT_EQ(c.eventsOutsideGeometry, 8u);  // 2040..2047 are beyond 1280 too
+
+    // Vectors before any base, and events before any time.
+    std::vector<uint8_t> early;
+    put16(early, 0x2000 | 1);    // ADDR_X without time
+    put16(early, 0x8000 | 1);    // TIME_HIGH
+    put16(early, 0x4000 | 0x3);  // VECT_12 without base: two events at x 0, 1
+    put16(early, 0x3000 | 100);
+    put16(early, 0x4000 | 0x1);
+    c = checkAll(early, RawFormat::Evt3);
+    EXPECT_EQ(c.eventsBeforeTime, 1u);
+    EXPECT_EQ(c.vectorsWithoutBase, 1u);
+    EXPECT_EQ(c.events, 3u);
+}
+
+TEST(FileCheckTest, Evt2WordsShowEachAnomaly) {
+    std::vector<uint8_t> b;
+    put32(b, 0x10000000u | (5u << 11) | 6u);                  // CD_ON before any time
+    put32(b, 0x80000000u | 0x0FFFFFFFu);                      // TIME_HIGH at the top of the range
+    put32(b, 0x00000000u | (3u << 22) | (1300u << 11) | 2u);  // CD_OFF beyond 1280
+    put32(b, 0x30000000u);                                    // reserved
+    put32(b, 0x80000000u | 0x0FFFFFFDu);                      // jitter back by two steps
+    put32(b, 0x80000000u | 0x00000001u);                      // wrap: a loop of 2^34 us
+    put32(b, 0xA0000000u | 1u);                               // EXT_TRIGGER
+    const WordCheck c = checkAll(b, RawFormat::Evt2);
+    EXPECT_EQ(c.words, 7u);
+    EXPECT_EQ(c.eventsBeforeTime, 1u);
+    EXPECT_EQ(c.events, 1u);
+    EXPECT_EQ(c.eventsOutsideGeometry, 1u);
+    EXPECT_EQ(c.reservedWords, 1u);
+    EXPECT_EQ(c.timeBackSteps, 1u);
+    EXPECT_EQ(c.timeBackMax_us, 2u * 64u);
+    EXPECT_EQ(c.timeLoops, 1u);
+    EXPECT_EQ(c.typeCounts[0x8], 3u);
+}
+
+TEST(FileCheckTest, StretchesAppendedInOrderEqualOneWalk) {
+    ScratchDir dir;
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        SyntheticOptions o;
+        o.duration_us = 200000;
+        o.eventsPerSecond = 3000000;
+        o.dense = format == RawFormat::Evt3;
+        o.format = format;
+        o.triggerPeriod_us = 5000;
+        o.startTime_us = (uint64_t(1) << 24) - 100000;  // crosses a loop
+        const std::string path = generate(dir, "c.raw", o);
+        // Noise every 499 words: reserved types, wild times, bases and vectors.
+        std::vector<uint8_t> bytes = readBytes(path);
+        RawFile probe;
+        ASSERT_TRUE(probe.open(path));
+        const RawHeader h = readRawHeader(probe);
+        const size_t ws = wordSizeBytes(format);
+        uint32_t x = 99;
+        for (size_t at = h.dataOffsetBytes + ws * 200; at + ws <= bytes.size(); at += ws * 499) {
+            for (size_t i = 0; i < ws; ++i) {
+                x = x * 1664525u + 1013904223u;
+                bytes[at + i] = uint8_t(x >> 24);
+            }
+        }
+        writeBytes(path, bytes);
+
+        const uint8_t* data = bytes.data() + h.dataOffsetBytes;
+        const size_t words = (bytes.size() - h.dataOffsetBytes) / ws;
+        WordCheck whole;
+        whole.append(checkWords(data, words, format, DecoderState{}, 1280, 720));
+        EXPECT_GT(whole.reservedWords + whole.timeBackSteps + whole.vectorsWithoutBase, 0u);
+        EXPECT_GE(whole.timeLoops, 1u);
+
+        const TimeIndex index = TimeIndex::build(bytes.data(), h.dataOffsetBytes,
+                                                 h.dataOffsetBytes + words * ws, format, 64);
+        const auto& entries = index.entries();
+        ASSERT_GT(entries.size(), 100u);
+        WordCheck parts;
+        for (size_t k = 0; k < entries.size(); ++k) {
+            const uint64_t end = k + 1 < entries.size() ? entries[k + 1].offsetBytes
+                                                        : h.dataOffsetBytes + words * ws;
+            parts.append(checkWords(bytes.data() + entries[k].offsetBytes,
+                                    size_t((end - entries[k].offsetBytes) / ws), format,
+                                    entries[k].state, 1280, 720));
+        }
+        expectSame(whole, parts);
+    }
+}

@@ -1,0 +1,329 @@
+// The parallel scan against the one-thread decode: the same events, edges
+// and corrupt-word counts, on clean, vector-heavy, looping and damaged
+// recordings, for whole files and for ranges, with stretches small enough to
+// start inside vector runs and right after time loops.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+
+#include "DriverTestSupport.h"
+#include "Evt3Words.h"
+#include "ParallelScan.h"
+#include "RawFile.h"
+#include "TimeIndex.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct Pass {
+    std::vector<Event2D> events;
+    std::vector<TriggerRecord> triggers;  // eventIndex: events before it in the whole pass
+    uint64_t corruptWords = 0;
+};
+
+// Corrupt words are compared for whole passes only: a range decodes just
+// the stretches it needs.
+void expectSamePass(const Pass& a, const Pass& b, bool wholePass = true) {
+    ASSERT_EQ(a.events.size(), b.events.size());
+    for (size_t i = 0; i < a.events.size(); ++i)
+        ASSERT_EQ(a.events[i], b.events[i]) << "event " << i;
+    ASSERT_EQ(a.triggers.size(), b.triggers.size());
+    for (size_t i = 0; i < a.triggers.size(); ++i) {
+        EXPECT_EQ(a.triggers[i].trigger.timestamp, b.triggers[i].trigger.timestamp) << i;
+        EXPECT_EQ(a.triggers[i].trigger.id, b.triggers[i].trigger.id) << i;
+        EXPECT_EQ(a.triggers[i].trigger.polarity, b.triggers[i].trigger.polarity) << i;
+        EXPECT_EQ(a.triggers[i].eventIndex, b.triggers[i].eventIndex) << i;
+    }
+    if (wholePass) {
+        EXPECT_EQ(a.corruptWords, b.corruptWords);
+    }
+}
+
+// A recording opened at the level of the scan: file, data range and an
+// index with small steps, so there are many stretches.
+struct Opened {
+    RawFile file;
+    RawHeader header;
+    uint64_t dataEnd = 0;
+    TimeIndex index;
+};
+
+Opened openWithStep(const std::string& path, uint64_t stepBytes) {
+    Opened o;
+    EXPECT_TRUE(o.file.open(path));
+    o.header = readRawHeader(o.file);
+    const uint64_t ws = wordSizeBytes(o.header.format);
+    o.dataEnd = o.header.dataOffsetBytes + (o.file.size() - o.header.dataOffsetBytes) / ws * ws;
+    o.index =
+        TimeIndex::build(o.file, o.header.dataOffsetBytes, o.dataEnd, o.header.format, stepBytes);
+    return o;
+}
+
+// The one-thread decode of the whole data, filtered to [from, to).
+Pass serialPass(const Opened& o, uint64_t from = 0, uint64_t to = UINT64_MAX,
+                uint32_t width = kAddressRange) {
+    Pass p;
+    const IndexEntry& e = o.index.entries().front();
+    EventStream s(o.file, o.dataEnd, o.header.format, e.offsetBytes, e.state);
+    s.setSensorWidth(width);
+    std::vector<TriggerRecord> raw;  // eventIndex counts over the whole stream
+    std::vector<Event2D> all;
+    const Event2D* ev;
+    size_t n;
+    while (s.next(UINT64_MAX, ev, n, &raw))
+        all.insert(all.end(), ev, ev + n);
+    size_t r = 0;
+    for (size_t i = 0; i <= all.size(); ++i) {
+        for (; r < raw.size() && raw[r].eventIndex <= i; ++r) {
+            const uint64_t tt = raw[r].trigger.timestamp;
+            if (tt >= from && tt < to) p.triggers.push_back({raw[r].trigger, p.events.size()});
+        }
+        if (i < all.size() && all[i].timestamp >= from && all[i].timestamp < to) {
+            p.events.push_back(all[i]);
+        }
+    }
+    p.corruptWords = s.corruptWords();
+    return p;
+}
+
+Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t to = UINT64_MAX,
+                  uint32_t width = kAddressRange, ParallelScanResult* result = nullptr) {
+    Pass p;
+    ParallelScanOptions opt;
+    opt.threads = threads;
+    opt.sensorWidth = width;
+    size_t expectedStretch = SIZE_MAX;
+    const ParallelScanResult r =
+        scanStretches(o.file, o.index, o.dataEnd, from, to, opt, [&](StretchBatch& b) {
+            // File order: stretch numbers climb by one.
+            if (expectedStretch != SIZE_MAX) {
+                EXPECT_EQ(b.stretch, expectedStretch);
+            }
+            expectedStretch = b.stretch + 1;
+            for (const auto& t : b.triggers)
+                p.triggers.push_back({t.trigger, p.events.size() + t.eventIndex});
+            p.events.insert(p.events.end(), b.events, b.events + b.count);
+            return true;
+        });
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(r.events, p.events.size());
+    EXPECT_EQ(r.triggers, p.triggers.size());
+    p.corruptWords = r.corruptWords;
+    if (result) *result = r;
+    return p;
+}
+
+// Replaces about one word in `every` of the data with noise: reserved
+// types, wild time words, vectors without a base, events off the sensor.
+void damage(const std::string& path, size_t every, uint32_t seed) {
+    std::vector<uint8_t> bytes = readBytes(path);
+    RawFile f;
+    ASSERT_TRUE(f.open(path));
+    const RawHeader h = readRawHeader(f);
+    const size_t ws = wordSizeBytes(h.format);
+    uint32_t x = seed;
+    for (size_t at = h.dataOffsetBytes + ws * (every / 2); at + ws <= bytes.size();
+         at += ws * every) {
+        for (size_t b = 0; b < ws; ++b) {
+            x = x * 1664525u + 1013904223u;
+            bytes[at + b] = uint8_t(x >> 24);
+        }
+    }
+    writeBytes(path, bytes);
+}
+
+SyntheticOptions scene(uint64_t duration_us, uint64_t rate, bool dense, RawFormat format) {
+    SyntheticOptions o;
+    o.duration_us = duration_us;
+    o.eventsPerSecond = rate;
+    o.dense = dense;
+    o.format = format;
+    o.triggerPeriod_us = 7000;
+    return o;
+}
+
+}  // namespace
+
+TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
+    ScratchDir dir;
+    struct Case {
+        const char* name;
+        SyntheticOptions options;
+        size_t damageEvery;  // 0: clean
+    };
+    const Case cases[] = {
+        {"real3.raw", scene(250000, 2000000, false, RawFormat::Evt3), 0},
+        {"dense3.raw", scene(250000, 4000000, true, RawFormat::Evt3), 0},
+        {"real2.raw", scene(250000, 2000000, false, RawFormat::Evt2), 0},
+        {"bad3.raw", scene(250000, 2000000, false, RawFormat::Evt3), 301},
+        {"badDense3.raw", scene(250000, 4000000, true, RawFormat::Evt3), 97},
+        {"bad2.raw", scene(250000, 2000000, false, RawFormat::Evt2), 211},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = generate(dir, c.name, c.options);
+        if (c.damageEvery) damage(path, c.damageEvery, 12345);
+        // Stretches of 4 KiB: hundreds of them, starting anywhere in a run.
+        const Opened o = openWithStep(path, 4096);
+        ASSERT_GT(o.index.entries().size(), 50u);
+        const Pass serial = serialPass(o);
+        ASSERT_GT(serial.events.size(), 100000u);
+        ASSERT_FALSE(serial.triggers.empty());
+        if (c.damageEvery) {
+            EXPECT_GT(serial.corruptWords, 0u);
+        } else {
+            EXPECT_EQ(serial.corruptWords, 0u);
+        }
+        for (unsigned threads : {1u, 2u, 5u}) {
+            SCOPED_TRACE(threads);
+            expectSamePass(serial, parallelPass(o, threads));
+        }
+        // A narrower sensor drops (and counts) the events beyond it alike.
+        expectSamePass(serialPass(o, 0, UINT64_MAX, 640), parallelPass(o, 3, 0, UINT64_MAX, 640));
+        // Ranges: from a checkpoint's middle to another's.
+        for (auto [from, to] : {std::pair<uint64_t, uint64_t>{123457, 198765},
+                                {0, 1},
+                                {98765, 98766},
+                                {249000, UINT64_MAX},
+                                {5000000, UINT64_MAX}}) {
+            SCOPED_TRACE(from);
+            expectSamePass(serialPass(o, from, to), parallelPass(o, 2, from, to), false);
+        }
+    }
+}
+
+TEST(ParallelScanTest, StretchesStartInsideVectorRunsAndAfterTimeLoops) {
+    ScratchDir dir;
+    // Starts 0.2 s before a loop of the 24-bit counter, three loops in (the
+    // header's start time gives them), and crosses the loop.
+    SyntheticOptions o = scene(400000, 3000000, true, RawFormat::Evt3);
+    o.startTime_us = 3 * (uint64_t(1) << 24) - 200000;
+    const std::string path = generate(dir, "loop.raw", o);
+    // The smallest step: a checkpoint every 16 words.
+    Opened opened = openWithStep(path, 32);
+    const auto& entries = opened.index.entries();
+    size_t insideVectors = 0;
+    bool afterLoop = false;
+    std::vector<uint8_t> bytes = readBytes(path);
+    for (size_t k = 1; k < entries.size(); ++k) {
+        const uint16_t before = loadWord16(bytes.data() + entries[k].offsetBytes - 2);
+        const unsigned type = evt3::typeOf(before);
+        insideVectors += type == evt3::kVect12 || type == evt3::kVect8 || type == evt3::kVectBaseX;
+        afterLoop =
+            afterLoop || (entries[k].state.timeHigh >> 24) > (entries[0].state.timeHigh >> 24);
+    }
+    EXPECT_GT(insideVectors, 100u);
+    EXPECT_TRUE(afterLoop);
+    const Pass serial = serialPass(opened);
+    expectSamePass(serial, parallelPass(opened, 3));
+
+    // Through the reader, whose times carry the header's loops.
+    auto reader = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(reader && reader->openForReading());
+    const Decoded one = decodeAll(*reader);
+    ASSERT_FALSE(one.events.empty());
+    EXPECT_GE(one.events.front().timestamp, o.startTime_us);
+    EXPECT_GT(one.events.back().timestamp, 3 * (uint64_t(1) << 24));
+    Decoded many;
+    EXPECT_TRUE(reader->forEachChunkParallel(
+        0, UINT64_MAX,
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
+            for (const auto& t : triggers) {
+                many.triggers.push_back(t.trigger);
+                many.triggerPositions.push_back(many.events.size() + t.eventIndex);
+            }
+            many.events.insert(many.events.end(), ev, ev + n);
+        },
+        2));
+    EXPECT_EQ(one.events, many.events);
+    ASSERT_EQ(one.triggers.size(), many.triggers.size());
+    EXPECT_EQ(one.triggerPositions, many.triggerPositions);
+    // A window across the loop, as the one-thread walk gives it.
+    const uint64_t from = 3 * (uint64_t(1) << 24) - 1000, to = from + 150000;
+    Decoded windowOne = decodeAll(*reader, from, to), windowMany;
+    reader->forEachChunkParallel(from, to, [&](const Event2D* ev, size_t n, const auto&) {
+        windowMany.events.insert(windowMany.events.end(), ev, ev + n);
+    });
+    EXPECT_EQ(windowOne.events, windowMany.events);
+}
+
+TEST(ParallelScanTest, StopsEarlyCancelsAndPassesExceptionsOnWithoutLeavingThreads) {
+    ScratchDir dir;
+    const std::string path =
+        generate(dir, "stop.raw", scene(300000, 2000000, false, RawFormat::Evt3));
+    const Opened o = openWithStep(path, 4096);
+    ParallelScanOptions opt;
+    opt.threads = 3;
+    opt.inFlight = 4;
+    // The caller stops after three stretches: no more come, workers end.
+    size_t seen = 0;
+    ParallelScanResult r = scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt,
+                                         [&](StretchBatch&) { return ++seen < 3; });
+    EXPECT_EQ(seen, 3u);
+    EXPECT_EQ(r.stretches, 3u);
+    EXPECT_FALSE(r.completed);
+
+    // An exception from the caller's callback leaves the scan, threads joined.
+    EXPECT_THROW(scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt,
+                               [&](StretchBatch& b) -> bool {
+                                   if (b.stretch == 5) throw std::runtime_error("sink failed");
+                                   return true;
+                               }),
+                 std::runtime_error);
+    // So does one from a worker's reduction.
+    opt.onWorker = [](StretchBatch& b) {
+        if (b.stretch == 7) throw std::runtime_error("worker failed");
+    };
+    EXPECT_THROW(scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt,
+                               [](StretchBatch&) { return true; }),
+                 std::runtime_error);
+
+    // Cancelled from the start: nothing is handed on, not completed.
+    std::atomic<bool> cancel{true};
+    opt.onWorker = nullptr;
+    opt.cancel = &cancel;
+    seen = 0;
+    r = scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt, [&](StretchBatch&) {
+        ++seen;
+        return true;
+    });
+    EXPECT_EQ(seen, 0u);
+    EXPECT_FALSE(r.completed);
+
+    // Per-slot reductions on the workers see every stretch exactly once.
+    opt.cancel = nullptr;
+    std::vector<uint64_t> perSlot(parallelScanSlots(opt));
+    opt.onWorker = [&](StretchBatch& b) { perSlot[b.slot] = b.count; };
+    uint64_t total = 0;
+    r = scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt, [&](StretchBatch& b) {
+        total += perSlot[b.slot];
+        EXPECT_EQ(perSlot[b.slot], b.count);
+        return true;
+    });
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(total, serialPass(o).events.size());
+}
+
+TEST(ParallelScanTest, CutOfAWholeFileEqualsItsSource) {
+    ScratchDir dir;
+    SyntheticOptions o = scene(1500000, 1000000, false, RawFormat::Evt3);
+    const std::string path = generate(dir, "src.raw", o);
+    auto src = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(src && src->openForReading());
+    // Enough data for several index stretches: the cut's scan runs in parallel.
+    ASSERT_GT(src->index().entries().size(), 4u);
+    const Decoded all = decodeAll(*src);
+    std::string why;
+    ASSERT_TRUE(src->exportRawRange(0, UINT64_MAX - 1, dir.file("cut.raw"), &why)) << why;
+    auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
+    ASSERT_TRUE(cut && cut->openForReading());
+    const Decoded back = decodeAll(*cut);
+    EXPECT_EQ(all.events, back.events);
+    EXPECT_EQ(all.triggerPositions, back.triggerPositions);
+    ASSERT_EQ(all.triggers.size(), back.triggers.size());
+    for (size_t i = 0; i < all.triggers.size(); ++i)
+        EXPECT_EQ(all.triggers[i].timestamp, back.triggers[i].timestamp);
+}
