@@ -1,32 +1,25 @@
 #include "RangePass.h"
 
-#include <vector>
+#include <atomic>
 
 namespace korvane {
 
-namespace {
-// Index checkpoints per window: each window re-decodes at most one
-// checkpoint's stretch before its start, so this keeps the extra work near
-// 1/16 while a stop still comes soon.
-constexpr size_t kCheckpointsPerWindow = 16;
-}  // namespace
-
 bool deliverRawRange(DvsFileReader& reader, uint64_t from_us, uint64_t to_us, const BatchFn& fn) {
     if (from_us >= to_us) return true;
-    std::vector<uint64_t> bounds{from_us};
-    const auto& entries = reader.index().entries();
-    for (size_t k = kCheckpointsPerWindow; k < entries.size(); k += kCheckpointsPerWindow) {
-        const uint64_t key = entries[k].keyTime;
-        if (key > bounds.back() && key < to_us) bounds.push_back(key);
-    }
-    bounds.push_back(to_us);
+    // Stretches are decoded on every core and handed over here in file
+    // order; a stop asked for by `fn` ends the workers within a stretch.
+    std::atomic<bool> cancel{false};
     bool stopped = false;
-    for (size_t w = 0; w + 1 < bounds.size() && !stopped; ++w) {
-        reader.forEachChunk(bounds[w], bounds[w + 1],
-                            [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& t) {
-                                if (!stopped && !fn(ev, n, t)) stopped = true;
-                            });
-    }
+    reader.forEachChunkParallel(
+        from_us, to_us,
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& t) {
+            if (stopped) return;
+            if (!fn(ev, n, t)) {
+                stopped = true;
+                cancel.store(true, std::memory_order_relaxed);
+            }
+        },
+        0, &cancel);
     return !stopped;
 }
 
