@@ -30,6 +30,7 @@
 
 #include "FrameFileWriter.h"
 #include "FusionCamera.h"
+#include "H264FrameWriter.h"
 #include "ParameterTool.h"
 #include "SimulatedDvsCamera.h"
 
@@ -45,8 +46,16 @@ struct SimulatedFusionOptions {
     std::shared_ptr<CameraClock> clock;  // null: wall time
     // Where uploaded calibrations are kept; empty: the per-user data folder.
     std::string calibrationDirectory;
-    std::string firmwareVersion;                // empty: the current one
-    FrameFileWriterFactory frameWriterFactory;  // null: recordings hold no frame file
+    std::string firmwareVersion;  // empty: the current one
+    // Null: recordings hold no frame file.
+    FrameFileWriterFactory frameWriterFactory = h264FrameWriterFactory();
+};
+
+// The frame side of the last recording, final once it stopped.
+struct FrameRecordingStats {
+    uint64_t framesWritten = 0;
+    uint64_t framesDropped = 0;
+    std::string error;  // why the frame file ended early or is incomplete
 };
 
 class SimulatedFusionCamera : public FusionCamera {
@@ -91,6 +100,7 @@ public:
     // Paths of the last recording (empty frames path without a frame writer).
     std::string recordingFramesPath() const;
     uint64_t recordingApsStart_us() const;
+    FrameRecordingStats recordingFrameStats() const;
     // Where this camera keeps its uploaded calibration.
     std::string calibrationFilePath() const;
     // The grey picture the frame sensor sees at camera time t.
@@ -105,6 +115,8 @@ private:
     void deliverEvents(const Event2D* first, const Event2D* last);
     void deliverEdge(const EventTriggerIn& edge);
     void stopLocked();
+    // recordingMutex_ held: closes the frame writer and keeps its figures.
+    bool closeFrameWriterLocked();
 
     SimulatedFusionOptions options_;
     std::shared_ptr<SimulatedDvsCamera> dvs_;
@@ -143,6 +155,7 @@ private:
     bool recordingFrames_ = false;
     uint64_t recApsStart_us_ = 0;
     std::string recFramesPath_;
+    FrameRecordingStats recFrameStats_;
 };
 
 }  // namespace korvane
