@@ -86,10 +86,10 @@ TEST(QuentaTest, FramesPlacedThroughTheCalibrationLineUpWithTheEvents) {
 
     CalibratorParameters right;
     ASSERT_TRUE(q.camera->getCalibrationParameters(right));
-    EXPECT_EQ(right.apsWidth, 1920);
-    EXPECT_EQ(right.apsHeight, 1080);
+    EXPECT_EQ(right.apsWidth, 1600);
+    EXPECT_EQ(right.apsHeight, 900);
     CalibratorParameters wrong = right;
-    wrong.affineMatrices["1"].data[2] += 60;  // 60 frame pixels = 40 event columns off
+    wrong.affineMatrices["1"].data[2] += 60;  // 60 frame pixels = 48 event columns off
     Calibrator aligned, misaligned;
     aligned.loadCalibrationParam(right);
     misaligned.loadCalibrationParam(wrong);
@@ -237,8 +237,8 @@ TEST(QuentaTest, RecordingWritesEventsWithFrameOffsetCalibrationAndFrames) {
     {
         std::lock_guard lock(noted->mutex);
         EXPECT_EQ(noted->path, dir.file("rec.mp4"));
-        EXPECT_EQ(noted->width, 1920);
-        EXPECT_EQ(noted->height, 1080);
+        EXPECT_EQ(noted->width, 1600);
+        EXPECT_EQ(noted->height, 900);
         EXPECT_EQ(noted->fps, 30);
         EXPECT_TRUE(noted->closed);
         ASSERT_GE(noted->relative.size(), 7u);
