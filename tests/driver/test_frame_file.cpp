@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "ApsFileReader.h"
 #include "DriverTestSupport.h"
@@ -15,6 +17,7 @@
 
 using namespace korvane;
 using kvtest::ScratchDir;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -80,8 +83,26 @@ void writeFile(const std::string& path, int w, int h, const std::vector<uint64_t
     for (size_t i = 0; i < times.size(); ++i)
         ASSERT_TRUE(writer->write(patternFrame(w, h, int(i)), times[i]));
     ASSERT_TRUE(writer->close()) << writer->error();
-    EXPECT_EQ(writer->framesWritten(), times.size());
+    // A first frame after 0 is also written at 0.
+    EXPECT_EQ(writer->framesWritten(), times.size() + (times[0] > 0 ? 1 : 0));
     EXPECT_EQ(writer->framesDropped(), 0u);
+}
+
+// The same frames through the encoder alone, as one MP4 with its index at
+// the front: FFmpeg keeps a first frame later than 0 there (an edit list).
+void writeIndexedFile(const std::string& path, int w, int h, const std::vector<uint64_t>& times) {
+    VideoEncoderOptions o;
+    o.width = w;
+    o.height = h;
+    o.pixels = VideoPixels::Bgr24;
+    o.timedFrames = true;
+    o.keyFrameInterval = 30;
+    VideoEncoder enc;
+    ASSERT_TRUE(enc.open(path, o)) << enc.error();
+    for (size_t i = 0; i < times.size(); ++i)
+        ASSERT_TRUE(
+            enc.writeFrameAt(patternFrame(w, h, int(i)).data(), size_t(w) * 3, int64_t(times[i])));
+    ASSERT_TRUE(enc.finish()) << enc.error();
 }
 
 std::unique_ptr<ApsFileReader> openReader(const std::string& path) {
@@ -181,25 +202,34 @@ TEST(FrameFileTest, EncoderRefusesTimesThatDoNotRiseAndFramesOfTheOtherKind) {
     EXPECT_FALSE(timed.writeFrame(rgb.data(), 96)) << "a timed file takes no untimed frame";
 }
 
-TEST(FrameFileTest, ReadFrameAtAndRewindPickTheFrameShownAtATime) {
+// Both kinds of file: the frame writer's fragmented one, and one with its
+// index at the front starting at 10 ms (so there is a time before the
+// first frame). 70 frames are more than two key-frame intervals.
+class FrameFileSeek : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Kinds, FrameFileSeek, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Fragmented" : "Indexed"; });
+
+TEST_P(FrameFileSeek, ReadFrameAtAndRewindPickTheFrameShownAtATime) {
     ScratchDir dir;
     const std::string path = dir.file("seek.mp4");
-    // Starts at 10 ms, so there is a time before the first frame; 70 frames
-    // are more than two key-frame intervals.
-    const auto times = frameTimes(70, 10000);
-    writeFile(path, 160, 120, times);
+    const bool fragmented = GetParam();
+    const auto times = frameTimes(70, fragmented ? 0 : 10000);
+    if (fragmented)
+        writeFile(path, 160, 120, times);
+    else
+        writeIndexedFile(path, 160, 120, times);
     auto reader = openReader(path);
     ASSERT_NE(reader, nullptr);
     std::vector<uint64_t> got;
     ASSERT_TRUE(reader->getFrameTimestamps(got));
-    ASSERT_EQ(got, times) << "a first frame after 0 keeps its time";
+    ASSERT_EQ(got, times);
 
     ApsFrame f(1, 1), next(1, 1);
     auto at = [&](uint64_t t) {
         EXPECT_TRUE(reader->readFrameAt(t, f)) << "at " << t;
         return f.frameTag;
     };
-    EXPECT_EQ(at(0), 0u) << "before the first frame: the first";
+    EXPECT_EQ(at(0), 0u) << "before (or at) the first frame: the first";
     EXPECT_EQ(f.timestamp, times[0]);
     EXPECT_EQ(at(times[40]), 40u) << "exactly on a frame";
     EXPECT_EQ(foundBar(f), barColumn(40, 160)) << "decoded from its key frame, not a neighbour";
@@ -225,6 +255,55 @@ TEST(FrameFileTest, ReadFrameAtAndRewindPickTheFrameShownAtATime) {
     EXPECT_FALSE(reader->readNextFrame(next));
     EXPECT_TRUE(reader->readFrameAt(times[2], f)) << "still usable afterwards";
     EXPECT_EQ(f.frameTag, 2u);
+}
+
+TEST(FrameFileTest, WriterShowsALateFirstFrameFromZeroSoTheOthersKeepTheirTimes) {
+    ScratchDir dir;
+    const std::string path = dir.file("late.mp4");
+    const std::vector<uint64_t> given = {33333, 66666, 99999};
+    writeFile(path, 160, 120, given);
+    auto reader = openReader(path);
+    ASSERT_NE(reader, nullptr);
+    std::vector<uint64_t> got;
+    ASSERT_TRUE(reader->getFrameTimestamps(got));
+    EXPECT_EQ(got, (std::vector<uint64_t>{0, 33333, 66666, 99999}));
+    ApsFrame f(1, 1);
+    ASSERT_TRUE(reader->readFrameAt(0, f));
+    EXPECT_EQ(foundBar(f), barColumn(0, 160)) << "the first given frame, shown from 0";
+    ASSERT_TRUE(reader->readFrameAt(66666, f));
+    EXPECT_EQ(foundBar(f), barColumn(1, 160));
+}
+
+TEST(FrameFileTest, FileOfAWriterThatNeverClosedPlaysUpToItsLastPiece) {
+    ScratchDir dir;
+    const std::string path = dir.file("open.mp4");
+    H264FrameWriterOptions o;
+    o.maxQueuedFrames = 80;
+    std::string error;
+    auto writer = H264FrameWriter::create(path, 160, 120, 30, &error, o);
+    ASSERT_NE(writer, nullptr) << error;
+    for (int i = 0; i < 75; ++i)
+        ASSERT_TRUE(writer->write(patternFrame(160, 120, i), uint64_t(i) * 33333));
+    // Encoded, not closed: the state a killed process leaves behind.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (writer->framesWritten() < 75 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(writer->framesWritten(), 75u);
+    fs::copy_file(path, dir.file("killed.mp4"));
+    writer->close();
+
+    auto reader = openReader(dir.file("killed.mp4"));
+    ASSERT_NE(reader, nullptr) << "plays without the writer's end";
+    // Pieces end at the key frames 30 and 60; the encoder holds back a few.
+    EXPECT_GE(reader->getFrameCount(), 60u);
+    ApsFrame f(1, 1);
+    size_t n = 0;
+    while (reader->readNextFrame(f)) {
+        EXPECT_EQ(f.timestamp, n * 33333);
+        EXPECT_EQ(foundBar(f), barColumn(int(n), 160));
+        ++n;
+    }
+    EXPECT_EQ(n, reader->getFrameCount());
 }
 
 TEST(FrameFileTest, WriterCountsWhatItCannotTakeAndStillFinishesThePlayableFile) {
@@ -294,25 +373,33 @@ TEST(FrameFileTest, FilesThatAreNotGoodVideosDoNotOpenOrStopCleanly) {
     ASSERT_NE(empty, nullptr);
     EXPECT_FALSE(empty->openForReading());
 
-    // A good file, then damaged copies of it.
-    const std::string good = dir.file("good.mp4");
-    writeFile(good, 160, 120, frameTimes(40, 0));
-    std::ifstream in(good, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    // Good files of both kinds, then damaged copies of them.
+    auto bytesOf = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<char>((std::istreambuf_iterator<char>(in)), {});
+    };
+    writeFile(dir.file("good.mp4"), 160, 120, frameTimes(40, 0));
+    writeIndexedFile(dir.file("indexed.mp4"), 160, 120, frameTimes(40, 0));
+    const std::vector<char> bytes = bytesOf(dir.file("indexed.mp4"));
     ASSERT_GT(bytes.size(), 1000u);
 
-    // Truncated: the index (written last) is gone, or frames are cut off.
-    for (size_t keep : {bytes.size() / 2, bytes.size() - 200}) {
-        const std::string cut = dir.file("cut.mp4");
-        std::ofstream(cut, std::ios::binary).write(bytes.data(), std::streamsize(keep));
-        auto r = ApsFileReader::createFileReader(cut);
-        ASSERT_NE(r, nullptr);
-        if (r->openForReading()) {
-            size_t n = 0;
-            while (n < 100 && r->readNextFrame(f))
-                ++n;
-            EXPECT_LT(n, 100u);
-            EXPECT_FALSE(r->readNextFrame(f));
+    // Truncated: pieces, frames or the index cut off.
+    for (const std::string name : {"good.mp4", "indexed.mp4"}) {
+        const std::vector<char> whole = bytesOf(dir.file(name));
+        for (size_t keep : {whole.size() / 2, whole.size() - 200}) {
+            SCOPED_TRACE(name + " cut to " + std::to_string(keep));
+            const std::string cut = dir.file("cut.mp4");
+            std::ofstream(cut, std::ios::binary).write(whole.data(), std::streamsize(keep));
+            auto r = ApsFileReader::createFileReader(cut);
+            ASSERT_NE(r, nullptr);
+            if (r->openForReading()) {
+                size_t n = 0;
+                while (n < 100 && r->readNextFrame(f))
+                    ++n;
+                EXPECT_LT(n, 40u);
+                EXPECT_FALSE(r->readNextFrame(f));
+                r->readFrameAt(39 * 33333, f);
+            }
         }
     }
 

@@ -18,7 +18,10 @@ std::unique_ptr<H264FrameWriter> H264FrameWriter::create(const std::string& path
     eo.pixels = VideoPixels::Bgr24;
     eo.timedFrames = true;
     eo.keyFrameInterval = options.keyFrameInterval;
-    eo.indexFirst = false;  // finishing must be quick: no copy of the whole file at the stop
+    // A recording must survive its writer's death: pieces on disk as they
+    // complete. (Also no copy of the whole file when finishing.)
+    eo.indexFirst = false;
+    eo.fragmented = true;
     eo.preset = options.preset;
     eo.crf = options.crf;
     eo.threads = options.threads;
@@ -66,10 +69,21 @@ void H264FrameWriter::run() {
         if (queue_.empty()) return;  // closing, and everything queued is encoded
         auto item = std::move(queue_.front());
         queue_.pop_front();
+        const bool first = written_.load() == 0;
         lock.unlock();
-        const bool ok =
-            encoder_.writeFrameAt(item.first.data(), size_t(width_) * 3, int64_t(item.second));
+        const size_t line = size_t(width_) * 3;
+        bool ok = true;
+        // A fragmented MP4 starts at time 0 whatever the first frame's time
+        // (FFmpeg drops the offset), which would shift every frame. When the
+        // recording's first frame was lost, its successor is shown from 0 too.
+        bool padded = false;
+        if (first && item.second > 0) {
+            ok = encoder_.writeFrameAt(item.first.data(), line, 0);
+            padded = ok;
+        }
+        if (ok) ok = encoder_.writeFrameAt(item.first.data(), line, int64_t(item.second));
         lock.lock();
+        if (padded) written_.fetch_add(1);
         if (!ok) {
             failed_ = true;
             error_ = encoder_.error();

@@ -2,7 +2,11 @@
 
 // The frame file of a fusion recording as H.264 in MP4: each frame keeps
 // its time (microseconds after the recording's first frame), key frames
-// come often enough that a reader seeks with little decoding.
+// come often enough that a reader seeks with little decoding. The file is a
+// fragmented MP4, one piece per key frame (30 frames) flushed as it
+// completes: if the process dies, the file plays up to its last piece.
+// The file's time 0 is the recording's first frame: when the first frame
+// given is later than 0 (the first was lost), it is also written at 0.
 //
 // The camera's frame thread must never wait for the encoder, so write()
 // only copies the frame into a bounded queue; an encoding thread of the
@@ -58,6 +62,7 @@ public:
     // A frame of another size, or whose time does not rise, is dropped.
     bool write(const ApsFrame& frame, uint64_t relative_us) override;
     bool close() override;
+    // Frames in the file (a copy at 0 included, see above).
     uint64_t framesWritten() const override { return written_.load(); }
     uint64_t framesDropped() const override { return dropped_.load(); }
     std::string error() const override;

@@ -166,7 +166,12 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     s.fileOpen = true;
 
     AVDictionary* muxOptions = nullptr;
-    if (o.indexFirst) av_dict_set(&muxOptions, "movflags", "+faststart", 0);
+    if (o.fragmented) {
+        av_dict_set(&muxOptions, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+        s.format->flags |= AVFMT_FLAG_FLUSH_PACKETS;  // each piece reaches the disk at once
+    } else if (o.indexFirst) {
+        av_dict_set(&muxOptions, "movflags", "+faststart", 0);
+    }
     r = avformat_write_header(s.format, &muxOptions);
     av_dict_free(&muxOptions);
     if (r < 0) return fail("cannot write the MP4 header", r);

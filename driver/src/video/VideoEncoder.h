@@ -38,6 +38,10 @@ struct VideoEncoderOptions {
     // Rewrite the file at the end so the index comes first (costs a copy of
     // the whole file when finishing).
     bool indexFirst = true;
+    // Written as a series of self-contained pieces (fragmented MP4), one
+    // per key frame, each on disk as soon as it is complete: a file whose
+    // writer died plays up to its last whole piece. Excludes indexFirst.
+    bool fragmented = false;
     // x264 speed/size trade-off and constant quality (lower: better, larger).
     std::string preset = "ultrafast";
     int crf = 23;
