@@ -1,5 +1,6 @@
 // The frame reader at the Quenta's frame size: makes an H.264 frame file of
 // the camera's own pictures with the frame writer, then measures
+//  - open: the frame times (the file's pieces are read through once);
 //  - encode: the writer's rate with every frame queued at once;
 //  - decode: readNextFrame through the whole file;
 //  - playback: per image, readNextFrame, the remap into the event grid, the
@@ -96,8 +97,11 @@ int main(int argc, char** argv) {
     std::vector<Event2D> window;
     scene.generate(0, 33333, window);
 
+    const auto o0 = Clock::now();
     auto reader = ApsFileReader::createFileReader(path.string());
-    if (!reader || !reader->openForReading()) {
+    const bool opened = reader && reader->openForReading();
+    const double open_s = since(o0);
+    if (!opened) {
         std::fprintf(stderr, "error: the frame file does not open\n");
         return 1;
     }
@@ -142,6 +146,7 @@ int main(int argc, char** argv) {
     std::printf("frame_size: %dx%d%s\n", o.frameWidth, o.frameHeight, noise ? " noise" : "");
     std::printf("file_bytes: %llu\n", (unsigned long long)fs::file_size(path));
     std::printf("frames: %d\n", decoded);
+    std::printf("open_ms: %.1f\n", 1000.0 * open_s);
     std::printf("encode_frames_per_second: %.1f\n", frames / encode_s);
     std::printf("decode_frames_per_second: %.1f\n", decoded / decode_s);
     std::printf("events_per_image: %zu\n", window.size());
