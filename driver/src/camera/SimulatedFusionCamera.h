@@ -80,9 +80,13 @@ public:
     // Writes directory/base_name.raw (events; its header's
     // aps_start_timestamp is the event-clock time of the first recorded
     // frame), directory/base_name.json (the stored calibration) and, with a
-    // frame writer, the frames. False when the event file cannot be made.
+    // frame writer (by default H.264 into directory/base_name.mp4), the
+    // frames. False when the event or frame file cannot be made.
     bool startRecording(const std::string& directory, const std::string& base_name,
                         STREAM_TYPE type) override;
+    // Streaming should stop first, so every frame of an edge streamed is
+    // written. False when a file is incomplete (recordingFrameStats says
+    // what the frame file lacks); the files are finished and play anyway.
     bool stopRecording(STREAM_TYPE type) override;
     void setStatisticInfoCallback(StatisticsCallback callback) override;
     // False (stored calibration unchanged) for a file that cannot be read,
