@@ -39,8 +39,9 @@ namespace korvane {
 
 struct H264FrameWriterOptions {
     // At the Quenta's 1600 x 900 a frame is 4.3 MB: this bounds the queue at
-    // ~52 MB and rides out about 0.4 s of encoder stall at 30 fps.
-    size_t maxQueuedFrames = 12;
+    // ~104 MB and rides out about 0.8 s of encoder stall at 30 fps (on the
+    // shared two cores stalls of 0.4 s were seen while the average kept up).
+    size_t maxQueuedFrames = 24;
     int keyFrameInterval = 30;
     std::string preset = "ultrafast";
     int crf = 23;
