@@ -38,7 +38,7 @@ static void BM_MapApsToDvsRotated(benchmark::State& state) {
 BENCHMARK(BM_MapApsToDvsRotated)->Unit(benchmark::kMillisecond);
 
 // What the simulated fusion camera spends per frame on its frame thread:
-// drawing the bars at 1920 x 1080, and the pairing's deep copy on entry.
+// drawing the bars at its frame size, and the pairing's deep copy on entry.
 static void BM_QuentaRenderFrame(benchmark::State& state) {
     SimulatedFusionOptions o;
     o.calibrationDirectory = "/nonexistent";  // only read, never written here
@@ -53,7 +53,8 @@ BENCHMARK(BM_QuentaRenderFrame)->Unit(benchmark::kMillisecond);
 
 static void BM_PairingFrameEntry(benchmark::State& state) {
     DvsApsFusionProccessor pairing;
-    ApsFrame frame(1920, 1080, 0, 0);
+    const SimulatedFusionOptions quenta;
+    ApsFrame frame(quenta.frameWidth, quenta.frameHeight, 0, 0);
     const EventTriggerIn rise(0, 1, 0);
     for (auto _ : state) {
         pairing.addSyncSignal(rise);

@@ -20,6 +20,7 @@
 #include "CliSupport.h"
 #include "DvsCameraManager.h"
 #include "SimulatedDvsCamera.h"
+#include "SimulatedFusionCamera.h"
 
 using namespace korvane;
 
@@ -51,6 +52,9 @@ constexpr const char* kUsage =
     "record prints key value lines when done. With --cache-seconds it waits\n"
     "for the first matching edge of trigger input 0 once S seconds are\n"
     "cached, and records S seconds before it and N after it.\n"
+    "On a fusion camera record writes OUT's base name with .raw (events),\n"
+    ".mp4 (frames) and .json (calibration) beside OUT; it takes --seconds,\n"
+    "--rate and --set (tool aps too).\n"
     "Tools: biases, trigger_in, anti_flicker, event_trail_filter,\n"
     "event_rate_control, roi.\n";
 
@@ -77,11 +81,13 @@ ToolType toolByName(const std::string& name) {
     if (name == "event_trail_filter") return ToolType::EventTrailFilter;
     if (name == "event_rate_control") return ToolType::EventRateControl;
     if (name == "roi") return ToolType::RegionOfInterest;
+    if (name == "aps") return ToolType::Aps;
     throw UsageError{"unknown tool '" + name + "'"};
 }
 
 // Applies one TOOL.PARAMETER=VALUE; the value is read by the parameter's type.
-void applySetting(DvsCamera& camera, const std::string& setting) {
+template <typename Camera>
+void applySetting(Camera& camera, const std::string& setting) {
     const size_t dot = setting.find('.'), eq = setting.find('=');
     if (dot == std::string::npos || eq == std::string::npos || eq < dot)
         throw UsageError{"--set wants TOOL.PARAMETER=VALUE, got '" + setting + "'"};
@@ -268,11 +274,75 @@ int cmdStream(const Args& a) {
     return 0;
 }
 
+// A fusion recording: the three files named after OUT's base name, for
+// camera time `seconds` (wall time on a camera that is not simulated).
+int recordFusion(const Args& a, const std::shared_ptr<FusionCamera>& camera, uint64_t seconds,
+                 const std::string& out) {
+    for (const char* option : {"--cache-seconds", "--on-edge", "--cache-dir", "--trigger-period-us",
+                               "--unplug-after-ms"})
+        if (a.has(option)) throw UsageError{std::string(option) + " is for event cameras"};
+    auto* sim = dynamic_cast<SimulatedFusionCamera*>(camera.get());
+    if (a.has("--rate")) {
+        if (!sim) throw UsageError{"--rate is for simulated cameras"};
+        sim->eventCamera().setEventsPerSecond(
+            parseBounded(a.value("--rate", ""), "--rate", 0, kMaxRate));
+    }
+    for (const auto& s : a.all("--set"))
+        applySetting(*camera, s);
+
+    const std::filesystem::path p(out);
+    const std::string dir = p.has_parent_path() ? p.parent_path().string() : ".";
+    const std::string base = p.stem().string();
+    if (base.empty()) throw UsageError{"OUT needs a file name"};
+    const std::string stem = (std::filesystem::path(dir) / base).string();
+    // Recording first, then streaming: the files hold everything streamed.
+    if (!camera->startRecording(dir, base, STREAM_BOTH))
+        throw Failure{"cannot record to " + stem + ".raw, .mp4 and .json"};
+    if (camera->start(STREAM_BOTH) != 0) {
+        camera->stopRecording(STREAM_BOTH);
+        throw Failure{"the camera does not start"};
+    }
+    if (sim) {
+        while (camera->isConnected() && sim->deliveredUntil_us() < seconds * 1000000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } else {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    }
+    const bool connected = camera->isConnected();
+    // Streaming ends first: every frame of an edge streamed reaches the file.
+    camera->stop(STREAM_BOTH);
+    const bool ok = camera->stopRecording(STREAM_BOTH);
+    std::printf("file %s.raw\n", stem.c_str());
+    std::printf("frames_file %s.mp4\n", stem.c_str());
+    std::printf("calibration_file %s.json\n", stem.c_str());
+    std::string error;
+    if (sim) {
+        const RecordingStatus events = sim->eventCamera().recordingStatus();
+        const FrameRecordingStats frames = sim->recordingFrameStats();
+        std::printf("events_written %llu\n", (unsigned long long)events.eventsWritten);
+        std::printf("frames_written %llu\n", (unsigned long long)frames.framesWritten);
+        std::printf("frames_dropped %llu\n", (unsigned long long)frames.framesDropped);
+        std::printf("aps_start_us %llu\n", (unsigned long long)sim->recordingApsStart_us());
+        error = !events.error.empty() ? events.error : frames.error;
+    }
+    if (error.empty() && !connected) error = "camera lost";
+    if (!ok || !error.empty()) {
+        std::printf("error %s\n", error.empty() ? "recording failed" : error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int cmdRecord(const Args& a) {
     a.expect(2);
     if (!a.has("--seconds")) throw UsageError{"record needs --seconds"};
     const uint64_t seconds = parseBounded(a.value("--seconds", ""), "--seconds", 0, kMaxSeconds);
     const std::string out = a.positional[1];
+    {
+        DvsCameraManager manager;
+        if (auto fusion = manager.openFusionCamera(a.positional[0]))
+            return recordFusion(a, fusion, seconds, out);
+    }
     const bool cached = a.has("--cache-seconds");
     uint64_t cacheSeconds = 0;
     int16_t edgeValue = 1;

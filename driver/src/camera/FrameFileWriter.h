@@ -25,6 +25,13 @@ public:
     virtual ~FrameFileWriter() = default;
     virtual bool write(const ApsFrame& frame, uint64_t relative_us) = 0;
     virtual bool close() = 0;
+    // Figures for the recording's report; final once close() returned.
+    virtual uint64_t framesWritten() const { return 0; }
+    // Frames given to write() that will not be in the file (the writer fell
+    // behind, or a frame did not fit the file).
+    virtual uint64_t framesDropped() const { return 0; }
+    // Why the file ended early or close() failed; empty when all went well.
+    virtual std::string error() const { return {}; }
 };
 
 // Null (and *error) when the file cannot be made.

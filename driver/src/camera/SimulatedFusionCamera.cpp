@@ -203,8 +203,7 @@ void SimulatedFusionCamera::close() {
     {
         std::lock_guard rec(recordingMutex_);
         recordingFrames_ = false;
-        if (frameWriter_) frameWriter_->close();
-        frameWriter_.reset();
+        closeFrameWriterLocked();
     }
     dvs_->setStatisticInfoCallback(nullptr);
     {
@@ -290,10 +289,8 @@ void SimulatedFusionCamera::framesLoop() {
         {
             std::lock_guard rec(recordingMutex_);
             if (recordingFrames_ && frameWriter_ && request.first >= recApsStart_us_) {
-                if (!frameWriter_->write(frame, request.first - recApsStart_us_)) {
-                    frameWriter_->close();
-                    frameWriter_.reset();
-                }
+                if (!frameWriter_->write(frame, request.first - recApsStart_us_))
+                    closeFrameWriterLocked();
             }
         }
         framesDelivered_.fetch_add(1);
@@ -361,13 +358,13 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         frameWriter_ = std::move(writer);
         recApsStart_us_ = apsStart;
         recFramesPath_ = frameWriter_ ? frames : std::string();
+        recFrameStats_ = {};
         recordingFrames_ = true;
     }
     auto undo = [&] {
         std::lock_guard rec(recordingMutex_);
         recordingFrames_ = false;
-        if (frameWriter_) frameWriter_->close();
-        frameWriter_.reset();
+        closeFrameWriterLocked();
         return false;
     };
     if (!dvs_->startRecording(raw, apsStart)) return undo();
@@ -387,12 +384,27 @@ bool SimulatedFusionCamera::stopRecording(STREAM_TYPE) {
     if (!recordingFrames_) return false;
     recordingFrames_ = false;
     if (frameWriter_) {
-        ok = frameWriter_->close() && ok;
-        frameWriter_.reset();
+        ok = closeFrameWriterLocked() && ok;
     } else if (!recFramesPath_.empty()) {
         ok = false;  // the frame file ended early
     }
     return ok;
+}
+
+bool SimulatedFusionCamera::closeFrameWriterLocked() {
+    if (!frameWriter_) return true;
+    const bool ok = frameWriter_->close();
+    recFrameStats_.framesWritten = frameWriter_->framesWritten();
+    recFrameStats_.framesDropped = frameWriter_->framesDropped();
+    recFrameStats_.error = frameWriter_->error();
+    if (!ok && recFrameStats_.error.empty()) recFrameStats_.error = "the frame file is incomplete";
+    frameWriter_.reset();
+    return ok;
+}
+
+FrameRecordingStats SimulatedFusionCamera::recordingFrameStats() const {
+    std::lock_guard rec(recordingMutex_);
+    return recFrameStats_;
 }
 
 std::string SimulatedFusionCamera::recordingFramesPath() const {

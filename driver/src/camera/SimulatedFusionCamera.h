@@ -30,6 +30,7 @@
 
 #include "FrameFileWriter.h"
 #include "FusionCamera.h"
+#include "H264FrameWriter.h"
 #include "ParameterTool.h"
 #include "SimulatedDvsCamera.h"
 
@@ -39,14 +40,25 @@ struct SimulatedFusionOptions {
     std::string serial = "KVSIM-QUENTA-0003";
     uint64_t eventsPerSecond = 2000000;
     uint64_t seed = 11;
-    int frameWidth = 1920;  // the frame sensor; 30 fps of it encode in real time here
-    int frameHeight = 1080;
+    // The frame sensor. 1600 x 900 at 30 fps encodes in real time beside a
+    // 20 Mev/s event stream on two shared cores; 1920 x 1080 fell behind
+    // there (bench_fusion_record).
+    int frameWidth = 1600;
+    int frameHeight = 900;
     uint64_t framePeriod_us = 33333;
     std::shared_ptr<CameraClock> clock;  // null: wall time
     // Where uploaded calibrations are kept; empty: the per-user data folder.
     std::string calibrationDirectory;
-    std::string firmwareVersion;                // empty: the current one
-    FrameFileWriterFactory frameWriterFactory;  // null: recordings hold no frame file
+    std::string firmwareVersion;  // empty: the current one
+    // Null: recordings hold no frame file.
+    FrameFileWriterFactory frameWriterFactory = h264FrameWriterFactory();
+};
+
+// The frame side of the last recording, final once it stopped.
+struct FrameRecordingStats {
+    uint64_t framesWritten = 0;
+    uint64_t framesDropped = 0;
+    std::string error;  // why the frame file ended early or is incomplete
 };
 
 class SimulatedFusionCamera : public FusionCamera {
@@ -68,9 +80,13 @@ public:
     // Writes directory/base_name.raw (events; its header's
     // aps_start_timestamp is the event-clock time of the first recorded
     // frame), directory/base_name.json (the stored calibration) and, with a
-    // frame writer, the frames. False when the event file cannot be made.
+    // frame writer (by default H.264 into directory/base_name.mp4), the
+    // frames. False when the event or frame file cannot be made.
     bool startRecording(const std::string& directory, const std::string& base_name,
                         STREAM_TYPE type) override;
+    // Streaming should stop first, so every frame of an edge streamed is
+    // written. False when a file is incomplete (recordingFrameStats says
+    // what the frame file lacks); the files are finished and play anyway.
     bool stopRecording(STREAM_TYPE type) override;
     void setStatisticInfoCallback(StatisticsCallback callback) override;
     // False (stored calibration unchanged) for a file that cannot be read,
@@ -91,6 +107,7 @@ public:
     // Paths of the last recording (empty frames path without a frame writer).
     std::string recordingFramesPath() const;
     uint64_t recordingApsStart_us() const;
+    FrameRecordingStats recordingFrameStats() const;
     // Where this camera keeps its uploaded calibration.
     std::string calibrationFilePath() const;
     // The grey picture the frame sensor sees at camera time t.
@@ -105,6 +122,8 @@ private:
     void deliverEvents(const Event2D* first, const Event2D* last);
     void deliverEdge(const EventTriggerIn& edge);
     void stopLocked();
+    // recordingMutex_ held: closes the frame writer and keeps its figures.
+    bool closeFrameWriterLocked();
 
     SimulatedFusionOptions options_;
     std::shared_ptr<SimulatedDvsCamera> dvs_;
@@ -143,6 +162,7 @@ private:
     bool recordingFrames_ = false;
     uint64_t recApsStart_us_ = 0;
     std::string recFramesPath_;
+    FrameRecordingStats recFrameStats_;
 };
 
 }  // namespace korvane

@@ -1,10 +1,15 @@
 #include "ApsFileReader.h"
 
+#include <filesystem>
+
+#include "Mp4FrameReader.h"
+
 namespace korvane {
 
-// Placeholder until the FFmpeg frame reader lands: no frame file opens.
-std::unique_ptr<ApsFileReader> ApsFileReader::createFileReader(const std::string&) {
-    return nullptr;
+std::unique_ptr<ApsFileReader> ApsFileReader::createFileReader(const std::string& path) {
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return nullptr;
+    return std::make_unique<Mp4FrameReader>(path);
 }
 
 }  // namespace korvane

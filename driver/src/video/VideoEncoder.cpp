@@ -1,5 +1,7 @@
 #include "VideoEncoder.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -11,6 +13,22 @@ extern "C" {
 }
 
 namespace korvane {
+
+namespace {
+
+AVPixelFormat avPixels(VideoPixels p) {
+    switch (p) {
+        case VideoPixels::Bgr24:
+            return AV_PIX_FMT_BGR24;
+        case VideoPixels::Gray8:
+            return AV_PIX_FMT_GRAY8;
+        case VideoPixels::Rgb24:
+            break;
+    }
+    return AV_PIX_FMT_RGB24;
+}
+
+}  // namespace
 
 struct VideoEncoder::State {
     AVFormatContext* format = nullptr;
@@ -24,6 +42,10 @@ struct VideoEncoder::State {
     bool headerWritten = false;
     int width = 0;
     int height = 0;
+    int bytesPerPixel = 3;
+    bool timed = false;
+    int64_t lastPts = -1;
+    int64_t frameDuration = 1;  // in the codec's time base
 
     ~State() {
         sws_freeContext(sws);
@@ -70,6 +92,9 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     State& s = *s_;
     s.width = o.width;
     s.height = o.height;
+    s.bytesPerPixel = o.pixels == VideoPixels::Gray8 ? 1 : 3;
+    s.timed = o.timedFrames;
+    const AVPixelFormat input = avPixels(o.pixels);
 
     int r = avformat_alloc_output_context2(&s.format, nullptr, "mp4", path.c_str());
     if (r < 0 || !s.format) return fail("cannot set up the MP4 container", r);
@@ -84,10 +109,14 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     AVCodecContext* c = s.codec;
     c->width = o.width;
     c->height = o.height;
-    c->time_base = AVRational{1, o.fps};
+    // Timed frames count in microseconds, so the file keeps each frame's
+    // time exactly.
+    c->time_base = o.timedFrames ? AVRational{1, 1000000} : AVRational{1, o.fps};
     c->framerate = AVRational{o.fps, 1};
     c->pix_fmt = AV_PIX_FMT_YUV420P;
-    c->gop_size = 2 * o.fps;  // a key frame every two seconds keeps seeking quick
+    // A key frame every two seconds (or as asked) keeps seeking quick.
+    c->gop_size = o.keyFrameInterval > 0 ? o.keyFrameInterval : 2 * o.fps;
+    s.frameDuration = o.timedFrames ? std::max<int64_t>(1, 1000000 / o.fps) : 1;
     c->thread_count = o.threads;
     // The converter below uses BT.601 limited range; say so, so that players
     // turn it back into the same colours.
@@ -117,7 +146,7 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     s.rgb = av_frame_alloc();
     s.packet = av_packet_alloc();
     if (!s.frame || !s.rgb || !s.packet) return fail("out of memory", AVERROR(ENOMEM));
-    s.rgb->format = AV_PIX_FMT_RGB24;
+    s.rgb->format = input;
     s.rgb->width = o.width;
     s.rgb->height = o.height;
     r = av_frame_get_buffer(s.rgb, 0);
@@ -128,8 +157,8 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     r = av_frame_get_buffer(s.frame, 0);
     if (r < 0) return fail("out of memory", r);
 
-    s.sws = sws_getContext(o.width, o.height, AV_PIX_FMT_RGB24, o.width, o.height,
-                           AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    s.sws = sws_getContext(o.width, o.height, input, o.width, o.height, AV_PIX_FMT_YUV420P,
+                           SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!s.sws) return fail("cannot set up the colour conversion", 0);
 
     r = avio_open(&s.format->pb, path.c_str(), AVIO_FLAG_WRITE);
@@ -137,7 +166,12 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     s.fileOpen = true;
 
     AVDictionary* muxOptions = nullptr;
-    av_dict_set(&muxOptions, "movflags", "+faststart", 0);
+    if (o.fragmented) {
+        av_dict_set(&muxOptions, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+        s.format->flags |= AVFMT_FLAG_FLUSH_PACKETS;  // each piece reaches the disk at once
+    } else if (o.indexFirst) {
+        av_dict_set(&muxOptions, "movflags", "+faststart", 0);
+    }
     r = avformat_write_header(s.format, &muxOptions);
     av_dict_free(&muxOptions);
     if (r < 0) return fail("cannot write the MP4 header", r);
@@ -151,6 +185,7 @@ bool VideoEncoder::drain(bool flush) {
         int r = avcodec_receive_packet(s.codec, s.packet);
         if (r == AVERROR(EAGAIN) || (flush && r == AVERROR_EOF)) return true;
         if (r < 0) return fail("encoding failed", r);
+        if (s.packet->duration <= 0) s.packet->duration = s.frameDuration;
         av_packet_rescale_ts(s.packet, s.codec->time_base, s.stream->time_base);
         s.packet->stream_index = s.stream->index;
         r = av_interleaved_write_frame(s.format, s.packet);  // takes the packet's data
@@ -163,15 +198,28 @@ bool VideoEncoder::drain(bool flush) {
 
 bool VideoEncoder::writeFrame(const uint8_t* rgb, size_t bytesPerLine) {
     if (!s_ || !s_->headerWritten || !error_.empty()) return fail("the encoder is not open", 0);
+    if (s_->timed) return fail("this file takes frames with their times", 0);
+    return encode(rgb, bytesPerLine, frames_);
+}
+
+bool VideoEncoder::writeFrameAt(const uint8_t* pixels, size_t bytesPerLine, int64_t time_us) {
+    if (!s_ || !s_->headerWritten || !error_.empty()) return fail("the encoder is not open", 0);
+    if (!s_->timed) return fail("this file takes frames at a constant rate", 0);
+    if (time_us < 0 || time_us <= s_->lastPts) return fail("frame times must rise", 0);
+    return encode(pixels, bytesPerLine, time_us);
+}
+
+bool VideoEncoder::encode(const uint8_t* pixels, size_t bytesPerLine, int64_t pts) {
     State& s = *s_;
     int r = av_frame_make_writable(s.frame);
     if (r < 0) return fail("out of memory", r);
     // The converter's vector code reads beyond the last pixel of a row (and
     // so of the image); only FFmpeg's own padded buffers allow that.
-    av_image_copy_plane(s.rgb->data[0], s.rgb->linesize[0], rgb, int(bytesPerLine), s.width * 3,
-                        s.height);
+    av_image_copy_plane(s.rgb->data[0], s.rgb->linesize[0], pixels, int(bytesPerLine),
+                        s.width * s.bytesPerPixel, s.height);
     sws_scale(s.sws, s.rgb->data, s.rgb->linesize, 0, s.height, s.frame->data, s.frame->linesize);
-    s.frame->pts = frames_;
+    s.frame->pts = pts;
+    s.lastPts = pts;
     r = avcodec_send_frame(s.codec, s.frame);
     if (r < 0) return fail("encoding failed", r);
     ++frames_;

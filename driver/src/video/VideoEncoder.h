@@ -1,9 +1,12 @@
 #pragma once
 
 // The one wrapper around FFmpeg's libraries for writing video: H.264
-// (libx264) in an MP4 container, fed with RGB888 images that it converts to
-// YUV 4:2:0. The MP4 index (moov) is moved to the front when the file is
-// finished, so players and browsers can start before reading it all.
+// (libx264) in an MP4 container, fed with RGB888, BGR888 or grey images that
+// it converts to YUV 4:2:0. Frames are either at a constant rate (frame n at
+// n / fps) or carry their own times in microseconds, which the MP4 keeps
+// exactly. Unless told otherwise the MP4 index (moov) is moved to the front
+// when the file is finished, so players and browsers can start before
+// reading it all.
 //
 // Ownership: one encoder writes one file; it owns every FFmpeg object and
 // frees them in finish(), abort() or its destructor.
@@ -21,10 +24,24 @@
 
 namespace korvane {
 
+enum class VideoPixels { Rgb24, Bgr24, Gray8 };
+
 struct VideoEncoderOptions {
     int width = 1280;  // even
     int height = 720;  // even
-    int fps = 30;
+    int fps = 30;      // with timed frames: the nominal rate (each frame's duration)
+    VideoPixels pixels = VideoPixels::Rgb24;
+    // True: frames go in through writeFrameAt with their own times.
+    bool timedFrames = false;
+    // Frames between key frames; 0: two seconds' worth.
+    int keyFrameInterval = 0;
+    // Rewrite the file at the end so the index comes first (costs a copy of
+    // the whole file when finishing).
+    bool indexFirst = true;
+    // Written as a series of self-contained pieces (fragmented MP4), one
+    // per key frame, each on disk as soon as it is complete: a file whose
+    // writer died plays up to its last whole piece. Excludes indexFirst.
+    bool fragmented = false;
     // x264 speed/size trade-off and constant quality (lower: better, larger).
     std::string preset = "ultrafast";
     int crf = 23;
@@ -44,8 +61,12 @@ public:
     // Creates (truncates) path and writes the container header.
     bool open(const std::string& path, const VideoEncoderOptions& options);
 
-    // One frame: height rows of 3 x width bytes (R, G, B), bytesPerLine apart.
+    // One frame: height rows of width pixels in the options' layout (3
+    // bytes each, or 1 for grey), bytesPerLine apart. Constant-rate files only.
     bool writeFrame(const uint8_t* rgb, size_t bytesPerLine);
+    // One frame shown from time_us on (microseconds from the file's start,
+    // rising from frame to frame). Timed files only.
+    bool writeFrameAt(const uint8_t* pixels, size_t bytesPerLine, int64_t time_us);
 
     // Drains the encoder, writes the index and closes the file.
     bool finish();
@@ -61,6 +82,7 @@ private:
 
     bool fail(const std::string& what, int averror);
     bool drain(bool flush);
+    bool encode(const uint8_t* pixels, size_t bytesPerLine, int64_t pts);
 
     std::unique_ptr<State> s_;
     int64_t frames_ = 0;

@@ -14,6 +14,7 @@
 #include "DvsApsFusionProccessor.h"
 #include "DvsCameraManager.h"
 #include "DvsFileReader.h"
+#include "QuentaTestSupport.h"
 #include "SimulatedBackend.h"
 #include "SimulatedFusionCamera.h"
 
@@ -21,126 +22,7 @@ using namespace korvane;
 using kvtest::waitFor;
 namespace fs = std::filesystem;
 
-namespace {
-
-struct Scratch {
-    fs::path path;
-    Scratch() {
-        static int n = 0;
-        path = fs::temp_directory_path() /
-               ("velqora_quenta_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~Scratch() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
-
-constexpr uint64_t kPeriod = 33333;
-
-// A Quenta on a manual clock with its calibration kept in a scratch folder.
-struct ManualQuenta {
-    std::shared_ptr<ManualCameraClock> clock = std::make_shared<ManualCameraClock>();
-    SimulatedFusionOptions options;
-    std::shared_ptr<SimulatedFusionCamera> camera;
-
-    explicit ManualQuenta(const Scratch& dir, FrameFileWriterFactory writers = nullptr) {
-        options.serial = "KVTEST-QUENTA";
-        options.clock = clock;
-        options.calibrationDirectory = dir.file("calibration");
-        options.frameWriterFactory = std::move(writers);
-        camera = std::make_shared<SimulatedFusionCamera>(options);
-    }
-    // Moves camera time on in small steps, each made in full by the camera
-    // and delivered (the camera starts at clock time 0, so the two agree).
-    void advance(uint64_t duration_us) {
-        for (uint64_t done = 0; done < duration_us; done += SimulatedFusionCamera::kBatch_us) {
-            clock->advance(SimulatedFusionCamera::kBatch_us);
-            const uint64_t now = clock->now_us();
-            // ...and the frames of the edges delivered so far, as a camera
-            // running in real time keeps up with its own frames.
-            ASSERT_TRUE(waitFor([&] {
-                return clock->idle() &&
-                       camera->deliveredUntil_us() + SimulatedFusionCamera::kBatch_us > now &&
-                       camera->framesDelivered() >= camera->deliveredUntil_us() / kPeriod;
-            }));
-        }
-    }
-};
-
-// What the three callbacks saw, in order, with the threads they came on.
-struct Delivery {
-    std::mutex mutex;
-    std::set<std::thread::id> eventThreads, edgeThreads, frameThreads;
-    std::vector<EventTriggerIn> edges;
-    std::vector<uint64_t> frameTimes;
-    uint64_t events = 0;
-    uint64_t lastEventTime = 0;
-    bool eventsInOrder = true;
-    // An event delivered after an edge must not be older than it.
-    bool eventBeforeEdgeAfterIt = false;
-
-    void attach(FusionCamera& cam, DvsApsFusionProccessor* pairing) {
-        cam.addEventsCallback([this, pairing](const Event2D* first, const Event2D* last) {
-            std::lock_guard lock(mutex);
-            eventThreads.insert(std::this_thread::get_id());
-            for (const Event2D* e = first; e != last; ++e) {
-                eventsInOrder = eventsInOrder && e->timestamp >= lastEventTime;
-                lastEventTime = e->timestamp;
-                if (!edges.empty() && e->timestamp < edges.back().timestamp)
-                    eventBeforeEdgeAfterIt = true;
-            }
-            events += uint64_t(last - first);
-            if (pairing) pairing->addDvsData(first, last);
-        });
-        cam.addTriggerInCallback([this, pairing](const EventTriggerIn& edge) {
-            {
-                std::lock_guard lock(mutex);
-                edgeThreads.insert(std::this_thread::get_id());
-                if (lastEventTime > edge.timestamp) eventBeforeEdgeAfterIt = true;
-                edges.push_back(edge);
-            }
-            if (pairing) pairing->addSyncSignal(edge);
-        });
-        cam.addApsFrameCallback([this, pairing](ApsFrame frame) {
-            {
-                std::lock_guard lock(mutex);
-                frameThreads.insert(std::this_thread::get_id());
-                frameTimes.push_back(frame.timestamp);
-            }
-            if (pairing) pairing->addApsData(frame);
-        });
-    }
-    size_t frames() {
-        std::lock_guard lock(mutex);
-        return frameTimes.size();
-    }
-};
-
-// Centre of the brightest band of `width` columns on a ring (circular).
-int bestWindow(const std::vector<int>& histogram, int width) {
-    const int n = int(histogram.size());
-    int sum = 0;
-    for (int i = 0; i < width; ++i)
-        sum += histogram[size_t(i)];
-    int best = sum, bestStart = 0;
-    for (int s = 1; s < n; ++s) {
-        sum += histogram[size_t((s + width - 1) % n)] - histogram[size_t(s - 1)];
-        if (sum > best) best = sum, bestStart = s;
-    }
-    return (bestStart + width / 2) % n;
-}
-
-int ringDistance(int a, int b, int n) {
-    const int d = std::abs(a - b) % n;
-    return std::min(d, n - d);
-}
-
-struct Pair {
-    ApsFrame frame;
-    std::vector<Event2D> events;
-};
-
-}  // namespace
+using namespace quenta_test;
 
 TEST(QuentaTest, EdgesAndEventsShareOneThreadFramesHaveTheirOwnAndEveryFrameIsPaired) {
     Scratch dir;
@@ -204,10 +86,10 @@ TEST(QuentaTest, FramesPlacedThroughTheCalibrationLineUpWithTheEvents) {
 
     CalibratorParameters right;
     ASSERT_TRUE(q.camera->getCalibrationParameters(right));
-    EXPECT_EQ(right.apsWidth, 1920);
-    EXPECT_EQ(right.apsHeight, 1080);
+    EXPECT_EQ(right.apsWidth, 1600);
+    EXPECT_EQ(right.apsHeight, 900);
     CalibratorParameters wrong = right;
-    wrong.affineMatrices["1"].data[2] += 60;  // 60 frame pixels = 40 event columns off
+    wrong.affineMatrices["1"].data[2] += 60;  // 60 frame pixels = 48 event columns off
     Calibrator aligned, misaligned;
     aligned.loadCalibrationParam(right);
     misaligned.loadCalibrationParam(wrong);
@@ -355,8 +237,8 @@ TEST(QuentaTest, RecordingWritesEventsWithFrameOffsetCalibrationAndFrames) {
     {
         std::lock_guard lock(noted->mutex);
         EXPECT_EQ(noted->path, dir.file("rec.mp4"));
-        EXPECT_EQ(noted->width, 1920);
-        EXPECT_EQ(noted->height, 1080);
+        EXPECT_EQ(noted->width, 1600);
+        EXPECT_EQ(noted->height, 900);
         EXPECT_EQ(noted->fps, 30);
         EXPECT_TRUE(noted->closed);
         ASSERT_GE(noted->relative.size(), 7u);

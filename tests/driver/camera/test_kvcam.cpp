@@ -4,11 +4,13 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
 
 #include "../DriverTestSupport.h"
+#include "ApsFileReader.h"
 #include "SimulatedBackend.h"
 
 using namespace kvtest;
@@ -20,9 +22,10 @@ struct ToolRun {
     std::string out;
 };
 
-ToolRun kvcam(const std::string& args) {
+// env: "NAME=VALUE " words for the child's environment, or empty.
+ToolRun kvcamWithEnv(const std::string& env, const std::string& args) {
     ToolRun r;
-    const std::string cmd = std::string(KVCAM_PATH) + " " + args + " 2>/dev/null";
+    const std::string cmd = env + std::string(KVCAM_PATH) + " " + args + " 2>/dev/null";
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
     std::array<char, 4096> buf;
@@ -32,6 +35,10 @@ ToolRun kvcam(const std::string& args) {
     const int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
+}
+
+ToolRun kvcam(const std::string& args) {
+    return kvcamWithEnv("", args);
 }
 
 std::map<std::string, std::string> keyValues(const std::string& text) {
@@ -70,6 +77,49 @@ TEST(KvcamTest, RecordWritesExactlyTheStreamedEvents) {
     EXPECT_EQ(std::to_string(d.events.size()), kv["events_written"]);
     for (const auto& e : d.events)
         ASSERT_LT(e.x, 640);
+}
+
+TEST(KvcamTest, RecordOnTheFusionCameraWritesItsThreeFilesNamedAfterOut) {
+    ScratchDir dir;
+    const std::string quenta = SimulatedBackend::kQuentaSerial;
+    // The camera's stored calibration stays inside the scratch folder.
+    const std::string env = "XDG_DATA_HOME=" + dir.file("data") + " ";
+    const ToolRun r = kvcamWithEnv(env, "record " + quenta + " " + dir.file("f.raw") +
+                                            " --seconds 1 --rate 300000 --set aps.analog_gain=6");
+    SCOPED_TRACE(r.out);
+    auto kv = keyValues(r.out);
+    // On the wall clock a loaded machine may make the encoder drop frames:
+    // then they are counted and the run fails, but the files are whole.
+    const int written = std::atoi(kv["frames_written"].c_str());
+    const int dropped = std::atoi(kv["frames_dropped"].c_str());
+    EXPECT_EQ(r.status, dropped > 0 ? 1 : 0) << r.out;
+    EXPECT_EQ(kv["file"], dir.file("f.raw"));
+    EXPECT_EQ(kv["frames_file"], dir.file("f.mp4"));
+    EXPECT_EQ(kv["calibration_file"], dir.file("f.json"));
+    EXPECT_GE(written, 1);
+    EXPECT_LE(written + dropped, 30) << "one second of frames at 30 fps";
+
+    auto events = DvsFileReader::createFileReader(dir.file("f.raw"));
+    ASSERT_NE(events, nullptr);
+    ASSERT_TRUE(events->openForReading());
+    DvsFileInfo info;
+    ASSERT_TRUE(events->getFileInfo(info));
+    EXPECT_EQ(std::to_string(info.apsStartTimestamp), kv["aps_start_us"]);
+    EXPECT_EQ(std::to_string(decodeAll(*events).events.size()), kv["events_written"]);
+    auto frames = ApsFileReader::createFileReader(dir.file("f.mp4"));
+    ASSERT_NE(frames, nullptr);
+    ASSERT_TRUE(frames->openForReading());
+    EXPECT_EQ(std::to_string(frames->getFrameCount()), kv["frames_written"]);
+    CalibratorParameters calibration;
+    ASSERT_TRUE(jsonFileToParam(dir.file("f.json"), calibration));
+    EXPECT_EQ(calibration.apsWidth, frames->getWidth());
+
+    // What only event cameras take is refused, and nothing is written.
+    EXPECT_EQ(kvcamWithEnv(env, "record " + quenta + " " + dir.file("g.raw") +
+                                    " --seconds 1 --cache-seconds 2 --on-edge rising")
+                  .status,
+              2);
+    EXPECT_FALSE(fs::exists(dir.file("g.raw")));
 }
 
 TEST(KvcamTest, StreamPrintsASteadyLinePerSecondAndRefusesBadSettings) {

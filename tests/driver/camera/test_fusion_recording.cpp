@@ -1,0 +1,140 @@
+// A fusion recording of the simulated Quenta read back from its three
+// files: the frames' count and times against the RAW header and the
+// trigger edges, and the overlay of frame and events aligned through the
+// recorded calibration.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+
+#include "ApsFileReader.h"
+#include "Calibrator.h"
+#include "DvsFileReader.h"
+#include "H264FrameWriter.h"
+#include "QuentaTestSupport.h"
+
+using namespace quenta_test;
+
+namespace {
+
+struct Bars {
+    int column = 0;  // centre of the vertical bar, event grid
+    int row = 0;     // centre of the horizontal bar
+};
+
+// Where the events of the last 2 ms before `until_us` put the bars (the
+// bars move about a pixel in that time), leaving out the flickering lamp.
+Bars eventBars(const std::vector<Event2D>& events, uint64_t until_us, const PixelRect& lamp) {
+    std::vector<int> cols(1280, 0), rows(720, 0);
+    for (const Event2D& e : events)
+        if (e.timestamp + 2000 >= until_us && e.timestamp < until_us && !lamp.contains(e.x, e.y)) {
+            ++cols[e.x];
+            ++rows[e.y];
+        }
+    return {bestWindow(cols, 64), bestWindow(rows, 8)};
+}
+
+// Where a remapped frame shows them: the brightest band along a row away
+// from the horizontal bar, and along a column away from the vertical bar.
+Bars frameBars(const ApsFrame& m, const Bars& near) {
+    const int row = (near.row + 360) % 720, col = (near.column + 640) % 1280;
+    std::vector<int> cols(1280), rows(720);
+    for (int x = 0; x < 1280; ++x)
+        cols[size_t(x)] = m.data()[(size_t(row) * 1280 + x) * 3 + 1];
+    for (int y = 0; y < 720; ++y)
+        rows[size_t(y)] = m.data()[(size_t(y) * 1280 + col) * 3 + 1];
+    return {bestWindow(cols, 64), bestWindow(rows, 8)};
+}
+
+}  // namespace
+
+TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEvents) {
+    Scratch dir;
+    ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);  // the RAW index cache
+    std::atomic<H264FrameWriter*> writer{nullptr};
+    ManualQuenta q(dir,
+                   [&writer](const std::string& path, int w, int h, int fps,
+                             std::string* error) -> std::unique_ptr<FrameFileWriter> {
+                       auto made = H264FrameWriter::create(path, w, h, fps, error);
+                       writer = made.get();
+                       return made;
+                   });
+    Delivery d;
+    d.attach(*q.camera, nullptr);
+    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
+    q.advance(2 * kPeriod + 1000);  // the recording starts between two frames
+    ASSERT_TRUE(q.camera->startRecording(dir.path.string(), "rec", STREAM_BOTH));
+    ASSERT_NE(writer.load(), nullptr);
+    // The manual clock runs faster than real time: let the encoder keep up
+    // as it does with a real-time camera, so no frame is dropped.
+    for (uint64_t n = 1; n <= 40; ++n) {
+        q.advance(kPeriod);
+        ASSERT_TRUE(waitFor([&] { return writer.load()->framesWritten() + 2 >= n; }));
+    }
+    q.camera->stop(STREAM_BOTH);  // every frame of an edge delivered is written
+    const bool stopped = q.camera->stopRecording(STREAM_BOTH);
+    const FrameRecordingStats stats = q.camera->recordingFrameStats();
+    ASSERT_TRUE(stopped) << stats.error;
+    EXPECT_EQ(stats.framesDropped, 0u);
+    EXPECT_TRUE(stats.error.empty()) << stats.error;
+
+    auto events = DvsFileReader::createFileReader(dir.file("rec.raw"));
+    ASSERT_NE(events, nullptr);
+    ASSERT_TRUE(events->openForReading());
+    DvsFileInfo info;
+    ASSERT_TRUE(events->getFileInfo(info));
+    const uint64_t offset = info.apsStartTimestamp;
+    EXPECT_EQ(offset, q.camera->recordingApsStart_us());
+    EXPECT_EQ(offset, 3 * kPeriod) << "the first frame after the recording's start";
+
+    auto frames = ApsFileReader::createFileReader(dir.file("rec.mp4"));
+    ASSERT_NE(frames, nullptr);
+    ASSERT_TRUE(frames->openForReading());
+    CalibratorParameters calibration;
+    ASSERT_TRUE(jsonFileToParam(dir.file("rec.json"), calibration));
+    EXPECT_EQ(frames->getWidth(), calibration.apsWidth);
+    EXPECT_EQ(frames->getHeight(), calibration.apsHeight);
+
+    // One frame per edge from the offset on, each at its edge's time.
+    std::vector<uint64_t> times;
+    ASSERT_TRUE(frames->getFrameTimestamps(times));
+    std::vector<uint64_t> edgesRecorded;
+    {
+        std::lock_guard lock(d.mutex);
+        for (const EventTriggerIn& e : d.edges)
+            if (e.timestamp >= offset) edgesRecorded.push_back(e.timestamp);
+    }
+    ASSERT_GE(edgesRecorded.size(), 39u);
+    ASSERT_EQ(times.size(), edgesRecorded.size());
+    EXPECT_EQ(frames->getFrameCount(), times.size());
+    EXPECT_EQ(stats.framesWritten, times.size());
+    for (size_t n = 0; n < times.size(); ++n)
+        EXPECT_EQ(offset + times[n], edgesRecorded[n]) << "frame " << n;
+    uint64_t endTime = 0;
+    ASSERT_TRUE(events->getEndTime(endTime));
+    EXPECT_GE(endTime + kPeriod, offset + times.back()) << "the events cover the frames";
+
+    // The overlay, at frames spread over the recording (the bars move, so
+    // a frame shown at the wrong time would not line up either).
+    Calibrator calibrator;
+    calibrator.loadCalibrationParam(calibration);
+    const PixelRect lamp = q.camera->eventCamera().lamp();
+    for (size_t n : {size_t(1), times.size() / 2, times.size() - 1}) {
+        SCOPED_TRACE("frame " + std::to_string(n));
+        ApsFrame f(1, 1);
+        ASSERT_TRUE(frames->readFrameAt(times[n], f));
+        ASSERT_EQ(f.timestamp, times[n]);
+        const uint64_t edge = offset + times[n];
+        // The frame's trigger period: from the edge before to its own.
+        EventBatch period = events->readEventsInWindow(edge - kPeriod, kPeriod);
+        ASSERT_NE(period, nullptr);
+        ASSERT_FALSE(period->empty());
+        const Bars ev = eventBars(*period, edge, lamp);
+        const Bars fr = frameBars(calibrator.mapApsToDvs(f), ev);
+        EXPECT_LE(ringDistance(fr.column, ev.column, 1280), 3)
+            << "frame " << fr.column << " events " << ev.column;
+        EXPECT_LE(ringDistance(fr.row, ev.row, 720), 3)
+            << "frame " << fr.row << " events " << ev.row;
+    }
+}
