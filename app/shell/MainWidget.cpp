@@ -17,6 +17,7 @@
 #include "AppConfig.h"
 #include "KvEventProcessor.h"
 #include "KvFilePathReminderForm.h"
+#include "KvFusionCameraDataProcessor.h"
 #include "KvThreeHandleSlider.h"
 #include "KvToolTip.h"
 #include "RecentRecordings.h"
@@ -131,6 +132,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
         a->setProperty("englishTitle", QString::fromUtf8(title));
         actions_ << a;
     }
+    fusionProcessor_ = new KvFusionCameraDataProcessor();
     rawProcessor_ = new KvEventProcessor();
     recorder_ = new KvFileRecorder(nullptr);
 
@@ -177,6 +179,7 @@ MainWidget::~MainWidget() {
     shutdownCamera(false);
     delete recorder_;
     delete rawProcessor_;
+    delete fusionProcessor_;
     delete waiting_;
     delete ui;
 }
@@ -334,6 +337,8 @@ void MainWidget::initConnections() {
     }
     connect(timeline_, &KvThreeHandleSlider::rangeChanged, this, &MainWidget::updateRangeLabel);
     connectExportAndCut();
+    // Fusion recordings and the fusion camera.
+    connectFusionProcessor();
 
     // Trigger-in recordings.
     connect(this, &MainWidget::signalRecByTime, recorder_, &KvFileRecorder::recordingTime,
@@ -358,6 +363,7 @@ void MainWidget::openActionSlot(QAction* action) {
     }
     if (title == "Save as...") return slotSaveAs();
     if (title == "Cut Recording") return slotCutRecording();
+    if (title == "Camera Info") return slotShowCameraInfo();
     runSideBarCommand(title);
 }
 

@@ -14,6 +14,7 @@
 #include "InitDialog.h"
 #include "KVMessageBox.h"
 #include "KvEventProcessor.h"
+#include "KvFusionCameraDataProcessor.h"
 #include "KvGeneralSetting.h"
 #include "MainWidget.h"
 #include "SidebarApsSettingUI.h"
@@ -52,7 +53,13 @@ void MainWidget::connectDisplayPanel() {
             [p](uint32_t fps) { p->setFps(int(fps)); });
     connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, p,
             &KvEventProcessor::setAccTime);
-    // The fusion player connects here when it exists. The live camera's batch
+    // Group 6: the fusion player plays at the same rate and window.
+    KvFusionCameraDataProcessor* f = fusionProcessor_;
+    connect(displayPanel_, &SidebarCameraSettingUI::signalFpsChanged, f,
+            [f](uint32_t fps) { f->setFps(int(fps)); });
+    connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, f,
+            &KvFusionCameraDataProcessor::setAccTime);
+    // The live camera's batch
     // interval follows the accumulation time (direct: it is only a store and a call).
     connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this,
             &MainWidget::setCameraBatchInterval, Qt::DirectConnection);
