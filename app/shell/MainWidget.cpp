@@ -143,6 +143,9 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     ui->layout_time_slider->addWidget(timeline_);
     waiting_ = new WaitingWin(ui->widget_show_image);
     waiting_->close();
+    // A long status line (a fusion camera's drop counts) is cut short
+    // rather than drawn over the camera and time labels beside it.
+    ui->lb_status_bar->setMinimumWidth(1);
 
     // Each play-bar tip is named after its button, so retranslate() finds it again.
     ui->splitter->setContentsMargins(10, 10, 10, 10);

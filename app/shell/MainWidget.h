@@ -316,6 +316,7 @@ private:
     std::shared_ptr<korvane::FusionCamera> fusionCamera_;
     std::vector<uint32_t> fusionCallbackIds_;
     QString firmwareText_;
+    uint64_t fusionDroppedFramesAtStart_ = 0, fusionDroppedPeriodsAtStart_ = 0;
     RunCameraInfo runCameraInfo_;
     KvFileRecorder* recorder_ = nullptr;
     uint32_t triggerCallbackId_ = 0xFFFFFFFFu;

@@ -239,8 +239,8 @@ void MainWidget::updateStatusLine() {
     if (streaming_.load() && sourceKind_ == SourceKind::FusionCamera) {
         // Frames or trigger periods the pairing had to let go (a queue was full).
         text += tr(" Dropped frames: %1  Dropped periods: %2")
-                    .arg(fusionProcessor_->droppedFrames())
-                    .arg(fusionProcessor_->droppedPeriods());
+                    .arg(fusionProcessor_->droppedFrames() - fusionDroppedFramesAtStart_)
+                    .arg(fusionProcessor_->droppedPeriods() - fusionDroppedPeriodsAtStart_);
     } else if (streaming_.load()) {
         text += tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
     }

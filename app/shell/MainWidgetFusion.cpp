@@ -118,6 +118,9 @@ void MainWidget::toggleFusionStreaming() {
         ui->pb_play->setChecked(false);
         return;
     }
+    // Drops are counted from this start, as the status line shows them.
+    fusionDroppedFramesAtStart_ = fusionProcessor_->droppedFrames();
+    fusionDroppedPeriodsAtStart_ = fusionProcessor_->droppedPeriods();
     streaming_ = true;
     ui->pb_play->setChecked(true);
     qDebug() << "Fusion camera start";

@@ -303,7 +303,7 @@ private slots:
 
         const QString in = folder("fusion");
         std::vector<korvane::Event2D> events;
-        for (uint64_t t = 1000000; t < 2000000; t += 1000)
+        for (uint64_t t = 1000000; t < 31000000; t += 1000)  // 30 s: still playing when checked
             events.emplace_back(uint16_t(t / 1000 % 1280), 50, 1, t);
         korvane::DvsFileInfo info;
         info.dvsStartTimestamp = 1000000;
@@ -315,17 +315,20 @@ private slots:
         QVERIFY(writer.close());
         QFile(in + "/take.mp4").open(QIODevice::WriteOnly);
         auto frames = std::make_shared<FakeFrameState>();
+        frames->frames = 900;
         w->fusionProcessor()->setFrameReaderFactory(
             [frames](const std::string&) { return std::make_unique<FakeFrameReader>(frames); });
 
-        ThreadSafeSignalSpy images(w->fusionProcessor(),
-                                   &KvFusionCameraDataProcessor::signalFusionImage);
         w->openRecordingPath(in + "/take.raw");
         QCOMPARE(w->sourceKind(), SourceKind::FusionRecording);
         QVERIFY(!camera->isConnected());  // closed, not left streaming
         QVERIFY(w->apsPanel()->calibrationBox() == nullptr);
-        QVERIFY(QTest::qWaitFor([&] { return images.size() >= 3; }, 10000));
-        QVERIFY(w->fusionProcessor()->isPlaying());
+        // The load ends by asking the play button to play.
+        QVERIFY(QTest::qWaitFor([&] { return w->fusionProcessor()->isPlaying(); }, 20000));
+        QVERIFY(w->form()->pb_play->isChecked());
+        ThreadSafeSignalSpy images(w->fusionProcessor(),
+                                   &KvFusionCameraDataProcessor::signalFusionImage);
+        QVERIFY(QTest::qWaitFor([&] { return images.size() >= 3; }, 20000));
         QCOMPARE(w->timeline()->minimum(), uint64_t(1000000));
         w->form()->pb_play->click();  // pause
         QVERIFY(QTest::qWaitFor([&] { return !w->fusionProcessor()->isPlaying(); }, 5000));
