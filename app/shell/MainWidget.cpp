@@ -146,6 +146,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     // A long status line (a fusion camera's drop counts) is cut short
     // rather than drawn over the camera and time labels beside it.
     ui->lb_status_bar->setMinimumWidth(1);
+    ui->lb_status_bar->setContentsMargins(0, 0, 12, 0);
 
     // Each play-bar tip is named after its button, so retranslate() finds it again.
     ui->splitter->setContentsMargins(10, 10, 10, 10);

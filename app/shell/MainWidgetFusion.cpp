@@ -17,6 +17,7 @@
 #include "KvFusionCameraDataProcessor.h"
 #include "KvThreeHandleSlider.h"
 #include "MainWidget.h"
+#include "SettingBaseWithLineEdit.h"
 #include "ShowCameraInfoUI.h"
 #include "ShowImageForm.h"
 #include "SidebarApsSettingUI.h"
@@ -57,6 +58,12 @@ void MainWidget::connectFusionProcessor() {
     // Group 8: the APS panel's manual calibration.
     connect(apsPanel_, &SidebarApsSettingUI::signalManualCaliOffsetXY, f, &F::slotSetApsOffset);
     connect(apsPanel_, &SidebarApsSettingUI::signalApplyCaliOffset, f, &F::slotApplyOffset);
+    // Applied offsets are part of the calibration now: the rows start again
+    // from 0, or the next edit would add the applied shift a second time.
+    connect(apsPanel_, &SidebarApsSettingUI::signalApplyCaliOffset, this, [this] {
+        for (SettingBaseWithLineEdit* row : {apsPanel_->offsetXRow(), apsPanel_->offsetYRow()})
+            if (row) row->setValue(0);
+    });
     // Group 9: its notices.
     connect(f, &F::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);

@@ -24,7 +24,10 @@
 
 namespace {
 constexpr int kPanelAreaWidth = 500;
-}
+// The narrowest panel area whose setting rows (name, minus, value, plus) and
+// the calibration's "Apply" still show whole.
+constexpr int kPanelAreaMinWidth = 330;
+}  // namespace
 
 void MainWidget::createSidePanels() {
     displayPanel_ = new SidebarCameraSettingUI(ui->frame_setting);
@@ -98,6 +101,7 @@ void MainWidget::showSidePanel(int index, bool checked) {
             if (i != index) buttons[i]->setChecked(false);
         }
         ui->frame_setting->setMaximumWidth(kPanelAreaWidth);
+        ui->frame_setting->setMinimumWidth(kPanelAreaMinWidth);
         ui->frame_setting->show();
     } else {
         panels[index]->hide();

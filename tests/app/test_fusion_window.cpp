@@ -20,6 +20,7 @@
 #include "KvThreeHandleSlider.h"
 #include "MainWidget.h"
 #include "RawWriter.h"
+#include "SettingBaseWithLineEdit.h"
 #include "SettingItemBox.h"
 #include "ShowCameraInfoUI.h"
 #include "SidebarApsSettingUI.h"
@@ -211,8 +212,10 @@ private slots:
         QVERIFY(openQuenta(*w));
         korvane::CalibratorParameters before;
         QVERIFY(w->fusionCamera()->getCalibrationParameters(before));
-        emit w->apsPanel()->signalManualCaliOffsetXY(6, -4);
+        w->apsPanel()->offsetXRow()->setValue(6);
+        w->apsPanel()->offsetYRow()->setValue(-4);
         QCOMPARE(w->fusionProcessor()->offsetX(), 6.0);
+        QCOMPARE(w->fusionProcessor()->offsetY(), -4.0);
         emit w->apsPanel()->applyButton()->pressed();
 
         const QString file =
@@ -231,6 +234,17 @@ private slots:
                     "Manual calibration parameters were written successfully!");
             },
             5000));
+
+        // The rows start again from 0: a further edit adds to the applied shift once.
+        QCOMPARE(w->apsPanel()->offsetX(), 0.0);
+        QCOMPARE(w->apsPanel()->offsetY(), 0.0);
+        QCOMPARE(w->fusionProcessor()->offsetX(), 0.0);
+        w->apsPanel()->offsetXRow()->setValue(2);
+        QCOMPARE(w->fusionProcessor()->offsetX(), 2.0);
+        emit w->apsPanel()->applyButton()->pressed();
+        QVERIFY(w->fusionCamera()->getCalibrationParameters(after));
+        QCOMPARE(after.affineMatrices["1"].data[2], b[2] + 8);
+        QCOMPARE(after.affineMatrices["1"].data[5], b[5] - 4);
     }
 
     void oldFirmwareWarns() {
