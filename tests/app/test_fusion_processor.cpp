@@ -245,6 +245,24 @@ private slots:
         p->slotPlaybackCtrl(false);
         QVERIFY(!p->isPlaying());
         QCOMPARE(finished.size(), 1);
+
+        // With the range's start moved, reset and the loop show that
+        // start's frame, not the file's first one.
+        ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+        const uint64_t lower = kOffset_us + 10 * 33333 + 100;
+        p->slotSetLowerTimeStamp(lower);
+        p->slotPlaybackReset();
+        QCOMPARE(p->timeBase(), lower);
+        QCOMPARE(grey(lastImage(images)), 11);
+        p->slotSetReplayFlag(false);
+        p->setPlayPos(kEnd_us - 2 * 33333);
+        const qsizetype before = images.size();
+        p->slotPlaybackCtrl(true);
+        QVERIFY(QTest::qWaitFor([&] { return finished.size() == 2; }, 10000));
+        QCOMPARE(p->timeBase(), lower);
+        p->nextFrame();
+        QVERIFY(images.size() > before);
+        QCOMPARE(grey(lastImage(images)), 12);  // one interval on: frame 11, not the file's first
     }
 
     // A load that cannot start the frames ends quietly and leaves the

@@ -106,10 +106,12 @@ class FusionWindowTest : public QObject {
         return path;
     }
 
-    // A window whose camera list holds a Quenta (modest event rate) and an EVK4.
+    // A window whose camera list holds a Quenta (modest rate and frame size) and an EVK4.
     std::unique_ptr<MainWidget> window(const std::string& firmware = std::string()) {
         korvane::SimulatedFusionOptions quenta;
-        quenta.eventsPerSecond = 1000000;
+        quenta.eventsPerSecond = 300000;
+        quenta.frameWidth = 960;  // small frames keep sanitizer runs short
+        quenta.frameHeight = 540;
         quenta.calibrationDirectory = folder("calibrations").toStdString();
         quenta.firmwareVersion = firmware;
         korvane::SimulatedCameraOptions evk4;
