@@ -42,6 +42,7 @@ class KvThreeHandleSlider;
 class QMenu;
 class RecentRecordings;
 class ShowCameraInfoUI;
+class QTimer;
 class WaitingWin;
 class WindowFrameAgent;
 
@@ -260,6 +261,7 @@ private:
     void stopFusionStreaming();
     void toggleFusionRecording();
     void releaseFusionCamera();
+    void checkFusionConnection();
     void setCameraBatchInterval(uint64_t interval_us);
     void liveLoop(std::shared_ptr<korvane::DvsCamera> camera);
     void cameraConnectionLost();
@@ -317,6 +319,7 @@ private:
     std::vector<uint32_t> fusionCallbackIds_;
     QString firmwareText_;
     uint64_t fusionDroppedFramesAtStart_ = 0, fusionDroppedPeriodsAtStart_ = 0;
+    QTimer* fusionWatch_ = nullptr;  // looks for a lost cable while the fusion camera streams
     RunCameraInfo runCameraInfo_;
     KvFileRecorder* recorder_ = nullptr;
     uint32_t triggerCallbackId_ = 0xFFFFFFFFu;

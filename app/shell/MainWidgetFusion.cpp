@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTimer>
 
 #include "AppConfig.h"
 #include "FirmwareVersion.h"
@@ -32,6 +33,12 @@ std::string localPath(const QString& path) {
 }  // namespace
 
 void MainWidget::connectFusionProcessor() {
+    // The fusion camera has no live loop of ours that would notice a lost
+    // cable; this looks twice a second while it streams.
+    fusionWatch_ = new QTimer(this);
+    fusionWatch_->setInterval(500);
+    connect(fusionWatch_, &QTimer::timeout, this, &MainWidget::checkFusionConnection);
+
     KvFusionCameraDataProcessor* f = fusionProcessor_;
     using F = KvFusionCameraDataProcessor;
     // Group 5: the processor and the play bar, timeline and view.
@@ -130,10 +137,12 @@ void MainWidget::toggleFusionStreaming() {
     fusionDroppedPeriodsAtStart_ = fusionProcessor_->droppedPeriods();
     streaming_ = true;
     ui->pb_play->setChecked(true);
+    fusionWatch_->start();
     qDebug() << "Fusion camera start";
 }
 
 void MainWidget::stopFusionStreaming() {
+    fusionWatch_->stop();
     if (!fusionCamera_ || !streaming_.exchange(false)) return;
     fusionCamera_->stop(korvane::STREAM_BOTH);
     ui->pb_play->setChecked(false);
@@ -141,6 +150,15 @@ void MainWidget::stopFusionStreaming() {
     // The camera's threads have stopped: nothing adds to the pairing now.
     fusionProcessor_->clearFusion();
     updateStatusLine();
+}
+
+void MainWidget::checkFusionConnection() {
+    if (!fusionCamera_ || !streaming_.load() || fusionCamera_->isConnected()) return;
+    qDebug() << "Camera connection lost.";
+    emit signalShowLeftBottomTips(tr("Camera connection lost."), KvMessageType::Error);
+    // The camera closed its files when the cable went; the window follows.
+    if (recording_.load()) finishButtonRecording(true);
+    stopFusionStreaming();
 }
 
 void MainWidget::toggleFusionRecording() {

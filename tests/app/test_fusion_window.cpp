@@ -350,6 +350,22 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !w->fusionProcessor()->isPlaying(); }, 5000));
     }
 
+    // A lost cable stops the stream and the recording and says so.
+    void connectionLossStopsTheStream() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        w->form()->pb_record->click();
+        QVERIFY(w->isRecording());
+        auto camera = std::dynamic_pointer_cast<korvane::SimulatedFusionCamera>(w->fusionCamera());
+        QVERIFY(camera);
+        camera->unplug();
+        QVERIFY(QTest::qWaitFor([&] { return !w->isStreaming(); }, 10000));
+        QVERIFY(!w->isRecording());
+        QVERIFY(!w->form()->pb_play->isChecked());
+        QVERIFY(!w->form()->pb_record->isChecked());
+        QVERIFY(QTest::qWaitFor([] { return toasts().contains("Camera connection lost."); }, 5000));
+    }
+
     // Closing the window stops and closes a streaming fusion camera.
     void shutdownClosesTheCamera() {
         auto w = window();
