@@ -19,6 +19,7 @@ struct FakeFrameState {
     int width = 1280, height = 720;
     int frames = 30;
     uint64_t period_us = 33333;
+    uint64_t first_us = 0;  // timestamp of frame 0
     bool failOpen = false;
     bool failFirstRead = false;
     std::vector<std::string> requestedPaths;  // GUI thread: the factory's calls
@@ -63,7 +64,7 @@ public:
     bool getFrameTimestamps(std::vector<uint64_t>& timestamps_us) override {
         timestamps_us.clear();
         for (int k = 0; k < state_->frames; ++k)
-            timestamps_us.push_back(uint64_t(k) * state_->period_us);
+            timestamps_us.push_back(state_->first_us + uint64_t(k) * state_->period_us);
         return true;
     }
     bool readNextFrame(korvane::ApsFrame& frame) override {
@@ -74,7 +75,8 @@ public:
     }
     uint64_t getFrameCount() override { return uint64_t(state_->frames); }
     bool readFrameAt(uint64_t time_us, korvane::ApsFrame& frame) override {
-        int k = int(time_us / state_->period_us);
+        int k =
+            time_us < state_->first_us ? 0 : int((time_us - state_->first_us) / state_->period_us);
         if (k >= state_->frames) k = state_->frames - 1;
         frame = make(k);
         pos_ = k + 1;
@@ -84,7 +86,7 @@ public:
 private:
     korvane::ApsFrame make(int k) const {
         korvane::ApsFrame f(state_->width, state_->height, uint64_t(k),
-                            uint64_t(k) * state_->period_us);
+                            state_->first_us + uint64_t(k) * state_->period_us);
         std::fill(f.data(), f.data() + f.getDataSize(), uint8_t(k + 1));
         return f;
     }

@@ -218,6 +218,24 @@ private slots:
         QCOMPARE(p->timeBase(), kOffset_us);  // less than one interval above: the bound
     }
 
+    // A recording whose first frame comes after the range's start: the
+    // steps before it show black under the events, never unread memory.
+    void stepBeforeTheFirstFrame() {
+        Fixture f;
+        f.frames->first_us = 100000;
+        QVERIFY(f.load());
+        ThreadSafeSignalSpy images(f.p.get(), &KvFusionCameraDataProcessor::signalFusionImage);
+        f.p->nextFrame();
+        QCOMPARE(images.size(), 1);
+        QImage image = lastImage(images);
+        QCOMPARE(grey(image), 0);
+        QCOMPARE(pixel(image, 1279, 10), AppConfig::instance().theme().on);
+        f.p->nextFrame();
+        f.p->nextFrame();
+        f.p->nextFrame();
+        QCOMPARE(grey(lastImage(images)), 1);  // the first frame's time reached
+    }
+
     // Play while playing keeps one playback thread; the end of the range
     // without replay stops at the lower bound and says so; fps 0 is ignored.
     void playbackControl() {
