@@ -17,6 +17,7 @@
 #include "AppConfig.h"
 #include "KvEventProcessor.h"
 #include "KvFilePathReminderForm.h"
+#include "KvFusionCameraDataProcessor.h"
 #include "KvThreeHandleSlider.h"
 #include "KvToolTip.h"
 #include "RecentRecordings.h"
@@ -131,6 +132,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
         a->setProperty("englishTitle", QString::fromUtf8(title));
         actions_ << a;
     }
+    fusionProcessor_ = new KvFusionCameraDataProcessor();
     rawProcessor_ = new KvEventProcessor();
     recorder_ = new KvFileRecorder(nullptr);
 
@@ -141,6 +143,10 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     ui->layout_time_slider->addWidget(timeline_);
     waiting_ = new WaitingWin(ui->widget_show_image);
     waiting_->close();
+    // A long status line (a fusion camera's drop counts) is cut short
+    // rather than drawn over the camera and time labels beside it.
+    ui->lb_status_bar->setMinimumWidth(1);
+    ui->lb_status_bar->setContentsMargins(0, 0, 12, 0);
 
     // Each play-bar tip is named after its button, so retranslate() finds it again.
     ui->splitter->setContentsMargins(10, 10, 10, 10);
@@ -177,6 +183,7 @@ MainWidget::~MainWidget() {
     shutdownCamera(false);
     delete recorder_;
     delete rawProcessor_;
+    delete fusionProcessor_;
     delete waiting_;
     delete ui;
 }
@@ -334,6 +341,8 @@ void MainWidget::initConnections() {
     }
     connect(timeline_, &KvThreeHandleSlider::rangeChanged, this, &MainWidget::updateRangeLabel);
     connectExportAndCut();
+    // Fusion recordings and the fusion camera.
+    connectFusionProcessor();
 
     // Trigger-in recordings.
     connect(this, &MainWidget::signalRecByTime, recorder_, &KvFileRecorder::recordingTime,
@@ -358,6 +367,7 @@ void MainWidget::openActionSlot(QAction* action) {
     }
     if (title == "Save as...") return slotSaveAs();
     if (title == "Cut Recording") return slotCutRecording();
+    if (title == "Camera Info") return slotShowCameraInfo();
     runSideBarCommand(title);
 }
 

@@ -2,8 +2,8 @@
 
 // The main window: our own frame and title bar with four menus, the image
 // view, the play bar and the timeline, wired to the RAW playback processor.
-// The side bar's panels, the live camera and fusion recordings plug into
-// the hooks marked below as they are built.
+// The side bar's panels, the live cameras and fusion recordings plug into
+// the hooks marked below.
 //
 // Ownership: owns its form, processor, timeline, waiting window and frame
 // agent. GUI thread only; processor signals arrive queued.
@@ -32,6 +32,7 @@
 class AppConfig;
 class CamerasList;
 class KvEventProcessor;
+class KvFusionCameraDataProcessor;
 class KvRangeFileDialog;
 class KvFileRecorder;
 class SidebarApsSettingUI;
@@ -40,6 +41,8 @@ class SidebarDvsSettingUI;
 class KvThreeHandleSlider;
 class QMenu;
 class RecentRecordings;
+class ShowCameraInfoUI;
+class QTimer;
 class WaitingWin;
 class WindowFrameAgent;
 
@@ -137,6 +140,13 @@ public:
         cameraManager_ = std::move(manager);
     }
     std::shared_ptr<korvane::DvsCamera> dvsCamera() const { return dvsCamera_; }
+    // Fusion camera and recordings (MainWidgetFusion.cpp). Tests replace the
+    // camera information dialog's modal run.
+    using RunCameraInfo = std::function<void(ShowCameraInfoUI&)>;
+    void setRunCameraInfo(RunCameraInfo run) { runCameraInfo_ = std::move(run); }
+    KvFusionCameraDataProcessor* fusionProcessor() const { return fusionProcessor_; }
+    std::shared_ptr<korvane::FusionCamera> fusionCamera() const { return fusionCamera_; }
+    QString firmwareText() const { return firmwareText_; }
     KvFileRecorder* recorder() const { return recorder_; }
     bool isStreaming() const { return streaming_.load(); }
     bool isRecording() const { return recording_.load(); }
@@ -200,6 +210,7 @@ public slots:
     void slotToggleFullScreen();
     void slotSaveAs();
     void slotCutRecording();
+    void slotShowCameraInfo();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -240,6 +251,17 @@ private:
     // Live camera (MainWidgetCamera.cpp).
     bool openCameraTask(SourceKind kind, const korvane::CameraDescription& camera,
                         std::shared_ptr<korvane::DvsCamera>& opened);
+    // Statistics callback of either camera kind: builds the texts, posts them.
+    std::function<void(const korvane::KvStatisticInfo&)> statisticsHandler();
+    // Fusion camera (MainWidgetFusion.cpp). The opening task runs on the worker thread.
+    bool openFusionCameraTask(const korvane::CameraDescription& camera,
+                              std::shared_ptr<korvane::FusionCamera>& opened, QString& firmware);
+    void connectFusionProcessor();
+    void toggleFusionStreaming();
+    void stopFusionStreaming();
+    void toggleFusionRecording();
+    void releaseFusionCamera();
+    void checkFusionConnection();
     void setCameraBatchInterval(uint64_t interval_us);
     void liveLoop(std::shared_ptr<korvane::DvsCamera> camera);
     void cameraConnectionLost();
@@ -262,6 +284,7 @@ private:
     SourceKind sourceKind_ = SourceKind::Nothing;
     korvane::STREAM_TYPE viewerType_ = korvane::STREAM_BOTH;
     KvEventProcessor* rawProcessor_ = nullptr;
+    KvFusionCameraDataProcessor* fusionProcessor_ = nullptr;
     KvThreeHandleSlider* timeline_ = nullptr;
     WaitingWin* waiting_ = nullptr;
     QMenu* viewerSettingMenu_ = nullptr;
@@ -290,6 +313,14 @@ private:
     korvane::DvsCameraManager cameraManager_;
     RunCameraList runCameraList_;
     std::shared_ptr<korvane::DvsCamera> dvsCamera_;
+    // The fusion camera, its callbacks (removed before it goes) and the
+    // firmware text it reported when opened.
+    std::shared_ptr<korvane::FusionCamera> fusionCamera_;
+    std::vector<uint32_t> fusionCallbackIds_;
+    QString firmwareText_;
+    uint64_t fusionDroppedFramesAtStart_ = 0, fusionDroppedPeriodsAtStart_ = 0;
+    QTimer* fusionWatch_ = nullptr;  // looks for a lost cable while the fusion camera streams
+    RunCameraInfo runCameraInfo_;
     KvFileRecorder* recorder_ = nullptr;
     uint32_t triggerCallbackId_ = 0xFFFFFFFFu;
     std::shared_ptr<std::mutex> triggerSettingsMutex_ = std::make_shared<std::mutex>();

@@ -17,8 +17,10 @@
 #include "AppConfig.h"
 #include "CamerasList.h"
 #include "KvEventProcessor.h"
+#include "KvFusionCameraDataProcessor.h"
 #include "KvThreeHandleSlider.h"
 #include "MainWidget.h"
+#include "SidebarApsSettingUI.h"
 #include "SidebarCameraSettingUI.h"
 #include "SidebarDvsSettingUI.h"
 #include "WaitingWin.h"
@@ -98,11 +100,16 @@ void MainWidget::slotOpenCamera() {
     sourceKind_ = kindOfProduct(chosen.product);
 
     std::shared_ptr<korvane::DvsCamera> opened;
+    std::shared_ptr<korvane::FusionCamera> fusionOpened;
+    QString firmware;
     bool ok = false;
     auto* waiting = new WaitingWin(ui->widget_show_image);
     waiting->setWindowModality(Qt::ApplicationModal);
     const SourceKind kind = sourceKind_;
-    WorkerThread task([&] { ok = openCameraTask(kind, chosen, opened); });
+    WorkerThread task([&] {
+        ok = kind == SourceKind::FusionCamera ? openFusionCameraTask(chosen, fusionOpened, firmware)
+                                              : openCameraTask(kind, chosen, opened);
+    });
     QEventLoop loop;
     connect(&task, &WorkerThread::taskCompleted, waiting, &QWidget::close, Qt::QueuedConnection);
     connect(&task, &WorkerThread::taskCompleted, &loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -117,6 +124,14 @@ void MainWidget::slotOpenCamera() {
         dvsCamera_ = std::move(opened);
         initDvsCameraSettings();
     }
+    if (ok && sourceKind_ == SourceKind::FusionCamera) {
+        fusionCamera_ = std::move(fusionOpened);
+        firmwareText_ = firmware;
+        // Streaming starts below in the fusion view, which the processor must show too.
+        viewerType_ = korvane::STREAM_BOTH;
+        applyViewerTypeIcon();
+        fusionProcessor_->slotSetViewerType(viewerType_);
+    }
     if (ok) {
         emit setShowCameraLiveUI(true);
         emit resetShowCameraFormTitle(true);
@@ -130,8 +145,10 @@ void MainWidget::slotOpenCamera() {
     }
     using Tool = std::shared_ptr<korvane::CameraTool>;
     auto tool = [this](korvane::ToolType type) {
-        return sourceKind_ == SourceKind::DvsCamera && dvsCamera_ ? dvsCamera_->getTool(type)
-                                                                  : Tool();
+        if (sourceKind_ == SourceKind::DvsCamera && dvsCamera_) return dvsCamera_->getTool(type);
+        if (sourceKind_ == SourceKind::FusionCamera && fusionCamera_)
+            return fusionCamera_->getTool(type);
+        return Tool();
     };
     dvsPanel_->setBiasesToolUI(tool(korvane::ToolType::Biases));
     dvsPanel_->setTriggerInToolUI(tool(korvane::ToolType::TriggerIn));
@@ -139,6 +156,12 @@ void MainWidget::slotOpenCamera() {
     dvsPanel_->setEventRateControlToolUI(tool(korvane::ToolType::EventRateControl));
     dvsPanel_->setEventTrailFilterToolUI(tool(korvane::ToolType::EventTrailFilter));
     dvsPanel_->setROIToolUI(tool(korvane::ToolType::RegionOfInterest));
+    if (sourceKind_ == SourceKind::FusionCamera && fusionCamera_) {
+        apsPanel_->setApsToolUI(fusionCamera_->getTool(korvane::ToolType::Aps));
+        apsPanel_->setManualCalibrationUI();
+    } else {
+        apsPanel_->clearApsUI();
+    }
     displayPanel_->setFrameRateEditable(false);
 }
 
@@ -154,7 +177,17 @@ bool MainWidget::openCameraTask(SourceKind kind, const korvane::CameraDescriptio
             KvMessageType::Error);
         return false;
     }
-    opened->setStatisticInfoCallback([this](const korvane::KvStatisticInfo& info) {
+    opened->setStatisticInfoCallback(statisticsHandler());
+    opened->setRecordingErrorCallback([this](const std::string& path, const std::string& reason) {
+        const QString p = QString::fromLocal8Bit(path.c_str());
+        const QString r = QString::fromStdString(reason);
+        emit signalRecordingError(p, r);
+    });
+    return true;
+}
+
+std::function<void(const korvane::KvStatisticInfo&)> MainWidget::statisticsHandler() {
+    return [this](const korvane::KvStatisticInfo& info) {
         // Built here, shown there: the label belongs to the GUI thread.
         const QString bandwidth = tr(" Bandwidth: ") +
                                   QString::number(info.bandwidth / 1024.0 / 1024.0, 'f', 1) +
@@ -162,13 +195,7 @@ bool MainWidget::openCameraTask(SourceKind kind, const korvane::CameraDescriptio
         const QString events =
             tr(" Events: ") + QString::number(info.eventRate / 1000000.0, 'f', 1) + tr(" MEv/s ");
         emit signalStatisticsText(bandwidth, events);
-    });
-    opened->setRecordingErrorCallback([this](const std::string& path, const std::string& reason) {
-        const QString p = QString::fromLocal8Bit(path.c_str());
-        const QString r = QString::fromStdString(reason);
-        emit signalRecordingError(p, r);
-    });
-    return true;
+    };
 }
 
 void MainWidget::initDvsCameraSettings() {
@@ -200,7 +227,7 @@ void MainWidget::initDvsCameraSettings() {
 // --- statistics ---------------------------------------------------------------
 
 void MainWidget::showStatistics(QString bandwidth, QString events) {
-    if (sourceKind_ != SourceKind::DvsCamera) return;
+    if (sourceKind_ != SourceKind::DvsCamera && sourceKind_ != SourceKind::FusionCamera) return;
     bandwidthText_ = bandwidth;
     eventRateText_ = events;
     if (dvsCamera_) droppedBatches_ = dvsCamera_->batchesDropped() - droppedAtStart_;
@@ -209,8 +236,14 @@ void MainWidget::showStatistics(QString bandwidth, QString events) {
 
 void MainWidget::updateStatusLine() {
     QString text = bandwidthText_ + eventRateText_;
-    if (streaming_.load())
+    if (streaming_.load() && sourceKind_ == SourceKind::FusionCamera) {
+        // Frames or trigger periods the pairing had to let go (a queue was full).
+        text += tr(" Dropped frames: %1  Dropped periods: %2")
+                    .arg(fusionProcessor_->droppedFrames() - fusionDroppedFramesAtStart_)
+                    .arg(fusionProcessor_->droppedPeriods() - fusionDroppedPeriodsAtStart_);
+    } else if (streaming_.load()) {
         text += tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
+    }
     ui->lb_status_bar->setText(text);
 }
 
@@ -243,6 +276,7 @@ void MainWidget::on_pb_play_clicked(bool checked) {
     if (sourceKind_ == SourceKind::DvsRecording || sourceKind_ == SourceKind::FusionRecording ||
         sourceKind_ == SourceKind::Nothing)
         return;
+    if (sourceKind_ == SourceKind::FusionCamera) return toggleFusionStreaming();
     if (sourceKind_ != SourceKind::DvsCamera || !dvsCamera_ || !dvsCamera_->isConnected()) {
         qDebug() << "Please connect camera first.";
         ui->pb_play->setChecked(false);
@@ -269,6 +303,7 @@ void MainWidget::on_pb_play_clicked(bool checked) {
 }
 
 void MainWidget::stopStreaming() {
+    stopFusionStreaming();
     const bool wasStreaming = streaming_.exchange(false) || liveThread_.joinable();
     if (liveThread_.joinable()) liveThread_.join();
     if (!wasStreaming || !dvsCamera_) return;
@@ -338,6 +373,7 @@ void MainWidget::cameraConnectionLost() {
 // --- recording ----------------------------------------------------------------
 
 void MainWidget::on_pb_record_clicked() {
+    if (sourceKind_ == SourceKind::FusionCamera) return toggleFusionRecording();
     if (sourceKind_ != SourceKind::DvsCamera || !dvsCamera_ ||
         (!dvsCamera_->isConnected() && !recording_.load())) {
         qDebug() << "Please connect camera first.";
@@ -371,6 +407,19 @@ void MainWidget::finishButtonRecording(bool notify) {
     recording_ = false;
     ui->pb_record->setChecked(false);
     stopRecordingClock();
+    if (fusionCamera_) {
+        const bool whole = fusionCamera_->stopRecording(korvane::STREAM_BOTH);
+        if (!notify) return;
+        if (whole) {
+            emit signalShowLeftBottomTips(tr("Save file success!"), KvMessageType::Success,
+                                          recordingPath_);
+        } else {
+            emit signalShowLeftBottomTips(
+                tr("Recording failed: %1").arg(tr("not everything recorded reached the files")),
+                KvMessageType::Error, recordingPath_);
+        }
+        return;
+    }
     if (!dvsCamera_) return;
     const bool whole = dvsCamera_->stopRecording();
     const korvane::RecordingStatus status = dvsCamera_->recordingStatus();
@@ -435,6 +484,7 @@ void MainWidget::recordingClock() {
 // --- leaving the camera ---------------------------------------------------------
 
 void MainWidget::releaseCameras() {
+    releaseFusionCamera();
     if (!dvsCamera_) return;
     if (triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
         dvsCamera_->removeTriggerInCallback(triggerCallbackId_);

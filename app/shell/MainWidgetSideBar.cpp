@@ -14,6 +14,7 @@
 #include "InitDialog.h"
 #include "KVMessageBox.h"
 #include "KvEventProcessor.h"
+#include "KvFusionCameraDataProcessor.h"
 #include "KvGeneralSetting.h"
 #include "MainWidget.h"
 #include "SidebarApsSettingUI.h"
@@ -23,7 +24,10 @@
 
 namespace {
 constexpr int kPanelAreaWidth = 500;
-}
+// The narrowest panel area whose setting rows (name, minus, value, plus) and
+// the calibration's "Apply" still show whole.
+constexpr int kPanelAreaMinWidth = 330;
+}  // namespace
 
 void MainWidget::createSidePanels() {
     displayPanel_ = new SidebarCameraSettingUI(ui->frame_setting);
@@ -52,7 +56,13 @@ void MainWidget::connectDisplayPanel() {
             [p](uint32_t fps) { p->setFps(int(fps)); });
     connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, p,
             &KvEventProcessor::setAccTime);
-    // The fusion player connects here when it exists. The live camera's batch
+    // Group 6: the fusion player plays at the same rate and window.
+    KvFusionCameraDataProcessor* f = fusionProcessor_;
+    connect(displayPanel_, &SidebarCameraSettingUI::signalFpsChanged, f,
+            [f](uint32_t fps) { f->setFps(int(fps)); });
+    connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, f,
+            &KvFusionCameraDataProcessor::setAccTime);
+    // The live camera's batch
     // interval follows the accumulation time (direct: it is only a store and a call).
     connect(displayPanel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this,
             &MainWidget::setCameraBatchInterval, Qt::DirectConnection);
@@ -91,6 +101,7 @@ void MainWidget::showSidePanel(int index, bool checked) {
             if (i != index) buttons[i]->setChecked(false);
         }
         ui->frame_setting->setMaximumWidth(kPanelAreaWidth);
+        ui->frame_setting->setMinimumWidth(kPanelAreaMinWidth);
         ui->frame_setting->show();
     } else {
         panels[index]->hide();

@@ -234,6 +234,21 @@
     </message>
 </context>
 <context>
+    <name>KvFusionCameraDataProcessor</name>
+    <message>
+        <source>Manual calibration parameters were written successfully!</source>
+        <translation>Manual calibration parameters were written successfully!</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written failed!</source>
+        <translation>Manual calibration parameters were written failed!</translation>
+    </message>
+    <message>
+        <source>The calibration file cannot be read; the default calibration is used.</source>
+        <translation>The calibration file cannot be read; the default calibration is used.</translation>
+    </message>
+</context>
+<context>
     <name>KvGeneralSetting</name>
     <message>
         <source>General Settings</source>
@@ -558,6 +573,22 @@
         <source>Please open a raw file first.</source>
         <translation>Please open a raw file first.</translation>
     </message>
+    <message>
+        <source>The Quenta camera firmware needs to be upgraded!</source>
+        <translation>The Quenta camera firmware needs to be upgraded!</translation>
+    </message>
+    <message>
+        <source> Dropped frames: %1  Dropped periods: %2</source>
+        <translation> Dropped frames: %1  Dropped periods: %2</translation>
+    </message>
+    <message>
+        <source>the files cannot be created</source>
+        <translation>the files cannot be created</translation>
+    </message>
+    <message>
+        <source>not everything recorded reached the files</source>
+        <translation>not everything recorded reached the files</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>
@@ -568,6 +599,37 @@
     <message>
         <source>Slow Rate</source>
         <translation>Slow Rate</translation>
+    </message>
+</context>
+<context>
+    <name>ShowCameraInfoUI</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>Camera Info</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>Firmware version :</translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>Manufacturer:</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>Serial :</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>Product: </translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
 </context>
 <context>

@@ -234,6 +234,21 @@
     </message>
 </context>
 <context>
+    <name>KvFusionCameraDataProcessor</name>
+    <message>
+        <source>Manual calibration parameters were written successfully!</source>
+        <translation>手动标定参数写入成功！</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written failed!</source>
+        <translation>手动标定参数写入失败！</translation>
+    </message>
+    <message>
+        <source>The calibration file cannot be read; the default calibration is used.</source>
+        <translation>无法读取标定文件，已使用默认标定。</translation>
+    </message>
+</context>
+<context>
     <name>KvGeneralSetting</name>
     <message>
         <source>General Settings</source>
@@ -558,6 +573,22 @@
         <source>Please open a raw file first.</source>
         <translation>请先打开RAW文件。</translation>
     </message>
+    <message>
+        <source>The Quenta camera firmware needs to be upgraded!</source>
+        <translation>Quenta 相机固件需要升级！</translation>
+    </message>
+    <message>
+        <source> Dropped frames: %1  Dropped periods: %2</source>
+        <translation> 丢弃帧：%1  丢弃周期：%2</translation>
+    </message>
+    <message>
+        <source>the files cannot be created</source>
+        <translation>无法创建文件</translation>
+    </message>
+    <message>
+        <source>not everything recorded reached the files</source>
+        <translation>部分录制内容未能写入文件</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>
@@ -568,6 +599,37 @@
     <message>
         <source>Slow Rate</source>
         <translation>慢放倍率</translation>
+    </message>
+</context>
+<context>
+    <name>ShowCameraInfoUI</name>
+    <message>
+        <source>Form</source>
+        <translation>相机信息</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>相机信息</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>固件版本：</translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>制造商：</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>序列号：</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>产品：</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,197 @@
+#pragma once
+
+// The images of a fusion camera (events plus frames), live and from fusion
+// recordings (base.raw events, base.mp4 frames, optional base.json
+// calibration). Every image is 1280 x 720 BGR888, sent by signalFusionImage.
+//
+// Ownership: created without parent by the main window, which deletes it.
+// Owns the calibrator, the pairing of live frames with trigger periods and
+// the two readers of an open recording; holds the live camera as a shared
+// handle (setCamera), never opens or closes it.
+// Threads: lives on the GUI thread; all slots run there. setCamera,
+// loadCalibration and clearFusion may also come from the window's
+// camera-opening thread while the GUI thread waits. The live entry points
+// come from the camera's threads: accumulateLiveEvents, addLiveEvents and
+// addLiveTrigger from one thread (events and edges share it, which lets the
+// pairing append events without a lock), addLiveFrame from another. The
+// load and playback threads are the processor's own; stepping slots stop
+// the playback thread before touching the readers, and every command but
+// the live ones is refused while a load runs. Destruction ends playback and
+// abandons a load still inside the driver: that thread keeps its own
+// handles on the readers and never touches the processor again.
+// Failures: readers that cannot be created or opened end the load quietly
+// (debug line, signalLoadingStatus(false)); a calibration file that cannot
+// be parsed leaves the default calibration and an error notice; a frame
+// that cannot be read skips that image.
+
+#include <QImage>
+#include <QObject>
+#include <QPixmap>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ApsFileReader.h"
+#include "Calibrator.h"
+#include "DvsApsFusionProccessor.h"
+#include "DvsFileInfo.h"
+#include "DvsFileReader.h"
+#include "FusionCamera.h"
+#include "KvMessageType.h"
+#include "KvRecords.h"
+#include "StreamType.h"
+
+class AppConfig;
+
+class KvFusionCameraDataProcessor : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kImageWidth = 1280;
+    static constexpr int kImageHeight = 720;
+    static constexpr uint16_t kCountLimit = 10;
+    static constexpr uint64_t kTick_us = 33333;  // playback display period
+
+    // Makes the frame reader of a recording from base.mp4 (local 8-bit
+    // path); null when it cannot. Tests put a fake reader in here.
+    using FrameReaderFactory =
+        std::function<std::unique_ptr<korvane::ApsFileReader>(const std::string& path)>;
+
+    explicit KvFusionCameraDataProcessor(QObject* parent = nullptr);
+    ~KvFusionCameraDataProcessor() override;
+    KvFusionCameraDataProcessor(const KvFusionCameraDataProcessor&) = delete;
+    KvFusionCameraDataProcessor& operator=(const KvFusionCameraDataProcessor&) = delete;
+
+    // GUI thread, before a load; null restores the camera library's factory.
+    void setFrameReaderFactory(FrameReaderFactory factory);
+
+    // Live operation (see the thread rules above).
+    void setCamera(std::shared_ptr<korvane::FusionCamera> camera);
+    void accumulateLiveEvents(const korvane::Event2D* first, const korvane::Event2D* last);
+    void addLiveEvents(const korvane::Event2D* first, const korvane::Event2D* last);
+    void addLiveFrame(korvane::ApsFrame frame);
+    void addLiveTrigger(const korvane::EventTriggerIn& trigger);
+    void clearFusion();
+    void loadCalibration(korvane::CalibratorParameters parameters);
+
+    // State, for the window, the benchmarks and tests.
+    korvane::STREAM_TYPE viewerType() const { return korvane::STREAM_TYPE(viewerType_.load()); }
+    uint64_t timeBase() const { return timeBase_.load(); }
+    uint64_t lowerBound() const { return lower_.load(); }
+    uint64_t upperBound() const { return upper_.load(); }
+    uint64_t frameInterval() const { return frameInterval_.load(); }
+    uint64_t accumulationTime() const { return accTime_.load(); }
+    bool isPlaying() const { return playing_.load(); }
+    bool isLoading() const { return loading_.load(); }
+    bool replay() const { return replay_.load(); }
+    // A recording is loaded and no load runs; GUI thread.
+    bool hasRecording() const { return readersReady(); }
+    uint64_t droppedFrames() const { return pairing_->droppedFrames(); }
+    uint64_t droppedPeriods() const { return pairing_->droppedPeriods(); }
+    size_t queuedFrames() const { return pairing_->queuedFrames(); }
+    size_t queuedPeriods() const { return pairing_->queuedPeriods(); }
+    // A copy of the calibration's transforms and offsets, any thread.
+    std::vector<double> forwardAffine() const;
+    double offsetX() const { return calibrator_.offsetX(); }
+    double offsetY() const { return calibrator_.offsetY(); }
+
+signals:
+    void signalFusionImage(QImage image);
+    void signalFusionPixMap(QPixmap pixmap);
+    void triggerFusionImage();
+    void signalTimeStamp(uint64_t timestamp_us);
+    void signalStartTimeStamp(uint64_t timestamp_us);
+    void signalEndTimeStamp(uint64_t timestamp_us);
+    void signalPalyFileFinished();
+    void signalPlayStatus(bool playing);
+    void signalLoadingStatus(bool loading);
+    void signalShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
+                                  QString file_path = QString());
+
+public slots:
+    void slotSetViewerType(korvane::STREAM_TYPE type);
+    bool slotReadFusionFile(QString str);
+    void slotSetLowerTimeStamp(uint64_t timestamp_us);
+    void slotSetUpperTimeStamp(uint64_t timestamp_us);
+    void slotSetReplayFlag(bool replay);
+    void slotPlaybackCtrl(bool play);
+    void slotPlaybackReset();
+    void preFrame();
+    void nextFrame();
+    void setPlayPos(uint64_t timestamp_us);
+    void setFps(int fps);
+    void setAccTime(uint64_t time_us);
+    void slotSetApsOffset(double dx, double dy);
+    void slotApplyOffset();
+
+private:
+    struct LoadJob;
+
+    bool readersReady() const;
+    void stopPlayback();
+    void playbackLoop();
+    void finishLoadThread(bool abandon);
+    void runLoad(std::shared_ptr<LoadJob> job);
+    // Runs on the GUI thread once a load ended.
+    void afterLoad(bool ok, const LoadJob* job);
+    korvane::ApsFrame remap(const korvane::ApsFrame& frame) const;
+    // Reads the frame shown at event time t and the one after it; false
+    // (frames unchanged) when either read fails.
+    bool positionFramesAt(uint64_t t_us);
+    void render();
+    void onLivePair(korvane::ApsFrame& frame, korvane::Event2D* first, korvane::Event2D* last);
+    void drawEvents(QImage& image, const korvane::Event2D* first, const korvane::Event2D* last,
+                    bool mirrored) const;
+    void ensureImage(QImage& image) const;
+
+    AppConfig* config_ = nullptr;
+    FrameReaderFactory frameReaderFactory_;
+
+    mutable std::mutex cameraMutex_;  // guards camera_ (set by the GUI, read by the pairing)
+    std::shared_ptr<korvane::FusionCamera> camera_;
+    std::atomic<int> viewerType_{int(korvane::STREAM_BOTH)};
+
+    // Load, save and mapping of the calibrator are serialised here; the
+    // offsets alone are atomic inside it.
+    mutable std::mutex calibratorMutex_;
+    korvane::Calibrator calibrator_;
+    std::unique_ptr<korvane::DvsApsFusionProccessor> pairing_;
+
+    // Made on first use: an idle window holds no image or counter memory.
+    std::mutex fusionImageMutex_;
+    QImage fusionImage_;
+    std::mutex eventImageMutex_;  // taken before countMutex_
+    QImage eventImage_;
+    std::mutex countMutex_;
+    std::vector<uint16_t> counts_;
+
+    // Recording state: the readers and frames belong to whichever of the
+    // GUI thread, the load thread or the playback thread currently may
+    // touch them (see the thread rules above).
+    std::shared_ptr<korvane::ApsFileReader> frameReader_;
+    std::shared_ptr<korvane::DvsFileReader> eventReader_;
+    std::vector<uint64_t> frameTimestamps_us_;
+    korvane::DvsFileInfo fileInfo_;
+    uint64_t eventFileStart_us_ = 0;
+    uint64_t eventFileEnd_us_ = 0;
+    uint64_t frameOffset_us_ = 0;  // event-clock time of the first frame
+    int frameWidth_ = 3840, frameHeight_ = 2160;
+    korvane::ApsFrame currentFrame_{0, 0};  // remapped; empty until a recording shows one
+    korvane::ApsFrame nextFrame_{0, 0};
+
+    std::atomic<uint64_t> lower_{0}, upper_{0}, timeBase_{0};
+    std::atomic<int> fps_{30};
+    std::atomic<uint64_t> frameInterval_{33333};
+    std::atomic<uint64_t> accTime_{33333};
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> replay_{false};
+    std::atomic<bool> loading_{false};
+    std::atomic<bool> loaded_{false};  // the readers hold a loaded recording
+    std::thread playbackThread_;
+    std::thread loadThread_;
+    std::shared_ptr<LoadJob> loadJob_;
+};

@@ -1,0 +1,476 @@
+// The fusion data processor: opening a fusion recording (base names, bounds,
+// signal order, unreadable parts), stepping and playing through it, the live
+// views, the manual calibration's apply, and its own lifetime rules.
+// Frames come from a fake frame reader (frame k is grey k + 1), events from
+// a RAW file written here with our writer.
+
+#include <unistd.h>
+#include <QFile>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "AppConfig.h"
+#include "AppTestMain.h"
+#include "FakeFrameReader.h"
+#include "KvFusionCameraDataProcessor.h"
+#include "RawWriter.h"
+#include "SimulatedFusionCamera.h"
+#include "ThreadSafeSignalSpy.h"
+#include "Utils/FuncUtils.h"
+#include "Utils/JsonUtils.h"
+
+using korvane::Event2D;
+
+namespace {
+
+constexpr uint64_t kOffset_us = 1000000;  // aps_start_timestamp of the recordings
+constexpr uint64_t kEnd_us = 2000000;     // last event
+
+// Identity between the two grids: frame pixels land where they are.
+korvane::CalibratorParameters identityCalibration() {
+    korvane::CalibratorParameters p;
+    p.apsWidth = 1280;
+    p.apsHeight = 720;
+    p.affineMatrices["1"] = korvane::Matrix{2, 3, 6, {1, 0, 0, 0, 1, 0}};
+    p.affineMatrices["0"] = korvane::Matrix{2, 3, 6, {1, 0, 0, 0, 1, 0}};
+    return p;
+}
+
+// Events: a sparse background row from 0.5 s to 2 s (so the first event lies
+// before the first frame), plus the marked ones the tests look for.
+const Event2D kEdgeOn{0, 10, 1, kOffset_us + 10};       // left edge, ON
+const Event2D kEdgeOff{1279, 10, 0, kOffset_us + 20};   // right edge, OFF
+const Event2D kLater{100, 100, 1, kOffset_us + 40000};  // second window only
+
+void writeRecording(const QString& rawPath) {
+    std::vector<Event2D> events;
+    for (uint64_t t = 500000; t <= kEnd_us; t += 10000)
+        events.emplace_back(600, 700, 1, t);
+    events.push_back(kEdgeOn);
+    events.push_back(kEdgeOff);
+    events.push_back(kLater);
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; });
+    korvane::DvsFileInfo info;
+    info.dvsStartTimestamp = events.front().timestamp;
+    info.apsStartTimestamp = kOffset_us;
+    info.serialNumber = "KVTEST-FUSION";
+    korvane::RawWriter writer;
+    if (!writer.open(rawPath.toStdString(), korvane::generateDvsFileHeader(info)))
+        qFatal("cannot write recording");
+    writer.writeEvents(events.data(), events.size());
+    if (!writer.close()) qFatal("cannot write recording");
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    std::shared_ptr<FakeFrameState> frames = std::make_shared<FakeFrameState>();
+    std::unique_ptr<KvFusionCameraDataProcessor> p =
+        std::make_unique<KvFusionCameraDataProcessor>();
+    QString raw;
+
+    explicit Fixture(const QString& name = "rec_01.raw") {
+        raw = dir.filePath(name);
+        writeRecording(raw);
+        QFile(dir.filePath(QFileInfo(name).completeBaseName() + ".mp4")).open(QIODevice::WriteOnly);
+        auto state = frames;
+        p->setFrameReaderFactory([state](const std::string& path) {
+            state->requestedPaths.push_back(path);
+            return std::make_unique<FakeFrameReader>(state);
+        });
+        p->loadCalibration(identityCalibration());
+    }
+
+    // Loads the recording and waits until the load has ended.
+    bool load() {
+        ThreadSafeSignalSpy loading(p.get(), &KvFusionCameraDataProcessor::signalLoadingStatus);
+        if (!p->slotReadFusionFile(raw)) return false;
+        return QTest::qWaitFor([&] { return loading.size() >= 2 && !loading.last()[0].toBool(); },
+                               10000);
+    }
+};
+
+QColor pixel(const QImage& image, int x, int y) {
+    return QColor(image.pixel(x, y));
+}
+
+int grey(const QImage& image) {
+    return qRed(image.pixel(500, 500));  // no event lands there
+}
+
+QImage lastImage(const ThreadSafeSignalSpy& images) {
+    return images.isEmpty() ? QImage() : images.last()[0].value<QImage>();
+}
+
+// A frame and an edge that close one live period (the pairing hands the
+// frame and the period's events to the processor at once).
+void closeLivePeriod(KvFusionCameraDataProcessor& p, uint64_t t_us) {
+    korvane::ApsFrame frame(1280, 720, 1, t_us);
+    std::fill(frame.data(), frame.data() + frame.getDataSize(), uint8_t(77));
+    p.addLiveFrame(frame);
+    p.addLiveTrigger(korvane::EventTriggerIn(0, 1, t_us));
+}
+
+size_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * size_t(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+class TestFusionProcessor : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        qRegisterMetaType<uint64_t>("uint64_t");
+        qRegisterMetaType<KvMessageType>("KvMessageType");
+    }
+
+    // rec_01.raw looks for rec_01.mp4 beside it; a name without '.' is its
+    // own base, also when a folder name holds one.
+    void baseNameRules() {
+        Fixture f;
+        QVERIFY(f.load());
+        QCOMPARE(f.frames->requestedPaths.back(), f.dir.filePath("rec_01.mp4").toStdString());
+
+        QTemporaryDir dotted(QDir::tempPath() + "/fusion.dir-XXXXXX");
+        const QString bare = dotted.filePath("take");
+        writeRecording(bare + ".raw");
+        ThreadSafeSignalSpy loading(f.p.get(), &KvFusionCameraDataProcessor::signalLoadingStatus);
+        QVERIFY(f.p->slotReadFusionFile(bare));
+        QCOMPARE(f.frames->requestedPaths.back(), (bare + ".mp4").toStdString());
+        QVERIFY(QTest::qWaitFor([&] { return loading.size() >= 2; }, 10000));
+        QVERIFY(f.p->hasRecording());  // found take.raw too
+    }
+
+    // Bounds come from the header's aps_start_timestamp, not the first
+    // event; signals arrive as start, end, time stamp, loading false, play.
+    void loadReportsBoundsInOrder() {
+        Fixture f;
+        QStringList order;
+        QList<uint64_t> values;
+        auto* p = f.p.get();
+        QObject ctx;
+        connect(p, &KvFusionCameraDataProcessor::signalStartTimeStamp, &ctx, [&](uint64_t t) {
+            order << "start";
+            values << t;
+        });
+        connect(p, &KvFusionCameraDataProcessor::signalEndTimeStamp, &ctx, [&](uint64_t t) {
+            order << "end";
+            values << t;
+        });
+        connect(p, &KvFusionCameraDataProcessor::signalTimeStamp, &ctx, [&](uint64_t t) {
+            order << "time";
+            values << t;
+        });
+        connect(p, &KvFusionCameraDataProcessor::signalLoadingStatus, &ctx,
+                [&](bool on) { order << (on ? "loading" : "loaded"); });
+        connect(p, &KvFusionCameraDataProcessor::signalPlayStatus, &ctx,
+                [&](bool on) { order << (on ? "play" : "pause"); });
+        QVERIFY(p->slotReadFusionFile(f.raw));
+        QVERIFY(!p->slotReadFusionFile(f.raw));  // refused while loading
+        QVERIFY(QTest::qWaitFor([&] { return order.contains("play"); }, 10000));
+        QCOMPARE(order, QStringList({"loading", "start", "end", "time", "loaded", "play"}));
+        QCOMPARE(values, QList<uint64_t>({kOffset_us, kEnd_us, kOffset_us}));
+        QCOMPARE(p->lowerBound(), kOffset_us);
+        QCOMPARE(p->timeBase(), kOffset_us);
+    }
+
+    // Forward by one interval draws the events of the window ending there
+    // (columns mirrored in playback) over the frame that covers it; frames
+    // advance at their boundaries; back lands exactly on the lower bound.
+    void stepsAcrossFramesAndBack() {
+        Fixture f;
+        QVERIFY(f.load());
+        auto* p = f.p.get();
+        const ThemeColors theme = AppConfig::instance().theme();
+        ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+        ThreadSafeSignalSpy times(p, &KvFusionCameraDataProcessor::signalTimeStamp);
+
+        p->nextFrame();
+        QCOMPARE(p->timeBase(), kOffset_us + 33333);
+        QImage image = lastImage(images);
+        QCOMPARE(image.size(), QSize(1280, 720));
+        QCOMPARE(image.format(), QImage::Format_BGR888);
+        QCOMPARE(grey(image), 1);                                   // frame 0
+        QCOMPARE(pixel(image, 1279, 10), theme.on);                 // x = 0, mirrored
+        QCOMPARE(pixel(image, 0, 10), theme.off);                   // x = 1279, mirrored
+        QCOMPARE(grey(image), qRed(image.pixel(1279 - 100, 100)));  // not yet in the window
+        QCOMPARE(times.last()[0].value<uint64_t>(), kOffset_us + 33333);
+
+        p->nextFrame();
+        image = lastImage(images);
+        QCOMPARE(grey(image), 2);  // frame 1 reached
+        QCOMPARE(pixel(image, 1279 - 100, 100), theme.on);
+        QCOMPARE(grey(image), qRed(image.pixel(1279, 10)));  // left the window
+
+        p->preFrame();
+        p->preFrame();
+        QCOMPARE(p->timeBase(), kOffset_us);
+        QCOMPARE(grey(lastImage(images)), 1);  // went back: frame 0 read again
+
+        p->setPlayPos(kOffset_us + 5 * 33333 + 10);
+        QCOMPARE(grey(lastImage(images)), 6);
+        p->setPlayPos(kOffset_us + 1000);
+        p->preFrame();
+        QCOMPARE(p->timeBase(), kOffset_us);  // less than one interval above: the bound
+    }
+
+    // A recording whose first frame comes after the range's start: the
+    // steps before it show black under the events, never unread memory.
+    void stepBeforeTheFirstFrame() {
+        Fixture f;
+        f.frames->first_us = 100000;
+        QVERIFY(f.load());
+        ThreadSafeSignalSpy images(f.p.get(), &KvFusionCameraDataProcessor::signalFusionImage);
+        f.p->nextFrame();
+        QCOMPARE(images.size(), 1);
+        QImage image = lastImage(images);
+        QCOMPARE(grey(image), 0);
+        QCOMPARE(pixel(image, 1279, 10), AppConfig::instance().theme().on);
+        f.p->nextFrame();
+        f.p->nextFrame();
+        f.p->nextFrame();
+        QCOMPARE(grey(lastImage(images)), 1);  // the first frame's time reached
+    }
+
+    // Play while playing keeps one playback thread; the end of the range
+    // without replay stops at the lower bound and says so; fps 0 is ignored.
+    void playbackControl() {
+        Fixture f;
+        f.frames->frames = 40;
+        QVERIFY(f.load());
+        auto* p = f.p.get();
+        p->setFps(0);
+        QCOMPARE(p->frameInterval(), uint64_t(33333));
+        p->setFps(25);
+        QCOMPARE(p->frameInterval(), uint64_t(40000));
+        p->setFps(30);
+
+        ThreadSafeSignalSpy finished(p, &KvFusionCameraDataProcessor::signalPalyFileFinished);
+        p->setPlayPos(kEnd_us - 5 * 33333);
+        p->slotPlaybackCtrl(true);
+        p->slotPlaybackCtrl(true);
+        QVERIFY(QTest::qWaitFor([&] { return finished.size() == 1; }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return !p->isPlaying(); }, 10000));
+        QCOMPARE(p->timeBase(), kOffset_us);
+
+        p->slotSetReplayFlag(true);
+        p->slotPlaybackCtrl(true);
+        QVERIFY(p->isPlaying());
+        p->slotPlaybackCtrl(false);
+        QVERIFY(!p->isPlaying());
+        QCOMPARE(finished.size(), 1);
+
+        // With the range's start moved, reset and the loop show that
+        // start's frame, not the file's first one.
+        ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+        const uint64_t lower = kOffset_us + 10 * 33333 + 100;
+        p->slotSetLowerTimeStamp(lower);
+        p->slotPlaybackReset();
+        QCOMPARE(p->timeBase(), lower);
+        QCOMPARE(grey(lastImage(images)), 11);
+        p->slotSetReplayFlag(false);
+        p->setPlayPos(kEnd_us - 2 * 33333);
+        const qsizetype before = images.size();
+        p->slotPlaybackCtrl(true);
+        QVERIFY(QTest::qWaitFor([&] { return finished.size() == 2; }, 10000));
+        QCOMPARE(p->timeBase(), lower);
+        p->nextFrame();
+        QVERIFY(images.size() > before);
+        QCOMPARE(grey(lastImage(images)), 12);  // one interval on: frame 11, not the file's first
+    }
+
+    // A load that cannot start the frames ends quietly and leaves the
+    // processor ready for another file.
+    void unreadableFramesEndTheLoad() {
+        Fixture f;
+        f.frames->failFirstRead = true;
+        ThreadSafeSignalSpy start(f.p.get(), &KvFusionCameraDataProcessor::signalStartTimeStamp);
+        QVERIFY(f.load());
+        QVERIFY(!f.p->isLoading());
+        QVERIFY(!f.p->hasRecording());
+        QVERIFY(start.isEmpty());
+        f.p->nextFrame();  // refused, no reader touched
+
+        f.frames->failFirstRead = false;
+        QVERIFY(f.load());
+        QVERIFY(f.p->hasRecording());
+        QCOMPARE(start.size(), 1);
+
+        f.frames->failOpen = true;
+        QVERIFY(f.load());
+        QVERIFY(!f.p->hasRecording());
+    }
+
+    // A calibration file beside the recording that is not JSON: the default
+    // calibration, an error notice, and the recording still opens.
+    void calibrationFileNotJson() {
+        Fixture f;
+        QFile json(f.dir.filePath("rec_01.json"));
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write("this is { not json");
+        json.close();
+        ThreadSafeSignalSpy tips(f.p.get(), &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
+        QVERIFY(f.load());
+        QCOMPARE(f.p->forwardAffine(), korvane::Calibrator().forwardAffine());
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Error);
+        QVERIFY(f.p->hasRecording());
+
+        // A good file beside it is taken as it is.
+        korvane::CalibratorParameters good = identityCalibration();
+        good.affineMatrices["1"].data = {1, 0, 7, 0, 1, 0};
+        QVERIFY(korvane::paramToJsonFile(good, json.fileName().toStdString()));
+        QVERIFY(f.load());
+        QCOMPARE(f.p->forwardAffine(), good.affineMatrices["1"].data);
+    }
+
+    // Live event view: majority per pixel (ties to ON), one image per
+    // camera frame, counters zero again afterwards.
+    void liveEventView() {
+        KvFusionCameraDataProcessor p;
+        const ThemeColors theme = AppConfig::instance().theme();
+        p.slotSetViewerType(korvane::STREAM_DVS);
+        std::vector<Event2D> events;
+        for (int i = 0; i < 3; ++i) {
+            events.emplace_back(5, 5, 0, 10);
+            events.emplace_back(5, 5, 1, 11);
+        }
+        events.emplace_back(6, 5, 0, 12);
+        events.emplace_back(7, 5, 1, 13);
+        events.emplace_back(2000, 5, 1, 14);  // off the grid: ignored
+        ThreadSafeSignalSpy images(&p, &KvFusionCameraDataProcessor::signalFusionImage);
+        p.accumulateLiveEvents(events.data(), events.data() + events.size());
+        p.addLiveEvents(events.data(), events.data() + events.size());
+        closeLivePeriod(p, 1000);
+        QCOMPARE(images.size(), 1);
+        QImage image = lastImage(images);
+        QCOMPARE(pixel(image, 5, 5), theme.on);
+        QCOMPARE(pixel(image, 6, 5), theme.off);
+        QCOMPARE(pixel(image, 7, 5), theme.on);
+        QCOMPARE(pixel(image, 8, 5), theme.background);
+
+        closeLivePeriod(p, 2000);
+        QCOMPARE(images.size(), 2);
+        image = lastImage(images);
+        QCOMPARE(pixel(image, 5, 5), theme.background);
+        QCOMPARE(pixel(image, 7, 5), theme.background);
+    }
+
+    // Live frame and fusion views: the remapped frame, with the period's
+    // events at their own columns in the fusion view, which needs a
+    // connected camera.
+    void liveFrameAndFusionViews() {
+        QTemporaryDir dir;
+        KvFusionCameraDataProcessor p;
+        p.loadCalibration(identityCalibration());
+        const ThemeColors theme = AppConfig::instance().theme();
+        ThreadSafeSignalSpy images(&p, &KvFusionCameraDataProcessor::signalFusionImage);
+        ThreadSafeSignalSpy times(&p, &KvFusionCameraDataProcessor::signalTimeStamp);
+        const std::vector<Event2D> events{{0, 10, 1, 5}, {1279, 10, 0, 6}};
+
+        p.addLiveEvents(events.data(), events.data() + events.size());
+        closeLivePeriod(p, 1000);
+        QCOMPARE(images.size(), 0);  // fusion view without a camera
+
+        korvane::SimulatedFusionOptions o;
+        o.calibrationDirectory = dir.path().toStdString();
+        auto camera = std::make_shared<korvane::SimulatedFusionCamera>(o);
+        p.setCamera(camera);
+        p.addLiveEvents(events.data(), events.data() + events.size());
+        closeLivePeriod(p, 2000);
+        QCOMPARE(images.size(), 1);
+        QImage image = lastImage(images);
+        QCOMPARE(pixel(image, 0, 10), theme.on);
+        QCOMPARE(pixel(image, 1279, 10), theme.off);
+        QCOMPARE(qRed(image.pixel(500, 500)), 77);
+        QCOMPARE(times.last()[0].value<uint64_t>(), uint64_t(2000));
+
+        p.slotSetViewerType(korvane::STREAM_APS);
+        p.addLiveEvents(events.data(), events.data() + events.size());
+        closeLivePeriod(p, 3000);
+        image = lastImage(images);
+        QCOMPARE(qRed(image.pixel(0, 10)), 77);  // frame alone
+
+        // A manual offset moves the next frame.
+        p.slotSetApsOffset(-10, 0);
+        closeLivePeriod(p, 4000);
+        image = lastImage(images);
+        QCOMPARE(qRed(image.pixel(5, 300)), 0);  // shifted right: black at the left
+        QCOMPARE(qRed(image.pixel(500, 300)), 77);
+
+        p.clearFusion();
+        QCOMPARE(p.queuedFrames(), size_t(0));
+    }
+
+    // Apply reports what happened: success when written (and, with a live
+    // camera, uploaded), failure otherwise.
+    void applyOffsetReportsTheTruth() {
+        QTemporaryDir dir, calibrations;
+        AppConfig& config = AppConfig::instance();
+        const QString saved = config.input_raw_file_path;
+        config.input_raw_file_path = dir.path();
+        const QString file = dir.filePath("tmp_calibration_file.json");
+
+        KvFusionCameraDataProcessor p;
+        p.loadCalibration(identityCalibration());
+        ThreadSafeSignalSpy tips(&p, &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
+        p.slotSetApsOffset(5, -3);
+        p.slotApplyOffset();  // playback: no camera
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Success);
+        korvane::CalibratorParameters written;
+        QVERIFY(korvane::jsonFileToParam(file.toStdString(), written));
+        QCOMPARE(written.affineMatrices["1"].data, std::vector<double>({1, 0, 5, 0, 1, -3}));
+        QCOMPARE(p.offsetX(), 0.0);
+
+        korvane::SimulatedFusionOptions o;
+        o.calibrationDirectory = calibrations.path().toStdString();
+        auto camera = std::make_shared<korvane::SimulatedFusionCamera>(o);
+        p.setCamera(camera);
+        p.slotSetApsOffset(2, 0);
+        p.slotApplyOffset();
+        QCOMPARE(tips.last()[1].value<KvMessageType>(), KvMessageType::Success);
+        korvane::CalibratorParameters fromCamera;
+        QVERIFY(camera->getCalibrationParameters(fromCamera));
+        QCOMPARE(fromCamera.affineMatrices["1"].data, std::vector<double>({1, 0, 7, 0, 1, -3}));
+
+        camera->close();  // set but gone: the upload cannot happen
+        p.slotApplyOffset();
+        QCOMPARE(tips.last()[1].value<KvMessageType>(), KvMessageType::Error);
+
+        p.setCamera(nullptr);
+        config.input_raw_file_path = dir.filePath("missing/folder");
+        p.slotApplyOffset();
+        QCOMPARE(tips.last()[1].value<KvMessageType>(), KvMessageType::Error);
+        QCOMPARE(tips.size(), 4);
+        config.input_raw_file_path = saved;
+    }
+
+    // Destroyed while the load is inside the reader: the processor goes at
+    // once (after a short grace), the load ends later without touching it.
+    void destroyedWhileLoading() {
+        Fixture f;
+        f.frames->gateClosed = true;
+        QVERIFY(f.p->slotReadFusionFile(f.raw));
+        QVERIFY(QTest::qWaitFor([&] { return f.frames->openEntered.load(); }, 10000));
+        f.p.reset();
+        f.frames->release();
+        QVERIFY(QTest::qWaitFor([&] { return f.frames->readersAlive.load() == 0; }, 10000));
+    }
+
+    // An idle processor holds no image, counter or pairing memory.
+    void idleHoldsLittleMemory() {
+        const size_t before = residentBytes();
+        auto p = std::make_unique<KvFusionCameraDataProcessor>();
+        const size_t after = residentBytes();
+        QVERIFY2(after < before + (32u << 20),
+                 qPrintable(QString("grew by %1 MB").arg((after - before) >> 20)));
+    }
+};
+
+VELQORA_TEST_MAIN(TestFusionProcessor)
+#include "test_fusion_processor.moc"

@@ -1,0 +1,382 @@
+// The main window with a simulated fusion camera "Quenta": opening it, the
+// three live views, streaming by button, the APS panel's manual offset
+// reaching the camera, recording, the firmware check, "Camera Info", fusion
+// recordings opened through "Open Recording", and shutdown.
+
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include "AppConfig.h"
+#include "AppTestMain.h"
+#include "CamerasList.h"
+#include "DvsFileReader.h"
+#include "FakeFrameReader.h"
+#include "FirmwareVersion.h"
+#include "KvFilePathReminderForm.h"
+#include "KvFusionCameraDataProcessor.h"
+#include "KvThreeHandleSlider.h"
+#include "MainWidget.h"
+#include "RawWriter.h"
+#include "SettingBaseWithLineEdit.h"
+#include "SettingItemBox.h"
+#include "ShowCameraInfoUI.h"
+#include "SidebarApsSettingUI.h"
+#include "SimulatedBackend.h"
+#include "ThreadSafeSignalSpy.h"
+#include "Utils/FuncUtils.h"
+#include "ui_CamerasList.h"
+#include "ui_MainWidget.h"
+#include "ui_ShowCameraInfoUI.h"
+
+using korvane::SimulatedBackend;
+
+namespace {
+
+void chooseSerial(MainWidget& w, const QString& serial) {
+    w.setRunCameraList([serial](CamerasList& list) {
+        auto* l = list.form()->listWidget_cameras;
+        for (int i = 0; i < l->count(); ++i)
+            if (l->item(i)->text() == serial) l->setCurrentRow(i);
+        return true;
+    });
+}
+
+QStringList toasts() {
+    QStringList out;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w))
+            if (auto* l = f->findChild<QLabel*>("lb_tips")) out << l->text();
+    return out;
+}
+
+void closeToasts() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w)) delete f;
+}
+
+// Images the fusion processor sends from now on; waits for `count` of them.
+QList<QImage> nextImages(MainWidget& w, int count) {
+    ThreadSafeSignalSpy images(w.fusionProcessor(),
+                               &KvFusionCameraDataProcessor::signalFusionImage);
+    if (!QTest::qWaitFor([&] { return images.size() >= count; }, 15000)) return {};
+    QList<QImage> out;
+    for (const QVariantList& args : images)
+        out << args[0].value<QImage>();
+    return out;
+}
+
+// Pixels in the theme's event colours.
+int eventPixels(const QImage& image) {
+    const ThemeColors theme = AppConfig::instance().theme();
+    int n = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) {
+            const QRgb p = image.pixel(x, y);
+            if (p == theme.on.rgb() || p == theme.off.rgb()) ++n;
+        }
+    return n;
+}
+
+// Pixels that are neither event colours nor the background: frame pixels.
+int framePixels(const QImage& image) {
+    const ThemeColors theme = AppConfig::instance().theme();
+    int n = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) {
+            const QRgb p = image.pixel(x, y);
+            if (p != theme.on.rgb() && p != theme.off.rgb() && p != theme.background.rgb() &&
+                qGray(p) > 0)
+                ++n;
+        }
+    return n;
+}
+
+}  // namespace
+
+class FusionWindowTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+
+    QString folder(const QString& name) {
+        const QString path = dir_.filePath(name);
+        QDir().mkpath(path);
+        return path;
+    }
+
+    // A window whose camera list holds a Quenta (modest rate and frame size) and an EVK4.
+    std::unique_ptr<MainWidget> window(const std::string& firmware = std::string()) {
+        korvane::SimulatedFusionOptions quenta;
+        quenta.eventsPerSecond = 300000;
+        quenta.frameWidth = 960;  // small frames keep sanitizer runs short
+        quenta.frameHeight = 540;
+        quenta.calibrationDirectory = folder("calibrations").toStdString();
+        quenta.firmwareVersion = firmware;
+        korvane::SimulatedCameraOptions evk4;
+        evk4.serial = SimulatedBackend::kEvk4Serial;
+        evk4.product = "EVK4";
+        evk4.eventsPerSecond = 500000;
+        auto backend = std::make_shared<SimulatedBackend>(
+            std::vector<korvane::SimulatedCameraOptions>{evk4},
+            std::vector<korvane::SimulatedFusionOptions>{quenta});
+        auto w = std::make_unique<MainWidget>();
+        w->setCameraManager(korvane::DvsCameraManager({backend}));
+        return w;
+    }
+
+    bool openQuenta(MainWidget& w) {
+        chooseSerial(w, SimulatedBackend::kQuentaSerial);
+        w.slotOpenCamera();
+        return w.sourceKind() == SourceKind::FusionCamera && w.fusionCamera() != nullptr;
+    }
+
+private slots:
+    void init() {
+        AppConfig& c = AppConfig::instance();
+        c.dvs_trigger_in_rec_enable = false;
+        c.app_data_dir = folder("data");
+        c.output_raw_file_path = folder("out");
+        c.input_raw_file_path = folder("in");
+    }
+    void cleanup() { closeToasts(); }
+
+    void firmwareVersionsCompare() {
+        QVERIFY(isVersionAtLeast("Quenta_V1.7.2", "Quenta_V1.7.2"));
+        QVERIFY(!isVersionAtLeast("Quenta_V1.7.0", "Quenta_V1.7.2"));
+        QVERIFY(isVersionAtLeast("Quenta_V1.10", "Quenta_V1.9.9"));  // numbers, not text
+        QVERIFY(isVersionAtLeast("2.4.1", kMinimumQuentaFirmware));
+        QVERIFY(!isVersionAtLeast("2.3.9", kMinimumQuentaFirmware));
+        QVERIFY(!isVersionAtLeast("no version here", kMinimumQuentaFirmware));
+        QVERIFY(!isVersionAtLeast("", kMinimumQuentaFirmware));
+    }
+
+    // Opens in the fusion view, streams, shows frames with events over
+    // them; the viewer button cycles event view, frame view, fusion view.
+    void opensAndSwitchesViews() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        QCOMPARE(w->viewerType(), korvane::STREAM_BOTH);
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_BOTH);
+        QVERIFY(w->isStreaming());
+        QVERIFY(w->form()->pb_play->isChecked());
+        QVERIFY(w->apsPanel()->apsBox() != nullptr);
+        QVERIFY(w->apsPanel()->calibrationBox() != nullptr);
+
+        QList<QImage> images = nextImages(*w, 3);
+        QVERIFY(!images.isEmpty());
+        QVERIFY(framePixels(images.last()) > 1000);
+        QVERIFY(eventPixels(images.last()) > 100);
+
+        w->form()->pb_viewer_type->click();  // event view
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_DVS);
+        images = nextImages(*w, 3);
+        QVERIFY(!images.isEmpty());
+        QCOMPARE(framePixels(images.last()), 0);
+        QVERIFY(eventPixels(images.last()) > 100);
+
+        w->form()->pb_viewer_type->click();  // frame view
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_APS);
+        images = nextImages(*w, 3);
+        QVERIFY(!images.isEmpty());
+        QVERIFY(framePixels(images.last()) > 1000);
+
+        w->form()->pb_viewer_type->click();
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_BOTH);
+
+        // The pairing keeps up with the camera: nothing dropped, short queues.
+        QCOMPARE(w->fusionProcessor()->droppedFrames(), uint64_t(0));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return w->form()->lb_status_bar->text().contains("Dropped frames"); }, 10000));
+        QVERIFY(toasts().filter("firmware").isEmpty());
+    }
+
+    // The play button stops and starts the camera; stopping empties the pairing.
+    void playTwiceStopsAndStarts() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        QVERIFY(!nextImages(*w, 1).isEmpty());
+        w->form()->pb_play->click();
+        QVERIFY(!w->isStreaming());
+        QVERIFY(!w->form()->pb_play->isChecked());
+        QCOMPARE(w->fusionProcessor()->queuedFrames(), size_t(0));
+        QCOMPARE(w->fusionProcessor()->queuedPeriods(), size_t(0));
+        w->form()->pb_play->click();
+        QVERIFY(w->isStreaming());
+        QVERIFY(!nextImages(*w, 2).isEmpty());
+    }
+
+    // "Apply" writes the offset into the calibration file and the camera,
+    // whose next calibration carries it.
+    void manualOffsetReachesTheCamera() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        korvane::CalibratorParameters before;
+        QVERIFY(w->fusionCamera()->getCalibrationParameters(before));
+        w->apsPanel()->offsetXRow()->setValue(6);
+        w->apsPanel()->offsetYRow()->setValue(-4);
+        QCOMPARE(w->fusionProcessor()->offsetX(), 6.0);
+        QCOMPARE(w->fusionProcessor()->offsetY(), -4.0);
+        emit w->apsPanel()->applyButton()->pressed();
+
+        const QString file =
+            AppConfig::instance().input_raw_file_path + "/tmp_calibration_file.json";
+        QVERIFY(QFileInfo::exists(file));
+        korvane::CalibratorParameters after;
+        QVERIFY(w->fusionCamera()->getCalibrationParameters(after));
+        const std::vector<double> b = before.affineMatrices["1"].data;
+        const std::vector<double> a = after.affineMatrices["1"].data;
+        QCOMPARE(a.size(), size_t(6));
+        QCOMPARE(a[2], b[2] + 6);
+        QCOMPARE(a[5], b[5] - 4);
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                return toasts().contains(
+                    "Manual calibration parameters were written successfully!");
+            },
+            5000));
+
+        // The rows start again from 0: a further edit adds to the applied shift once.
+        QCOMPARE(w->apsPanel()->offsetX(), 0.0);
+        QCOMPARE(w->apsPanel()->offsetY(), 0.0);
+        QCOMPARE(w->fusionProcessor()->offsetX(), 0.0);
+        w->apsPanel()->offsetXRow()->setValue(2);
+        QCOMPARE(w->fusionProcessor()->offsetX(), 2.0);
+        emit w->apsPanel()->applyButton()->pressed();
+        QVERIFY(w->fusionCamera()->getCalibrationParameters(after));
+        QCOMPARE(after.affineMatrices["1"].data[2], b[2] + 8);
+        QCOMPARE(after.affineMatrices["1"].data[5], b[5] - 4);
+    }
+
+    void oldFirmwareWarns() {
+        auto w = window("2.3.0");
+        QVERIFY(openQuenta(*w));
+        QCOMPARE(w->firmwareText(), QString("2.3.0"));
+        QVERIFY(QTest::qWaitFor(
+            [] { return toasts().contains("The Quenta camera firmware needs to be upgraded!"); },
+            5000));
+        QVERIFY(w->isStreaming());  // used anyway
+    }
+
+    // Only a fusion camera has information to show.
+    void cameraInfoOnlyForFusion() {
+        auto w = window();
+        int shown = 0;
+        QString serial, firmware;
+        w->setRunCameraInfo([&](ShowCameraInfoUI& d) {
+            ++shown;
+            serial = d.form()->lb_serial->text();
+            firmware = d.form()->lb_firm_ver->text();
+        });
+        chooseSerial(*w, SimulatedBackend::kEvk4Serial);
+        w->slotOpenCamera();
+        QCOMPARE(w->sourceKind(), SourceKind::DvsCamera);
+        w->action("Camera Info")->trigger();
+        QCOMPARE(shown, 0);
+        QVERIFY(openQuenta(*w));
+        QVERIFY(w->apsPanel()->calibrationBox() != nullptr);
+        w->action("Camera Info")->trigger();
+        QCOMPARE(shown, 1);
+        QCOMPARE(serial, QString(SimulatedBackend::kQuentaSerial));
+        QCOMPARE(firmware, QString(korvane::SimulatedFusionCamera::kCurrentFirmware));
+        // Back to a DVS camera: the APS panel empties.
+        chooseSerial(*w, SimulatedBackend::kEvk4Serial);
+        w->slotOpenCamera();
+        QVERIFY(w->apsPanel()->calibrationBox() == nullptr);
+        QVERIFY(w->fusionCamera() == nullptr);
+    }
+
+    // The record button writes base.raw and base.json named after the
+    // serial and the time, in the output folder.
+    void recordsByButton() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        QVERIFY(!nextImages(*w, 2).isEmpty());
+        w->form()->pb_record->click();
+        QVERIFY(w->isRecording());
+        const QString raw = w->buttonRecordingPath();
+        QVERIFY(QFileInfo(raw).fileName().startsWith(SimulatedBackend::kQuentaSerial));
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(raw).size() > 4096; }, 10000));
+        w->form()->pb_record->click();
+        QVERIFY(!w->isRecording());
+        const QString base = raw.left(raw.size() - 4);
+        QVERIFY(QFileInfo::exists(base + ".json"));
+        auto reader = korvane::DvsFileReader::createFileReader(raw.toStdString());
+        QVERIFY(reader && reader->openForReading());
+        korvane::DvsFileInfo info;
+        QVERIFY(reader->getFileInfo(info));
+        QVERIFY(info.apsStartTimestamp > 0);
+        QVERIFY(QTest::qWaitFor([] { return toasts().contains("Save file success!"); }, 5000));
+    }
+
+    // "Open Recording" on a RAW file with an MP4 beside it plays the pair
+    // through the fusion processor; the camera is closed first.
+    void opensFusionRecording() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        std::shared_ptr<korvane::FusionCamera> camera = w->fusionCamera();
+
+        const QString in = folder("fusion");
+        std::vector<korvane::Event2D> events;
+        for (uint64_t t = 1000000; t < 31000000; t += 1000)  // 30 s: still playing when checked
+            events.emplace_back(uint16_t(t / 1000 % 1280), 50, 1, t);
+        korvane::DvsFileInfo info;
+        info.dvsStartTimestamp = 1000000;
+        info.apsStartTimestamp = 1000000;
+        korvane::RawWriter writer;
+        QVERIFY(
+            writer.open((in + "/take.raw").toStdString(), korvane::generateDvsFileHeader(info)));
+        writer.writeEvents(events.data(), events.size());
+        QVERIFY(writer.close());
+        QFile(in + "/take.mp4").open(QIODevice::WriteOnly);
+        auto frames = std::make_shared<FakeFrameState>();
+        frames->frames = 900;
+        w->fusionProcessor()->setFrameReaderFactory(
+            [frames](const std::string&) { return std::make_unique<FakeFrameReader>(frames); });
+
+        w->openRecordingPath(in + "/take.raw");
+        QCOMPARE(w->sourceKind(), SourceKind::FusionRecording);
+        QVERIFY(!camera->isConnected());  // closed, not left streaming
+        QVERIFY(w->apsPanel()->calibrationBox() == nullptr);
+        // The load ends by asking the play button to play.
+        QVERIFY(QTest::qWaitFor([&] { return w->fusionProcessor()->isPlaying(); }, 20000));
+        QVERIFY(w->form()->pb_play->isChecked());
+        ThreadSafeSignalSpy images(w->fusionProcessor(),
+                                   &KvFusionCameraDataProcessor::signalFusionImage);
+        QVERIFY(QTest::qWaitFor([&] { return images.size() >= 3; }, 20000));
+        QCOMPARE(w->timeline()->minimum(), uint64_t(1000000));
+        w->form()->pb_play->click();  // pause
+        QVERIFY(QTest::qWaitFor([&] { return !w->fusionProcessor()->isPlaying(); }, 5000));
+    }
+
+    // A lost cable stops the stream and the recording and says so.
+    void connectionLossStopsTheStream() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        w->form()->pb_record->click();
+        QVERIFY(w->isRecording());
+        auto camera = std::dynamic_pointer_cast<korvane::SimulatedFusionCamera>(w->fusionCamera());
+        QVERIFY(camera);
+        camera->unplug();
+        QVERIFY(QTest::qWaitFor([&] { return !w->isStreaming(); }, 10000));
+        QVERIFY(!w->isRecording());
+        QVERIFY(!w->form()->pb_play->isChecked());
+        QVERIFY(!w->form()->pb_record->isChecked());
+        QVERIFY(QTest::qWaitFor([] { return toasts().contains("Camera connection lost."); }, 5000));
+    }
+
+    // Closing the window stops and closes a streaming fusion camera.
+    void shutdownClosesTheCamera() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        std::shared_ptr<korvane::FusionCamera> camera = w->fusionCamera();
+        w->close();
+        QVERIFY(!w->isStreaming());
+        QVERIFY(!camera->isConnected());
+        QVERIFY(w->fusionCamera() == nullptr);
+    }
+};
+
+VELQORA_TEST_MAIN(FusionWindowTest)
+#include "test_fusion_window.moc"
