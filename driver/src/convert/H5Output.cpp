@@ -14,6 +14,7 @@
 
 #include <hdf5.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -120,7 +121,7 @@ class H5Sink : public EventSink {
 public:
     ~H5Sink() override {
         QuietErrors quiet;
-        closeAll();
+        closeAll(false);
     }
 
     bool open(const std::string& path, const RecordingMeta& meta,
@@ -217,7 +218,7 @@ public:
                 return writeFailed(error);
             }
         }
-        if (!closeAll()) return writeFailed(error);
+        if (!closeAll(true)) return writeFailed(error);
         struct stat st {};
         if (::stat(out_.temporaryPath().c_str(), &st) == 0) bytes_ = uint64_t(st.st_size);
         return out_.commit(error);
@@ -255,14 +256,29 @@ private:
         return fail(error, "cannot write the HDF5 file " + out_.temporaryPath());
     }
 
-    bool closeAll() {
+    // Closes every dataset and the file. `keep`: the file is to be
+    // committed; otherwise it is discarded and its space freed first.
+    bool closeAll(bool keep) {
         // Every dataset is closed, whatever the others did.
         bool ok = true;
         for (bool closed : {x_.close(), y_.close(), p_.close(), t_.close(), trT_.close(),
                             trId_.close(), trP_.close(), msToIdx_.close()}) {
             ok = ok && closed;
         }
-        return file_.reset() && ok;
+        return closeFile(keep && ok) && ok;
+    }
+
+    bool closeFile(bool keep) {
+        const hid_t id = file_.release();
+        if (id < 0) return true;
+        // A close that fails to write its metadata (full disk) leaves the
+        // file half-closed inside HDF5, which then crashes at exit. So the
+        // metadata is flushed first, and a file that is not kept loses its
+        // space before the close, which then has room for what it writes.
+        if (keep && H5Fflush(id, H5F_SCOPE_LOCAL) >= 0) return H5Fclose(id) >= 0;
+        if (out_.fd() >= 0) (void)::ftruncate(out_.fd(), 0);
+        H5Fclose(id);
+        return false;
     }
 
     SafeOutput out_;

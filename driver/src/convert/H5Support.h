@@ -54,6 +54,12 @@ public:
     Hid& operator=(const Hid&) = delete;
     hid_t get() const { return id_; }
     bool valid() const { return id_ >= 0; }
+    // Hands the identifier over to the caller, who closes it.
+    hid_t release() {
+        const hid_t id = id_;
+        id_ = -1;
+        return id;
+    }
     // Closes now; false when the close failed (a file's last write).
     bool reset() {
         bool ok = true;
