@@ -62,7 +62,20 @@ Recording::Recording(const py::handle& path) {
     // never waits (a FIFO would block a plain open).
     const int probe = ::open(p.bytes.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (probe < 0) raiseOsError(errno, p.display);
+    // The reader takes a file without a header for bare EVT 3.0 words, so an
+    // .h5 or .npy file would open as noise: name what it is instead.
+    char magic[8] = {};
+    const bool regular = S_ISREG(st.st_mode);
+    const ssize_t got = regular ? ::pread(probe, magic, sizeof magic, 0) : 0;
     ::close(probe);
+    if (got == ssize_t(sizeof magic) && std::memcmp(magic, "\x89HDF\r\n\x1a\n", 8) == 0) {
+        throw RecordingError(p.display +
+                             ": an HDF5 file, not a RAW recording (velqora.convert reads it)");
+    }
+    if (got >= 6 && std::memcmp(magic, "\x93NUMPY", 6) == 0) {
+        throw RecordingError(p.display +
+                             ": a numpy file, not a RAW recording (velqora.convert reads it)");
+    }
 
     std::string error;
     std::unique_ptr<DvsFileReader> reader;

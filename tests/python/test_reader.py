@@ -207,6 +207,15 @@ class TestErrors:
         assert isinstance(caught.value, OSError) and "other.raw" in str(caught.value)
         with pytest.raises(ValueError, match="NUL"):
             velqora.open("bad\0name.raw")
+        # Converted files are named, not decoded as header-less words.
+        numpy_file = tmp_path / "events.npy"
+        np.save(numpy_file, np.zeros(4, dtype=velqora.EVENT_DTYPE))
+        with pytest.raises(velqora.RecordingError, match="a numpy file"):
+            velqora.open(numpy_file)
+        hdf5_file = tmp_path / "events.raw"
+        hdf5_file.write_bytes(b"\x89HDF\r\n\x1a\n" + bytes(600))
+        with pytest.raises(velqora.RecordingError, match="an HDF5 file"):
+            velqora.open(hdf5_file)
         # A FIFO is refused at once, not waited on.
         fifo = tmp_path / "fifo.raw"
         os.mkfifo(fifo)
