@@ -250,6 +250,16 @@ EventStream DvsFileReader::streamFrom(uint64_t t_us) const {
     return streamAt(entry.offsetBytes, entry.state);
 }
 
+size_t DvsFileReader::windowEventEstimate(uint64_t start_us, uint64_t end_us) const {
+    if (index_.empty() || end_us <= start_us) return 0;
+    const auto& entries = index_.entries();
+    const uint64_t from = index_.entryBefore(start_us).offsetBytes;
+    const size_t last = index_.stretchAt(index_.entryBefore(end_us - 1).offsetBytes);
+    const uint64_t to = last + 1 < entries.size() ? entries[last + 1].offsetBytes : dataEnd();
+    if (to <= from) return 0;
+    return size_t((to - from) / wordSizeBytes(header_.format));
+}
+
 EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
     // Pooled vectors keep their capacity: a new window costs no allocation
     // and no page faults once playback has warmed up. One that grew huge
@@ -260,6 +270,12 @@ EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
         std::vector<Event2D>().swap(*batch);
     }
     const size_t limit = windowEventLimit_;
+    // A large first window would otherwise double its way up, copying and
+    // faulting in its pages several times; the estimate is capped so a
+    // window over a whole large file does not ask for all of it at once.
+    const size_t guess =
+        std::min({limit, windowEventEstimate(start_us, end_us), kPooledCapacityEvents});
+    if (guess > batch->capacity()) batch->reserve(guess);
     // Grows like a vector does, but never past the limit.
     auto makeRoom = [&](size_t more) {
         const size_t want = batch->size() + more;

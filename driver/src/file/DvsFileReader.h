@@ -149,6 +149,9 @@ private:
     EventStream streamAt(uint64_t offsetBytes, const DecoderState& state) const;
     EventStream streamFrom(uint64_t t_us) const;
     EventBatch readWindowLocked(uint64_t start_us, uint64_t end_us);
+    // Events a window will probably hold, from the bytes of the stretches
+    // it touches (one event per word); 0 when the index cannot tell.
+    size_t windowEventEstimate(uint64_t start_us, uint64_t end_us) const;
     uint64_t dataEnd() const;
 
     std::mutex mutex_;
