@@ -76,13 +76,19 @@ SyntheticOptions scene(uint64_t start_us, RawFormat format = RawFormat::Evt3) {
 
 // --- HDF5 and .npy files made by hand, for the checks of bad inputs -------
 
+// chunk > 0: stored in chunks of that many elements (growable, as h5py
+// makes them), else contiguous.
 template <typename T>
-void h5Dataset(hid_t parent, const char* name, hid_t type, const std::vector<T>& v) {
-    const hsize_t n = v.size();
-    hid_t space = H5Screate_simple(1, &n, nullptr);
-    hid_t d = H5Dcreate2(parent, name, type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+void h5Dataset(hid_t parent, const char* name, hid_t type, const std::vector<T>& v,
+               hsize_t chunk = 0) {
+    const hsize_t n = v.size(), unlimited = H5S_UNLIMITED;
+    hid_t space = H5Screate_simple(1, &n, chunk ? &unlimited : nullptr);
+    hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+    if (chunk) H5Pset_chunk(dcpl, 1, &chunk);
+    hid_t d = H5Dcreate2(parent, name, type, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
     if (n) H5Dwrite(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
     H5Dclose(d);
+    H5Pclose(dcpl);
     H5Sclose(space);
 }
 
@@ -92,18 +98,19 @@ struct H5Columns {
     std::vector<int64_t> t{10, 20, 30};
     std::vector<double> floatT;  // replaces t when not empty
     bool withT = true;
+    hsize_t chunk = 0;  // elements per chunk of every column; 0: contiguous
 };
 
 void writeH5(const std::string& path, const H5Columns& c) {
     hid_t f = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     hid_t g = H5Gcreate2(f, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
-    h5Dataset(g, "x", H5T_NATIVE_UINT16, c.x);
-    h5Dataset(g, "y", H5T_NATIVE_UINT16, c.y);
-    h5Dataset(g, "p", H5T_NATIVE_UINT8, c.p);
+    h5Dataset(g, "x", H5T_NATIVE_UINT16, c.x, c.chunk);
+    h5Dataset(g, "y", H5T_NATIVE_UINT16, c.y, c.chunk);
+    h5Dataset(g, "p", H5T_NATIVE_UINT8, c.p, c.chunk);
     if (!c.floatT.empty()) {
-        h5Dataset(g, "t", H5T_NATIVE_DOUBLE, c.floatT);
+        h5Dataset(g, "t", H5T_NATIVE_DOUBLE, c.floatT, c.chunk);
     } else if (c.withT) {
-        h5Dataset(g, "t", H5T_NATIVE_INT64, c.t);
+        h5Dataset(g, "t", H5T_NATIVE_INT64, c.t, c.chunk);
     }
     H5Gclose(g);
     H5Fclose(f);
@@ -559,6 +566,26 @@ TEST(ConvertInputTest, BadNpyRefused) {
 }
 
 // Bad .h5 files: each refused with its reason.
+// Chunks larger than HDF5's default cache are read through a cache that
+// holds one (else every block decompressed the whole chunk again); chunks
+// beyond what is sensible to hold are refused.
+TEST(ConvertInputTest, H5ChunkSizes) {
+    ScratchDir dir;
+    H5Columns big;
+    big.chunk = hsize_t(1) << 18;  // 2 MiB of times
+    writeH5(dir.file("big.h5"), big);
+    Outcome ok = convert(dir.file("big.h5"), dir.file("big.npy"));
+    ASSERT_TRUE(ok.ok) << ok.error;
+    EXPECT_EQ(ok.result.events, 3u);
+    ASSERT_TRUE(convert(dir.file("big.npy"), dir.file("back.h5")).ok);
+    H5Columns huge;
+    huge.chunk = hsize_t(1) << 24;  // 128 MiB of times
+    writeH5(dir.file("huge.h5"), huge);
+    Outcome refused = convert(dir.file("huge.h5"), dir.file("huge.npy"));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find("chunks of"), std::string::npos) << refused.error;
+}
+
 TEST(ConvertInputTest, BadH5Refused) {
     ScratchDir dir;
     struct Case {

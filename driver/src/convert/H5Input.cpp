@@ -26,6 +26,10 @@ using namespace h5;
 // Largest element count accepted: far beyond any recording, small enough
 // that counts and offsets never overflow.
 constexpr uint64_t kMaxElements = uint64_t(1) << 44;
+// Chunks up to this size are read (ours hold 512 KiB at most, h5py's about
+// 1 MiB); each column keeps one in memory while it is read.
+constexpr uint64_t kMaxChunkBytes = uint64_t(64) << 20;
+constexpr uint64_t kDefaultChunkCacheBytes = uint64_t(1) << 20;
 
 class H5Source : public ColumnarSource {
 public:
@@ -128,6 +132,7 @@ private:
             }
             cols[c].dset = Hid(H5Dopen2(file_.get(), path.c_str(), H5P_DEFAULT), H5Dclose);
             if (!cols[c].dset.valid()) return fail(error, path + " is not a dataset");
+            if (!cacheWholeChunks(cols[c].dset, path, error)) return false;
             if (!isInteger(cols[c].dset.get())) return fail(error, path + " is not of integers");
             Hid space(H5Dget_space(cols[c].dset.get()), H5Sclose);
             if (!space.valid() || H5Sget_simple_extent_ndims(space.get()) != 1) {
@@ -152,6 +157,34 @@ private:
         }
         count = length;
         return true;
+    }
+
+    // Blocks are read in a different size than the file's chunks; a chunk
+    // larger than HDF5's default cache would be decompressed again for
+    // every block touching it (hours for one large chunk). The dataset is
+    // reopened with room for a whole chunk; absurd chunks are refused.
+    bool cacheWholeChunks(Hid& dset, const std::string& path, std::string* error) {
+        Hid dcpl(H5Dget_create_plist(dset.get()), H5Pclose);
+        if (!dcpl.valid() || H5Pget_layout(dcpl.get()) != H5D_CHUNKED) return true;
+        hsize_t chunk = 0;
+        Hid type(H5Dget_type(dset.get()), H5Tclose);
+        if (H5Pget_chunk(dcpl.get(), 1, &chunk) != 1 || !type.valid()) {
+            return fail(error, path + " has an unreadable chunk layout");
+        }
+        const uint64_t chunkBytes = uint64_t(chunk) * H5Tget_size(type.get());
+        if (chunkBytes > kMaxChunkBytes) {
+            return fail(error, path + " is stored in chunks of " + std::to_string(chunkBytes) +
+                                   " bytes, more than the " + std::to_string(kMaxChunkBytes) +
+                                   " read here");
+        }
+        if (chunkBytes <= kDefaultChunkCacheBytes) return true;
+        Hid dapl(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+        if (!dapl.valid() || H5Pset_chunk_cache(dapl.get(), 521, size_t(chunkBytes) * 2, 1.0) < 0) {
+            return fail(error, path + ": cannot set up its chunk cache");
+        }
+        dset.reset();  // a dataset open twice shares its first cache
+        dset = Hid(H5Dopen2(file_.get(), path.c_str(), dapl.get()), H5Dclose);
+        return dset.valid() || fail(error, path + " is not a dataset");
     }
 
     bool readColumn(const Col& col, uint64_t first, size_t n, std::string* error) {
