@@ -586,6 +586,37 @@ TEST(ConvertInputTest, H5ChunkSizes) {
     EXPECT_NE(refused.error.find("chunks of"), std::string::npos) << refused.error;
 }
 
+// h5py stores a numpy bool column as an enumeration of 8-bit integers.
+TEST(ConvertInputTest, H5BoolPolarity) {
+    ScratchDir dir;
+    H5Columns c;
+    writeH5(dir.file("b.h5"), c);
+    {
+        hid_t f = H5Fopen(dir.file("b.h5").c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+        ASSERT_GE(H5Ldelete(f, "/events/p", H5P_DEFAULT), 0);
+        hid_t type = H5Tenum_create(H5T_NATIVE_INT8);
+        const int8_t no = 0, yes = 1;
+        H5Tenum_insert(type, "FALSE", &no);
+        H5Tenum_insert(type, "TRUE", &yes);
+        const hsize_t n = 3;
+        const int8_t p[3] = {1, 0, 1};
+        hid_t space = H5Screate_simple(1, &n, nullptr);
+        hid_t d = H5Dcreate2(f, "/events/p", type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        H5Dwrite(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, p);
+        H5Dclose(d);
+        H5Sclose(space);
+        H5Tclose(type);
+        H5Fclose(f);
+    }
+    Outcome r = convert(dir.file("b.h5"), dir.file("b.raw"));
+    ASSERT_TRUE(r.ok) << r.error;
+    const Decoded back = readRaw(dir.file("b.raw"));
+    ASSERT_EQ(back.events.size(), 3u);
+    EXPECT_EQ(back.events[0].polarity, 1);
+    EXPECT_EQ(back.events[1].polarity, 0);
+    EXPECT_EQ(back.events[2].polarity, 1);
+}
+
 TEST(ConvertInputTest, BadH5Refused) {
     ScratchDir dir;
     struct Case {

@@ -107,9 +107,16 @@ private:
         std::string name;
     };
 
+    // Integers, and enumerations of integers (h5py stores numpy's bool as
+    // one); HDF5 reads both as their numbers.
     static bool isInteger(hid_t dset) {
         Hid type(H5Dget_type(dset), H5Tclose);
-        return type.valid() && H5Tget_class(type.get()) == H5T_INTEGER;
+        if (!type.valid()) return false;
+        if (H5Tget_class(type.get()) == H5T_ENUM) {
+            Hid base(H5Tget_super(type.get()), H5Tclose);
+            return base.valid() && H5Tget_class(base.get()) == H5T_INTEGER;
+        }
+        return H5Tget_class(type.get()) == H5T_INTEGER;
     }
 
     // Absolute time, or -1 when it would not fit (the check then refuses it).
