@@ -535,8 +535,10 @@ TEST(ConvertInputTest, BadNpyRefused) {
     Outcome r = convert(dir.file("ev.npy"), dir.file("ev.raw"));
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("ev.triggers.npy"), std::string::npos) << r.error;
-    // Another tool's layout: other order, other widths, no padding.
-    {
+    // Another tool's layout: other order, other widths, no padding; the
+    // polarity also as numpy's bool.
+    for (const std::string polarityType : {"|u1", "|b1"}) {
+        SCOPED_TRACE(polarityType);
         std::string body;
         for (int i = 0; i < 3; ++i) {
             const int64_t t = 500 + i;
@@ -549,8 +551,8 @@ TEST(ConvertInputTest, BadNpyRefused) {
             body.append(reinterpret_cast<const char*>(&y), 2);
         }
         std::ofstream(dir.file("other.npy"), std::ios::binary)
-            << hdr("{'descr': [('t', '<i8'), ('p', '|u1'), ('x', '<u4'), ('y', '<u2')], "
-                   "'fortran_order': False, 'shape': (3,), }")
+            << hdr("{'descr': [('t', '<i8'), ('p', '" + polarityType +
+                   "'), ('x', '<u4'), ('y', '<u2')], 'fortran_order': False, 'shape': (3,), }")
             << body;
         Outcome other = convert(dir.file("other.npy"), dir.file("other.raw"));
         ASSERT_TRUE(other.ok) << other.error;

@@ -151,6 +151,11 @@ bool parseType(const std::string& t, NpyField& field, size_t& padBytes) {
         padBytes = n;
         return true;
     }
+    if (kind == 'b' && n == 1) {  // numpy's bool: one byte, 0 or 1
+        field.bytes = 1;
+        field.isSigned = false;
+        return true;
+    }
     if (kind != 'u' && kind != 'i') return false;
     if (n != 1 && n != 2 && n != 4 && n != 8) return false;
     if (n > 1 && order != '<' && order != '=') return false;  // big-endian: not handled
