@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -45,10 +46,18 @@ bool shuffleDeflateChunks(const std::vector<RawChunk>& chunks, int level,
     out.resize(chunks.size());
     std::atomic<size_t> next{0};
     std::atomic<bool> ok{true};
+    std::atomic<bool> outOfMemory{false};
+    // Nothing may leave a helper thread (that would end the process): a
+    // failed allocation is handed to the caller once every helper is joined.
     auto work = [&] {
-        std::vector<uint8_t> scratch;
-        for (size_t i; (i = next.fetch_add(1)) < chunks.size();) {
-            if (!compressOne(chunks[i], level, scratch, out[i])) ok.store(false);
+        try {
+            std::vector<uint8_t> scratch;
+            for (size_t i; (i = next.fetch_add(1)) < chunks.size();) {
+                if (!compressOne(chunks[i], level, scratch, out[i])) ok.store(false);
+            }
+        } catch (const std::bad_alloc&) {
+            outOfMemory.store(true);
+            next.store(chunks.size());
         }
     };
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -66,6 +75,7 @@ bool shuffleDeflateChunks(const std::vector<RawChunk>& chunks, int level,
     work();
     for (auto& t : threads)
         t.join();
+    if (outOfMemory.load()) throw std::bad_alloc();
     return ok.load();
 }
 

@@ -8,7 +8,9 @@
 //
 // Threads: the call uses up to kMaxThreads short-lived workers and returns
 // when all are done; it touches nothing shared.
-// Failures: false when zlib fails (out of memory); `out` is then unusable.
+// Failures: false when zlib fails; std::bad_alloc (thrown on the calling
+// thread, once every helper has ended) when memory runs out. `out` is then
+// unusable.
 
 #include <cstddef>
 #include <cstdint>
