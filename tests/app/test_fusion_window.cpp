@@ -287,9 +287,10 @@ private slots:
         QVERIFY(w->fusionCamera() == nullptr);
     }
 
-    // The record button writes base.raw and base.json named after the
-    // serial and the time, in the output folder.
-    void recordsByButton() {
+    // The record button writes base.raw, base.mp4 and base.json named after
+    // the serial and the time, in the output folder; "Open Recording" on
+    // that RAW file then plays it as a fusion recording with its frames.
+    void recordsByButtonAndPlaysItBack() {
         auto w = window();
         QVERIFY(openQuenta(*w));
         QVERIFY(!nextImages(*w, 2).isEmpty());
@@ -298,9 +299,14 @@ private slots:
         const QString raw = w->buttonRecordingPath();
         QVERIFY(QFileInfo(raw).fileName().startsWith(SimulatedBackend::kQuentaSerial));
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo(raw).size() > 4096; }, 10000));
+        const QString base = raw.left(raw.size() - 4);
+        auto camera = std::dynamic_pointer_cast<korvane::SimulatedFusionCamera>(w->fusionCamera());
+        QVERIFY(camera);
+        const uint64_t framesBefore = camera->framesDelivered();
+        QVERIFY(
+            QTest::qWaitFor([&] { return camera->framesDelivered() >= framesBefore + 12; }, 20000));
         w->form()->pb_record->click();
         QVERIFY(!w->isRecording());
-        const QString base = raw.left(raw.size() - 4);
         QVERIFY(QFileInfo::exists(base + ".json"));
         auto reader = korvane::DvsFileReader::createFileReader(raw.toStdString());
         QVERIFY(reader && reader->openForReading());
@@ -308,6 +314,27 @@ private slots:
         QVERIFY(reader->getFileInfo(info));
         QVERIFY(info.apsStartTimestamp > 0);
         QVERIFY(QTest::qWaitFor([] { return toasts().contains("Save file success!"); }, 5000));
+
+        ThreadSafeSignalSpy images(w->fusionProcessor(),
+                                   &KvFusionCameraDataProcessor::signalFusionImage);
+        w->openRecordingPath(raw);
+        QCOMPARE(w->sourceKind(), SourceKind::FusionRecording);
+        QVERIFY(w->fusionCamera() == nullptr);
+        QVERIFY(QTest::qWaitFor([&] { return w->fusionProcessor()->hasRecording(); }, 20000));
+        QCOMPARE(w->fusionProcessor()->lowerBound(), info.apsStartTimestamp);
+        QCOMPARE(w->timeline()->minimum(), info.apsStartTimestamp);
+        // The recording is short and may have played to its end already: a
+        // position shows its image in any case, frame and events together
+        // (the first call ends the playback thread, so no image of it
+        // arrives after the count starts).
+        const uint64_t at = info.apsStartTimestamp + 5 * 33333 + 1000;
+        w->fusionProcessor()->setPlayPos(at);
+        images.clear();
+        w->fusionProcessor()->setPlayPos(at);
+        QCOMPARE(images.size(), 1);
+        const QImage image = images.last()[0].value<QImage>();
+        QVERIFY(framePixels(image) > 1000);
+        QVERIFY(eventPixels(image) > 100);
     }
 
     // "Open Recording" on a RAW file with an MP4 beside it plays the pair
