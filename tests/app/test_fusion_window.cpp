@@ -305,6 +305,8 @@ private slots:
         const uint64_t framesBefore = camera->framesDelivered();
         QVERIFY(
             QTest::qWaitFor([&] { return camera->framesDelivered() >= framesBefore + 12; }, 20000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return w->form()->lb_status_bar->text().contains("Dropped frames"); }, 10000));
         w->form()->pb_record->click();
         QVERIFY(!w->isRecording());
         QVERIFY(QFileInfo::exists(base + ".json"));
@@ -320,6 +322,9 @@ private slots:
         w->openRecordingPath(raw);
         QCOMPARE(w->sourceKind(), SourceKind::FusionRecording);
         QVERIFY(w->fusionCamera() == nullptr);
+        // The closed camera's figures and serial are gone from the status line.
+        QCOMPARE(w->form()->lb_status_bar->text(), QString("Bandwidth: Mbps"));
+        QVERIFY(w->form()->label_show_camera_info->text().isEmpty());
         QVERIFY(QTest::qWaitFor([&] { return w->fusionProcessor()->hasRecording(); }, 20000));
         QCOMPARE(w->fusionProcessor()->lowerBound(), info.apsStartTimestamp);
         QCOMPARE(w->timeline()->minimum(), info.apsStartTimestamp);
