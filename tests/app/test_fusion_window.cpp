@@ -302,13 +302,20 @@ private slots:
         const QString base = raw.left(raw.size() - 4);
         auto camera = std::dynamic_pointer_cast<korvane::SimulatedFusionCamera>(w->fusionCamera());
         QVERIFY(camera);
-        const uint64_t framesBefore = camera->framesDelivered();
+        // Twelve frames from the recording's first one on have been handed
+        // out (frame n is taken at n periods of camera time, counted from
+        // the camera's start), so the file holds them however far the
+        // delivery lags behind the camera's clock.
+        const uint64_t firstFrame = camera->recordingApsStart_us() / 33333;
+        QVERIFY(firstFrame > 0);
         QVERIFY(
-            QTest::qWaitFor([&] { return camera->framesDelivered() >= framesBefore + 12; }, 20000));
+            QTest::qWaitFor([&] { return camera->framesDelivered() >= firstFrame + 12; }, 30000));
         QVERIFY(QTest::qWaitFor(
             [&] { return w->form()->lb_status_bar->text().contains("Dropped frames"); }, 10000));
         w->form()->pb_record->click();
         QVERIFY(!w->isRecording());
+        const korvane::FrameRecordingStats frames = camera->recordingFrameStats();
+        QVERIFY2(frames.framesWritten > 0, frames.error.c_str());
         QVERIFY(QFileInfo::exists(base + ".json"));
         auto reader = korvane::DvsFileReader::createFileReader(raw.toStdString());
         QVERIFY(reader && reader->openForReading());
