@@ -387,6 +387,11 @@ void MainWidget::openRecordingPath(const QString& path) {
     shutdownCamera(true);
     showCameraPlayingUI(false);
     resetPanelsForRecording();
+    // The camera's figures and serial say nothing about the recording.
+    bandwidthText_.clear();
+    eventRateText_.clear();
+    ui->lb_status_bar->setText(tr("Bandwidth: Mbps"));
+    ui->label_show_camera_info->clear();
     const QFileInfo file(path);
     config_->input_raw_file_path = file.absolutePath();
     const QString video = QString("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName());

@@ -287,9 +287,10 @@ private slots:
         QVERIFY(w->fusionCamera() == nullptr);
     }
 
-    // The record button writes base.raw and base.json named after the
-    // serial and the time, in the output folder.
-    void recordsByButton() {
+    // The record button writes base.raw, base.mp4 and base.json named after
+    // the serial and the time, in the output folder; "Open Recording" on
+    // that RAW file then plays it as a fusion recording with its frames.
+    void recordsByButtonAndPlaysItBack() {
         auto w = window();
         QVERIFY(openQuenta(*w));
         QVERIFY(!nextImages(*w, 2).isEmpty());
@@ -298,9 +299,23 @@ private slots:
         const QString raw = w->buttonRecordingPath();
         QVERIFY(QFileInfo(raw).fileName().startsWith(SimulatedBackend::kQuentaSerial));
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo(raw).size() > 4096; }, 10000));
+        const QString base = raw.left(raw.size() - 4);
+        auto camera = std::dynamic_pointer_cast<korvane::SimulatedFusionCamera>(w->fusionCamera());
+        QVERIFY(camera);
+        // Twelve frames from the recording's first one on have been handed
+        // out (frame n is taken at n periods of camera time, counted from
+        // the camera's start), so the file holds them however far the
+        // delivery lags behind the camera's clock.
+        const uint64_t firstFrame = camera->recordingApsStart_us() / 33333;
+        QVERIFY(firstFrame > 0);
+        QVERIFY(
+            QTest::qWaitFor([&] { return camera->framesDelivered() >= firstFrame + 12; }, 30000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return w->form()->lb_status_bar->text().contains("Dropped frames"); }, 10000));
         w->form()->pb_record->click();
         QVERIFY(!w->isRecording());
-        const QString base = raw.left(raw.size() - 4);
+        const korvane::FrameRecordingStats frames = camera->recordingFrameStats();
+        QVERIFY2(frames.framesWritten > 0, frames.error.c_str());
         QVERIFY(QFileInfo::exists(base + ".json"));
         auto reader = korvane::DvsFileReader::createFileReader(raw.toStdString());
         QVERIFY(reader && reader->openForReading());
@@ -308,6 +323,30 @@ private slots:
         QVERIFY(reader->getFileInfo(info));
         QVERIFY(info.apsStartTimestamp > 0);
         QVERIFY(QTest::qWaitFor([] { return toasts().contains("Save file success!"); }, 5000));
+
+        ThreadSafeSignalSpy images(w->fusionProcessor(),
+                                   &KvFusionCameraDataProcessor::signalFusionImage);
+        w->openRecordingPath(raw);
+        QCOMPARE(w->sourceKind(), SourceKind::FusionRecording);
+        QVERIFY(w->fusionCamera() == nullptr);
+        // The closed camera's figures and serial are gone from the status line.
+        QCOMPARE(w->form()->lb_status_bar->text(), QString("Bandwidth: Mbps"));
+        QVERIFY(w->form()->label_show_camera_info->text().isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return w->fusionProcessor()->hasRecording(); }, 20000));
+        QCOMPARE(w->fusionProcessor()->lowerBound(), info.apsStartTimestamp);
+        QCOMPARE(w->timeline()->minimum(), info.apsStartTimestamp);
+        // The recording is short and may have played to its end already: a
+        // position shows its image in any case, frame and events together
+        // (the first call ends the playback thread, so no image of it
+        // arrives after the count starts).
+        const uint64_t at = info.apsStartTimestamp + 5 * 33333 + 1000;
+        w->fusionProcessor()->setPlayPos(at);
+        images.clear();
+        w->fusionProcessor()->setPlayPos(at);
+        QCOMPARE(images.size(), 1);
+        const QImage image = images.last()[0].value<QImage>();
+        QVERIFY(framePixels(image) > 1000);
+        QVERIFY(eventPixels(image) > 100);
     }
 
     // "Open Recording" on a RAW file with an MP4 beside it plays the pair

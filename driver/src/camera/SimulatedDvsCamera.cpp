@@ -219,7 +219,8 @@ bool SimulatedDvsCamera::startRecording(const std::string& path) {
     return startRecording(path, 0);
 }
 
-bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsStartTimestamp_us) {
+bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsStartTimestamp_us,
+                                        uint16_t mirrorWidth_px) {
     std::lock_guard lock(controlMutex_);
     auto refuse = [&](const std::string& why) {
         std::lock_guard sink(sinkMutex_);
@@ -244,7 +245,7 @@ bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsSta
     auto rec = StreamRecorder::create(
         path, description_.serial, startTime, cache_, dispatchSeq_,
         [this](const std::string& p, const std::string& why) { reportRecordingError(p, why); },
-        &error, apsStartTimestamp_us);
+        &error, apsStartTimestamp_us, mirrorWidth_px);
     if (!rec) {
         lastRecording_ = RecordingStatus{};
         lastRecording_.path = path;

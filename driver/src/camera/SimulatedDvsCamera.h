@@ -76,8 +76,10 @@ public:
         std::function<void(const std::string& path, const std::string& reason)> callback) override;
 
     // The same for the event side of a fusion recording: the header names
-    // the event-clock time of its first frame.
-    bool startRecording(const std::string& path, uint64_t apsStartTimestamp_us);
+    // the event-clock time of its first frame; mirrorWidth_px > 0 stores
+    // columns mirrored (see StreamRecorder::create; no trigger cache then).
+    bool startRecording(const std::string& path, uint64_t apsStartTimestamp_us,
+                        uint16_t mirrorWidth_px = 0);
 
     // Simulation controls, for tests and kvcam.
     // Pulls the cable: streaming ends, a recording is closed (readable) with

@@ -367,7 +367,7 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         closeFrameWriterLocked();
         return false;
     };
-    if (!dvs_->startRecording(raw, apsStart)) return undo();
+    if (!dvs_->startRecording(raw, apsStart, uint16_t(kEventWidth))) return undo();
     CalibratorParameters calibration;
     getCalibrationParameters(calibration);
     if (!paramToJsonFile(calibration, json)) {

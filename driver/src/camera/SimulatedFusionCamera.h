@@ -14,6 +14,11 @@
 // event before it and before every event from it on. So the events between
 // two edges are the period of the frame of the second one.
 //
+// Its RAW recordings store each event's column mirrored (x' = 1279 - x)
+// against the frames, as such cameras' recordings do, and players mirror
+// them back; the live callbacks deliver the columns as the sensor sees them.
+// So a recording takes no trigger cache (that one holds unmirrored events).
+//
 // Threads: events and trigger edges are delivered on the events' thread,
 // frames on the frames' thread, statistics on the inner camera's. Public
 // operations may come from any thread; start, stop, close and recording are
@@ -77,9 +82,9 @@ public:
     int start(STREAM_TYPE type) override;
     void stop(STREAM_TYPE type) override;
     void close() override;
-    // Writes directory/base_name.raw (events; its header's
-    // aps_start_timestamp is the event-clock time of the first recorded
-    // frame), directory/base_name.json (the stored calibration) and, with a
+    // Writes directory/base_name.raw (events, columns mirrored; its
+    // header's aps_start_timestamp is the event-clock time of the first
+    // recorded frame), directory/base_name.json (the stored calibration) and, with a
     // frame writer (by default H.264 into directory/base_name.mp4), the
     // frames. False when the event or frame file cannot be made.
     bool startRecording(const std::string& directory, const std::string& base_name,

@@ -38,13 +38,11 @@ bool chunkTimes(const StreamChunk& c, uint64_t& first, uint64_t& last) {
 }
 }  // namespace
 
-std::unique_ptr<StreamRecorder> StreamRecorder::create(const std::string& path,
-                                                       const std::string& serial,
-                                                       uint64_t startTime_us,
-                                                       std::shared_ptr<TriggerCache> cache,
-                                                       uint64_t cacheSeq, ErrorCallback onError,
-                                                       std::string* error,
-                                                       uint64_t apsStartTimestamp_us) {
+std::unique_ptr<StreamRecorder> StreamRecorder::create(
+    const std::string& path, const std::string& serial, uint64_t startTime_us,
+    std::shared_ptr<TriggerCache> cache, uint64_t cacheSeq, ErrorCallback onError,
+    std::string* error, uint64_t apsStartTimestamp_us, uint16_t mirrorWidth_px) {
+    if (mirrorWidth_px > 0) cache.reset();
     // O_NONBLOCK so a FIFO without a reader fails at once instead of
     // blocking the caller (the GUI thread) forever; a recording must be a
     // file that can be played back, so a FIFO or socket is refused.
@@ -70,6 +68,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(const std::string& path,
     rec->acceptingLive_.store(!rec->cache_);
     rec->startTime_us_ = startTime_us;
     rec->apsStartTimestamp_us_ = apsStartTimestamp_us;
+    rec->mirrorWidth_px_ = mirrorWidth_px;
     struct stat st {};
     if (::fstat(fd, &st) == 0) {
         rec->device_ = st.st_dev;
@@ -239,7 +238,8 @@ uint64_t StreamRecorder::catchUpWithCache() {
 void StreamRecorder::run() {
     uint64_t skipThrough = 0;
     if (cache_) skipThrough = catchUpWithCache();
-    RawWriter writer;  // encodes into its buffer; this thread writes it out
+    RawWriter writer;      // encodes into its buffer; this thread writes it out
+    StreamChunk mirrored;  // reused: chunks are shared with the live view, never changed
     auto lastSync = std::chrono::steady_clock::now();
     while (!failed_.load()) {
         ChunkPtr chunk = pending_ ? std::move(pending_) : queue_.pop(std::chrono::milliseconds(50));
@@ -249,7 +249,15 @@ void StreamRecorder::run() {
             if (chunkTimes(*chunk, first, last)) {
                 if (!writeHeader(first)) break;
                 bridgeTo(first);
-                writeChunk(writer, *chunk);
+                if (mirrorWidth_px_ > 0) {
+                    mirrored.events.assign(chunk->events.begin(), chunk->events.end());
+                    for (Event2D& e : mirrored.events)
+                        if (e.x < mirrorWidth_px_) e.x = uint16_t(mirrorWidth_px_ - 1 - e.x);
+                    mirrored.triggers.assign(chunk->triggers.begin(), chunk->triggers.end());
+                    writeChunk(writer, mirrored);
+                } else {
+                    writeChunk(writer, *chunk);
+                }
                 const std::vector<uint8_t> bytes = writer.takeBuffer();
                 if (!writeOut(bytes.data(), bytes.size())) break;
                 eventsWritten_ += chunk->events.size();

@@ -46,14 +46,15 @@ public:
     // the camera time the recording starts at. With a cache, the recording
     // begins with what the cache holds through chunk cacheSeq; chunks
     // pushed later must come after it. apsStartTimestamp_us (0: none) goes
-    // into the header: the first frame's time of a fusion recording. Null
-    // (and *error) on failure.
-    static std::unique_ptr<StreamRecorder> create(const std::string& path,
-                                                  const std::string& serial, uint64_t startTime_us,
-                                                  std::shared_ptr<TriggerCache> cache,
-                                                  uint64_t cacheSeq, ErrorCallback onError,
-                                                  std::string* error,
-                                                  uint64_t apsStartTimestamp_us = 0);
+    // into the header: the first frame's time of a fusion recording.
+    // mirrorWidth_px (0: none) stores each event's column as
+    // mirrorWidth_px - 1 - x, as a fusion camera's recordings do; such a
+    // recording takes no cache (the cache holds its seconds encoded as they
+    // came). Null (and *error) on failure.
+    static std::unique_ptr<StreamRecorder> create(
+        const std::string& path, const std::string& serial, uint64_t startTime_us,
+        std::shared_ptr<TriggerCache> cache, uint64_t cacheSeq, ErrorCallback onError,
+        std::string* error, uint64_t apsStartTimestamp_us = 0, uint16_t mirrorWidth_px = 0);
     ~StreamRecorder();
 
     // False once the recording ended or cannot keep up.
@@ -94,6 +95,7 @@ private:
     std::string serial_;
     uint64_t startTime_us_ = 0;
     uint64_t apsStartTimestamp_us_ = 0;
+    uint16_t mirrorWidth_px_ = 0;
 
     // Writer thread only (and stop() after it ended).
     ChunkPtr pending_;  // taken from the queue during the catch-up

@@ -1,7 +1,8 @@
 // A fusion recording of the simulated Quenta read back from its three
 // files: the frames' count and times against the RAW header and the
-// trigger edges, and the overlay of frame and events aligned through the
-// recorded calibration.
+// trigger edges, the events stored with mirrored columns, and the overlay
+// of frame and events aligned through the recorded calibration once the
+// columns are mirrored back.
 
 #include <gtest/gtest.h>
 
@@ -23,15 +24,20 @@ struct Bars {
     int row = 0;     // centre of the horizontal bar
 };
 
-// Where the events of the last 2 ms before `until_us` put the bars (the
-// bars move about a pixel in that time), leaving out the flickering lamp.
+constexpr int kEventWidth = 1280;
+
+// Where the recorded events of the last 2 ms before `until_us` put the bars
+// (the bars move about a pixel in that time), leaving out the flickering
+// lamp. The file stores columns mirrored: they are mirrored back first.
 Bars eventBars(const std::vector<Event2D>& events, uint64_t until_us, const PixelRect& lamp) {
     std::vector<int> cols(1280, 0), rows(720, 0);
-    for (const Event2D& e : events)
-        if (e.timestamp + 2000 >= until_us && e.timestamp < until_us && !lamp.contains(e.x, e.y)) {
-            ++cols[e.x];
+    for (const Event2D& e : events) {
+        const int x = kEventWidth - 1 - int(e.x);
+        if (e.timestamp + 2000 >= until_us && e.timestamp < until_us && !lamp.contains(x, e.y)) {
+            ++cols[size_t(x)];
             ++rows[e.y];
         }
+    }
     return {bestWindow(cols, 64), bestWindow(rows, 8)};
 }
 
@@ -62,6 +68,14 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
                    });
     Delivery d;
     d.attach(*q.camera, nullptr);
+    // The live events of the recording's first frame period, as delivered.
+    std::mutex liveMutex;
+    std::vector<Event2D> live;
+    q.camera->addEventsCallback([&](const Event2D* first, const Event2D* last) {
+        std::lock_guard lock(liveMutex);
+        for (const Event2D* e = first; e != last; ++e)
+            if (e->timestamp >= 3 * kPeriod && e->timestamp < 4 * kPeriod) live.push_back(*e);
+    });
     ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
     q.advance(2 * kPeriod + 1000);  // the recording starts between two frames
     ASSERT_TRUE(q.camera->startRecording(dir.path.string(), "rec", STREAM_BOTH));
@@ -113,6 +127,24 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
         EXPECT_EQ(offset + times[n], edgesRecorded[n]) << "frame " << n;
     uint64_t endTime = 0;
     ASSERT_TRUE(events->getEndTime(endTime));
+
+    // The file holds the live events with each column x stored as 1279 - x,
+    // rows, polarities and times untouched.
+    {
+        EventBatch stored = events->readEventsInWindow(offset, kPeriod);
+        ASSERT_NE(stored, nullptr);
+        std::lock_guard lock(liveMutex);
+        ASSERT_FALSE(live.empty());
+        ASSERT_EQ(stored->size(), live.size());
+        size_t differ = 0;
+        for (size_t i = 0; i < live.size(); ++i) {
+            const Event2D& s = (*stored)[i];
+            const Event2D& l = live[i];
+            differ += !(s.x == kEventWidth - 1 - l.x && s.y == l.y && s.polarity == l.polarity &&
+                        s.timestamp == l.timestamp);
+        }
+        EXPECT_EQ(differ, 0u) << "of " << live.size();
+    }
     EXPECT_GE(endTime + kPeriod, offset + times.back()) << "the events cover the frames";
 
     // The overlay, at frames spread over the recording (the bars move, so
