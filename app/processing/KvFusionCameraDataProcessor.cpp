@@ -28,6 +28,15 @@ korvane::CalibratorParameters defaultCalibration() {
     return p;
 }
 
+// Whether frames resampled onto the record's event grid fit the images sent.
+// A larger grid (a damaged or foreign file can name up to 65535 x 65535) is
+// cut to 1280 x 720 anyway, but each frame resampled onto it can take
+// gigabytes.
+bool gridFitsTheImage(const korvane::CalibratorParameters& p) {
+    return p.dvsWidth <= KvFusionCameraDataProcessor::kImageWidth &&
+           p.dvsHeight <= KvFusionCameraDataProcessor::kImageHeight;
+}
+
 uint64_t minus(uint64_t a, uint64_t b) {
     return a > b ? a - b : 0;
 }
@@ -100,6 +109,11 @@ void KvFusionCameraDataProcessor::clearFusion() {
 }
 
 void KvFusionCameraDataProcessor::loadCalibration(korvane::CalibratorParameters parameters) {
+    if (!gridFitsTheImage(parameters)) {
+        qWarning() << "calibration ignored: event grid" << parameters.dvsWidth << "x"
+                   << parameters.dvsHeight << "is larger than the view";
+        return;
+    }
     std::lock_guard<std::mutex> lock(calibratorMutex_);
     calibrator_.loadCalibrationParam(parameters);
 }
@@ -289,11 +303,17 @@ bool KvFusionCameraDataProcessor::slotReadFusionFile(QString str) {
     const std::string json = base + ".json";
     if (QFileInfo::exists(QString::fromLocal8Bit(json.c_str()))) {
         korvane::CalibratorParameters parameters;
+        bool usable = true;
         try {
             korvane::jsonFileToParam(json, parameters);
+            usable = gridFitsTheImage(parameters);
+            if (!usable) qWarning() << "calibration file names an event grid larger than the view";
         } catch (const std::exception& e) {
             // Not JSON, or a member of the wrong kind: nothing of it is trusted.
             qWarning() << "calibration file unreadable:" << e.what();
+            usable = false;
+        }
+        if (!usable) {
             parameters = defaultCalibration();
             emit signalShowLeftBottomTips(
                 tr("The calibration file cannot be read; the default calibration is used."),

@@ -21,8 +21,10 @@
 // handles on the readers and never touches the processor again.
 // Failures: readers that cannot be created or opened end the load quietly
 // (debug line, signalLoadingStatus(false)); a calibration file that cannot
-// be parsed leaves the default calibration and an error notice; a frame
-// that cannot be read skips that image.
+// be parsed, or names an event grid larger than the images, gives the
+// default calibration and an error notice (a live camera's such calibration
+// is ignored: the one held stays); a frame that cannot be read skips that
+// image.
 
 #include <QImage>
 #include <QObject>
