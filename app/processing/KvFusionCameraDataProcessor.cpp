@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "AppConfig.h"
 #include "Utils/JsonUtils.h"
@@ -63,6 +64,9 @@ KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent)
 }
 
 KvFusionCameraDataProcessor::~KvFusionCameraDataProcessor() {
+    // With the last handle the camera closes here, while everything its
+    // threads may still deliver into is whole.
+    setCamera(nullptr);
     playing_ = false;
     if (playbackThread_.joinable()) playbackThread_.join();
     finishLoadThread(/*abandon=*/true);
@@ -77,8 +81,14 @@ void KvFusionCameraDataProcessor::setFrameReaderFactory(FrameReaderFactory facto
 // --- live -----------------------------------------------------------------------
 
 void KvFusionCameraDataProcessor::setCamera(std::shared_ptr<korvane::FusionCamera> camera) {
-    std::lock_guard<std::mutex> lock(cameraMutex_);
-    camera_ = std::move(camera);
+    std::shared_ptr<korvane::FusionCamera> previous;
+    {
+        std::lock_guard<std::mutex> lock(cameraMutex_);
+        previous = std::exchange(camera_, std::move(camera));
+    }
+    // Released outside the lock: when this was the last handle the camera
+    // closes here and waits for its threads, whose pairs take that lock.
+    previous.reset();
 }
 
 void KvFusionCameraDataProcessor::accumulateLiveEvents(const Event2D* first, const Event2D* last) {

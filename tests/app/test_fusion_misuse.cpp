@@ -1,6 +1,7 @@
 // The fusion side used the wrong way: recordings whose calibration file
 // names an absurd sensor, a recording started again within the same second,
-// and a window closed while a fusion recording loads.
+// and a streaming camera whose last handle is the processor's (dropped by
+// setCamera or with the processor).
 
 #include <unistd.h>
 #include <QDir>
@@ -8,7 +9,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
@@ -18,6 +21,7 @@
 #include "MainWidget.h"
 #include "RawWriter.h"
 #include "SimulatedBackend.h"
+#include "SimulatedFusionCamera.h"
 #include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
 #include "Utils/JsonUtils.h"
@@ -149,6 +153,67 @@ private slots:
         // The same from a live camera: the absurd grid is not taken.
         p.loadCalibration(huge);
         QCOMPARE(p.forwardAffine(), before);
+    }
+
+    // The window and the processor each hold the camera; dropping both
+    // closes it. When the processor's handle is the last, the camera closes
+    // inside setCamera while its threads still hand pairs to the processor,
+    // which look at the camera: that must not wait on setCamera.
+    void lastHandleDroppedByTheProcessorWhileStreaming() {
+        QTemporaryDir dir;
+        korvane::SimulatedFusionOptions options;
+        options.eventsPerSecond = 300000;
+        // Frames slower to make than their period: at the close the frame
+        // thread still has frames to deliver, each completing a pair.
+        options.frameWidth = 1920;
+        options.frameHeight = 1080;
+        options.framePeriod_us = 5000;
+        options.calibrationDirectory = dir.path().toStdString();
+        options.frameWriterFactory = nullptr;
+        auto camera = std::make_shared<korvane::SimulatedFusionCamera>(options);
+
+        KvFusionCameraDataProcessor p;
+        p.slotSetViewerType(korvane::STREAM_BOTH);
+        camera->addApsFrameCallback([&p](korvane::ApsFrame frame) { p.addLiveFrame(frame); });
+        camera->addEventsCallback([&p](const Event2D* first, const Event2D* last) {
+            p.accumulateLiveEvents(first, last);
+            p.addLiveEvents(first, last);
+        });
+        camera->addTriggerInCallback(
+            [&p](const korvane::EventTriggerIn& edge) { p.addLiveTrigger(edge); });
+        p.setCamera(camera);
+        ThreadSafeSignalSpy images(&p, &KvFusionCameraDataProcessor::signalFusionImage);
+        QCOMPARE(camera->start(korvane::STREAM_BOTH), 0);
+        QVERIFY(QTest::qWaitFor([&] { return images.size() >= 3; }, 20000));
+        camera.reset();
+
+        std::atomic<bool> released{false};
+        std::thread release([&] {
+            p.setCamera(nullptr);
+            released = true;
+        });
+        if (!QTest::qWaitFor([&] { return released.load(); }, 30000))
+            qFatal("setCamera(nullptr) never returned: the camera's close waits on it");
+        release.join();
+
+        // Or the processor goes first, holding the last handle: the camera
+        // closes while the processor is still whole.
+        auto q = std::make_unique<KvFusionCameraDataProcessor>();
+        KvFusionCameraDataProcessor* raw = q.get();
+        camera = std::make_shared<korvane::SimulatedFusionCamera>(options);
+        camera->addApsFrameCallback([raw](korvane::ApsFrame frame) { raw->addLiveFrame(frame); });
+        camera->addEventsCallback(
+            [raw](const Event2D* first, const Event2D* last) { raw->addLiveEvents(first, last); });
+        camera->addTriggerInCallback(
+            [raw](const korvane::EventTriggerIn& edge) { raw->addLiveTrigger(edge); });
+        q->setCamera(camera);
+        ThreadSafeSignalSpy more(raw, &KvFusionCameraDataProcessor::signalFusionImage);
+        QCOMPARE(camera->start(korvane::STREAM_BOTH), 0);
+        QVERIFY(QTest::qWaitFor([&] { return more.size() >= 3; }, 20000));
+        std::weak_ptr<korvane::SimulatedFusionCamera> watch = camera;
+        camera.reset();
+        q.reset();
+        QVERIFY(watch.expired());
     }
 
     // Recording stopped and started again within one second gets the same
