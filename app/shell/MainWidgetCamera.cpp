@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <chrono>
+#include <mutex>
 
 #include "AppConfig.h"
 #include "CamerasList.h"
@@ -106,7 +107,12 @@ void MainWidget::slotOpenCamera() {
     auto* waiting = new WaitingWin(ui->widget_show_image);
     waiting->setWindowModality(Qt::ApplicationModal);
     const SourceKind kind = sourceKind_;
+    // The task's results are handed over under this lock as well as by the
+    // thread's end: QThread::wait() orders them too, but in a way thread
+    // checkers cannot see.
+    std::mutex handOver;
     WorkerThread task([&] {
+        std::lock_guard<std::mutex> lock(handOver);
         ok = kind == SourceKind::FusionCamera ? openFusionCameraTask(chosen, fusionOpened, firmware)
                                               : openCameraTask(kind, chosen, opened);
     });
@@ -117,6 +123,7 @@ void MainWidget::slotOpenCamera() {
     waiting->show();
     loop.exec();
     task.wait();
+    { std::lock_guard<std::mutex> seen(handOver); }
     waiting->close();
     delete waiting;
 
