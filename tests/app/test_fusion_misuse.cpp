@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "AppConfig.h"
@@ -157,63 +159,96 @@ private slots:
 
     // The window and the processor each hold the camera; dropping both
     // closes it. When the processor's handle is the last, the camera closes
-    // inside setCamera while its threads still hand pairs to the processor,
-    // which look at the camera: that must not wait on setCamera.
+    // while its frame thread still hands a frame on, completing a pair that
+    // looks at the camera: dropped by setCamera that must not deadlock, and
+    // dropped with the processor it must find the processor whole. The
+    // frame thread is held in its callback until the close has begun (the
+    // camera lives until then: its close waits for that thread).
     void lastHandleDroppedByTheProcessorWhileStreaming() {
         QTemporaryDir dir;
         korvane::SimulatedFusionOptions options;
         options.eventsPerSecond = 300000;
-        // Frames slower to make than their period: at the close the frame
-        // thread still has frames to deliver, each completing a pair.
-        options.frameWidth = 1920;
-        options.frameHeight = 1080;
-        options.framePeriod_us = 5000;
+        options.frameWidth = 640;
+        options.frameHeight = 360;
         options.calibrationDirectory = dir.path().toStdString();
         options.frameWriterFactory = nullptr;
-        auto camera = std::make_shared<korvane::SimulatedFusionCamera>(options);
 
-        KvFusionCameraDataProcessor p;
-        p.slotSetViewerType(korvane::STREAM_BOTH);
-        camera->addApsFrameCallback([&p](korvane::ApsFrame frame) { p.addLiveFrame(frame); });
-        camera->addEventsCallback([&p](const Event2D* first, const Event2D* last) {
-            p.accumulateLiveEvents(first, last);
-            p.addLiveEvents(first, last);
-        });
-        camera->addTriggerInCallback(
-            [&p](const korvane::EventTriggerIn& edge) { p.addLiveTrigger(edge); });
-        p.setCamera(camera);
-        ThreadSafeSignalSpy images(&p, &KvFusionCameraDataProcessor::signalFusionImage);
-        QCOMPARE(camera->start(korvane::STREAM_BOTH), 0);
-        QVERIFY(QTest::qWaitFor([&] { return images.size() >= 3; }, 20000));
-        camera.reset();
+        struct Gate {
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool closed = false;
+            std::atomic<bool> holding{false};
+            void pass() {
+                std::unique_lock<std::mutex> lock(mutex);
+                holding = closed;
+                changed.wait(lock, [&] { return !closed; });
+                holding = false;
+            }
+            void set(bool close) {
+                std::lock_guard<std::mutex> lock(mutex);
+                closed = close;
+                changed.notify_all();
+            }
+        };
+        // Streams into `p` in the fusion view until frames reach it, then
+        // holds the frame thread; returns the camera (the only handle).
+        auto stream = [&](KvFusionCameraDataProcessor* p, Gate& gate) {
+            auto camera = std::make_shared<korvane::SimulatedFusionCamera>(options);
+            p->slotSetViewerType(korvane::STREAM_BOTH);
+            camera->addApsFrameCallback([p, &gate](korvane::ApsFrame frame) {
+                gate.pass();
+                p->addLiveFrame(frame);
+            });
+            camera->addEventsCallback(
+                [p](const Event2D* first, const Event2D* last) { p->addLiveEvents(first, last); });
+            camera->addTriggerInCallback(
+                [p](const korvane::EventTriggerIn& edge) { p->addLiveTrigger(edge); });
+            p->setCamera(camera);
+            ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+            if (camera->start(korvane::STREAM_BOTH) != 0) qFatal("camera does not start");
+            if (!QTest::qWaitFor([&] { return images.size() >= 2; }, 20000))
+                qFatal("no live images");
+            gate.set(true);
+            if (!QTest::qWaitFor([&] { return gate.holding.load(); }, 20000))
+                qFatal("frame thread not held");
+            return camera;
+        };
+        // Opens the gate once the camera's close has begun.
+        auto openWhenClosing = [](korvane::SimulatedFusionCamera* camera, Gate& gate) {
+            return std::thread([camera, &gate] {
+                while (camera->isConnected())
+                    std::this_thread::yield();
+                gate.set(false);
+            });
+        };
 
-        std::atomic<bool> released{false};
-        std::thread release([&] {
-            p.setCamera(nullptr);
-            released = true;
-        });
-        if (!QTest::qWaitFor([&] { return released.load(); }, 30000))
-            qFatal("setCamera(nullptr) never returned: the camera's close waits on it");
-        release.join();
-
-        // Or the processor goes first, holding the last handle: the camera
-        // closes while the processor is still whole.
-        auto q = std::make_unique<KvFusionCameraDataProcessor>();
-        KvFusionCameraDataProcessor* raw = q.get();
-        camera = std::make_shared<korvane::SimulatedFusionCamera>(options);
-        camera->addApsFrameCallback([raw](korvane::ApsFrame frame) { raw->addLiveFrame(frame); });
-        camera->addEventsCallback(
-            [raw](const Event2D* first, const Event2D* last) { raw->addLiveEvents(first, last); });
-        camera->addTriggerInCallback(
-            [raw](const korvane::EventTriggerIn& edge) { raw->addLiveTrigger(edge); });
-        q->setCamera(camera);
-        ThreadSafeSignalSpy more(raw, &KvFusionCameraDataProcessor::signalFusionImage);
-        QCOMPARE(camera->start(korvane::STREAM_BOTH), 0);
-        QVERIFY(QTest::qWaitFor([&] { return more.size() >= 3; }, 20000));
-        std::weak_ptr<korvane::SimulatedFusionCamera> watch = camera;
-        camera.reset();
-        q.reset();
-        QVERIFY(watch.expired());
+        {
+            KvFusionCameraDataProcessor p;
+            Gate gate;
+            std::shared_ptr<korvane::SimulatedFusionCamera> camera = stream(&p, gate);
+            std::thread opener = openWhenClosing(camera.get(), gate);
+            camera.reset();
+            std::atomic<bool> released{false};
+            std::thread release([&] {
+                p.setCamera(nullptr);
+                released = true;
+            });
+            if (!QTest::qWaitFor([&] { return released.load(); }, 30000))
+                qFatal("setCamera(nullptr) never returned: the camera's close waits on it");
+            release.join();
+            opener.join();
+        }
+        {
+            auto q = std::make_unique<KvFusionCameraDataProcessor>();
+            Gate gate;
+            std::shared_ptr<korvane::SimulatedFusionCamera> camera = stream(q.get(), gate);
+            std::weak_ptr<korvane::SimulatedFusionCamera> watch = camera;
+            std::thread opener = openWhenClosing(camera.get(), gate);
+            camera.reset();
+            q.reset();
+            opener.join();
+            QVERIFY(watch.expired());
+        }
     }
 
     // Recording stopped and started again within one second gets the same
