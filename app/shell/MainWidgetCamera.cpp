@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <chrono>
-#include <mutex>
 
 #include "AppConfig.h"
 #include "CamerasList.h"
@@ -107,12 +106,7 @@ void MainWidget::slotOpenCamera() {
     auto* waiting = new WaitingWin(ui->widget_show_image);
     waiting->setWindowModality(Qt::ApplicationModal);
     const SourceKind kind = sourceKind_;
-    // The task's results are handed over under this lock as well as by the
-    // thread's end: QThread::wait() orders them too, but in a way thread
-    // checkers cannot see.
-    std::mutex handOver;
     WorkerThread task([&] {
-        std::lock_guard<std::mutex> lock(handOver);
         ok = kind == SourceKind::FusionCamera ? openFusionCameraTask(chosen, fusionOpened, firmware)
                                               : openCameraTask(kind, chosen, opened);
     });
@@ -122,8 +116,7 @@ void MainWidget::slotOpenCamera() {
     task.start(QThread::InheritPriority);
     waiting->show();
     loop.exec();
-    task.wait();
-    { std::lock_guard<std::mutex> seen(handOver); }
+    task.finish();  // the task's results are ours from here
     waiting->close();
     delete waiting;
 
