@@ -5,9 +5,11 @@
 
 namespace korvane {
 
-DvsApsFusionProccessor::DvsApsFusionProccessor(size_t max_frames, size_t max_periods)
+DvsApsFusionProccessor::DvsApsFusionProccessor(size_t max_frames, size_t max_periods,
+                                               size_t max_period_events)
     : maxFrames_(std::max<size_t>(1, max_frames)),
       maxPeriods_(std::max<size_t>(1, max_periods)),
+      maxPeriodEvents_(std::max<size_t>(1, max_period_events)),
       bufferPool_(std::make_unique<KvObjectPoolWrapper<EventVector>>(0)) {
     // Take all buffers at once so the pool makes them, reserve their capacity
     // (address space only; pages are touched when events arrive), give them back.
@@ -48,7 +50,22 @@ void DvsApsFusionProccessor::addApsData(ApsFrame frame) {
 
 void DvsApsFusionProccessor::addDvsData(const Event2D* first, const Event2D* last) {
     if (!first || last <= first) return;
-    currentSegment_->insert(currentSegment_->end(), first, last);
+    EventVector& period = *currentSegment_;
+    size_t n = size_t(last - first);
+    if (period.size() + n > maxPeriodEvents_) {
+        // Far longer than any frame period: its edge is not coming (a loose
+        // trigger cable). Keep the newest events; dropping whole batches
+        // keeps this cheap.
+        uint64_t dropped = period.size();
+        period.clear();
+        if (n > maxPeriodEvents_) {
+            dropped += n - maxPeriodEvents_;
+            first = last - maxPeriodEvents_;
+            n = maxPeriodEvents_;
+        }
+        droppedEvents_.fetch_add(dropped, std::memory_order_relaxed);
+    }
+    period.insert(period.end(), first, last);
 }
 
 void DvsApsFusionProccessor::addSyncSignal(const EventTriggerIn& edge) {

@@ -7,7 +7,9 @@
 // Both waiting queues are bounded: a frame sensor running without trigger
 // edges (a loose cable), or edges without frames, would otherwise pile up
 // until memory runs out. When a queue is full its oldest entry is dropped
-// and counted; the newest are kept.
+// and counted; the newest are kept. The period in progress is bounded too
+// (without edges it would never end): past max_period_events its older
+// events are dropped and counted.
 //
 // Threads: addApsData(), addSyncSignal(), clear() and the callback setters
 // are serialised by one lock, and the callback runs inside it on the thread
@@ -19,6 +21,7 @@
 // Memory: the event buffers are reserved up front but not touched, so an
 // idle processor holds address space, not resident memory.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -43,7 +46,8 @@ public:
     static constexpr size_t kDefaultMaxPeriods = 16;
 
     explicit DvsApsFusionProccessor(size_t max_frames = kDefaultMaxFrames,
-                                    size_t max_periods = kDefaultMaxPeriods);
+                                    size_t max_periods = kDefaultMaxPeriods,
+                                    size_t max_period_events = kBufferEvents);
     ~DvsApsFusionProccessor();
     DvsApsFusionProccessor(const DvsApsFusionProccessor&) = delete;
     DvsApsFusionProccessor& operator=(const DvsApsFusionProccessor&) = delete;
@@ -64,6 +68,8 @@ public:
     // Entries dropped because a queue was full, since construction.
     uint64_t droppedFrames() const;
     uint64_t droppedPeriods() const;
+    // Events dropped from periods longer than max_period_events.
+    uint64_t droppedEvents() const { return droppedEvents_.load(); }
     size_t queuedFrames() const;
     size_t queuedPeriods() const;
 
@@ -73,7 +79,7 @@ private:
     Segment acquireEmpty();
     void fusionDataLocked();
 
-    const size_t maxFrames_, maxPeriods_;
+    const size_t maxFrames_, maxPeriods_, maxPeriodEvents_;
     std::unique_ptr<KvObjectPool<EventVector>> bufferPool_;
     mutable std::mutex mutex_;
     std::deque<Segment> eventSegments_;
@@ -82,6 +88,7 @@ private:
     FusionCallback fusionCallback_;
     uint64_t droppedFrames_ = 0;
     uint64_t droppedPeriods_ = 0;
+    std::atomic<uint64_t> droppedEvents_{0};  // written by the events' thread only
 };
 
 }  // namespace korvane

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "AppConfig.h"
 #include "Utils/JsonUtils.h"
@@ -26,6 +27,15 @@ korvane::CalibratorParameters defaultCalibration() {
     p.affineMatrices["1"] = korvane::Matrix{2, 3, 6, fresh.forwardAffine()};
     p.affineMatrices["0"] = korvane::Matrix{2, 3, 6, fresh.inverseAffine()};
     return p;
+}
+
+// Whether frames resampled onto the record's event grid fit the images sent.
+// A larger grid (a damaged or foreign file can name up to 65535 x 65535) is
+// cut to 1280 x 720 anyway, but each frame resampled onto it can take
+// gigabytes.
+bool gridFitsTheImage(const korvane::CalibratorParameters& p) {
+    return p.dvsWidth <= KvFusionCameraDataProcessor::kImageWidth &&
+           p.dvsHeight <= KvFusionCameraDataProcessor::kImageHeight;
 }
 
 uint64_t minus(uint64_t a, uint64_t b) {
@@ -54,6 +64,9 @@ KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent)
 }
 
 KvFusionCameraDataProcessor::~KvFusionCameraDataProcessor() {
+    // With the last handle the camera closes here, while everything its
+    // threads may still deliver into is whole.
+    setCamera(nullptr);
     playing_ = false;
     if (playbackThread_.joinable()) playbackThread_.join();
     finishLoadThread(/*abandon=*/true);
@@ -68,8 +81,14 @@ void KvFusionCameraDataProcessor::setFrameReaderFactory(FrameReaderFactory facto
 // --- live -----------------------------------------------------------------------
 
 void KvFusionCameraDataProcessor::setCamera(std::shared_ptr<korvane::FusionCamera> camera) {
-    std::lock_guard<std::mutex> lock(cameraMutex_);
-    camera_ = std::move(camera);
+    std::shared_ptr<korvane::FusionCamera> previous;
+    {
+        std::lock_guard<std::mutex> lock(cameraMutex_);
+        previous = std::exchange(camera_, std::move(camera));
+    }
+    // Released outside the lock: when this was the last handle the camera
+    // closes here and waits for its threads, whose pairs take that lock.
+    previous.reset();
 }
 
 void KvFusionCameraDataProcessor::accumulateLiveEvents(const Event2D* first, const Event2D* last) {
@@ -100,6 +119,11 @@ void KvFusionCameraDataProcessor::clearFusion() {
 }
 
 void KvFusionCameraDataProcessor::loadCalibration(korvane::CalibratorParameters parameters) {
+    if (!gridFitsTheImage(parameters)) {
+        qWarning() << "calibration ignored: event grid" << parameters.dvsWidth << "x"
+                   << parameters.dvsHeight << "is larger than the view";
+        return;
+    }
     std::lock_guard<std::mutex> lock(calibratorMutex_);
     calibrator_.loadCalibrationParam(parameters);
 }
@@ -289,11 +313,17 @@ bool KvFusionCameraDataProcessor::slotReadFusionFile(QString str) {
     const std::string json = base + ".json";
     if (QFileInfo::exists(QString::fromLocal8Bit(json.c_str()))) {
         korvane::CalibratorParameters parameters;
+        bool usable = true;
         try {
             korvane::jsonFileToParam(json, parameters);
+            usable = gridFitsTheImage(parameters);
+            if (!usable) qWarning() << "calibration file names an event grid larger than the view";
         } catch (const std::exception& e) {
             // Not JSON, or a member of the wrong kind: nothing of it is trusted.
             qWarning() << "calibration file unreadable:" << e.what();
+            usable = false;
+        }
+        if (!usable) {
             parameters = defaultCalibration();
             emit signalShowLeftBottomTips(
                 tr("The calibration file cannot be read; the default calibration is used."),

@@ -7,7 +7,9 @@
 // Ownership: created without parent by the main window, which deletes it.
 // Owns the calibrator, the pairing of live frames with trigger periods and
 // the two readers of an open recording; holds the live camera as a shared
-// handle (setCamera), never opens or closes it.
+// handle (setCamera), never opens it. When its handle is the last one, the
+// camera closes in setCamera or first thing in the destructor, outside
+// every lock of the processor.
 // Threads: lives on the GUI thread; all slots run there. setCamera,
 // loadCalibration and clearFusion may also come from the window's
 // camera-opening thread while the GUI thread waits. The live entry points
@@ -21,8 +23,10 @@
 // handles on the readers and never touches the processor again.
 // Failures: readers that cannot be created or opened end the load quietly
 // (debug line, signalLoadingStatus(false)); a calibration file that cannot
-// be parsed leaves the default calibration and an error notice; a frame
-// that cannot be read skips that image.
+// be parsed, or names an event grid larger than the images, gives the
+// default calibration and an error notice (a live camera's such calibration
+// is ignored: the one held stays); a frame that cannot be read skips that
+// image.
 
 #include <QImage>
 #include <QObject>

@@ -8,12 +8,18 @@ WorkerThread::WorkerThread(std::function<void()> task, QObject* parent)
 
 WorkerThread::~WorkerThread() {
     // Destroying a running QThread aborts the process; wait for the task instead.
-    wait();
+    finish();
     task_ = nullptr;
+}
+
+void WorkerThread::finish() {
+    wait();
+    std::lock_guard<std::mutex> seen(runMutex_);
 }
 
 void WorkerThread::run() {
     if (!task_) return;
+    std::lock_guard<std::mutex> lock(runMutex_);
     try {
         task_();
     } catch (const std::exception& e) {

@@ -116,7 +116,7 @@ void MainWidget::slotOpenCamera() {
     task.start(QThread::InheritPriority);
     waiting->show();
     loop.exec();
-    task.wait();
+    task.finish();  // the task's results are ours from here
     waiting->close();
     delete waiting;
 

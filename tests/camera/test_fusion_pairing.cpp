@@ -176,6 +176,31 @@ TEST(FusionPairingTest, FramesWithoutEdgesAreBoundedKeepingTheNewest) {
     EXPECT_EQ(r.pairs[0].frameTag, 8u);  // oldest of the three newest
 }
 
+TEST(FusionPairingTest, APeriodWithoutItsEdgeIsBoundedKeepingTheNewestEvents) {
+    // No edges at all: without a bound the period in progress takes every
+    // event the camera sends (320 MB a second at 20 Mev/s).
+    DvsApsFusionProccessor p(3, 5, 100);
+    Receiver r;
+    r.attach(p);
+    for (int n = 0; n < 9; ++n)
+        feed(p, events(uint64_t(n) * 1000, 30));
+    EXPECT_EQ(p.droppedEvents(), 180u);  // whole batches of the oldest
+    feed(p, events(50000, 250));         // a batch larger than the bound
+    EXPECT_EQ(p.droppedEvents(), 180u + 90u + 150u);
+    p.addApsData(frame(1));
+    p.addSyncSignal(kRise);
+    ASSERT_EQ(r.pairs.size(), 1u);
+    const std::vector<Event2D> all = events(50000, 250);
+    EXPECT_EQ(r.pairs[0].events, std::vector<Event2D>(all.end() - 100, all.end()));
+    // The next period starts empty and is counted afresh.
+    feed(p, events(90000, 40));
+    p.addSyncSignal(kRise);
+    p.addApsData(frame(2));
+    ASSERT_EQ(r.pairs.size(), 2u);
+    EXPECT_EQ(r.pairs[1].events, events(90000, 40));
+    EXPECT_EQ(p.droppedEvents(), 420u);
+}
+
 TEST(FusionPairingTest, EdgesWithoutFramesAreBoundedKeepingTheNewest) {
     DvsApsFusionProccessor p(3, 5);
     Receiver r;
