@@ -77,7 +77,11 @@ struct TriggerInRecording {
     // configured one. Rising edges carry polarity 1, falling ones 0.
     QString pathFor(const korvane::EventTriggerIn& trigger, const QDateTime& now) const;
 };
-// output dir + "/" + serial + "_yyyyMMdd_HHmmss.raw"
+// The base name, or, when a file of a recording by that name already lies in
+// the folder (a recording started again within the same second), the first
+// of base_2, base_3, ... that is free: cameras truncate what they open.
+QString freeRecordingBase(const QString& directory, const QString& base);
+// output dir + "/" + serial + "_yyyyMMdd_HHmmss.raw" (made free as above)
 QString recordingFilePath(const QString& dir, const QString& serial, const QDateTime& now);
 
 // An event rate for the status line: "2.45 Mev/s", "12.5 kev/s", "800 ev/s".

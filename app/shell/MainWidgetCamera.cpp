@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QDebug>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QPushButton>
@@ -61,8 +62,22 @@ QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s) 
            tr(" MEv/s ");
 }
 
+QString freeRecordingBase(const QString& directory, const QString& base) {
+    const QDir dir(directory);
+    auto taken = [&](const QString& name) {
+        for (const char* ext : {".raw", ".mp4", ".json"})
+            if (QFileInfo::exists(dir.filePath(name + ext))) return true;
+        return false;
+    };
+    if (!taken(base)) return base;
+    for (int n = 2;; ++n) {
+        const QString candidate = base + "_" + QString::number(n);
+        if (!taken(candidate)) return candidate;
+    }
+}
+
 QString recordingFilePath(const QString& dir, const QString& serial, const QDateTime& now) {
-    return dir + "/" + serial + now.toString("_yyyyMMdd_HHmmss") + ".raw";
+    return dir + "/" + freeRecordingBase(dir, serial + now.toString("_yyyyMMdd_HHmmss")) + ".raw";
 }
 
 QString TriggerInRecording::pathFor(const korvane::EventTriggerIn& trigger,

@@ -30,23 +30,6 @@ std::string localPath(const QString& path) {
     return path.toLocal8Bit().toStdString();
 }
 
-// The base name, or, when a file of a recording by that name already lies in
-// the folder (a recording started again within the same second), the first
-// of base_2, base_3, ... that is free: the camera truncates what it opens.
-QString freeRecordingBase(const QString& directory, const QString& base) {
-    const QDir dir(directory);
-    auto taken = [&](const QString& name) {
-        for (const char* ext : {".raw", ".mp4", ".json"})
-            if (QFileInfo::exists(dir.filePath(name + ext))) return true;
-        return false;
-    };
-    if (!taken(base)) return base;
-    for (int n = 2;; ++n) {
-        const QString candidate = base + "_" + QString::number(n);
-        if (!taken(candidate)) return candidate;
-    }
-}
-
 }  // namespace
 
 void MainWidget::connectFusionProcessor() {

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -176,6 +177,10 @@ private slots:
         const QDateTime at(QDate(2025, 3, 1), QTime(9, 5, 7));
         QCOMPARE(recordingFilePath("/data/out", "S", at),
                  QString("/data/out/S_20250301_090507.raw"));
+        // A second recording within the same second must not truncate the first.
+        QTemporaryDir dir;
+        QFile(dir.filePath("S_20250301_090507.raw")).open(QIODevice::WriteOnly);
+        QCOMPARE(recordingFilePath(dir.path(), "S", at), dir.path() + "/S_20250301_090507_2.raw");
     }
 
     void risingAndFallingEdges() {
