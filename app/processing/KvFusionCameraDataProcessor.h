@@ -96,6 +96,7 @@ public:
     bool hasRecording() const { return readersReady(); }
     uint64_t droppedFrames() const { return pairing_->droppedFrames(); }
     uint64_t droppedPeriods() const { return pairing_->droppedPeriods(); }
+    uint64_t droppedEvents() const { return pairing_->droppedEvents(); }
     size_t queuedFrames() const { return pairing_->queuedFrames(); }
     size_t queuedPeriods() const { return pairing_->queuedPeriods(); }
     // A copy of the calibration's transforms and offsets, any thread.

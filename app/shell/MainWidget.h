@@ -323,6 +323,7 @@ private:
     std::vector<uint32_t> fusionCallbackIds_;
     QString firmwareText_;
     uint64_t fusionDroppedFramesAtStart_ = 0, fusionDroppedPeriodsAtStart_ = 0;
+    uint64_t fusionDroppedEventsAtStart_ = 0;
     QTimer* fusionWatch_ = nullptr;  // looks for a lost cable while the fusion camera streams
     RunCameraInfo runCameraInfo_;
     KvFileRecorder* recorder_ = nullptr;

@@ -256,6 +256,10 @@ void MainWidget::updateStatusLine() {
         text += tr(" Dropped frames: %1  Dropped periods: %2")
                     .arg(fusionProcessor_->droppedFrames() - fusionDroppedFramesAtStart_)
                     .arg(fusionProcessor_->droppedPeriods() - fusionDroppedPeriodsAtStart_);
+        // Only a period without its closing edge loses events (a loose
+        // trigger cable): worth the room on the line only when it happens.
+        const uint64_t lostEvents = fusionProcessor_->droppedEvents() - fusionDroppedEventsAtStart_;
+        if (lostEvents > 0) text += tr("  Dropped events: %1").arg(lostEvents);
     } else if (streaming_.load()) {
         text += tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
     }

@@ -135,6 +135,7 @@ void MainWidget::toggleFusionStreaming() {
     // Drops are counted from this start, as the status line shows them.
     fusionDroppedFramesAtStart_ = fusionProcessor_->droppedFrames();
     fusionDroppedPeriodsAtStart_ = fusionProcessor_->droppedPeriods();
+    fusionDroppedEventsAtStart_ = fusionProcessor_->droppedEvents();
     streaming_ = true;
     ui->pb_play->setChecked(true);
     fusionWatch_->start();

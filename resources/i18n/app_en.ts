@@ -582,6 +582,10 @@
         <translation> Dropped frames: %1  Dropped periods: %2</translation>
     </message>
     <message>
+        <source>  Dropped events: %1</source>
+        <translation>  Dropped events: %1</translation>
+    </message>
+    <message>
         <source>the files cannot be created</source>
         <translation>the files cannot be created</translation>
     </message>

@@ -582,6 +582,10 @@
         <translation> 丢弃帧：%1  丢弃周期：%2</translation>
     </message>
     <message>
+        <source>  Dropped events: %1</source>
+        <translation>  丢弃事件：%1</translation>
+    </message>
+    <message>
         <source>the files cannot be created</source>
         <translation>无法创建文件</translation>
     </message>

@@ -174,6 +174,7 @@ MESSAGES = [
      "无法读取标定文件，已使用默认标定。"),
     ("MainWidget", "The Quenta camera firmware needs to be upgraded!", "Quenta 相机固件需要升级！"),
     ("MainWidget", " Dropped frames: %1  Dropped periods: %2", " 丢弃帧：%1  丢弃周期：%2"),
+    ("MainWidget", "  Dropped events: %1", "  丢弃事件：%1"),
     ("MainWidget", "the files cannot be created", "无法创建文件"),
     ("MainWidget", "not everything recorded reached the files", "部分录制内容未能写入文件"),
     ("ShowCameraInfoUI", "Form", "相机信息"),
