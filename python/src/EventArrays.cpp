@@ -25,7 +25,7 @@ namespace {
 py::dtype structDtype(std::initializer_list<const char*> names,
                       std::initializer_list<const char*> formats,
                       std::initializer_list<int> offsets, int itemsize) {
-    py::dict spec;
+    py::dict layout;
     py::list n, f, o;
     for (const char* s : names)
         n.append(s);
@@ -33,11 +33,11 @@ py::dtype structDtype(std::initializer_list<const char*> names,
         f.append(s);
     for (int v : offsets)
         o.append(v);
-    spec["names"] = n;
-    spec["formats"] = f;
-    spec["offsets"] = o;
-    spec["itemsize"] = itemsize;
-    return py::dtype::from_args(spec);
+    layout["names"] = n;
+    layout["formats"] = f;
+    layout["offsets"] = o;
+    layout["itemsize"] = itemsize;
+    return py::dtype::from_args(layout);
 }
 
 }  // namespace

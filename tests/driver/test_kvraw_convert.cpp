@@ -10,35 +10,9 @@
 #include <regex>
 
 #include "DriverTestSupport.h"
+#include "KvrawRun.h"
 
 using namespace kvtest;
-
-namespace {
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CliRun kvraw(const ScratchDir& dir, const std::string& args) {
-    const std::string errFile = dir.file("stderr.txt");
-    const std::string cmd = std::string(KVRAW_PATH) + " " + args + " 2>" + errFile;
-    CliRun r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.out.append(buf.data(), n);
-    const int status = ::pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const auto err = readBytes(errFile);
-    r.err.assign(err.begin(), err.end());
-    fs::remove(errFile);
-    return r;
-}
-
-}  // namespace
 
 TEST(KvrawConvertTest, SummaryStatusesAndRanges) {
     ScratchDir dir;
