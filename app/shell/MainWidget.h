@@ -263,7 +263,7 @@ private:
     void connectFusionProcessor();
     void toggleFusionStreaming();
     void stopFusionStreaming();
-    void toggleFusionRecording();
+    void startFusionRecording();
     void releaseFusionCamera();
     void checkFusionConnection();
     void setCameraBatchInterval(uint64_t interval_us);

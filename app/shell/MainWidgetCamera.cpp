@@ -392,9 +392,12 @@ void MainWidget::cameraConnectionLost() {
 // --- recording ----------------------------------------------------------------
 
 void MainWidget::on_pb_record_clicked() {
-    if (sourceKind_ == SourceKind::FusionCamera) return toggleFusionRecording();
-    if (sourceKind_ != SourceKind::DvsCamera || !dvsCamera_ ||
-        (!dvsCamera_->isConnected() && !recording_.load())) {
+    const bool fusion = sourceKind_ == SourceKind::FusionCamera;
+    const bool held =
+        fusion ? bool(fusionCamera_) : sourceKind_ == SourceKind::DvsCamera && bool(dvsCamera_);
+    const bool connected =
+        held && (fusion ? fusionCamera_->isConnected() : dvsCamera_->isConnected());
+    if (!held || (!connected && !recording_.load())) {
         qDebug() << "Please connect camera first.";
         ui->pb_record->setChecked(false);
         return;
@@ -405,6 +408,7 @@ void MainWidget::on_pb_record_clicked() {
         return;
     }
     qDebug() << "start recording...";
+    if (fusion) return startFusionRecording();
     recordingPath_ =
         recordingFilePath(config_->output_raw_file_path,
                           QString::fromLocal8Bit(dvsCamera_->getDescription().serial.c_str()),

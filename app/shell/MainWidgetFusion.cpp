@@ -162,18 +162,7 @@ void MainWidget::checkFusionConnection() {
     stopFusionStreaming();
 }
 
-void MainWidget::toggleFusionRecording() {
-    if (!fusionCamera_ || (!fusionCamera_->isConnected() && !recording_.load())) {
-        qDebug() << "Please connect camera first.";
-        ui->pb_record->setChecked(false);
-        return;
-    }
-    if (recording_.load()) {
-        qDebug() << "stop recording";
-        finishButtonRecording(true);
-        return;
-    }
-    qDebug() << "start recording...";
+void MainWidget::startFusionRecording() {
     const QString directory = config_->output_raw_file_path;
     const QString base = freeRecordingBase(
         directory, QString::fromLocal8Bit(fusionCamera_->getDescription().serial.c_str()) +
