@@ -27,6 +27,7 @@
 #include "SimulatedBackend.h"
 #include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
+#include "WindowTestSupport.h"
 #include "ui_CamerasList.h"
 #include "ui_MainWidget.h"
 #include "ui_ShowCameraInfoUI.h"
@@ -34,28 +35,6 @@
 using korvane::SimulatedBackend;
 
 namespace {
-
-void chooseSerial(MainWidget& w, const QString& serial) {
-    w.setRunCameraList([serial](CamerasList& list) {
-        auto* l = list.form()->listWidget_cameras;
-        for (int i = 0; i < l->count(); ++i)
-            if (l->item(i)->text() == serial) l->setCurrentRow(i);
-        return true;
-    });
-}
-
-QStringList toasts() {
-    QStringList out;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w))
-            if (auto* l = f->findChild<QLabel*>("lb_tips")) out << l->text();
-    return out;
-}
-
-void closeToasts() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w)) delete f;
-}
 
 // Images the fusion processor sends from now on; waits for `count` of them.
 QList<QImage> nextImages(MainWidget& w, int count) {

@@ -26,6 +26,7 @@
 #include "SidebarDvsSettingUI.h"
 #include "SimulatedBackend.h"
 #include "ThreadSafeSignalSpy.h"
+#include "WindowTestSupport.h"
 #include "kvfilerecorder.h"
 #include "ui_CamerasList.h"
 #include "ui_MainWidget.h"
@@ -50,30 +51,6 @@ SimulatedCameraOptions cameraOptions(const std::string& serial, const std::strin
 
 std::shared_ptr<SimulatedBackend> backendOf(std::vector<SimulatedCameraOptions> cameras) {
     return std::make_shared<SimulatedBackend>(std::move(cameras));
-}
-
-// Makes the window open `serial` from its camera list.
-void chooseSerial(MainWidget& w, const QString& serial, bool* listShown = nullptr) {
-    w.setRunCameraList([serial, listShown](CamerasList& list) {
-        if (listShown) *listShown = true;
-        auto* l = list.form()->listWidget_cameras;
-        for (int i = 0; i < l->count(); ++i)
-            if (l->item(i)->text() == serial) l->setCurrentRow(i);
-        return true;
-    });
-}
-
-QStringList toasts() {
-    QStringList out;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w))
-            if (auto* l = f->findChild<QLabel*>("lb_tips")) out << l->text();
-    return out;
-}
-
-void closeToasts() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* f = qobject_cast<KvFilePathReminderForm*>(w)) delete f;
 }
 
 // Span of a recording in microseconds, or -1 when it does not open.
