@@ -6,24 +6,13 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "EventPainter.h"
+
 namespace {
 
 constexpr const char* kOrganisation = "Korvane";
 constexpr const char* kApplication = "Velqora";
 constexpr const char* kDataFolder = "/KorvaneData";
-
-struct ThemeRow {
-    const char* name;
-    QColor on, off, background;
-};
-
-const ThemeRow kThemes[] = {
-    {"Gray", QColor(191, 188, 180), QColor(64, 61, 51), QColor(112, 112, 112)},
-    {"RedBlue", QColor(255, 0, 0), QColor(0, 0, 255), QColor(112, 112, 112)},
-    {"Dark", QColor(216, 223, 236), QColor(64, 126, 201), QColor(30, 37, 52)},
-    {"RedGreen", QColor(255, 0, 0), QColor(0, 255, 0), QColor(112, 112, 112)},
-    {"Light", QColor(0, 0, 0), QColor(64, 126, 201), QColor(255, 255, 255)},
-};
 
 QString appDataLocation() {
     QCoreApplication::setApplicationName(kApplication);
@@ -114,15 +103,14 @@ void AppConfig::load() {
 }
 
 void AppConfig::updateThemeColors() {
+    // The video export paints with the same table, so a theme looks alike in both.
+    korvane::PaintTheme t;
+    if (!korvane::paintThemeByName(dvs_color_type.toStdString(), t)) return;
+    const auto colour = [](korvane::PaintColor c) { return QColor(c.r, c.g, c.b); };
     std::lock_guard<std::mutex> lock(themeMutex_);
-    for (const ThemeRow& row : kThemes) {
-        if (dvs_color_type == QLatin1String(row.name)) {
-            on_color = row.on;
-            off_color = row.off;
-            background_color = row.background;
-            return;
-        }
-    }
+    on_color = colour(t.on);
+    off_color = colour(t.off);
+    background_color = colour(t.background);
 }
 
 ThemeColors AppConfig::theme() const {
