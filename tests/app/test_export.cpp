@@ -245,9 +245,7 @@ private slots:
         QCOMPARE(exports.last().at(2).value<uint64_t>(), uint64_t(5000000000ull));
         QCOMPARE(exports.last().at(3).value<uint64_t>(), kFirst + 900000);
         waitForJobs(w.rawProcessor());
-        QTRY_COMPARE(jobTips.count(), 1);
-        QCOMPARE(notices(jobTips).last().type, KvMessageType::Error);
-        QVERIFY(notices(jobTips).last().text.startsWith("Export video failed."));
+        QTRY_COMPARE(jobTips.count(), 1);  // the refusal's text is checked with the other refusals
 
         w.setRunRangeDialog([&](KvRangeFileDialog& d) {
             d.setSavePath(out.path());

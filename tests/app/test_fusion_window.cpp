@@ -49,28 +49,21 @@ QList<QImage> nextImages(MainWidget& w, int count) {
     return out;
 }
 
-// Pixels in the theme's event colours.
-int eventPixels(const QImage& image) {
+// Every other pixel of an image, counted as event pixels (the theme's event
+// colours) and frame pixels (neither those nor background, nor black).
+struct Pixels {
+    int events = 0, frame = 0;
+};
+Pixels countPixels(const QImage& image) {
     const ThemeColors theme = AppConfig::instance().theme();
-    int n = 0;
+    Pixels n;
     for (int y = 0; y < image.height(); y += 2)
         for (int x = 0; x < image.width(); x += 2) {
             const QRgb p = image.pixel(x, y);
-            if (p == theme.on.rgb() || p == theme.off.rgb()) ++n;
-        }
-    return n;
-}
-
-// Pixels that are neither event colours nor the background: frame pixels.
-int framePixels(const QImage& image) {
-    const ThemeColors theme = AppConfig::instance().theme();
-    int n = 0;
-    for (int y = 0; y < image.height(); y += 2)
-        for (int x = 0; x < image.width(); x += 2) {
-            const QRgb p = image.pixel(x, y);
-            if (p != theme.on.rgb() && p != theme.off.rgb() && p != theme.background.rgb() &&
-                qGray(p) > 0)
-                ++n;
+            if (p == theme.on.rgb() || p == theme.off.rgb())
+                ++n.events;
+            else if (p != theme.background.rgb() && qGray(p) > 0)
+                ++n.frame;
         }
     return n;
 }
@@ -147,21 +140,21 @@ private slots:
 
         QList<QImage> images = nextImages(*w, 3);
         QVERIFY(!images.isEmpty());
-        QVERIFY(framePixels(images.last()) > 1000);
-        QVERIFY(eventPixels(images.last()) > 100);
+        QVERIFY(countPixels(images.last()).frame > 1000);
+        QVERIFY(countPixels(images.last()).events > 100);
 
         w->form()->pb_viewer_type->click();  // event view
         QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_DVS);
         images = nextImages(*w, 3);
         QVERIFY(!images.isEmpty());
-        QCOMPARE(framePixels(images.last()), 0);
-        QVERIFY(eventPixels(images.last()) > 100);
+        QCOMPARE(countPixels(images.last()).frame, 0);
+        QVERIFY(countPixels(images.last()).events > 100);
 
         w->form()->pb_viewer_type->click();  // frame view
         QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_APS);
         images = nextImages(*w, 3);
         QVERIFY(!images.isEmpty());
-        QVERIFY(framePixels(images.last()) > 1000);
+        QVERIFY(countPixels(images.last()).frame > 1000);
 
         w->form()->pb_viewer_type->click();
         QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_BOTH);
@@ -327,8 +320,8 @@ private slots:
         w->fusionProcessor()->setPlayPos(at);
         QCOMPARE(images.size(), 1);
         const QImage image = images.last()[0].value<QImage>();
-        QVERIFY(framePixels(image) > 1000);
-        QVERIFY(eventPixels(image) > 100);
+        QVERIFY(countPixels(image).frame > 1000);
+        QVERIFY(countPixels(image).events > 100);
     }
 
     // Recording stopped and started again within one second gets the same
