@@ -86,10 +86,10 @@ struct Fixture {
         p->loadCalibration(identityCalibration());
     }
 
-    // Loads the recording and waits until the load has ended.
-    bool load() {
+    // Loads the recording (or another) and waits until the load has ended.
+    bool load(const QString& path = QString()) {
         ThreadSafeSignalSpy loading(p.get(), &KvFusionCameraDataProcessor::signalLoadingStatus);
-        if (!p->slotReadFusionFile(raw)) return false;
+        if (!p->slotReadFusionFile(path.isEmpty() ? raw : path)) return false;
         return QTest::qWaitFor([&] { return loading.size() >= 2 && !loading.last()[0].toBool(); },
                                10000);
     }
@@ -143,10 +143,8 @@ private slots:
         QTemporaryDir dotted(QDir::tempPath() + "/fusion.dir-XXXXXX");
         const QString bare = dotted.filePath("take");
         writeRecording(bare + ".raw");
-        ThreadSafeSignalSpy loading(f.p.get(), &KvFusionCameraDataProcessor::signalLoadingStatus);
-        QVERIFY(f.p->slotReadFusionFile(bare));
+        QVERIFY(f.load(bare));
         QCOMPARE(f.frames->requestedPaths.back(), (bare + ".mp4").toStdString());
-        QVERIFY(QTest::qWaitFor([&] { return loading.size() >= 2; }, 10000));
         QVERIFY(f.p->hasRecording());  // found take.raw too
     }
 
