@@ -168,8 +168,8 @@ private slots:
     // The play button answers "playing" with a play command on the GUI thread.
     // However late the load thread runs after it said so, the command is taken.
     void playCommandAnsweringTheLoadIsTaken() {
+        Gate answered;  // outlives the processor: its load thread may wait on it
         KvEventProcessor p;
-        Gate answered;
         // Queued to the GUI thread, as the button's toggle is.
         connect(&p, &KvEventProcessor::signalPlayStatus, &p, [&](bool play) {
             if (!play) return;
@@ -192,9 +192,9 @@ private slots:
     }
 
     void playRequestDuringTheLoadPlaysOnceLoaded() {
-        KvEventProcessor p;
         // The load thread waits at its start until the requests below are made.
         Gate go;
+        KvEventProcessor p;
         connect(
             &p, &KvEventProcessor::signalLoadingStatus, &p,
             [&](bool on) {
@@ -433,10 +433,12 @@ private slots:
     void commandsRefusedWithoutFileOrWhileLoading() {
         QTemporaryDir dir;
         const QString other = sparseRecording(dir, 1 << 20);
-        KvEventProcessor p;
         // Holds the load thread at its first signal, so the load stays in
-        // progress for as long as the commands below take, however slow.
+        // progress for as long as the commands below take, however slow. The
+        // semaphore outlives the processor; the releaser opens it before the
+        // processor waits for its load thread.
         QSemaphore gate;
+        KvEventProcessor p;
         QSemaphoreReleaser open(gate);  // also on an early return
         QObject::connect(
             &p, &KvEventProcessor::signalLoadingStatus, &p,
@@ -475,8 +477,8 @@ private slots:
         const QString big = sparseRecording(dir, 8ull << 30);
         QElapsedTimer timer;
         {
+            std::atomic<bool> indexing{false};  // set on the load thread until p is gone
             KvEventProcessor p;
-            std::atomic<bool> indexing{false};
             connect(
                 &p, &KvEventProcessor::signalLoadProgress, &p, [&] { indexing = true; },
                 Qt::DirectConnection);
