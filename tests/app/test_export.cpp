@@ -9,7 +9,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <mutex>
 
 #include "../driver/VideoReadBack.h"
 #include "AppConfig.h"
@@ -22,6 +21,7 @@
 #include "MainWidget.h"
 #include "RawWriter.h"
 #include "SyntheticRecording.h"
+#include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
 #include "VideoExport.h"
 #include "WaitingWin.h"
@@ -49,35 +49,6 @@ struct Notice {
     QString path;
 };
 
-// Records a signal emitted on a job thread, under a lock (QSignalSpy is
-// filled unguarded on the emitting thread).
-class CrossThreadSpy {
-public:
-    template <typename Sender, typename Signal>
-    CrossThreadSpy(Sender* sender, Signal signal) {
-        QObject::connect(
-            sender, signal, &context_,
-            [this](auto... args) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                calls_.push_back(QVariantList{QVariant::fromValue(args)...});
-            },
-            Qt::DirectConnection);
-    }
-    qsizetype count() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_.size();
-    }
-    QList<QVariantList> calls() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
-    }
-
-private:
-    QObject context_;
-    mutable std::mutex mutex_;
-    QList<QVariantList> calls_;
-};
-
 QList<Notice> notices(const QList<QVariantList>& calls) {
     QList<Notice> out;
     for (const auto& args : calls)
@@ -88,14 +59,6 @@ QList<Notice> notices(const QList<QVariantList>& calls) {
 
 QStringList filesIn(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-QList<Notice> notices(const QSignalSpy& spy) {
-    return notices(QList<QVariantList>(spy.begin(), spy.end()));
-}
-
-QList<Notice> notices(const CrossThreadSpy& spy) {
-    return notices(spy.calls());
 }
 
 }  // namespace
@@ -109,12 +72,15 @@ class ExportTest : public QObject {
     void openRecording(MainWidget& w) {
         w.setOpenFileDialog(
             [&](const QString&, const QString&, const QString&) { return recording_; });
-        w.slotOpenRecording();
         KvEventProcessor* p = w.rawProcessor();
-        QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 20000);
-        QTRY_VERIFY(!w.waitingWindow()->isVisible());
-        // The range reaches the timeline queued.
-        QTRY_COMPARE(w.timeline()->maximum(), p->upperBound());
+        ThreadSafeSignalSpy loading(p, &KvEventProcessor::signalLoadingStatus);
+        w.slotOpenRecording();
+        // The load's last signal: the range, the play request and the
+        // waiting window's state, queued before it, have reached the window.
+        QTRY_VERIFY_WITH_TIMEOUT(!loading.isEmpty() && !loading.last().at(0).toBool(), 20000);
+        QVERIFY(p->hasReader() && !p->isLoading());
+        QVERIFY(!w.waitingWindow()->isVisible());
+        QCOMPARE(w.timeline()->maximum(), p->upperBound());
         QCOMPARE(w.timeline()->minimum(), p->lowerBound());
         w.form()->pb_play->setChecked(false);
     }
@@ -239,7 +205,7 @@ private slots:
         w.timeline()->setUpperValue(kFirst + 900000);
         QSignalSpy exports(&w, &MainWidget::signalExportVideo);
         QSignalSpy cuts(&w, &MainWidget::signalCutRawFile);
-        CrossThreadSpy jobTips(w.rawProcessor(), &KvEventProcessor::signalShowLeftBottomTips);
+        ThreadSafeSignalSpy jobTips(w.rawProcessor(), &KvEventProcessor::signalShowLeftBottomTips);
 
         // Presets; a rejected dialog sends nothing.
         QString name, folder;
@@ -279,9 +245,7 @@ private slots:
         QCOMPARE(exports.last().at(2).value<uint64_t>(), uint64_t(5000000000ull));
         QCOMPARE(exports.last().at(3).value<uint64_t>(), kFirst + 900000);
         waitForJobs(w.rawProcessor());
-        QTRY_COMPARE(jobTips.count(), 1);
-        QCOMPARE(notices(jobTips).last().type, KvMessageType::Error);
-        QVERIFY(notices(jobTips).last().text.startsWith("Export video failed."));
+        QTRY_COMPARE(jobTips.count(), 1);  // the refusal's text is checked with the other refusals
 
         w.setRunRangeDialog([&](KvRangeFileDialog& d) {
             d.setSavePath(out.path());
@@ -347,8 +311,8 @@ private slots:
         openRecording(w);
         KvEventProcessor* p = w.rawProcessor();
         QTemporaryDir out;
-        CrossThreadSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
-        CrossThreadSpy loading(p, &KvEventProcessor::signalLoadingStatus);
+        ThreadSafeSignalSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
+        ThreadSafeSignalSpy loading(p, &KvEventProcessor::signalLoadingStatus);
         const uint64_t start = kFirst + 100000, end = kFirst + 400000;
         QString name = "clip.mp4";
         w.setRunRangeDialog([&](KvRangeFileDialog& d) {
@@ -362,8 +326,8 @@ private slots:
         w.slotSaveAs();
         waitForJobs(p);
         QTRY_COMPARE(loading.count(), 2);
-        QCOMPARE(loading.calls().at(0).at(0).toBool(), true);
-        QCOMPARE(loading.calls().at(1).at(0).toBool(), false);
+        QCOMPARE(loading.at(0).at(0).toBool(), true);
+        QCOMPARE(loading.at(1).at(0).toBool(), false);
         QTRY_COMPARE(tips.count(), 1);
         QCOMPARE(notices(tips).at(0).text, QString("Export video success!"));
         QCOMPARE(notices(tips).at(0).type, KvMessageType::Success);
@@ -398,7 +362,7 @@ private slots:
         KvEventProcessor* p = w.rawProcessor();
         p->setFps(3000);  // a frame every 333 us: thousands of frames
         QTemporaryDir out;
-        CrossThreadSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
+        ThreadSafeSignalSpy tips(p, &KvEventProcessor::signalShowLeftBottomTips);
         QSignalSpy windowTips(&w, &MainWidget::signalShowLeftBottomTips);
         QSignalSpy opens(&w, &MainWidget::signalOpenRawFile);
         w.setRunRangeDialog([&](KvRangeFileDialog& d) {
@@ -452,48 +416,48 @@ private slots:
         p.loadFile(gap);
         QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);
         p.slotPlaybackCtrl(false);
-        CrossThreadSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
-        int expected = 0;
-        const auto start = [&](bool cut, const QString& name, uint64_t from, uint64_t to) {
-            ++expected;
-            if (cut) {
-                p.slotCutRawFile(out.filePath(name), out.path(), from, to);
-            } else {
-                p.slotExportVideo(out.filePath(name), out.path(), from, to);
-            }
+        ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+        // Start after end, or past the recording's end: refused with the
+        // reason, no file. A silent range inside the recording: a video of
+        // background frames, but no RAW file without events. A folder that
+        // does not exist. Each job ends with one notice.
+        struct Case {
+            bool cut;
+            const char* name;
+            uint64_t from, to;
+            KvMessageType type;
+            QString text;
+            bool exact;  // the whole text, or how it starts
         };
-#define OUTCOME(n)                                                                \
-    QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning() && tips.count() == expected, 30000); \
-    n = notices(tips).last()
-        Notice n{};
-        // Start after end: refused with the reason, no file.
-        start(false, "back.mp4", 300000, 200000);
-        OUTCOME(n);
-        QCOMPARE(n.type, KvMessageType::Error);
-        QCOMPARE(n.text, QString("Export video failed.\nThe start time is after the end time."));
-        start(true, "back.raw", 300000, 200000);
-        OUTCOME(n);
-        QCOMPARE(n.text, QString("Cut recording failed.\nThe start time is after the end time."));
-        // Past the recording's end: refused too.
-        start(true, "late.raw", 650000, 900000);
-        OUTCOME(n);
-        QCOMPARE(n.type, KvMessageType::Error);
-        // A silent range inside the recording: a video of background frames,
-        // but no RAW file without events.
-        start(false, "silent.mp4", 200000, 400000);
-        OUTCOME(n);
-        QCOMPARE(n.type, KvMessageType::Success);
-        start(true, "silent.raw", 200000, 400000);
-        OUTCOME(n);
-        QCOMPARE(n.type, KvMessageType::Error);
-        QVERIFY(n.text.startsWith("Cut recording failed."));
-        // A folder that does not exist.
-        p.slotCutRawFile(out.filePath("none/x.raw"), out.filePath("none"), 0, 50000);
-        QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning() && tips.count() == expected + 1, 30000);
-        QCOMPARE(notices(tips).last().text,
-                 QString("Cut recording failed.\nThe folder does not exist."));
+        const QString backwards = "failed.\nThe start time is after the end time.";
+        const QList<Case> cases{
+            {false, "back.mp4", 300000, 200000, KvMessageType::Error, "Export video " + backwards,
+             true},
+            {true, "back.raw", 300000, 200000, KvMessageType::Error, "Cut recording " + backwards,
+             true},
+            {true, "late.raw", 650000, 900000, KvMessageType::Error, "Cut recording failed.",
+             false},
+            {false, "silent.mp4", 200000, 400000, KvMessageType::Success, "", false},
+            {true, "silent.raw", 200000, 400000, KvMessageType::Error, "Cut recording failed.",
+             false},
+            {true, "none/x.raw", 0, 50000, KvMessageType::Error,
+             "Cut recording failed.\nThe folder does not exist.", true},
+        };
+        for (const Case& c : cases) {
+            const QString path = out.filePath(c.name);
+            const QString folder = QFileInfo(path).absolutePath();
+            const qsizetype before = tips.count();
+            if (c.cut)
+                p.slotCutRawFile(path, folder, c.from, c.to);
+            else
+                p.slotExportVideo(path, folder, c.from, c.to);
+            QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning() && tips.count() == before + 1, 30000);
+            const Notice n = notices(tips).last();
+            QVERIFY2(n.type == c.type, c.name);
+            QVERIFY2(c.exact ? n.text == c.text : n.text.startsWith(c.text),
+                     qPrintable(QString(c.name) + ": " + n.text));
+        }
         QCOMPARE(filesIn(out.path()), QStringList({"gap.raw", "silent.mp4"}));
-#undef OUTCOME
     }
 
     void destroyingTheProcessorCancelsAndJoinsItsJobs() {
@@ -503,7 +467,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 20000);
         p->slotPlaybackCtrl(false);
         p->setFps(3000);
-        CrossThreadSpy progress(p->jobProgress(), &KvJobProgress::signalProgress);
+        ThreadSafeSignalSpy progress(p->jobProgress(), &KvJobProgress::signalProgress);
         p->slotExportVideo(out.filePath("gone.mp4"), out.path(), p->lowerBound(), p->upperBound());
         p->slotCutRawFile(out.filePath("cut.raw"), out.path(), p->lowerBound(), p->upperBound());
         QTRY_VERIFY_WITH_TIMEOUT(progress.count() >= 2, 20000);

@@ -1,13 +1,18 @@
 // The fusion data processor: opening a fusion recording (base names, bounds,
-// signal order, unreadable parts), stepping and playing through it, the live
-// views, the manual calibration's apply, and its own lifetime rules.
+// signal order, unreadable parts, bad calibration files), stepping and
+// playing through it, the live views, the manual calibration's apply, and
+// its own lifetime rules (destroyed while loading, last camera handle).
 // Frames come from a fake frame reader (frame k is grey k + 1), events from
 // a RAW file written here with our writer.
 
 #include <unistd.h>
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
@@ -81,10 +86,10 @@ struct Fixture {
         p->loadCalibration(identityCalibration());
     }
 
-    // Loads the recording and waits until the load has ended.
-    bool load() {
+    // Loads the recording (or another) and waits until the load has ended.
+    bool load(const QString& path = QString()) {
         ThreadSafeSignalSpy loading(p.get(), &KvFusionCameraDataProcessor::signalLoadingStatus);
-        if (!p->slotReadFusionFile(raw)) return false;
+        if (!p->slotReadFusionFile(path.isEmpty() ? raw : path)) return false;
         return QTest::qWaitFor([&] { return loading.size() >= 2 && !loading.last()[0].toBool(); },
                                10000);
     }
@@ -138,10 +143,8 @@ private slots:
         QTemporaryDir dotted(QDir::tempPath() + "/fusion.dir-XXXXXX");
         const QString bare = dotted.filePath("take");
         writeRecording(bare + ".raw");
-        ThreadSafeSignalSpy loading(f.p.get(), &KvFusionCameraDataProcessor::signalLoadingStatus);
-        QVERIFY(f.p->slotReadFusionFile(bare));
+        QVERIFY(f.load(bare));
         QCOMPARE(f.frames->requestedPaths.back(), (bare + ".mp4").toStdString());
-        QVERIFY(QTest::qWaitFor([&] { return loading.size() >= 2; }, 10000));
         QVERIFY(f.p->hasRecording());  // found take.raw too
     }
 
@@ -153,18 +156,15 @@ private slots:
         QList<uint64_t> values;
         auto* p = f.p.get();
         QObject ctx;
-        connect(p, &KvFusionCameraDataProcessor::signalStartTimeStamp, &ctx, [&](uint64_t t) {
-            order << "start";
-            values << t;
-        });
-        connect(p, &KvFusionCameraDataProcessor::signalEndTimeStamp, &ctx, [&](uint64_t t) {
-            order << "end";
-            values << t;
-        });
-        connect(p, &KvFusionCameraDataProcessor::signalTimeStamp, &ctx, [&](uint64_t t) {
-            order << "time";
-            values << t;
-        });
+        auto note = [&](const char* what) {
+            return [&order, &values, what](uint64_t t) {
+                order << what;
+                values << t;
+            };
+        };
+        connect(p, &KvFusionCameraDataProcessor::signalStartTimeStamp, &ctx, note("start"));
+        connect(p, &KvFusionCameraDataProcessor::signalEndTimeStamp, &ctx, note("end"));
+        connect(p, &KvFusionCameraDataProcessor::signalTimeStamp, &ctx, note("time"));
         connect(p, &KvFusionCameraDataProcessor::signalLoadingStatus, &ctx,
                 [&](bool on) { order << (on ? "loading" : "loaded"); });
         connect(p, &KvFusionCameraDataProcessor::signalPlayStatus, &ctx,
@@ -305,27 +305,58 @@ private slots:
         QVERIFY(!f.p->hasRecording());
     }
 
-    // A calibration file beside the recording that is not JSON: the default
-    // calibration, an error notice, and the recording still opens.
-    void calibrationFileNotJson() {
+    // Calibration files beside the recording that cannot be used: one that
+    // is not JSON, and one naming an event sensor of 20000 x 20000 pixels
+    // (valid JSON, but a frame resampled onto that grid is 1.2 GB, made for
+    // every frame shown). Each gives the default calibration and an error
+    // notice, and the recording still opens and shows its 1280 x 720 frames;
+    // from a live camera the absurd grid is not taken either. A good file is
+    // taken as it is.
+    void calibrationFilesNotJsonOrAbsurdAreRefused() {
         Fixture f;
-        QFile json(f.dir.filePath("rec_01.json"));
-        QVERIFY(json.open(QIODevice::WriteOnly));
-        json.write("this is { not json");
-        json.close();
-        ThreadSafeSignalSpy tips(f.p.get(), &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
+        auto* p = f.p.get();
+        const QString json = f.dir.filePath("rec_01.json");
+        ThreadSafeSignalSpy tips(p, &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
+
+        korvane::CalibratorParameters huge = identityCalibration();
+        huge.dvsWidth = 20000;
+        huge.dvsHeight = 20000;
+        huge.affineMatrices["1"].data = {1, 0, 9, 0, 1, 0};  // tells whether it was taken
+        QVERIFY(korvane::paramToJsonFile(huge, json.toStdString()));
+        const std::vector<double> fallback = korvane::Calibrator().forwardAffine();
+        const size_t resident = residentBytes();
         QVERIFY(f.load());
-        QCOMPARE(f.p->forwardAffine(), korvane::Calibrator().forwardAffine());
+        QVERIFY(p->hasRecording());
+        QCOMPARE(p->forwardAffine(), fallback);
         QCOMPARE(tips.size(), 1);
         QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Error);
-        QVERIFY(f.p->hasRecording());
+        ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+        p->nextFrame();
+        p->nextFrame();
+        QCOMPARE(images.size(), 2);
+        const QImage image = lastImage(images);
+        QCOMPARE(image.size(), QSize(1280, 720));
+        QCOMPARE(qGray(image.pixel(200, 150)), 2);  // the second frame is shown
+        QVERIFY(residentBytes() < resident + (300u << 20));
+        p->loadCalibration(huge);
+        QCOMPARE(p->forwardAffine(), fallback);
 
-        // A good file beside it is taken as it is.
+        QFile bad(json);
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("this is { not json");
+        bad.close();
+        p->loadCalibration(identityCalibration());
+        QVERIFY(f.load());
+        QCOMPARE(p->forwardAffine(), fallback);
+        QCOMPARE(tips.size(), 2);
+        QCOMPARE(tips[1][1].value<KvMessageType>(), KvMessageType::Error);
+        QVERIFY(p->hasRecording());
+
         korvane::CalibratorParameters good = identityCalibration();
         good.affineMatrices["1"].data = {1, 0, 7, 0, 1, 0};
-        QVERIFY(korvane::paramToJsonFile(good, json.fileName().toStdString()));
+        QVERIFY(korvane::paramToJsonFile(good, json.toStdString()));
         QVERIFY(f.load());
-        QCOMPARE(f.p->forwardAffine(), good.affineMatrices["1"].data);
+        QCOMPARE(p->forwardAffine(), good.affineMatrices["1"].data);
     }
 
     // Live event view: majority per pixel (ties to ON), one image per
@@ -460,6 +491,100 @@ private slots:
         f.p.reset();
         f.frames->release();
         QVERIFY(QTest::qWaitFor([&] { return f.frames->readersAlive.load() == 0; }, 10000));
+    }
+
+    // The window and the processor each hold the camera; dropping both
+    // closes it. When the processor's handle is the last, the camera closes
+    // while its frame thread still hands a frame on, completing a pair that
+    // looks at the camera: dropped by setCamera that must not deadlock, and
+    // dropped with the processor it must find the processor whole. The
+    // frame thread is held in its callback until the close has begun (the
+    // camera lives until then: its close waits for that thread).
+    void lastHandleDroppedByTheProcessorWhileStreaming() {
+        QTemporaryDir dir;
+        korvane::SimulatedFusionOptions options;
+        options.eventsPerSecond = 300000;
+        options.frameWidth = 640;
+        options.frameHeight = 360;
+        options.calibrationDirectory = dir.path().toStdString();
+        options.frameWriterFactory = nullptr;
+
+        struct Gate {
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool closed = false;
+            std::atomic<bool> holding{false};
+            void pass() {
+                std::unique_lock<std::mutex> lock(mutex);
+                holding = closed;
+                changed.wait(lock, [&] { return !closed; });
+                holding = false;
+            }
+            void set(bool close) {
+                std::lock_guard<std::mutex> lock(mutex);
+                closed = close;
+                changed.notify_all();
+            }
+        };
+        // Streams into `p` in the fusion view until frames reach it, then
+        // holds the frame thread; returns the camera (the only handle).
+        auto stream = [&](KvFusionCameraDataProcessor* p, Gate& gate) {
+            auto camera = std::make_shared<korvane::SimulatedFusionCamera>(options);
+            p->slotSetViewerType(korvane::STREAM_BOTH);
+            camera->addApsFrameCallback([p, &gate](korvane::ApsFrame frame) {
+                gate.pass();
+                p->addLiveFrame(frame);
+            });
+            camera->addEventsCallback(
+                [p](const Event2D* first, const Event2D* last) { p->addLiveEvents(first, last); });
+            camera->addTriggerInCallback(
+                [p](const korvane::EventTriggerIn& edge) { p->addLiveTrigger(edge); });
+            p->setCamera(camera);
+            ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+            if (camera->start(korvane::STREAM_BOTH) != 0) qFatal("camera does not start");
+            if (!QTest::qWaitFor([&] { return images.size() >= 2; }, 20000))
+                qFatal("no live images");
+            gate.set(true);
+            if (!QTest::qWaitFor([&] { return gate.holding.load(); }, 20000))
+                qFatal("frame thread not held");
+            return camera;
+        };
+        // Opens the gate once the camera's close has begun.
+        auto openWhenClosing = [](korvane::SimulatedFusionCamera* camera, Gate& gate) {
+            return std::thread([camera, &gate] {
+                while (camera->isConnected())
+                    std::this_thread::yield();
+                gate.set(false);
+            });
+        };
+
+        {
+            KvFusionCameraDataProcessor p;
+            Gate gate;
+            std::shared_ptr<korvane::SimulatedFusionCamera> camera = stream(&p, gate);
+            std::thread opener = openWhenClosing(camera.get(), gate);
+            camera.reset();
+            std::atomic<bool> released{false};
+            std::thread release([&] {
+                p.setCamera(nullptr);
+                released = true;
+            });
+            if (!QTest::qWaitFor([&] { return released.load(); }, 30000))
+                qFatal("setCamera(nullptr) never returned: the camera's close waits on it");
+            release.join();
+            opener.join();
+        }
+        {
+            auto q = std::make_unique<KvFusionCameraDataProcessor>();
+            Gate gate;
+            std::shared_ptr<korvane::SimulatedFusionCamera> camera = stream(q.get(), gate);
+            std::weak_ptr<korvane::SimulatedFusionCamera> watch = camera;
+            std::thread opener = openWhenClosing(camera.get(), gate);
+            camera.reset();
+            q.reset();
+            opener.join();
+            QVERIFY(watch.expired());
+        }
     }
 
     // An idle processor holds no image, counter or pairing memory.

@@ -1,8 +1,10 @@
 // The main window with a simulated fusion camera "Quenta": opening it, the
 // three live views, streaming by button, the APS panel's manual offset
-// reaching the camera, recording, the firmware check, "Camera Info", fusion
-// recordings opened through "Open Recording", and shutdown.
+// reaching the camera, recording (again within the same second: the first
+// kept), the firmware check, "Camera Info", fusion recordings opened through
+// "Open Recording", and shutdown.
 
+#include <QDateTime>
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
@@ -47,28 +49,21 @@ QList<QImage> nextImages(MainWidget& w, int count) {
     return out;
 }
 
-// Pixels in the theme's event colours.
-int eventPixels(const QImage& image) {
+// Every other pixel of an image, counted as event pixels (the theme's event
+// colours) and frame pixels (neither those nor background, nor black).
+struct Pixels {
+    int events = 0, frame = 0;
+};
+Pixels countPixels(const QImage& image) {
     const ThemeColors theme = AppConfig::instance().theme();
-    int n = 0;
+    Pixels n;
     for (int y = 0; y < image.height(); y += 2)
         for (int x = 0; x < image.width(); x += 2) {
             const QRgb p = image.pixel(x, y);
-            if (p == theme.on.rgb() || p == theme.off.rgb()) ++n;
-        }
-    return n;
-}
-
-// Pixels that are neither event colours nor the background: frame pixels.
-int framePixels(const QImage& image) {
-    const ThemeColors theme = AppConfig::instance().theme();
-    int n = 0;
-    for (int y = 0; y < image.height(); y += 2)
-        for (int x = 0; x < image.width(); x += 2) {
-            const QRgb p = image.pixel(x, y);
-            if (p != theme.on.rgb() && p != theme.off.rgb() && p != theme.background.rgb() &&
-                qGray(p) > 0)
-                ++n;
+            if (p == theme.on.rgb() || p == theme.off.rgb())
+                ++n.events;
+            else if (p != theme.background.rgb() && qGray(p) > 0)
+                ++n.frame;
         }
     return n;
 }
@@ -145,21 +140,21 @@ private slots:
 
         QList<QImage> images = nextImages(*w, 3);
         QVERIFY(!images.isEmpty());
-        QVERIFY(framePixels(images.last()) > 1000);
-        QVERIFY(eventPixels(images.last()) > 100);
+        QVERIFY(countPixels(images.last()).frame > 1000);
+        QVERIFY(countPixels(images.last()).events > 100);
 
         w->form()->pb_viewer_type->click();  // event view
         QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_DVS);
         images = nextImages(*w, 3);
         QVERIFY(!images.isEmpty());
-        QCOMPARE(framePixels(images.last()), 0);
-        QVERIFY(eventPixels(images.last()) > 100);
+        QCOMPARE(countPixels(images.last()).frame, 0);
+        QVERIFY(countPixels(images.last()).events > 100);
 
         w->form()->pb_viewer_type->click();  // frame view
         QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_APS);
         images = nextImages(*w, 3);
         QVERIFY(!images.isEmpty());
-        QVERIFY(framePixels(images.last()) > 1000);
+        QVERIFY(countPixels(images.last()).frame > 1000);
 
         w->form()->pb_viewer_type->click();
         QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_BOTH);
@@ -325,8 +320,63 @@ private slots:
         w->fusionProcessor()->setPlayPos(at);
         QCOMPARE(images.size(), 1);
         const QImage image = images.last()[0].value<QImage>();
-        QVERIFY(framePixels(image) > 1000);
-        QVERIFY(eventPixels(image) > 100);
+        QVERIFY(countPixels(image).frame > 1000);
+        QVERIFY(countPixels(image).events > 100);
+    }
+
+    // Recording stopped and started again within one second gets the same
+    // clock-derived name: the second recording must not overwrite the first.
+    void recordingAgainInTheSameSecondKeepsTheFirst() {
+        auto w = window();
+        QVERIFY(openQuenta(*w));
+        w->form()->pb_record->click();
+        QVERIFY(w->isRecording());
+        const QString first = w->buttonRecordingPath();
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(first).size() > 4096; }, 10000));
+        w->form()->pb_record->click();
+        QVERIFY(!w->isRecording());
+        const qint64 firstSize = QFileInfo(first).size();
+        const QString firstBase = first.left(first.size() - 4);
+        QFile mp4(firstBase + ".mp4");
+        QVERIFY(mp4.open(QIODevice::ReadOnly));
+        const QByteArray firstFrames = mp4.readAll();
+        mp4.close();
+
+        // Whatever second the clock shows now, the name it gives is taken:
+        // names of the coming minute are made to exist.
+        const QString serial = QString::fromLatin1(SimulatedBackend::kQuentaSerial);
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList planted;
+        for (int s = 0; s < 60; ++s) {
+            const QString base = AppConfig::instance().output_raw_file_path + "/" + serial +
+                                 now.addSecs(s).toString("_yyyyMMdd_HHmmss");
+            if (base == firstBase) continue;
+            QFile f(base + ".raw");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("planted");
+            planted << base + ".raw";
+        }
+
+        w->form()->pb_record->click();
+        QVERIFY(w->isRecording());
+        const QString second = w->buttonRecordingPath();
+        QVERIFY(second != first);
+        QVERIFY(!planted.contains(second));
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(second).size() > 4096; }, 10000));
+        w->form()->pb_record->click();
+        QVERIFY(!w->isRecording());
+
+        QCOMPARE(QFileInfo(first).size(), firstSize);
+        QVERIFY(mp4.open(QIODevice::ReadOnly));
+        QCOMPARE(mp4.readAll(), firstFrames);
+        for (const QString& path : planted) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("planted"));
+        }
+        const QString secondBase = second.left(second.size() - 4);
+        QVERIFY(QFileInfo::exists(secondBase + ".mp4"));
+        QVERIFY(QFileInfo::exists(secondBase + ".json"));
     }
 
     // "Open Recording" on a RAW file with an MP4 beside it plays the pair

@@ -1,11 +1,20 @@
+// The RAW playback processor: what a load tells the window and in which
+// order, files that cannot be played, play requests around a load, commands
+// refused without a file or while loading, stepping, seeking and playing a
+// range (once or in a loop), and destruction during a load.
+
 #include <QElapsedTimer>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
+#include "DvsFileReader.h"
 #include "KvEventProcessor.h"
 #include "RawWriter.h"
 #include "SyntheticRecording.h"
@@ -28,8 +37,16 @@ QString generate(const QTemporaryDir& dir, const QString& name, uint64_t start_u
     o.startTime_us = start_us;
     o.duration_us = duration_us;
     o.eventsPerSecond = rate;
+    o.serialNumber = "KVTEST42";
     const QString path = dir.filePath(name);
     if (!korvane::writeSyntheticRecording(path.toStdString(), o)) qFatal("cannot generate");
+    return path;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const std::string& bytes) {
+    const QString path = dir.filePath(name);
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    out << bytes;
     return path;
 }
 
@@ -60,10 +77,8 @@ QStringList loadAndWait(KvEventProcessor& p, const QString& path) {
                          [&](bool b) { tag(b ? "loading true" : "loading false"); }),
     };
     p.loadFile(path);
-    QElapsedTimer timer;
-    timer.start();
-    while (!order.contains("loading false") && timer.elapsed() < 20000)
-        QTest::qWait(5);
+    if (!QTest::qWaitFor([&] { return order.contains("loading false"); }, 20000))
+        qWarning("the load did not end");
     for (auto& conn : c)
         QObject::disconnect(conn);
     return order;
@@ -90,6 +105,37 @@ QImage renderedWindow(const QString& path, uint64_t start_us, uint64_t duration_
     }
     return painted;
 }
+
+// Waits until the load thread has reported the end of the load, then runs
+// what it queued for the processor before that report.
+bool waitForLoadEnd(KvEventProcessor& p, ThreadSafeSignalSpy& loading) {
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            for (const auto& args : loading)
+                if (!args.at(0).toBool()) return true;
+            return false;
+        },
+        20000);
+    QCoreApplication::sendPostedEvents(&p, QEvent::MetaCall);
+    return ended && !p.isLoading();
+}
+
+// Holds a thread until opened (at most ten seconds, so a fault cannot hang
+// the run).
+struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    void wait() {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return open; });
+    }
+    void set(bool o) {
+        std::lock_guard<std::mutex> lock(m);
+        open = o;
+        cv.notify_all();
+    }
+};
 
 QList<uint64_t> positions(const QList<QVariantList>& spy) {
     QList<uint64_t> out;
@@ -119,9 +165,145 @@ private slots:
         QVERIFY(!p.isLoading());
     }
 
+    // The play button answers "playing" with a play command on the GUI thread.
+    // However late the load thread runs after it said so, the command is taken.
+    void playCommandAnsweringTheLoadIsTaken() {
+        Gate answered;  // outlives the processor: its load thread may wait on it
+        KvEventProcessor p;
+        // Queued to the GUI thread, as the button's toggle is.
+        connect(&p, &KvEventProcessor::signalPlayStatus, &p, [&](bool play) {
+            if (!play) return;
+            p.slotPlaybackCtrl(true);
+            answered.set(true);
+        });
+        // On the load thread: hold it right after "playing" until the answer ran.
+        connect(
+            &p, &KvEventProcessor::signalPlayStatus, &p,
+            [&](bool play) {
+                if (play) answered.wait();
+            },
+            Qt::DirectConnection);
+        ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+        p.loadFile(recording_);
+        QVERIFY(waitForLoadEnd(p, loading));  // what the load thread does after "playing" too
+        QVERIFY(answered.open);
+        QVERIFY(p.isPlaying());
+        p.slotPlaybackCtrl(false);
+    }
+
+    void playRequestDuringTheLoadPlaysOnceLoaded() {
+        // The load thread waits at its start until the requests below are made.
+        Gate go;
+        KvEventProcessor p;
+        connect(
+            &p, &KvEventProcessor::signalLoadingStatus, &p,
+            [&](bool on) {
+                if (on) go.wait();
+            },
+            Qt::DirectConnection);
+        ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+        ThreadSafeSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
+        p.loadFile(recording_);
+        QVERIFY(p.isLoading());
+        p.slotPlaybackCtrl(true);  // Space while the waiting window shows
+        QVERIFY(!p.isPlaying());
+        go.set(true);
+        QVERIFY(waitForLoadEnd(p, loading));
+        QVERIFY(p.isPlaying());
+        QVERIFY(status.last().at(0).toBool());
+        p.slotPlaybackCtrl(false);
+
+        // Play then pause during a load: nothing is left asked for.
+        go.set(false);
+        loading.clear();
+        p.loadFile(recording_);
+        QVERIFY(p.isLoading());
+        p.slotPlaybackCtrl(true);
+        p.slotPlaybackCtrl(false);
+        go.set(true);
+        QVERIFY(waitForLoadEnd(p, loading));
+        QVERIFY(!p.isPlaying());
+    }
+
+    void unplayableFilesAreReportedAndLeaveNoRecording() {
+        QTemporaryDir dir;
+        const std::string header = korvane::generateDvsFileHeader(korvane::DvsFileInfo{});
+        std::string text;
+        for (int i = 0; i < 200; ++i)
+            text += "This is a plain text file, not a recording.\n";
+        struct Case {
+            QString path;
+            QString reason;
+        };
+        const QList<Case> cases{
+            {writeFile(dir, "empty.raw", ""), "the file is empty"},
+            {writeFile(dir, "notes.raw", text), "it is not a RAW recording"},
+            {writeFile(dir, "header.raw", header), "the recording holds no events"},
+            {writeFile(dir, "evt9.raw", "% format EVT9\n% end\n1234"), "it is not a RAW recording"},
+            {dir.filePath("missing.raw"), "the file cannot be read"},
+        };
+        for (const Case& c : cases) {
+            KvEventProcessor p;
+            ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+            ThreadSafeSignalSpy failed(&p, &KvEventProcessor::signalLoadFailed);
+            ThreadSafeSignalSpy status(&p, &KvEventProcessor::signalPlayStatus);
+            ThreadSafeSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);
+            ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+            p.loadFile(c.path);
+            if (p.isLoading()) QVERIFY(waitForLoadEnd(p, loading));
+            QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+            QCoreApplication::sendPostedEvents(&p, QEvent::MetaCall);
+            QCOMPARE(failed.at(0).at(0).toString(), c.path);
+            QCOMPARE(failed.at(0).at(1).toString(), c.reason);
+            QCOMPARE(tips.count(), 1);
+            const QString name = QFileInfo(c.path).fileName();
+            QCOMPARE(tips.at(0).at(0).toString(), "Cannot play " + name + ": " + c.reason + ".");
+            QCOMPARE(tips.at(0).at(1).value<KvMessageType>(), KvMessageType::Error);
+            QCOMPARE(opened.count(), 0);
+            for (const auto& args : status)
+                QVERIFY2(!args.at(0).toBool(), qPrintable(name));  // never "playing"
+            QVERIFY2(!p.hasReader(), qPrintable(name));
+            p.slotPlaybackCtrl(true);
+            QVERIFY(!p.isPlaying());
+            p.nextFrame();
+            QCOMPARE(p.currentPosition(), uint64_t(0));
+        }
+    }
+
+    void loadReportsProgressSerialAndEventRate() {
+        QTemporaryDir dir;  // a fresh file: its index is built, not cached
+        const QString path = generate(dir, "fresh.raw", 1000, 2000000, 2000000);
+        KvEventProcessor p;
+        ThreadSafeSignalSpy progress(&p, &KvEventProcessor::signalLoadProgress);
+        ThreadSafeSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);
+        ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+        ThreadSafeSignalSpy rate(&p, &KvEventProcessor::signalEventRate);
+        p.loadFile(path);
+        QVERIFY(waitForLoadEnd(p, loading));
+        QVERIFY(progress.count() >= 1);
+        int last = -1;
+        for (const auto& args : progress) {
+            const int percent = args.at(0).toInt();
+            QVERIFY(percent >= 0 && percent <= 100);
+            QVERIFY(percent > last);  // one report per new percent
+            last = percent;
+        }
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.at(0).at(0).toString(), path);
+        QCOMPARE(opened.at(0).at(1).toString(), QString("KVTEST42"));
+
+        // A step reports the rate of the window it shows at once.
+        p.setPlayPos(p.lowerBound() + 500000);
+        QCOMPARE(rate.count(), 1);
+        auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
+        QVERIFY(reader && reader->openForReading());
+        const auto batch = reader->readEventsInWindow(p.lowerBound() + 500000, 33333);
+        QVERIFY(batch && !batch->empty());
+        QCOMPARE(rate.at(0).at(0).toDouble(), double(batch->size()) * 1e6 / 33333.0);
+    }
+
     void fpsToInterval() {
         KvEventProcessor p;
-        QCOMPARE(p.frameInterval(), uint64_t(30303));
         p.setFps(30);
         QCOMPARE(p.frameInterval(), uint64_t(33333));
         p.setFps(33);
@@ -236,7 +418,7 @@ private slots:
         p.setPlayPos(300000);  // an empty window inside the recording
         p.nextFrame();         // and the next one: background frames
         const QColor background = AppConfig::instance().theme().background;
-        QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 1, 20000);
         // Requests may coalesce; whichever frame came last shows only background.
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
@@ -244,17 +426,19 @@ private slots:
                 return img.pixelColor(5, 5) == background && img.pixelColor(6, 6) == background &&
                        img.pixelColor(640, 360) == background;
             }(),
-            3000);
+            20000);
         QCOMPARE(p.currentPosition(), uint64_t(300000 + 33333 + 33333));
     }
 
     void commandsRefusedWithoutFileOrWhileLoading() {
         QTemporaryDir dir;
         const QString other = sparseRecording(dir, 1 << 20);
-        KvEventProcessor p;
         // Holds the load thread at its first signal, so the load stays in
-        // progress for as long as the commands below take, however slow.
+        // progress for as long as the commands below take, however slow. The
+        // semaphore outlives the processor; the releaser opens it before the
+        // processor waits for its load thread.
         QSemaphore gate;
+        KvEventProcessor p;
         QSemaphoreReleaser open(gate);  // also on an early return
         QObject::connect(
             &p, &KvEventProcessor::signalLoadingStatus, &p,
@@ -262,11 +446,15 @@ private slots:
                 if (loading) gate.acquire();
             },
             Qt::DirectConnection);
+        ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+        ThreadSafeSignalSpy failed(&p, &KvEventProcessor::signalLoadFailed);
         g_messages.clear();
         auto old = qInstallMessageHandler(recordMessages);
         p.nextFrame();
-        p.loadFile(QString());  // releases nothing, opens nothing
+        p.loadFile(QString());  // only leaves playback: opens nothing, reports nothing
         QVERIFY(!p.hasReader());
+        QCOMPARE(tips.count(), 0);
+        QCOMPARE(failed.count(), 0);
         p.loadFile(other);
         QVERIFY(p.isLoading());
         p.nextFrame();
@@ -289,9 +477,13 @@ private slots:
         const QString big = sparseRecording(dir, 8ull << 30);
         QElapsedTimer timer;
         {
+            std::atomic<bool> indexing{false};  // set on the load thread until p is gone
             KvEventProcessor p;
+            connect(
+                &p, &KvEventProcessor::signalLoadProgress, &p, [&] { indexing = true; },
+                Qt::DirectConnection);
             p.loadFile(big);
-            QTest::qWait(50);
+            QVERIFY(QTest::qWaitFor([&] { return indexing.load(); }, 20000));
             timer.start();
         }
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
@@ -310,7 +502,7 @@ private slots:
         ThreadSafeSignalSpy none(&empty, &WorkerThread::taskCompleted);
         empty.start();
         QVERIFY(empty.wait(5000));
-        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents();  // a signal it sent would have been queued
         QCOMPARE(none.count(), 0);
 
         WorkerThread throwing([] { throw std::runtime_error("boom"); });
