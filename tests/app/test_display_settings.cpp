@@ -137,13 +137,6 @@ private slots:
         QCOMPARE(fps.count(), 1);
         QCOMPARE(fps.last().at(0).value<uint32_t>(), uint32_t(30));
     }
-
-    void slowRateFieldCanBeLocked() {
-        panel_->setFrameRateEditable(false);
-        QVERIFY(!item_->slowRateField()->isEnabled());
-        panel_->setFrameRateEditable(true);
-        QVERIFY(item_->slowRateField()->isEnabled());
-    }
 };
 
 VELQORA_TEST_MAIN(DisplaySettingsTest)
