@@ -41,8 +41,7 @@ private slots:
     void init() {
         panel_ = new SidebarCameraSettingUI;
         item_ = panel_->displayItem();
-        panel_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(panel_));
+        QVERIFY(shownOnScreen(*panel_));
         panel_->activateWindow();
     }
     void cleanup() { delete panel_; }

@@ -144,8 +144,7 @@ private slots:
 
     void noticesSitAtTheBottomLeft() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QTemporaryDir dir;
         w.slotShowLeftBottomTips("Save file success!", KvMessageType::Success,
                                  dir.filePath("deleted.raw"));
@@ -161,8 +160,7 @@ private slots:
         MainWidget w;
         w.setOpenFileDialog(
             [&](const QString&, const QString&, const QString&) { return recording_; });
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         KvEventProcessor* p = w.rawProcessor();
         auto* image = w.form()->widget_show_image;
         ThreadSafeSignalSpy frames(p, &KvEventProcessor::signalEventImage);
@@ -268,8 +266,7 @@ private slots:
     // Nothing open: nothing can be played, and Space does not pretend it can.
     void playBarWaitsForALoadedRecording() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QVERIFY(!w.form()->pb_play->isEnabled());
         QTest::keyClick(&w, Qt::Key_Space);
         QVERIFY(!w.form()->pb_play->isChecked());
@@ -296,8 +293,7 @@ private slots:
         const QString text = writeFile(dir.filePath("notes.raw"), std::string(4000, 'x') + "\n");
         for (const QString& bad : {empty, text}) {
             MainWidget w;
-            w.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QVERIFY(shownOnScreen(w));
             w.openRecordingPath(recording_);
             QVERIFY(waitUntilLoaded(w));
             QTRY_VERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
@@ -393,8 +389,7 @@ private slots:
 
     void keysMoveToTheRangeEndsAndFullScreen() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QCOMPARE(w.action("Open Recording")->shortcut(), QKeySequence("Ctrl+O"));
         QCOMPARE(w.action("Quit")->shortcut(), QKeySequence("Ctrl+Q"));
         QCOMPARE(w.action("Go to Range Start")->shortcut(), QKeySequence(Qt::Key_Home));
@@ -426,8 +421,7 @@ private slots:
         MainWidget w;
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         const QPoint centre(area.width() / 2 - w.width() / 2, area.height() / 2 - w.height() / 2);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QCOMPARE(w.pos(), centre);
         w.move(centre - QPoint(40, 30));
         w.setWindowState(Qt::WindowMinimized);
@@ -444,8 +438,7 @@ private slots:
     // Where no window manager takes the move over, the title bar moves the window itself.
     void titleBarMovesTheWindowWithoutAWindowManager() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QWidget* bar = w.form()->widget_title_space;
         const QPoint start = w.pos();
         const QPoint local(bar->width() / 2, bar->height() / 2);
@@ -467,8 +460,7 @@ private slots:
     // A double click on the title bar and the button give the same look.
     void maximisedLookFollowsTheWindowState() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         auto looksMaximised = [&] {
             const QImage icon = w.form()->pb_win_max->icon().pixmap(16, 16).toImage();
             const QImage restore =
@@ -491,8 +483,7 @@ private slots:
     // A position sent by playback before a seek must not overwrite the seek's.
     void seekWinsOverPositionsSentBeforeIt() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         w.openRecordingPath(recording_);
         QVERIFY(waitUntilLoaded(w));
         KvEventProcessor* p = w.rawProcessor();
@@ -535,8 +526,7 @@ private slots:
 
     void loopLooksCheckedAtAGlance() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QPushButton* loop = w.form()->pb_loop;
         loop->setEnabled(true);
         const QColor off = loop->grab().toImage().pixelColor(3, loop->height() / 2);

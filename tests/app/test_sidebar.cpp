@@ -74,8 +74,7 @@ private slots:
 
     void foldButtonsActAsAGroupOfThree() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         Ui::MainWidget* f = w.form();
         QVERIFY(!f->frame_setting->isVisible());
 
@@ -104,8 +103,7 @@ private slots:
 
     void generalSettingOpensFromSideBarAndMenu() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QString kind;
         QWidget* parent = nullptr;
         closeNextDialog(&kind, &parent);
@@ -128,8 +126,7 @@ private slots:
         for (const auto& [from, to] : cases) {
             config.language = from;
             MainWidget w;
-            w.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QVERIFY(shownOnScreen(w));
             QStringList started;
             QString savedLanguage;
             bool stillVisible = true;
@@ -244,8 +241,7 @@ private slots:
 
         MainWidget w;
         w.setOpenFileDialog([&](const QString&, const QString&, const QString&) { return path; });
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         KvEventProcessor* p = w.rawProcessor();
         w.action("Open Recording")->trigger();
         // The load's own "play" arrives queued: stopping before it would not last.
