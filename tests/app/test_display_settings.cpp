@@ -46,9 +46,7 @@ private slots:
     }
     void cleanup() { delete panel_; }
 
-    void startsWithTheFirstOptionsAndEmitsNothing() {
-        QSignalSpy acc(panel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged);
-        QSignalSpy fps(panel_, &SidebarCameraSettingUI::signalFpsChanged);
+    void startsWithTheFirstOptions() {
         SidebarCameraSettingUI fresh;
         QCOMPARE(fresh.groupBoxes().size(), 1);
         QCOMPARE(fresh.displayBox()->title(), QString("Display"));
@@ -57,7 +55,6 @@ private slots:
         QCOMPARE(editOf(fresh.displayItem()->slowRateField())->text(), QString("1"));
         QVERIFY(fresh.displayItem()->minimumHeight() >= 150);
         QVERIFY(fresh.displayItem()->maximumHeight() <= 500);
-        QCOMPARE(acc.count() + fps.count(), 0);
     }
 
     void accumulationTexts() {

@@ -53,13 +53,21 @@ std::shared_ptr<SimulatedBackend> backendOf(std::vector<SimulatedCameraOptions> 
     return std::make_shared<SimulatedBackend>(std::move(cameras));
 }
 
+// A recording opened for reading with its first and last event times; null
+// when it does not open or holds no events.
+std::unique_ptr<korvane::DvsFileReader> openRecording(const QString& path, uint64_t& start,
+                                                      uint64_t& end) {
+    auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
+    if (!reader || !reader->openForReading() || !reader->getStartTime(start) ||
+        !reader->getEndTime(end))
+        return nullptr;
+    return reader;
+}
+
 // Span of a recording in microseconds, or -1 when it does not open.
 int64_t spanOf(const QString& path) {
-    auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
-    if (!reader || !reader->openForReading()) return -1;
     uint64_t start = 0, end = 0;
-    if (!reader->getStartTime(start) || !reader->getEndTime(end)) return -1;
-    return int64_t(end - start);
+    return openRecording(path, start, end) ? int64_t(end - start) : -1;
 }
 
 // Pixels of the image that are not the background.
@@ -92,11 +100,9 @@ double meanLit(MainWidget& w, int frames, int fromColumn = 0) {
 }
 
 uint64_t eventsIn(const QString& path) {
-    auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
-    uint64_t start = 0;
-    if (!reader || !reader->openForReading() || !reader->getStartTime(start) ||
-        !reader->seekToTime(start))
-        return 0;
+    uint64_t start = 0, end = 0;
+    auto reader = openRecording(path, start, end);
+    if (!reader || !reader->seekToTime(start)) return 0;
     uint64_t n = 0;
     for (;;) {
         auto batch = reader->readEventsFor(1000000);
@@ -108,11 +114,9 @@ uint64_t eventsIn(const QString& path) {
 // Where the first rising edge of channel 0 lies in a recording: camera time
 // before it and after it, in microseconds; {-1, -1} when there is none.
 std::pair<int64_t, int64_t> aroundFirstRisingEdge(const QString& path) {
-    auto reader = korvane::DvsFileReader::createFileReader(path.toStdString());
     uint64_t start = 0, end = 0;
-    if (!reader || !reader->openForReading() || !reader->getStartTime(start) ||
-        !reader->getEndTime(end))
-        return {-1, -1};
+    auto reader = openRecording(path, start, end);
+    if (!reader) return {-1, -1};
     for (const korvane::EventTriggerIn& t : reader->readTriggersInWindow(start, end - start + 1))
         if (t.id == 0 && t.polarity == 1)
             return {int64_t(t.timestamp - start), int64_t(end - t.timestamp)};
