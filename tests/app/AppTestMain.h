@@ -8,6 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+// Shows a widget and waits until it is on screen.
+inline bool shownOnScreen(QWidget& w) {
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
+}
+
 #define VELQORA_TEST_MAIN(TestClass)                                        \
     int main(int argc, char** argv) {                                       \
         QTemporaryDir home;                                                 \

@@ -41,15 +41,12 @@ private slots:
     void init() {
         panel_ = new SidebarCameraSettingUI;
         item_ = panel_->displayItem();
-        panel_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(panel_));
+        QVERIFY(shownOnScreen(*panel_));
         panel_->activateWindow();
     }
     void cleanup() { delete panel_; }
 
-    void startsWithTheFirstOptionsAndEmitsNothing() {
-        QSignalSpy acc(panel_, &SidebarCameraSettingUI::signalCumulativeTimeChanged);
-        QSignalSpy fps(panel_, &SidebarCameraSettingUI::signalFpsChanged);
+    void startsWithTheFirstOptions() {
         SidebarCameraSettingUI fresh;
         QCOMPARE(fresh.groupBoxes().size(), 1);
         QCOMPARE(fresh.displayBox()->title(), QString("Display"));
@@ -58,7 +55,6 @@ private slots:
         QCOMPARE(editOf(fresh.displayItem()->slowRateField())->text(), QString("1"));
         QVERIFY(fresh.displayItem()->minimumHeight() >= 150);
         QVERIFY(fresh.displayItem()->maximumHeight() <= 500);
-        QCOMPARE(acc.count() + fps.count(), 0);
     }
 
     void accumulationTexts() {
@@ -136,13 +132,6 @@ private slots:
         QCOMPARE(acc.last().at(0).value<uint64_t>(), uint64_t(33330));
         QCOMPARE(fps.count(), 1);
         QCOMPARE(fps.last().at(0).value<uint32_t>(), uint32_t(30));
-    }
-
-    void slowRateFieldCanBeLocked() {
-        panel_->setFrameRateEditable(false);
-        QVERIFY(!item_->slowRateField()->isEnabled());
-        panel_->setFrameRateEditable(true);
-        QVERIFY(item_->slowRateField()->isEnabled());
     }
 };
 

@@ -14,6 +14,7 @@
 #include "KvComboBox.h"
 #include "KvEventProcessor.h"
 #include "KvGeneralSetting.h"
+#include "ThreadSafeSignalSpy.h"
 #include "WindowFrameAgent.h"
 #include "ui_KvGeneralSetting.h"
 
@@ -190,7 +191,7 @@ private slots:
         QCOMPARE(ini.value("Setting/video_save_path").toString(), QString("/data/video"));
 
         KvEventProcessor player;
-        QSignalSpy images(&player, &KvEventProcessor::signalEventImage);
+        ThreadSafeSignalSpy images(&player, &KvEventProcessor::signalEventImage);
         player.requestFrame();
         QTRY_VERIFY(!images.isEmpty());
         const QImage image = images.last().at(0).value<QImage>();

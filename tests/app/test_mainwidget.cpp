@@ -1,31 +1,31 @@
-#include <QLabel>
+// The main window as a user meets it: what is enabled when, opening and
+// playing recordings end to end, unplayable files, title and status line,
+// recent recordings, drops, keys, notices, the frameless window's own moves
+// and looks, seeking while playing and the pop-ups without a compositor.
+
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
-#include "ThreadSafeSignalSpy.h"
+#include <QTranslator>
+#include <QUrl>
+#include <fstream>
+#include <thread>
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
-#include "KvEventProcessor.h"
-#include "KvFilePathReminderForm.h"
-#include "KvGraphicsView.h"
-#include "KvThreeHandleSlider.h"
-#include "MainWidget.h"
 #include "ShowImageForm.h"
-#include "SyntheticRecording.h"
-#include "WaitingWin.h"
-#include "ui_MainWidget.h"
+#include "ThreadSafeSignalSpy.h"
+#include "WindowTestSupport.h"
+#include "WindowTranslucency.h"
 
 namespace {
 
-QString generate(const QString& path, uint64_t duration_us, uint64_t rate) {
-    korvane::SyntheticOptions o;
-    o.duration_us = duration_us;
-    o.eventsPerSecond = rate;
-    o.startTime_us = 500;
-    o.triggerPeriod_us = 100000;
-    if (!korvane::writeSyntheticRecording(path.toStdString(), o)) qFatal("cannot generate");
+QString writeFile(const QString& path, const std::string& bytes) {
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    out << bytes;
     return path;
 }
 
@@ -36,6 +36,20 @@ uint64_t parseTime(const QString& text) {  // mm:ss:uuuuuu
            parts[2].toULongLong();
 }
 
+bool isPlaceholder(const QPixmap& pixmap) {
+    const QImage img = pixmap.toImage();
+    for (int y = 0; y < img.height(); y += 37)
+        for (int x = 0; x < img.width(); x += 41)
+            if (img.pixelColor(x, y) != QColor("#707070")) return false;
+    return true;
+}
+
+QMimeData* urls(const QList<QUrl>& list) {
+    auto* mime = new QMimeData;
+    mime->setUrls(list);
+    return mime;
+}
+
 }  // namespace
 
 class MainWidgetTest : public QObject {
@@ -44,13 +58,24 @@ class MainWidgetTest : public QObject {
     QString recording_;
 
 private slots:
-    void initTestCase() { recording_ = generate(dir_.filePath("demo.raw"), 3000000, 500000); }
+    void initTestCase() {
+        recording_ = writeRecording(dir_.filePath("demo.raw"), 3000000, 500000, "KVSIM0042");
+        AppConfig::instance().recent_recordings.clear();
+    }
+    void cleanup() {
+        closeToasts();
+        overrideTranslucentWindows(std::nullopt);
+    }
 
-    void formatTimestampRule() {
+    void timeAndRateTexts() {
         QCOMPARE(formatTimestamp(0), QString("00:00:000000"));
         QCOMPARE(formatTimestamp(61234567), QString("01:01:234567"));
         QCOMPARE(formatTimestamp(3600000000ull), QString("60:00:000000"));
         QCOMPARE(formatTimestamp(999), QString("00:00:000999"));
+        QCOMPARE(formatEventRate(2454000.0), QString("2.45 Mev/s"));
+        QCOMPARE(formatEventRate(12500.0), QString("12.5 kev/s"));
+        QCOMPARE(formatEventRate(800.0), QString("800 ev/s"));
+        QCOMPARE(formatEventRate(0.0), QString("0 ev/s"));
     }
 
     void windowTitleSizeAndViewerType() {
@@ -118,24 +143,16 @@ private slots:
     }
 
     void noticesSitAtTheBottomLeft() {
-        // Notices of earlier tests (a file that could not be played) may linger.
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (qobject_cast<KvFilePathReminderForm*>(top)) delete top;
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QTemporaryDir dir;
-        const QString gone = dir.filePath("deleted.raw");
-        w.slotShowLeftBottomTips("Save file success!", KvMessageType::Success, gone);
-        KvFilePathReminderForm* toast = nullptr;
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (auto* t = qobject_cast<KvFilePathReminderForm*>(top)) toast = t;
-        }
+        w.slotShowLeftBottomTips("Save file success!", KvMessageType::Success,
+                                 dir.filePath("deleted.raw"));
+        KvFilePathReminderForm* toast = noticeSaying("Save file success!");
         QVERIFY(toast);
         QCOMPARE(toast->pos(), QPoint(w.x(), w.y() + w.height() - toast->height()));
         QCOMPARE(toast->directory(), QDir(dir.path()).absolutePath());  // the deleted file's folder
         QVERIFY(toast->hasOpenDirButton());
-        delete toast;
     }
 
     // Drives the window as a user would: open, watch, pause, step, seek, loop, bounds.
@@ -143,8 +160,7 @@ private slots:
         MainWidget w;
         w.setOpenFileDialog(
             [&](const QString&, const QString&, const QString&) { return recording_; });
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         KvEventProcessor* p = w.rawProcessor();
         auto* image = w.form()->widget_show_image;
         ThreadSafeSignalSpy frames(p, &KvEventProcessor::signalEventImage);
@@ -199,14 +215,7 @@ private slots:
         QVERIFY(t->centerValue() > t->minimum() + (t->maximum() - t->minimum()) / 2);
         // The processor reports the start of the next window, and the play handle follows it.
         QTRY_COMPARE(p->currentPosition(), t->centerValue());
-        const QPoint handle = t->centerHandleRect().center();
-        QTest::mousePress(t, Qt::LeftButton, {}, handle);
-        QMouseEvent drag(QEvent::MouseMove, QPointF(handle.x() - 100, y),
-                         t->mapToGlobal(QPointF(handle.x() - 100, y)), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(t, &drag);
-        QTest::mouseRelease(t, Qt::LeftButton, {}, QPoint(handle.x() - 100, y));
-        // The processor reports the start of the next window, and the play handle follows it.
+        dragTimeline(t, t->centerHandleRect().center(), -100);
         QTRY_COMPARE(p->currentPosition(), t->centerValue());
         QVERIFY(t->centerValue() < t->maximum() * 3 / 4);
 
@@ -228,32 +237,343 @@ private slots:
         w.form()->pb_play->setChecked(false);
         QTRY_VERIFY(!p->isPlaying());
 
-        // Start/end points: the bounds reach the processor.
+        // Start/end points: the bounds reach the processor, the range numbers show meanwhile.
+        QLabel* range = w.form()->label_range;
+        auto rangeText = [&] {
+            return QString("Start %1 | End %2 | Length %3")
+                .arg(formatTimestamp(t->lowerValue()), formatTimestamp(t->upperValue()),
+                     formatTimestamp(t->upperValue() - t->lowerValue()));
+        };
+        QVERIFY(range->isHidden());
         w.action("Toggle Start/End Point")->trigger();
         QCOMPARE(t->handleMode(), KvThreeHandleSlider::ThreeHandles);
         QCOMPARE(p->lowerBound(), t->minimum());
         QCOMPARE(p->upperBound(), t->maximum());
+        QVERIFY(!range->isHidden());
+        QCOMPARE(range->text(), rangeText());
+        QVERIFY(range->text().startsWith("Start " + formatTimestamp(t->minimum())));
         t->setCenterValue((t->minimum() + t->maximum()) / 2);
-        const QPoint start = t->lowerHandleRect().center();
-        QTest::mousePress(t, Qt::LeftButton, {}, start);
-        QMouseEvent move(QEvent::MouseMove, QPointF(start.x() + 120, y),
-                         t->mapToGlobal(QPointF(start.x() + 120, y)), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(t, &move);
-        QTest::mouseRelease(t, Qt::LeftButton, {}, QPoint(start.x() + 120, y));
+        dragTimeline(t, t->lowerHandleRect().center(), 120);
         QVERIFY(t->lowerValue() > t->minimum());
         QCOMPARE(p->lowerBound(), t->lowerValue());
+        QCOMPARE(range->text(), rangeText());
         w.action("Toggle Start/End Point")->trigger();
         QCOMPARE(t->handleMode(), KvThreeHandleSlider::SingleHandle);
         QCOMPARE(p->lowerBound(), t->minimum());
+        QVERIFY(range->isHidden());
     }
 
-    void quitClosesTheWindow() {
+    // Nothing open: nothing can be played, and Space does not pretend it can.
+    void playBarWaitsForALoadedRecording() {
         MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        QVERIFY(!w.form()->pb_play->isEnabled());
+        QTest::keyClick(&w, Qt::Key_Space);
+        QVERIFY(!w.form()->pb_play->isChecked());
+
+        w.openRecordingPath(recording_);
+        QVERIFY(!w.form()->pb_play->isEnabled());  // disabled while it loads
+        QVERIFY(!w.timeline()->isEnabled());
+        QTest::keyClick(&w, Qt::Key_Space);  // ignored while it loads: no dead "playing"
+        QVERIFY(!w.form()->pb_play->isChecked());
+        QVERIFY(waitUntilLoaded(w));
+        QTRY_VERIFY(w.rawProcessor()->isPlaying());
+        QVERIFY(w.form()->pb_play->isChecked());
+        QVERIFY(w.timeline()->isEnabled());
+        QCOMPARE(w.windowTitle(), QString("demo.raw - Widget"));
+        QCOMPARE(w.form()->label_app_name->text(), QString("demo.raw - Velqora"));
+        QCOMPARE(w.form()->label_show_camera_info->text(), QString("KVSIM0042"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith("Event rate: "), 20000);
+        QVERIFY(w.form()->lb_status_bar->text().endsWith("ev/s"));
+    }
+
+    void unplayableFileClearsTheViewAndSaysWhy() {
+        QTemporaryDir dir;
+        const QString empty = writeFile(dir.filePath("empty.raw"), "");
+        const QString text = writeFile(dir.filePath("notes.raw"), std::string(4000, 'x') + "\n");
+        for (const QString& bad : {empty, text}) {
+            MainWidget w;
+            QVERIFY(shownOnScreen(w));
+            w.openRecordingPath(recording_);
+            QVERIFY(waitUntilLoaded(w));
+            QTRY_VERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
+
+            w.openRecordingPath(bad);
+            const QString why = bad == empty ? "the file is empty" : "it is not a RAW recording";
+            const QString notice = "Cannot play " + QFileInfo(bad).fileName() + ": " + why + ".";
+            QTRY_VERIFY_WITH_TIMEOUT(noticeSaying(notice), 20000);
+            QTRY_COMPARE(w.sourceKind(), SourceKind::Nothing);
+            QCOMPARE(noticeSaying(notice)->findChild<QLabel*>("lb_title")->text(),
+                     QString("Error"));
+            QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
+            QVERIFY(!w.form()->pb_play->isEnabled());
+            QVERIFY(!w.form()->pb_play->isChecked());
+            QVERIFY(!w.timeline()->isEnabled());
+            QCOMPARE(w.timeline()->maximum(), uint64_t(0));
+            QCOMPARE(w.form()->label_time->text(), QString("--/ --"));
+            QCOMPARE(w.windowTitle(), QString("Widget"));
+            QCOMPARE(w.form()->label_app_name->text(), QString("Velqora"));
+            QVERIFY(w.form()->label_show_camera_info->text().isEmpty());
+            QCOMPARE(w.form()->lb_status_bar->text(), QString("Bandwidth: Mbps"));
+            QTest::keyClick(&w, Qt::Key_Space);
+            QVERIFY(!w.form()->pb_play->isChecked());
+            closeToasts();
+        }
+    }
+
+    void recentRecordingsKeepTenAndDropMissingOnes() {
+        QTemporaryDir dir;
+        AppConfig::instance().recent_recordings.clear();
+        MainWidget w;
+        QVERIFY(!w.recentMenu()->isEnabled());
+        QStringList made;
+        for (int i = 0; i < 12; ++i) {
+            made << writeRecording(dir.filePath(QString("r%1.raw").arg(i)), 100000);
+            w.openRecordingPath(made.last());
+            QVERIFY(waitUntilLoaded(w));
+        }
+        QList<QAction*> entries = w.recentMenu()->actions();
+        QCOMPARE(entries.size(), MainWidget::kRecentCount);
+        QCOMPARE(entries.first()->data().toString(), made.last());  // newest first
+        QCOMPARE(entries.last()->data().toString(), made.at(2));
+        QCOMPARE(AppConfig::instance().recent_recordings.size(), MainWidget::kRecentCount);
+
+        // Opening one again moves it to the top without a duplicate.
+        entries.at(4)->trigger();
+        QVERIFY(waitUntilLoaded(w));
+        QCOMPARE(w.openRecording(), made.at(7));
+        entries = w.recentMenu()->actions();
+        QCOMPARE(entries.size(), MainWidget::kRecentCount);
+        QCOMPARE(entries.first()->data().toString(), made.at(7));
+
+        // A deleted one is removed when chosen, with a notice.
+        QVERIFY(QFile::remove(made.at(5)));
+        QAction* gone = nullptr;
+        for (QAction* a : w.recentMenu()->actions())
+            if (a->data().toString() == made.at(5)) gone = a;
+        QVERIFY(gone);
+        gone->trigger();
+        QVERIFY(!AppConfig::instance().recent_recordings.contains(made.at(5)));
+        QCOMPARE(w.recentMenu()->actions().size(), MainWidget::kRecentCount - 1);
+        QTRY_VERIFY(
+            noticeSaying("r5.raw no longer exists; it was removed from the recent recordings."));
+        QCOMPARE(w.openRecording(), made.at(7));  // what was open stays open
+    }
+
+    void dropOpensOneRawFile() {
+        MainWidget w;
+        QVERIFY(w.acceptDrops());
+        QSignalSpy raw(&w, &MainWidget::signalOpenRawFile);
+        auto enter = [&](QMimeData* mime) {
+            QDragEnterEvent e(QPoint(50, 50), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&w, &e);
+            const bool accepted = e.isAccepted();
+            delete mime;
+            return accepted;
+        };
+        QVERIFY(!enter(urls({QUrl::fromLocalFile(dir_.filePath("notes.txt"))})));
+        QVERIFY(!enter(urls({QUrl("https://example.org/a.raw")})));
+        QVERIFY(!enter(urls({QUrl::fromLocalFile(recording_), QUrl::fromLocalFile(recording_)})));
+        QVERIFY(enter(urls({QUrl::fromLocalFile(recording_)})));
+
+        QMimeData* mime = urls({QUrl::fromLocalFile(recording_)});
+        QDropEvent drop(QPointF(50, 50), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&w, &drop);
+        delete mime;
+        QCOMPARE(raw.count(), 1);
+        QCOMPARE(raw.at(0).at(0).toString(), recording_);
+        QCOMPARE(w.sourceKind(), SourceKind::DvsRecording);
+        QVERIFY(waitUntilLoaded(w));
+        QCOMPARE(w.openRecording(), recording_);
+    }
+
+    void keysMoveToTheRangeEndsAndFullScreen() {
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        QCOMPARE(w.action("Open Recording")->shortcut(), QKeySequence("Ctrl+O"));
+        QCOMPARE(w.action("Quit")->shortcut(), QKeySequence("Ctrl+Q"));
+        QCOMPARE(w.action("Go to Range Start")->shortcut(), QKeySequence(Qt::Key_Home));
+        QCOMPARE(w.action("Go to Range End")->shortcut(), QKeySequence(Qt::Key_End));
+        QCOMPARE(w.action("Full Screen")->shortcut(), QKeySequence(Qt::Key_F11));
+        QVERIFY(w.viewerSettingMenu()->actions().contains(w.action("Full Screen")));
+
+        w.openRecordingPath(recording_);
+        QVERIFY(waitUntilLoaded(w));
+        KvEventProcessor* p = w.rawProcessor();
+        QTRY_VERIFY(p->isPlaying());  // so that End has a playback to stop
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_End);
+        QVERIFY(!p->isPlaying());
+        QCOMPARE(p->currentPosition(), p->upperBound());
+        QTest::keyClick(&w, Qt::Key_Home);
+        QCOMPARE(p->currentPosition(), p->lowerBound());
+        QTRY_COMPARE(w.form()->label_show_timestamp_info->text(), formatTimestamp(p->lowerBound()));
+
+        QTest::keyClick(&w, Qt::Key_F11);
+        QTRY_VERIFY(w.isFullScreen());
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QTRY_VERIFY(!w.isFullScreen());
+    }
+
+    // Centred on every show, a restore from minimised included; Quit closes it.
+    void centredOnEveryShowAndQuitCloses() {
+        MainWidget w;
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QPoint centre(area.width() / 2 - w.width() / 2, area.height() / 2 - w.height() / 2);
+        QVERIFY(shownOnScreen(w));
+        QCOMPARE(w.pos(), centre);
+        w.move(centre - QPoint(40, 30));
+        w.setWindowState(Qt::WindowMinimized);
+        w.setWindowState(Qt::WindowNoState);
+        QCOMPARE(w.pos(), centre);
+        w.move(centre - QPoint(40, 30));
+        w.hide();
         w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.pos(), centre);
         w.action("Quit")->trigger();
         QVERIFY(!w.isVisible());
+    }
+
+    // Where no window manager takes the move over, the title bar moves the window itself.
+    void titleBarMovesTheWindowWithoutAWindowManager() {
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        QWidget* bar = w.form()->widget_title_space;
+        const QPoint start = w.pos();
+        const QPoint local(bar->width() / 2, bar->height() / 2);
+        const QPoint global = bar->mapToGlobal(local);
+        auto send = [&](QEvent::Type type, QPoint delta, Qt::MouseButtons buttons) {
+            QMouseEvent e(type, QPointF(local + delta), QPointF(global + delta), Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+            QApplication::sendEvent(bar, &e);
+        };
+        send(QEvent::MouseButtonPress, {}, Qt::LeftButton);
+        send(QEvent::MouseMove, QPoint(30, 20), Qt::LeftButton);
+        send(QEvent::MouseMove, QPoint(-70, 45), Qt::LeftButton);
+        QCOMPARE(w.pos(), start + QPoint(-70, 45));
+        send(QEvent::MouseButtonRelease, QPoint(-70, 45), Qt::NoButton);
+        send(QEvent::MouseMove, QPoint(0, 0), Qt::NoButton);  // released: no more moving
+        QCOMPARE(w.pos(), start + QPoint(-70, 45));
+    }
+
+    // A double click on the title bar and the button give the same look.
+    void maximisedLookFollowsTheWindowState() {
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        auto looksMaximised = [&] {
+            const QImage icon = w.form()->pb_win_max->icon().pixmap(16, 16).toImage();
+            const QImage restore =
+                QIcon(":/img/assets/btn_win_restore.svg").pixmap(16, 16).toImage();
+            return icon == restore &&
+                   w.form()->widget_title_bar->styleSheet().contains("top-left-radius: 0px");
+        };
+        QVERIFY(!looksMaximised());
+        QTest::mouseDClick(w.form()->widget_title_space, Qt::LeftButton);
+        QTRY_VERIFY(w.isMaximized());
+        QVERIFY(looksMaximised());
+        QTest::mouseDClick(w.form()->widget_title_space, Qt::LeftButton);
+        QTRY_VERIFY(!w.isMaximized());
+        QVERIFY(!looksMaximised());
+        w.form()->pb_win_max->click();
+        QTRY_VERIFY(w.isMaximized());
+        QVERIFY(looksMaximised());
+    }
+
+    // A position sent by playback before a seek must not overwrite the seek's.
+    void seekWinsOverPositionsSentBeforeIt() {
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        w.openRecordingPath(recording_);
+        QVERIFY(waitUntilLoaded(w));
+        KvEventProcessor* p = w.rawProcessor();
+        KvThreeHandleSlider* t = w.timeline();
+        QTRY_VERIFY(p->isPlaying());
+        // What a playback thread may still have on its way when the user clicks.
+        std::thread([&] { emit p->signalRealTimeTimeStamp(p->lowerBound() + 1000); }).join();
+        const QPoint at(t->width() * 3 / 4, t->height() / 2);
+        QTest::mousePress(t, Qt::LeftButton, {}, at);
+        QTest::mouseRelease(t, Qt::LeftButton, {}, at);
+        QVERIFY(!p->isPlaying());
+        const uint64_t shown = p->currentPosition();
+        QVERIFY(shown > p->lowerBound() + (p->upperBound() - p->lowerBound()) / 2);
+        QTRY_COMPARE(t->centerValue(), shown);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(t->centerValue(), shown);
+        QCOMPARE(w.form()->label_show_timestamp_info->text(), formatTimestamp(shown));
+        QVERIFY(w.form()->label_time->text().startsWith(formatTimestamp(shown) + "/"));
+    }
+
+    void waitingWindowShowsTheIndexedPercent() {
+        MainWidget w;
+        WaitingWin* waiting = w.waitingWindow();
+        QVERIFY(waiting->progressText().isEmpty());
+        waiting->setProgress(42);
+        QCOMPARE(waiting->progressText(), QString("Indexing the recording: 42%"));
+        w.slotSetWaitWinStatus(true);  // a new wait starts without a figure
+        QVERIFY(waiting->progressText().isEmpty());
+        w.slotSetWaitWinStatus(false);
+
+        QTemporaryDir fresh;  // not indexed yet: the load reports its progress
+        const QString path = writeRecording(fresh.filePath("fresh.raw"), 3000000);
+        // Sent on the load thread: recorded queued, so waited for.
+        ThreadSafeSignalSpy progress(w.rawProcessor(), &KvEventProcessor::signalLoadProgress);
+        w.openRecordingPath(path);
+        QVERIFY(waitUntilLoaded(w));
+        QTRY_VERIFY(!progress.isEmpty() && progress.last().at(0).toInt() == 100);
+    }
+
+    void loopLooksCheckedAtAGlance() {
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        QPushButton* loop = w.form()->pb_loop;
+        loop->setEnabled(true);
+        const QColor off = loop->grab().toImage().pixelColor(3, loop->height() / 2);
+        loop->setChecked(true);
+        const QColor on = loop->grab().toImage().pixelColor(3, loop->height() / 2);
+        QCOMPARE(on, QColor("#CFE3EC"));
+        QVERIFY(off != on);
+    }
+
+    void popUpsStayOpaqueWithoutACompositor() {
+        overrideTranslucentWindows(false);
+        {
+            MainWidget w;
+            QVERIFY(!w.viewerSettingMenu()->testAttribute(Qt::WA_TranslucentBackground));
+            QVERIFY(!w.recentMenu()->testAttribute(Qt::WA_TranslucentBackground));
+            QVERIFY(!w.waitingWindow()->testAttribute(Qt::WA_TranslucentBackground));
+        }
+        overrideTranslucentWindows(true);
+        MainWidget w;
+        QVERIFY(w.viewerSettingMenu()->testAttribute(Qt::WA_TranslucentBackground));
+        QVERIFY(w.waitingWindow()->testAttribute(Qt::WA_TranslucentBackground));
+    }
+
+    // Every text a user meets in the new parts exists in Chinese.
+    void newTextsAreTranslated() {
+        QTranslator zh;
+        QVERIFY(zh.load(":/app_zh.qm"));
+        const char* const texts[][2] = {
+            {"MainWidget", "Go to Range Start"},
+            {"MainWidget", "Go to Range End"},
+            {"MainWidget", "Full Screen"},
+            {"MainWidget", "Recent recordings"},
+            {"MainWidget", "Event rate: %1"},
+            {"MainWidget", "%1 no longer exists; it was removed from the recent recordings."},
+            {"MainWidget", "Start %1 | End %2 | Length %3"},
+            {"KvEventProcessor", "Cannot play %1: %2."},
+            {"KvEventProcessor", "the file is empty"},
+            {"KvEventProcessor", "it is not a RAW recording"},
+            {"KvEventProcessor", "the file cannot be read"},
+            {"KvEventProcessor", "the recording holds no events"},
+            {"WaitingWin", "Indexing the recording: %1%"},
+        };
+        for (const auto& t : texts) {
+            const QString translated = zh.translate(t[0], t[1]);
+            QVERIFY2(!translated.isEmpty() && translated != QString::fromUtf8(t[1]), t[1]);
+            QCOMPARE(translated.count('%'), QString::fromUtf8(t[1]).count('%'));
+        }
     }
 };
 

@@ -100,8 +100,7 @@ private slots:
         QWidget anchor;
         anchor.resize(80, 30);
         anchor.move(300, 300);
-        anchor.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&anchor));
+        QVERIFY(shownOnScreen(anchor));
         KvToolTip tip("Bias of the ON threshold", 0, &anchor);
         tip.installOn(&anchor);
         QSignalSpy textChanged(&tip, &KvToolTip::textChanged);
@@ -160,8 +159,7 @@ private slots:
         QWidget anchor;
         anchor.resize(1000, 650);
         anchor.move(50, 40);
-        anchor.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&anchor));
+        QVERIFY(shownOnScreen(anchor));
         WaitingWin waiting(&anchor);
         waiting.show();
         const QPoint corner = anchor.mapToGlobal(QPoint(0, 0));
@@ -193,8 +191,7 @@ private slots:
         QCOMPARE(agent->edgesAt(QPoint(2, 2)), Qt::LeftEdge | Qt::TopEdge);
         QCOMPARE(agent->edgesAt(QPoint(398, 150)), Qt::Edges(Qt::RightEdge));
         QCOMPARE(agent->edgesAt(QPoint(200, 150)), Qt::Edges());
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(shownOnScreen(window));
         QTest::mouseDClick(bar, Qt::LeftButton, {}, QPoint(100, 20));
         QTRY_VERIFY(window.isMaximized());
         QCOMPARE(agent->edgesAt(QPoint(2, 2)), Qt::Edges());  // no resizing while maximised

@@ -19,7 +19,8 @@
 #include "SidebarApsSettingUI.h"
 #include "SidebarCameraSettingUI.h"
 #include "SidebarDvsSettingUI.h"
-#include "SyntheticRecording.h"
+#include "ThreadSafeSignalSpy.h"
+#include "WindowTestSupport.h"
 #include "ui_MainWidget.h"
 
 namespace {
@@ -73,8 +74,7 @@ private slots:
 
     void foldButtonsActAsAGroupOfThree() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         Ui::MainWidget* f = w.form();
         QVERIFY(!f->frame_setting->isVisible());
 
@@ -103,8 +103,7 @@ private slots:
 
     void generalSettingOpensFromSideBarAndMenu() {
         MainWidget w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         QString kind;
         QWidget* parent = nullptr;
         closeNextDialog(&kind, &parent);
@@ -127,8 +126,7 @@ private slots:
         for (const auto& [from, to] : cases) {
             config.language = from;
             MainWidget w;
-            w.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QVERIFY(shownOnScreen(w));
             QStringList started;
             QString savedLanguage;
             bool stillVisible = true;
@@ -215,12 +213,7 @@ private slots:
     }
 
     void openingARecordingResetsThePanels() {
-        const QString path = dir_.filePath("short.raw");
-        korvane::SyntheticOptions o;
-        o.duration_us = 300000;
-        o.eventsPerSecond = 100000;
-        QVERIFY(korvane::writeSyntheticRecording(path.toStdString(), o));
-
+        const QString path = writeRecording(dir_.filePath("short.raw"), 300000, 100000);
         MainWidget w;
         auto tool = std::make_shared<FakeCameraTool>();
         tool->addInt("bias_fo", 0, 10, 1);
@@ -228,6 +221,7 @@ private slots:
         w.apsPanel()->setApsToolUI(tool);
         w.apsPanel()->setManualCalibrationUI();
         w.displayPanel()->setFrameRateEditable(false);
+        QVERIFY(!w.displayPanel()->displayItem()->slowRateField()->isEnabled());
         QVERIFY(!w.dvsPanel()->groupBoxes().isEmpty());
 
         w.setOpenFileDialog([&](const QString&, const QString&, const QString&) { return path; });
@@ -243,27 +237,23 @@ private slots:
 
     // Open a recording, change the display settings in the panel, see playback follow.
     void displayPanelDrivesPlayback() {
-        const QString path = dir_.filePath("demo.raw");
-        korvane::SyntheticOptions o;
-        o.duration_us = 2000000;
-        o.eventsPerSecond = 500000;
-        o.startTime_us = 500;
-        QVERIFY(korvane::writeSyntheticRecording(path.toStdString(), o));
+        const QString path = writeRecording(dir_.filePath("demo.raw"), 2000000);
 
         MainWidget w;
         w.setOpenFileDialog([&](const QString&, const QString&, const QString&) { return path; });
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(shownOnScreen(w));
         KvEventProcessor* p = w.rawProcessor();
         w.action("Open Recording")->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 10000);
+        // The load's own "play" arrives queued: stopping before it would not last.
+        QVERIFY(waitUntilLoaded(w));
         w.form()->pb_play->setChecked(false);
         QTRY_VERIFY(!p->isPlaying());
 
         SettingDisplayItem* item = w.displayPanel()->displayItem();
-        QSignalSpy images(p, &KvEventProcessor::signalEventImage);
+        ThreadSafeSignalSpy images(p, &KvEventProcessor::signalEventImage);  // sent by the painter
         const QColor background = AppConfig::instance().theme().background;
         auto frameAfterStep = [&] {
+            QCoreApplication::sendPostedEvents(&images, QEvent::MetaCall);  // images sent so far
             images.clear();
             p->nextFrame();
             if (!QTest::qWaitFor([&] { return !images.isEmpty(); }, 5000)) return QImage();

@@ -200,8 +200,7 @@ private slots:
     void imageViewZoomLimitsAndFitting() {
         ShowImageForm form;
         form.resize(840, 429);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(shownOnScreen(form));
         QCOMPARE(form.pixmap().size(), QSize(1280, 720));
         QCOMPARE(form.pixmap().toImage().pixelColor(640, 360), QColor("#707070"));
         KvGraphicsView* view = form.view();
@@ -247,8 +246,7 @@ private slots:
         } slider(Qt::Horizontal);
         slider.setRange(0, 100);
         slider.resize(220, 24);
-        slider.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&slider));
+        QVERIFY(shownOnScreen(slider));
         QSignalSpy clicked(&slider, &KvSlider::trackClicked);
         QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(110, 12));
         QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(110, 12));
