@@ -3,7 +3,6 @@
 // through a planted link, with the user's permissions.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,17 +28,35 @@ SyntheticOptions smallRecording() {
     return o;
 }
 
-size_t partFiles(const fs::path& dir) {
-    size_t n = 0;
-    for (auto& e : fs::directory_iterator(dir))
-        n += e.path().filename().string().find(".part-") != std::string::npos;
-    return n;
-}
-
 mode_t modeOf(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 07777;
+}
+
+// A child process holding an open SafeOutput of `target`; returns once its
+// temporary exists.
+pid_t childHoldingATemporary(const std::string& target) {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ready[0]);
+        SafeOutput out;
+        if (!out.open(target, {}, nullptr)) ::_exit(3);
+        if (::write(ready[1], "x", 1) != 1) ::_exit(4);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char c = 0;
+    const bool started = child > 0 && ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+    if (!started && child > 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    return started ? child : -1;
 }
 
 class Umask {
@@ -155,6 +172,7 @@ TEST(SafeOutputTest, LongNamesUmaskAndKeptModes) {
     EXPECT_EQ(partFiles(dir.path()), 0u);
 }
 
+// Every failure says why and leaves neither a half file nor a damaged old one.
 TEST(SafeOutputTest, FailuresSayWhy) {
     ScratchDir dir;
     const std::string src = generate(dir, "src.raw", smallRecording());
@@ -166,46 +184,40 @@ TEST(SafeOutputTest, FailuresSayWhy) {
     EXPECT_EQ(error, std::strerror(ENAMETOOLONG));
     EXPECT_FALSE(reader->exportRawRange(5000000, 6000000, dir.file("empty.raw"), &error));
     EXPECT_EQ(error, "no events in range");
+    EXPECT_FALSE(fs::exists(dir.file("empty.raw")));
     EXPECT_FALSE(reader->exportRawRange(0, 100000, dir.path().string(), &error));
     EXPECT_EQ(error, "output is a directory");
 
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = reader->exportRawRange(0, 300000, dir.file("big.raw"), &error);
-    std::string genError;
-    const bool genOk = writeSyntheticRecording(dir.file("gen.raw"), smallRecording(), &genError);
-    setrlimit(RLIMIT_FSIZE, &old);
+    writeBytes(dir.file("keep.raw"), {'o', 'l', 'd'});
+    bool ok = true, okOld = true, genOk = true;
+    std::string genError, oldError;
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.applied());
+        ok = reader->exportRawRange(0, 300000, dir.file("big.raw"), &error);
+        okOld = reader->exportRawRange(0, 300000, dir.file("keep.raw"), &oldError);
+        genOk = writeSyntheticRecording(dir.file("gen.raw"), smallRecording(), &genError);
+    }
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, std::strerror(EFBIG));
+    EXPECT_FALSE(fs::exists(dir.file("big.raw")));
+    EXPECT_FALSE(okOld);
+    EXPECT_EQ(oldError, std::strerror(EFBIG));
+    EXPECT_EQ(readBytes(dir.file("keep.raw")), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_FALSE(genOk);
     EXPECT_NE(genError.find(std::strerror(EFBIG)), std::string::npos) << genError;
     EXPECT_EQ(partFiles(dir.path()), 0u);
+    // With room again the same cut replaces the old file.
+    EXPECT_TRUE(reader->exportRawRange(0, 300000, dir.file("keep.raw")));
+    EXPECT_GT(fs::file_size(dir.file("keep.raw")), 4096u);
 }
 
 // A temporary registered for removal disappears when the process is told to end.
 TEST(SafeOutputTest, TemporaryRemovedOnTermination) {
     ScratchDir dir;
     for (int sig : {SIGTERM, SIGINT}) {
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(ready[0]);
-            SafeOutput out;
-            if (!out.open(dir.file("t.raw"), {}, nullptr)) ::_exit(3);
-            if (::write(ready[1], "x", 1) != 1) ::_exit(4);
-            for (;;)
-                ::pause();
-        }
-        ::close(ready[1]);
-        char c = 0;
-        ASSERT_EQ(::read(ready[0], &c, 1), 1);  // the temporary exists now
-        ::close(ready[0]);
+        const pid_t child = childHoldingATemporary(dir.file("t.raw"));
+        ASSERT_GT(child, 0);
         EXPECT_EQ(partFiles(dir.path()), 1u);
         ::kill(child, sig);
         int status = 0;
@@ -222,22 +234,8 @@ TEST(SafeOutputTest, TemporaryRemovedOnTermination) {
 TEST(SafeOutputTest, TemporaryOfAKilledWriterIsRemovedByTheNext) {
     ScratchDir dir;
     const std::string target = dir.file("k.raw");
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        SafeOutput out;
-        if (!out.open(target, {}, nullptr)) ::_exit(3);
-        if (::write(ready[1], "x", 1) != 1) ::_exit(4);
-        for (;;)
-            ::pause();
-    }
-    ::close(ready[1]);
-    char c = 0;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    ::close(ready[0]);
+    const pid_t child = childHoldingATemporary(target);
+    ASSERT_GT(child, 0);
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -8,31 +8,16 @@
 
 #include "DriverTestSupport.h"
 #include "IndexCache.h"
-#include "RawWriter.h"
-#include "Utils/FuncUtils.h"
 
 using namespace kvtest;
 
 namespace {
 
-std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
-    auto r = DvsFileReader::createFileReader(path);
-    EXPECT_TRUE(r);
-    if (r) {
-        EXPECT_TRUE(r->openForReading());
-    }
-    return r;
-}
-
 std::string withHeader(const ScratchDir& dir, const std::string& name,
                        const std::vector<uint8_t>& words, uint64_t dvsStart = 0) {
     DvsFileInfo info;
     info.dvsStartTimestamp = dvsStart;
-    const std::string header = generateDvsFileHeader(info);
-    std::vector<uint8_t> bytes(header.begin(), header.end());
-    bytes.insert(bytes.end(), words.begin(), words.end());
-    writeBytes(dir.file(name), bytes);
-    return dir.file(name);
+    return rawFileWith(dir, name, words, info);
 }
 
 }  // namespace
