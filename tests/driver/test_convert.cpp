@@ -612,11 +612,8 @@ TEST(ConvertInputTest, H5BoolPolarity) {
     }
     Outcome r = convert(dir.file("b.h5"), dir.file("b.raw"));
     ASSERT_TRUE(r.ok) << r.error;
-    const Decoded back = readRaw(dir.file("b.raw"));
-    ASSERT_EQ(back.events.size(), 3u);
-    EXPECT_EQ(back.events[0].polarity, 1);
-    EXPECT_EQ(back.events[1].polarity, 0);
-    EXPECT_EQ(back.events[2].polarity, 1);
+    EXPECT_EQ(readRaw(dir.file("b.raw")).events,
+              (std::vector<Event2D>{{1, 4, 1, 10}, {2, 5, 0, 20}, {3, 6, 1, 30}}));
 }
 
 TEST(ConvertInputTest, BadH5Refused) {
@@ -711,11 +708,7 @@ TEST(ConvertRawPassTest, WindowsEqualOneWalk) {
     size_t batches = 0;
     EXPECT_TRUE(
         deliverRawRange(*reader, from, to, [&](const Event2D* ev, size_t n, const auto& triggers) {
-            for (const auto& t : triggers) {
-                got.triggers.push_back(t.trigger);
-                got.triggerPositions.push_back(got.events.size() + t.eventIndex);
-            }
-            got.events.insert(got.events.end(), ev, ev + n);
+            collect(got, ev, n, triggers);
             ++batches;
             return true;
         }));

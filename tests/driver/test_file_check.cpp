@@ -142,14 +142,7 @@ TEST(FileCheckTest, StretchesAppendedInOrderEqualOneWalk) {
         ASSERT_TRUE(probe.open(path));
         const RawHeader h = readRawHeader(probe);
         const size_t ws = wordSizeBytes(format);
-        uint32_t x = 99;
-        for (size_t at = h.dataOffsetBytes + ws * 200; at + ws <= bytes.size(); at += ws * 499) {
-            for (size_t i = 0; i < ws; ++i) {
-                x = x * 1664525u + 1013904223u;
-                bytes[at + i] = uint8_t(x >> 24);
-            }
-        }
-        writeBytes(path, bytes);
+        scrambleWords(bytes, h.dataOffsetBytes, ws, 499, 200, 99);
 
         const uint8_t* data = bytes.data() + h.dataOffsetBytes;
         const size_t words = (bytes.size() - h.dataOffsetBytes) / ws;

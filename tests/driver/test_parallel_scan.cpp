@@ -123,15 +123,7 @@ void damage(const std::string& path, size_t every, uint32_t seed) {
     RawFile f;
     ASSERT_TRUE(f.open(path));
     const RawHeader h = readRawHeader(f);
-    const size_t ws = wordSizeBytes(h.format);
-    uint32_t x = seed;
-    for (size_t at = h.dataOffsetBytes + ws * (every / 2); at + ws <= bytes.size();
-         at += ws * every) {
-        for (size_t b = 0; b < ws; ++b) {
-            x = x * 1664525u + 1013904223u;
-            bytes[at + b] = uint8_t(x >> 24);
-        }
-    }
+    scrambleWords(bytes, h.dataOffsetBytes, wordSizeBytes(h.format), every, every / 2, seed);
     writeBytes(path, bytes);
 }
 
@@ -231,11 +223,7 @@ TEST(ParallelScanTest, StretchesStartInsideVectorRunsAndAfterTimeLoops) {
     EXPECT_TRUE(reader->forEachChunkParallel(
         0, UINT64_MAX,
         [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
-            for (const auto& t : triggers) {
-                many.triggers.push_back(t.trigger);
-                many.triggerPositions.push_back(many.events.size() + t.eventIndex);
-            }
-            many.events.insert(many.events.end(), ev, ev + n);
+            collect(many, ev, n, triggers);
         },
         2));
     EXPECT_EQ(one.events, many.events);
