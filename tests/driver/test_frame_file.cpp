@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "ApsFileReader.h"
@@ -16,7 +15,9 @@
 #include "VideoEncoder.h"
 
 using namespace korvane;
+using kvtest::readBytes;
 using kvtest::ScratchDir;
+using kvtest::writeBytes;
 namespace fs = std::filesystem;
 
 namespace {
@@ -374,22 +375,18 @@ TEST(FrameFileTest, FilesThatAreNotGoodVideosDoNotOpenOrStopCleanly) {
     EXPECT_FALSE(empty->openForReading());
 
     // Good files of both kinds, then damaged copies of them.
-    auto bytesOf = [](const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<char>((std::istreambuf_iterator<char>(in)), {});
-    };
     writeFile(dir.file("good.mp4"), 160, 120, frameTimes(40, 0));
     writeIndexedFile(dir.file("indexed.mp4"), 160, 120, frameTimes(40, 0));
-    const std::vector<char> bytes = bytesOf(dir.file("indexed.mp4"));
+    const std::vector<uint8_t> bytes = readBytes(dir.file("indexed.mp4"));
     ASSERT_GT(bytes.size(), 1000u);
 
     // Truncated: pieces, frames or the index cut off.
     for (const std::string name : {"good.mp4", "indexed.mp4"}) {
-        const std::vector<char> whole = bytesOf(dir.file(name));
+        const std::vector<uint8_t> whole = readBytes(dir.file(name));
         for (size_t keep : {whole.size() / 2, whole.size() - 200}) {
             SCOPED_TRACE(name + " cut to " + std::to_string(keep));
             const std::string cut = dir.file("cut.mp4");
-            std::ofstream(cut, std::ios::binary).write(whole.data(), std::streamsize(keep));
+            writeBytes(cut, {whole.begin(), whole.begin() + long(keep)});
             auto r = ApsFileReader::createFileReader(cut);
             ASSERT_NE(r, nullptr);
             if (r->openForReading()) {
@@ -404,7 +401,7 @@ TEST(FrameFileTest, FilesThatAreNotGoodVideosDoNotOpenOrStopCleanly) {
     }
 
     // The frame size declared in the sample description made huge.
-    std::vector<char> huge = bytes;
+    std::vector<uint8_t> huge = bytes;
     const std::string stsd = "stsd", avc1 = "avc1";  // ftyp names avc1 too: look after stsd
     auto pos = std::search(huge.begin(), huge.end(), stsd.begin(), stsd.end());
     ASSERT_NE(pos, huge.end());
@@ -412,19 +409,17 @@ TEST(FrameFileTest, FilesThatAreNotGoodVideosDoNotOpenOrStopCleanly) {
     ASSERT_NE(pos, huge.end());
     const size_t at = size_t(pos - huge.begin()) + 4 + 24;  // width, height: 16 bits each
     for (size_t i = 0; i < 4; ++i)
-        huge[at + i] = char(0xFF);
-    std::ofstream(dir.file("huge.mp4"), std::ios::binary)
-        .write(huge.data(), std::streamsize(huge.size()));
+        huge[at + i] = 0xFF;
+    writeBytes(dir.file("huge.mp4"), huge);
     auto big = ApsFileReader::createFileReader(dir.file("huge.mp4"));
     ASSERT_NE(big, nullptr);
     EXPECT_FALSE(big->openForReading());
 
     // Garbage in the middle of the frames: reads stop or go on, never crash.
-    std::vector<char> noisy = bytes;
+    std::vector<uint8_t> noisy = bytes;
     for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 2000 && i < noisy.size(); ++i)
-        noisy[i] = char(i * 131);
-    std::ofstream(dir.file("noisy.mp4"), std::ios::binary)
-        .write(noisy.data(), std::streamsize(noisy.size()));
+        noisy[i] = uint8_t(i * 131);
+    writeBytes(dir.file("noisy.mp4"), noisy);
     auto n = ApsFileReader::createFileReader(dir.file("noisy.mp4"));
     ASSERT_NE(n, nullptr);
     if (n->openForReading()) {

@@ -32,9 +32,7 @@ void expectSamePass(const Pass& a, const Pass& b, bool wholePass = true) {
         ASSERT_EQ(a.events[i], b.events[i]) << "event " << i;
     ASSERT_EQ(a.triggers.size(), b.triggers.size());
     for (size_t i = 0; i < a.triggers.size(); ++i) {
-        EXPECT_EQ(a.triggers[i].trigger.timestamp, b.triggers[i].trigger.timestamp) << i;
-        EXPECT_EQ(a.triggers[i].trigger.id, b.triggers[i].trigger.id) << i;
-        EXPECT_EQ(a.triggers[i].trigger.polarity, b.triggers[i].trigger.polarity) << i;
+        EXPECT_EQ(a.triggers[i].trigger, b.triggers[i].trigger) << i;
         EXPECT_EQ(a.triggers[i].eventIndex, b.triggers[i].eventIndex) << i;
     }
     if (wholePass) {

@@ -32,14 +32,20 @@ SyntheticOptions longRecording(RawFormat format = RawFormat::Evt3) {
 
 }  // namespace
 
-class ReaderTest : public testing::TestWithParam<RawFormat> {};
+// The long recording in each encoding, opened.
+class ReaderTest : public testing::TestWithParam<RawFormat> {
+protected:
+    void SetUp() override {
+        exp = expectedFor(longRecording(GetParam()));
+        r = openReader(generate(dir, "long.raw", longRecording(GetParam())));
+        ASSERT_TRUE(r);
+    }
+    ScratchDir dir;
+    Expected exp;
+    std::unique_ptr<DvsFileReader> r;
+};
 
 TEST_P(ReaderTest, RoundTripTimeRangeAndInfo) {
-    ScratchDir dir;
-    SyntheticOptions o = longRecording(GetParam());
-    Expected exp = expectedFor(o);
-    auto r = openReader(generate(dir, "long.raw", o));
-    ASSERT_TRUE(r);
     EXPECT_EQ(r->format(), GetParam());
 
     Decoded d = decodeAll(*r);
@@ -73,11 +79,6 @@ TEST_P(ReaderTest, RoundTripTimeRangeAndInfo) {
 }
 
 TEST_P(ReaderTest, WindowsAreHalfOpenEverywhere) {
-    ScratchDir dir;
-    SyntheticOptions o = longRecording(GetParam());
-    Expected exp = expectedFor(o);
-    auto r = openReader(generate(dir, "w.raw", o));
-    ASSERT_TRUE(r);
     const uint64_t first = exp.events.front().timestamp, last = exp.events.back().timestamp;
 
     std::mt19937_64 rng(9);
@@ -119,11 +120,6 @@ TEST_P(ReaderTest, WindowsAreHalfOpenEverywhere) {
 }
 
 TEST_P(ReaderTest, SeekThenReadAndSequentialPlayback) {
-    ScratchDir dir;
-    SyntheticOptions o = longRecording(GetParam());
-    Expected exp = expectedFor(o);
-    auto r = openReader(generate(dir, "s.raw", o));
-    ASSERT_TRUE(r);
     const uint64_t last = exp.events.back().timestamp;
 
     // Seek across the wrap, then read forward with readEventsFor.

@@ -4,18 +4,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 #include "DriverTestSupport.h"
 #include "EventPainter.h"
 #include "RawWriter.h"
-#include "Utils/FuncUtils.h"
 #include "VideoEncoder.h"
 #include "VideoExport.h"
 #include "VideoReadBack.h"
@@ -273,18 +270,14 @@ TEST_F(VideoExportTest, CancelLeavesTheOldTargetAndNoTemporary) {
 }
 
 TEST_F(VideoExportTest, FullDiskFailsWithoutPartialFile) {
-    // A file size limit makes writes fail the way a full disk does.
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string error;
-    const bool ok =
-        reader_->exportVideoRange(first_, first_ + 1000000, dir_.file("full.mp4"), options(&error));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool ok = true;
+    {
+        FileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.applied());
+        ok = reader_->exportVideoRange(first_, first_ + 1000000, dir_.file("full.mp4"),
+                                       options(&error));
+    }
     EXPECT_FALSE(ok);
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(strayFiles(dir_.path(), {"scene.raw"}).empty());
