@@ -61,17 +61,15 @@ std::vector<std::string> filesIn(const ScratchDir& dir) {
 }
 
 SyntheticOptions scene(uint64_t start_us, RawFormat format = RawFormat::Evt3) {
-    SyntheticOptions o;
-    o.duration_us = 300000;
-    o.eventsPerSecond = 200000;
-    o.triggerPeriod_us = 7000;
-    o.startTime_us = start_us;
-    o.format = format;
-    o.serialNumber = "KVCONV-7";
-    o.width = 640;
-    o.height = 480;
-    o.seed = 11;
-    return o;
+    return {.duration_us = 300000,
+            .eventsPerSecond = 200000,
+            .seed = 11,
+            .triggerPeriod_us = 7000,
+            .startTime_us = start_us,
+            .format = format,
+            .serialNumber = "KVCONV-7",
+            .width = 640,
+            .height = 480};
 }
 
 // --- HDF5 and .npy files made by hand, for the checks of bad inputs -------

@@ -11,13 +11,12 @@ using namespace kvtest;
 namespace {
 
 SyntheticOptions cutSource() {
-    SyntheticOptions o;
-    o.duration_us = 18000000;  // crosses the 24-bit wrap
-    o.eventsPerSecond = 200000;
-    o.triggerPeriod_us = 100000;
-    o.startTime_us = 700;
-    o.serialNumber = "KVCUT7";
-    return o;
+    // Crosses the 24-bit wrap.
+    return {.duration_us = 18000000,
+            .eventsPerSecond = 200000,
+            .triggerPeriod_us = 100000,
+            .startTime_us = 700,
+            .serialNumber = "KVCUT7"};
 }
 
 }  // namespace

@@ -179,13 +179,13 @@ TEST(Evt2DecoderTest, EveryWordType) {
 // Stopping and resuming anywhere must give what one pass gives.
 TEST(DecoderTest, PiecewiseDecodeEqualsOnePass) {
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
-        SyntheticOptions o;
-        o.duration_us = 300000;
-        o.eventsPerSecond = 2000000;
-        o.triggerPeriod_us = 1000;
-        o.dense = format == RawFormat::Evt3;
-        o.format = format;
-        o.startTime_us = 16700000;  // crosses a 24-bit wrap
+        // Crosses a 24-bit wrap.
+        SyntheticOptions o{.duration_us = 300000,
+                           .eventsPerSecond = 2000000,
+                           .triggerPeriod_us = 1000,
+                           .startTime_us = 16700000,
+                           .dense = format == RawFormat::Evt3,
+                           .format = format};
         Expected exp = expectedFor(o);
         auto bytes = encode(format, exp.events);
 
@@ -215,10 +215,7 @@ TEST(DecoderTest, PiecewiseDecodeEqualsOnePass) {
 TEST(TimeIndexTest, ScanStateMatchesDecoderState) {
     std::mt19937_64 rng(11);
     const std::vector<uint8_t> garbage = noise(rng, 1 << 20);
-    SyntheticOptions o;
-    o.duration_us = 400000;
-    o.eventsPerSecond = 3000000;
-    o.dense = true;
+    SyntheticOptions o{.duration_us = 400000, .eventsPerSecond = 3000000, .dense = true};
     const auto real = encode(RawFormat::Evt3, expectedFor(o).events);
 
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
@@ -359,10 +356,7 @@ TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
     for (size_t i = 1; i < thinned.size(); i += 2)
         if ((thinned[i] >> 4) == 0x8 && rng() % 16 != 0)
             thinned[i] = uint8_t(0x60 | (thinned[i] & 0xF));
-    SyntheticOptions o;
-    o.duration_us = 100000;
-    o.eventsPerSecond = 3000000;
-    o.dense = true;
+    SyntheticOptions o{.duration_us = 100000, .eventsPerSecond = 3000000, .dense = true};
     std::vector<uint8_t> real = encode(RawFormat::Evt3, expectedFor(o).events);
 
     for (const auto* data : {&garbage, &thinned, &real}) {

@@ -36,12 +36,11 @@ TEST(KvrawTest, GenerateInfoStatsDecodeCut) {
     ASSERT_EQ(gen.status, 0) << gen.err;
     EXPECT_TRUE(gen.out.empty());
 
-    SyntheticOptions o;
-    o.duration_us = 2000000;
-    o.eventsPerSecond = 50000;
-    o.seed = 5;
-    o.triggerPeriod_us = 500000;
-    o.startTime_us = 100;
+    SyntheticOptions o{.duration_us = 2000000,
+                       .eventsPerSecond = 50000,
+                       .seed = 5,
+                       .triggerPeriod_us = 500000,
+                       .startTime_us = 100};
     Expected exp = expectedFor(o);
 
     CliRun info = kvraw(dir, "info " + f);
@@ -363,10 +362,7 @@ TEST(KvrawTest, StatsOnAllThreadsEqualsTheOneThreadPass) {
 // kvraw convert: summary line, exit statuses, and no file left by a failure.
 TEST(KvrawConvertTest, SummaryStatusesAndRanges) {
     ScratchDir dir;
-    SyntheticOptions o;
-    o.duration_us = 200000;
-    o.eventsPerSecond = 100000;
-    o.triggerPeriod_us = 10000;
+    SyntheticOptions o{.duration_us = 200000, .eventsPerSecond = 100000, .triggerPeriod_us = 10000};
     const std::string src = generate(dir, "in.raw", o);
     const Expected all = expectedFor(o);
 

@@ -21,11 +21,7 @@ using namespace kvtest;
 namespace {
 
 SyntheticOptions smallRecording() {
-    SyntheticOptions o;
-    o.duration_us = 300000;
-    o.eventsPerSecond = 200000;
-    o.triggerPeriod_us = 50000;
-    return o;
+    return {.duration_us = 300000, .eventsPerSecond = 200000, .triggerPeriod_us = 50000};
 }
 
 mode_t modeOf(const std::string& path) {

@@ -126,13 +126,11 @@ void damage(const std::string& path, size_t every, uint32_t seed) {
 }
 
 SyntheticOptions scene(uint64_t duration_us, uint64_t rate, bool dense, RawFormat format) {
-    SyntheticOptions o;
-    o.duration_us = duration_us;
-    o.eventsPerSecond = rate;
-    o.dense = dense;
-    o.format = format;
-    o.triggerPeriod_us = 7000;
-    return o;
+    return {.duration_us = duration_us,
+            .eventsPerSecond = rate,
+            .triggerPeriod_us = 7000,
+            .dense = dense,
+            .format = format};
 }
 
 }  // namespace

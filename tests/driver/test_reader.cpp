@@ -19,15 +19,13 @@ namespace {
 
 // 20 s at 100 kev/s with trigger edges: longer than one 24-bit time loop.
 SyntheticOptions longRecording(RawFormat format = RawFormat::Evt3) {
-    SyntheticOptions o;
-    o.duration_us = 20000000;
-    o.eventsPerSecond = 100000;
-    o.triggerPeriod_us = 250000;
-    o.startTime_us = 1500;
-    o.seed = 3;
-    o.format = format;
-    o.serialNumber = "KVTEST42";
-    return o;
+    return {.duration_us = 20000000,
+            .eventsPerSecond = 100000,
+            .seed = 3,
+            .triggerPeriod_us = 250000,
+            .startTime_us = 1500,
+            .format = format,
+            .serialNumber = "KVTEST42"};
 }
 
 }  // namespace

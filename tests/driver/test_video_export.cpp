@@ -24,11 +24,7 @@ namespace {
 constexpr uint64_t kInterval = 33333;
 
 SyntheticOptions scene() {
-    SyntheticOptions o;
-    o.duration_us = 1200000;
-    o.eventsPerSecond = 400000;
-    o.startTime_us = 5000;
-    return o;
+    return {.duration_us = 1200000, .eventsPerSecond = 400000, .startTime_us = 5000};
 }
 
 // The playback image of [from, from + duration): what a video frame shows.
