@@ -149,7 +149,7 @@ TEST_P(ReaderTest, SeekThenReadAndSequentialPlayback) {
 INSTANTIATE_TEST_SUITE_P(BothFormats, ReaderTest, testing::Values(RawFormat::Evt3, RawFormat::Evt2),
                          [](const auto& info) { return std::string(rawFormatName(info.param)); });
 
-TEST(ReaderIndexCacheTest, PersistedReusedAndInvalidated) {
+TEST(ReaderIndexCacheTest, PersistedReusedInvalidatedAndUnwritable) {
     ScratchDir dir;
     SyntheticOptions o = longRecording();
     o.duration_us = 3000000;
@@ -203,18 +203,10 @@ TEST(ReaderIndexCacheTest, PersistedReusedAndInvalidated) {
     // Even with the old index put back and the size unchanged, the time stamp tells.
     writeBytes(indexPath, oldIndex);
     EXPECT_FALSE(reopenedFromCache());
-}
 
-TEST(ReaderIndexCacheTest, UnwritableCacheOnlyCostsARebuild) {
-    ScratchDir dir;
-    SyntheticOptions o = longRecording();
-    o.duration_us = 500000;
-    const std::string path = generate(dir, "u.raw", o);
+    // A cache that cannot be written (even by root) only costs a rebuild.
     ::setenv("XDG_CACHE_HOME", "/proc/velqora-no-cache", 1);
-    auto r = openReader(path);
-    ASSERT_TRUE(r);
-    EXPECT_FALSE(r->indexLoadedFromCache());
-    EXPECT_TRUE(r->readEventsInWindow(100000, 1000));
+    EXPECT_FALSE(reopenedFromCache());
 }
 
 TEST(ReaderRobustnessTest, RefusedFiles) {
