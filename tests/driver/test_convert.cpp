@@ -114,6 +114,15 @@ void writeH5(const std::string& path, const H5Columns& c) {
     H5Fclose(f);
 }
 
+// Overwrites a 32-bit attribute of the file's root.
+void setRootAttribute(const std::string& path, const char* name, uint32_t value) {
+    hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+    hid_t a = H5Aopen(f, name, H5P_DEFAULT);
+    H5Awrite(a, H5T_NATIVE_UINT32, &value);
+    H5Aclose(a);
+    H5Fclose(f);
+}
+
 #pragma pack(push, 1)
 struct NpyRecord {
     uint16_t x, y;
@@ -419,26 +428,14 @@ TEST(ConvertOutputTest, RawGeometryAndEdgeLimits) {
 
     const std::string src = generate(dir, "g.raw", scene(0));  // 640x480
     ASSERT_TRUE(convert(src, dir.file("g.h5")).ok);
-    hid_t f = H5Fopen(dir.file("g.h5").c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    hid_t a = H5Aopen(f, "width", H5P_DEFAULT);
-    const uint32_t narrow = 100;
-    H5Awrite(a, H5T_NATIVE_UINT32, &narrow);
-    H5Aclose(a);
-    H5Fclose(f);
+    setRootAttribute(dir.file("g.h5"), "width", 100);
     Outcome outside = convert(dir.file("g.h5"), dir.file("g.raw2.raw"));
     EXPECT_FALSE(outside.ok);
     EXPECT_NE(outside.error.find("outside the 100x480"), std::string::npos) << outside.error;
     EXPECT_FALSE(fs::exists(dir.file("g.raw2.raw")));
     // Rows beyond the height are read back as they are: kept.
-    f = H5Fopen(dir.file("g.h5").c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    a = H5Aopen(f, "width", H5P_DEFAULT);
-    const uint32_t width = 640, low = 10;
-    H5Awrite(a, H5T_NATIVE_UINT32, &width);
-    H5Aclose(a);
-    a = H5Aopen(f, "height", H5P_DEFAULT);
-    H5Awrite(a, H5T_NATIVE_UINT32, &low);
-    H5Aclose(a);
-    H5Fclose(f);
+    setRootAttribute(dir.file("g.h5"), "width", 640);
+    setRootAttribute(dir.file("g.h5"), "height", 10);
     ASSERT_TRUE(convert(dir.file("g.h5"), dir.file("rows.raw")).ok);
     EXPECT_EQ(readRaw(dir.file("rows.raw")).events, expectedFor(scene(0)).events);
 
