@@ -3,8 +3,11 @@
 // Shared helpers of the driver tests: scratch folders with their own index
 // cache, recordings made by our generator, and whole-file reads.
 
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +17,7 @@
 
 #include "DvsFileReader.h"
 #include "SyntheticRecording.h"
+#include "Utils/FuncUtils.h"
 
 namespace korvane {
 // Readable failure output instead of raw bytes (padding included).
@@ -81,16 +85,32 @@ struct Decoded {
     std::vector<size_t> triggerPositions;  // events before each trigger
 };
 
+// Appends one chunk of a decode (events and the edges placed among them).
+template <typename Triggers>
+void collect(Decoded& d, const Event2D* ev, size_t n, const Triggers& triggers) {
+    for (const auto& t : triggers) {
+        d.triggers.push_back(t.trigger);
+        d.triggerPositions.push_back(d.events.size() + t.eventIndex);
+    }
+    d.events.insert(d.events.end(), ev, ev + n);
+}
+
 inline Decoded decodeAll(DvsFileReader& reader, uint64_t from = 0, uint64_t to = UINT64_MAX) {
     Decoded d;
     reader.forEachChunk(from, to, [&](const Event2D* ev, size_t n, const auto& triggers) {
-        for (const auto& t : triggers) {
-            d.triggers.push_back(t.trigger);
-            d.triggerPositions.push_back(d.events.size() + t.eventIndex);
-        }
-        d.events.insert(d.events.end(), ev, ev + n);
+        collect(d, ev, n, triggers);
     });
     return d;
+}
+
+// A reader opened for reading (test failures recorded when it cannot be).
+inline std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
+    auto r = DvsFileReader::createFileReader(path);
+    EXPECT_TRUE(r) << path;
+    if (r) {
+        EXPECT_TRUE(r->openForReading()) << path;
+    }
+    return r;
 }
 
 inline std::vector<uint8_t> readBytes(const std::string& path) {
@@ -110,6 +130,60 @@ inline std::vector<Event2D> filterWindow(const std::vector<Event2D>& all, uint64
         if (e.timestamp >= from && e.timestamp < to) out.push_back(e);
     return out;
 }
+
+// Hidden temporaries of the safe writers (".name.part-...") in a folder.
+inline size_t partFiles(const fs::path& dir) {
+    size_t n = 0;
+    for (auto& e : fs::directory_iterator(dir))
+        n += e.path().filename().string().find(".part-") != std::string::npos;
+    return n;
+}
+
+// A recording of hand-made words behind our own header.
+inline std::string rawFileWith(const ScratchDir& dir, const std::string& name,
+                               const std::vector<uint8_t>& words, const DvsFileInfo& info = {}) {
+    const std::string header = generateDvsFileHeader(info);
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), words.begin(), words.end());
+    writeBytes(dir.file(name), bytes);
+    return dir.file(name);
+}
+
+// Replaces about one word in `every` of the data after `dataOffset` with
+// noise (reserved types, wild times, bases and vectors), the same for a seed.
+inline void scrambleWords(std::vector<uint8_t>& bytes, size_t dataOffset, size_t wordBytes,
+                          size_t every, size_t first, uint32_t seed) {
+    uint32_t x = seed;
+    for (size_t at = dataOffset + wordBytes * first; at + wordBytes <= bytes.size();
+         at += wordBytes * every) {
+        for (size_t i = 0; i < wordBytes; ++i) {
+            x = x * 1664525u + 1013904223u;
+            bytes[at + i] = uint8_t(x >> 24);
+        }
+    }
+}
+
+// Writes past the limit fail (EFBIG) the way they do on a full disk; the
+// old limit and SIGXFSZ handling come back at the end of the scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit small = old_;
+        small.rlim_cur = bytes;
+        applied_ = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    bool applied() const { return applied_; }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int);
+    bool applied_ = false;
+};
 
 // Builders of hand-made word streams.
 inline void put16(std::vector<uint8_t>& b, uint16_t w) {

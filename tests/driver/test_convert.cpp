@@ -61,17 +61,15 @@ std::vector<std::string> filesIn(const ScratchDir& dir) {
 }
 
 SyntheticOptions scene(uint64_t start_us, RawFormat format = RawFormat::Evt3) {
-    SyntheticOptions o;
-    o.duration_us = 300000;
-    o.eventsPerSecond = 200000;
-    o.triggerPeriod_us = 7000;
-    o.startTime_us = start_us;
-    o.format = format;
-    o.serialNumber = "KVCONV-7";
-    o.width = 640;
-    o.height = 480;
-    o.seed = 11;
-    return o;
+    return {.duration_us = 300000,
+            .eventsPerSecond = 200000,
+            .seed = 11,
+            .triggerPeriod_us = 7000,
+            .startTime_us = start_us,
+            .format = format,
+            .serialNumber = "KVCONV-7",
+            .width = 640,
+            .height = 480};
 }
 
 // --- HDF5 and .npy files made by hand, for the checks of bad inputs -------
@@ -113,6 +111,15 @@ void writeH5(const std::string& path, const H5Columns& c) {
         h5Dataset(g, "t", H5T_NATIVE_INT64, c.t, c.chunk);
     }
     H5Gclose(g);
+    H5Fclose(f);
+}
+
+// Overwrites a 32-bit attribute of the file's root.
+void setRootAttribute(const std::string& path, const char* name, uint32_t value) {
+    hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+    hid_t a = H5Aopen(f, name, H5P_DEFAULT);
+    H5Awrite(a, H5T_NATIVE_UINT32, &value);
+    H5Aclose(a);
     H5Fclose(f);
 }
 
@@ -421,26 +428,14 @@ TEST(ConvertOutputTest, RawGeometryAndEdgeLimits) {
 
     const std::string src = generate(dir, "g.raw", scene(0));  // 640x480
     ASSERT_TRUE(convert(src, dir.file("g.h5")).ok);
-    hid_t f = H5Fopen(dir.file("g.h5").c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    hid_t a = H5Aopen(f, "width", H5P_DEFAULT);
-    const uint32_t narrow = 100;
-    H5Awrite(a, H5T_NATIVE_UINT32, &narrow);
-    H5Aclose(a);
-    H5Fclose(f);
+    setRootAttribute(dir.file("g.h5"), "width", 100);
     Outcome outside = convert(dir.file("g.h5"), dir.file("g.raw2.raw"));
     EXPECT_FALSE(outside.ok);
     EXPECT_NE(outside.error.find("outside the 100x480"), std::string::npos) << outside.error;
     EXPECT_FALSE(fs::exists(dir.file("g.raw2.raw")));
     // Rows beyond the height are read back as they are: kept.
-    f = H5Fopen(dir.file("g.h5").c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    a = H5Aopen(f, "width", H5P_DEFAULT);
-    const uint32_t width = 640, low = 10;
-    H5Awrite(a, H5T_NATIVE_UINT32, &width);
-    H5Aclose(a);
-    a = H5Aopen(f, "height", H5P_DEFAULT);
-    H5Awrite(a, H5T_NATIVE_UINT32, &low);
-    H5Aclose(a);
-    H5Fclose(f);
+    setRootAttribute(dir.file("g.h5"), "width", 640);
+    setRootAttribute(dir.file("g.h5"), "height", 10);
     ASSERT_TRUE(convert(dir.file("g.h5"), dir.file("rows.raw")).ok);
     EXPECT_EQ(readRaw(dir.file("rows.raw")).events, expectedFor(scene(0)).events);
 
@@ -612,11 +607,8 @@ TEST(ConvertInputTest, H5BoolPolarity) {
     }
     Outcome r = convert(dir.file("b.h5"), dir.file("b.raw"));
     ASSERT_TRUE(r.ok) << r.error;
-    const Decoded back = readRaw(dir.file("b.raw"));
-    ASSERT_EQ(back.events.size(), 3u);
-    EXPECT_EQ(back.events[0].polarity, 1);
-    EXPECT_EQ(back.events[1].polarity, 0);
-    EXPECT_EQ(back.events[2].polarity, 1);
+    EXPECT_EQ(readRaw(dir.file("b.raw")).events,
+              (std::vector<Event2D>{{1, 4, 1, 10}, {2, 5, 0, 20}, {3, 6, 1, 30}}));
 }
 
 TEST(ConvertInputTest, BadH5Refused) {
@@ -711,11 +703,7 @@ TEST(ConvertRawPassTest, WindowsEqualOneWalk) {
     size_t batches = 0;
     EXPECT_TRUE(
         deliverRawRange(*reader, from, to, [&](const Event2D* ev, size_t n, const auto& triggers) {
-            for (const auto& t : triggers) {
-                got.triggers.push_back(t.trigger);
-                got.triggerPositions.push_back(got.events.size() + t.eventIndex);
-            }
-            got.events.insert(got.events.end(), ev, ev + n);
+            collect(got, ev, n, triggers);
             ++batches;
             return true;
         }));

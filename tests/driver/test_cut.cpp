@@ -1,31 +1,22 @@
-#include <gtest/gtest.h>
-#include <sys/resource.h>
+// Cuts of a recording: the inclusive range with unchanged times, the
+// source's encoding and header lines, and edges before the first event.
 
-#include <csignal>
+#include <gtest/gtest.h>
 
 #include "DriverTestSupport.h"
 #include "RawWriter.h"
-#include "Utils/FuncUtils.h"
 
 using namespace kvtest;
 
 namespace {
 
 SyntheticOptions cutSource() {
-    SyntheticOptions o;
-    o.duration_us = 18000000;  // crosses the 24-bit wrap
-    o.eventsPerSecond = 200000;
-    o.triggerPeriod_us = 100000;
-    o.startTime_us = 700;
-    o.serialNumber = "KVCUT7";
-    return o;
-}
-
-size_t partFiles(const fs::path& dir) {
-    size_t n = 0;
-    for (auto& e : fs::directory_iterator(dir))
-        n += e.path().filename().string().find(".part-") != std::string::npos;
-    return n;
+    // Crosses the 24-bit wrap.
+    return {.duration_us = 18000000,
+            .eventsPerSecond = 200000,
+            .triggerPeriod_us = 100000,
+            .startTime_us = 700,
+            .serialNumber = "KVCUT7"};
 }
 
 }  // namespace
@@ -64,58 +55,25 @@ TEST(CutTest, InclusiveRangeUnchangedTimesAndHeader) {
         cut->getFileInfo(info);
         EXPECT_EQ(info.serialNumber, "KVCUT7");
         EXPECT_EQ(info.dvsStartTimestamp, expectedEvents.front().timestamp);
-        EXPECT_EQ(fs::status(dir.file("cut.raw")).permissions() & fs::perms::others_read,
-                  fs::perms::others_read);
     }
 }
 
-TEST(CutTest, RefusedRangesAndTargets) {
+// Refused targets and failed writes: SafeOutputTest.FailuresSayWhy.
+TEST(CutTest, ReversedRangeRefusedOneMicrosecondKept) {
     ScratchDir dir;
     SyntheticOptions o = cutSource();
     o.duration_us = 1000000;
     auto source = DvsFileReader::createFileReader(generate(dir, "src.raw", o));
     EXPECT_FALSE(source->exportRawRange(500, 400, dir.file("a.raw")));
-    EXPECT_FALSE(source->exportRawRange(5000000, 6000000, dir.file("b.raw")));  // no events
-    EXPECT_FALSE(source->exportRawRange(0, 1000, dir.file("no/such/dir/c.raw")));
-    EXPECT_FALSE(source->exportRawRange(0, 1000, dir.path().string()));  // a directory
     EXPECT_FALSE(fs::exists(dir.file("a.raw")));
-    EXPECT_FALSE(fs::exists(dir.file("b.raw")));
     EXPECT_EQ(partFiles(dir.path()), 0u);
-    // One microsecond is a valid range.
     const uint64_t t = expectedFor(o).events[100].timestamp;
     ASSERT_TRUE(source->exportRawRange(t, t, dir.file("one.raw")));
     auto one = DvsFileReader::createFileReader(dir.file("one.raw"));
-    for (auto& e : decodeAll(*one).events)
+    const auto events = decodeAll(*one).events;
+    EXPECT_FALSE(events.empty());
+    for (auto& e : events)
         EXPECT_EQ(e.timestamp, t);
-}
-
-// A cut that fails half-way leaves neither a half file nor a damaged old one.
-TEST(CutTest, FailedWriteLeavesTargetUntouched) {
-    ScratchDir dir;
-    SyntheticOptions o = cutSource();
-    o.duration_us = 3000000;
-    o.eventsPerSecond = 2000000;
-    auto source = DvsFileReader::createFileReader(generate(dir, "src.raw", o));
-    writeBytes(dir.file("keep.raw"), {'o', 'l', 'd'});
-
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = source->exportRawRange(0, 3000000, dir.file("keep.raw"));
-    const bool okNew = source->exportRawRange(0, 3000000, dir.file("new.raw"));
-    setrlimit(RLIMIT_FSIZE, &old);
-
-    EXPECT_FALSE(ok);
-    EXPECT_FALSE(okNew);
-    EXPECT_EQ(readBytes(dir.file("keep.raw")), (std::vector<uint8_t>{'o', 'l', 'd'}));
-    EXPECT_FALSE(fs::exists(dir.file("new.raw")));
-    EXPECT_EQ(partFiles(dir.path()), 0u);
-    // With room again the same cut replaces the old file.
-    EXPECT_TRUE(source->exportRawRange(0, 3000000, dir.file("keep.raw")));
-    EXPECT_GT(fs::file_size(dir.file("keep.raw")), 64u * 1024);
 }
 
 // A cut keeps its source: EVT 2.0 stays EVT 2.0 (trigger ids up to 31), and
@@ -174,15 +132,10 @@ TEST(CutTest, EdgesBeforeTheFirstEventAreKept) {
         w.writeTrigger(EventTriggerIn(2, int16_t((t / 10) & 1), t));
     Event2D e(5, 6, 1, 300000);
     w.writeEvents(&e, 1);
-    auto words = w.takeBuffer();
     DvsFileInfo info;
     info.dvsStartTimestamp = 100;
-    const std::string header = generateDvsFileHeader(info);
-    std::vector<uint8_t> bytes(header.begin(), header.end());
-    bytes.insert(bytes.end(), words.begin(), words.end());
-    writeBytes(dir.file("edges.raw"), bytes);
-
-    auto source = DvsFileReader::createFileReader(dir.file("edges.raw"));
+    auto source =
+        DvsFileReader::createFileReader(rawFileWith(dir, "edges.raw", w.takeBuffer(), info));
     ASSERT_TRUE(source->exportRawRange(50000, 400000, dir.file("cut.raw")));
     auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
     Decoded d = decodeAll(*cut);

@@ -65,6 +65,37 @@ std::vector<uint8_t> words16(std::initializer_list<uint16_t> ws) {
     return b;
 }
 
+std::vector<uint64_t> timesOf(const std::vector<Event2D>& events) {
+    std::vector<uint64_t> t;
+    for (auto& e : events)
+        t.push_back(e.timestamp);
+    return t;
+}
+
+std::vector<uint8_t> encode(RawFormat format, const std::vector<Event2D>& events) {
+    RawWriter w(format);
+    w.writeEvents(events.data(), events.size());
+    return w.takeBuffer();
+}
+
+std::vector<uint8_t> noise(std::mt19937_64& rng, size_t bytes) {
+    std::vector<uint8_t> b(bytes);
+    for (auto& v : b)
+        v = uint8_t(rng());
+    return b;
+}
+
+// One call of the format's block decoder.
+DecodeStep decodeStep(RawFormat format, const uint8_t* bytes, size_t words, DecoderState& s,
+                      std::vector<Event2D>& out, size_t room, uint64_t& corrupt,
+                      std::vector<TriggerRecord>* triggers = nullptr, size_t eventBase = 0,
+                      uint32_t width = kAddressRange) {
+    return format == RawFormat::Evt3 ? decodeEvt3(bytes, words, s, out.data(), room, triggers,
+                                                  eventBase, UINT64_MAX, corrupt, width)
+                                     : decodeEvt2(bytes, words, s, out.data(), room, triggers,
+                                                  eventBase, UINT64_MAX, corrupt, width);
+}
+
 }  // namespace
 
 TEST(Evt3DecoderTest, EveryWordType) {
@@ -105,14 +136,10 @@ TEST(Evt3DecoderTest, TimeWrapsStepsAndJitter) {
         hi3(3),    lo3(6),    x3(8, 0), hi3(3), x3(9, 0),  // a repeated TIME_HIGH keeps the time
         hi3(4),    x3(10, 0),  // a new period before its TIME_LOW: its first us
     });
-    Out o = decodeWords(bytes, RawFormat::Evt3);
     const uint64_t L = 1ull << 24;
-    std::vector<uint64_t> times;
-    for (auto& e : o.events)
-        times.push_back(e.timestamp);
     std::vector<uint64_t> expected{L - 1,      L,          L - 4096 + 10, L + 20,     L + 0x1FFF,
                                    L + 0x2000, L + 0x1005, L + 0x3006,    L + 0x3006, L + 0x4000};
-    EXPECT_EQ(times, expected);
+    EXPECT_EQ(timesOf(decodeWords(bytes, RawFormat::Evt3).events), expected);
 }
 
 TEST(Evt3DecoderTest, ManyWrapsInALongRecording) {
@@ -152,17 +179,15 @@ TEST(Evt2DecoderTest, EveryWordType) {
 // Stopping and resuming anywhere must give what one pass gives.
 TEST(DecoderTest, PiecewiseDecodeEqualsOnePass) {
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
-        SyntheticOptions o;
-        o.duration_us = 300000;
-        o.eventsPerSecond = 2000000;
-        o.triggerPeriod_us = 1000;
-        o.dense = format == RawFormat::Evt3;
-        o.format = format;
-        o.startTime_us = 16700000;  // crosses a 24-bit wrap
+        // Crosses a 24-bit wrap.
+        SyntheticOptions o{.duration_us = 300000,
+                           .eventsPerSecond = 2000000,
+                           .triggerPeriod_us = 1000,
+                           .startTime_us = 16700000,
+                           .dense = format == RawFormat::Evt3,
+                           .format = format};
         Expected exp = expectedFor(o);
-        RawWriter w(format);
-        w.writeEvents(exp.events.data(), exp.events.size());
-        auto bytes = w.takeBuffer();
+        auto bytes = encode(format, exp.events);
 
         Out whole = decodeWords(bytes, format);
         ASSERT_EQ(whole.events, exp.events);
@@ -176,11 +201,8 @@ TEST(DecoderTest, PiecewiseDecodeEqualsOnePass) {
         while (offset < bytes.size()) {
             size_t words = std::min<size_t>(1 + rng() % 500, (bytes.size() - offset) / ws);
             size_t room = 12 + rng() % 150;
-            DecodeStep step = format == RawFormat::Evt3
-                                  ? decodeEvt3(bytes.data() + offset, words, state, buf.data(),
-                                               room, nullptr, 0, UINT64_MAX, corrupt)
-                                  : decodeEvt2(bytes.data() + offset, words, state, buf.data(),
-                                               room, nullptr, 0, UINT64_MAX, corrupt);
+            DecodeStep step =
+                decodeStep(format, bytes.data() + offset, words, state, buf, room, corrupt);
             pieces.insert(pieces.end(), buf.begin(), buf.begin() + long(step.eventsWritten));
             offset += step.wordsConsumed * ws;
         }
@@ -192,18 +214,9 @@ TEST(DecoderTest, PiecewiseDecodeEqualsOnePass) {
 // agree with the decoder, on real data and on garbage alike.
 TEST(TimeIndexTest, ScanStateMatchesDecoderState) {
     std::mt19937_64 rng(11);
-    std::vector<uint8_t> garbage(1 << 20);
-    for (auto& b : garbage)
-        b = uint8_t(rng());
-
-    SyntheticOptions o;
-    o.duration_us = 400000;
-    o.eventsPerSecond = 3000000;
-    o.dense = true;
-    Expected exp = expectedFor(o);
-    RawWriter w(RawFormat::Evt3);
-    w.writeEvents(exp.events.data(), exp.events.size());
-    auto real = w.takeBuffer();
+    const std::vector<uint8_t> garbage = noise(rng, 1 << 20);
+    SyntheticOptions o{.duration_us = 400000, .eventsPerSecond = 3000000, .dense = true};
+    const auto real = encode(RawFormat::Evt3, expectedFor(o).events);
 
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
         for (const auto* data : {&garbage, &real}) {
@@ -229,11 +242,8 @@ TEST(TimeIndexTest, ScanStateMatchesDecoderState) {
             for (const IndexEntry& e : index.entries()) {
                 while (offset < e.offsetBytes) {
                     size_t words = size_t((e.offsetBytes - offset) / ws);
-                    DecodeStep step = format == RawFormat::Evt3
-                                          ? decodeEvt3(data->data() + offset, words, s, buf.data(),
-                                                       buf.size(), nullptr, 0, UINT64_MAX, corrupt)
-                                          : decodeEvt2(data->data() + offset, words, s, buf.data(),
-                                                       buf.size(), nullptr, 0, UINT64_MAX, corrupt);
+                    DecodeStep step = decodeStep(format, data->data() + offset, words, s, buf,
+                                                 buf.size(), corrupt);
                     offset += step.wordsConsumed * ws;
                 }
                 ASSERT_EQ(s, e.state) << "offset " << e.offsetBytes;
@@ -283,14 +293,10 @@ TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {
         hi3(1002), x3(4, 0),          // forward again
         hi3(990), x3(5, 0),           // twelve steps back: a full loop later
     });
-    Out o = decodeWords(bytes, RawFormat::Evt3);
     const uint64_t L = 1ull << 24;
-    std::vector<uint64_t> times;
-    for (auto& e : o.events)
-        times.push_back(e.timestamp);
     std::vector<uint64_t> expected{3000 * 4096 + 5, L + 1000 * 4096, L + 998 * 4096 + 7,
                                    L + 1002 * 4096, 2 * L + 990 * 4096};
-    EXPECT_EQ(times, expected);
+    EXPECT_EQ(timesOf(decodeWords(bytes, RawFormat::Evt3).events), expected);
 
     // The same rule for EVT 2.0 (28-bit high, 64 us steps).
     std::vector<uint8_t> b;
@@ -313,11 +319,8 @@ TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {
                             {2, 1, 1, 100 + 9000000},          // 9 s pause
                             {3, 1, 1, 100 + 9000000 - 60000},  // 60 ms back
                             {4, 1, 1, 40000000}};
-    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
-        RawWriter w(format);
-        w.writeEvents(ev.data(), ev.size());
-        EXPECT_EQ(decodeWords(w.takeBuffer(), format).events, ev) << rawFormatName(format);
-    }
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2})
+        EXPECT_EQ(decodeWords(encode(format, ev), format).events, ev) << rawFormatName(format);
 }
 
 // Vectors without a base x in range never wrap x into y nor leave the
@@ -347,22 +350,14 @@ TEST(Evt3DecoderTest, VectorsBeyondTheAddressRangeAreDropped) {
 // statistics and the search for a time below a limit, on real data and garbage.
 TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
     std::mt19937_64 rng(21);
-    std::vector<uint8_t> garbage(1 << 18);
-    for (auto& b : garbage)
-        b = uint8_t(rng());
+    std::vector<uint8_t> garbage = noise(rng, 1 << 18);
     // Garbage with TIME_HIGH words thinned out, so long stretches take the block path.
     std::vector<uint8_t> thinned = garbage;
     for (size_t i = 1; i < thinned.size(); i += 2)
         if ((thinned[i] >> 4) == 0x8 && rng() % 16 != 0)
             thinned[i] = uint8_t(0x60 | (thinned[i] & 0xF));
-    SyntheticOptions o;
-    o.duration_us = 100000;
-    o.eventsPerSecond = 3000000;
-    o.dense = true;
-    Expected exp = expectedFor(o);
-    RawWriter w(RawFormat::Evt3);
-    w.writeEvents(exp.events.data(), exp.events.size());
-    auto real = w.takeBuffer();
+    SyntheticOptions o{.duration_us = 100000, .eventsPerSecond = 3000000, .dense = true};
+    std::vector<uint8_t> real = encode(RawFormat::Evt3, expectedFor(o).events);
 
     for (const auto* data : {&garbage, &thinned, &real}) {
         const size_t words = data->size() / 2;
@@ -422,12 +417,8 @@ TEST(DecoderTest, EventsBeyondTheSensorAreDropped) {
         std::vector<TriggerRecord> triggers;
         DecoderState s;
         uint64_t corrupt = 0;
-        const size_t words = bytes.size() / wordSizeBytes(format);
-        DecodeStep step = format == RawFormat::Evt3
-                              ? decodeEvt3(bytes.data(), words, s, out.data(), out.size(),
-                                           &triggers, 100, UINT64_MAX, corrupt, 640)
-                              : decodeEvt2(bytes.data(), words, s, out.data(), out.size(),
-                                           &triggers, 100, UINT64_MAX, corrupt, 640);
+        DecodeStep step = decodeStep(format, bytes.data(), bytes.size() / wordSizeBytes(format), s,
+                                     out, out.size(), corrupt, &triggers, 100, 640);
         out.resize(step.eventsWritten);
         ASSERT_GE(out.size(), 2u) << rawFormatName(format);
         for (auto& e : out)
@@ -447,8 +438,8 @@ TEST(DecoderTest, EventsBeyondTheSensorAreDropped) {
     std::vector<Event2D> out(64);
     DecoderState s;
     uint64_t corrupt = 0;
-    DecodeStep step = decodeEvt3(narrow.data(), narrow.size() / 2, s, out.data(), out.size(),
-                                 nullptr, 0, UINT64_MAX, corrupt, 5);
+    DecodeStep step = decodeStep(RawFormat::Evt3, narrow.data(), narrow.size() / 2, s, out,
+                                 out.size(), corrupt, nullptr, 0, 5);
     ASSERT_EQ(step.eventsWritten, 5u);
     for (size_t i = 0; i < 5; ++i)
         EXPECT_EQ(out[i].x, i);

@@ -128,13 +128,13 @@ TEST(FileCheckTest, Evt2WordsShowEachAnomaly) {
 TEST(FileCheckTest, StretchesAppendedInOrderEqualOneWalk) {
     ScratchDir dir;
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
-        SyntheticOptions o;
-        o.duration_us = 200000;
-        o.eventsPerSecond = 3000000;
-        o.dense = format == RawFormat::Evt3;
-        o.format = format;
-        o.triggerPeriod_us = 5000;
-        o.startTime_us = (uint64_t(1) << 24) - 100000;  // crosses a loop
+        // Crosses a loop of the 24-bit clock.
+        SyntheticOptions o{.duration_us = 200000,
+                           .eventsPerSecond = 3000000,
+                           .triggerPeriod_us = 5000,
+                           .startTime_us = (uint64_t(1) << 24) - 100000,
+                           .dense = format == RawFormat::Evt3,
+                           .format = format};
         const std::string path = generate(dir, "c.raw", o);
         // Noise every 499 words: reserved types, wild times, bases and vectors.
         std::vector<uint8_t> bytes = readBytes(path);
@@ -142,14 +142,7 @@ TEST(FileCheckTest, StretchesAppendedInOrderEqualOneWalk) {
         ASSERT_TRUE(probe.open(path));
         const RawHeader h = readRawHeader(probe);
         const size_t ws = wordSizeBytes(format);
-        uint32_t x = 99;
-        for (size_t at = h.dataOffsetBytes + ws * 200; at + ws <= bytes.size(); at += ws * 499) {
-            for (size_t i = 0; i < ws; ++i) {
-                x = x * 1664525u + 1013904223u;
-                bytes[at + i] = uint8_t(x >> 24);
-            }
-        }
-        writeBytes(path, bytes);
+        scrambleWords(bytes, h.dataOffsetBytes, ws, 499, 200, 99);
 
         const uint8_t* data = bytes.data() + h.dataOffsetBytes;
         const size_t words = (bytes.size() - h.dataOffsetBytes) / ws;

@@ -1,10 +1,13 @@
+// The kvraw command-line tool: outputs, exit statuses and error lines, and
+// what an interrupted or failed write leaves behind.
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <csignal>
-#include <cstdio>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -33,12 +36,11 @@ TEST(KvrawTest, GenerateInfoStatsDecodeCut) {
     ASSERT_EQ(gen.status, 0) << gen.err;
     EXPECT_TRUE(gen.out.empty());
 
-    SyntheticOptions o;
-    o.duration_us = 2000000;
-    o.eventsPerSecond = 50000;
-    o.seed = 5;
-    o.triggerPeriod_us = 500000;
-    o.startTime_us = 100;
+    SyntheticOptions o{.duration_us = 2000000,
+                       .eventsPerSecond = 50000,
+                       .seed = 5,
+                       .triggerPeriod_us = 500000,
+                       .startTime_us = 100};
     Expected exp = expectedFor(o);
 
     CliRun info = kvraw(dir, "info " + f);
@@ -201,12 +203,6 @@ TEST(KvrawTest, InterruptedWritesLeaveNoTemporary) {
     ScratchDir dir;
     const std::string src = dir.file("src.raw");
     ASSERT_EQ(kvraw(dir, "generate " + src + " 3000000 2000000").status, 0);
-    auto partFiles = [&] {
-        size_t n = 0;
-        for (auto& e : fs::directory_iterator(dir.path()))
-            n += e.path().filename().string().find(".part-") != std::string::npos;
-        return n;
-    };
     const std::vector<std::vector<std::string>> commands{
         {"generate", dir.file("big.raw"), "600000000", "20000000"},
         {"cut", src, dir.file("cut.raw"), "0", "3000000"},
@@ -226,14 +222,14 @@ TEST(KvrawTest, InterruptedWritesLeaveNoTemporary) {
             // Wait until the temporary exists (or the command already ended).
             int status = 0;
             pid_t done = 0;
-            while (partFiles() == 0 && (done = ::waitpid(child, &status, WNOHANG)) == 0)
+            while (partFiles(dir.path()) == 0 && (done = ::waitpid(child, &status, WNOHANG)) == 0)
                 std::this_thread::yield();
             if (done == 0) {
                 ::kill(child, sig);
                 ASSERT_EQ(::waitpid(child, &status, 0), child);
                 EXPECT_TRUE(WIFSIGNALED(status)) << command[0];
             }
-            EXPECT_EQ(partFiles(), 0u) << command[0] << " signal " << sig;
+            EXPECT_EQ(partFiles(dir.path()), 0u) << command[0] << " signal " << sig;
         }
     }
     EXPECT_FALSE(fs::exists(dir.file("big.raw")));
@@ -361,4 +357,48 @@ TEST(KvrawTest, StatsOnAllThreadsEqualsTheOneThreadPass) {
             EXPECT_EQ(kvraw(dir, "stats " + f + threads).out, one.out) << extra << threads;
         }
     }
+}
+
+// kvraw convert: summary line, exit statuses, and no file left by a failure.
+TEST(KvrawConvertTest, SummaryStatusesAndRanges) {
+    ScratchDir dir;
+    SyntheticOptions o{.duration_us = 200000, .eventsPerSecond = 100000, .triggerPeriod_us = 10000};
+    const std::string src = generate(dir, "in.raw", o);
+    const Expected all = expectedFor(o);
+
+    CliRun r =
+        kvraw(dir, "convert " + src + " " + dir.file("out.h5") + " --from 50000 --to 150000");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;  // no progress without a terminal
+    std::smatch m;
+    const std::regex line(
+        "events: (\\d+), triggers: (\\d+), bytes: (\\d+), seconds: [0-9.]+, events_per_s: \\d+\n");
+    ASSERT_TRUE(std::regex_match(r.out, m, line)) << r.out;
+    EXPECT_EQ(std::stoull(m[1]), filterWindow(all.events, 50000, 150000).size());
+    const auto edges = std::count_if(all.triggers.begin(), all.triggers.end(), [](const auto& t) {
+        return t.timestamp >= 50000 && t.timestamp < 150000;
+    });
+    EXPECT_GT(edges, 0);
+    EXPECT_EQ(std::stoull(m[2]), uint64_t(edges));
+    EXPECT_EQ(std::stoull(m[3]), fs::file_size(dir.file("out.h5")));
+
+    r = kvraw(dir, "convert " + dir.file("out.h5") + " " + dir.file("back.raw") + " --format evt2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto reader = DvsFileReader::createFileReader(dir.file("back.raw"));
+    ASSERT_TRUE(reader && reader->openForReading());
+    EXPECT_EQ(reader->format(), RawFormat::Evt2);
+    EXPECT_EQ(decodeAll(*reader).events, filterWindow(all.events, 50000, 150000));
+
+    // Usage errors: 2; failures: 1; neither leaves a file.
+    EXPECT_EQ(kvraw(dir, "convert " + src).status, 2);
+    EXPECT_EQ(kvraw(dir, "convert " + src + " " + dir.file("x.raw") + " --format evt4").status, 2);
+    EXPECT_EQ(kvraw(dir, "convert " + src + " " + dir.file("x.raw") + " --from 9 --to 3").status,
+              2);
+    r = kvraw(dir, "convert " + src + " " + dir.file("x.txt"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown output type"), std::string::npos) << r.err;
+    EXPECT_EQ(kvraw(dir, "convert " + dir.file("none.raw") + " " + dir.file("x.npy")).status, 1);
+    EXPECT_FALSE(fs::exists(dir.file("x.raw")));
+    EXPECT_FALSE(fs::exists(dir.file("x.npy")));
+    EXPECT_FALSE(fs::exists(dir.file("x.txt")));
 }

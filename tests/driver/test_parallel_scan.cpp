@@ -32,9 +32,7 @@ void expectSamePass(const Pass& a, const Pass& b, bool wholePass = true) {
         ASSERT_EQ(a.events[i], b.events[i]) << "event " << i;
     ASSERT_EQ(a.triggers.size(), b.triggers.size());
     for (size_t i = 0; i < a.triggers.size(); ++i) {
-        EXPECT_EQ(a.triggers[i].trigger.timestamp, b.triggers[i].trigger.timestamp) << i;
-        EXPECT_EQ(a.triggers[i].trigger.id, b.triggers[i].trigger.id) << i;
-        EXPECT_EQ(a.triggers[i].trigger.polarity, b.triggers[i].trigger.polarity) << i;
+        EXPECT_EQ(a.triggers[i].trigger, b.triggers[i].trigger) << i;
         EXPECT_EQ(a.triggers[i].eventIndex, b.triggers[i].eventIndex) << i;
     }
     if (wholePass) {
@@ -123,26 +121,16 @@ void damage(const std::string& path, size_t every, uint32_t seed) {
     RawFile f;
     ASSERT_TRUE(f.open(path));
     const RawHeader h = readRawHeader(f);
-    const size_t ws = wordSizeBytes(h.format);
-    uint32_t x = seed;
-    for (size_t at = h.dataOffsetBytes + ws * (every / 2); at + ws <= bytes.size();
-         at += ws * every) {
-        for (size_t b = 0; b < ws; ++b) {
-            x = x * 1664525u + 1013904223u;
-            bytes[at + b] = uint8_t(x >> 24);
-        }
-    }
+    scrambleWords(bytes, h.dataOffsetBytes, wordSizeBytes(h.format), every, every / 2, seed);
     writeBytes(path, bytes);
 }
 
 SyntheticOptions scene(uint64_t duration_us, uint64_t rate, bool dense, RawFormat format) {
-    SyntheticOptions o;
-    o.duration_us = duration_us;
-    o.eventsPerSecond = rate;
-    o.dense = dense;
-    o.format = format;
-    o.triggerPeriod_us = 7000;
-    return o;
+    return {.duration_us = duration_us,
+            .eventsPerSecond = rate,
+            .triggerPeriod_us = 7000,
+            .dense = dense,
+            .format = format};
 }
 
 }  // namespace
@@ -231,11 +219,7 @@ TEST(ParallelScanTest, StretchesStartInsideVectorRunsAndAfterTimeLoops) {
     EXPECT_TRUE(reader->forEachChunkParallel(
         0, UINT64_MAX,
         [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
-            for (const auto& t : triggers) {
-                many.triggers.push_back(t.trigger);
-                many.triggerPositions.push_back(many.events.size() + t.eventIndex);
-            }
-            many.events.insert(many.events.end(), ev, ev + n);
+            collect(many, ev, n, triggers);
         },
         2));
     EXPECT_EQ(one.events, many.events);

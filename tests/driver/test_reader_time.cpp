@@ -8,31 +8,16 @@
 
 #include "DriverTestSupport.h"
 #include "IndexCache.h"
-#include "RawWriter.h"
-#include "Utils/FuncUtils.h"
 
 using namespace kvtest;
 
 namespace {
 
-std::unique_ptr<DvsFileReader> openReader(const std::string& path) {
-    auto r = DvsFileReader::createFileReader(path);
-    EXPECT_TRUE(r);
-    if (r) {
-        EXPECT_TRUE(r->openForReading());
-    }
-    return r;
-}
-
 std::string withHeader(const ScratchDir& dir, const std::string& name,
                        const std::vector<uint8_t>& words, uint64_t dvsStart = 0) {
     DvsFileInfo info;
     info.dvsStartTimestamp = dvsStart;
-    const std::string header = generateDvsFileHeader(info);
-    std::vector<uint8_t> bytes(header.begin(), header.end());
-    bytes.insert(bytes.end(), words.begin(), words.end());
-    writeBytes(dir.file(name), bytes);
-    return dir.file(name);
+    return rawFileWith(dir, name, words, info);
 }
 
 }  // namespace
@@ -42,12 +27,12 @@ std::string withHeader(const ScratchDir& dir, const std::string& name,
 TEST(ReaderTimeTest, LateStartReadsBackAbsoluteTimes) {
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
         ScratchDir dir;
-        SyntheticOptions o;
-        o.format = format;
-        o.duration_us = 2500000;
-        o.eventsPerSecond = 50000;
-        o.triggerPeriod_us = 100000;
-        o.startTime_us = format == RawFormat::Evt3 ? 19500000 : (1ull << 34) + 19500000;
+        SyntheticOptions o{
+            .duration_us = 2500000,
+            .eventsPerSecond = 50000,
+            .triggerPeriod_us = 100000,
+            .startTime_us = format == RawFormat::Evt3 ? 19500000 : (1ull << 34) + 19500000,
+            .format = format};
         Expected exp = expectedFor(o);
         auto r = openReader(generate(dir, "late.raw", o));
         uint64_t start = 0, end = 0;
@@ -216,9 +201,7 @@ TEST(ReaderTimeTest, CachedIndexKeepsTheEventSpan) {
 // Progress while the index is built: rising, ending at 1; none for a cached index.
 TEST(ReaderTimeTest, OpenProgressReportsTheBuildOnly) {
     ScratchDir dir;
-    SyntheticOptions o;
-    o.duration_us = 1000000;
-    o.eventsPerSecond = 8000000;
+    SyntheticOptions o{.duration_us = 1000000, .eventsPerSecond = 8000000};
     const std::string path = generate(dir, "p.raw", o);
     ASSERT_GT(fs::file_size(path), 16u << 20);  // several read pieces
     std::vector<double> seen;

@@ -4,18 +4,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 #include "DriverTestSupport.h"
 #include "EventPainter.h"
 #include "RawWriter.h"
-#include "Utils/FuncUtils.h"
 #include "VideoEncoder.h"
 #include "VideoExport.h"
 #include "VideoReadBack.h"
@@ -27,11 +24,7 @@ namespace {
 constexpr uint64_t kInterval = 33333;
 
 SyntheticOptions scene() {
-    SyntheticOptions o;
-    o.duration_us = 1200000;
-    o.eventsPerSecond = 400000;
-    o.startTime_us = 5000;
-    return o;
+    return {.duration_us = 1200000, .eventsPerSecond = 400000, .startTime_us = 5000};
 }
 
 // The playback image of [from, from + duration): what a video frame shows.
@@ -121,45 +114,9 @@ TEST(VideoFrameCount, OnePerStartedIntervalTheLastShortened) {
     EXPECT_EQ(videoFrameCount(0, 100, 0), 0u);
 }
 
-TEST_F(VideoExportTest, StreamFactsTagsAndIndexFirst) {
-    const uint64_t start = first_ + 100000, end = start + 1000000;  // 31 frames
-    const std::string out = dir_.file("range.mp4");
-    std::string error;
-    VideoExportOptions o = options(&error);
-    std::vector<double> progress;
-    o.progress = [&](double f) { progress.push_back(f); };
-    ASSERT_TRUE(reader_->exportVideoRange(start, end, out, o)) << error;
-
-    const VideoFacts v = readVideo(out, false);
-    ASSERT_TRUE(v.opened);
-    EXPECT_EQ(v.codec, "h264");
-    EXPECT_EQ(v.width, 1280);
-    EXPECT_EQ(v.height, 720);
-    EXPECT_EQ(v.frameRate.num, 30);
-    EXPECT_EQ(v.frameRate.den, 1);
-    EXPECT_EQ(v.packets, 31);
-    EXPECT_NEAR(v.duration_s, 31.0 / 30.0, 0.5 / 30.0);
-    const std::string range =
-        "start_us=" + std::to_string(start) + " end_us=" + std::to_string(end);
-    EXPECT_EQ(v.tags.at("comment"), "serial=KVSIM0001 " + range);
-    EXPECT_NE(v.tags.at("title").find("KVSIM0001"), std::string::npos);
-
-    // A browser starts playing without fetching the end of the file.
-    const auto boxes = topLevelBoxes(out);
-    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
-    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
-    ASSERT_NE(moov, boxes.end());
-    ASSERT_NE(mdat, boxes.end());
-    EXPECT_LT(moov - boxes.begin(), mdat - boxes.begin());
-
-    ASSERT_EQ(progress.size(), 31u);
-    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
-    EXPECT_TRUE(strayFiles(dir_.path(), {"scene.raw", "range.mp4"}).empty());
-    EXPECT_EQ(fs::status(out).permissions() & fs::perms::owner_read, fs::perms::owner_read);
-}
-
-TEST_F(VideoExportTest, FramesShowThePlaybackImagesOfTheirWindows) {
+// One export checked as a stream (facts, tags, index first, progress) and
+// frame by frame against the playback images.
+TEST_F(VideoExportTest, StreamFactsAndFramesOfTheirWindows) {
     // A range that is not a whole number of intervals: the last frame is short.
     const uint64_t start = first_ + 50000, end = start + 10 * kInterval + 5000;  // 11 frames
     const std::string out = dir_.file("frames.mp4");
@@ -167,9 +124,36 @@ TEST_F(VideoExportTest, FramesShowThePlaybackImagesOfTheirWindows) {
     VideoExportOptions o = options(&error);
     ASSERT_TRUE(paintThemeByName("RedBlue", o.theme));
     o.crf = 18;
+    std::vector<double> progress;
+    o.progress = [&](double f) { progress.push_back(f); };
     ASSERT_TRUE(reader_->exportVideoRange(start, end, out, o)) << error;
 
     const VideoFacts v = readVideo(out, true);
+    ASSERT_TRUE(v.opened);
+    EXPECT_EQ(v.codec, "h264");
+    EXPECT_EQ(v.width, 1280);
+    EXPECT_EQ(v.height, 720);
+    EXPECT_EQ(v.frameRate.num, 30);
+    EXPECT_EQ(v.frameRate.den, 1);
+    EXPECT_EQ(v.packets, 11);
+    EXPECT_NEAR(v.duration_s, 11.0 / 30.0, 0.5 / 30.0);
+    const std::string range =
+        "start_us=" + std::to_string(start) + " end_us=" + std::to_string(end);
+    EXPECT_EQ(v.tags.at("comment"), "serial=KVSIM0001 " + range);
+    EXPECT_NE(v.tags.at("title").find("KVSIM0001"), std::string::npos);
+    // A browser starts playing without fetching the end of the file.
+    const auto boxes = topLevelBoxes(out);
+    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+    ASSERT_NE(moov, boxes.end());
+    ASSERT_NE(mdat, boxes.end());
+    EXPECT_LT(moov - boxes.begin(), mdat - boxes.begin());
+    ASSERT_EQ(progress.size(), 11u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    EXPECT_TRUE(strayFiles(dir_.path(), {"scene.raw", "frames.mp4"}).empty());
+    EXPECT_EQ(fs::status(out).permissions() & fs::perms::owner_read, fs::perms::owner_read);
+
     ASSERT_EQ(v.frames.size(), 11u);
     const auto ref = [&](int k) {
         const uint64_t from = start + uint64_t(k) * kInterval;
@@ -273,18 +257,14 @@ TEST_F(VideoExportTest, CancelLeavesTheOldTargetAndNoTemporary) {
 }
 
 TEST_F(VideoExportTest, FullDiskFailsWithoutPartialFile) {
-    // A file size limit makes writes fail the way a full disk does.
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string error;
-    const bool ok =
-        reader_->exportVideoRange(first_, first_ + 1000000, dir_.file("full.mp4"), options(&error));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool ok = true;
+    {
+        FileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.applied());
+        ok = reader_->exportVideoRange(first_, first_ + 1000000, dir_.file("full.mp4"),
+                                       options(&error));
+    }
     EXPECT_FALSE(ok);
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(strayFiles(dir_.path(), {"scene.raw"}).empty());
