@@ -8,7 +8,6 @@
 
 #include "Calibrator.h"
 #include "DvsCameraManager.h"
-#include "DvsFileReader.h"
 #include "QuentaTestSupport.h"
 #include "SimulatedBackend.h"
 
@@ -145,97 +144,6 @@ TEST(QuentaTest, UploadedCalibrationIsWhatTheCameraReportsAlsoAfterReopening) {
     CalibratorParameters kept;
     ASSERT_TRUE(again.camera->getCalibrationParameters(kept));
     EXPECT_EQ(kept, changed);
-}
-
-namespace {
-
-// Frame file stand-in: notes what it is given.
-struct NotedFrames {
-    std::mutex mutex;
-    std::string path;
-    int width = 0, height = 0, fps = 0;
-    std::vector<uint64_t> relative;
-    bool closed = false;
-};
-
-class NotingWriter : public FrameFileWriter {
-public:
-    explicit NotingWriter(std::shared_ptr<NotedFrames> n) : noted_(std::move(n)) {}
-    bool write(const ApsFrame&, uint64_t relative_us) override {
-        std::lock_guard lock(noted_->mutex);
-        noted_->relative.push_back(relative_us);
-        return true;
-    }
-    bool close() override {
-        std::lock_guard lock(noted_->mutex);
-        noted_->closed = true;
-        return true;
-    }
-
-private:
-    std::shared_ptr<NotedFrames> noted_;
-};
-
-}  // namespace
-
-TEST(QuentaTest, RecordingWritesEventsWithFrameOffsetCalibrationAndFrames) {
-    Scratch dir;
-    auto noted = std::make_shared<NotedFrames>();
-    ManualQuenta q(dir, [noted](const std::string& path, int w, int h, int fps, std::string*) {
-        std::lock_guard lock(noted->mutex);
-        noted->path = path;
-        noted->width = w;
-        noted->height = h;
-        noted->fps = fps;
-        return std::make_unique<NotingWriter>(noted);
-    });
-    Delivery d;
-    d.attach(*q.camera, nullptr);
-    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
-    q.advance(3 * kPeriod + 1000);  // the recording starts between two frames
-    ASSERT_TRUE(q.camera->startRecording(dir.path.string(), "rec", STREAM_BOTH));
-    EXPECT_FALSE(q.camera->startRecording(dir.path.string(), "again", STREAM_BOTH));
-    const uint64_t apsStart = q.camera->recordingApsStart_us();
-    EXPECT_EQ(apsStart % kPeriod, 0u);
-    EXPECT_GE(apsStart, 3 * kPeriod + 1000);
-    EXPECT_LT(apsStart, 5 * kPeriod);
-    q.advance(10 * kPeriod);
-    ASSERT_TRUE(waitFor([&] {
-        std::lock_guard lock(d.mutex);
-        return !d.frameTimes.empty() && d.frameTimes.back() >= apsStart + 6 * kPeriod;
-    }));
-    ASSERT_TRUE(q.camera->stopRecording(STREAM_BOTH));
-    q.camera->stop(STREAM_BOTH);
-
-    {
-        std::lock_guard lock(noted->mutex);
-        EXPECT_EQ(noted->path, dir.file("rec.mp4"));
-        EXPECT_EQ(noted->width, 1600);
-        EXPECT_EQ(noted->height, 900);
-        EXPECT_EQ(noted->fps, 30);
-        EXPECT_TRUE(noted->closed);
-        ASSERT_GE(noted->relative.size(), 7u);
-        for (size_t n = 0; n < noted->relative.size(); ++n)
-            EXPECT_EQ(noted->relative[n], n * kPeriod);
-    }
-
-    auto reader = DvsFileReader::createFileReader(dir.file("rec.raw"));
-    ASSERT_NE(reader, nullptr);
-    ASSERT_TRUE(reader->openForReading());
-    DvsFileInfo info;
-    ASSERT_TRUE(reader->getFileInfo(info));
-    EXPECT_EQ(info.apsStartTimestamp, apsStart);
-    EXPECT_EQ(info.serialNumber, "KVTEST-QUENTA");
-    uint64_t start = 0, end = 0;
-    ASSERT_TRUE(reader->getStartTime(start));
-    ASSERT_TRUE(reader->getEndTime(end));
-    EXPECT_LE(start, apsStart);
-    EXPECT_GE(end, apsStart + 6 * kPeriod);
-
-    CalibratorParameters written, reported;
-    ASSERT_TRUE(jsonFileToParam(dir.file("rec.json"), written));
-    ASSERT_TRUE(q.camera->getCalibrationParameters(reported));
-    EXPECT_EQ(written, reported);
 }
 
 TEST(QuentaTest, RecordingWithoutFrameWriterKeepsEventsAndCalibration) {
