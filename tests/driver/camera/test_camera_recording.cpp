@@ -137,7 +137,10 @@ TEST(CameraRecordingTest, FileHoldsTheHeaderAndExactlyTheStreamedEventsAndEdges)
     EXPECT_GE(edges.size(), 40u);
 }
 
-TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhy) {
+// One recording at a time, into a regular file that can be made. A FIFO at
+// the path would block the caller forever when nobody reads it, and nothing
+// could play it back when somebody does: refused at once.
+TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhyAndFifoTargetIsRefused) {
     ScratchDir dir;
     ManualCamera m;
     EXPECT_FALSE(m.camera->startRecording(dir.file("missing/folder/rec.raw")));
@@ -145,21 +148,8 @@ TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhy) {
     EXPECT_FALSE(m.camera->recordingStatus().error.empty());
     EXPECT_FALSE(m.camera->stopRecording()) << "nothing was recording";
 
-    ASSERT_TRUE(m.camera->startRecording(dir.file("a.raw")));
-    EXPECT_FALSE(m.camera->startRecording(dir.file("b.raw"))) << "one recording at a time";
-    EXPECT_TRUE(m.camera->recordingStatus().running) << "the first goes on";
-    EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
-    EXPECT_FALSE(fs::exists(dir.file("b.raw")));
-    EXPECT_TRUE(m.camera->stopRecording());
-}
-
-// A FIFO at the path would block the caller forever when nobody reads it,
-// and nothing could play it back when somebody does: refused at once.
-TEST(CameraRecordingTest, FifoTargetIsRefused) {
-    ScratchDir dir;
     const std::string fifo = dir.file("f.raw");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ManualCamera m;
     // With a reader the open does not block; still no recording.
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
@@ -169,6 +159,13 @@ TEST(CameraRecordingTest, FifoTargetIsRefused) {
     EXPECT_FALSE(m.camera->startRecording(fifo)) << "no reader";
     EXPECT_NE(m.camera->recordingStatus().error.find("not a regular file"), std::string::npos)
         << m.camera->recordingStatus().error;
+
+    ASSERT_TRUE(m.camera->startRecording(dir.file("a.raw")));
+    EXPECT_FALSE(m.camera->startRecording(dir.file("b.raw"))) << "one recording at a time";
+    EXPECT_TRUE(m.camera->recordingStatus().running) << "the first goes on";
+    EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
+    EXPECT_FALSE(fs::exists(dir.file("b.raw")));
+    EXPECT_TRUE(m.camera->stopRecording());
 }
 
 TEST(CameraRecordingTest, DiskFullEndsTheRecordingAndTellsTheCaller) {
@@ -249,12 +246,12 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     EXPECT_EQ(f.corrupt, 0u);
     ASSERT_FALSE(f.data.events.empty());
     const uint64_t first = f.data.events.front().timestamp;
-    const auto lastSecond = between(before, 1500000, UINT64_MAX);
+    const auto lastSecond = filterWindow(before, 1500000, UINT64_MAX);
     ASSERT_FALSE(lastSecond.empty());
     EXPECT_LE(first, lastSecond.front().timestamp) << "the whole cached second before the start";
     EXPECT_GE(first, 1350000u) << "the cache keeps about what was asked";
     // From its first event on, the file is the stream without a gap.
-    std::vector<Event2D> expected = between(before, first, UINT64_MAX);
+    std::vector<Event2D> expected = filterWindow(before, first, UINT64_MAX);
     expected.insert(expected.end(), after.begin(), after.end());
     ASSERT_EQ(f.data.events.size(), expected.size());
     EXPECT_TRUE(f.data.events == expected);

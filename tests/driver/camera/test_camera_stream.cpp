@@ -93,7 +93,7 @@ TEST(CameraStatisticsTest, OnePerSecondWithTheDeliveredCountAndTheEncodedSize) {
     std::lock_guard lock(mutex);
     ASSERT_EQ(stats.size(), 3u);
     for (size_t s = 0; s < 3; ++s) {
-        const auto second = between(events, s * 1000000, (s + 1) * 1000000);
+        const auto second = filterWindow(events, s * 1000000, (s + 1) * 1000000);
         EXPECT_EQ(stats[s].eventRate, second.size()) << "second " << s;
         // What a writer makes of exactly these events (no triggers are on).
         RawWriter writer;

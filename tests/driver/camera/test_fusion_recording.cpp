@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 
 #include "ApsFileReader.h"
 #include "Calibrator.h"
@@ -79,7 +78,6 @@ private:
 
 TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEvents) {
     Scratch dir;
-    ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);  // the RAW index cache
     std::atomic<H264FrameWriter*> writer{nullptr};
     std::atomic<int> fpsAsked{0};
     std::atomic<bool> closed{false};
@@ -104,8 +102,8 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
     });
     ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
     q.advance(2 * kPeriod + 1000);  // the recording starts between two frames
-    ASSERT_TRUE(q.camera->startRecording(dir.path.string(), "rec", STREAM_BOTH));
-    EXPECT_FALSE(q.camera->startRecording(dir.path.string(), "again", STREAM_BOTH));
+    ASSERT_TRUE(q.camera->startRecording(dir.path().string(), "rec", STREAM_BOTH));
+    EXPECT_FALSE(q.camera->startRecording(dir.path().string(), "again", STREAM_BOTH));
     ASSERT_NE(writer.load(), nullptr);
     EXPECT_EQ(fpsAsked.load(), 30);
     // The manual clock runs faster than real time: let the encoder keep up
