@@ -14,7 +14,9 @@ namespace {
 class FakeSysfs {
 public:
     FakeSysfs() {
-        root_ = fs::temp_directory_path() / ("velqora_usb_" + std::to_string(::getpid()));
+        static int n = 0;  // two trees in one test must not share a folder
+        root_ = fs::temp_directory_path() /
+                ("velqora_usb_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
         fs::remove_all(root_);
         fs::create_directories(root_);
     }
@@ -57,6 +59,14 @@ void recordWhileDisabled(void* context) {
     probe->seen.push_back(states);
 }
 
+// What restartUSBDeviceAt prints, and its result in ok.
+std::string restart(const std::string& root, bool& ok, void (*whileDisabled)(void*) = nullptr,
+                    void* context = nullptr) {
+    testing::internal::CaptureStdout();
+    ok = detail::restartUSBDeviceAt(root, 0x1a2b, 0x0c0d, whileDisabled, context);
+    return testing::internal::GetCapturedStdout();
+}
+
 int count(const std::string& text, const std::string& needle) {
     int n = 0;
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
@@ -66,17 +76,19 @@ int count(const std::string& text, const std::string& needle) {
 
 }  // namespace
 
-TEST(UsbRestartTest, NoMatchingDevice) {
+TEST(UsbRestartTest, NoMatchingDeviceOrNoTreeIsFalse) {
     FakeSysfs sysfs;
     sysfs.addDevice("1-1", "1a2b", "0c0e");
     sysfs.addInterface("1-1:1.0");
-    testing::internal::CaptureStdout();
-    bool ok = detail::restartUSBDeviceAt(sysfs.root(), 0x1a2b, 0x0c0d);
-    std::string out = testing::internal::GetCapturedStdout();
+    bool ok = true;
+    const std::string out = restart(sysfs.root(), ok);
     EXPECT_FALSE(ok);
     EXPECT_NE(out.find("Restart USB device: 1a2b:0c0d"), std::string::npos);
     EXPECT_EQ(count(out, "\n"), 1) << out;
     EXPECT_EQ(sysfs.authorized("1-1"), "1");
+    ok = true;
+    restart("/nonexistent/usb", ok);
+    EXPECT_FALSE(ok);
 }
 
 TEST(UsbRestartTest, OneAndTwoMatchingDevicesAreCycled) {
@@ -86,9 +98,8 @@ TEST(UsbRestartTest, OneAndTwoMatchingDevicesAreCycled) {
     sysfs.addDevice("3-1", "dead", "beef");
     Probe probe{&sysfs, {"1-1", "2-3.1", "3-1"}, {}};
 
-    testing::internal::CaptureStdout();
-    bool ok = detail::restartUSBDeviceAt(sysfs.root(), 0x1a2b, 0x0c0d, recordWhileDisabled, &probe);
-    std::string out = testing::internal::GetCapturedStdout();
+    bool ok = false;
+    std::string out = restart(sysfs.root(), ok, recordWhileDisabled, &probe);
     EXPECT_TRUE(ok);
     // While each device is paused it is unauthorised; the unrelated one never is.
     ASSERT_EQ(probe.seen.size(), 2u);
@@ -102,27 +113,19 @@ TEST(UsbRestartTest, OneAndTwoMatchingDevicesAreCycled) {
 
     FakeSysfs single;
     single.addDevice("4-2", "1a2b", "0c0d");
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(detail::restartUSBDeviceAt(single.root(), 0x1a2b, 0x0c0d));
-    out = testing::internal::GetCapturedStdout();
+    out = restart(single.root(), ok);
+    EXPECT_TRUE(ok);
     EXPECT_EQ(count(out, "Restart USB device success."), 1);
 }
 
 TEST(UsbRestartTest, DeviceThatCannotBeEnabledIsNoSuccess) {
     FakeSysfs sysfs;
     sysfs.addDevice("1-4", "1a2b", "0c0d", /*withAuthorized=*/false);
-    testing::internal::CaptureStdout();
-    bool ok = detail::restartUSBDeviceAt(sysfs.root(), 0x1a2b, 0x0c0d);
-    std::string out = testing::internal::GetCapturedStdout();
+    bool ok = true;
+    const std::string out = restart(sysfs.root(), ok);
     EXPECT_FALSE(ok);
     EXPECT_NE(out.find("Disable USB device error."), std::string::npos);
     EXPECT_NE(out.find("Enable USB device error."), std::string::npos);
     EXPECT_EQ(out.find("Restart USB device success."), std::string::npos);
     EXPECT_FALSE(fs::exists(fs::path(sysfs.root()) / "1-4" / "authorized"));
-}
-
-TEST(UsbRestartTest, MissingTreeIsFalse) {
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(detail::restartUSBDeviceAt("/nonexistent/usb", 1, 2));
-    testing::internal::GetCapturedStdout();
 }

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 #include <cstdio>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -15,6 +14,7 @@ namespace {
 struct Pair {
     uint64_t frameTag;
     std::vector<Event2D> events;
+    uint8_t firstByte;  // of the frame's pixels
 };
 
 // Records every pair the processor hands on.
@@ -22,7 +22,7 @@ struct Receiver {
     std::vector<Pair> pairs;
     void attach(DvsApsFusionProccessor& p) {
         p.addFusionDataCallback([this](ApsFrame& f, Event2D* first, Event2D* last) {
-            pairs.push_back({f.frameTag, std::vector<Event2D>(first, last)});
+            pairs.push_back({f.frameTag, std::vector<Event2D>(first, last), f.data()[0]});
         });
     }
 };
@@ -44,12 +44,25 @@ void feed(DvsApsFusionProccessor& p, const std::vector<Event2D>& e) {
 
 const EventTriggerIn kRise(0, 1, 0);
 
-}  // namespace
-
-TEST(FusionPairingTest, FrameThenEdgeGetsTheEventsBeforeTheEdge) {
+// A processor with the default bounds and a receiver of its pairs.
+class FusionPairingTest : public testing::Test {
+protected:
+    void SetUp() override { r.attach(p); }
     DvsApsFusionProccessor p;
     Receiver r;
-    r.attach(p);
+};
+
+// Same, with 3 queued frames, 5 queued periods and 100 events a period.
+class BoundedPairingTest : public testing::Test {
+protected:
+    void SetUp() override { r.attach(p); }
+    DvsApsFusionProccessor p{3, 5, 100};
+    Receiver r;
+};
+
+}  // namespace
+
+TEST_F(FusionPairingTest, FrameThenEdgeGetsTheEventsBeforeTheEdge) {
     const auto e1 = events(100, 5);
     p.addApsData(frame(1));
     feed(p, e1);
@@ -68,10 +81,7 @@ TEST(FusionPairingTest, FrameThenEdgeGetsTheEventsBeforeTheEdge) {
     EXPECT_EQ(r.pairs[1].events, e2);
 }
 
-TEST(FusionPairingTest, PairsFollowTheOrderOfArrival) {
-    DvsApsFusionProccessor p;
-    Receiver r;
-    r.attach(p);
+TEST_F(FusionPairingTest, PairsFollowTheOrderOfArrival) {
     // Edge, edge, frame: the frame gets the first period; the second waits.
     const auto e1 = events(0, 4), e2 = events(50, 2);
     feed(p, e1);
@@ -98,10 +108,7 @@ TEST(FusionPairingTest, PairsFollowTheOrderOfArrival) {
     EXPECT_EQ(p.queuedFrames(), 1u);
 }
 
-TEST(FusionPairingTest, FallingEdgesChangeNothing) {
-    DvsApsFusionProccessor p;
-    Receiver r;
-    r.attach(p);
+TEST_F(FusionPairingTest, FallingEdgesChangeNothing) {
     const auto e = events(0, 6);
     feed(p, e);
     p.addSyncSignal(EventTriggerIn(0, 0, 10));
@@ -114,10 +121,7 @@ TEST(FusionPairingTest, FallingEdgesChangeNothing) {
     EXPECT_EQ(r.pairs[0].events, e);  // one period across the falling edges
 }
 
-TEST(FusionPairingTest, ClearDropsQueuedFramesAndThePeriodInProgress) {
-    DvsApsFusionProccessor p;
-    Receiver r;
-    r.attach(p);
+TEST_F(FusionPairingTest, ClearDropsQueuedFramesAndThePeriodInProgress) {
     p.addApsData(frame(1));
     feed(p, events(0, 9));
     p.clear();
@@ -130,42 +134,34 @@ TEST(FusionPairingTest, ClearDropsQueuedFramesAndThePeriodInProgress) {
     EXPECT_TRUE(r.pairs[0].events.empty());
 }
 
-TEST(FusionPairingTest, PairsWithoutCallbackAreDroppedForGood) {
-    DvsApsFusionProccessor p;
-    p.addApsData(frame(1));
-    p.addSyncSignal(kRise);
-    EXPECT_EQ(p.queuedFrames(), 0u);
-    EXPECT_EQ(p.queuedPeriods(), 0u);
-    Receiver r;
-    r.attach(p);
-    p.fusionData();
-    EXPECT_TRUE(r.pairs.empty());
-    p.removeFusionDataCallback();
-    p.addApsData(frame(2));
-    p.addSyncSignal(kRise);
-    EXPECT_TRUE(r.pairs.empty());
+TEST_F(FusionPairingTest, PairsWithoutCallbackAreDroppedForGood) {
+    DvsApsFusionProccessor q;
+    q.addApsData(frame(1));
+    q.addSyncSignal(kRise);
+    EXPECT_EQ(q.queuedFrames(), 0u);
+    EXPECT_EQ(q.queuedPeriods(), 0u);
+    Receiver late;
+    late.attach(q);
+    q.fusionData();
+    EXPECT_TRUE(late.pairs.empty());
+    q.removeFusionDataCallback();
+    q.addApsData(frame(2));
+    q.addSyncSignal(kRise);
+    EXPECT_TRUE(late.pairs.empty());
 }
 
-TEST(FusionPairingTest, QueuedFrameIsADeepCopy) {
-    DvsApsFusionProccessor p;
-    std::vector<uint8_t> seen;
-    p.addFusionDataCallback([&](ApsFrame& f, Event2D*, Event2D*) {
-        seen.assign(f.data(), f.data() + f.getDataSize());
-    });
+TEST_F(FusionPairingTest, QueuedFrameIsADeepCopy) {
     ApsFrame f = frame(1);
     f.data()[0] = 11;
     p.addApsData(f);
     f.data()[0] = 99;  // the driver reuses its buffer
     p.addSyncSignal(kRise);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen[0], 11);
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].firstByte, 11);
 }
 
-TEST(FusionPairingTest, FramesWithoutEdgesAreBoundedKeepingTheNewest) {
-    // A loose trigger cable: frames keep coming, no edge arrives.
-    DvsApsFusionProccessor p(3, 5);
-    Receiver r;
-    r.attach(p);
+// A loose trigger cable: frames keep coming, no edge arrives.
+TEST_F(BoundedPairingTest, FramesWithoutEdgesAreBoundedKeepingTheNewest) {
     for (uint64_t tag = 1; tag <= 10; ++tag)
         p.addApsData(frame(tag));
     EXPECT_EQ(p.queuedFrames(), 3u);
@@ -176,12 +172,9 @@ TEST(FusionPairingTest, FramesWithoutEdgesAreBoundedKeepingTheNewest) {
     EXPECT_EQ(r.pairs[0].frameTag, 8u);  // oldest of the three newest
 }
 
-TEST(FusionPairingTest, APeriodWithoutItsEdgeIsBoundedKeepingTheNewestEvents) {
-    // No edges at all: without a bound the period in progress takes every
-    // event the camera sends (320 MB a second at 20 Mev/s).
-    DvsApsFusionProccessor p(3, 5, 100);
-    Receiver r;
-    r.attach(p);
+// No edges at all: without a bound the period in progress takes every
+// event the camera sends (320 MB a second at 20 Mev/s).
+TEST_F(BoundedPairingTest, APeriodWithoutItsEdgeIsBoundedKeepingTheNewestEvents) {
     for (int n = 0; n < 9; ++n)
         feed(p, events(uint64_t(n) * 1000, 30));
     EXPECT_EQ(p.droppedEvents(), 180u);  // whole batches of the oldest
@@ -201,10 +194,7 @@ TEST(FusionPairingTest, APeriodWithoutItsEdgeIsBoundedKeepingTheNewestEvents) {
     EXPECT_EQ(p.droppedEvents(), 420u);
 }
 
-TEST(FusionPairingTest, EdgesWithoutFramesAreBoundedKeepingTheNewest) {
-    DvsApsFusionProccessor p(3, 5);
-    Receiver r;
-    r.attach(p);
+TEST_F(BoundedPairingTest, EdgesWithoutFramesAreBoundedKeepingTheNewest) {
     for (int n = 0; n < 12; ++n) {
         feed(p, events(uint64_t(n) * 100, n + 1));
         p.addSyncSignal(kRise);
@@ -221,35 +211,31 @@ TEST(FusionPairingTest, EdgesWithoutFramesAreBoundedKeepingTheNewest) {
     EXPECT_EQ(r.pairs[4].events, events(1100, 12));
 }
 
-TEST(FusionPairingTest, EventThreadAndFrameThreadPairEveryFrame) {
-    // Events and edges on one thread, frames on another, as a camera delivers them.
+// Events and edges on one thread, frames on another, as a camera delivers them.
+TEST_F(FusionPairingTest, EventThreadAndFrameThreadPairEveryFrame) {
     constexpr int kFrames = 200;
-    DvsApsFusionProccessor p(kFrames + 1, kFrames + 1);
-    std::vector<uint64_t> tags;
-    std::vector<size_t> counts;
-    p.addFusionDataCallback([&](ApsFrame& f, Event2D* first, Event2D* last) {
-        tags.push_back(f.frameTag);
-        counts.push_back(size_t(last - first));
-    });
+    DvsApsFusionProccessor q(kFrames + 1, kFrames + 1);
+    Receiver got;
+    got.attach(q);
     std::thread eventsThread([&] {
         for (int n = 0; n < kFrames; ++n) {
             const auto e = events(uint64_t(n) * 1000, n % 7 + 1);
-            p.addDvsData(e.data(), e.data() + e.size());
-            p.addSyncSignal(EventTriggerIn(0, 1, uint64_t(n) * 1000 + 999));
+            q.addDvsData(e.data(), e.data() + e.size());
+            q.addSyncSignal(EventTriggerIn(0, 1, uint64_t(n) * 1000 + 999));
         }
     });
     std::thread framesThread([&] {
         for (int n = 0; n < kFrames; ++n)
-            p.addApsData(frame(uint64_t(n)));
+            q.addApsData(frame(uint64_t(n)));
     });
     eventsThread.join();
     framesThread.join();
-    ASSERT_EQ(tags.size(), size_t(kFrames));
+    ASSERT_EQ(got.pairs.size(), size_t(kFrames));
     for (int n = 0; n < kFrames; ++n) {
-        EXPECT_EQ(tags[n], uint64_t(n));
-        EXPECT_EQ(counts[n], size_t(n % 7 + 1));
+        EXPECT_EQ(got.pairs[n].frameTag, uint64_t(n));
+        EXPECT_EQ(got.pairs[n].events, events(uint64_t(n) * 1000, n % 7 + 1)) << n;
     }
-    EXPECT_EQ(p.droppedFrames() + p.droppedPeriods(), 0u);
+    EXPECT_EQ(q.droppedFrames() + q.droppedPeriods(), 0u);
 }
 
 namespace {
@@ -266,17 +252,17 @@ uint64_t residentBytes() {
 
 }  // namespace
 
-TEST(FusionPairingTest, AnIdleProcessorHoldsItsBuffersUntouched) {
+TEST_F(FusionPairingTest, AnIdleProcessorHoldsItsBuffersUntouched) {
     // Ten buffers of 3,145,728 events are about 500 MB: reserved, they cost
     // address space; filled, they would cost memory before any camera runs.
     const uint64_t before = residentBytes();
     if (before == 0) GTEST_SKIP() << "no /proc/self/statm";
-    auto p = std::make_unique<DvsApsFusionProccessor>();
+    DvsApsFusionProccessor q;
     const uint64_t after = residentBytes();
     EXPECT_LT(after, before + (100u << 20)) << (after - before) / (1 << 20) << " MB resident";
     // The buffers still take a whole period without growing.
     std::vector<Event2D> period(100000);
-    p->addDvsData(period.data(), period.data() + period.size());
-    p->addSyncSignal(kRise);
-    EXPECT_EQ(p->queuedPeriods(), 1u);
+    q.addDvsData(period.data(), period.data() + period.size());
+    q.addSyncSignal(kRise);
+    EXPECT_EQ(q.queuedPeriods(), 1u);
 }

@@ -71,8 +71,4 @@ struct ManualCamera {
     }
 };
 
-inline std::vector<Event2D> between(const std::vector<Event2D>& all, uint64_t from, uint64_t to) {
-    return filterWindow(all, from, to);
-}
-
 }  // namespace kvtest

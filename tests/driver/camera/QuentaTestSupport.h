@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -24,17 +22,7 @@ using namespace korvane;
 using kvtest::waitFor;
 namespace fs = std::filesystem;
 
-struct Scratch {
-    fs::path path;
-    Scratch() {
-        static int n = 0;
-        path = fs::temp_directory_path() /
-               ("velqora_quenta_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~Scratch() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
+using Scratch = kvtest::ScratchDir;  // also keeps the RAW index cache inside it
 
 inline constexpr uint64_t kPeriod = 33333;
 

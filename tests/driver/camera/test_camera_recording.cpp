@@ -46,6 +46,41 @@ std::vector<std::string> headerLines(const std::string& path) {
     return lines;
 }
 
+// The reasons the camera gave for ending a recording, in order.
+struct Reasons {
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    explicit Reasons(SimulatedDvsCamera& cam) {
+        cam.setRecordingErrorCallback([this](const std::string&, const std::string& why) {
+            std::lock_guard lock(mutex);
+            seen.push_back(why);
+        });
+    }
+    std::vector<std::string> get() {
+        std::lock_guard lock(mutex);
+        return seen;
+    }
+    // Streams on until a reason comes; false if none does.
+    bool streamUntilOne(ManualCamera& m) {
+        return waitFor([&] {
+            m.stream(50000);
+            return !get().empty();
+        });
+    }
+};
+
+// Replaces m's camera by one at 600,000 events/s whose trigger cache holds
+// at most cap_bytes in memory, so most of it goes to files.
+void useSmallCacheCamera(ManualCamera& m, size_t cap_bytes) {
+    SimulatedCameraOptions o;
+    o.clock = m.clock;
+    o.eventsPerSecond = 600000;
+    o.triggerPeriod_us = 100000;
+    o.cacheMemoryCap_bytes = cap_bytes;
+    m.camera = std::make_shared<SimulatedDvsCamera>(o);
+    m.camera->setBatchInterval(ManualCamera::kBatch_us);
+}
+
 }  // namespace
 
 TEST(CameraRecordingTest, FileHoldsTheHeaderAndExactlyTheStreamedEventsAndEdges) {
@@ -102,7 +137,10 @@ TEST(CameraRecordingTest, FileHoldsTheHeaderAndExactlyTheStreamedEventsAndEdges)
     EXPECT_GE(edges.size(), 40u);
 }
 
-TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhy) {
+// One recording at a time, into a regular file that can be made. A FIFO at
+// the path would block the caller forever when nobody reads it, and nothing
+// could play it back when somebody does: refused at once.
+TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhyAndFifoTargetIsRefused) {
     ScratchDir dir;
     ManualCamera m;
     EXPECT_FALSE(m.camera->startRecording(dir.file("missing/folder/rec.raw")));
@@ -110,21 +148,8 @@ TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhy) {
     EXPECT_FALSE(m.camera->recordingStatus().error.empty());
     EXPECT_FALSE(m.camera->stopRecording()) << "nothing was recording";
 
-    ASSERT_TRUE(m.camera->startRecording(dir.file("a.raw")));
-    EXPECT_FALSE(m.camera->startRecording(dir.file("b.raw"))) << "one recording at a time";
-    EXPECT_TRUE(m.camera->recordingStatus().running) << "the first goes on";
-    EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
-    EXPECT_FALSE(fs::exists(dir.file("b.raw")));
-    EXPECT_TRUE(m.camera->stopRecording());
-}
-
-// A FIFO at the path would block the caller forever when nobody reads it,
-// and nothing could play it back when somebody does: refused at once.
-TEST(CameraRecordingTest, FifoTargetIsRefused) {
-    ScratchDir dir;
     const std::string fifo = dir.file("f.raw");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ManualCamera m;
     // With a reader the open does not block; still no recording.
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
@@ -134,75 +159,54 @@ TEST(CameraRecordingTest, FifoTargetIsRefused) {
     EXPECT_FALSE(m.camera->startRecording(fifo)) << "no reader";
     EXPECT_NE(m.camera->recordingStatus().error.find("not a regular file"), std::string::npos)
         << m.camera->recordingStatus().error;
+
+    ASSERT_TRUE(m.camera->startRecording(dir.file("a.raw")));
+    EXPECT_FALSE(m.camera->startRecording(dir.file("b.raw"))) << "one recording at a time";
+    EXPECT_TRUE(m.camera->recordingStatus().running) << "the first goes on";
+    EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
+    EXPECT_FALSE(fs::exists(dir.file("b.raw")));
+    EXPECT_TRUE(m.camera->stopRecording());
 }
 
 TEST(CameraRecordingTest, DiskFullEndsTheRecordingAndTellsTheCaller) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     ManualCamera m;
-    std::mutex mutex;
-    std::vector<std::string> reasons;
-    m.camera->setRecordingErrorCallback([&](const std::string&, const std::string& why) {
-        std::lock_guard lock(mutex);
-        reasons.push_back(why);
-    });
+    Reasons reasons(*m.camera);
     ASSERT_EQ(m.camera->start(), 0);
     ASSERT_TRUE(m.camera->startRecording("/dev/full"));  // every write fails: no space
-    ASSERT_TRUE(waitFor([&] {
-        m.stream(50000);
-        std::lock_guard lock(mutex);
-        return !reasons.empty();
-    }));
+    ASSERT_TRUE(reasons.streamUntilOne(m));
     EXPECT_EQ(m.camera->recordingStatus().error, "disk full");
     EXPECT_FALSE(m.camera->recordingStatus().running);
     EXPECT_FALSE(m.camera->stopRecording());
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(reasons, std::vector<std::string>{"disk full"});
+    EXPECT_EQ(reasons.get(), std::vector<std::string>{"disk full"});
 }
 
 TEST(CameraRecordingTest, RemovedFolderEndsTheRecordingAndTellsTheCaller) {
     ScratchDir dir;
     fs::create_directories(dir.path() / "out");
     ManualCamera m;
-    std::mutex mutex;
-    std::vector<std::string> reasons;
-    m.camera->setRecordingErrorCallback([&](const std::string&, const std::string& why) {
-        std::lock_guard lock(mutex);
-        reasons.push_back(why);
-    });
+    Reasons reasons(*m.camera);
     ASSERT_EQ(m.camera->start(), 0);
     ASSERT_TRUE(m.camera->startRecording((dir.path() / "out" / "rec.raw").string()));
     m.stream(100000);
     fs::remove_all(dir.path() / "out");
     // The writer notices within its sync period while data flows.
-    ASSERT_TRUE(waitFor([&] {
-        m.stream(50000);
-        std::lock_guard lock(mutex);
-        return !reasons.empty();
-    }));
+    ASSERT_TRUE(reasons.streamUntilOne(m));
     EXPECT_FALSE(m.camera->recordingStatus().running);
     EXPECT_NE(m.camera->recordingStatus().error.find("removed"), std::string::npos);
     EXPECT_FALSE(m.camera->stopRecording()) << "the recording did not reach its file";
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(reasons.size(), 1u);
+    EXPECT_EQ(reasons.get().size(), 1u);
 }
 
 TEST(CameraRecordingTest, UnplugClosesARunningRecordingReadably) {
     ScratchDir dir;
     ManualCamera m;
-    std::mutex mutex;
-    std::string reason;
-    m.camera->setRecordingErrorCallback([&](const std::string&, const std::string& why) {
-        std::lock_guard lock(mutex);
-        reason = why;
-    });
+    Reasons reasons(*m.camera);
     ASSERT_EQ(m.camera->start(), 0);
     ASSERT_TRUE(m.camera->startRecording(dir.file("rec.raw")));
     const auto streamed = m.stream(300000);
     m.camera->unplug();
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(reason, "camera unplugged");
-    }
+    EXPECT_EQ(reasons.get(), std::vector<std::string>{"camera unplugged"});
     const RecordingStatus status = m.camera->recordingStatus();
     EXPECT_FALSE(status.running);
     EXPECT_EQ(status.error, "camera unplugged");
@@ -217,15 +221,8 @@ TEST(CameraRecordingTest, UnplugClosesARunningRecordingReadably) {
 TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTheCache) {
     ScratchDir dir;
     fs::create_directories(dir.path() / "trigger-cache");
-    SimulatedCameraOptions o;
-    ManualCamera m(600000);
-    // A second camera with a tiny memory cap, so most of the cache is in files.
-    o.clock = m.clock;
-    o.eventsPerSecond = 600000;
-    o.triggerPeriod_us = 100000;
-    o.cacheMemoryCap_bytes = 256 << 10;
-    m.camera = std::make_shared<SimulatedDvsCamera>(o);
-    m.camera->setBatchInterval(ManualCamera::kBatch_us);
+    ManualCamera m;
+    useSmallCacheCamera(m, 256 << 10);
     auto& cam = *m.camera;
 
     EXPECT_FALSE(cam.setTriggerCache(2, dir.file("no-such-dir")));
@@ -241,6 +238,9 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     cache.reset();
 
     ASSERT_TRUE(cam.startRecording(dir.file("rec.raw")));
+    // The recorder takes the cache on its own thread, within one segment of
+    // camera time in real time; the manual clock must not outrun it.
+    ASSERT_TRUE(waitFor([&] { return cam.recordingStatus().eventsWritten > 0; }));
     const auto after = m.stream(500000);
     ASSERT_TRUE(cam.stopRecording());
     const uint64_t written = cam.recordingStatus().eventsWritten;
@@ -249,12 +249,12 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     EXPECT_EQ(f.corrupt, 0u);
     ASSERT_FALSE(f.data.events.empty());
     const uint64_t first = f.data.events.front().timestamp;
-    const auto lastSecond = between(before, 1500000, UINT64_MAX);
+    const auto lastSecond = filterWindow(before, 1500000, UINT64_MAX);
     ASSERT_FALSE(lastSecond.empty());
     EXPECT_LE(first, lastSecond.front().timestamp) << "the whole cached second before the start";
     EXPECT_GE(first, 1350000u) << "the cache keeps about what was asked";
     // From its first event on, the file is the stream without a gap.
-    std::vector<Event2D> expected = between(before, first, UINT64_MAX);
+    std::vector<Event2D> expected = filterWindow(before, first, UINT64_MAX);
     expected.insert(expected.end(), after.begin(), after.end());
     ASSERT_EQ(f.data.events.size(), expected.size());
     EXPECT_TRUE(f.data.events == expected);
@@ -318,13 +318,8 @@ TEST(CameraTriggerCacheTest, CacheFilesAreNewFilesAndOrphansAreRemoved) {
     const std::string victim = dir.file("victim.txt");
     { std::ofstream(victim) << "precious"; }
 
-    SimulatedCameraOptions o;
-    ManualCamera m(600000);
-    o.clock = m.clock;
-    o.eventsPerSecond = 600000;
-    o.cacheMemoryCap_bytes = 64 << 10;
-    m.camera = std::make_shared<SimulatedDvsCamera>(o);
-    m.camera->setBatchInterval(ManualCamera::kBatch_us);
+    ManualCamera m;
+    useSmallCacheCamera(m, 64 << 10);
     ASSERT_TRUE(m.camera->setTriggerCache(1, cacheDir));
     auto cache = m.camera->triggerCache();
     ASSERT_NE(cache, nullptr);

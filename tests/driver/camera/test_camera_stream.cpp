@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
-#include <set>
 
 #include "CameraTestSupport.h"
 #include "DvsCameraManager.h"
@@ -94,9 +92,8 @@ TEST(CameraStatisticsTest, OnePerSecondWithTheDeliveredCountAndTheEncodedSize) {
     cam.stop();
     std::lock_guard lock(mutex);
     ASSERT_EQ(stats.size(), 3u);
-    Evt3SizeCounter counter;
     for (size_t s = 0; s < 3; ++s) {
-        const auto second = between(events, s * 1000000, (s + 1) * 1000000);
+        const auto second = filterWindow(events, s * 1000000, (s + 1) * 1000000);
         EXPECT_EQ(stats[s].eventRate, second.size()) << "second " << s;
         // What a writer makes of exactly these events (no triggers are on).
         RawWriter writer;
@@ -169,16 +166,10 @@ TEST(CameraConnectionTest, UnpluggedCameraStopsStreamingAndCannotStart) {
 TEST(CameraManagerTest, OffersThreeSimulatedCamerasAndOpensThemBySerial) {
     DvsCameraManager manager;
     const auto descs = manager.getCameraDescs();
+    // Serials, products and makers in order: KvcamTest.ListPrintsOneCameraALineWithTabs.
     ASSERT_EQ(descs.size(), 3u);
-    std::set<std::string> products, serials;
-    for (const auto& d : descs) {
-        products.insert(d.product);
-        serials.insert(d.serial);
-        EXPECT_EQ(d.manufacturer, "Korvane");
+    for (const auto& d : descs)
         EXPECT_NE(d.description.find("imulated"), std::string::npos);
-    }
-    EXPECT_EQ(products, (std::set<std::string>{"EVK4", "Pirel", "Quenta"}));
-    EXPECT_EQ(serials.size(), 3u);
 
     EXPECT_EQ(manager.openCamera("NO-SUCH-SERIAL"), nullptr);
     auto a = manager.openCamera(descs[0].serial);

@@ -26,15 +26,18 @@ size_t insideCount(const std::vector<Event2D>& ev, const PixelRect& r) {
     return n;
 }
 
-// Events that follow another event at the same pixel within window_us.
-size_t repeats(const std::vector<Event2D>& ev, uint64_t window_us) {
-    std::map<uint32_t, uint64_t> last;
+// Events that follow another event at the same pixel within window_us (of
+// the same polarity only, when samePolarity).
+size_t repeats(const std::vector<Event2D>& ev, uint64_t window_us, bool samePolarity = false) {
+    std::map<uint32_t, Event2D> last;
     size_t n = 0;
     for (const auto& e : ev) {
         const uint32_t p = uint32_t(e.y) * 1280 + e.x;
         auto it = last.find(p);
-        if (it != last.end() && e.timestamp - it->second <= window_us) ++n;
-        last[p] = e.timestamp;
+        if (it != last.end() && e.timestamp - it->second.timestamp <= window_us &&
+            (!samePolarity || it->second.polarity == e.polarity))
+            ++n;
+        last[p] = e;
     }
     return n;
 }
@@ -123,13 +126,13 @@ TEST(CameraToolsTest, RateControlCapsEverySecond) {
     ASSERT_EQ(m.camera->start(), 0);
     auto ev = m.stream(2000000);
     for (uint64_t s = 0; s < 2; ++s) {
-        const size_t n = between(ev, s * 1000000, (s + 1) * 1000000).size();
+        const size_t n = filterWindow(ev, s * 1000000, (s + 1) * 1000000).size();
         EXPECT_LE(n, 600000u) << "second " << s;
         EXPECT_GE(n, 590000u) << "second " << s << ": the limit, not far below it";
     }
     // Any window of slices, too.
     for (uint64_t t = 0; t + 100000 <= 2000000; t += 25000)
-        ASSERT_LE(between(ev, t, t + 100000).size(), 60000u) << t;
+        ASSERT_LE(filterWindow(ev, t, t + 100000).size(), 60000u) << t;
     ASSERT_TRUE(erc->setParameter("enable", false));
     EXPECT_GT(m.stream(500000).size(), 900000u);
 }
@@ -144,8 +147,8 @@ TEST(CameraToolsTest, AntiFlickerRemovesTheLampOnlyWhenItsBandCoversIt) {
     ASSERT_EQ(plain.camera->start(), 0);
     ASSERT_EQ(filtered.camera->start(), 0);
     const PixelRect lamp = plain.camera->lamp();
-    auto a = between(plain.stream(600000), 100000, 600000);  // after two periods
-    auto b = between(filtered.stream(600000), 100000, 600000);
+    auto a = filterWindow(plain.stream(600000), 100000, 600000);  // after two periods
+    auto b = filterWindow(filtered.stream(600000), 100000, 600000);
     const size_t lampA = insideCount(a, lamp), lampB = insideCount(b, lamp);
     ASSERT_GT(lampA, 20000u);
     // What stays in the lamp's square is mostly the bars passing over it.
@@ -158,14 +161,14 @@ TEST(CameraToolsTest, AntiFlickerRemovesTheLampOnlyWhenItsBandCoversIt) {
     ASSERT_TRUE(af->setParameter("low_frequency", 300));
     auto c = filtered.stream(300000);
     auto d = plain.stream(300000);
-    EXPECT_GT(insideCount(between(c, 800000, 900000), lamp),
-              insideCount(between(d, 800000, 900000), lamp) * 9 / 10);
+    EXPECT_GT(insideCount(filterWindow(c, 800000, 900000), lamp),
+              insideCount(filterWindow(d, 800000, 900000), lamp) * 9 / 10);
 
     // band_pass keeps only the lamp.
     ASSERT_TRUE(af->setParameter("low_frequency", 80));
     ASSERT_TRUE(af->setParameter("high_frequency", 150));
     ASSERT_TRUE(af->setParameter("mode", std::string("band_pass")));
-    auto e = between(filtered.stream(300000), 1000000, 1200000);
+    auto e = filterWindow(filtered.stream(300000), 1000000, 1200000);
     ASSERT_GT(e.size(), 1000u);
     EXPECT_GT(insideCount(e, lamp), e.size() * 9 / 10);
 }
@@ -187,18 +190,7 @@ TEST(CameraToolsTest, TrailFilterThinsBursts) {
 
     // polarity_change keeps a repeat of the other polarity.
     ASSERT_TRUE(trail->setParameter("type", std::string("polarity_change")));
-    auto c = filtered.stream(300000);
-    std::map<uint32_t, Event2D> last;
-    size_t sameRepeats = 0;
-    for (const auto& e : c) {
-        const uint32_t p = uint32_t(e.y) * 1280 + e.x;
-        auto it = last.find(p);
-        if (it != last.end() && e.timestamp - it->second.timestamp <= 1000 &&
-            it->second.polarity == e.polarity)
-            ++sameRepeats;
-        last[p] = e;
-    }
-    EXPECT_EQ(sameRepeats, 0u);
+    EXPECT_EQ(repeats(filtered.stream(300000), 1000, true), 0u);
 }
 
 TEST(CameraToolsTest, BiasesMoveTheRateAndTheOnShare) {

@@ -1,13 +1,12 @@
 // A fusion recording of the simulated Quenta read back from its three
-// files: the frames' count and times against the RAW header and the
-// trigger edges, the events stored with mirrored columns, and the overlay
-// of frame and events aligned through the recorded calibration once the
-// columns are mirrored back.
+// files: the RAW header, the frames' count and times against it and the
+// trigger edges, the events stored with mirrored columns, the calibration
+// the camera reports, and the overlay of frame and events aligned through
+// it once the columns are mirrored back.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 
 #include "ApsFileReader.h"
 #include "Calibrator.h"
@@ -53,18 +52,43 @@ Bars frameBars(const ApsFrame& m, const Bars& near) {
     return {bestWindow(cols, 64), bestWindow(rows, 8)};
 }
 
+// Hands everything on to the real encoder and notes that close() came: a
+// writer dropped without it would report no failure of its last writes.
+class CloseNotingWriter : public FrameFileWriter {
+public:
+    CloseNotingWriter(std::unique_ptr<FrameFileWriter> inner, std::atomic<bool>& closed)
+        : inner_(std::move(inner)), closed_(closed) {}
+    bool write(const ApsFrame& f, uint64_t relative_us) override {
+        return inner_->write(f, relative_us);
+    }
+    bool close() override {
+        closed_ = true;
+        return inner_->close();
+    }
+    uint64_t framesWritten() const override { return inner_->framesWritten(); }
+    uint64_t framesDropped() const override { return inner_->framesDropped(); }
+    std::string error() const override { return inner_->error(); }
+
+private:
+    std::unique_ptr<FrameFileWriter> inner_;
+    std::atomic<bool>& closed_;
+};
+
 }  // namespace
 
 TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEvents) {
     Scratch dir;
-    ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);  // the RAW index cache
     std::atomic<H264FrameWriter*> writer{nullptr};
+    std::atomic<int> fpsAsked{0};
+    std::atomic<bool> closed{false};
     ManualQuenta q(dir,
-                   [&writer](const std::string& path, int w, int h, int fps,
-                             std::string* error) -> std::unique_ptr<FrameFileWriter> {
+                   [&](const std::string& path, int w, int h, int fps,
+                       std::string* error) -> std::unique_ptr<FrameFileWriter> {
                        auto made = H264FrameWriter::create(path, w, h, fps, error);
                        writer = made.get();
-                       return made;
+                       fpsAsked = fps;
+                       return made ? std::make_unique<CloseNotingWriter>(std::move(made), closed)
+                                   : nullptr;
                    });
     Delivery d;
     d.attach(*q.camera, nullptr);
@@ -78,8 +102,10 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
     });
     ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
     q.advance(2 * kPeriod + 1000);  // the recording starts between two frames
-    ASSERT_TRUE(q.camera->startRecording(dir.path.string(), "rec", STREAM_BOTH));
+    ASSERT_TRUE(q.camera->startRecording(dir.path().string(), "rec", STREAM_BOTH));
+    EXPECT_FALSE(q.camera->startRecording(dir.path().string(), "again", STREAM_BOTH));
     ASSERT_NE(writer.load(), nullptr);
+    EXPECT_EQ(fpsAsked.load(), 30);
     // The manual clock runs faster than real time: let the encoder keep up
     // as it does with a real-time camera, so no frame is dropped.
     for (uint64_t n = 1; n <= 40; ++n) {
@@ -90,6 +116,7 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
     const bool stopped = q.camera->stopRecording(STREAM_BOTH);
     const FrameRecordingStats stats = q.camera->recordingFrameStats();
     ASSERT_TRUE(stopped) << stats.error;
+    EXPECT_TRUE(closed.load());
     EXPECT_EQ(stats.framesDropped, 0u);
     EXPECT_TRUE(stats.error.empty()) << stats.error;
 
@@ -101,12 +128,18 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
     const uint64_t offset = info.apsStartTimestamp;
     EXPECT_EQ(offset, q.camera->recordingApsStart_us());
     EXPECT_EQ(offset, 3 * kPeriod) << "the first frame after the recording's start";
+    EXPECT_EQ(info.serialNumber, "KVTEST-QUENTA");
+    uint64_t startTime = 0;
+    ASSERT_TRUE(events->getStartTime(startTime));
+    EXPECT_LE(startTime, offset) << "the events before the first frame are kept";
 
     auto frames = ApsFileReader::createFileReader(dir.file("rec.mp4"));
     ASSERT_NE(frames, nullptr);
     ASSERT_TRUE(frames->openForReading());
-    CalibratorParameters calibration;
+    CalibratorParameters calibration, reported;
     ASSERT_TRUE(jsonFileToParam(dir.file("rec.json"), calibration));
+    ASSERT_TRUE(q.camera->getCalibrationParameters(reported));
+    EXPECT_EQ(calibration, reported);
     EXPECT_EQ(frames->getWidth(), calibration.apsWidth);
     EXPECT_EQ(frames->getHeight(), calibration.apsHeight);
 

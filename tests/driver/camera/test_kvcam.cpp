@@ -23,7 +23,7 @@ struct ToolRun {
 };
 
 // env: "NAME=VALUE " words for the child's environment, or empty.
-ToolRun kvcamWithEnv(const std::string& env, const std::string& args) {
+ToolRun kvcam(const std::string& args, const std::string& env = "") {
     ToolRun r;
     const std::string cmd = env + std::string(KVCAM_PATH) + " " + args + " 2>/dev/null";
     FILE* p = ::popen(cmd.c_str(), "r");
@@ -35,10 +35,6 @@ ToolRun kvcamWithEnv(const std::string& env, const std::string& args) {
     const int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
-}
-
-ToolRun kvcam(const std::string& args) {
-    return kvcamWithEnv("", args);
 }
 
 std::map<std::string, std::string> keyValues(const std::string& text) {
@@ -84,8 +80,9 @@ TEST(KvcamTest, RecordOnTheFusionCameraWritesItsThreeFilesNamedAfterOut) {
     const std::string quenta = SimulatedBackend::kQuentaSerial;
     // The camera's stored calibration stays inside the scratch folder.
     const std::string env = "XDG_DATA_HOME=" + dir.file("data") + " ";
-    const ToolRun r = kvcamWithEnv(env, "record " + quenta + " " + dir.file("f.raw") +
-                                            " --seconds 1 --rate 300000 --set aps.analog_gain=6");
+    const ToolRun r = kvcam("record " + quenta + " " + dir.file("f.raw") +
+                                " --seconds 1 --rate 300000 --set aps.analog_gain=6",
+                            env);
     SCOPED_TRACE(r.out);
     auto kv = keyValues(r.out);
     // On the wall clock a loaded machine may make the encoder drop frames:
@@ -115,8 +112,9 @@ TEST(KvcamTest, RecordOnTheFusionCameraWritesItsThreeFilesNamedAfterOut) {
     EXPECT_EQ(calibration.apsWidth, frames->getWidth());
 
     // What only event cameras take is refused, and nothing is written.
-    EXPECT_EQ(kvcamWithEnv(env, "record " + quenta + " " + dir.file("g.raw") +
-                                    " --seconds 1 --cache-seconds 2 --on-edge rising")
+    EXPECT_EQ(kvcam("record " + quenta + " " + dir.file("g.raw") +
+                        " --seconds 1 --cache-seconds 2 --on-edge rising",
+                    env)
                   .status,
               2);
     EXPECT_FALSE(fs::exists(dir.file("g.raw")));
