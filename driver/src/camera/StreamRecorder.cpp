@@ -66,6 +66,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
     rec->serial_ = serial;
     // Without a cache the camera's chunks are queued from the first on.
     rec->acceptingLive_.store(!rec->cache_);
+    if (rec->cache_) rec->held_ = rec->cache_->closedSegments();
     rec->startTime_us_ = startTime_us;
     rec->apsStartTimestamp_us_ = apsStartTimestamp_us;
     rec->mirrorWidth_px_ = mirrorWidth_px;
@@ -210,6 +211,10 @@ size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
 // at most a segment; then opens the queue. Returns the last chunk written.
 uint64_t StreamRecorder::catchUpWithCache() {
     uint64_t written = 0;
+    // What the cache held at the start comes first, whatever it trimmed since.
+    writeCached(held_, written);
+    written = std::max(written, held_.throughSeq);
+    held_ = CacheSnapshot();
     uint64_t target = cacheSeq_;
     while (!failed_.load()) {
         const CacheSnapshot snap = cache_->snapshotThrough(target);

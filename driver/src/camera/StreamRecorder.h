@@ -83,6 +83,7 @@ private:
     int fd_;
     std::shared_ptr<TriggerCache> cache_;
     const uint64_t cacheSeq_;
+    CacheSnapshot held_;  // the cache's segments at the start, until written
     ErrorCallback onError_;
     ChunkQueue queue_;
     std::thread thread_;

@@ -177,6 +177,14 @@ CacheSnapshot TriggerCache::snapshotThrough(uint64_t seq) {
     return snap;
 }
 
+CacheSnapshot TriggerCache::closedSegments() {
+    std::lock_guard lock(mutex_);
+    CacheSnapshot snap;
+    snap.segments.assign(segments_.begin(), segments_.end());
+    snap.throughSeq = segments_.empty() ? 0 : segments_.back()->lastSeq;
+    return snap;
+}
+
 uint64_t TriggerCache::oldestTime_us() {
     std::lock_guard lock(mutex_);
     if (!segments_.empty()) return segments_.front()->t0_us;

@@ -72,6 +72,10 @@ public:
     // then hands out the kept segments, the one being filled included (so
     // segments never straddle two snapshots). seq 0: every chunk pushed so far.
     CacheSnapshot snapshotThrough(uint64_t seq);
+    // The closed segments as they are now, without waiting: a recording
+    // holds them from its start, so a writer thread that starts late still
+    // finds the seconds before the start (the cache trims meanwhile).
+    CacheSnapshot closedSegments();
     // The start of the oldest kept camera time (0 when empty).
     uint64_t oldestTime_us();
 
