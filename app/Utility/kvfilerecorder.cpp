@@ -55,15 +55,12 @@ void KvFileRecorder::timedRecording(std::shared_ptr<korvane::DvsCamera> camera, 
                                     uint32_t sec) {
     KV_LOG_INFO("recording start");
     const bool started = camera->startRecording(localPath(file_path));
-    const auto t0 = std::chrono::steady_clock::now();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(sec);
     {
+        // Ends at the set time, or at once when stopRecording() wakes it.
         std::unique_lock<std::mutex> lock(wakeMutex_);
-        while (started && recording_.load()) {
-            const auto elapsed = std::chrono::steady_clock::now() - t0;
-            if (std::chrono::duration_cast<std::chrono::seconds>(elapsed).count() >= sec) break;
-            // Polls at least every 500 ms; stopRecording() wakes it at once.
-            wake_.wait_for(lock, std::chrono::milliseconds(500));
-        }
+        while (started && recording_.load() && std::chrono::steady_clock::now() < end)
+            wake_.wait_until(lock, end);
     }
     const bool complete = camera->stopRecording() && started;
     KV_LOG_INFO("recording end");
