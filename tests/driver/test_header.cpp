@@ -78,9 +78,12 @@ TEST(RawHeaderTest, OtherToolsHeaders) {
 }
 
 TEST(RawHeaderTest, EnormousAndUnterminatedLines) {
-    std::string huge = "% comment " + std::string(50 << 20, 'z') + "\n% serial_number S9\n";
+    // Lines after the enormous one (read in many pieces) still count.
+    std::string huge =
+        "% comment " + std::string(50 << 20, 'z') + "\n% serial_number S9\n% evt 2.0\n";
     RawHeader h = parse(huge + "\x01\x80");
     EXPECT_EQ(h.serialNumber, "S9");
+    EXPECT_EQ(h.format, RawFormat::Evt2);
     EXPECT_EQ(h.dataOffsetBytes, huge.size());
     // A line of '%' that fills the first piece exactly.
     const std::string edge = std::string(65535, '%') + "\n% geometry 640x480\n";
