@@ -239,11 +239,14 @@ bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsSta
         }
     }
     closeRecordingLocked("");  // one that ended early
+    // Taken before the sink lock: the cache may be writing a segment out,
+    // and the camera's thread must not wait for that.
+    CacheSnapshot held = cache_ ? cache_->closedSegments() : CacheSnapshot();
     std::lock_guard sink(sinkMutex_);
     std::string error;
     const uint64_t startTime = streamTime_.load();
     auto rec = StreamRecorder::create(
-        path, description_.serial, startTime, cache_, dispatchSeq_,
+        path, description_.serial, startTime, cache_, dispatchSeq_, std::move(held),
         [this](const std::string& p, const std::string& why) { reportRecordingError(p, why); },
         &error, apsStartTimestamp_us, mirrorWidth_px);
     if (!rec) {

@@ -40,8 +40,9 @@ bool chunkTimes(const StreamChunk& c, uint64_t& first, uint64_t& last) {
 
 std::unique_ptr<StreamRecorder> StreamRecorder::create(
     const std::string& path, const std::string& serial, uint64_t startTime_us,
-    std::shared_ptr<TriggerCache> cache, uint64_t cacheSeq, ErrorCallback onError,
-    std::string* error, uint64_t apsStartTimestamp_us, uint16_t mirrorWidth_px) {
+    std::shared_ptr<TriggerCache> cache, uint64_t cacheSeq, CacheSnapshot held,
+    ErrorCallback onError, std::string* error, uint64_t apsStartTimestamp_us,
+    uint16_t mirrorWidth_px) {
     if (mirrorWidth_px > 0) cache.reset();
     // O_NONBLOCK so a FIFO without a reader fails at once instead of
     // blocking the caller (the GUI thread) forever; a recording must be a
@@ -66,7 +67,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
     rec->serial_ = serial;
     // Without a cache the camera's chunks are queued from the first on.
     rec->acceptingLive_.store(!rec->cache_);
-    if (rec->cache_) rec->held_ = rec->cache_->closedSegments();
+    if (rec->cache_) rec->held_ = std::move(held);
     rec->startTime_us_ = startTime_us;
     rec->apsStartTimestamp_us_ = apsStartTimestamp_us;
     rec->mirrorWidth_px_ = mirrorWidth_px;

@@ -45,16 +45,21 @@ public:
     // Creates the file; the header follows with the first data. startTime is
     // the camera time the recording starts at. With a cache, the recording
     // begins with what the cache holds through chunk cacheSeq; chunks
-    // pushed later must come after it. apsStartTimestamp_us (0: none) goes
+    // pushed later must come after it; held is the cache's closedSegments()
+    // taken at the start, written first, so a writer thread that starts late
+    // loses nothing the cache trimmed meanwhile. apsStartTimestamp_us (0: none) goes
     // into the header: the first frame's time of a fusion recording.
     // mirrorWidth_px (0: none) stores each event's column as
     // mirrorWidth_px - 1 - x, as a fusion camera's recordings do; such a
     // recording takes no cache (the cache holds its seconds encoded as they
     // came). Null (and *error) on failure.
-    static std::unique_ptr<StreamRecorder> create(
-        const std::string& path, const std::string& serial, uint64_t startTime_us,
-        std::shared_ptr<TriggerCache> cache, uint64_t cacheSeq, ErrorCallback onError,
-        std::string* error, uint64_t apsStartTimestamp_us = 0, uint16_t mirrorWidth_px = 0);
+    static std::unique_ptr<StreamRecorder> create(const std::string& path,
+                                                  const std::string& serial, uint64_t startTime_us,
+                                                  std::shared_ptr<TriggerCache> cache,
+                                                  uint64_t cacheSeq, CacheSnapshot held,
+                                                  ErrorCallback onError, std::string* error,
+                                                  uint64_t apsStartTimestamp_us = 0,
+                                                  uint16_t mirrorWidth_px = 0);
     ~StreamRecorder();
 
     // False once the recording ended or cannot keep up.

@@ -278,6 +278,59 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     EXPECT_EQ(files(), "");
 }
 
+// A recorder whose thread starts late, by less than the cache's length:
+// meanwhile the cache trimmed what was the start's cached second, yet the
+// file begins with all of it, because the recording held those segments
+// from its start. The late start is played out in order, with the
+// camera's part taken by the test.
+TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSecond) {
+    ScratchDir dir;
+    constexpr uint64_t kChunk_us = 50000;
+    uint64_t seq = 0;
+    std::vector<Event2D> streamed;
+    auto chunkUntil = [&](uint64_t t1_us) {
+        auto c = std::make_shared<StreamChunk>();
+        c->seq = ++seq;
+        c->t0_us = t1_us - kChunk_us;
+        c->t1_us = t1_us;
+        for (uint64_t t = c->t0_us; t < t1_us; t += 500)
+            c->events.emplace_back(uint16_t(t / 500 % 1280), uint16_t(t / 1000 % 720), 1, t);
+        streamed.insert(streamed.end(), c->events.begin(), c->events.end());
+        return ChunkPtr(c);
+    };
+    auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
+    for (uint64_t t = kChunk_us; t <= 2500000; t += kChunk_us)
+        cache->push(chunkUntil(t));
+    cache->snapshotThrough(seq);  // all taken in
+    const uint64_t startSeq = seq, start_us = 2500000;
+    CacheSnapshot held = cache->closedSegments();
+
+    // 400 ms of stream before the recorder's thread looks at the cache.
+    for (uint64_t t = start_us + kChunk_us; t <= start_us + 400000; t += kChunk_us)
+        cache->push(chunkUntil(t));
+    cache->snapshotThrough(seq);
+    ASSERT_GT(cache->oldestTime_us(), start_us - 1000000) << "the cache trimmed the start's second";
+
+    std::string error;
+    auto rec = StreamRecorder::create(dir.file("late.raw"), "KVTEST0001", start_us, cache, startSeq,
+                                      std::move(held), nullptr, &error);
+    ASSERT_NE(rec, nullptr) << error;
+    for (uint64_t t = start_us + 450000; t <= start_us + 600000; t += kChunk_us) {
+        ChunkPtr c = chunkUntil(t);
+        cache->push(c);
+        ASSERT_TRUE(rec->push(c));
+    }
+    ASSERT_TRUE(rec->stop());
+
+    const FileContent f = readRecording(dir.file("late.raw"));
+    EXPECT_EQ(f.corrupt, 0u);
+    ASSERT_FALSE(f.data.events.empty());
+    EXPECT_LE(f.data.events.front().timestamp, start_us - 1000000);
+    const std::vector<Event2D> expected =
+        filterWindow(streamed, f.data.events.front().timestamp, UINT64_MAX);
+    EXPECT_TRUE(f.data.events == expected) << "the file is the stream without a gap";
+}
+
 TEST(CameraRecordingTest, RecorderKilledWithSigkillLeavesAReadableFile) {
     ScratchDir dir;
     const std::string path = dir.file("killed.raw");
