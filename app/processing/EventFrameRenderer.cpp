@@ -54,6 +54,7 @@ void EventFrameRenderer::requestFrame() {
     std::lock_guard<std::mutex> render(renderMutex_);
     std::swap(front_, back_);
     pending_ = true;
+    ++requested_;
     frameReady_.notify_one();
     std::fill(front_->begin(), front_->end(), uint16_t(0));
 }
@@ -61,6 +62,11 @@ void EventFrameRenderer::requestFrame() {
 std::vector<uint16_t> EventFrameRenderer::frontCounts() const {
     std::lock_guard<std::mutex> lock(frontMutex_);
     return *front_;
+}
+
+bool EventFrameRenderer::idle() const {
+    std::lock_guard<std::mutex> lock(renderMutex_);
+    return !pending_ && handedOut_ == requested_;
 }
 
 QImage EventFrameRenderer::eventImage() const {
@@ -89,6 +95,7 @@ void EventFrameRenderer::renderLoop() {
         frameReady_.wait(lock, [this] { return pending_ || !renderingEnabled_; });
         if (!renderingEnabled_) break;
         pending_ = false;
+        const uint64_t request = requested_;
         const int width = width_, height = height_;
         const uint64_t generation = sizeGeneration_;
         // The buffer given back must fit the current size; its contents do not
@@ -108,10 +115,14 @@ void EventFrameRenderer::renderLoop() {
                      holder);
 
         lock.lock();
-        if (generation != sizeGeneration_) continue;  // painted for a size now gone
+        if (generation != sizeGeneration_) {  // painted for a size now gone
+            handedOut_ = request;
+            continue;
+        }
         eventImage_ = image;
         lock.unlock();
         if (sink_) sink_(image);
         lock.lock();
+        handedOut_ = request;
     }
 }

@@ -54,6 +54,9 @@ public:
     std::vector<uint16_t> frontCounts() const;
     // The last painted image (background only before the first frame).
     QImage eventImage() const;
+    // True when every requested frame has been painted and handed to the
+    // sink (or replaced by a newer one): what a caller sees next is new.
+    bool idle() const;
 
     // Paints counters (OFF, ON per pixel) into RGB888 rows: the majority
     // polarity, ties to ON, background where both are zero.
@@ -78,6 +81,8 @@ private:
     mutable std::mutex renderMutex_;  // buffer pointers, pending flag, image
     std::condition_variable frameReady_;
     bool pending_ = false;
+    uint64_t requested_ = 0;  // frames asked for
+    uint64_t handedOut_ = 0;  // the last of them painted and given to the sink
     bool renderingEnabled_ = true;
     korvane::KvObjectPoolWrapper<std::vector<uchar>> imagePool_{0};
     std::thread renderThread_;

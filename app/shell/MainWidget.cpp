@@ -305,8 +305,12 @@ void MainWidget::initConnections() {
     KvEventProcessor* p = rawProcessor_;
     connect(this, &MainWidget::signalOpenRawFile, p, &KvEventProcessor::loadFile);
     connect(p, &KvEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
-    connect(p, &KvEventProcessor::signalEventImage, ui->widget_show_image,
-            &ShowImageForm::slotShowImage);
+    // A frame painted before the view was closed or handed to a fusion
+    // source can arrive after that: it no longer belongs in the view.
+    connect(p, &KvEventProcessor::signalEventImage, this, [this](const QImage& image) {
+        if (sourceKind_ == SourceKind::DvsRecording || sourceKind_ == SourceKind::DvsCamera)
+            ui->widget_show_image->slotShowImage(image);
+    });
     // Queued even from the GUI thread: a seek's position must not overtake
     // the positions the stopped playback thread had already sent.
     connect(p, &KvEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp,

@@ -306,6 +306,12 @@ private slots:
             QCOMPARE(noticeSaying(notice)->findChild<QLabel*>("lb_title")->text(),
                      QString("Error"));
             QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
+            // A frame the painter finishes after the close stays out of the view.
+            QImage late(1280, 720, QImage::Format_RGB888);
+            late.fill(Qt::red);
+            emit w.rawProcessor()->signalEventImage(late);
+            QCoreApplication::processEvents();
+            QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
             QVERIFY(!w.form()->pb_play->isEnabled());
             QVERIFY(!w.form()->pb_play->isChecked());
             QVERIFY(!w.timeline()->isEnabled());

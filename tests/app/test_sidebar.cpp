@@ -252,11 +252,16 @@ private slots:
         SettingDisplayItem* item = w.displayPanel()->displayItem();
         ThreadSafeSignalSpy images(p, &KvEventProcessor::signalEventImage);  // sent by the painter
         const QColor background = AppConfig::instance().theme().background;
+        // The painter may still be at a frame asked for before the step:
+        // the step's image is the last one once it is idle again.
         auto frameAfterStep = [&] {
+            if (!QTest::qWaitFor([&] { return p->renderer().idle(); }, 20000)) return QImage();
             QCoreApplication::sendPostedEvents(&images, QEvent::MetaCall);  // images sent so far
             images.clear();
             p->nextFrame();
-            if (!QTest::qWaitFor([&] { return !images.isEmpty(); }, 5000)) return QImage();
+            if (!QTest::qWaitFor([&] { return p->renderer().idle() && !images.isEmpty(); }, 20000))
+                return QImage();
+            QCoreApplication::sendPostedEvents(&images, QEvent::MetaCall);
             return images.last().at(0).value<QImage>();
         };
 
