@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 
+#include "../driver/camera/RingWindow.h"
 #include "AppConfig.h"
 #include "AppTestMain.h"
 #include "ApsFileReader.h"
@@ -106,25 +107,6 @@ bool isEventColour(QRgb p) {
     static const QRgb on = AppConfig::instance().theme().on.rgb();
     static const QRgb off = AppConfig::instance().theme().off.rgb();
     return p == on || p == off;
-}
-
-// Centre of the brightest band of `width` entries on a ring.
-int bestWindow(const std::vector<int>& histogram, int width) {
-    const int n = int(histogram.size());
-    int sum = 0;
-    for (int i = 0; i < width; ++i)
-        sum += histogram[size_t(i)];
-    int best = sum, bestStart = 0;
-    for (int s = 1; s < n; ++s) {
-        sum += histogram[size_t((s + width - 1) % n)] - histogram[size_t(s - 1)];
-        if (sum > best) best = sum, bestStart = s;
-    }
-    return (bestStart + width / 2) % n;
-}
-
-int ringDistance(int a, int b, int n) {
-    const int d = std::abs(a - b) % n;
-    return std::min(d, n - d);
 }
 
 struct Bars {

@@ -14,6 +14,7 @@
 
 #include "CameraTestSupport.h"
 #include "DvsApsFusionProccessor.h"
+#include "RingWindow.h"
 #include "SimulatedFusionCamera.h"
 
 namespace quenta_test {
@@ -104,25 +105,6 @@ struct Delivery {
         return frameTimes.size();
     }
 };
-
-// Centre of the brightest band of `width` columns on a ring (circular).
-inline int bestWindow(const std::vector<int>& histogram, int width) {
-    const int n = int(histogram.size());
-    int sum = 0;
-    for (int i = 0; i < width; ++i)
-        sum += histogram[size_t(i)];
-    int best = sum, bestStart = 0;
-    for (int s = 1; s < n; ++s) {
-        sum += histogram[size_t((s + width - 1) % n)] - histogram[size_t(s - 1)];
-        if (sum > best) best = sum, bestStart = s;
-    }
-    return (bestStart + width / 2) % n;
-}
-
-inline int ringDistance(int a, int b, int n) {
-    const int d = std::abs(a - b) % n;
-    return std::min(d, n - d);
-}
 
 struct Pair {
     ApsFrame frame;
