@@ -23,11 +23,11 @@
 #include <filesystem>
 #include <string>
 
-#include "ApsFileReader.h"
+#include "korvane/video/ApsFileReader.h"
 #include "Calibrator.h"
-#include "H264FrameWriter.h"
-#include "SimulatedFusionCamera.h"
-#include "SimulatedScene.h"
+#include "korvane/video/H264FrameWriter.h"
+#include "korvane/sim/SimulatedFusionCamera.h"
+#include "korvane/sim/SimulatedScene.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;

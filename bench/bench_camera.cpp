@@ -9,11 +9,11 @@
 
 #include <vector>
 
-#include "Evt3SizeCounter.h"
-#include "RawWriter.h"
-#include "SimulatedScene.h"
-#include "StreamFilters.h"
-#include "SyntheticRecording.h"
+#include "korvane/camera/Evt3SizeCounter.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/sim/SimulatedScene.h"
+#include "korvane/camera/StreamFilters.h"
+#include "korvane/sim/SyntheticRecording.h"
 
 using namespace korvane;
 

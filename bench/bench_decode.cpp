@@ -5,10 +5,10 @@
 
 #include <vector>
 
-#include "EventDecoder.h"
-#include "RawWriter.h"
-#include "SyntheticRecording.h"
-#include "TimeIndex.h"
+#include "korvane/file/EventDecoder.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/sim/SyntheticRecording.h"
+#include "korvane/file/TimeIndex.h"
 
 using namespace korvane;
 

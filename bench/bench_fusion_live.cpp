@@ -15,7 +15,7 @@
 
 #include "Calibrator.h"
 #include "DvsApsFusionProccessor.h"
-#include "SimulatedFusionCamera.h"
+#include "korvane/sim/SimulatedFusionCamera.h"
 
 using namespace korvane;
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "KvFusionCameraDataProcessor.h"
-#include "SimulatedFusionCamera.h"
+#include "korvane/sim/SimulatedFusionCamera.h"
 
 using namespace korvane;
 

@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "ApsFileReader.h"
-#include "SimulatedFusionCamera.h"
+#include "korvane/video/ApsFileReader.h"
+#include "korvane/sim/SimulatedFusionCamera.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;

@@ -22,11 +22,11 @@
 
 #include "AppConfig.h"
 #include "CamerasList.h"
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 #include "KvEventProcessor.h"
 #include "MainWidget.h"
 #include "ShowImageForm.h"
-#include "SimulatedBackend.h"
+#include "korvane/sim/SimulatedBackend.h"
 #include "ui_MainWidget.h"
 
 int main(int argc, char** argv) {

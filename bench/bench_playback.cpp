@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "KvEventProcessor.h"
-#include "SyntheticRecording.h"
+#include "korvane/sim/SyntheticRecording.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -9,7 +9,7 @@
 
 #include "AppConfig.h"
 #include "EventFrameRenderer.h"
-#include "SyntheticRecording.h"
+#include "korvane/sim/SyntheticRecording.h"
 
 namespace {
 

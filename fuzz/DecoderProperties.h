@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "EventDecoder.h"
-#include "TimeIndex.h"
+#include "korvane/file/EventDecoder.h"
+#include "korvane/file/TimeIndex.h"
 
 namespace fuzzcheck {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ApsFileReader.h"
+#include "korvane/video/ApsFileReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int fd = ::memfd_create("mp4", 0);

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "Convert.h"
+#include "korvane/convert/Convert.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string dir = "/tmp/velqora_fuzz_npy_" + std::to_string(::getpid());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Keep the index cache out of the way: an unwritable location.

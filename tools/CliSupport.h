@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "RawHeader.h"
+#include "korvane/file/RawHeader.h"
 
 namespace cli {
 

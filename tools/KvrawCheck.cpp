@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "DvsFileReader.h"
-#include "FileCheck.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/file/FileCheck.h"
 
 using namespace korvane;
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "CliSupport.h"
-#include "Convert.h"
+#include "korvane/convert/Convert.h"
 
 namespace kvraw {
 

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "CliSupport.h"
-#include "DvsCameraManager.h"
-#include "SimulatedDvsCamera.h"
-#include "SimulatedFusionCamera.h"
+#include "korvane/camera/DvsCameraManager.h"
+#include "korvane/sim/SimulatedDvsCamera.h"
+#include "korvane/sim/SimulatedFusionCamera.h"
 
 using namespace korvane;
 

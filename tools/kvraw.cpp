@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "CliSupport.h"
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 #include "KvrawConvert.h"
 #include "KvrawCheck.h"
-#include "SyntheticRecording.h"
-#include "VideoExport.h"
+#include "korvane/sim/SyntheticRecording.h"
+#include "korvane/video/VideoExport.h"
 
 using namespace korvane;
 

@@ -23,7 +23,7 @@
 #include <mutex>
 #include <thread>
 
-#include "DvsCamera.h"
+#include "korvane/camera/DvsCamera.h"
 #include "KvMessageType.h"
 
 class KvFileRecorder : public QObject {

@@ -2,6 +2,6 @@
 
 #include <QMetaType>
 
-#include "CameraStreamType.h"  // korvane::STREAM_TYPE belongs to the camera libraries
+#include "korvane/camera/CameraStreamType.h"  // korvane::STREAM_TYPE belongs to the camera libraries
 
 Q_DECLARE_METATYPE(korvane::STREAM_TYPE)

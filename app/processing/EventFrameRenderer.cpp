@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "AppConfig.h"
-#include "EventPainter.h"
+#include "korvane/video/EventPainter.h"
 
 using korvane::Event2D;
 

@@ -6,7 +6,7 @@
 #include <condition_variable>
 
 #include "AppConfig.h"
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 #include "Utils/FuncUtils.h"
 
 using korvane::DvsFileReader;

@@ -26,7 +26,7 @@
 #include <optional>
 #include <thread>
 
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 #include "EventFrameRenderer.h"
 #include "KvExportJobs.h"
 #include "KvMessageType.h"

@@ -11,7 +11,7 @@
 #include "AppConfig.h"
 #include "KvEventProcessor.h"
 #include "Utils/FuncUtils.h"
-#include "VideoExport.h"
+#include "korvane/video/VideoExport.h"
 
 using korvane::DvsFileReader;
 

@@ -40,12 +40,12 @@
 #include <thread>
 #include <vector>
 
-#include "ApsFileReader.h"
+#include "korvane/video/ApsFileReader.h"
 #include "Calibrator.h"
 #include "DvsApsFusionProccessor.h"
 #include "DvsFileInfo.h"
-#include "DvsFileReader.h"
-#include "FusionCamera.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/camera/FusionCamera.h"
 #include "KvMessageType.h"
 #include "KvRecords.h"
 #include "StreamType.h"

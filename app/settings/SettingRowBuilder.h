@@ -13,7 +13,7 @@
 #include <map>
 #include <string>
 
-#include "CameraTool.h"
+#include "korvane/camera/CameraTool.h"
 
 class SettingBaseWithComboBox;
 class SettingBaseWithLineEdit;

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "CameraTool.h"
+#include "korvane/camera/CameraTool.h"
 #include "SettingPanelBase.h"
 
 class SettingBaseWithLineEdit;

@@ -6,7 +6,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-#include "EventPainter.h"
+#include "korvane/video/EventPainter.h"
 
 namespace {
 

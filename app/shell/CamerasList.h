@@ -9,7 +9,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "CameraDescription.h"
+#include "korvane/camera/CameraDescription.h"
 
 namespace Ui {
 class CamerasList;

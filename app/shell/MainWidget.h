@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "DvsCameraManager.h"
+#include "korvane/camera/DvsCameraManager.h"
 #include "KvMessageType.h"
 #include "StreamType.h"
 

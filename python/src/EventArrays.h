@@ -14,7 +14,7 @@
 
 #include <vector>
 
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 
 namespace velqora {
 

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "EventArrays.h"
-#include "RawHeader.h"
+#include "korvane/file/RawHeader.h"
 
 namespace py = pybind11;
 using korvane::DvsFileReader;

@@ -21,7 +21,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 
 namespace velqora {
 

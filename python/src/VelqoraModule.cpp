@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "Convert.h"
+#include "korvane/convert/Convert.h"
 #include "EventArrays.h"
 #include "Recording.h"
 

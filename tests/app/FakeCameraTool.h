@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "CameraTool.h"
+#include "korvane/camera/CameraTool.h"
 
 class FakeCameraTool : public korvane::CameraTool {
 public:

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "ApsFileReader.h"
+#include "korvane/video/ApsFileReader.h"
 
 struct FakeFrameState {
     int width = 1280, height = 720;

@@ -16,7 +16,7 @@
 #include "KvFilePathReminderForm.h"
 #include "KvThreeHandleSlider.h"
 #include "MainWidget.h"
-#include "SyntheticRecording.h"
+#include "korvane/sim/SyntheticRecording.h"
 #include "WaitingWin.h"
 #include "ui_CamerasList.h"
 #include "ui_MainWidget.h"

@@ -14,10 +14,10 @@
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
-#include "DvsFileReader.h"
+#include "korvane/file/DvsFileReader.h"
 #include "KvEventProcessor.h"
-#include "RawWriter.h"
-#include "SyntheticRecording.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/sim/SyntheticRecording.h"
 #include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
 #include "WorkerThread.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "FusionCamera.h"
+#include "korvane/camera/FusionCamera.h"
 
 using namespace korvane;
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "DvsFileReader.h"
-#include "SyntheticRecording.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/sim/SyntheticRecording.h"
 #include "Utils/FuncUtils.h"
 
 namespace korvane {

@@ -3,7 +3,7 @@
 #define KORVANE_SCALAR_SCAN 1
 #include "PortableScan.h"
 
-#include "WordScan.h"
+#include "korvane/file/WordScan.h"
 
 namespace kvtest {
 

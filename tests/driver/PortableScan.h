@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "EventDecoder.h"
+#include "korvane/file/EventDecoder.h"
 
 namespace korvane {
 struct ScanStats;

@@ -14,12 +14,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "ColumnarSource.h"
-#include "Convert.h"
-#include "ConvertStreams.h"
+#include "korvane/convert/ColumnarSource.h"
+#include "korvane/convert/Convert.h"
+#include "korvane/convert/ConvertStreams.h"
 #include "DriverTestSupport.h"
-#include "NpyHeader.h"
-#include "RangePass.h"
+#include "korvane/convert/NpyHeader.h"
+#include "korvane/convert/RangePass.h"
 
 using namespace kvtest;
 

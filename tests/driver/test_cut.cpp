@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DriverTestSupport.h"
-#include "RawWriter.h"
+#include "korvane/file/RawWriter.h"
 
 using namespace kvtest;
 

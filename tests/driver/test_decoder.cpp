@@ -3,11 +3,11 @@
 #include <random>
 
 #include "DriverTestSupport.h"
-#include "EventDecoder.h"
+#include "korvane/file/EventDecoder.h"
 #include "PortableScan.h"
-#include "RawWriter.h"
-#include "TimeIndex.h"
-#include "WordScan.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/file/TimeIndex.h"
+#include "korvane/file/WordScan.h"
 
 using namespace kvtest;
 

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "DriverTestSupport.h"
-#include "EventDecoder.h"
-#include "Evt3Words.h"
+#include "korvane/file/EventDecoder.h"
+#include "korvane/file/Evt3Words.h"
 
 using namespace kvtest;
 

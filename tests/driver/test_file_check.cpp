@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "DriverTestSupport.h"
-#include "FileCheck.h"
-#include "RawFile.h"
-#include "TimeIndex.h"
+#include "korvane/file/FileCheck.h"
+#include "korvane/file/RawFile.h"
+#include "korvane/file/TimeIndex.h"
 
 using namespace kvtest;
 

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <thread>
 
-#include "ApsFileReader.h"
+#include "korvane/video/ApsFileReader.h"
 #include "DriverTestSupport.h"
-#include "H264FrameWriter.h"
-#include "VideoEncoder.h"
+#include "korvane/video/H264FrameWriter.h"
+#include "korvane/video/VideoEncoder.h"
 
 using namespace korvane;
 using kvtest::readBytes;

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "DriverTestSupport.h"
-#include "RawFile.h"
-#include "RawHeader.h"
+#include "korvane/file/RawFile.h"
+#include "korvane/file/RawHeader.h"
 
 using namespace kvtest;
 

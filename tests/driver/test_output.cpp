@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "DriverTestSupport.h"
-#include "IndexCache.h"
-#include "SafeOutput.h"
+#include "korvane/file/IndexCache.h"
+#include "korvane/file/SafeOutput.h"
 
 using namespace kvtest;
 

@@ -9,10 +9,10 @@
 #include <stdexcept>
 
 #include "DriverTestSupport.h"
-#include "Evt3Words.h"
-#include "ParallelScan.h"
-#include "RawFile.h"
-#include "TimeIndex.h"
+#include "korvane/file/Evt3Words.h"
+#include "korvane/file/ParallelScan.h"
+#include "korvane/file/RawFile.h"
+#include "korvane/file/TimeIndex.h"
 
 using namespace kvtest;
 

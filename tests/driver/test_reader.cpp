@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "DriverTestSupport.h"
-#include "IndexCache.h"
-#include "RawWriter.h"
+#include "korvane/file/IndexCache.h"
+#include "korvane/file/RawWriter.h"
 
 using namespace kvtest;
 

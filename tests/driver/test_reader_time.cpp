@@ -7,7 +7,7 @@
 #include <random>
 
 #include "DriverTestSupport.h"
-#include "IndexCache.h"
+#include "korvane/file/IndexCache.h"
 
 using namespace kvtest;
 

@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "DriverTestSupport.h"
-#include "EventPainter.h"
-#include "RawWriter.h"
-#include "VideoEncoder.h"
-#include "VideoExport.h"
+#include "korvane/video/EventPainter.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/video/VideoEncoder.h"
+#include "korvane/video/VideoExport.h"
 #include "VideoReadBack.h"
 
 using namespace kvtest;

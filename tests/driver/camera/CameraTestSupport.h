@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "../DriverTestSupport.h"
-#include "SimulatedDvsCamera.h"
+#include "korvane/sim/SimulatedDvsCamera.h"
 
 namespace kvtest {
 

@@ -15,7 +15,7 @@
 #include "CameraTestSupport.h"
 #include "DvsApsFusionProccessor.h"
 #include "RingWindow.h"
-#include "SimulatedFusionCamera.h"
+#include "korvane/sim/SimulatedFusionCamera.h"
 
 namespace quenta_test {
 

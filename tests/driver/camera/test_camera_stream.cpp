@@ -6,11 +6,11 @@
 #include <mutex>
 
 #include "CameraTestSupport.h"
-#include "DvsCameraManager.h"
-#include "Evt3SizeCounter.h"
-#include "RawWriter.h"
-#include "SimulatedBackend.h"
-#include "SimulatedScene.h"
+#include "korvane/camera/DvsCameraManager.h"
+#include "korvane/camera/Evt3SizeCounter.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/sim/SimulatedBackend.h"
+#include "korvane/sim/SimulatedScene.h"
 
 using namespace kvtest;
 

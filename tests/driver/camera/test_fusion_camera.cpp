@@ -7,9 +7,9 @@
 #include <fstream>
 
 #include "Calibrator.h"
-#include "DvsCameraManager.h"
+#include "korvane/camera/DvsCameraManager.h"
 #include "QuentaTestSupport.h"
-#include "SimulatedBackend.h"
+#include "korvane/sim/SimulatedBackend.h"
 
 using namespace quenta_test;
 

@@ -8,10 +8,10 @@
 
 #include <atomic>
 
-#include "ApsFileReader.h"
+#include "korvane/video/ApsFileReader.h"
 #include "Calibrator.h"
-#include "DvsFileReader.h"
-#include "H264FrameWriter.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/video/H264FrameWriter.h"
 #include "QuentaTestSupport.h"
 
 using namespace quenta_test;

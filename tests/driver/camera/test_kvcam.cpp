@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "../DriverTestSupport.h"
-#include "ApsFileReader.h"
-#include "SimulatedBackend.h"
+#include "korvane/video/ApsFileReader.h"
+#include "korvane/sim/SimulatedBackend.h"
 
 using namespace kvtest;
 

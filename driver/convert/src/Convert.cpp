@@ -1,0 +1,181 @@
+#include "korvane/convert/Convert.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <new>
+
+#include "korvane/convert/ConvertStreams.h"
+
+namespace korvane {
+
+namespace {
+
+enum class Kind { Raw, H5, Npy, Csv, Unknown };
+
+Kind kindOf(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    const size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return Kind::Unknown;
+    }
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "raw") return Kind::Raw;
+    if (ext == "h5" || ext == "hdf5") return Kind::H5;
+    if (ext == "npy") return Kind::Npy;
+    if (ext == "csv") return Kind::Csv;
+    return Kind::Unknown;
+}
+
+bool fail(std::string* error, const std::string& why) {
+    if (error) *error = why;
+    return false;
+}
+
+// A source without a known sensor size gets one its events fit in: at least
+// the usual 1280x720, larger where an event lies beyond. False when
+// cancelled or the input is bad.
+bool measureGeometry(EventSource& source, uint64_t from_us, uint64_t to_us,
+                     const ConvertOptions& options, RecordingMeta& meta, std::string* error) {
+    uint32_t maxX = 0, maxY = 0;
+    bool cancelled = false;
+    const bool ok = source.deliver(
+        from_us, to_us,
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&) {
+            for (size_t i = 0; i < n; ++i) {
+                maxX = std::max<uint32_t>(maxX, ev[i].x);
+                maxY = std::max<uint32_t>(maxY, ev[i].y);
+            }
+            if (options.progress && !options.progress(0.0)) cancelled = true;
+            return !cancelled;
+        },
+        error);
+    if (!ok) {
+        if (cancelled) return fail(error, "cancelled");
+        return false;
+    }
+    meta.width = std::max<uint32_t>(meta.width, maxX + 1);
+    meta.height = std::max<uint32_t>(meta.height, maxY + 1);
+    meta.geometryKnown = true;
+    return true;
+}
+
+bool convert(const std::string& input_path, const std::string& output_path,
+             const ConvertOptions& options, ConvertResult* result, std::string* error) {
+    const uint64_t from = options.from_us.value_or(0);
+    const uint64_t to = options.to_us.value_or(std::numeric_limits<uint64_t>::max());
+    if (from > to) return fail(error, "the range starts after it ends");
+    RawFormat rawFormat;
+    if (options.raw_format == "evt3") {
+        rawFormat = RawFormat::Evt3;
+    } else if (options.raw_format == "evt2") {
+        rawFormat = RawFormat::Evt2;
+    } else {
+        return fail(
+            error, "unknown RAW format '" + printableText(options.raw_format) + "' (evt3 or evt2)");
+    }
+    const std::string in = printableText(input_path);
+    const std::string out = printableText(output_path);
+
+    std::unique_ptr<EventSink> sink;
+    switch (kindOf(output_path)) {
+        case Kind::Raw:
+            sink = makeRawSink(rawFormat);
+            break;
+        case Kind::H5:
+            sink = makeH5Sink();
+            break;
+        case Kind::Npy:
+            sink = makeNpySink();
+            break;
+        case Kind::Csv:
+            sink = makeCsvSink();
+            break;
+        case Kind::Unknown:
+            return fail(error, out + ": unknown output type (.raw, .h5, .npy or .csv)");
+    }
+
+    std::string why;
+    std::unique_ptr<EventSource> source;
+    std::vector<FileIdentity> inputs;
+    FileIdentity id;
+    if (fileIdentity(input_path, id)) inputs.push_back(id);
+    switch (kindOf(input_path)) {
+        case Kind::Raw:
+            source = openRawSource(input_path, &why);
+            break;
+        case Kind::H5:
+            source = openH5Source(input_path, &why);
+            break;
+        case Kind::Npy:
+            source = openNpySource(input_path, &why);
+            if (fileIdentity(npyTriggersPath(input_path), id)) inputs.push_back(id);
+            break;
+        default:
+            return fail(error, in + ": unknown input type (.raw, .h5 or .npy)");
+    }
+    if (!source) return fail(error, in + ": " + why);
+
+    RecordingMeta meta = source->meta();
+    const bool rawOut = kindOf(output_path) == Kind::Raw;
+    if (rawOut && !meta.geometryKnown) {
+        if (!measureGeometry(*source, from, to, options, meta, &why)) {
+            return fail(error, why == "cancelled" ? why : in + ": " + why);
+        }
+    }
+    if (!sink->open(output_path, meta, inputs, &why)) return fail(error, out + ": " + why);
+
+    // Progress follows the time of the last event delivered.
+    const uint64_t lo = std::max(from, source->first_us());
+    const uint64_t hi = std::min(to == 0 ? 0 : to - 1, source->last_us());
+    ConvertResult counts;
+    bool sinkFailed = false, cancelled = false;
+    std::string sinkWhy;
+    const bool complete = source->deliver(
+        from, to,
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
+            if (!sink->write(ev, n, triggers, &sinkWhy)) {
+                sinkFailed = true;
+                return false;
+            }
+            counts.events += n;
+            counts.triggers += triggers.size();
+            if (options.progress && n > 0) {
+                const uint64_t t = ev[n - 1].timestamp;
+                const double f =
+                    hi > lo && t > lo ? double(std::min(t, hi) - lo) / double(hi - lo) : 0.0;
+                if (!options.progress(f)) {
+                    cancelled = true;
+                    return false;
+                }
+            }
+            return true;
+        },
+        &why);
+    if (!complete) {
+        if (cancelled) return fail(error, "cancelled");
+        return fail(error, sinkFailed ? out + ": " + sinkWhy : in + ": " + why);
+    }
+    if (options.progress && !options.progress(1.0)) return fail(error, "cancelled");
+    if (!sink->finish(&why)) return fail(error, out + ": " + why);
+    counts.output_bytes = sink->outputBytes();
+    if (result) *result = counts;
+    return true;
+}
+
+}  // namespace
+
+bool convertRecording(const std::string& input_path, const std::string& output_path,
+                      const ConvertOptions& options, ConvertResult* result, std::string* error) {
+    if (result) *result = ConvertResult{};
+    try {
+        return convert(input_path, output_path, options, result, error);
+    } catch (const std::bad_alloc&) {
+        // Unwinding removed the temporary; the target is as it was.
+        return fail(error, "out of memory");
+    }
+}
+
+}  // namespace korvane

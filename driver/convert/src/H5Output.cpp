@@ -1,0 +1,307 @@
+// HDF5 files (.h5) through HDF5's C library. Layout:
+//   /events/x uint16, /events/y uint16, /events/p uint8, /events/t int64
+//   /triggers/t int64, /triggers/id int16, /triggers/p int16
+//   /t_offset int64 (scalar), /ms_to_idx uint64
+// Times in /events/t and /triggers/t count microseconds from /t_offset (the
+// range's first millisecond), so they start near zero; /ms_to_idx[k] is the
+// index of the first event at or after t_offset + k ms. Datasets are chunked
+// with the shuffle and deflate filters, which every HDF5 reader has built in.
+// Root attributes: width, height (when known), serial_number, source_format,
+// source_start_timestamp and the sensor description.
+//
+// Writing: values wait per column until whole chunks are there; those are
+// compressed on several threads (H5Chunks) and stored as they are.
+
+#include <hdf5.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <string>
+#include <vector>
+
+#include "korvane/convert/ConvertStreams.h"
+#include "korvane/convert/H5Chunks.h"
+#include "korvane/convert/H5Support.h"
+
+namespace korvane {
+
+// Chunks are stored as they lie in memory, in the file's little-endian types.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+using namespace h5;
+
+// Events held before their chunks are compressed (in parallel) and stored.
+constexpr size_t kFlushElements = size_t(1) << 20;
+constexpr unsigned kDeflateLevel = 1;  // most of the gain, a fraction of the time of higher levels
+
+// One growing 1-D dataset. Values wait in memory until whole chunks are
+// there; those are compressed together with the other columns' (H5Chunks)
+// and stored as they are, so the file's own filters read them back.
+template <typename T>
+class Column {
+public:
+    bool create(hid_t parent, const char* name, hid_t fileType) {
+        const hsize_t zero = 0, unlimited = H5S_UNLIMITED;
+        Hid space(H5Screate_simple(1, &zero, &unlimited), H5Sclose);
+        Hid dcpl(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
+        if (!space.valid() || !dcpl.valid()) return false;
+        const hsize_t chunk = kChunkElements;
+        if (H5Pset_chunk(dcpl.get(), 1, &chunk) < 0 || H5Pset_shuffle(dcpl.get()) < 0 ||
+            H5Pset_deflate(dcpl.get(), kDeflateLevel) < 0) {
+            return false;
+        }
+        dset_ = Hid(
+            H5Dcreate2(parent, name, fileType, space.get(), H5P_DEFAULT, dcpl.get(), H5P_DEFAULT),
+            H5Dclose);
+        return dset_.valid();
+    }
+    void push(T v) { buf_.push_back(v); }
+    size_t held() const { return buf_.size(); }
+
+    // Chunks ready to store: the whole ones, and with `last` the rest too,
+    // padded with zeros to a whole chunk (HDF5 keeps edge chunks whole and
+    // reads only up to the dataset's length).
+    void takeChunks(bool last, std::vector<RawChunk>& chunks) {
+        count_ = last ? buf_.size() : buf_.size() / kChunkElements * kChunkElements;
+        const size_t whole = (count_ + kChunkElements - 1) / kChunkElements;
+        buf_.resize(std::max(buf_.size(), whole * kChunkElements), T{});
+        for (size_t k = 0; k < whole; ++k) {
+            chunks.push_back({reinterpret_cast<const uint8_t*>(buf_.data() + k * kChunkElements),
+                              kChunkElements, unsigned(sizeof(T))});
+        }
+    }
+    // Stores the chunks taken, compressed as `packed[first...]`; moves first on.
+    bool store(const std::vector<std::vector<uint8_t>>& packed, size_t& first) {
+        if (count_ == 0) return true;
+        const hsize_t total = size_ + count_;
+        if (H5Dset_extent(dset_.get(), &total) < 0) return false;
+        for (hsize_t at = 0; at < count_; at += kChunkElements) {
+            const std::vector<uint8_t>& c = packed[first++];
+            const hsize_t offset = size_ + at;
+            if (H5Dwrite_chunk(dset_.get(), H5P_DEFAULT, 0, &offset, c.size(), c.data()) < 0) {
+                return false;
+            }
+        }
+        size_ = total;
+        buf_.erase(buf_.begin(), buf_.begin() + std::min(buf_.size(), count_));
+        count_ = 0;
+        return true;
+    }
+    bool close() { return dset_.reset(); }
+
+private:
+    Hid dset_;
+    hsize_t size_ = 0;
+    size_t count_ = 0;  // values the chunks taken cover
+    std::vector<T> buf_;
+};
+
+bool writeScalarAttr(hid_t obj, const char* name, hid_t fileType, hid_t memType,
+                     const void* value) {
+    Hid space(H5Screate(H5S_SCALAR), H5Sclose);
+    Hid attr(H5Acreate2(obj, name, fileType, space.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+    return attr.valid() && H5Awrite(attr.get(), memType, value) >= 0;
+}
+
+bool writeStringAttr(hid_t obj, const char* name, const std::string& value) {
+    Hid type(H5Tcopy(H5T_C_S1), H5Tclose);
+    if (!type.valid() || H5Tset_size(type.get(), H5T_VARIABLE) < 0 ||
+        H5Tset_cset(type.get(), H5T_CSET_UTF8) < 0) {
+        return false;
+    }
+    const char* text = value.c_str();
+    return writeScalarAttr(obj, name, type.get(), type.get(), &text);
+}
+
+class H5Sink : public EventSink {
+public:
+    ~H5Sink() override {
+        QuietErrors quiet;
+        closeAll(false);
+    }
+
+    bool open(const std::string& path, const RecordingMeta& meta,
+              const std::vector<FileIdentity>& inputs, std::string* error) override {
+        QuietErrors quiet;
+        if (!out_.open(path, inputs, error)) return false;
+        file_ = Hid(
+            H5Fcreate(out_.temporaryPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fileAccess().get()),
+            H5Fclose);
+        if (!file_.valid()) return fail(error, "cannot create an HDF5 file");
+        Hid events(H5Gcreate2(file_.get(), "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Gclose);
+        Hid triggers(H5Gcreate2(file_.get(), "triggers", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                     H5Gclose);
+        if (!events.valid() || !triggers.valid() || !x_.create(events.get(), "x", H5T_STD_U16LE) ||
+            !y_.create(events.get(), "y", H5T_STD_U16LE) ||
+            !p_.create(events.get(), "p", H5T_STD_U8LE) ||
+            !t_.create(events.get(), "t", H5T_STD_I64LE) ||
+            !trT_.create(triggers.get(), "t", H5T_STD_I64LE) ||
+            !trId_.create(triggers.get(), "id", H5T_STD_I16LE) ||
+            !trP_.create(triggers.get(), "p", H5T_STD_I16LE) ||
+            !msToIdx_.create(file_.get(), "ms_to_idx", H5T_STD_U64LE)) {
+            return fail(error, "cannot create the HDF5 datasets");
+        }
+        const hid_t root = file_.get();
+        bool ok = true;
+        if (meta.geometryKnown) {
+            ok = ok &&
+                 writeScalarAttr(root, "width", H5T_STD_U32LE, H5T_NATIVE_UINT32, &meta.width) &&
+                 writeScalarAttr(root, "height", H5T_STD_U32LE, H5T_NATIVE_UINT32, &meta.height);
+        }
+        ok = ok && writeStringAttr(root, "serial_number", meta.serialNumber) &&
+             writeStringAttr(root, "source_format", meta.sourceFormat) &&
+             writeScalarAttr(root, "source_start_timestamp", H5T_STD_U64LE, H5T_NATIVE_UINT64,
+                             &meta.sourceStart_us) &&
+             writeStringAttr(root, "generation", meta.generation) &&
+             writeStringAttr(root, "sensor_generation", meta.sensorGeneration) &&
+             writeStringAttr(root, "sensor_name", meta.sensorName);
+        if (!ok) return fail(error, "cannot write the HDF5 attributes");
+        return true;
+    }
+
+    bool write(const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers,
+               std::string* error) override {
+        QuietErrors quiet;
+        if (!haveOffset_ && (n > 0 || !triggers.empty())) {
+            // The first item in file order: the range's earliest time.
+            uint64_t first = n > 0 ? ev[0].timestamp : triggers.front().trigger.timestamp;
+            if (!triggers.empty() && triggers.front().eventIndex == 0) {
+                first = std::min(first, triggers.front().trigger.timestamp);
+            }
+            offset_us_ = first / 1000 * 1000;
+            haveOffset_ = true;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const Event2D& e = ev[i];
+            const int64_t t = relative(e.timestamp);
+            while (t >= 0 && uint64_t(t) / 1000 >= nextMs_) {
+                msToIdx_.push(events_ + i);
+                ++nextMs_;
+                if (msToIdx_.held() >= kFlushElements && !storeChunks(false)) {
+                    return writeFailed(error);
+                }
+            }
+            x_.push(e.x);
+            y_.push(e.y);
+            p_.push(e.polarity);
+            t_.push(t);
+        }
+        events_ += n;
+        for (const auto& r : triggers) {
+            trT_.push(relative(r.trigger.timestamp));
+            trId_.push(r.trigger.id);
+            trP_.push(r.trigger.polarity);
+        }
+        triggers_ += triggers.size();
+        if ((x_.held() >= kFlushElements || trT_.held() >= kFlushElements) && !storeChunks(false)) {
+            return writeFailed(error);
+        }
+        return true;
+    }
+
+    bool finish(std::string* error) override {
+        QuietErrors quiet;
+        if (!storeChunks(true)) return writeFailed(error);
+        {
+            Hid space(H5Screate(H5S_SCALAR), H5Sclose);
+            Hid dset(H5Dcreate2(file_.get(), "t_offset", H5T_STD_I64LE, space.get(), H5P_DEFAULT,
+                                H5P_DEFAULT, H5P_DEFAULT),
+                     H5Dclose);
+            const int64_t offset = int64_t(offset_us_);
+            if (!dset.valid() || H5Dwrite(dset.get(), H5T_NATIVE_INT64, H5S_ALL, H5S_ALL,
+                                          H5P_DEFAULT, &offset) < 0) {
+                return writeFailed(error);
+            }
+        }
+        if (!closeAll(true)) return writeFailed(error);
+        struct stat st {};
+        if (::stat(out_.temporaryPath().c_str(), &st) == 0) bytes_ = uint64_t(st.st_size);
+        return out_.commit(error);
+    }
+
+    uint64_t outputBytes() const override { return bytes_; }
+
+private:
+    int64_t relative(uint64_t t) const {
+        // Times are at most 2^63 in every source; the offset is not above them.
+        return int64_t(t) - int64_t(offset_us_);
+    }
+
+    // Compresses what the columns hold in whole chunks (with `last`: all of
+    // it) on several threads, then stores it.
+    bool storeChunks(bool last) {
+        std::vector<RawChunk> chunks;
+        x_.takeChunks(last, chunks);
+        y_.takeChunks(last, chunks);
+        p_.takeChunks(last, chunks);
+        t_.takeChunks(last, chunks);
+        trT_.takeChunks(last, chunks);
+        trId_.takeChunks(last, chunks);
+        trP_.takeChunks(last, chunks);
+        msToIdx_.takeChunks(last, chunks);
+        if (!shuffleDeflateChunks(chunks, kDeflateLevel, packed_)) return false;
+        size_t i = 0;
+        return x_.store(packed_, i) && y_.store(packed_, i) && p_.store(packed_, i) &&
+               t_.store(packed_, i) && trT_.store(packed_, i) && trId_.store(packed_, i) &&
+               trP_.store(packed_, i) && msToIdx_.store(packed_, i);
+    }
+
+    bool writeFailed(std::string* error) {
+        // HDF5 does not say why; a full disk is the usual reason.
+        return fail(error, "cannot write the HDF5 file " + out_.temporaryPath());
+    }
+
+    // Closes every dataset and the file. `keep`: the file is to be
+    // committed; otherwise it is discarded and its space freed first.
+    bool closeAll(bool keep) {
+        // Every dataset is closed, whatever the others did.
+        bool ok = true;
+        for (bool closed : {x_.close(), y_.close(), p_.close(), t_.close(), trT_.close(),
+                            trId_.close(), trP_.close(), msToIdx_.close()}) {
+            ok = ok && closed;
+        }
+        return closeFile(keep && ok) && ok;
+    }
+
+    bool closeFile(bool keep) {
+        const hid_t id = file_.release();
+        if (id < 0) return true;
+        // A close that fails to write its metadata (full disk) leaves the
+        // file half-closed inside HDF5, which then crashes at exit. So the
+        // metadata is flushed first, and a file that is not kept loses its
+        // space before the close, which then has room for what it writes.
+        if (keep && H5Fflush(id, H5F_SCOPE_LOCAL) >= 0) return H5Fclose(id) >= 0;
+        if (out_.fd() >= 0) (void)::ftruncate(out_.fd(), 0);
+        H5Fclose(id);
+        return false;
+    }
+
+    SafeOutput out_;
+    Hid file_;
+    Column<uint16_t> x_, y_;
+    Column<uint8_t> p_;
+    Column<int64_t> t_;
+    Column<int64_t> trT_;
+    Column<int16_t> trId_, trP_;
+    Column<uint64_t> msToIdx_;
+    std::vector<std::vector<uint8_t>> packed_;
+    bool haveOffset_ = false;
+    uint64_t offset_us_ = 0;
+    uint64_t nextMs_ = 0;
+    uint64_t events_ = 0;
+    uint64_t triggers_ = 0;
+    uint64_t bytes_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<EventSink> makeH5Sink() {
+    return std::make_unique<H5Sink>();
+}
+
+}  // namespace korvane

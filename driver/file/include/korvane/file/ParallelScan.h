@@ -1,0 +1,84 @@
+#pragma once
+
+// Decode of a time range on several threads. The range is split at the seek
+// index's checkpoints into stretches; each checkpoint holds the whole
+// decoder state, so a stretch decodes on its own exactly as the one-thread
+// pass decodes it there. Worker threads decode stretches into a small ring
+// of buffers; the caller gets them back strictly in file order, so memory
+// stays at a few stretches whatever the file's size.
+//
+// Ownership: the scan borrows the file and the index; both must outlive the
+// call and the index must not change during it. A StretchBatch belongs to
+// the scan and is valid only inside the callback that receives it.
+// Threads: scanStretches() runs on the calling thread and returns only after
+// every worker it started has ended, also when the caller stops early or a
+// callback throws (the exception then leaves scanStretches()). `onWorker`
+// runs on worker threads (several at once, one per batch); `inOrder` runs
+// on the calling thread, one batch after the other.
+// Failures: a short read ends the data there, as it does for the one-thread
+// pass; corrupt words are counted, never fatal.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "korvane/file/EventDecoder.h"
+#include "KvRecords.h"
+
+namespace korvane {
+
+class RawFile;
+class TimeIndex;
+
+// One decoded stretch: the events with from <= t < to in file order and the
+// trigger edges among them.
+struct StretchBatch {
+    size_t slot = 0;     // 0 .. slots-1: the ring buffer it lives in (per-slot results)
+    size_t stretch = 0;  // checkpoint index in the seek index
+    uint64_t offsetBytes = 0;
+    uint64_t endBytes = 0;  // end of the words decoded (a short read ends early)
+    DecoderState startState;
+    const Event2D* events = nullptr;
+    size_t count = 0;
+    // eventIndex: how many of `events` come before the edge in the file.
+    std::vector<TriggerRecord> triggers;
+    uint64_t corruptWords = 0;
+    // The stretch's words, when ParallelScanOptions::keepBytes.
+    const uint8_t* bytes = nullptr;
+    size_t byteCount = 0;
+};
+
+struct ParallelScanOptions {
+    unsigned threads = 0;  // 0: one per core; 1: everything on the calling thread
+    size_t inFlight = 0;   // stretches in flight (ring slots); 0: two per thread plus two
+    bool decodeEvents = true;
+    bool keepBytes = false;
+    uint32_t sensorWidth = kAddressRange;  // events with x >= it are dropped as corrupt
+    // Called on a worker thread after a stretch is decoded, e.g. to reduce
+    // it to sums kept per slot; StretchBatch::slot says which.
+    std::function<void(StretchBatch&)> onWorker;
+    const std::atomic<bool>* cancel = nullptr;  // stops handing out stretches
+};
+
+struct ParallelScanResult {
+    uint64_t events = 0;
+    uint64_t triggers = 0;
+    uint64_t corruptWords = 0;
+    size_t stretches = 0;    // handed to inOrder
+    bool completed = false;  // every stretch of the range was handed on
+};
+
+// The number of slots a scan with these options uses.
+size_t parallelScanSlots(const ParallelScanOptions& options);
+
+// Decodes [from_us, to_us) of the data [index start, dataEnd) and hands each
+// stretch to `inOrder` in file order; returning false stops the scan.
+ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, uint64_t dataEnd,
+                                 uint64_t from_us, uint64_t to_us,
+                                 const ParallelScanOptions& options,
+                                 const std::function<bool(StretchBatch&)>& inOrder);
+
+}  // namespace korvane

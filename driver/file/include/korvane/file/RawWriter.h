@@ -1,0 +1,73 @@
+#pragma once
+
+// Writes RAW recordings: a text header, then EVT 3.0 (or EVT 2.0) words.
+// Events and triggers must come in time order; they are written in the
+// order given. EVT 3.0 output is vectorised the way cameras do it: runs of
+// one row, polarity and time become VECT_BASE_X + VECT_12/VECT_8, other
+// events EVT_ADDR_X; time words only when the time changes.
+//
+// Errors: every write is checked; after the first failure the writer stops
+// writing and close() returns false. The file is left as written so far;
+// callers that need all-or-nothing write to a temporary path and rename.
+// One thread at a time.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KvRecords.h"
+#include "korvane/file/RawHeader.h"
+
+namespace korvane {
+
+class RawWriter {
+public:
+    explicit RawWriter(RawFormat format = RawFormat::Evt3);
+    ~RawWriter();
+    RawWriter(const RawWriter&) = delete;
+    RawWriter& operator=(const RawWriter&) = delete;
+
+    // Creates (truncates) the file and writes the header text as given.
+    bool open(const std::string& path, const std::string& headerText);
+    // Writes into a descriptor the caller keeps owning (close() syncs but
+    // does not close it), e.g. a SafeOutput's temporary.
+    bool open(int fd, const std::string& headerText);
+    void writeEvents(const Event2D* events, size_t count);
+    void writeTrigger(const EventTriggerIn& trigger);
+    // Flushes, syncs and closes. False when any write failed.
+    bool close();
+
+    bool ok() const { return ok_; }
+    // errno of the first failed write, 0 when none.
+    int error() const { return errno_; }
+    bool isOpen() const { return fd_ >= 0; }
+    uint64_t eventsWritten() const { return eventsWritten_; }
+    uint64_t eventsDropped() const { return eventsDropped_; }  // x or y beyond 11 bits
+
+    // Encodes into a word buffer without a file; for tests and fuzzing.
+    std::vector<uint8_t> takeBuffer();
+
+private:
+    void setTime(uint64_t t);
+    void put16(uint16_t w);
+    void put32(uint32_t w);
+    void flushIfFull();
+    void flush();
+
+    RawFormat format_;
+    int fd_ = -1;
+    bool ownsFd_ = false;
+    int errno_ = 0;
+    bool ok_ = true;
+    std::vector<uint8_t> buffer_;
+    bool haveTime_ = false;
+    uint64_t highSteps_ = 0;  // EVT3: t >> 12; EVT2: t >> 6
+    uint16_t low_ = 0;
+    bool haveY_ = false;
+    uint16_t y_ = 0;
+    uint64_t eventsWritten_ = 0;
+    uint64_t eventsDropped_ = 0;
+};
+
+}  // namespace korvane

@@ -1,0 +1,497 @@
+#include "korvane/file/DvsFileReader.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include "korvane/file/IndexCache.h"
+#include "Logger.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/file/SafeOutput.h"
+#include "Utils/FuncUtils.h"
+
+namespace korvane {
+
+namespace {
+constexpr uint64_t kNoStop = std::numeric_limits<uint64_t>::max();
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+    return a > kNoStop - b ? kNoStop : a + b;
+}
+
+// True when every event lies in [from, to): the common case inside a window.
+bool allInside(const Event2D* ev, size_t n, uint64_t from, uint64_t to) {
+    bool inside = true;
+    for (size_t i = 0; i < n; ++i)
+        inside &= ev[i].timestamp >= from && ev[i].timestamp < to;
+    return inside;
+}
+}  // namespace
+
+std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string& path) {
+    std::string error;
+    auto reader = createFileReader(path, &error);
+    if (!reader) KV_LOG_ERROR("Error: cannot read %s: %s", path.c_str(), error.c_str());
+    return reader;
+}
+
+std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string& path,
+                                                               std::string* error) {
+    RawFile file;
+    std::string why;
+    if (!file.open(path, &why)) {
+        if (error) *error = why;
+        return nullptr;
+    }
+    if (file.size() == 0) {
+        if (error) *error = "empty file";
+        return nullptr;
+    }
+    RawHeader header = readRawHeader(file);
+    if (header.format == RawFormat::Unknown) {
+        if (error) *error = "unsupported event format '" + printableText(header.formatName) + "'";
+        return nullptr;
+    }
+    return std::unique_ptr<DvsFileReader>(new DvsFileReader(path, std::move(file), header));
+}
+
+DvsFileReader::DvsFileReader(std::string path, RawFile file, RawHeader header)
+    : path_(std::move(path)), file_(std::move(file)), header_(std::move(header)) {}
+
+DvsFileReader::~DvsFileReader() = default;
+
+uint64_t DvsFileReader::dataEnd() const {
+    const uint64_t ws = wordSizeBytes(header_.format);
+    const uint64_t off = header_.dataOffsetBytes;
+    if (off >= file_.size()) return off;          // header only (or grown past the size at open)
+    return off + (file_.size() - off) / ws * ws;  // a trailing partial word is ignored
+}
+
+bool DvsFileReader::openForReading() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ensureOpenLocked();
+}
+
+bool DvsFileReader::ensureOpenLocked() {
+    if (opened_) return true;
+    if (cancelled_.load()) return false;
+    const uint64_t ws = wordSizeBytes(header_.format);
+    IndexFileKey key;
+    const bool haveKey = IndexCache::keyFor(file_, path_, header_.dataOffsetBytes, key);
+    if (haveKey) {
+        if (auto cached = IndexCache::load(key)) {
+            bool fits = cached->format() == header_.format;
+            for (const IndexEntry& e : cached->entries()) {
+                if (!fits) break;
+                fits = e.offsetBytes <= dataEnd() &&
+                       (e.offsetBytes - header_.dataOffsetBytes) % ws == 0;
+            }
+            if (fits) {
+                index_ = std::move(*cached);
+                indexFromCache_ = true;
+            }
+        }
+    }
+    if (!indexFromCache_) {
+        const uint64_t begin = header_.dataOffsetBytes;
+        const uint64_t end = dataEnd();
+        file_.adviseSequential(begin, end - begin);
+        double reported = -1.0;
+        index_ = TimeIndex::build(
+            file_, begin, end, header_.format, TimeIndex::kDefaultStepBytes, [&](uint64_t scanned) {
+                if (openProgress_) {
+                    reported =
+                        end <= begin || scanned >= end
+                            ? 1.0
+                            : double(scanned > begin ? scanned - begin : 0) / double(end - begin);
+                    openProgress_(reported);
+                }
+                return !cancelled_.load();
+            });
+        if (cancelled_.load()) {
+            index_ = TimeIndex();  // incomplete: never used nor stored
+            return false;
+        }
+        // Nothing to scan, or a file that shrank meanwhile, still completes it.
+        if (openProgress_ && reported < 1.0) openProgress_(1.0);
+        index_.setSpan(findSpanLocked());
+        applyHeaderTimeBaseLocked();
+        if (haveKey) IndexCache::store(key, index_);
+    }
+    const EventSpan& span = index_.span();
+    hasEvents_ = span.hasEvents;
+    startTime_ = span.first_us;
+    endTime_ = span.last_us;
+    opened_ = true;
+    return true;
+}
+
+EventStream DvsFileReader::streamAt(uint64_t offsetBytes, const DecoderState& state) const {
+    EventStream s(file_, dataEnd(), header_.format, offsetBytes, state);
+    s.setIndex(&index_);
+    if (header_.geometryKnown) s.setSensorWidth(header_.width);
+    return s;
+}
+
+EventSpan DvsFileReader::findSpanLocked() const {
+    EventSpan span;
+    span.known = true;
+    const auto& entries = index_.entries();
+    if (entries.empty()) return span;
+    const Event2D* ev;
+    size_t n;
+
+    // First event in file order: from the first stretch that may hold one.
+    size_t k = 0;
+    while (k < entries.size() && !entries[k].eventWords)
+        ++k;
+    if (k == entries.size()) return span;
+    {
+        EventStream s = streamAt(entries[k].offsetBytes, entries[k].state);
+        s.setIndex(nullptr);
+        while (s.next(kNoStop, ev, n, nullptr)) {
+            if (n > 0) {
+                span.first_us = ev[0].timestamp;
+                span.hasEvents = true;
+                break;
+            }
+        }
+    }
+    if (!span.hasEvents) return span;
+
+    // Last: the latest event time of the last stretch holding events, and of
+    // any earlier stretch whose time reached past it (time that went back).
+    const uint64_t eventSlack = header_.format == RawFormat::Evt2 ? 63 : 0;
+    auto latestIn = [&](size_t j, bool& found) {
+        const uint64_t stretchEnd = j + 1 < entries.size() ? entries[j + 1].offsetBytes : dataEnd();
+        EventStream s(file_, stretchEnd, header_.format, entries[j].offsetBytes, entries[j].state);
+        if (header_.geometryKnown) s.setSensorWidth(header_.width);
+        uint64_t latest = 0;
+        while (s.next(kNoStop, ev, n, nullptr)) {
+            for (size_t i = 0; i < n; ++i)
+                latest = std::max(latest, ev[i].timestamp);
+            found = found || n > 0;
+        }
+        return latest;
+    };
+    bool found = false;
+    uint64_t latest = 0;
+    size_t j = entries.size();
+    while (j-- > 0 && !found) {
+        if (entries[j].eventWords) latest = latestIn(j, found);
+    }
+    if (!found) {
+        span.last_us = span.first_us;
+        return span;
+    }
+    for (size_t i = j + 1; i-- > 0;) {
+        if (entries[i + 1].keyTime + eventSlack <= latest)
+            break;  // nothing earlier reaches further
+        if (entries[i].eventWords) {
+            bool any = false;
+            latest = std::max(latest, latestIn(i, any));
+        }
+    }
+    span.last_us = std::max(latest, span.first_us);
+    return span;
+}
+
+void DvsFileReader::applyHeaderTimeBaseLocked() {
+    // The data carries its time modulo one loop of the counter (EVT 3.0:
+    // 2^24 us, EVT 2.0: 2^34 us). Our writers put the first event's
+    // absolute time into the header: where it agrees with the data, add the
+    // loops it implies.
+    const EventSpan& span = index_.span();
+    const uint64_t start = header_.dvsStartTimestamp;
+    if (!span.hasEvents || start <= span.first_us) return;
+    const uint64_t loop = header_.format == RawFormat::Evt2 ? uint64_t(1) << 34 : uint64_t(1) << 24;
+    // A recording may note its start a little before the first event arrives.
+    constexpr uint64_t kEarlyStart_us = 1000000;
+    const uint64_t earliest = start > kEarlyStart_us ? start - kEarlyStart_us : 0;
+    if (earliest <= span.first_us) return;
+    const uint64_t offset = (earliest - span.first_us + loop - 1) / loop * loop;
+    if (offset > kNoStop - span.last_us) return;  // would overflow: not ours
+    const uint64_t first = span.first_us + offset;
+    if (first > start && first - start > kEarlyStart_us) return;  // no agreement
+    index_.shiftTimes(offset);
+}
+
+bool DvsFileReader::getStartTime(uint64_t& start_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ensureOpenLocked();
+    start_us = startTime_;
+    return hasEvents_;
+}
+
+bool DvsFileReader::getEndTime(uint64_t& end_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ensureOpenLocked();
+    end_us = endTime_;
+    return hasEvents_;
+}
+
+bool DvsFileReader::seekToTime(uint64_t t_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ensureOpenLocked();
+    if (!hasEvents_ || t_us > endTime_) return false;
+    position_ = t_us;
+    return true;
+}
+
+EventStream DvsFileReader::streamFrom(uint64_t t_us) const {
+    const IndexEntry& entry = index_.entryBefore(t_us);
+    // Back-to-back windows continue where the last one stopped (EVT3 only:
+    // there the stop leaves every earlier event before the last window's
+    // end, even where the time went back).
+    if (haveResume_ && header_.format == RawFormat::Evt3 && resumeEnd_ <= t_us &&
+        resumeOffset_ >= entry.offsetBytes) {
+        return streamAt(resumeOffset_, resumeState_);
+    }
+    return streamAt(entry.offsetBytes, entry.state);
+}
+
+size_t DvsFileReader::windowEventEstimate(uint64_t start_us, uint64_t end_us) const {
+    if (index_.empty() || end_us <= start_us) return 0;
+    const auto& entries = index_.entries();
+    const uint64_t from = index_.entryBefore(start_us).offsetBytes;
+    const size_t last = index_.stretchAt(index_.entryBefore(end_us - 1).offsetBytes);
+    const uint64_t to = last + 1 < entries.size() ? entries[last + 1].offsetBytes : dataEnd();
+    if (to <= from) return 0;
+    return size_t((to - from) / wordSizeBytes(header_.format));
+}
+
+EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
+    // Pooled vectors keep their capacity: a new window costs no allocation
+    // and no page faults once playback has warmed up. One that grew huge
+    // goes back to the system.
+    EventBatch batch = batchPool_.acquire();
+    batch->clear();
+    if (batch->capacity() > kPooledCapacityEvents) {
+        std::vector<Event2D>().swap(*batch);
+    }
+    const size_t limit = windowEventLimit_;
+    // A large first window would otherwise double its way up, copying and
+    // faulting in its pages several times; the estimate is capped so a
+    // window over a whole large file does not ask for all of it at once.
+    const size_t guess =
+        std::min({limit, windowEventEstimate(start_us, end_us), kPooledCapacityEvents});
+    if (guess > batch->capacity()) batch->reserve(guess);
+    // Grows like a vector does, but never past the limit.
+    auto makeRoom = [&](size_t more) {
+        const size_t want = batch->size() + more;
+        if (want <= batch->capacity()) return;
+        batch->reserve(std::min(limit, std::max(want, batch->capacity() * 2)));
+    };
+    EventStream s = streamFrom(start_us);
+    const Event2D* ev;
+    size_t n;
+    bool full = false;
+    while (!full && s.next(end_us, ev, n, nullptr)) {
+        if (n == 0) continue;
+        const size_t room = limit - batch->size();
+        if (n <= room && allInside(ev, n, start_us, end_us)) {
+            makeRoom(n);
+            batch->insert(batch->end(), ev, ev + n);
+        } else {
+            makeRoom(std::min(n, room));
+            for (size_t i = 0; i < n; ++i) {
+                if (ev[i].timestamp >= start_us && ev[i].timestamp < end_us) {
+                    if (batch->size() == limit) {
+                        full = true;
+                        break;
+                    }
+                    batch->push_back(ev[i]);
+                }
+            }
+        }
+        // A damaged file can pile millions of events onto one instant; a
+        // window stops at the limit rather than exhaust memory (the image is
+        // full anyway).
+        full = full || batch->size() == limit;
+    }
+    haveResume_ = !full && !s.resumedAfterStop();
+    resumeOffset_ = s.offsetBytes();
+    resumeState_ = s.state();
+    resumeEnd_ = end_us;
+    position_ = end_us;
+    return batch;
+}
+
+EventBatch DvsFileReader::readEventsInWindow(uint64_t start_us, uint64_t duration_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ensureOpenLocked();
+    if (!hasEvents_ || start_us > endTime_) return nullptr;
+    return readWindowLocked(start_us, saturatingAdd(start_us, duration_us));
+}
+
+EventBatch DvsFileReader::readEventsFor(uint64_t duration_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ensureOpenLocked();
+    if (!hasEvents_ || position_ > endTime_) return nullptr;
+    return readWindowLocked(position_, saturatingAdd(position_, duration_us));
+}
+
+void DvsFileReader::forEachChunk(uint64_t from_us, uint64_t to_us, const ChunkCallback& callback) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ensureOpenLocked() || index_.empty()) return;
+    if (from_us >= to_us) return;
+    const IndexEntry& entry = index_.entryBefore(from_us);
+    EventStream s = streamAt(entry.offsetBytes, entry.state);
+    std::vector<TriggerRecord> raw;
+    std::vector<TriggerRecord> triggers;
+    std::vector<Event2D> kept;
+    kept.reserve(EventStream::kChunkEvents);
+    const bool wholeRange = from_us == 0 && to_us == kNoStop;  // nothing to filter
+    const Event2D* ev;
+    size_t n;
+    bool more = true;
+    while (more) {
+        raw.clear();
+        const uint64_t streamBase = s.eventsProduced();
+        more = s.next(to_us, ev, n, &raw);
+        kept.clear();
+        triggers.clear();
+        if (raw.empty() && (wholeRange || allInside(ev, n, from_us, to_us))) {
+            if (n > 0) callback(ev, n, triggers);
+            continue;
+        }
+        size_t t = 0;
+        for (size_t i = 0; i <= n; ++i) {
+            // Triggers that came before stream event (streamBase + i).
+            while (t < raw.size() && raw[t].eventIndex <= streamBase + i) {
+                const uint64_t tt = raw[t].trigger.timestamp;
+                if (tt >= from_us && tt < to_us) {
+                    triggers.push_back({raw[t].trigger, kept.size()});
+                }
+                ++t;
+            }
+            if (i < n && ev[i].timestamp >= from_us && ev[i].timestamp < to_us) {
+                kept.push_back(ev[i]);
+            }
+        }
+        if (!kept.empty() || !triggers.empty()) callback(kept.data(), kept.size(), triggers);
+    }
+    corruptWords_ = s.corruptWords();
+}
+
+ParallelScanResult DvsFileReader::scanStretches(uint64_t from_us, uint64_t to_us,
+                                                ParallelScanOptions options,
+                                                const std::function<bool(StretchBatch&)>& inOrder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ensureOpenLocked()) return {};
+    options.sensorWidth =
+        header_.geometryKnown ? std::min(header_.width, kAddressRange) : kAddressRange;
+    ParallelScanResult r =
+        korvane::scanStretches(file_, index_, dataEnd(), from_us, to_us, options, inOrder);
+    corruptWords_ = r.corruptWords;
+    return r;
+}
+
+bool DvsFileReader::forEachChunkParallel(uint64_t from_us, uint64_t to_us,
+                                         const ChunkCallback& callback, unsigned threads,
+                                         const std::atomic<bool>* cancel) {
+    ParallelScanOptions o;
+    o.threads = threads;
+    o.cancel = cancel;
+    const ParallelScanResult r = scanStretches(from_us, to_us, o, [&](StretchBatch& b) {
+        if (b.count > 0 || !b.triggers.empty()) callback(b.events, b.count, b.triggers);
+        return true;
+    });
+    return r.completed;
+}
+
+uint64_t DvsFileReader::trailingBytes() const {
+    return file_.size() > dataEnd() ? file_.size() - dataEnd() : 0;
+}
+
+std::vector<EventTriggerIn> DvsFileReader::readTriggersInWindow(uint64_t start_us,
+                                                                uint64_t duration_us) {
+    std::vector<EventTriggerIn> out;
+    forEachChunk(start_us, saturatingAdd(start_us, duration_us),
+                 [&](const Event2D*, size_t, const std::vector<TriggerRecord>& triggers) {
+                     for (const auto& r : triggers)
+                         out.push_back(r.trigger);
+                 });
+    return out;
+}
+
+bool DvsFileReader::getFileInfo(DvsFileInfo& info) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ensureOpenLocked();
+    info = DvsFileInfo{};
+    info.serialNumber = header_.serialNumber;
+    info.dvsStartTimestamp = header_.dvsStartTimestamp;
+    info.apsStartTimestamp = header_.apsStartTimestamp;
+    info.dvsEndTimestamp = endTime_;
+    info.width = header_.width;
+    info.height = header_.height;
+    return true;
+}
+
+bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path) {
+    return exportRawRange(start_us, end_us, path, nullptr);
+}
+
+bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
+                                   std::string* error, RawFormat format) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    if (start_us > end_us) return fail("start after end");
+    if (path.empty()) return fail("empty output name");
+    const uint64_t stop = saturatingAdd(end_us, 1);
+    // The header names the first event's time: find it before writing
+    // anything, so nothing before it has to wait in memory.
+    uint64_t firstEvent = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ensureOpenLocked()) return fail("cancelled");
+        if (!hasEvents_) return fail("no events in range");
+        const IndexEntry& entry = index_.entryBefore(start_us);
+        EventStream s = streamAt(entry.offsetBytes, entry.state);
+        const Event2D* ev;
+        size_t n;
+        bool found = false;
+        while (!found && s.next(stop, ev, n, nullptr)) {
+            for (size_t i = 0; i < n && !found; ++i) {
+                if (ev[i].timestamp >= start_us && ev[i].timestamp < stop) {
+                    firstEvent = ev[i].timestamp;
+                    found = true;
+                }
+            }
+        }
+        if (!found) return fail("no events in range");
+    }
+    if (format == RawFormat::Unknown) format = header_.format;
+
+    SafeOutput out;
+    std::string why;
+    if (!out.open(path, {file_.identity()}, &why)) return fail(why);
+    DvsFileInfo info;
+    info.serialNumber = header_.serialNumber;
+    info.apsStartTimestamp = header_.apsStartTimestamp;
+    info.dvsStartTimestamp = firstEvent;
+    RawWriter writer(format);
+    writer.open(out.fd(), recordingHeader(info, format, header_.width, header_.height, &header_));
+    uint64_t written = 0;
+    forEachChunkParallel(
+        start_us, stop,
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
+            size_t done = 0;
+            for (const auto& t : triggers) {
+                const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
+                writer.writeEvents(ev + done, at - done);
+                done = at;
+                writer.writeTrigger(t.trigger);
+            }
+            writer.writeEvents(ev + done, n - done);
+            written += n;
+        });
+    if (!writer.close()) return fail(errnoText(writer.error()));
+    if (written == 0) return fail("no events in range");  // the data went away meanwhile
+    if (!out.commit(&why)) return fail(why);
+    return true;
+}
+
+}  // namespace korvane

@@ -1,0 +1,346 @@
+#include "korvane/file/ParallelScan.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "korvane/file/RawFile.h"
+#include "korvane/file/TimeIndex.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr uint64_t kNoStop = std::numeric_limits<uint64_t>::max();
+// Room asked for before each decoder call: a block of words writes at most
+// 12 events per word, and the decoder slows to word by word near the end.
+constexpr size_t kDecodeRoom = 8192;
+
+// Uninitialised event storage that keeps its capacity from stretch to
+// stretch: no page faults once the ring is warm.
+class EventBuffer {
+public:
+    Event2D* data() { return reinterpret_cast<Event2D*>(storage_.get()); }
+    size_t size() const { return size_; }
+    size_t room() const { return capacity_ - size_; }
+    void clear() { size_ = 0; }
+    void grew(size_t n) { size_ += n; }
+    void shrinkTo(size_t n) { size_ = n; }
+    void reserveMore(size_t more) {
+        if (capacity_ - size_ >= more) return;
+        const size_t want = std::max(size_ + more, capacity_ * 2);
+        std::unique_ptr<Slot[]> bigger(new Slot[want]);
+        if (size_) std::memcpy(bigger.get(), storage_.get(), size_ * sizeof(Slot));
+        storage_ = std::move(bigger);
+        capacity_ = want;
+    }
+
+private:
+    struct Slot {
+        alignas(Event2D) unsigned char bytes[sizeof(Event2D)];
+    };
+    std::unique_ptr<Slot[]> storage_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+struct RingSlot {
+    enum class State { Free, Busy, Ready };
+    State state = State::Free;
+    StretchBatch batch;
+    EventBuffer events;
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t byteCapacity = 0;
+};
+
+struct Job {
+    const RawFile& file;
+    const TimeIndex& index;
+    uint64_t dataEnd;
+    uint64_t from;
+    uint64_t to;
+    const ParallelScanOptions& options;
+    size_t first;  // stretches [first, last)
+    size_t last;
+
+    // Decodes stretch k into the slot; any thread.
+    void decode(size_t k, RingSlot& slot) const {
+        const auto& entries = index.entries();
+        const RawFormat format = index.format();
+        const uint64_t ws = wordSizeBytes(format);
+        const IndexEntry& entry = entries[k];
+        const uint64_t end =
+            std::min(dataEnd, k + 1 < entries.size() ? entries[k + 1].offsetBytes : dataEnd);
+        const uint64_t length = end > entry.offsetBytes ? end - entry.offsetBytes : 0;
+        if (slot.byteCapacity < length) {
+            slot.bytes.reset(new uint8_t[size_t(length)]);
+            slot.byteCapacity = size_t(length);
+        }
+        const uint64_t got =
+            length ? file.readAt(entry.offsetBytes, slot.bytes.get(), size_t(length)) / ws * ws : 0;
+
+        StretchBatch& b = slot.batch;
+        b.stretch = k;
+        b.offsetBytes = entry.offsetBytes;
+        b.endBytes = entry.offsetBytes + got;
+        b.startState = entry.state;
+        b.triggers.clear();
+        b.corruptWords = 0;
+        b.bytes = options.keepBytes ? slot.bytes.get() : nullptr;
+        b.byteCount = options.keepBytes ? size_t(got) : 0;
+        slot.events.clear();
+        if (options.decodeEvents) {
+            DecoderState state = entry.state;
+            const uint8_t* at = slot.bytes.get();
+            size_t words = size_t(got / ws);
+            while (words > 0) {
+                slot.events.reserveMore(kDecodeRoom);
+                Event2D* out = slot.events.data() + slot.events.size();
+                const uint64_t base = slot.events.size();
+                const DecodeStep step =
+                    format == RawFormat::Evt2
+                        ? decodeEvt2(at, words, state, out, slot.events.room(), &b.triggers, base,
+                                     kNoStop, b.corruptWords, options.sensorWidth)
+                        : decodeEvt3(at, words, state, out, slot.events.room(), &b.triggers, base,
+                                     kNoStop, b.corruptWords, options.sensorWidth);
+                slot.events.grew(step.eventsWritten);
+                at += step.wordsConsumed * ws;
+                words -= step.wordsConsumed;
+            }
+            keepRange(slot);
+        }
+        b.events = slot.events.data();
+        b.count = slot.events.size();
+    }
+
+    // Keeps the events and edges with from <= t < to, edges in their place.
+    void keepRange(RingSlot& slot) const {
+        if (from == 0 && to == kNoStop) return;
+        Event2D* ev = slot.events.data();
+        const size_t n = slot.events.size();
+        std::vector<TriggerRecord>& triggers = slot.batch.triggers;
+        size_t kept = 0, keptTriggers = 0, t = 0;
+        for (size_t i = 0; i <= n; ++i) {
+            while (t < triggers.size() && triggers[t].eventIndex <= i) {
+                const uint64_t tt = triggers[t].trigger.timestamp;
+                if (tt >= from && tt < to) {
+                    triggers[keptTriggers] = {triggers[t].trigger, kept};
+                    ++keptTriggers;
+                }
+                ++t;
+            }
+            if (i < n && ev[i].timestamp >= from && ev[i].timestamp < to) ev[kept++] = ev[i];
+        }
+        triggers.resize(keptTriggers);
+        slot.events.shrinkTo(kept);
+    }
+};
+
+// The ring shared by the workers and the caller.
+class Ring {
+public:
+    Ring(const Job& job, size_t slotCount) : job_(job), slots_(slotCount), next_(job.first) {
+        for (size_t i = 0; i < slotCount; ++i)
+            slots_[i].batch.slot = i;
+    }
+
+    size_t slotOf(size_t k) const { return (k - job_.first) % slots_.size(); }
+
+    void work() {
+        for (;;) {
+            size_t k;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                workerWake_.wait(lock, [&] {
+                    return stop_ || next_ >= job_.last ||
+                           slots_[slotOf(next_)].state == RingSlot::State::Free;
+                });
+                if (stop_ || next_ >= job_.last) return;
+                if (job_.options.cancel && job_.options.cancel->load()) {
+                    stop_ = true;  // the caller stops waiting too
+                    workerWake_.notify_all();
+                    callerWake_.notify_all();
+                    return;
+                }
+                k = next_++;
+                slots_[slotOf(k)].state = RingSlot::State::Busy;
+            }
+            RingSlot& slot = slots_[slotOf(k)];
+            try {
+                job_.decode(k, slot);
+                if (job_.options.onWorker) job_.options.onWorker(slot.batch);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (!error_) error_ = std::current_exception();
+                stop_ = true;
+                workerWake_.notify_all();
+                callerWake_.notify_all();
+                return;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            slot.state = RingSlot::State::Ready;
+            callerWake_.notify_all();
+        }
+    }
+
+    // The slot of stretch k once it is decoded; null when the scan stopped
+    // (cancelled, or a worker failed: see rethrow()).
+    RingSlot* waitFor(size_t k) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        RingSlot& slot = slots_[slotOf(k)];
+        callerWake_.wait(lock, [&] { return stop_ || slot.state == RingSlot::State::Ready; });
+        if (slot.state == RingSlot::State::Ready && !error_) return &slot;
+        return nullptr;
+    }
+
+    void release(RingSlot& slot) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot.state = RingSlot::State::Free;
+        workerWake_.notify_all();
+    }
+
+    void stop() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        workerWake_.notify_all();
+    }
+
+    void rethrow() {
+        if (error_) std::rethrow_exception(error_);
+    }
+
+    RingSlot& slot(size_t i) { return slots_[i]; }
+
+private:
+    const Job& job_;
+    std::vector<RingSlot> slots_;
+    std::mutex mutex_;
+    std::condition_variable workerWake_;
+    std::condition_variable callerWake_;
+    size_t next_;
+    bool stop_ = false;
+    std::exception_ptr error_;
+};
+
+// Ends and joins the workers on every way out of the scan.
+class Workers {
+public:
+    // Starts up to `count` workers; fewer when the system refuses threads
+    // (count() says how many run).
+    Workers(Ring& ring, unsigned count) : ring_(ring) {
+        threads_.reserve(count);
+        for (unsigned i = 0; i < count; ++i) {
+            try {
+                threads_.emplace_back([this] { ring_.work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+    }
+    size_t count() const { return threads_.size(); }
+    ~Workers() {
+        ring_.stop();
+        for (std::thread& t : threads_)
+            t.join();
+    }
+
+private:
+    Ring& ring_;
+    std::vector<std::thread> threads_;
+};
+
+unsigned threadCount(const ParallelScanOptions& o) {
+    if (o.threads > 0) return o.threads;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+size_t parallelScanSlots(const ParallelScanOptions& options) {
+    if (options.inFlight > 0) return options.inFlight;
+    const unsigned threads = threadCount(options);
+    return threads == 1 ? 1 : size_t(threads) * 2 + 2;
+}
+
+ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, uint64_t dataEnd,
+                                 uint64_t from_us, uint64_t to_us,
+                                 const ParallelScanOptions& options,
+                                 const std::function<bool(StretchBatch&)>& inOrder) {
+    ParallelScanResult result;
+    const auto& entries = index.entries();
+    if (entries.empty() || from_us >= to_us) {
+        result.completed = true;
+        return result;
+    }
+    // From the checkpoint before which no event of the range lies, up to the
+    // first stretch from which on every time stays at or past the range's end.
+    const size_t first = index.stretchAt(index.entryBefore(from_us).offsetBytes);
+    // An open end takes every stretch, also those without any time (their
+    // words still matter to a check).
+    size_t last = first;
+    while (last < entries.size() && entries[last].offsetBytes < dataEnd &&
+           (to_us == kNoStop || index.floorFrom(last) < to_us)) {
+        ++last;
+    }
+    const Job job{file, index, dataEnd, from_us, to_us, options, first, last};
+    auto handOn = [&](StretchBatch& b) {
+        result.events += b.count;
+        result.triggers += b.triggers.size();
+        result.corruptWords += b.corruptWords;
+        ++result.stretches;
+        return inOrder(b);
+    };
+    auto cancelled = [&] { return options.cancel && options.cancel->load(); };
+
+    // Everything on the calling thread, in one slot.
+    auto runHere = [&](RingSlot& slot) {
+        for (size_t k = first; k < last; ++k) {
+            if (cancelled()) return;
+            job.decode(k, slot);
+            if (options.onWorker) options.onWorker(slot.batch);
+            if (!handOn(slot.batch)) {
+                result.completed = k + 1 == last;
+                return;
+            }
+        }
+        result.completed = true;
+    };
+    const unsigned threads =
+        unsigned(std::min<size_t>(threadCount(options), std::max<size_t>(1, last - first)));
+    const size_t slotCount = std::max<size_t>(parallelScanSlots(options), threads);
+    if (threads == 1) {
+        Ring ring(job, 1);  // storage only: nothing runs concurrently
+        runHere(ring.slot(0));
+        return result;
+    }
+
+    Ring ring(job, slotCount);
+    {
+        Workers workers(ring, threads);
+        if (workers.count() == 0) {
+            runHere(ring.slot(0));  // no thread to be had: the caller decodes
+            return result;
+        }
+        size_t k = first;
+        for (; k < last; ++k) {
+            RingSlot* slot = ring.waitFor(k);
+            if (!slot) break;
+            const bool more = handOn(slot->batch);
+            ring.release(*slot);
+            if (!more) {
+                ++k;
+                break;
+            }
+        }
+        result.completed = k == last;
+    }  // workers end here, also when inOrder threw
+    ring.rethrow();
+    return result;
+}
+
+}  // namespace korvane

@@ -1,0 +1,239 @@
+#include "korvane/file/RawWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "korvane/file/EventDecoder.h"
+
+namespace korvane {
+
+namespace {
+constexpr size_t kFlushBytes = 1 << 20;
+// Forward steps of up to a field's range less one are read as such; a step
+// back is read as one only within the decoders' jitter bound, so longer
+// ways back are written as a chain of such steps.
+constexpr int64_t kMaxEvt3Step = 2047;
+constexpr int64_t kMaxEvt2Step = (1ll << 27) - 1;
+constexpr int64_t kMaxBackStep = kTimeHighJitterSteps;
+constexpr unsigned kMinVectorRun = 3;  // below this, single words are smaller
+}  // namespace
+
+RawWriter::RawWriter(RawFormat format) : format_(format) {
+    buffer_.reserve(kFlushBytes + 64);
+}
+
+RawWriter::~RawWriter() {
+    if (fd_ >= 0) close();
+}
+
+bool RawWriter::open(const std::string& path, const std::string& headerText) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int why = errno;
+    if (!open(fd, headerText)) {
+        errno_ = why;
+        return false;
+    }
+    ownsFd_ = true;
+    return true;
+}
+
+bool RawWriter::open(int fd, const std::string& headerText) {
+    if (fd_ >= 0) close();
+    ok_ = true;
+    errno_ = 0;
+    buffer_.clear();
+    haveTime_ = false;
+    haveY_ = false;
+    eventsWritten_ = eventsDropped_ = 0;
+    ownsFd_ = false;
+    fd_ = fd;
+    if (fd_ < 0) {
+        ok_ = false;
+        errno_ = EBADF;
+        return false;
+    }
+    buffer_.insert(buffer_.end(), headerText.begin(), headerText.end());
+    return true;
+}
+
+void RawWriter::flush() {
+    if (fd_ < 0) return;  // buffer-only use
+    size_t done = 0;
+    while (ok_ && done < buffer_.size()) {
+        ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok_ = false;
+            errno_ = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += size_t(n);
+    }
+    buffer_.clear();
+}
+
+void RawWriter::flushIfFull() {
+    if (buffer_.size() >= kFlushBytes) flush();
+}
+
+bool RawWriter::close() {
+    if (fd_ < 0) return ok_;
+    flush();
+    if (ok_ && ::fsync(fd_) != 0 && errno != EINVAL) {
+        ok_ = false;
+        errno_ = errno;
+    }
+    if (ownsFd_ && ::close(fd_) != 0 && ok_) {
+        ok_ = false;
+        errno_ = errno;
+    }
+    fd_ = -1;
+    ownsFd_ = false;
+    return ok_;
+}
+
+std::vector<uint8_t> RawWriter::takeBuffer() {
+    std::vector<uint8_t> out;
+    out.swap(buffer_);
+    return out;
+}
+
+void RawWriter::put16(uint16_t w) {
+    uint8_t b[2];
+    std::memcpy(b, &w, 2);
+    buffer_.insert(buffer_.end(), b, b + 2);
+}
+
+void RawWriter::put32(uint32_t w) {
+    uint8_t b[4];
+    std::memcpy(b, &w, 4);
+    buffer_.insert(buffer_.end(), b, b + 4);
+}
+
+void RawWriter::setTime(uint64_t t) {
+    if (format_ == RawFormat::Evt2) {
+        const uint64_t target = t >> 6;
+        if (haveTime_ && target == highSteps_) return;
+        if (haveTime_) {
+            // Long silences are bridged so every step stays within the decoders' reach.
+            while (int64_t(target - highSteps_) > kMaxEvt2Step) {
+                highSteps_ += kMaxEvt2Step;
+                put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
+            }
+            while (int64_t(highSteps_ - target) > kMaxBackStep) {
+                highSteps_ -= kMaxBackStep;
+                put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
+            }
+        }
+        highSteps_ = target;
+        haveTime_ = true;
+        put32(0x80000000u | uint32_t(target & 0x0FFFFFFF));
+        return;
+    }
+    const uint64_t target = t >> 12;
+    const uint16_t low = uint16_t(t & 0xFFF);
+    bool highChanged = !haveTime_ || target != highSteps_;
+    if (highChanged) {
+        if (haveTime_) {
+            while (int64_t(target - highSteps_) > kMaxEvt3Step) {
+                highSteps_ += kMaxEvt3Step;
+                put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
+            }
+            while (int64_t(highSteps_ - target) > kMaxBackStep) {
+                highSteps_ -= kMaxBackStep;
+                put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
+            }
+        }
+        highSteps_ = target;
+        haveTime_ = true;
+        put16(uint16_t(0x8000 | (target & 0xFFF)));
+    }
+    if (highChanged || low != low_) {
+        low_ = low;
+        put16(uint16_t(0x6000 | low));
+    }
+}
+
+void RawWriter::writeTrigger(const EventTriggerIn& trigger) {
+    if (!ok_) return;
+    setTime(trigger.timestamp);
+    if (format_ == RawFormat::Evt2) {
+        put32(0xA0000000u | uint32_t((trigger.timestamp & 0x3F) << 22) |
+              uint32_t((trigger.id & 0x1F) << 8) | uint32_t(trigger.polarity & 1));
+    } else {
+        put16(uint16_t(0xA000 | ((trigger.id & 0xF) << 8) | (trigger.polarity & 1)));
+    }
+    flushIfFull();
+}
+
+void RawWriter::writeEvents(const Event2D* events, size_t count) {
+    if (!ok_) return;
+    if (format_ == RawFormat::Evt2) {
+        for (size_t i = 0; i < count; ++i) {
+            const Event2D& e = events[i];
+            if (e.x > 0x7FF || e.y > 0x7FF) {
+                ++eventsDropped_;
+                continue;
+            }
+            setTime(e.timestamp);
+            put32((uint32_t(e.polarity ? 1 : 0) << 28) | uint32_t((e.timestamp & 0x3F) << 22) |
+                  (uint32_t(e.x) << 11) | uint32_t(e.y));
+            ++eventsWritten_;
+            if ((i & 0xFFFF) == 0) flushIfFull();
+        }
+        flushIfFull();
+        return;
+    }
+
+    size_t i = 0;
+    while (i < count) {
+        const Event2D& e = events[i];
+        if (e.x > 0x7FF || e.y > 0x7FF) {
+            ++eventsDropped_;
+            ++i;
+            continue;
+        }
+        setTime(e.timestamp);
+        if (!haveY_ || e.y != y_) {
+            y_ = e.y;
+            haveY_ = true;
+            put16(uint16_t(e.y));
+        }
+        const uint8_t pol = e.polarity ? 1 : 0;
+        // A run: same time, row and polarity, x rising by less than 12 each step,
+        // so every vector word of the run carries at least one event.
+        size_t j = i + 1;
+        while (j < count && events[j].timestamp == e.timestamp && events[j].y == e.y &&
+               (events[j].polarity ? 1 : 0) == pol && events[j].x > events[j - 1].x &&
+               events[j].x - events[j - 1].x < 12 && events[j].x <= 0x7FF) {
+            ++j;
+        }
+        if (j - i < kMinVectorRun) {
+            for (size_t k = i; k < j; ++k)
+                put16(uint16_t(0x2000 | (pol << 11) | events[k].x));
+        } else {
+            uint32_t base = e.x;
+            put16(uint16_t(0x3000 | (pol << 11) | base));
+            size_t k = i;
+            while (k < j) {
+                const uint32_t span = events[j - 1].x - base;
+                const uint32_t width = span < 8 ? 8 : 12;
+                uint32_t mask = 0;
+                while (k < j && events[k].x < base + width) {
+                    mask |= 1u << (events[k].x - base);
+                    ++k;
+                }
+                put16(uint16_t((width == 8 ? 0x5000 : 0x4000) | mask));
+                base += width;
+            }
+        }
+        eventsWritten_ += j - i;
+        i = j;
+        flushIfFull();
+    }
+}
+
+}  // namespace korvane

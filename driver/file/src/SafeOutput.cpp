@@ -1,0 +1,246 @@
+#include "korvane/file/SafeOutput.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+namespace korvane {
+
+namespace {
+
+// Temporaries to remove when the process is told to end. Slots are claimed
+// with a compare-exchange and read by the handler only when armed.
+constexpr int kSlots = 16;
+char gPaths[kSlots][PATH_MAX];
+std::atomic<int> gState[kSlots];  // 0 free, 1 being filled, 2 armed
+
+extern "C" void removeTemporariesAndDie(int sig) {
+    for (int i = 0; i < kSlots; ++i) {
+        if (gState[i].load() == 2) ::unlink(gPaths[i]);
+    }
+    // SA_RESETHAND restored the default action: end as the signal asks.
+    ::raise(sig);
+}
+
+void installHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int sig : {SIGTERM, SIGINT}) {
+            struct sigaction old {};
+            if (::sigaction(sig, nullptr, &old) != 0) continue;
+            // A program with its own handling (or one that ignores the
+            // signal) keeps it.
+            if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
+            struct sigaction sa {};
+            sa.sa_handler = removeTemporariesAndDie;
+            sigemptyset(&sa.sa_mask);
+            sa.sa_flags = SA_RESETHAND;
+            ::sigaction(sig, &sa, nullptr);
+        }
+    });
+}
+
+int registerTemporary(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    installHandlers();
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = 0;
+        if (gState[i].compare_exchange_strong(expected, 1)) {
+            std::memcpy(gPaths[i], path.c_str(), path.size() + 1);
+            gState[i].store(2);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void unregisterTemporary(int slot) {
+    if (slot >= 0) gState[slot].store(0);
+}
+
+uint64_t mix(uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+std::string randomSuffix() {
+    static std::atomic<uint64_t> counter{0};
+    const uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                          (uint64_t(::getpid()) << 32) ^
+                          (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    uint64_t v = mix(seed);
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string s(8, 'x');
+    for (char& c : s) {
+        c = kChars[v % 62];
+        v /= 62;
+    }
+    return s;
+}
+
+}  // namespace
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long minAge_s) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    const time_t now = ::time(nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const size_t dash = name.find('-', prefix.size());
+        const size_t digits = dash == std::string::npos ? 0 : dash - prefix.size();
+        if (digits == 0 || digits > 10 ||
+            !std::all_of(name.begin() + long(prefix.size()), name.begin() + long(dash),
+                         [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const long pid = std::stol(name.substr(prefix.size(), digits));
+        if (pid <= 0 || pid == long(::getpid())) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        const std::string path = folder + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            now - st.st_mtime < minAge_s)
+            continue;
+        ::unlink(path.c_str());
+    }
+    ::closedir(d);
+}
+
+bool fileIdentity(const std::string& path, FileIdentity& id) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    return true;
+}
+
+SafeOutput::~SafeOutput() {
+    abandon();
+}
+
+bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>& inputs,
+                      std::string* error) {
+    abandon();
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    if (target.empty()) return fail("empty output name");
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return fail("output is a directory");
+
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) {
+        for (const FileIdentity& in : inputs) {
+            if (in.device == st.st_dev && in.inode == st.st_ino) {
+                return fail("output is the input");
+            }
+        }
+        if (S_ISDIR(st.st_mode)) return fail("output is a directory");
+        if (!S_ISREG(st.st_mode)) return fail("output exists and is not a regular file");
+        keepMode_ = true;
+        mode_ = st.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return fail(errnoText(errno));
+    } else {
+        keepMode_ = false;
+    }
+
+    // Short names: the target's own name may already be near NAME_MAX.
+    const std::string hidden = "." + name.substr(0, std::min(name.size(), kMaxNameStem));
+    const std::string stem = (slash == std::string::npos ? std::string() : dir) + hidden;
+    // A writer in another process namespace keeps touching its file.
+    removeOrphanedFiles(dir, hidden + ".part-", 60);
+    // The writer's process id in the name lets a later writer recognise
+    // what a killed one left.
+    const std::string owner = std::to_string(::getpid());
+    // SIGTERM/SIGINT wait while the temporary is created and registered, so
+    // no signal can end the process between the two and leave it behind.
+    installHandlers();
+    sigset_t endSignals, previous;
+    sigemptyset(&endSignals);
+    sigaddset(&endSignals, SIGTERM);
+    sigaddset(&endSignals, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &endSignals, &previous);
+    struct RestoreMask {
+        const sigset_t* mask;
+        ~RestoreMask() { ::pthread_sigmask(SIG_SETMASK, mask, nullptr); }
+    } restore{&previous};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = stem + ".part-" + owner + "-" + randomSuffix();
+        // Mode 0666: the kernel applies the umask, as for any new file.
+        int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_ = fd;
+            tmp_ = std::move(candidate);
+            target_ = target;
+            slot_ = registerTemporary(tmp_);
+            return true;
+        }
+        if (errno != EEXIST) return fail(errnoText(errno));
+    }
+    return fail("cannot create a temporary file");
+}
+
+bool SafeOutput::commit(std::string* error) {
+    if (fd_ < 0) {
+        if (error) *error = "nothing to write";
+        return false;
+    }
+    int failure = 0;
+    if (::fsync(fd_) != 0 && errno != EINVAL) failure = errno;
+    if (!failure && keepMode_ && ::fchmod(fd_, mode_) != 0) failure = errno;
+    if (::close(fd_) != 0 && !failure) failure = errno;
+    fd_ = -1;
+    if (!failure) {
+        // The target may have changed since open(): refuse anything but a
+        // regular file or nothing at all.
+        struct stat st {};
+        if (::lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            abandon();
+            if (error) *error = "output exists and is not a regular file";
+            return false;
+        }
+        if (::rename(tmp_.c_str(), target_.c_str()) != 0) failure = errno;
+    }
+    if (failure) {
+        abandon();
+        if (error) *error = errnoText(failure);
+        return false;
+    }
+    unregisterTemporary(slot_);
+    slot_ = -1;
+    tmp_.clear();
+    return true;
+}
+
+void SafeOutput::abandon() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    unregisterTemporary(slot_);
+    slot_ = -1;
+    tmp_.clear();
+}
+
+}  // namespace korvane

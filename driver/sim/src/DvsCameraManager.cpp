@@ -1,0 +1,35 @@
+#include "korvane/camera/DvsCameraManager.h"
+
+#include "korvane/sim/SimulatedBackend.h"
+
+namespace korvane {
+
+DvsCameraManager::DvsCameraManager() : backends_{std::make_shared<SimulatedBackend>()} {}
+
+DvsCameraManager::DvsCameraManager(std::vector<std::shared_ptr<CameraBackend>> backends)
+    : backends_(std::move(backends)) {}
+
+std::vector<CameraDescription> DvsCameraManager::getCameraDescs() {
+    std::vector<CameraDescription> all;
+    for (const auto& backend : backends_) {
+        auto some = backend->listCameras();
+        all.insert(all.end(), some.begin(), some.end());
+    }
+    return all;
+}
+
+std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(const std::string& serial) {
+    for (const auto& backend : backends_) {
+        if (auto camera = backend->openCamera(serial)) return camera;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(const std::string& serial) {
+    for (const auto& backend : backends_) {
+        if (auto camera = backend->openFusionCamera(serial)) return camera;
+    }
+    return nullptr;
+}
+
+}  // namespace korvane
