@@ -4,6 +4,9 @@
 #include "SettingNames.h"
 #include "ui_SettingBaseWithLineEdit.h"
 
+#include <QSignalBlocker>
+#include <algorithm>
+
 SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string& name, QWidget* parent)
     : QWidget(parent), ui(new Ui::SettingBaseWithLineEdit), name_(name) {
     ui->setupUi(this);
@@ -52,8 +55,41 @@ void SettingBaseWithLineEdit::setUnit(const QString& unit) {
 }
 
 void SettingBaseWithLineEdit::setRowToolTip(const QString& text) {
-    auto* tip = new KvToolTip(text, 0, this);
-    tip->installOn(this);
+    description_ = text;
+    if (!tip_) {
+        tip_ = new KvToolTip(text, 0, this);
+        tip_->installOn(this);
+    }
+    tip_->setText(rowToolTip());
+}
+
+QString SettingBaseWithLineEdit::rowToolTip() const {
+    if (refusal_.isEmpty()) return description_;
+    return description_.isEmpty() ? refusal_ : description_ + "\n" + refusal_;
+}
+
+void SettingBaseWithLineEdit::setRefusal(const QString& reason) {
+    if (reason == refusal_) return;
+    refusal_ = reason;
+    if (!tip_) {
+        tip_ = new KvToolTip(QString(), 0, this);
+        tip_->installOn(this);
+    }
+    tip_->setText(rowToolTip());
+    if (!reason.isEmpty()) tip_->showNow();
+}
+
+void SettingBaseWithLineEdit::showValue(int value) {
+    if (value < min_ || value > max_) return;
+    const QSignalBlocker sliderQuiet(ui->horizontalSlider);
+    const QSignalBlocker textQuiet(ui->le_kv_line_edit);
+    ui->horizontalSlider->setValue(value);
+    int shown = 0;
+    if (!parse(shown) || shown != value) ui->le_kv_line_edit->setText(QString::number(value));
+}
+
+bool SettingBaseWithLineEdit::isBeingEdited() const {
+    return ui->le_kv_line_edit->hasFocus();
 }
 
 void SettingBaseWithLineEdit::setValueState(bool accepted) {
@@ -61,7 +97,10 @@ void SettingBaseWithLineEdit::setValueState(bool accepted) {
 }
 
 void SettingBaseWithLineEdit::on_horizontalSlider_valueChanged(int value) {
-    ui->le_kv_line_edit->setText(QString::number(value));
+    // Text that already reads as this value (the user's own typing) is left
+    // as it is, cursor and all.
+    int shown = 0;
+    if (!parse(shown) || shown != value) ui->le_kv_line_edit->setText(QString::number(value));
     emit signalItemValueChanged(name_, value);
     if (callback_) callback_(name_, value);
 }
@@ -72,8 +111,16 @@ void SettingBaseWithLineEdit::on_le_kv_line_edit_textChanged(const QString&) {
         ui->le_kv_line_edit->setBorderColor("#FF6058");
         return;
     }
-    applyTyped(v);
+    // While typing, a number outside the range is only a prefix of what the
+    // user means (5 on the way to 5000): it is neither applied nor rewritten.
+    // The end of the edit brings it into the range.
+    if (v < min_ || v > max_) {
+        ui->le_kv_line_edit->setBorderColor("#FF6058");
+        return;
+    }
+    // Before the write: a verdict the value callback draws must stay.
     markFocused();
+    ui->horizontalSlider->setValue(v);
 }
 
 void SettingBaseWithLineEdit::onEditingFinished() {
@@ -82,15 +129,13 @@ void SettingBaseWithLineEdit::onEditingFinished() {
         ui->le_kv_line_edit->setBorderColor("#FF6058");
         return;
     }
-    applyTyped(v);
-}
-
-void SettingBaseWithLineEdit::applyTyped(int value) {
-    ui->horizontalSlider->setValue(value);
+    const int clamped = std::clamp(v, min_, max_);
+    if (clamped != v) markFocused();  // the red of an out-of-range number goes
+    ui->horizontalSlider->setValue(clamped);
     // A value beyond an end the slider already sits at changes nothing and
     // reports nothing; the text must still show the value in force.
-    const int inForce = ui->horizontalSlider->value();
-    if (inForce != value) ui->le_kv_line_edit->setText(QString::number(inForce));
+    const QString inForce = QString::number(ui->horizontalSlider->value());
+    if (ui->le_kv_line_edit->text() != inForce) ui->le_kv_line_edit->setText(inForce);
 }
 
 void SettingBaseWithLineEdit::on_pb_add_item_value_clicked() {

@@ -14,6 +14,7 @@
 namespace Ui {
 class SettingBaseWithLineEdit;
 }
+class KvToolTip;
 
 class SettingBaseWithLineEdit : public QWidget {
     Q_OBJECT
@@ -34,6 +35,15 @@ public:
     void setValue(int value);
     void setUnit(const QString& unit);
     void setRowToolTip(const QString& text);
+    // Shows a value the camera holds without reporting it (no write goes
+    // back). Ignored outside [minimum, maximum].
+    void showValue(int value);
+    // True while the user types in the value box.
+    bool isBeingEdited() const;
+    // Adds why the last write was refused to the row's tip and shows the tip
+    // at once; an empty text takes the reason away again.
+    void setRefusal(const QString& reason);
+    QString rowToolTip() const;
     void setValueState(bool accepted);
     void setValueCallback(ValueCallback callback) { callback_ = std::move(callback); }
 
@@ -51,7 +61,6 @@ public slots:
 private:
     void onEditingFinished();
     bool parse(int& value) const;
-    void applyTyped(int value);
     void markFocused();
 
     Ui::SettingBaseWithLineEdit* ui;
@@ -59,4 +68,7 @@ private:
     int min_ = 0;
     int max_ = 99;
     ValueCallback callback_;
+    KvToolTip* tip_ = nullptr;
+    QString description_;
+    QString refusal_;
 };

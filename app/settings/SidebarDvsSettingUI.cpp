@@ -6,7 +6,9 @@
 #include "SettingBaseWithLineEdit.h"
 #include "SettingBaseWithSwitchButton.h"
 #include "SettingItemBox.h"
+#include "SettingNames.h"
 #include "SettingRowBuilder.h"
+#include "ui_SettingBaseWithLineEdit.h"
 
 using korvane::BasicParameterInfo;
 using korvane::CameraTool;
@@ -203,6 +205,9 @@ void SidebarDvsSettingUI::setROIToolUI(ToolHandle tool) {
         roiRows_ << row;
         row->setValueCallback(
             [this](const std::string& name, int value) { return writeRoi(name, value); });
+        // Runs after the row's own end of editing.
+        connect(row->form()->le_kv_line_edit, &QLineEdit::editingFinished, this,
+                [this, row] { showCameraRoi(row); });
         box->addItem(row);
     };
     plan.placeBool = [&](SettingBaseWithSwitchButton* row) {
@@ -226,9 +231,31 @@ void SidebarDvsSettingUI::clearToolUI() {
 bool SidebarDvsSettingUI::writeRoi(const std::string& name, int value) {
     const ToolHandle& tool = groups_[Roi].tool;
     const bool accepted = tool && tool->setParameter(name, value);
-    for (SettingBaseWithLineEdit* row : roiRows_)
+    QString reason;
+    if (!accepted) {
+        int kept = 0;
+        if (tool) tool->getIntParameter(name, kept);
+        reason = tr("The camera refused %1 = %2 with the other ROI values (the region must lie on "
+                    "the sensor); it keeps %3.")
+                     .arg(toDisplayName(QString::fromStdString(name)))
+                     .arg(value)
+                     .arg(kept);
+    }
+    for (SettingBaseWithLineEdit* row : roiRows_) {
         row->setValueState(accepted);
+        const bool writer = row->parameterName() == name;
+        row->setRefusal(writer ? reason : QString());
+        // Text the user is still typing stays; the end of the edit brings
+        // the row back to what the camera holds.
+        if (!(writer && row->isBeingEdited())) showCameraRoi(row);
+    }
     return accepted;
+}
+
+void SidebarDvsSettingUI::showCameraRoi(SettingBaseWithLineEdit* row) {
+    const ToolHandle& tool = groups_[Roi].tool;
+    int value = 0;
+    if (tool && tool->getIntParameter(row->parameterName(), value)) row->showValue(value);
 }
 
 // Each slot writes through its group's tool; the result is not used.

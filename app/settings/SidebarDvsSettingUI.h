@@ -85,6 +85,8 @@ private:
                                std::map<std::string, korvane::BasicParameterInfo>& infos);
     void endGroup(GroupIndex index, SettingItemBox* box);
     bool writeRoi(const std::string& name, int value);
+    // Shows the value the camera holds in an ROI row.
+    void showCameraRoi(SettingBaseWithLineEdit* row);
 
     Group groups_[kGroups];
     QList<SettingBaseWithLineEdit*> roiRows_;

@@ -1,7 +1,8 @@
 #pragma once
 
 // A camera tool for the panel tests: parameters are declared by the test,
-// every write is logged as "name=value", and int writes can be refused.
+// every write is logged as "name=value", and int writes can be refused (an
+// accepted one becomes the value in force).
 
 #include <functional>
 #include <map>
@@ -90,7 +91,9 @@ public:
     }
     bool setParameter(const std::string& n, int v) override {
         log(n, "int:" + std::to_string(v));
-        return !refuseInt || !refuseInt(n, v);
+        if (refuseInt && refuseInt(n, v)) return false;
+        if (auto it = params.find(n); it != params.end()) it->second.currentInt = v;
+        return true;
     }
     bool getStringParameter(const std::string&, std::string&) const override { return false; }
     using korvane::CameraTool::setParameter;

@@ -50,6 +50,36 @@ std::shared_ptr<FakeCameraTool> roi() {
     return t;
 }
 
+// The sensor: a window of x, width on a 1280 pixel wide line.
+std::shared_ptr<FakeCameraTool> roiWindow() {
+    auto t = std::make_shared<FakeCameraTool>();
+    t->addInt("x", 0, 1279, 0).currentInt = 0;
+    t->addInt("width", 1, 1280, 1280).currentInt = 1280;
+    FakeCameraTool* raw = t.get();
+    t->refuseInt = [raw](const std::string& name, int v) {
+        const int x = name == "x" ? v : raw->params["x"].currentInt;
+        const int width = name == "width" ? v : raw->params["width"].currentInt;
+        return x + width > 1280;
+    };
+    return t;
+}
+
+// Types the way people do: focus, select all, the characters one by one, Enter.
+void typeAndEnter(QLineEdit* edit, const QString& text) {
+    edit->setFocus();
+    QTRY_VERIFY(edit->hasFocus());
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+SettingBaseWithLineEdit* intRow(SettingItemBox* box, const std::string& name) {
+    for (int i = 0; i < box->itemCount(); ++i)
+        if (auto* row = qobject_cast<SettingBaseWithLineEdit*>(box->itemAt(i)))
+            if (row->parameterName() == name) return row;
+    return nullptr;
+}
+
 QStringList titles(const SettingPanelBase& panel) {
     QStringList out;
     for (SettingItemBox* box : panel.groupBoxes())
@@ -212,11 +242,97 @@ private slots:
         QCOMPARE(tool->writes.back(), std::string("x=int:1200"));
         QCOMPARE(borderOf(rows[0]), QString("border: 1px solid #FF6058;"));
         QCOMPARE(borderOf(rows[1]), QString("border: 1px solid #FF6058;"));
+        // Refused: the row shows what the camera kept and says why.
+        QCOMPARE(lineText(rows[0]), QString("100"));
+        QVERIFY(rows[0]->rowToolTip().contains("refused"));
+        QVERIFY(rows[0]->rowToolTip().startsWith("about x"));
         rows[1]->form()->le_kv_line_edit->setText("60");
         QCOMPARE(borderOf(rows[0]), QString("border: 1px solid #ACACAC;"));
         QCOMPARE(borderOf(rows[1]), QString("border: 1px solid #ACACAC;"));
+        QCOMPARE(rows[0]->rowToolTip(), QString("about x"));
         sw->form()->switchButton->click();
         QCOMPARE(tool->writes.back(), std::string("enable=bool:0"));
+    }
+
+    // The rows show what the camera holds: a refused value typed into one
+    // row goes back to the camera's at the end of the edit, and a write the
+    // camera accepts shows in every row.
+    void roiRowsShowWhatTheCameraHolds() {
+        SidebarDvsSettingUI panel;
+        panel.resize(400, 600);
+        auto tool = roiWindow();
+        panel.setROIToolUI(tool);
+        SettingItemBox* box = panel.groupBox(ToolType::RegionOfInterest);
+        box->setFoldState(false);
+        QVERIFY(shownOnScreen(panel));
+        panel.activateWindow();
+        SettingBaseWithLineEdit* x = intRow(box, "x");
+        SettingBaseWithLineEdit* width = intRow(box, "width");
+        QLineEdit* xEdit = x->form()->le_kv_line_edit;
+
+        xEdit->setFocus();
+        QTRY_VERIFY(xEdit->hasFocus());
+        QTest::keyClick(xEdit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(xEdit, "200");
+        QCOMPARE(xEdit->text(), QString("200"));  // never rewritten under the cursor
+        QTest::keyClick(xEdit, Qt::Key_Return);
+        QCOMPARE(tool->writes, (std::vector<std::string>{"x=int:2", "x=int:20", "x=int:200"}));
+        QCOMPARE(lineText(x), QString("0"));
+        QCOMPARE(lineText(width), QString("1280"));
+        QCOMPARE(x->form()->horizontalSlider->value(), 0);
+        QVERIFY(x->rowToolTip().contains("200"));
+        QCOMPARE(borderOf(width), QString("border: 1px solid #FF6058;"));
+
+        tool->writes.clear();
+        typeAndEnter(width->form()->le_kv_line_edit, "400");
+        QCOMPARE(tool->writes,
+                 (std::vector<std::string>{"width=int:4", "width=int:40", "width=int:400"}));
+        QCOMPARE(lineText(x), QString("0"));
+        QCOMPARE(lineText(width), QString("400"));
+        QCOMPARE(borderOf(x), QString("border: 1px solid #ACACAC;"));
+        QCOMPARE(x->rowToolTip(), QString("about x"));
+
+        tool->writes.clear();
+        typeAndEnter(xEdit, "200");
+        QCOMPARE(tool->writes.back(), std::string("x=int:200"));
+        QCOMPARE(tool->params["x"].currentInt, 200);
+        QCOMPARE(lineText(x), QString("200"));
+    }
+
+    // What reaches the camera when a number is typed key by key and ended
+    // with Enter: values inside the range at once, the rest clamped at the end.
+    void typedNumbersReachTheCameraAsTyped() {
+        struct Case {
+            const char* typed;
+            std::vector<std::string> writes;
+            const char* shown;
+        };
+        const std::string r = "max_event_rate=int:";
+        const Case cases[] = {
+            {"500000", {r + "5000", r + "50000", r + "500000"}, "500000"},
+            {"5", {r + "1000"}, "1000"},  // below the minimum: clamped once, at the end
+            {"999999999",
+             {r + "9999", r + "99999", r + "999999", r + "9999999", r + "99999999",
+              r + "100000000"},
+             "100000000"},
+            {"12a", {}, "12a"},  // not a number: nothing is written
+        };
+        for (const Case& c : cases) {
+            SidebarDvsSettingUI panel;
+            auto tool = std::make_shared<FakeCameraTool>();
+            tool->addInt("max_event_rate", 1000, 100000000, 2000);
+            panel.setEventRateControlToolUI(tool);
+            SettingItemBox* box = panel.groupBox(ToolType::EventRateControl);
+            box->setFoldState(false);
+            QVERIFY(shownOnScreen(panel));
+            panel.activateWindow();
+            SettingBaseWithLineEdit* row = intRow(box, "max_event_rate");
+            QVERIFY(row);
+            QVERIFY(tool->writes.empty());
+            typeAndEnter(row->form()->le_kv_line_edit, c.typed);
+            QCOMPARE(tool->writes, c.writes);
+            QCOMPARE(lineText(row), QString(c.shown));
+        }
     }
 
     void apsPanelBuildsItsGroups() {
@@ -266,6 +382,9 @@ private slots:
         QLineEdit* x = panel.offsetXRow()->form()->le_kv_line_edit;
         x->clear();
         QTest::keyClicks(x, "150");
+        QCOMPARE(x->text(), QString("150"));  // not rewritten while typing
+        QCOMPARE(offsets.last().at(0).toDouble(), 15.0);
+        emit x->editingFinished();
         QCOMPARE(x->text(), QString("100"));
         QCOMPARE(offsets.last().at(0).toDouble(), 100.0);
 

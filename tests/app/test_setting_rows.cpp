@@ -96,7 +96,9 @@ private slots:
         QCOMPARE(comboSpy.last()[1].value<std::string>(), std::string("TRAIL"));
     }
 
-    void typedValuesAreClampedAndReportedAtOnce() {
+    // In the range a typed value is reported at once; beyond it the text is
+    // left alone until the edit ends, which clamps it.
+    void typedValuesAreReportedAtOnceAndClampedAtTheEnd() {
         SettingBaseWithLineEdit row("bias_fo");
         row.setRange(0, 255);
         row.setValue(100);
@@ -104,11 +106,16 @@ private slots:
         QSignalSpy spy(&row, &SettingBaseWithLineEdit::signalItemValueChanged);
         QLineEdit* edit = row.form()->le_kv_line_edit;
 
-        edit->setText("300");  // beyond the maximum: the slider clamps and reports 255
+        edit->setText("300");  // beyond the maximum: nothing yet, text as typed
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(edit->text(), QString("300"));
+        QCOMPARE(borderOf(row), QString("border: 1px solid #FF6058;"));
+        emit edit->editingFinished();
         QCOMPARE(spy.count(), 1);
         QCOMPARE(reports(spy)[0].value, 255);
         QCOMPARE(edit->text(), QString("255"));
         edit->setText("400");  // still beyond, slider already there: text shows what is in force
+        emit edit->editingFinished();
         QCOMPARE(spy.count(), 1);
         QCOMPARE(edit->text(), QString("255"));
 
@@ -118,12 +125,21 @@ private slots:
         edit->setText("12");
         QCOMPARE(spy.count(), 2);
         QCOMPARE(reports(spy)[1].value, 12);
+        edit->setText("012");  // the same value: reported once, text kept as typed
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(edit->text(), QString("012"));
 
         // Unparsable text on leaving stays red and writes nothing.
         edit->setText("x");
         emit edit->editingFinished();
         QCOMPARE(spy.count(), 2);
         QCOMPARE(borderOf(row), QString("border: 1px solid #FF6058;"));
+
+        // A value shown for the camera reports nothing.
+        row.showValue(30);
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(edit->text(), QString("30"));
+        QCOMPARE(row.form()->horizontalSlider->value(), 30);
     }
 
     void plusAndMinusStopAtTheEnds() {
