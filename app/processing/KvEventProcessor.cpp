@@ -136,6 +136,7 @@ void KvEventProcessor::loadFile(QString file_path) {
     slotPlaybackCtrl(false);
     finishLoadThread(/*abandon=*/false);
     playable_ = false;
+    shown_ = false;
     reader_.reset();
     std::string error;
     reader_ =
@@ -243,7 +244,17 @@ void KvEventProcessor::setFps(int fps) {
 }
 
 void KvEventProcessor::setAccTime(uint64_t time_us) {
-    accTime_ = time_us;
+    const uint64_t before = accTime_.exchange(time_us);
+    // Paused, the picture on screen is drawn again with the new window at
+    // once (while playing the next tick draws it anyway). The position stays.
+    if (before == time_us || playing_.load() || !shown_.load() || !readerReady(true)) return;
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    present(reader_->readEventsInWindow(shownFrom_.load(), time_us), std::nullopt);
+}
+
+void KvEventProcessor::markShown(uint64_t from_us) {
+    shownFrom_ = from_us;
+    shown_ = true;
 }
 
 void KvEventProcessor::slotPlayLoop(bool loop) {
@@ -308,6 +319,7 @@ void KvEventProcessor::nextFrame() {
     const uint64_t acc = accTime_.load();
     if (current_.load() + acc >= upper_.load()) return;
     korvane::EventBatch batch = reader_->readEventsInWindow(current_.load(), acc);
+    markShown(current_.load());
     current_ += frameInterval_.load();
     if (!present(batch, current_.load())) debug("File read end.");
 }
@@ -322,6 +334,7 @@ void KvEventProcessor::preFrame() {
     current_ = pos;
     std::lock_guard<std::mutex> lock(readerMutex_);
     if (!reader_->seekToTime(pos)) return;
+    markShown(pos);
     present(reader_->readEventsFor(accTime_.load()), pos);
 }
 
@@ -335,6 +348,7 @@ void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
     }
     const uint64_t acc = accTime_.load();
     korvane::EventBatch batch = reader_->readEventsInWindow(timestamp_us, acc);
+    markShown(timestamp_us);
     current_ = timestamp_us + acc;
     present(batch, current_.load());
 }
@@ -345,6 +359,7 @@ void KvEventProcessor::slotPlaybackReset() {
     if (playbackThread_.joinable()) playbackThread_.join();
     const uint64_t lower = lower_.load();
     reader_->seekToTime(lower);
+    markShown(lower);
     present(reader_->readEventsInWindow(lower, accTime_.load()), std::nullopt);
     debug("set ts: " + QString::number(lower));
     emit signalRealTimeTimeStamp(lower);
@@ -373,6 +388,7 @@ void KvEventProcessor::playbackSteps() {
         const uint64_t upper = upper_.load();
         uint64_t pos = current_.load();
         korvane::EventBatch batch;
+        markShown(pos);
         if (pos + interval <= upper) {
             batch = reader_->readEventsInWindow(pos, accTime_.load());
             pos += interval;

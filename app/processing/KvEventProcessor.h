@@ -110,6 +110,7 @@ private:
 
     bool readerReady(bool quiet);
     void stopPlayback();
+    void markShown(uint64_t from_us);
     void playbackLoop();
     void playbackSteps();
     void finishLoadThread(bool abandon);
@@ -132,6 +133,10 @@ private:
     std::atomic<bool> loop_{false};
     std::atomic<bool> playing_{false};
     std::atomic<uint64_t> current_{0};
+    // Where the window of the picture on screen starts, for a redraw when
+    // the accumulation time changes while paused; false until one is shown.
+    std::atomic<uint64_t> shownFrom_{0};
+    std::atomic<bool> shown_{false};
     std::atomic<uint64_t> upper_{0};
     std::atomic<uint64_t> lower_{0};
     std::atomic<bool> loading_{false};

@@ -428,6 +428,20 @@ private slots:
             }(),
             20000);
         QCOMPARE(p.currentPosition(), uint64_t(300000 + 33333 + 33333));
+
+        // Paused, a longer accumulation time draws the same moment again at
+        // once, now reaching the event at 900000; the position stays.
+        p.setPlayPos(850000);
+        QTRY_VERIFY_WITH_TIMEOUT(images.last().at(0).value<QImage>().pixelColor(6, 6) == background,
+                                 20000);
+        const int before = images.count();
+        QSignalSpy pos(&p, &KvEventProcessor::signalRealTimeTimeStamp);
+        p.setAccTime(100000);
+        QTRY_VERIFY_WITH_TIMEOUT(images.count() > before, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(images.last().at(0).value<QImage>().pixelColor(6, 6) != background,
+                                 20000);
+        QCOMPARE(pos.count(), 0);
+        QCOMPARE(p.currentPosition(), uint64_t(850000 + 33333));
     }
 
     void commandsRefusedWithoutFileOrWhileLoading() {
