@@ -3,6 +3,8 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QScreen>
+#include <algorithm>
 #include <cstdlib>
 
 KvToolTip::KvToolTip(const QString& text, int mode, QWidget* parent)
@@ -18,7 +20,7 @@ KvToolTip::KvToolTip(const QString& text, int mode, QWidget* parent)
         "QLabel { font-size: 10px; color: #646464; border: 1px solid #A7A7A7; padding-left: 10px; "
         "padding-right: 10px; border-radius: 5px; background-color: #FFFFFF; }");
     layout->addWidget(label_);
-    adjustSize();
+    fitText();
     hide();
     showTimer_.setSingleShot(true);
     hideTimer_.setSingleShot(true);
@@ -39,7 +41,7 @@ void KvToolTip::installOn(QWidget* anchor) {
 void KvToolTip::setText(const QString& text) {
     if (text == label_->text()) return;
     label_->setText(text);
-    adjustSize();
+    fitText();
     emit textChanged(text);
 }
 
@@ -74,8 +76,25 @@ bool KvToolTip::eventFilter(QObject* watched, QEvent* event) {
     return false;  // the anchor keeps its events
 }
 
-void KvToolTip::onEnter() {
-    if (!anchor_) return;
+void KvToolTip::fitText() {
+    // One line while it fits; longer texts wrap rather than widen the tip
+    // past the screen.
+    const int padding = 22;
+    const bool wrap =
+        label_->fontMetrics().horizontalAdvance(label_->text()) + padding > kMaxTextWidth;
+    label_->setWordWrap(wrap);
+    if (wrap) {
+        label_->setFixedWidth(kMaxTextWidth);
+    } else {
+        label_->setMinimumWidth(100);
+        label_->setMaximumWidth(QWIDGETSIZE_MAX);
+    }
+    label_->adjustSize();
+    adjustSize();
+}
+
+bool KvToolTip::place() {
+    if (!anchor_) return false;
     const QPoint corner = anchor_->mapToGlobal(QPoint(0, 0));
     int x;
     if (mode_ == 0) {
@@ -83,10 +102,33 @@ void KvToolTip::onEnter() {
     } else if (mode_ == 2) {
         x = corner.x() - width();
     } else {
-        return;
+        return false;
     }
-    move(x, corner.y() - height());
+    int y = corner.y() - height();
+    // Kept on the anchor's screen: beside a window at the screen's edge the
+    // tip would otherwise be cut off. No room above: below the anchor.
+    if (QScreen* screen = anchor_->screen()) {
+        const QRect area = screen->availableGeometry();
+        x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - width()));
+        if (y < area.top()) y = corner.y() + anchor_->height();
+        y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - height()));
+    }
+    move(x, y);
+    return true;
+}
+
+void KvToolTip::onEnter() {
+    if (!place()) return;
     if (!showTimer_.isActive()) showTimer_.start(kShowDelayMs);
+}
+
+void KvToolTip::showNow() {
+    if (!place()) return;
+    showTimer_.stop();
+    hideTimer_.stop();
+    show();
+    raise();
+    hideTimer_.start(kShownMs);
 }
 
 void KvToolTip::onShowTimer() {

@@ -23,7 +23,13 @@ public:
 
     KvToolTip(const QString& text, int mode, QWidget* parent = nullptr);
 
+    // Long texts wrap at this width instead of running off the screen.
+    static constexpr int kMaxTextWidth = 360;
+
     void installOn(QWidget* anchor);
+    // Places the tip by its anchor and shows it without the hover delay
+    // (something the user just did needs explaining).
+    void showNow();
     QWidget* anchor() const { return anchor_; }
 
     QString text() const { return label_->text(); }
@@ -50,6 +56,9 @@ protected:
 
 private:
     void onEnter();
+    // Where the tip goes for the anchor; false when the mode places nothing.
+    bool place();
+    void fitText();
     void onShowTimer();
     void onHideTimer();
 

@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include "AppTestMain.h"
@@ -137,6 +138,30 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(log.hiddenAt_ms.size() == 2, 60000);
         QVERIFY2(log.hiddenAt_ms[1] - leftAt_ms >= earliestFiring_ms(KvToolTip::kLeaveHideMs),
                  qPrintable(QString::number(log.hiddenAt_ms[1] - leftAt_ms)));
+    }
+
+    // A tip by an anchor at the screen's corner stays on the screen: long
+    // texts wrap, a tip with no room above goes below, none runs off the left.
+    void toolTipsStayOnScreen() {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QString longText =
+            "Most events per second the camera delivers; beyond it the sensor drops events "
+            "evenly over the picture until the rate falls back under the limit again.";
+        for (int mode : {0, 2}) {
+            QWidget anchor;
+            anchor.resize(60, 30);
+            anchor.move(area.topLeft());
+            QVERIFY(shownOnScreen(anchor));
+            KvToolTip tip(longText, mode, &anchor);
+            tip.installOn(&anchor);
+            QVERIFY(tip.width() <= KvToolTip::kMaxTextWidth);
+            tip.showNow();  // no hover delay
+            QVERIFY(tip.isVisible());
+            QVERIFY(area.contains(tip.geometry()));
+            QVERIFY2(tip.pos().y() >= anchor.mapToGlobal(QPoint(0, anchor.height())).y(),
+                     "no room above: below the anchor");
+            QCOMPARE(tip.text(), longText);
+        }
     }
 
     void questionBoxResults() {
