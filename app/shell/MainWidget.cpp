@@ -1,6 +1,7 @@
 #include "MainWidget.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDebug>
 #include <QDir>
 #include <QFileDialog>
@@ -256,6 +257,17 @@ void MainWidget::createMenus() {
     ui->pb_menu_device->setMenu(deviceMenu_);
     ui->pb_menu_setting->setMenu(settingMenu_);
     ui->pb_menu_help->setMenu(helpMenu_);
+    // The open menu holds the pointer, so its button never hears the pointer
+    // leave and would stay highlighted: it is told where the pointer is.
+    for (QPushButton* button :
+         {ui->pb_menu_file, ui->pb_menu_device, ui->pb_menu_setting, ui->pb_menu_help}) {
+        connect(button->menu(), &QMenu::aboutToHide, button, [button] {
+            const bool under = button->isVisible() &&
+                               button->rect().contains(button->mapFromGlobal(QCursor::pos()));
+            button->setAttribute(Qt::WA_UnderMouse, under);
+            button->update();
+        });
+    }
 
     connect(action("Open Recording"), &QAction::triggered, this, &MainWidget::slotOpenRecording);
     connect(action("Open Camera"), &QAction::triggered, this, &MainWidget::slotOpenCamera);
@@ -486,10 +498,19 @@ void MainWidget::goToRangeEnd() {
 }
 
 void MainWidget::slotToggleFullScreen() {
+    // Full screen is for the picture: title bar, menus and side bar go, the
+    // play bar stays; they come back as they were.
     if (isFullScreen()) {
+        ui->widget_title_bar->show();
+        ui->widget_side_bar->show();
+        ui->frame_setting->setVisible(settingsShownBeforeFullScreen_);
         maximizedBeforeFullScreen_ ? showMaximized() : showNormal();
     } else {
         maximizedBeforeFullScreen_ = isMaximized();
+        settingsShownBeforeFullScreen_ = !ui->frame_setting->isHidden();
+        ui->widget_title_bar->hide();
+        ui->widget_side_bar->hide();
+        ui->frame_setting->hide();
         showFullScreen();
     }
 }

@@ -316,6 +316,7 @@ private:
     // streaming_; the clock thread stops on recording_ (woken by clockWake_).
     korvane::DvsCameraManager cameraManager_;
     RunCameraList runCameraList_;
+    bool settingsShownBeforeFullScreen_ = true;
     std::shared_ptr<korvane::DvsCamera> dvsCamera_;
     // The fusion camera, its callbacks (removed before it goes) and the
     // firmware text it reported when opened.

@@ -416,10 +416,46 @@ private slots:
         QCOMPARE(p->currentPosition(), p->lowerBound());
         QTRY_COMPARE(w.form()->label_show_timestamp_info->text(), formatTimestamp(p->lowerBound()));
 
+        // Full screen shows the picture and the play bar only; Esc brings the rest back.
+        w.form()->pb_fold_setting->click();
+        QVERIFY(w.form()->frame_setting->isVisible());
         QTest::keyClick(&w, Qt::Key_F11);
         QTRY_VERIFY(w.isFullScreen());
+        QVERIFY(!w.form()->widget_title_bar->isVisible());
+        QVERIFY(!w.form()->pb_menu_file->isVisible());
+        QVERIFY(!w.form()->widget_side_bar->isVisible());
+        QVERIFY(!w.form()->frame_setting->isVisible());
+        QVERIFY(w.form()->widget_show_image->isVisible());
+        QVERIFY(w.form()->pb_play->isVisible());
         QTest::keyClick(&w, Qt::Key_Escape);
         QTRY_VERIFY(!w.isFullScreen());
+        QVERIFY(w.form()->widget_title_bar->isVisible());
+        QVERIFY(w.form()->widget_side_bar->isVisible());
+        QVERIFY(w.form()->frame_setting->isVisible());
+    }
+
+    // A menu button is not left highlighted once its menu closed with the
+    // pointer elsewhere (the open menu kept the pointer's leave from it).
+    void menuButtonsLoseTheirHighlightWithTheirMenu() {
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        for (QPushButton* b : {w.form()->pb_menu_file, w.form()->pb_menu_help}) {
+            QCursor::setPos(b->mapToGlobal(b->rect().center()));
+            b->setAttribute(Qt::WA_UnderMouse, true);  // the pointer was on it for the click
+            QMenu* menu = b->menu();
+            menu->popup(b->mapToGlobal(QPoint(0, b->height())));
+            QTRY_VERIFY(menu->isVisible());
+            QCursor::setPos(w.form()->widget_show_image->mapToGlobal(QPoint(200, 200)));
+            menu->hide();
+            QVERIFY(!b->testAttribute(Qt::WA_UnderMouse));
+        }
+        // Closed with the pointer still on the button: it stays highlighted.
+        QPushButton* file = w.form()->pb_menu_file;
+        QCursor::setPos(file->mapToGlobal(file->rect().center()));
+        file->menu()->popup(file->mapToGlobal(QPoint(0, file->height())));
+        QTRY_VERIFY(file->menu()->isVisible());
+        file->menu()->hide();
+        QVERIFY(file->testAttribute(Qt::WA_UnderMouse));
     }
 
     // Centred on every show, a restore from minimised included; Quit closes it.
