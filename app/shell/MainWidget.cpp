@@ -1,6 +1,8 @@
 #include "MainWidget.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QDebug>
 #include <QDir>
@@ -8,10 +10,13 @@
 #include <QFileInfo>
 #include <QGraphicsDropShadowEffect>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
+#include <QTextEdit>
 #include <QUrl>
 #include <algorithm>
 
@@ -82,6 +87,11 @@ const TipSpec kPlayBarTips[] = {
     {"pb_stop", QT_TRANSLATE_NOOP("MainWidget", "Reset the playback progress to the beginning")},
     {"pb_loop",
      QT_TRANSLATE_NOOP("MainWidget", "Select to automatically replay at the end of the playback")},
+    // The side bar's icon buttons say what they open.
+    {"pb_fold_setting", QT_TRANSLATE_NOOP("MainWidget", "Display settings")},
+    {"pb_fold_dvs_setting", QT_TRANSLATE_NOOP("MainWidget", "Event sensor (DVS) settings")},
+    {"pb_fold_aps_setting", QT_TRANSLATE_NOOP("MainWidget", "Frame sensor (APS) settings")},
+    {"pb_fold_general_setting", QT_TRANSLATE_NOOP("MainWidget", "General settings")},
 };
 
 QIcon iconSet(const QString& base) {
@@ -126,6 +136,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     setMinimumSize(1000, 650);
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
+    qApp->installEventFilter(this);
 
     // Actions are found by their English title, which no translation changes.
     for (const char* title : kActionTitles) {
@@ -181,6 +192,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
 }
 
 MainWidget::~MainWidget() {
+    qApp->removeEventFilter(this);
     shutdownCamera(false);
     delete recorder_;
     delete rawProcessor_;
@@ -625,6 +637,44 @@ void MainWidget::slotSetWaitWinStatus(bool en) {
     } else {
         waiting_->close();
     }
+}
+
+bool MainWidget::isTextField(const QWidget* widget) {
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) return !edit->isReadOnly();
+    if (const auto* combo = qobject_cast<const QComboBox*>(widget))
+        return combo->isEditable() && combo->lineEdit() && !combo->lineEdit()->isReadOnly();
+    return qobject_cast<const QAbstractSpinBox*>(widget) ||
+           qobject_cast<const QTextEdit*>(widget) || qobject_cast<const QPlainTextEdit*>(widget);
+}
+
+bool MainWidget::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::MouseButtonPress) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget == this || widget->window() != this) return false;
+    if (type == QEvent::MouseButtonPress) {
+        // The picture takes no focus of its own: a click on it gives the keys
+        // back to the window (out of a field or a combo box).
+        if (widget == ui->widget_show_image || ui->widget_show_image->isAncestorOf(widget))
+            setFocus(Qt::MouseFocusReason);
+        return false;
+    }
+    QWidget* focused = QApplication::focusWidget();
+    if (!focused || focused->window() != this || focused == this) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (isTextField(focused)) {
+        if (key != Qt::Key_Escape) return false;
+        // Esc leaves the field; what it typed ends as on any other way out.
+        setFocus(Qt::OtherFocusReason);
+        return true;
+    }
+    if (key == Qt::Key_Space || key == Qt::Key_Left || key == Qt::Key_Right) {
+        // A combo box or button that kept focus after a click would
+        // otherwise take the play keys (and change a camera setting).
+        keyPressEvent(static_cast<QKeyEvent*>(event));
+        return true;
+    }
+    return false;
 }
 
 void MainWidget::keyPressEvent(QKeyEvent* event) {

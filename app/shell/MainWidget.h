@@ -219,6 +219,9 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Application-wide: the window's keys reach it from any of its widgets
+    // but a text field being edited; a click on the picture takes focus back.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -243,6 +246,9 @@ private:
     void closeRecordingView();
     void updateTitle();
     void centerOnScreen();
+    // True for a widget that takes typed text (a writable line edit, an
+    // editable combo box): the window's keys stay out of it.
+    static bool isTextField(const QWidget* widget);
     void updateRangeLabel();
     void slotRecentMissing(QString path);
     void goToRangeEnd();

@@ -13,7 +13,10 @@
 #include "KvComboBox.h"
 #include "KvEventProcessor.h"
 #include "KvGeneralSetting.h"
+#include "KvToolTip.h"
 #include "MainWidget.h"
+#include "SettingBaseWithComboBox.h"
+#include "SettingBaseWithLineEdit.h"
 #include "SettingDisplayItem.h"
 #include "SettingItemBox.h"
 #include "SidebarApsSettingUI.h"
@@ -22,6 +25,7 @@
 #include "ThreadSafeSignalSpy.h"
 #include "WindowTestSupport.h"
 #include "ui_MainWidget.h"
+#include "ui_SettingBaseWithLineEdit.h"
 
 namespace {
 
@@ -99,6 +103,75 @@ private slots:
         QVERIFY(!w.apsPanel()->isVisible());
         QVERIFY(!f->frame_setting->isVisible());
         QCOMPARE(f->frame_setting->maximumWidth(), f->widget_side_bar->width());
+
+        // Each icon button of the side bar has a tip saying what it opens.
+        for (QPushButton* b : {f->pb_fold_setting, f->pb_fold_dvs_setting, f->pb_fold_aps_setting,
+                               f->pb_fold_general_setting}) {
+            auto* tip = w.findChild<KvToolTip*>("tip_" + b->objectName());
+            QVERIFY2(tip, qPrintable(b->objectName()));
+            QCOMPARE(tip->anchor(), b);
+            QVERIFY(tip->text().endsWith("settings"));
+        }
+    }
+
+    // After a choice in a side-panel combo box the play keys still reach the
+    // window, a click on the picture takes the focus back, and Esc leaves a
+    // text field, whose own keys stay its own.
+    void windowKeysWorkOutsideTextFields() {
+        const QString path = writeRecording(dir_.filePath("keys.raw"), 1000000, 100000);
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.openRecordingPath(path);
+        QVERIFY(waitUntilLoaded(w));
+        auto tool = std::make_shared<FakeCameraTool>();
+        tool->addEnum("mode", {"A", "B", "C"});
+        tool->addInt("level", 0, 100, 5);
+        w.dvsPanel()->setEventTrailFilterToolUI(tool);
+        w.form()->pb_fold_dvs_setting->click();
+        SettingItemBox* box = w.dvsPanel()->groupBox(korvane::ToolType::EventTrailFilter);
+        box->setFoldState(false);
+        SettingBaseWithComboBox* choice = nullptr;
+        SettingBaseWithLineEdit* level = nullptr;
+        for (int i = 0; i < box->itemCount(); ++i) {
+            if (auto* c = qobject_cast<SettingBaseWithComboBox*>(box->itemAt(i))) choice = c;
+            if (auto* l = qobject_cast<SettingBaseWithLineEdit*>(box->itemAt(i))) level = l;
+        }
+        QVERIFY(choice && level);
+        QComboBox* combo = choice->comboBox()->comboBox();
+        QTRY_VERIFY(combo->isVisible());
+        w.activateWindow();  // the load's waiting window may have had it
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        combo->setFocus();
+        QTRY_VERIFY(combo->hasFocus() || combo->isAncestorOf(QApplication::focusWidget()));
+        combo->setCurrentIndex(1);
+        tool->writes.clear();
+
+        QWidget* focused = QApplication::focusWidget();
+        QPushButton* play = w.form()->pb_play;
+        const bool playing = play->isChecked();
+        QTest::keyClick(focused, Qt::Key_Space);
+        QCOMPARE(play->isChecked(), !playing);
+        QTest::keyClick(focused, Qt::Key_Right);
+        QTest::keyClick(focused, Qt::Key_Left);
+        QCOMPARE(combo->currentIndex(), 1);
+        QVERIFY(tool->writes.empty());
+
+        QTest::mouseClick(w.form()->widget_show_image, Qt::LeftButton);
+        QTRY_COMPARE(QApplication::focusWidget(), &w);
+
+        QLineEdit* edit = level->form()->le_kv_line_edit;
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        const bool before = play->isChecked();
+        QTest::keyClick(edit, Qt::Key_Space);  // typed into the field
+        QCOMPARE(play->isChecked(), before);
+        QCOMPARE(edit->text(), QString("5 "));
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QTRY_VERIFY(!edit->hasFocus());
+        QCOMPARE(QApplication::focusWidget(), &w);
     }
 
     void generalSettingOpensFromSideBarAndMenu() {
