@@ -114,6 +114,9 @@ public:
     SidebarApsSettingUI* apsPanel() const { return apsPanel_; }
     // The about page, written beside the configuration from the program's copy.
     static QString writeAboutPage(const QString& directory);
+    // What Help > About tells in the program itself: version and maker, then
+    // the offer to open the full page.
+    static QString aboutText();
     // Every show (and every restore from minimised) centres the window on the
     // primary screen's available area.
     void setVisible(bool visible) override;

@@ -170,8 +170,16 @@ QString MainWidget::writeAboutPage(const QString& directoryOrEmpty) {
     return path;
 }
 
+QString MainWidget::aboutText() {
+    return tr("Velqora, version %1").arg(InitDialog::kVersion) + "\n" +
+           tr("Event camera viewer and recorder by Korvane.") + "\n\n" +
+           tr("The about page (licence, program and settings files) opens in your browser.") +
+           "\n" + tr("Is it open in the browser?");
+}
+
 void MainWidget::openAboutPage() {
-    if (!askUser_(tr("Tips"), tr("Is it open in the browser?"), tr("Open"), tr("Close"))) return;
+    // The version is told here, whether or not the page is opened.
+    if (!askUser_(tr("Tips"), aboutText(), tr("Open"), tr("Close"))) return;
     const QString page = writeAboutPage(config_->app_data_dir);
     if (page.isEmpty() || !openUrl_(QUrl::fromLocalFile(page)))
         qWarning() << "about page could not be opened";

@@ -264,8 +264,10 @@ private slots:
         MainWidget w;
         bool answer = false;
         QList<QUrl> opened;
+        QString told;
         w.setAskUser([&](const QString&, const QString& text, const QString& yes, const QString&) {
-            return text == "Is it open in the browser?" && yes == "Open" && answer;
+            told = text;
+            return text.endsWith("Is it open in the browser?") && yes == "Open" && answer;
         });
         w.setOpenUrl([&](const QUrl& url) {
             opened << url;
@@ -273,6 +275,9 @@ private slots:
         });
         w.action("About us")->trigger();
         QVERIFY(opened.isEmpty());
+        // The version is told in the program, page or no page.
+        QVERIFY(told.startsWith("Velqora, version 1.1.4\n"));
+        QCOMPARE(told, MainWidget::aboutText());
         answer = true;
         w.action("About us")->trigger();
         QCOMPARE(opened.size(), 1);
