@@ -1,6 +1,8 @@
 #include "CamerasList.h"
 
 #include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
 
 #include "WindowFrameAgent.h"
 #include "WindowTranslucency.h"
@@ -14,11 +16,52 @@ CamerasList::CamerasList(const std::vector<korvane::CameraDescription>& cameras,
     agent_->setTitleBar(ui->widget_title);
     setAttribute(Qt::WA_TranslucentBackground, translucentWindowsAvailable());
     ui->listWidget_cameras->setIconSize(QSize(24, 24));
-    const QIcon icon(":/img/assets/btn_camera.svg");
-    for (const korvane::CameraDescription& d : cameras)
-        new QListWidgetItem(icon, QString::fromLocal8Bit(d.serial.c_str()), ui->listWidget_cameras);
+    const QIcon icon = entryIcon();
+    for (const korvane::CameraDescription& d : cameras) {
+        const QString serial = QString::fromLocal8Bit(d.serial.c_str());
+        const QString product = QString::fromLocal8Bit(d.product.c_str());
+        auto* item = new QListWidgetItem(icon, product.isEmpty() ? serial : product + "  " + serial,
+                                         ui->listWidget_cameras);
+        item->setData(kSerialRole, serial);
+    }
     if (ui->listWidget_cameras->count() > 0) ui->listWidget_cameras->setCurrentRow(0);
     connect(ui->listWidget_cameras, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+    connect(ui->le_search_camera, &QLineEdit::textChanged, this, &CamerasList::filter);
+    connect(ui->pb_searc_camera, &QPushButton::clicked, this,
+            [this] { filter(ui->le_search_camera->text()); });
+    // Enter opens the chosen camera, wherever the focus is in the dialog.
+    ui->pb_open->setDefault(true);
+    ui->pb_close->setAutoDefault(false);
+    ui->pb_searc_camera->setAutoDefault(false);
+}
+
+QIcon CamerasList::entryIcon() {
+    // The picture is drawn in the selection colour: on a selected row it is
+    // drawn white, or it would vanish into the row.
+    QIcon icon(":/img/assets/btn_camera.svg");
+    QPixmap white = icon.pixmap(QSize(24, 24));
+    {
+        QPainter p(&white);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(white.rect(), Qt::white);
+    }
+    icon.addPixmap(white, QIcon::Selected);
+    return icon;
+}
+
+void CamerasList::filter(const QString& text) {
+    QListWidget* list = ui->listWidget_cameras;
+    const QString wanted = text.trimmed();
+    int firstShown = -1;
+    for (int i = 0; i < list->count(); ++i) {
+        const bool shown =
+            wanted.isEmpty() || list->item(i)->text().contains(wanted, Qt::CaseInsensitive);
+        list->item(i)->setHidden(!shown);
+        if (shown && firstShown < 0) firstShown = i;
+    }
+    // A hidden row cannot be the one that opens.
+    const int current = list->currentRow();
+    if (current < 0 || list->item(current)->isHidden()) list->setCurrentRow(firstShown);
 }
 
 CamerasList::~CamerasList() {
@@ -27,7 +70,7 @@ CamerasList::~CamerasList() {
 
 bool CamerasList::getSelection(int& index) const {
     const int row = ui->listWidget_cameras->currentRow();
-    if (row < 0) return false;
+    if (row < 0 || ui->listWidget_cameras->item(row)->isHidden()) return false;
     index = row;
     return true;
 }

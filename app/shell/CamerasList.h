@@ -1,10 +1,12 @@
 #pragma once
 
-// The "Open a camera" list: one entry per camera found, by serial. Accepting
-// (Open, or a double click) leaves the chosen row for getSelection().
+// The "Open a camera" list: one entry per camera found, product and serial
+// (the serial also as the entry's kSerialRole data). Accepting (Open, Enter,
+// or a double click) leaves the chosen row for getSelection(); the search
+// field hides the entries that do not contain its text.
 //
 // Ownership: a dialog for one modal run, parented to the main window.
-// GUI thread only. The search field has no behaviour yet.
+// GUI thread only.
 
 #include <QDialog>
 #include <vector>
@@ -22,8 +24,12 @@ public:
     CamerasList(const std::vector<korvane::CameraDescription>& cameras, QWidget* parent);
     ~CamerasList() override;
 
-    // False when no row is current; otherwise true with the current row.
+    static constexpr int kSerialRole = Qt::UserRole;
+
+    // False when no shown row is current; otherwise true with the current row.
     bool getSelection(int& index) const;
+    // Shows only the entries whose text contains `text` (any case).
+    void filter(const QString& text);
     Ui::CamerasList* form() const { return ui; }
 
 public slots:
@@ -35,6 +41,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    static QIcon entryIcon();
+
     Ui::CamerasList* ui;
     WindowFrameAgent* agent_ = nullptr;
 };

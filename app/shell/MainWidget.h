@@ -151,6 +151,13 @@ public:
     // camera information dialog's modal run.
     using RunCameraInfo = std::function<void(ShowCameraInfoUI&)>;
     void setRunCameraInfo(RunCameraInfo run) { runCameraInfo_ = std::move(run); }
+    // Free bytes where recordings go (tests stand in for a full disk); a
+    // recording needs at least kMinFreeForRecording to start.
+    using FreeSpace = std::function<qint64(const QString&)>;
+    static constexpr qint64 kMinFreeForRecording = 16ll << 20;
+    void setFreeSpace(FreeSpace probe) { freeSpace_ = std::move(probe); }
+    // Why a recording cannot start in `directory`; empty when it can.
+    QString recordingFolderProblem(const QString& directory) const;
     KvFusionCameraDataProcessor* fusionProcessor() const { return fusionProcessor_; }
     std::shared_ptr<korvane::FusionCamera> fusionCamera() const { return fusionCamera_; }
     QString firmwareText() const { return firmwareText_; }
@@ -309,6 +316,7 @@ private:
     RecentRecordings* recent_ = nullptr;
     QString openRecording_;
     bool maximizedBeforeFullScreen_ = false;
+    bool settingsShownBeforeFullScreen_ = true;
     QAction* toggleStartEnd_ = nullptr;
     QList<QAction*> actions_;  // the titled actions, translated by retranslate()
     OpenFileDialog openFileDialog_;
@@ -316,6 +324,7 @@ private:
     SidebarDvsSettingUI* dvsPanel_ = nullptr;
     SidebarApsSettingUI* apsPanel_ = nullptr;
     AskUser askUser_;
+    FreeSpace freeSpace_;
     StartProgram startProgram_;
     OpenUrl openUrl_;
     RunRangeDialog runRangeDialog_;
@@ -325,7 +334,6 @@ private:
     // streaming_; the clock thread stops on recording_ (woken by clockWake_).
     korvane::DvsCameraManager cameraManager_;
     RunCameraList runCameraList_;
-    bool settingsShownBeforeFullScreen_ = true;
     std::shared_ptr<korvane::DvsCamera> dvsCamera_;
     // The fusion camera, its callbacks (removed before it goes) and the
     // firmware text it reported when opened.

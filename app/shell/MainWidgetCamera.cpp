@@ -13,6 +13,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QStorageInfo>
 #include <chrono>
 
 #include "AppConfig.h"
@@ -408,6 +409,14 @@ void MainWidget::on_pb_record_clicked() {
         return;
     }
     qDebug() << "start recording...";
+    // A folder that cannot take a recording would only gather empty files,
+    // one a click: refused with the reason instead.
+    if (const QString why = recordingFolderProblem(config_->output_raw_file_path); !why.isEmpty()) {
+        ui->pb_record->setChecked(false);
+        emit signalShowLeftBottomTips(tr("Recording refused: %1").arg(why), KvMessageType::Error,
+                                      config_->output_raw_file_path);
+        return;
+    }
     if (fusion) return startFusionRecording();
     recordingPath_ =
         recordingFilePath(config_->output_raw_file_path,
@@ -459,6 +468,19 @@ void MainWidget::finishButtonRecording(bool notify) {
             tr("Recording failed: %1").arg(QString::fromStdString(status.error)),
             KvMessageType::Error, recordingPath_);
     }
+}
+
+QString MainWidget::recordingFolderProblem(const QString& directory) const {
+    // A folder that does not exist yet is the camera's to create (or refuse).
+    const QFileInfo folder(directory);
+    if (!folder.exists()) return QString();
+    if (!folder.isDir() || !folder.isWritable())
+        return tr("the folder %1 cannot be written").arg(directory);
+    const qint64 free =
+        freeSpace_ ? freeSpace_(directory) : QStorageInfo(directory).bytesAvailable();
+    if (free >= 0 && free < kMinFreeForRecording)
+        return tr("the disk holding %1 is full").arg(directory);
+    return QString();
 }
 
 void MainWidget::recordingFailed(QString path, QString reason) {

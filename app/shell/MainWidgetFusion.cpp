@@ -197,9 +197,18 @@ void MainWidget::releaseFusionCamera() {
 }
 
 void MainWidget::slotShowCameraInfo() {
-    if (sourceKind_ != SourceKind::FusionCamera || !fusionCamera_) return;
     ShowCameraInfoUI dialog;
-    dialog.setInfo(fusionCamera_->getDescription(), firmwareText_);
+    if (sourceKind_ == SourceKind::FusionCamera && fusionCamera_) {
+        dialog.setInfo(fusionCamera_->getDescription(), firmwareText_);
+    } else if (sourceKind_ == SourceKind::DvsCamera && dvsCamera_) {
+        // An event camera tells no firmware version; what it tells is shown.
+        dialog.setInfo(dvsCamera_->getDescription(), tr("not reported"));
+    } else {
+        emit signalShowLeftBottomTips(
+            tr("No camera is open: there is no camera information to show."),
+            KvMessageType::Warning);
+        return;
+    }
     const QPoint centre = mapToGlobal(rect().center());
     dialog.move(centre.x() - dialog.width() / 2, centre.y() - dialog.height() / 2);
     if (runCameraInfo_) {

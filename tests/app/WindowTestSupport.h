@@ -27,7 +27,8 @@ inline void chooseSerial(MainWidget& w, const QString& serial, bool* listShown =
         if (listShown) *listShown = true;
         auto* l = list.form()->listWidget_cameras;
         for (int i = 0; i < l->count(); ++i)
-            if (l->item(i)->text() == serial) l->setCurrentRow(i);
+            if (l->item(i)->data(CamerasList::kSerialRole).toString() == serial)
+                l->setCurrentRow(i);
         return true;
     });
 }

@@ -243,8 +243,8 @@ private slots:
         QVERIFY(w->isStreaming());  // used anyway
     }
 
-    // Only a fusion camera has information to show.
-    void cameraInfoOnlyForFusion() {
+    // Every open camera shows what it tells; without one a notice says so.
+    void cameraInfoForEveryCamera() {
         auto w = window();
         int shown = 0;
         QString serial, firmware;
@@ -253,15 +253,20 @@ private slots:
             serial = d.form()->lb_serial->text();
             firmware = d.form()->lb_firm_ver->text();
         });
+        w->action("Camera Info")->trigger();
+        QCOMPARE(shown, 0);
+        QTRY_VERIFY(noticeSaying("No camera is open: there is no camera information to show."));
         chooseSerial(*w, SimulatedBackend::kEvk4Serial);
         w->slotOpenCamera();
         QCOMPARE(w->sourceKind(), SourceKind::DvsCamera);
         w->action("Camera Info")->trigger();
-        QCOMPARE(shown, 0);
+        QCOMPARE(shown, 1);
+        QCOMPARE(serial, QString(SimulatedBackend::kEvk4Serial));
+        QCOMPARE(firmware, QString("not reported"));
         QVERIFY(openQuenta(*w));
         QVERIFY(w->apsPanel()->calibrationBox() != nullptr);
         w->action("Camera Info")->trigger();
-        QCOMPARE(shown, 1);
+        QCOMPARE(shown, 2);
         QCOMPARE(serial, QString(SimulatedBackend::kQuentaSerial));
         QCOMPARE(firmware, QString(korvane::SimulatedFusionCamera::kCurrentFirmware));
         // Back to a DVS camera: the APS panel empties.

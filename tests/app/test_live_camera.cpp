@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <limits>
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
@@ -201,18 +202,55 @@ private slots:
         parent.resize(800, 600);
         std::vector<korvane::CameraDescription> cams(2);
         cams[0].serial = "A1";
+        cams[0].product = "EVK4";
         cams[1].serial = "B2";
+        cams[1].product = "Quenta";
         CamerasList list(cams, &parent);
         auto* l = list.form()->listWidget_cameras;
         QCOMPARE(l->count(), 2);
-        QCOMPARE(l->item(1)->text(), QString("B2"));
+        QCOMPARE(l->item(1)->text(), QString("Quenta  B2"));
+        QCOMPARE(l->item(1)->data(CamerasList::kSerialRole).toString(), QString("B2"));
         QCOMPARE(l->iconSize(), QSize(24, 24));
         QVERIFY(!l->item(0)->icon().isNull());
+        // The selected row's icon stays visible on the selection colour.
+        const QImage normal = l->item(0)->icon().pixmap(QSize(24, 24)).toImage();
+        const QImage selected = l->item(0)->icon().pixmap(QSize(24, 24), QIcon::Selected).toImage();
+        QCOMPARE(normal.pixelColor(10, 12).rgb(), QColor("#004B6A").rgb());
+        QCOMPARE(selected.pixelColor(10, 12).rgb(), QColor(Qt::white).rgb());
         int index = -1;
         QVERIFY(list.getSelection(index));
         QCOMPARE(index, 0);
         l->setCurrentRow(-1);
         QVERIFY(!list.getSelection(index));
+
+        // The search field hides what does not match; a hidden row is not chosen.
+        QTest::keyClicks(list.form()->le_search_camera, "quen");
+        QVERIFY(l->item(0)->isHidden());
+        QVERIFY(!l->item(1)->isHidden());
+        QVERIFY(list.getSelection(index));
+        QCOMPARE(index, 1);
+        list.form()->le_search_camera->setText("b2");
+        QVERIFY(list.getSelection(index));
+        QCOMPARE(index, 1);
+        list.form()->le_search_camera->setText("zz");
+        QVERIFY(!list.getSelection(index));
+        list.form()->le_search_camera->clear();
+        QVERIFY(!l->item(0)->isHidden());
+
+        // Enter opens the chosen camera, from the list or from the search field.
+        for (QWidget* from :
+             {static_cast<QWidget*>(l), static_cast<QWidget*>(list.form()->le_search_camera)}) {
+            l->setCurrentRow(1);
+            list.setResult(-1);
+            list.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&list));
+            from->setFocus();
+            QTest::keyClick(from, Qt::Key_Return);
+            QTRY_COMPARE(list.result(), int(QDialog::Accepted));
+            QVERIFY(list.getSelection(index));
+            QCOMPARE(index, 1);
+        }
+
         CamerasList empty({}, &parent);
         QVERIFY(!empty.getSelection(index));
         QCOMPARE(empty.form()->le_search_camera->placeholderText(), QString("Search Cameras..."));
@@ -420,6 +458,34 @@ private slots:
         QTRY_COMPARE(toasts().size(), 2);
         for (const QString& notice : toasts())  // in no particular order
             QVERIFY2(notice.startsWith("Recording failed: "), qPrintable(notice));
+    }
+
+    // A full disk: each click is refused with the reason and leaves no file;
+    // once there is room again the recording starts.
+    void aFullDiskRefusesRecordingWithoutFiles() {
+        MainWidget w;
+        openOnly(w, "D1");
+        const QString out = AppConfig::instance().output_raw_file_path;
+        qint64 free = 0;
+        w.setFreeSpace([&](const QString& dir) {
+            return dir == out ? free : std::numeric_limits<qint64>::max();
+        });
+        for (int click = 1; click <= 2; ++click) {
+            w.form()->pb_record->click();
+            QVERIFY(!w.isRecording());
+            QVERIFY(!w.form()->pb_record->isChecked());
+            QTRY_COMPARE(toasts().size(), click);
+        }
+        for (const QString& notice : toasts())
+            QCOMPARE(notice, "Recording refused: the disk holding " + out + " is full");
+        QVERIFY(rawFiles(out).isEmpty());
+
+        free = MainWidget::kMinFreeForRecording;
+        w.form()->pb_record->click();
+        QVERIFY(w.isRecording());
+        w.form()->pb_record->click();
+        QVERIFY(!w.isRecording());
+        QCOMPARE(rawFiles(out).size(), 1);
     }
 
     void closingTheWindowFinishesTheRecording() {
