@@ -593,6 +593,54 @@
         <source>not everything recorded reached the files</source>
         <translation>not everything recorded reached the files</translation>
     </message>
+    <message>
+        <source>not reported</source>
+        <translation>not reported</translation>
+    </message>
+    <message>
+        <source>No camera is open: there is no camera information to show.</source>
+        <translation>No camera is open: there is no camera information to show.</translation>
+    </message>
+    <message>
+        <source>Recording refused: %1</source>
+        <translation>Recording refused: %1</translation>
+    </message>
+    <message>
+        <source>the folder %1 cannot be written</source>
+        <translation>the folder %1 cannot be written</translation>
+    </message>
+    <message>
+        <source>the disk holding %1 is full</source>
+        <translation>the disk holding %1 is full</translation>
+    </message>
+    <message>
+        <source>Display settings</source>
+        <translation>Display settings</translation>
+    </message>
+    <message>
+        <source>Event sensor (DVS) settings</source>
+        <translation>Event sensor (DVS) settings</translation>
+    </message>
+    <message>
+        <source>Frame sensor (APS) settings</source>
+        <translation>Frame sensor (APS) settings</translation>
+    </message>
+    <message>
+        <source>General settings</source>
+        <translation>General settings</translation>
+    </message>
+    <message>
+        <source>Velqora, version %1</source>
+        <translation>Velqora, version %1</translation>
+    </message>
+    <message>
+        <source>Event camera viewer and recorder by Korvane.</source>
+        <translation>Event camera viewer and recorder by Korvane.</translation>
+    </message>
+    <message>
+        <source>The about page (licence, program and settings files) opens in your browser.</source>
+        <translation>The about page (licence, program and settings files) opens in your browser.</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>
@@ -710,6 +758,10 @@
     <message>
         <source>ROI</source>
         <translation>ROI</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2 with the other ROI values (the region must lie on the sensor); it keeps %3.</source>
+        <translation>The camera refused %1 = %2 with the other ROI values (the region must lie on the sensor); it keeps %3.</translation>
     </message>
 </context>
 <context>

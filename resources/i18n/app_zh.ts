@@ -593,6 +593,54 @@
         <source>not everything recorded reached the files</source>
         <translation>部分录制内容未能写入文件</translation>
     </message>
+    <message>
+        <source>not reported</source>
+        <translation>未提供</translation>
+    </message>
+    <message>
+        <source>No camera is open: there is no camera information to show.</source>
+        <translation>未打开相机：没有可显示的相机信息。</translation>
+    </message>
+    <message>
+        <source>Recording refused: %1</source>
+        <translation>拒绝录制：%1</translation>
+    </message>
+    <message>
+        <source>the folder %1 cannot be written</source>
+        <translation>无法写入文件夹 %1</translation>
+    </message>
+    <message>
+        <source>the disk holding %1 is full</source>
+        <translation>%1 所在的磁盘已满</translation>
+    </message>
+    <message>
+        <source>Display settings</source>
+        <translation>显示设置</translation>
+    </message>
+    <message>
+        <source>Event sensor (DVS) settings</source>
+        <translation>事件传感器（DVS）设置</translation>
+    </message>
+    <message>
+        <source>Frame sensor (APS) settings</source>
+        <translation>图像传感器（APS）设置</translation>
+    </message>
+    <message>
+        <source>General settings</source>
+        <translation>通用设置</translation>
+    </message>
+    <message>
+        <source>Velqora, version %1</source>
+        <translation>Velqora，版本 %1</translation>
+    </message>
+    <message>
+        <source>Event camera viewer and recorder by Korvane.</source>
+        <translation>Korvane 出品的事件相机查看与录制工具。</translation>
+    </message>
+    <message>
+        <source>The about page (licence, program and settings files) opens in your browser.</source>
+        <translation>关于页面（许可、程序与设置文件）将在浏览器中打开。</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>
@@ -710,6 +758,10 @@
     <message>
         <source>ROI</source>
         <translation>感兴趣区域</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2 with the other ROI values (the region must lie on the sensor); it keeps %3.</source>
+        <translation>相机拒绝了 %1 = %2 与其他 ROI 值的组合（区域必须位于传感器之内），仍保持 %3。</translation>
     </message>
 </context>
 <context>

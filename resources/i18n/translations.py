@@ -184,6 +184,26 @@ MESSAGES = [
     ("ShowCameraInfoUI", "Serial :", "序列号："),
     ("ShowCameraInfoUI", "Product: ", "产品："),
     ("ShowCameraInfoUI", "Close", "关闭"),
+    # The window as a new user meets it: values sent to the camera, the camera
+    # list, camera information, full disk, side-bar tips and the about box.
+    ("SidebarDvsSettingUI",
+     "The camera refused %1 = %2 with the other ROI values (the region must lie on the sensor); "
+     "it keeps %3.",
+     "相机拒绝了 %1 = %2 与其他 ROI 值的组合（区域必须位于传感器之内），仍保持 %3。"),
+    ("MainWidget", "not reported", "未提供"),
+    ("MainWidget", "No camera is open: there is no camera information to show.",
+     "未打开相机：没有可显示的相机信息。"),
+    ("MainWidget", "Recording refused: %1", "拒绝录制：%1"),
+    ("MainWidget", "the folder %1 cannot be written", "无法写入文件夹 %1"),
+    ("MainWidget", "the disk holding %1 is full", "%1 所在的磁盘已满"),
+    ("MainWidget", "Display settings", "显示设置"),
+    ("MainWidget", "Event sensor (DVS) settings", "事件传感器（DVS）设置"),
+    ("MainWidget", "Frame sensor (APS) settings", "图像传感器（APS）设置"),
+    ("MainWidget", "General settings", "通用设置"),
+    ("MainWidget", "Velqora, version %1", "Velqora，版本 %1"),
+    ("MainWidget", "Event camera viewer and recorder by Korvane.", "Korvane 出品的事件相机查看与录制工具。"),
+    ("MainWidget", "The about page (licence, program and settings files) opens in your browser.",
+     "关于页面（许可、程序与设置文件）将在浏览器中打开。"),
 ]
 
 

@@ -610,6 +610,14 @@ private slots:
             {"KvEventProcessor", "the file cannot be read"},
             {"KvEventProcessor", "the recording holds no events"},
             {"WaitingWin", "Indexing the recording: %1%"},
+            {"MainWidget", "Velqora, version %1"},
+            {"MainWidget", "Recording refused: %1"},
+            {"MainWidget", "the disk holding %1 is full"},
+            {"MainWidget", "No camera is open: there is no camera information to show."},
+            {"MainWidget", "Display settings"},
+            {"SidebarDvsSettingUI",
+             "The camera refused %1 = %2 with the other ROI values (the region must lie on the "
+             "sensor); it keeps %3."},
         };
         for (const auto& t : texts) {
             const QString translated = zh.translate(t[0], t[1]);
