@@ -38,9 +38,11 @@ void SettingBaseWithLineEdit::markFocused() {
 void SettingBaseWithLineEdit::setRange(int minimum, int maximum) {
     // The slider moves a value outside the new range to the nearest end and
     // reports it, which fills the text.
-    ui->horizontalSlider->setRange(minimum, maximum);
-    min_ = ui->horizontalSlider->minimum();
-    max_ = ui->horizontalSlider->maximum();
+    // The bounds are known before the slider reports, so the text it fills
+    // is judged against the new range.
+    min_ = minimum;
+    max_ = std::max(minimum, maximum);
+    ui->horizontalSlider->setRange(min_, max_);
 }
 
 void SettingBaseWithLineEdit::setValue(int value) {
@@ -118,8 +120,9 @@ void SettingBaseWithLineEdit::on_le_kv_line_edit_textChanged(const QString&) {
         ui->le_kv_line_edit->setBorderColor("#FF6058");
         return;
     }
-    // Before the write: a verdict the value callback draws must stay.
-    markFocused();
+    // Before the write: a verdict the value callback draws must stay. A
+    // value in range is no longer marked red, focused or not.
+    ui->le_kv_line_edit->setBorderColor(ui->le_kv_line_edit->hasFocus() ? "#004B6A" : "#ACACAC");
     ui->horizontalSlider->setValue(v);
 }
 

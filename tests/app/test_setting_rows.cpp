@@ -167,6 +167,12 @@ private slots:
         SettingBaseWithLineEdit row("x");
         row.setRange(10, 20);  // the slider leaves 0 for 10 and fills the text
         QCOMPARE(row.form()->le_kv_line_edit->text(), QString("10"));
+        QCOMPARE(borderOf(row), QString("border: 1px solid #ACACAC;"));  // 10 is in range
+        SettingBaseWithLineEdit rate("max_event_rate");  // a range beyond the slider's first one
+        rate.setRange(1000, 100000000);
+        rate.setValue(20000000);
+        QCOMPARE(rate.form()->le_kv_line_edit->text(), QString("20000000"));
+        QCOMPARE(borderOf(rate), QString("border: 1px solid #ACACAC;"));
         row.setValue(15);
         row.setValue(21);
         row.setValue(9);
