@@ -465,7 +465,8 @@ private slots:
     void aFullDiskRefusesRecordingWithoutFiles() {
         MainWidget w;
         openOnly(w, "D1");
-        const QString out = AppConfig::instance().output_raw_file_path;
+        const QString out = folder("full-disk");  // its own: earlier cases record into "out"
+        AppConfig::instance().output_raw_file_path = out;
         qint64 free = 0;
         w.setFreeSpace([&](const QString& dir) {
             return dir == out ? free : std::numeric_limits<qint64>::max();
