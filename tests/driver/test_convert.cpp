@@ -406,6 +406,66 @@ TEST(ConvertOutputTest, FullDiskFailsCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "conversions that did not fail (+100: files left)";
 }
 
+// More than a day without an event or edge is taken for a broken time where
+// the output would have to fill it (RAW time words, the .h5 millisecond
+// index), before anything is written; formats that store times as they are
+// keep it. A long fill asks the caller whether to go on while it runs.
+TEST(ConvertOutputTest, SilencesBeyondADayRefused) {
+    ScratchDir dir;
+    constexpr uint64_t kDay_us = uint64_t(86400) * 1000000;
+    auto twoEvents = [&](const std::string& name, uint64_t second) {
+        std::vector<NpyRecord> r = records(2, 0);
+        r[1].t = int64_t(second);
+        writeNpy(dir.file(name), npyHeader(kEventsDescr, 2), r);
+    };
+    twoEvents("far.npy", uint64_t(4) * 1000000000000000000ull);
+    twoEvents("day.npy", kDay_us + 1);
+    H5Columns far;
+    far.t = {0, 4000000000000000000ll, 4000000000000000001ll};
+    writeH5(dir.file("far.h5"), far);
+    // An edge long before the first event (RAW writes edges after the header's start).
+    writeNpy(dir.file("edge.npy"), npyHeader(kEventsDescr, 2), records(2, 3 * kDay_us));
+    std::ofstream(dir.file("edge.triggers.npy"), std::ios::binary)
+        << npyHeader("[('t', '<i8'), ('id', '<i2'), ('p', '<i2')]", 1)
+        << std::string("\x05\0\0\0\0\0\0\0\1\0\1\0", 12);
+    for (const char* in : {"far.npy", "day.npy", "far.h5", "edge.npy"}) {
+        for (const char* format : {"evt3", "evt2", ""}) {
+            SCOPED_TRACE(std::string(in) + " to " + (*format ? format : "h5"));
+            const std::string out = dir.file(*format ? "out.raw" : "out.h5");
+            ConvertOptions o;
+            if (*format) o.raw_format = format;
+            Outcome r = convert(dir.file(in), out, o);
+            EXPECT_FALSE(r.ok);
+            EXPECT_NE(r.error.find("more than a day of empty time"), std::string::npos) << r.error;
+            EXPECT_FALSE(fs::exists(out));
+        }
+        for (const char* out : {"out.npy", "out.csv"}) {
+            Outcome r = convert(dir.file(in), dir.file(out));
+            EXPECT_TRUE(r.ok) << in << " to " << out << ": " << r.error;
+        }
+    }
+    // Just under a day is a recording: written, and read back.
+    twoEvents("under.npy", kDay_us - 1);
+    for (const char* format : {"evt3", "evt2"}) {
+        ConvertOptions o;
+        o.raw_format = format;
+        Outcome r = convert(dir.file("under.npy"), dir.file("under.raw"), o);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(readRaw(dir.file("under.raw")).events.back().timestamp, kDay_us - 1);
+    }
+    // Its millisecond index takes a while: a cancel is heard during the write.
+    bool askedDuringWrite = false;
+    ConvertOptions stop;
+    stop.progress = [&](double f) {
+        askedDuringWrite = askedDuringWrite || f < 1.0;
+        return false;
+    };
+    Outcome r = convert(dir.file("under.npy"), dir.file("under.h5"), stop);
+    EXPECT_EQ(r.error, "cancelled");
+    EXPECT_TRUE(askedDuringWrite);
+    EXPECT_FALSE(fs::exists(dir.file("under.h5")));
+}
+
 // Events a RAW header cannot describe are reported, not dropped: a .npy
 // (no geometry) gets a sensor they fit in; an .h5 that names a smaller
 // sensor than its events, or edges the encoding cannot carry, is refused.
