@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "korvane/convert/ColumnarSource.h"
@@ -94,7 +95,9 @@ struct H5Columns {
     std::vector<uint16_t> x{1, 2, 3}, y{4, 5, 6};
     std::vector<uint8_t> p{0, 1, 1};
     std::vector<int64_t> t{10, 20, 30};
-    std::vector<double> floatT;  // replaces t when not empty
+    std::vector<double> floatT;              // replaces t when not empty
+    std::vector<uint64_t> unsignedT;         // the same
+    std::optional<uint64_t> unsignedOffset;  // a /t_offset of type uint64
     bool withT = true;
     hsize_t chunk = 0;  // elements per chunk of every column; 0: contiguous
 };
@@ -107,10 +110,20 @@ void writeH5(const std::string& path, const H5Columns& c) {
     h5Dataset(g, "p", H5T_NATIVE_UINT8, c.p, c.chunk);
     if (!c.floatT.empty()) {
         h5Dataset(g, "t", H5T_NATIVE_DOUBLE, c.floatT, c.chunk);
+    } else if (!c.unsignedT.empty()) {
+        h5Dataset(g, "t", H5T_NATIVE_UINT64, c.unsignedT, c.chunk);
     } else if (c.withT) {
         h5Dataset(g, "t", H5T_NATIVE_INT64, c.t, c.chunk);
     }
     H5Gclose(g);
+    if (c.unsignedOffset) {
+        hid_t space = H5Screate(H5S_SCALAR);
+        hid_t d = H5Dcreate2(f, "t_offset", H5T_NATIVE_UINT64, space, H5P_DEFAULT, H5P_DEFAULT,
+                             H5P_DEFAULT);
+        H5Dwrite(d, H5T_NATIVE_UINT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, &*c.unsignedOffset);
+        H5Dclose(d);
+        H5Sclose(space);
+    }
     H5Fclose(f);
 }
 
@@ -688,8 +701,15 @@ TEST(ConvertInputTest, BadH5Refused) {
     unsorted.t = {10, 30, 20};
     H5Columns badP;
     badP.p = {0, 2, 1};
+    // uint64 beyond int64: refused as the .npy reader does, never clamped.
+    H5Columns hugeT;
+    hugeT.unsignedT = {10, 20, uint64_t(1) << 63};
+    H5Columns hugeOffset;
+    hugeOffset.unsignedOffset = (uint64_t(1) << 63) + 5;
     const std::vector<Case> cases = {
         {"float time", floatT, "/events/t is not of integers"},
+        {"uint64 time beyond 2^63 - 1", hugeT, "time negative or out of range at event 2"},
+        {"uint64 offset beyond 2^63 - 1", hugeOffset, "/t_offset out of range"},
         {"missing time", missing, "no dataset /events/t"},
         {"lengths differ", shortY, "differ in length"},
         {"unsorted", unsorted, "times go back at event 2"},
@@ -724,11 +744,16 @@ TEST(ConvertInputTest, BadH5Refused) {
         EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
         EXPECT_FALSE(fs::exists(dir.file("out.npy")));
     }
-    // A good hand-made file without t_offset or edges converts.
-    writeH5(dir.file("good.h5"), H5Columns{});
-    ASSERT_TRUE(convert(dir.file("good.h5"), dir.file("good.raw")).ok);
-    EXPECT_EQ(readRaw(dir.file("good.raw")).events,
-              (std::vector<Event2D>{{1, 4, 0, 10}, {2, 5, 1, 20}, {3, 6, 1, 30}}));
+    // A good hand-made file without t_offset or edges converts, its times
+    // signed or unsigned.
+    H5Columns unsignedT;
+    unsignedT.unsignedT = {10, 20, 30};
+    for (const H5Columns& good : {H5Columns{}, unsignedT}) {
+        writeH5(dir.file("good.h5"), good);
+        ASSERT_TRUE(convert(dir.file("good.h5"), dir.file("good.raw")).ok);
+        EXPECT_EQ(readRaw(dir.file("good.raw")).events,
+                  (std::vector<Event2D>{{1, 4, 0, 10}, {2, 5, 1, 20}, {3, 6, 1, 30}}));
+    }
 
     writeBytes(dir.file("text.h5"), {'n', 'o', 't', ' ', 'h', 'd', 'f'});
     Outcome r = convert(dir.file("text.h5"), dir.file("out.raw"));

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -61,6 +62,13 @@ public:
                 H5Dread(d.get(), H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, &offset_) < 0) {
                 return fail(error, "/t_offset is not one integer");
             }
+            uint64_t unsignedOffset = 0;
+            if (isUnsigned64(d.get()) &&
+                (H5Dread(d.get(), H5T_NATIVE_UINT64, H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                         &unsignedOffset) < 0 ||
+                 unsignedOffset > uint64_t(std::numeric_limits<int64_t>::max()))) {
+                return fail(error, "/t_offset out of range");
+            }
         }
         readMeta();
         return findSpan(error);
@@ -105,7 +113,14 @@ private:
     struct Col {
         Hid dset;
         std::string name;
+        bool unsigned64 = false;  // values above 2^63 - 1 do not fit the reading
     };
+
+    static bool isUnsigned64(hid_t dset) {
+        Hid type(H5Dget_type(dset), H5Tclose);
+        return type.valid() && H5Tget_class(type.get()) == H5T_INTEGER &&
+               H5Tget_sign(type.get()) == H5T_SGN_NONE && H5Tget_size(type.get()) == 8;
+    }
 
     // Integers, and enumerations of integers (h5py stores numpy's bool as
     // one); HDF5 reads both as their numbers.
@@ -141,6 +156,7 @@ private:
             if (!cols[c].dset.valid()) return fail(error, path + " is not a dataset");
             if (!cacheWholeChunks(cols[c].dset, path, error)) return false;
             if (!isInteger(cols[c].dset.get())) return fail(error, path + " is not of integers");
+            cols[c].unsigned64 = isUnsigned64(cols[c].dset.get());
             Hid space(H5Dget_space(cols[c].dset.get()), H5Sclose);
             if (!space.valid() || H5Sget_simple_extent_ndims(space.get()) != 1) {
                 return fail(error, path + " is not one-dimensional");
@@ -203,9 +219,19 @@ private:
         if (!fspace.valid() || !mspace.valid() ||
             H5Sselect_hyperslab(fspace.get(), H5S_SELECT_SET, &start, nullptr, &count, nullptr) <
                 0 ||
-            H5Dread(col.dset.get(), H5T_NATIVE_INT64, mspace.get(), fspace.get(), H5P_DEFAULT,
-                    scratch_.data()) < 0) {
+            H5Dread(col.dset.get(), col.unsigned64 ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64,
+                    mspace.get(), fspace.get(), H5P_DEFAULT, scratch_.data()) < 0) {
             return fail(error, "cannot read " + col.name + " at " + std::to_string(first));
+        }
+        if (col.unsigned64) {
+            // HDF5 would clamp them to 2^63 - 1; the checks refuse them instead.
+            for (int64_t& v : scratch_) {
+                uint64_t u;
+                std::memcpy(&u, &v, sizeof u);
+                if (u > uint64_t(std::numeric_limits<int64_t>::max())) {
+                    v = std::numeric_limits<int64_t>::min();
+                }
+            }
         }
         return true;
     }
