@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -767,6 +768,77 @@ TEST(ConvertInputTest, BadH5Refused) {
     reversed.from_us = 20;
     reversed.to_us = 10;
     EXPECT_FALSE(convert(dir.file("good.h5"), dir.file("out.raw"), reversed).ok);
+}
+
+// Data kept outside the .h5 is never read: a dataset stored in another
+// (any readable) file, one mapped from another file (virtual), and links to
+// other files, on a dataset or on its group, also behind a soft link.
+TEST(ConvertInputTest, H5DataOutsideTheFileRefused) {
+    ScratchDir dir;
+    const std::string secret = dir.file("secret.bin");
+    writeBytes(secret, std::vector<uint8_t>(64, 0x5A));
+    writeH5(dir.file("other.h5"), H5Columns{});
+    // /events/x replaced by what `make` puts there, in a file otherwise good.
+    auto withX = [&](const std::string& name, const std::function<void(hid_t events)>& make) {
+        writeH5(dir.file(name), H5Columns{});
+        hid_t f = H5Fopen(dir.file(name).c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+        hid_t g = H5Gopen2(f, "events", H5P_DEFAULT);
+        H5Ldelete(g, "x", H5P_DEFAULT);
+        make(g);
+        H5Gclose(g);
+        H5Fclose(f);
+    };
+    const hsize_t n = 3;
+    withX("external.h5", [&](hid_t g) {
+        hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        H5Pset_external(dcpl, secret.c_str(), 0, 6);
+        hid_t space = H5Screate_simple(1, &n, nullptr);
+        H5Dclose(H5Dcreate2(g, "x", H5T_NATIVE_UINT16, space, H5P_DEFAULT, dcpl, H5P_DEFAULT));
+        H5Sclose(space);
+        H5Pclose(dcpl);
+    });
+    withX("virtual.h5", [&](hid_t g) {
+        hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        hid_t space = H5Screate_simple(1, &n, nullptr);
+        H5Pset_virtual(dcpl, space, dir.file("other.h5").c_str(), "/events/x", space);
+        H5Dclose(H5Dcreate2(g, "x", H5T_NATIVE_UINT16, space, H5P_DEFAULT, dcpl, H5P_DEFAULT));
+        H5Sclose(space);
+        H5Pclose(dcpl);
+    });
+    withX("xlink.h5", [&](hid_t g) {
+        H5Lcreate_external(dir.file("other.h5").c_str(), "/events/x", g, "x", H5P_DEFAULT,
+                           H5P_DEFAULT);
+    });
+    withX("softlink.h5", [&](hid_t g) {
+        H5Lcreate_external(dir.file("other.h5").c_str(), "/events/x", g, "far", H5P_DEFAULT,
+                           H5P_DEFAULT);
+        H5Lcreate_soft("/events/far", g, "x", H5P_DEFAULT, H5P_DEFAULT);
+    });
+    {
+        hid_t f =
+            H5Fcreate(dir.file("grouplink.h5").c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        H5Lcreate_external(dir.file("other.h5").c_str(), "/events", f, "events", H5P_DEFAULT,
+                           H5P_DEFAULT);
+        H5Fclose(f);
+    }
+    const struct {
+        const char* file;
+        const char* reason;
+    } cases[] = {
+        {"external.h5", "/events/x is stored in other files"},
+        {"virtual.h5", "/events/x is a virtual dataset"},
+        {"xlink.h5", "/events/x is a link to another file"},
+        {"softlink.h5", "/events/x is not a dataset"},
+        {"grouplink.h5", "/events is a link to another file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Outcome r = convert(dir.file(c.file), dir.file("out.npy"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
+        EXPECT_FALSE(fs::exists(dir.file("out.npy")));
+    }
+    ASSERT_TRUE(convert(dir.file("other.h5"), dir.file("out.npy")).ok);  // the same data inside
 }
 
 // The RAW pass in windows gives what one walk over the range gives: the same
