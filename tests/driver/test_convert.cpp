@@ -299,6 +299,67 @@ TEST(ConvertRoundTripTest, SeveralBlocks) {
     EXPECT_EQ(fs::file_size(dir.file("big.npy")) % 16, 0u);
 }
 
+// Edges keep their place among the events at any ratio of edges to events
+// (a batch holds at most one block of edges): far more edges than events,
+// and many edges within the last block of events and across the seam of two
+// blocks, through .npy and .h5 back to RAW.
+TEST(ConvertRoundTripTest, EdgesKeepTheirPlaceAtAnyDensity) {
+    ScratchDir dir;
+    struct Case {
+        const char* what;
+        size_t events;
+        uint64_t eventStep_us;
+        uint64_t edgeFrom_us, edgeTo_us, edgeStep_us;
+    };
+    const uint64_t seam = uint64_t(ColumnarSource::kBlockEvents) * 100;
+    const Case cases[] = {
+        {"few events, many edges", 5, 61000, 0, 300000, 1},
+        {"dense edges in and after the last block", ColumnarSource::kBlockEvents + 3000, 100,
+         seam - 50000, seam + 400000, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<NpyRecord> ev = records(c.events, 0);
+        std::vector<uint64_t> times;
+        for (size_t i = 0; i < ev.size(); ++i) {
+            ev[i].t = int64_t(1000 + i * c.eventStep_us);
+            times.push_back(uint64_t(ev[i].t));
+        }
+        writeNpy(dir.file("d.npy"), npyHeader(kEventsDescr, ev.size()), ev);
+        std::vector<EventTriggerIn> edges;
+        std::vector<size_t> places;
+        std::string body;
+        for (uint64_t t = c.edgeFrom_us; t < c.edgeTo_us; t += c.edgeStep_us) {
+            const EventTriggerIn e(int16_t(t % 16), int16_t((t / 3) & 1), t);
+            edges.push_back(e);
+            places.push_back(
+                size_t(std::lower_bound(times.begin(), times.end(), t) - times.begin()));
+            const int64_t tt = int64_t(t);
+            const int16_t id = e.id, value = e.polarity;
+            body.append(reinterpret_cast<const char*>(&tt), 8);
+            body.append(reinterpret_cast<const char*>(&id), 2);
+            body.append(reinterpret_cast<const char*>(&value), 2);
+        }
+        ASSERT_GT(edges.size(), ColumnarSource::kBlockTriggers * 2);
+        std::ofstream(dir.file("d.triggers.npy"), std::ios::binary)
+            << npyHeader("[('t', '<i8'), ('id', '<i2'), ('p', '<i2')]", edges.size()) << body;
+        ASSERT_TRUE(convert(dir.file("d.npy"), dir.file("d.h5")).ok);
+        for (const char* mid : {"d.npy", "d.h5"}) {
+            SCOPED_TRACE(mid);
+            Outcome r = convert(dir.file(mid), dir.file("d.raw"));
+            ASSERT_TRUE(r.ok) << r.error;
+            EXPECT_EQ(r.result.triggers, edges.size());
+            const Decoded got = readRaw(dir.file("d.raw"));
+            ASSERT_EQ(got.events.size(), ev.size());
+            EXPECT_TRUE(got.triggers == edges);
+            size_t misplaced = 0;
+            for (size_t k = 0; k < places.size() && k < got.triggerPositions.size(); ++k)
+                misplaced += got.triggerPositions[k] != places[k];
+            EXPECT_EQ(misplaced, 0u) << "of " << places.size();
+        }
+    }
+}
+
 // /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
 // against a direct search, on a sparse file with empty milliseconds.
 TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
