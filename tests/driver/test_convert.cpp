@@ -433,6 +433,33 @@ TEST(ConvertOutputTest, AllOrNothing) {
     EXPECT_EQ(r.result.triggers, 0u);
     EXPECT_FALSE(fs::exists(dir.file("e.triggers.npy")));
 
+    // An events file that cannot be put in place (its name taken by a
+    // folder meanwhile) leaves the edge file as it was, or absent as it was.
+    for (const bool oldEdges : {true, false}) {
+        SCOPED_TRACE(oldEdges ? "edge file there before" : "no edge file before");
+        fs::remove_all(dir.file("f.npy"));
+        fs::remove(dir.file("f.triggers.npy"));
+        if (oldEdges) writeBytes(dir.file("f.triggers.npy"), {'o', 'l', 'd'});
+        ConvertOptions o;
+        o.progress = [&](double f) {
+            if (f >= 1.0) fs::create_directory(dir.file("f.npy"));
+            return true;
+        };
+        Outcome failed = convert(src, dir.file("f.npy"), o);
+        EXPECT_FALSE(failed.ok);
+        EXPECT_NE(failed.error.find("not a regular file"), std::string::npos) << failed.error;
+        if (oldEdges) {
+            const auto kept = readBytes(dir.file("f.triggers.npy"));
+            EXPECT_EQ(std::string(kept.begin(), kept.end()), "old");
+        } else {
+            EXPECT_FALSE(fs::exists(dir.file("f.triggers.npy")));
+        }
+        for (const auto& name : filesIn(dir))
+            EXPECT_EQ(name.find(".f."), std::string::npos) << name << " left behind";
+    }
+    fs::remove_all(dir.file("f.npy"));
+    fs::remove(dir.file("f.triggers.npy"));
+
     // The input is never the output, under any name.
     fs::create_hard_link(src, dir.file("link.raw"));
     Outcome self = convert(src, dir.file("link.raw"));

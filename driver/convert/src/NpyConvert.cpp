@@ -155,8 +155,36 @@ public:
         if (withTriggers && !triggers_.complete()) {
             return fail(error, errnoText(triggers_.lastErrno()));
         }
-        if (withTriggers && !triggers_.output().commit(error)) return false;
-        if (!events_.output().commit(error)) return false;
+        if (withTriggers) {
+            // Both files or neither: the edge file it replaces stays linked
+            // under a hidden name (one a later writer's clean-up removes if
+            // this process dies) until the events file is in place too.
+            std::string kept;
+            struct stat st {};
+            if (::lstat(triggersPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                kept = triggers_.output().temporaryPath() + "-kept";
+                if (::link(triggersPath_.c_str(), kept.c_str()) != 0) {
+                    return fail(error, triggersPath_ + ": cannot keep it while replacing it: " +
+                                           errnoText(errno));
+                }
+            }
+            if (!triggers_.output().commit(error)) {
+                if (!kept.empty()) ::unlink(kept.c_str());
+                if (error) *error = triggersPath_ + ": " + *error;
+                return false;
+            }
+            if (!events_.output().commit(error)) {
+                if (!kept.empty()) {
+                    ::rename(kept.c_str(), triggersPath_.c_str());
+                } else {
+                    ::unlink(triggersPath_.c_str());
+                }
+                return false;
+            }
+            if (!kept.empty()) ::unlink(kept.c_str());
+        } else if (!events_.output().commit(error)) {
+            return false;
+        }
         bytes_ = events_.bytes() + (withTriggers ? triggers_.bytes() : 0);
         if (!withTriggers) {
             // An edge file left by an earlier conversion to this name would
