@@ -6,8 +6,8 @@
 // streamed and never held.
 //
 // Reading accepts any structured array that has these fields with integer
-// types of 1 to 8 bytes, in any order and with padding; the header and the
-// file's length must agree.
+// types of 1 to 8 bytes, either byte order, in any order and with padding;
+// the header and the file's length must agree.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -242,7 +242,8 @@ public:
         if (!events_.open(path, {"x", "y", "p", "t"}, error)) return false;
         eventCount_ = events_.layout.count;
         const auto& f = events_.layout.fields;
-        ourLayout_ = events_.layout.itemBytes == sizeof(NpyEvent) && f[0].offset == 0 &&
+        ourLayout_ = events_.layout.itemBytes == sizeof(NpyEvent) && !f[0].bigEndian &&
+                     !f[1].bigEndian && !f[2].bigEndian && !f[3].bigEndian && f[0].offset == 0 &&
                      f[0].bytes == 2 && !f[0].isSigned && f[1].offset == 2 && f[1].bytes == 2 &&
                      !f[1].isSigned && f[2].offset == 4 && f[2].bytes == 2 && f[2].isSigned &&
                      f[3].offset == 8 && f[3].bytes == 8 && f[3].isSigned;
