@@ -255,8 +255,9 @@ private:
     }
 
     bool writeFailed(std::string* error) {
-        // HDF5 does not say why; a full disk is the usual reason.
-        return fail(error, "cannot write the HDF5 file " + out_.temporaryPath());
+        // HDF5 does not say why; a full disk is the usual reason. The
+        // caller names the target (the temporary is gone by then).
+        return fail(error, "cannot write the HDF5 file (is the disk full?)");
     }
 
     // Closes every dataset and the file. `keep`: the file is to be
