@@ -76,7 +76,15 @@ py::array eventArray(EventBatch batch) {
     const auto count = py::ssize_t(batch->size());
     void* data = batch->data();
     auto owner = std::make_unique<EventBatch>(std::move(batch));
-    py::capsule base(owner.get(), [](void* p) { delete static_cast<EventBatch*>(p); });
+    py::capsule base(owner.get(), [](void* p) {
+        auto* held = static_cast<EventBatch*>(p);
+        // A large buffer goes back to the system when its array dies, rather
+        // than stay resident in the reader's pool until the next read.
+        if (held->use_count() == 1 && (*held)->capacity() > kPooledArrayEvents) {
+            std::vector<Event2D>().swap(**held);
+        }
+        delete held;
+    });
     owner.release();  // the capsule frees it now
     return py::array(eventDtype(), {count}, {py::ssize_t(sizeof(Event2D))}, data, base);
 }

@@ -26,8 +26,11 @@ pybind11::dtype triggerDtype();
 void clearEventPadding(korvane::Event2D* events, size_t count);
 
 // The array takes a share of the batch, which stays alive (and out of the
-// reader's pool) while the array or a view of it lives. A null batch gives an
+// reader's pool) while the array or a view of it lives; when the last of them
+// dies, a buffer of more than kPooledArrayEvents events frees its memory, a
+// smaller one goes back to the pool for the next read. A null batch gives an
 // empty array. The batch must have been through clearEventPadding.
+constexpr size_t kPooledArrayEvents = size_t(1) << 20;  // 16 MiB
 pybind11::array eventArray(korvane::EventBatch batch);
 
 pybind11::array triggerArray(const std::vector<korvane::EventTriggerIn>& triggers);

@@ -32,6 +32,11 @@ const char* const kModuleDoc = R"(Read RAW event recordings (EVT 3.0 and EVT 2.0
 Events are structured arrays of EVENT_DTYPE (x <u2, y <u2, p <i2, t <i8;
 16 bytes each, times in microseconds); trigger edges use TRIGGER_DTYPE
 (t <i8, id <i2, p <i2). Windows are half-open: t0_us <= t < t1_us.
+
+Memory: an event array is the reader's buffer. When the array (and every
+view of it) is gone, a buffer of more than 1 Mi events (16 MiB) is given
+back to the system at once; a smaller one is kept by its recording for the
+next read and given back by close().
 )";
 
 const char* const kOpenDoc =

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 
 #include "korvane/convert/ColumnarSource.h"
@@ -94,7 +96,9 @@ struct H5Columns {
     std::vector<uint16_t> x{1, 2, 3}, y{4, 5, 6};
     std::vector<uint8_t> p{0, 1, 1};
     std::vector<int64_t> t{10, 20, 30};
-    std::vector<double> floatT;  // replaces t when not empty
+    std::vector<double> floatT;              // replaces t when not empty
+    std::vector<uint64_t> unsignedT;         // the same
+    std::optional<uint64_t> unsignedOffset;  // a /t_offset of type uint64
     bool withT = true;
     hsize_t chunk = 0;  // elements per chunk of every column; 0: contiguous
 };
@@ -107,10 +111,20 @@ void writeH5(const std::string& path, const H5Columns& c) {
     h5Dataset(g, "p", H5T_NATIVE_UINT8, c.p, c.chunk);
     if (!c.floatT.empty()) {
         h5Dataset(g, "t", H5T_NATIVE_DOUBLE, c.floatT, c.chunk);
+    } else if (!c.unsignedT.empty()) {
+        h5Dataset(g, "t", H5T_NATIVE_UINT64, c.unsignedT, c.chunk);
     } else if (c.withT) {
         h5Dataset(g, "t", H5T_NATIVE_INT64, c.t, c.chunk);
     }
     H5Gclose(g);
+    if (c.unsignedOffset) {
+        hid_t space = H5Screate(H5S_SCALAR);
+        hid_t d = H5Dcreate2(f, "t_offset", H5T_NATIVE_UINT64, space, H5P_DEFAULT, H5P_DEFAULT,
+                             H5P_DEFAULT);
+        H5Dwrite(d, H5T_NATIVE_UINT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, &*c.unsignedOffset);
+        H5Dclose(d);
+        H5Sclose(space);
+    }
     H5Fclose(f);
 }
 
@@ -285,6 +299,67 @@ TEST(ConvertRoundTripTest, SeveralBlocks) {
     EXPECT_EQ(fs::file_size(dir.file("big.npy")) % 16, 0u);
 }
 
+// Edges keep their place among the events at any ratio of edges to events
+// (a batch holds at most one block of edges): far more edges than events,
+// and many edges within the last block of events and across the seam of two
+// blocks, through .npy and .h5 back to RAW.
+TEST(ConvertRoundTripTest, EdgesKeepTheirPlaceAtAnyDensity) {
+    ScratchDir dir;
+    struct Case {
+        const char* what;
+        size_t events;
+        uint64_t eventStep_us;
+        uint64_t edgeFrom_us, edgeTo_us, edgeStep_us;
+    };
+    const uint64_t seam = uint64_t(ColumnarSource::kBlockEvents) * 100;
+    const Case cases[] = {
+        {"few events, many edges", 5, 61000, 0, 300000, 1},
+        {"dense edges in and after the last block", ColumnarSource::kBlockEvents + 3000, 100,
+         seam - 50000, seam + 400000, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<NpyRecord> ev = records(c.events, 0);
+        std::vector<uint64_t> times;
+        for (size_t i = 0; i < ev.size(); ++i) {
+            ev[i].t = int64_t(1000 + i * c.eventStep_us);
+            times.push_back(uint64_t(ev[i].t));
+        }
+        writeNpy(dir.file("d.npy"), npyHeader(kEventsDescr, ev.size()), ev);
+        std::vector<EventTriggerIn> edges;
+        std::vector<size_t> places;
+        std::string body;
+        for (uint64_t t = c.edgeFrom_us; t < c.edgeTo_us; t += c.edgeStep_us) {
+            const EventTriggerIn e(int16_t(t % 16), int16_t((t / 3) & 1), t);
+            edges.push_back(e);
+            places.push_back(
+                size_t(std::lower_bound(times.begin(), times.end(), t) - times.begin()));
+            const int64_t tt = int64_t(t);
+            const int16_t id = e.id, value = e.polarity;
+            body.append(reinterpret_cast<const char*>(&tt), 8);
+            body.append(reinterpret_cast<const char*>(&id), 2);
+            body.append(reinterpret_cast<const char*>(&value), 2);
+        }
+        ASSERT_GT(edges.size(), ColumnarSource::kBlockTriggers * 2);
+        std::ofstream(dir.file("d.triggers.npy"), std::ios::binary)
+            << npyHeader("[('t', '<i8'), ('id', '<i2'), ('p', '<i2')]", edges.size()) << body;
+        ASSERT_TRUE(convert(dir.file("d.npy"), dir.file("d.h5")).ok);
+        for (const char* mid : {"d.npy", "d.h5"}) {
+            SCOPED_TRACE(mid);
+            Outcome r = convert(dir.file(mid), dir.file("d.raw"));
+            ASSERT_TRUE(r.ok) << r.error;
+            EXPECT_EQ(r.result.triggers, edges.size());
+            const Decoded got = readRaw(dir.file("d.raw"));
+            ASSERT_EQ(got.events.size(), ev.size());
+            EXPECT_TRUE(got.triggers == edges);
+            size_t misplaced = 0;
+            for (size_t k = 0; k < places.size() && k < got.triggerPositions.size(); ++k)
+                misplaced += got.triggerPositions[k] != places[k];
+            EXPECT_EQ(misplaced, 0u) << "of " << places.size();
+        }
+    }
+}
+
 // /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
 // against a direct search, on a sparse file with empty milliseconds.
 TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
@@ -358,6 +433,33 @@ TEST(ConvertOutputTest, AllOrNothing) {
     EXPECT_EQ(r.result.triggers, 0u);
     EXPECT_FALSE(fs::exists(dir.file("e.triggers.npy")));
 
+    // An events file that cannot be put in place (its name taken by a
+    // folder meanwhile) leaves the edge file as it was, or absent as it was.
+    for (const bool oldEdges : {true, false}) {
+        SCOPED_TRACE(oldEdges ? "edge file there before" : "no edge file before");
+        fs::remove_all(dir.file("f.npy"));
+        fs::remove(dir.file("f.triggers.npy"));
+        if (oldEdges) writeBytes(dir.file("f.triggers.npy"), {'o', 'l', 'd'});
+        ConvertOptions o;
+        o.progress = [&](double f) {
+            if (f >= 1.0) fs::create_directory(dir.file("f.npy"));
+            return true;
+        };
+        Outcome failed = convert(src, dir.file("f.npy"), o);
+        EXPECT_FALSE(failed.ok);
+        EXPECT_NE(failed.error.find("not a regular file"), std::string::npos) << failed.error;
+        if (oldEdges) {
+            const auto kept = readBytes(dir.file("f.triggers.npy"));
+            EXPECT_EQ(std::string(kept.begin(), kept.end()), "old");
+        } else {
+            EXPECT_FALSE(fs::exists(dir.file("f.triggers.npy")));
+        }
+        for (const auto& name : filesIn(dir))
+            EXPECT_EQ(name.find(".f."), std::string::npos) << name << " left behind";
+    }
+    fs::remove_all(dir.file("f.npy"));
+    fs::remove(dir.file("f.triggers.npy"));
+
     // The input is never the output, under any name.
     fs::create_hard_link(src, dir.file("link.raw"));
     Outcome self = convert(src, dir.file("link.raw"));
@@ -393,8 +495,12 @@ TEST(ConvertOutputTest, FullDiskFailsCleanly) {
         int unexpected = 0;
         for (const char* name : {"o.h5", "o.npy", "o.raw", "o.csv"}) {
             std::string error;
-            if (convertRecording(src, small + "/" + name, {}, nullptr, &error) || error.empty())
+            // The reason names the target, not a temporary already removed.
+            if (convertRecording(src, small + "/" + name, {}, nullptr, &error) ||
+                error.rfind(small + "/" + name + ": ", 0) != 0 ||
+                error.find(".part-") != std::string::npos) {
                 ++unexpected;
+            }
         }
         if (!fs::is_empty(small)) unexpected += 100;  // a temporary stayed
         std::exit(unexpected);                        // runs the libraries' exit handlers
@@ -404,6 +510,66 @@ TEST(ConvertOutputTest, FullDiskFailsCleanly) {
     ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     if (WEXITSTATUS(status) == kNoMount) GTEST_SKIP() << "no tmpfs can be mounted here";
     EXPECT_EQ(WEXITSTATUS(status), 0) << "conversions that did not fail (+100: files left)";
+}
+
+// More than a day without an event or edge is taken for a broken time where
+// the output would have to fill it (RAW time words, the .h5 millisecond
+// index), before anything is written; formats that store times as they are
+// keep it. A long fill asks the caller whether to go on while it runs.
+TEST(ConvertOutputTest, SilencesBeyondADayRefused) {
+    ScratchDir dir;
+    constexpr uint64_t kDay_us = uint64_t(86400) * 1000000;
+    auto twoEvents = [&](const std::string& name, uint64_t second) {
+        std::vector<NpyRecord> r = records(2, 0);
+        r[1].t = int64_t(second);
+        writeNpy(dir.file(name), npyHeader(kEventsDescr, 2), r);
+    };
+    twoEvents("far.npy", uint64_t(4) * 1000000000000000000ull);
+    twoEvents("day.npy", kDay_us + 1);
+    H5Columns far;
+    far.t = {0, 4000000000000000000ll, 4000000000000000001ll};
+    writeH5(dir.file("far.h5"), far);
+    // An edge long before the first event (RAW writes edges after the header's start).
+    writeNpy(dir.file("edge.npy"), npyHeader(kEventsDescr, 2), records(2, 3 * kDay_us));
+    std::ofstream(dir.file("edge.triggers.npy"), std::ios::binary)
+        << npyHeader("[('t', '<i8'), ('id', '<i2'), ('p', '<i2')]", 1)
+        << std::string("\x05\0\0\0\0\0\0\0\1\0\1\0", 12);
+    for (const char* in : {"far.npy", "day.npy", "far.h5", "edge.npy"}) {
+        for (const char* format : {"evt3", "evt2", ""}) {
+            SCOPED_TRACE(std::string(in) + " to " + (*format ? format : "h5"));
+            const std::string out = dir.file(*format ? "out.raw" : "out.h5");
+            ConvertOptions o;
+            if (*format) o.raw_format = format;
+            Outcome r = convert(dir.file(in), out, o);
+            EXPECT_FALSE(r.ok);
+            EXPECT_NE(r.error.find("more than a day of empty time"), std::string::npos) << r.error;
+            EXPECT_FALSE(fs::exists(out));
+        }
+        for (const char* out : {"out.npy", "out.csv"}) {
+            Outcome r = convert(dir.file(in), dir.file(out));
+            EXPECT_TRUE(r.ok) << in << " to " << out << ": " << r.error;
+        }
+    }
+    // Just under a day is a recording: written, and read back.
+    twoEvents("under.npy", kDay_us - 1);
+    for (const char* format : {"evt3", "evt2"}) {
+        ConvertOptions o;
+        o.raw_format = format;
+        Outcome r = convert(dir.file("under.npy"), dir.file("under.raw"), o);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(readRaw(dir.file("under.raw")).events.back().timestamp, kDay_us - 1);
+    }
+    // Its millisecond index takes a while: a cancel is heard during the write.
+    bool askedDuringWrite = false;
+    ConvertOptions stop;
+    stop.progress = [&](double f) {
+        askedDuringWrite = askedDuringWrite || f < 1.0;
+        return false;
+    };
+    Outcome r = convert(dir.file("under.npy"), dir.file("under.h5"), stop);
+    EXPECT_EQ(r.error, "cancelled");
+    EXPECT_TRUE(askedDuringWrite);
+    EXPECT_FALSE(fs::exists(dir.file("under.h5")));
 }
 
 // Events a RAW header cannot describe are reported, not dropped: a .npy
@@ -502,10 +668,6 @@ TEST(ConvertInputTest, BadNpyRefused) {
          good, 0, "Fortran"},
         {"plain array", hdr("{'descr': '<i8', 'fortran_order': False, 'shape': (16,), }"), good, 0,
          "not a structured array"},
-        {"big-endian",
-         hdr("{'descr': [('x', '>u2'), ('y', '<u2'), ('p', '<i2'), ('', '|V2'), ('t', '<i8')], "
-             "'fortran_order': False, 'shape': (8,), }"),
-         good, 0, "not an integer"},
         {"garbage header", hdr("{'descr': [('x', '<u2'"), good, 0, "unreadable"},
         {"deep nesting", hdr(std::string(200, '[') + std::string(200, ']')), good, 0, "unreadable"},
         {"not npy", "PK\x03\x04 not numpy at all", good, 0, "not a .npy file"},
@@ -530,24 +692,27 @@ TEST(ConvertInputTest, BadNpyRefused) {
     Outcome r = convert(dir.file("ev.npy"), dir.file("ev.raw"));
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("ev.triggers.npy"), std::string::npos) << r.error;
-    // Another tool's layout: other order, other widths, no padding; the
-    // polarity also as numpy's bool.
-    for (const std::string polarityType : {"|u1", "|b1"}) {
+    // Another tool's layout: other order, other widths, no padding, either
+    // byte order; the polarity also as numpy's bool.
+    for (const std::string polarityType : {"|u1", "|b1", ">"}) {
         SCOPED_TRACE(polarityType);
+        const bool big = polarityType == ">";  // big-endian fields, a u1 polarity
+        const std::string o = big ? ">" : "<";
         std::string body;
+        auto put = [&](uint64_t v, int bytes) {
+            for (int k = 0; k < bytes; ++k)
+                body += char(v >> (8 * (big ? bytes - 1 - k : k)));
+        };
         for (int i = 0; i < 3; ++i) {
-            const int64_t t = 500 + i;
-            const uint32_t x = 7 + uint32_t(i);
-            const uint16_t y = 9;
-            const uint8_t p = uint8_t(i & 1);
-            body.append(reinterpret_cast<const char*>(&t), 8);
-            body.append(reinterpret_cast<const char*>(&p), 1);
-            body.append(reinterpret_cast<const char*>(&x), 4);
-            body.append(reinterpret_cast<const char*>(&y), 2);
+            put(uint64_t(500 + i), 8);
+            put(uint64_t(i & 1), 1);
+            put(7 + uint64_t(i), 4);
+            put(9, 2);
         }
         std::ofstream(dir.file("other.npy"), std::ios::binary)
-            << hdr("{'descr': [('t', '<i8'), ('p', '" + polarityType +
-                   "'), ('x', '<u4'), ('y', '<u2')], 'fortran_order': False, 'shape': (3,), }")
+            << hdr("{'descr': [('t', '" + o + "i8'), ('p', '" + (big ? "|u1" : polarityType) +
+                   "'), ('x', '" + o + "u4'), ('y', '" + o +
+                   "u2')], 'fortran_order': False, 'shape': (3,), }")
             << body;
         Outcome other = convert(dir.file("other.npy"), dir.file("other.raw"));
         ASSERT_TRUE(other.ok) << other.error;
@@ -628,8 +793,15 @@ TEST(ConvertInputTest, BadH5Refused) {
     unsorted.t = {10, 30, 20};
     H5Columns badP;
     badP.p = {0, 2, 1};
+    // uint64 beyond int64: refused as the .npy reader does, never clamped.
+    H5Columns hugeT;
+    hugeT.unsignedT = {10, 20, uint64_t(1) << 63};
+    H5Columns hugeOffset;
+    hugeOffset.unsignedOffset = (uint64_t(1) << 63) + 5;
     const std::vector<Case> cases = {
         {"float time", floatT, "/events/t is not of integers"},
+        {"uint64 time beyond 2^63 - 1", hugeT, "time negative or out of range at event 2"},
+        {"uint64 offset beyond 2^63 - 1", hugeOffset, "/t_offset out of range"},
         {"missing time", missing, "no dataset /events/t"},
         {"lengths differ", shortY, "differ in length"},
         {"unsorted", unsorted, "times go back at event 2"},
@@ -664,11 +836,16 @@ TEST(ConvertInputTest, BadH5Refused) {
         EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
         EXPECT_FALSE(fs::exists(dir.file("out.npy")));
     }
-    // A good hand-made file without t_offset or edges converts.
-    writeH5(dir.file("good.h5"), H5Columns{});
-    ASSERT_TRUE(convert(dir.file("good.h5"), dir.file("good.raw")).ok);
-    EXPECT_EQ(readRaw(dir.file("good.raw")).events,
-              (std::vector<Event2D>{{1, 4, 0, 10}, {2, 5, 1, 20}, {3, 6, 1, 30}}));
+    // A good hand-made file without t_offset or edges converts, its times
+    // signed or unsigned.
+    H5Columns unsignedT;
+    unsignedT.unsignedT = {10, 20, 30};
+    for (const H5Columns& good : {H5Columns{}, unsignedT}) {
+        writeH5(dir.file("good.h5"), good);
+        ASSERT_TRUE(convert(dir.file("good.h5"), dir.file("good.raw")).ok);
+        EXPECT_EQ(readRaw(dir.file("good.raw")).events,
+                  (std::vector<Event2D>{{1, 4, 0, 10}, {2, 5, 1, 20}, {3, 6, 1, 30}}));
+    }
 
     writeBytes(dir.file("text.h5"), {'n', 'o', 't', ' ', 'h', 'd', 'f'});
     Outcome r = convert(dir.file("text.h5"), dir.file("out.raw"));
@@ -682,6 +859,77 @@ TEST(ConvertInputTest, BadH5Refused) {
     reversed.from_us = 20;
     reversed.to_us = 10;
     EXPECT_FALSE(convert(dir.file("good.h5"), dir.file("out.raw"), reversed).ok);
+}
+
+// Data kept outside the .h5 is never read: a dataset stored in another
+// (any readable) file, one mapped from another file (virtual), and links to
+// other files, on a dataset or on its group, also behind a soft link.
+TEST(ConvertInputTest, H5DataOutsideTheFileRefused) {
+    ScratchDir dir;
+    const std::string secret = dir.file("secret.bin");
+    writeBytes(secret, std::vector<uint8_t>(64, 0x5A));
+    writeH5(dir.file("other.h5"), H5Columns{});
+    // /events/x replaced by what `make` puts there, in a file otherwise good.
+    auto withX = [&](const std::string& name, const std::function<void(hid_t events)>& make) {
+        writeH5(dir.file(name), H5Columns{});
+        hid_t f = H5Fopen(dir.file(name).c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+        hid_t g = H5Gopen2(f, "events", H5P_DEFAULT);
+        H5Ldelete(g, "x", H5P_DEFAULT);
+        make(g);
+        H5Gclose(g);
+        H5Fclose(f);
+    };
+    const hsize_t n = 3;
+    withX("external.h5", [&](hid_t g) {
+        hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        H5Pset_external(dcpl, secret.c_str(), 0, 6);
+        hid_t space = H5Screate_simple(1, &n, nullptr);
+        H5Dclose(H5Dcreate2(g, "x", H5T_NATIVE_UINT16, space, H5P_DEFAULT, dcpl, H5P_DEFAULT));
+        H5Sclose(space);
+        H5Pclose(dcpl);
+    });
+    withX("virtual.h5", [&](hid_t g) {
+        hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        hid_t space = H5Screate_simple(1, &n, nullptr);
+        H5Pset_virtual(dcpl, space, dir.file("other.h5").c_str(), "/events/x", space);
+        H5Dclose(H5Dcreate2(g, "x", H5T_NATIVE_UINT16, space, H5P_DEFAULT, dcpl, H5P_DEFAULT));
+        H5Sclose(space);
+        H5Pclose(dcpl);
+    });
+    withX("xlink.h5", [&](hid_t g) {
+        H5Lcreate_external(dir.file("other.h5").c_str(), "/events/x", g, "x", H5P_DEFAULT,
+                           H5P_DEFAULT);
+    });
+    withX("softlink.h5", [&](hid_t g) {
+        H5Lcreate_external(dir.file("other.h5").c_str(), "/events/x", g, "far", H5P_DEFAULT,
+                           H5P_DEFAULT);
+        H5Lcreate_soft("/events/far", g, "x", H5P_DEFAULT, H5P_DEFAULT);
+    });
+    {
+        hid_t f =
+            H5Fcreate(dir.file("grouplink.h5").c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        H5Lcreate_external(dir.file("other.h5").c_str(), "/events", f, "events", H5P_DEFAULT,
+                           H5P_DEFAULT);
+        H5Fclose(f);
+    }
+    const struct {
+        const char* file;
+        const char* reason;
+    } cases[] = {
+        {"external.h5", "/events/x is stored in other files"},
+        {"virtual.h5", "/events/x is a virtual dataset"},
+        {"xlink.h5", "/events/x is a link to another file"},
+        {"softlink.h5", "/events/x is not a dataset"},
+        {"grouplink.h5", "/events is a link to another file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Outcome r = convert(dir.file(c.file), dir.file("out.npy"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
+        EXPECT_FALSE(fs::exists(dir.file("out.npy")));
+    }
+    ASSERT_TRUE(convert(dir.file("other.h5"), dir.file("out.npy")).ok);  // the same data inside
 }
 
 // The RAW pass in windows gives what one walk over the range gives: the same

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include <random>
 
 #include "DriverTestSupport.h"
-#include "korvane/file/EventDecoder.h"
 #include "PortableScan.h"
+#include "korvane/file/EventDecoder.h"
 #include "korvane/file/RawWriter.h"
 #include "korvane/file/TimeIndex.h"
 #include "korvane/file/WordScan.h"
@@ -281,6 +286,49 @@ TEST(RawWriterTest, VectorisesRunsAndBridgesSilences) {
     EXPECT_EQ(w2.eventsDropped(), 2u);
     EXPECT_EQ(decodeWords(w2.takeBuffer(), RawFormat::Evt3).events,
               (std::vector<Event2D>{{5, 5, 1, 10}}));
+}
+
+// Bridging a long silence (or a long way back) streams its time words to
+// the file as it goes: 256 MB of them are written by a process allowed
+// 128 MB more address space than it started with.
+TEST(RawWriterTest, LongSilencesAreWrittenAsTheyAreBridged) {
+    struct Case {
+        RawFormat format;
+        uint64_t first, second;  // 256 MB of bridging words between them
+    };
+    constexpr uint64_t kWords = uint64_t(1) << 26;
+    const Case cases[] = {
+        {RawFormat::Evt3, 100, 100 + 2 * kWords * 2047 * 4096},
+        {RawFormat::Evt3, uint64_t(1) << 42, (uint64_t(1) << 42) - 2 * kWords * 4 * 4096},
+        {RawFormat::Evt2, 100, 100 + kWords * ((uint64_t(1) << 27) - 1) * 64},
+        {RawFormat::Evt2, uint64_t(1) << 42, (uint64_t(1) << 42) - kWords * 4 * 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(rawFormatName(c.format)) + " to " + std::to_string(c.second));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t limit =
+                rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (rlim_t(128) << 20);
+            const rlimit rl{limit, limit};
+            if (::setrlimit(RLIMIT_AS, &rl) != 0) std::_Exit(3);
+            try {
+                const std::vector<Event2D> ev{{1, 2, 1, c.first}, {3, 4, 0, c.second}};
+                RawWriter w(c.format);
+                if (!w.open("/dev/null", "")) std::_Exit(4);
+                w.writeEvents(ev.data(), ev.size());
+                std::_Exit(w.close() ? 0 : 1);
+            } catch (const std::bad_alloc&) {
+                std::_Exit(2);
+            }
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: write failed, 2: out of memory";
+    }
 }
 
 // A TIME_HIGH far ahead is a long pause, not a step back; only a few steps

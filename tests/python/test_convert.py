@@ -106,3 +106,24 @@ class TestFailures:
         with pytest.raises(velqora.RecordingError):
             velqora.convert(bad, out)
         assert os.listdir(tmp_path) == ["bad.raw"]
+
+    def test_silence_refused_and_long_fill_interruptible(self, tmp_path):
+        import signal
+        import threading
+        events = np.zeros(2, dtype=velqora.EVENT_DTYPE)
+        day_us = 86_400_000_000
+        for name, last in [("far.npy", 4 * 10**18), ("under.npy", day_us - 1)]:
+            events["t"] = [0, last]
+            np.save(tmp_path / name, events)
+        for out in ["far.h5", "far.raw"]:
+            with pytest.raises(velqora.RecordingError, match="more than a day"):
+                velqora.convert(tmp_path / "far.npy", tmp_path / out)
+        # A day of milliseconds to index: Ctrl+C is heard during it.
+        timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
+        timer.start()
+        try:
+            with pytest.raises(KeyboardInterrupt):
+                velqora.convert(tmp_path / "under.npy", tmp_path / "under.h5")
+        finally:
+            timer.join()
+        assert sorted(os.listdir(tmp_path)) == ["far.npy", "under.npy"]

@@ -85,6 +85,22 @@ class TestEventArrays:
         assert np.all(raw[:, 5:8] == 0)
         assert set(np.unique(events["p"])) == {0, 1}
 
+    def test_deleted_large_array_gives_its_memory_back(self, tmp_path):
+        def resident_bytes():
+            with open("/proc/self/statm") as f:
+                return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+        path = generate(tmp_path / "big.raw", 1_000_000, 4_000_000)
+        with velqora.open(path) as rec:
+            events = whole(rec)
+            size = events.nbytes
+            assert size > 48 << 20
+            before = resident_bytes()
+            del events
+            gc.collect()
+            # Given back now, not kept for a next read that may never come.
+            assert before - resident_bytes() > size * 3 // 4
+
     @pytest.mark.parametrize("fmt", ["evt3", "evt2"])
     def test_arrays_outlive_later_reads_and_the_recording(self, recordings, fmt):
         rec = velqora.open(recordings[fmt])

@@ -169,21 +169,39 @@ bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn
             if (ei >= eventCount_) eventsDone = true;
         }
         // An edge goes before the first event at or after its time (where
-        // our writers and cameras put it); one later than this batch's last
-        // event may still precede events of the next.
+        // our writers and cameras put it); one later than this block's last
+        // event may still precede events of the next. A batch holds at most
+        // kBlockTriggers edges: when they are more, the block's events are
+        // handed over in pieces cut at the last edge's place.
+        size_t evStart = 0;
+        bool stopped = false;
+        auto handOver = [&](size_t evEnd) {
+            if (evEnd > evStart || !triggers.empty()) {
+                if (!fn(events.data() + evStart, evEnd - evStart, triggers)) {
+                    stopped = true;
+                    return false;
+                }
+            }
+            evStart = evEnd;
+            triggers.clear();
+            return true;
+        };
         const EventTriggerIn* next = nullptr;
         while (true) {
             if (!peekTrigger(next)) return false;
             if (!next) break;
             auto at =
-                std::lower_bound(events.begin(), events.end(), next->timestamp,
+                std::lower_bound(events.begin() + ptrdiff_t(evStart), events.end(), next->timestamp,
                                  [](const Event2D& e, uint64_t t) { return e.timestamp < t; });
             if (at == events.end() && !eventsDone) break;
-            if (eventsDone && triggers.size() >= kBlockTriggers) break;  // the rest: next batch
-            triggers.push_back({*next, uint64_t(at - events.begin())});
+            if (triggers.size() >= kBlockTriggers &&
+                !handOver(evStart + size_t(triggers.back().eventIndex))) {
+                break;
+            }
+            triggers.push_back({*next, uint64_t(size_t(at - events.begin()) - evStart)});
             ++trPos;
         }
-        if ((!events.empty() || !triggers.empty()) && !fn(events.data(), events.size(), triggers)) {
+        if (stopped || !handOver(events.size())) {
             if (error) error->clear();
             return false;
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <limits>
 #include <new>
 
@@ -61,6 +62,41 @@ bool measureGeometry(EventSource& source, uint64_t from_us, uint64_t to_us,
     meta.geometryKnown = true;
     return true;
 }
+
+// Consecutive times (events and edges in file order, either way) further
+// apart than kMaxSilence_us: refused before the sink fills the gap.
+struct SilenceCheck {
+    bool have = false;
+    uint64_t last = 0;
+    bool refused = false;
+
+    bool step(uint64_t t, std::string* error) {
+        const uint64_t gap = t > last ? t - last : last - t;
+        if (have && gap > kMaxSilence_us) {
+            refused = true;
+            return fail(error, "nothing for " + std::to_string(gap / 1000000) + " s between " +
+                                   std::to_string(std::min(t, last)) + " and " +
+                                   std::to_string(std::max(t, last)) +
+                                   " us; more than a day of empty time is refused for this "
+                                   "output, which would have to fill it");
+        }
+        have = true;
+        last = t;
+        return true;
+    }
+    bool pass(const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers,
+              std::string* error) {
+        size_t i = 0;
+        for (const auto& r : triggers) {
+            for (const size_t at = std::min<uint64_t>(r.eventIndex, n); i < at; ++i)
+                if (!step(ev[i].timestamp, error)) return false;
+            if (!step(r.trigger.timestamp, error)) return false;
+        }
+        for (; i < n; ++i)
+            if (!step(ev[i].timestamp, error)) return false;
+        return true;
+    }
+};
 
 bool convert(const std::string& input_path, const std::string& output_path,
              const ConvertOptions& options, ConvertResult* result, std::string* error) {
@@ -133,9 +169,26 @@ bool convert(const std::string& input_path, const std::string& output_path,
     ConvertResult counts;
     bool sinkFailed = false, cancelled = false;
     std::string sinkWhy;
+    // A sink busy with one batch for long asks whether to go on; the
+    // caller's callback (Python takes its lock for it) is asked at most
+    // every 50 ms.
+    double done = 0.0;
+    auto lastAsked = std::chrono::steady_clock::now();
+    sink->setStopCheck([&] {
+        if (!options.progress || cancelled) return cancelled;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastAsked < std::chrono::milliseconds(50)) return false;
+        lastAsked = now;
+        cancelled = !options.progress(done);
+        return cancelled;
+    });
+    SilenceCheck silence;
+    std::string silenceWhy;
+    const bool checkSilence = sink->paysForSilence();
     const bool complete = source->deliver(
         from, to,
         [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
+            if (checkSilence && !silence.pass(ev, n, triggers, &silenceWhy)) return false;
             if (!sink->write(ev, n, triggers, &sinkWhy)) {
                 sinkFailed = true;
                 return false;
@@ -146,6 +199,7 @@ bool convert(const std::string& input_path, const std::string& output_path,
                 const uint64_t t = ev[n - 1].timestamp;
                 const double f =
                     hi > lo && t > lo ? double(std::min(t, hi) - lo) / double(hi - lo) : 0.0;
+                done = f;
                 if (!options.progress(f)) {
                     cancelled = true;
                     return false;
@@ -156,6 +210,7 @@ bool convert(const std::string& input_path, const std::string& output_path,
         &why);
     if (!complete) {
         if (cancelled) return fail(error, "cancelled");
+        if (silence.refused) return fail(error, in + ": " + silenceWhy);
         return fail(error, sinkFailed ? out + ": " + sinkWhy : in + ": " + why);
     }
     if (options.progress && !options.progress(1.0)) return fail(error, "cancelled");

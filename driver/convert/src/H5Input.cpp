@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -44,6 +45,11 @@ public:
         }
         file_ = Hid(H5Fopen(path.c_str(), H5F_ACC_RDONLY, access.get()), H5Fclose);
         if (!file_.valid()) return fail(error, "cannot open the HDF5 file");
+        // Links into other files are never followed, wherever they hide.
+        access_ = Hid(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+        if (!access_.valid() || H5Pset_elink_cb(access_.get(), refuseExternalLink, nullptr) < 0) {
+            return fail(error, "cannot set up the HDF5 reading");
+        }
         if (!openColumns("/events", {"x", "y", "p", "t"}, events_, eventCount_, error)) {
             return false;
         }
@@ -54,12 +60,21 @@ public:
             }
         }
         if (H5Lexists(file_.get(), "/t_offset", H5P_DEFAULT) > 0) {
-            Hid d(H5Dopen2(file_.get(), "/t_offset", H5P_DEFAULT), H5Dclose);
+            if (!insideFile("/t_offset", error)) return false;
+            Hid d(H5Dopen2(file_.get(), "/t_offset", access_.get()), H5Dclose);
+            if (d.valid() && !storedHere(d.get(), "/t_offset", error)) return false;
             Hid space(d.valid() ? H5Dget_space(d.get()) : -1, H5Sclose);
             if (!space.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
                 !isInteger(d.get()) ||
                 H5Dread(d.get(), H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, &offset_) < 0) {
                 return fail(error, "/t_offset is not one integer");
+            }
+            uint64_t unsignedOffset = 0;
+            if (isUnsigned64(d.get()) &&
+                (H5Dread(d.get(), H5T_NATIVE_UINT64, H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                         &unsignedOffset) < 0 ||
+                 unsignedOffset > uint64_t(std::numeric_limits<int64_t>::max()))) {
+                return fail(error, "/t_offset out of range");
             }
         }
         readMeta();
@@ -105,7 +120,50 @@ private:
     struct Col {
         Hid dset;
         std::string name;
+        bool unsigned64 = false;  // values above 2^63 - 1 do not fit the reading
     };
+
+    static herr_t refuseExternalLink(const char*, const char*, const char*, const char*, unsigned*,
+                                     hid_t, void*) {
+        return -1;
+    }
+
+    // Every link on the way to `path` is one within this file: an external
+    // link would read any file the user can read.
+    bool insideFile(const std::string& path, std::string* error) {
+        for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+            const std::string part = path.substr(0, end);
+            H5L_info_t info{};
+            if (H5Lget_info(file_.get(), part.c_str(), &info, H5P_DEFAULT) < 0) {
+                return fail(error, "no dataset " + path);
+            }
+            if (info.type != H5L_TYPE_HARD && info.type != H5L_TYPE_SOFT) {
+                return fail(error,
+                            part + " is a link to another file; such links are not followed");
+            }
+            if (end == std::string::npos) return true;
+        }
+    }
+
+    // The data lies in this file: not in external raw files, nor mapped
+    // from other datasets (virtual).
+    static bool storedHere(hid_t dset, const std::string& path, std::string* error) {
+        Hid dcpl(H5Dget_create_plist(dset), H5Pclose);
+        if (!dcpl.valid()) return fail(error, path + " has an unreadable layout");
+        if (H5Pget_external_count(dcpl.get()) != 0) {
+            return fail(error, path + " is stored in other files; such data is not read");
+        }
+        if (H5Pget_layout(dcpl.get()) == H5D_VIRTUAL) {
+            return fail(error, path + " is a virtual dataset; such data is not read");
+        }
+        return true;
+    }
+
+    static bool isUnsigned64(hid_t dset) {
+        Hid type(H5Dget_type(dset), H5Tclose);
+        return type.valid() && H5Tget_class(type.get()) == H5T_INTEGER &&
+               H5Tget_sign(type.get()) == H5T_SGN_NONE && H5Tget_size(type.get()) == 8;
+    }
 
     // Integers, and enumerations of integers (h5py stores numpy's bool as
     // one); HDF5 reads both as their numbers.
@@ -137,10 +195,13 @@ private:
                 H5Lexists(file_.get(), path.c_str(), H5P_DEFAULT) <= 0) {
                 return fail(error, "no dataset " + path);
             }
-            cols[c].dset = Hid(H5Dopen2(file_.get(), path.c_str(), H5P_DEFAULT), H5Dclose);
+            if (!insideFile(path, error)) return false;
+            cols[c].dset = Hid(H5Dopen2(file_.get(), path.c_str(), access_.get()), H5Dclose);
             if (!cols[c].dset.valid()) return fail(error, path + " is not a dataset");
+            if (!storedHere(cols[c].dset.get(), path, error)) return false;
             if (!cacheWholeChunks(cols[c].dset, path, error)) return false;
             if (!isInteger(cols[c].dset.get())) return fail(error, path + " is not of integers");
+            cols[c].unsigned64 = isUnsigned64(cols[c].dset.get());
             Hid space(H5Dget_space(cols[c].dset.get()), H5Sclose);
             if (!space.valid() || H5Sget_simple_extent_ndims(space.get()) != 1) {
                 return fail(error, path + " is not one-dimensional");
@@ -190,6 +251,9 @@ private:
             return fail(error, path + ": cannot set up its chunk cache");
         }
         dset.reset();  // a dataset open twice shares its first cache
+        if (H5Pset_elink_cb(dapl.get(), refuseExternalLink, nullptr) < 0) {
+            return fail(error, path + ": cannot set up its chunk cache");
+        }
         dset = Hid(H5Dopen2(file_.get(), path.c_str(), dapl.get()), H5Dclose);
         return dset.valid() || fail(error, path + " is not a dataset");
     }
@@ -203,9 +267,19 @@ private:
         if (!fspace.valid() || !mspace.valid() ||
             H5Sselect_hyperslab(fspace.get(), H5S_SELECT_SET, &start, nullptr, &count, nullptr) <
                 0 ||
-            H5Dread(col.dset.get(), H5T_NATIVE_INT64, mspace.get(), fspace.get(), H5P_DEFAULT,
-                    scratch_.data()) < 0) {
+            H5Dread(col.dset.get(), col.unsigned64 ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64,
+                    mspace.get(), fspace.get(), H5P_DEFAULT, scratch_.data()) < 0) {
             return fail(error, "cannot read " + col.name + " at " + std::to_string(first));
+        }
+        if (col.unsigned64) {
+            // HDF5 would clamp them to 2^63 - 1; the checks refuse them instead.
+            for (int64_t& v : scratch_) {
+                uint64_t u;
+                std::memcpy(&u, &v, sizeof u);
+                if (u > uint64_t(std::numeric_limits<int64_t>::max())) {
+                    v = std::numeric_limits<int64_t>::min();
+                }
+            }
         }
         return true;
     }
@@ -268,6 +342,7 @@ private:
     }
 
     Hid file_;
+    Hid access_;  // dataset access that follows no external link
     Col events_[4];
     Col triggerCols_[3];
     int64_t offset_ = 0;

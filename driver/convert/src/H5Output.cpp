@@ -182,8 +182,10 @@ public:
             while (t >= 0 && uint64_t(t) / 1000 >= nextMs_) {
                 msToIdx_.push(events_ + i);
                 ++nextMs_;
-                if (msToIdx_.held() >= kFlushElements && !storeChunks(false)) {
-                    return writeFailed(error);
+                if (msToIdx_.held() >= kFlushElements) {
+                    if (!storeChunks(false)) return writeFailed(error);
+                    // A long silence is a long run of entries.
+                    if (stopRequested()) return fail(error, "cancelled");
                 }
             }
             x_.push(e.x);
@@ -225,6 +227,7 @@ public:
     }
 
     uint64_t outputBytes() const override { return bytes_; }
+    bool paysForSilence() const override { return true; }
 
 private:
     int64_t relative(uint64_t t) const {
@@ -252,8 +255,9 @@ private:
     }
 
     bool writeFailed(std::string* error) {
-        // HDF5 does not say why; a full disk is the usual reason.
-        return fail(error, "cannot write the HDF5 file " + out_.temporaryPath());
+        // HDF5 does not say why; a full disk is the usual reason. The
+        // caller names the target (the temporary is gone by then).
+        return fail(error, "cannot write the HDF5 file (is the disk full?)");
     }
 
     // Closes every dataset and the file. `keep`: the file is to be

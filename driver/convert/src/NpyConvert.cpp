@@ -6,8 +6,8 @@
 // streamed and never held.
 //
 // Reading accepts any structured array that has these fields with integer
-// types of 1 to 8 bytes, in any order and with padding; the header and the
-// file's length must agree.
+// types of 1 to 8 bytes, either byte order, in any order and with padding;
+// the header and the file's length must agree.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -155,8 +155,36 @@ public:
         if (withTriggers && !triggers_.complete()) {
             return fail(error, errnoText(triggers_.lastErrno()));
         }
-        if (withTriggers && !triggers_.output().commit(error)) return false;
-        if (!events_.output().commit(error)) return false;
+        if (withTriggers) {
+            // Both files or neither: the edge file it replaces stays linked
+            // under a hidden name (one a later writer's clean-up removes if
+            // this process dies) until the events file is in place too.
+            std::string kept;
+            struct stat st {};
+            if (::lstat(triggersPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                kept = triggers_.output().temporaryPath() + "-kept";
+                if (::link(triggersPath_.c_str(), kept.c_str()) != 0) {
+                    return fail(error, triggersPath_ + ": cannot keep it while replacing it: " +
+                                           errnoText(errno));
+                }
+            }
+            if (!triggers_.output().commit(error)) {
+                if (!kept.empty()) ::unlink(kept.c_str());
+                if (error) *error = triggersPath_ + ": " + *error;
+                return false;
+            }
+            if (!events_.output().commit(error)) {
+                if (!kept.empty()) {
+                    ::rename(kept.c_str(), triggersPath_.c_str());
+                } else {
+                    ::unlink(triggersPath_.c_str());
+                }
+                return false;
+            }
+            if (!kept.empty()) ::unlink(kept.c_str());
+        } else if (!events_.output().commit(error)) {
+            return false;
+        }
         bytes_ = events_.bytes() + (withTriggers ? triggers_.bytes() : 0);
         if (!withTriggers) {
             // An edge file left by an earlier conversion to this name would
@@ -214,7 +242,8 @@ public:
         if (!events_.open(path, {"x", "y", "p", "t"}, error)) return false;
         eventCount_ = events_.layout.count;
         const auto& f = events_.layout.fields;
-        ourLayout_ = events_.layout.itemBytes == sizeof(NpyEvent) && f[0].offset == 0 &&
+        ourLayout_ = events_.layout.itemBytes == sizeof(NpyEvent) && !f[0].bigEndian &&
+                     !f[1].bigEndian && !f[2].bigEndian && !f[3].bigEndian && f[0].offset == 0 &&
                      f[0].bytes == 2 && !f[0].isSigned && f[1].offset == 2 && f[1].bytes == 2 &&
                      !f[1].isSigned && f[2].offset == 4 && f[2].bytes == 2 && f[2].isSigned &&
                      f[3].offset == 8 && f[3].bytes == 8 && f[3].isSigned;

@@ -158,9 +158,10 @@ bool parseType(const std::string& t, NpyField& field, size_t& padBytes) {
     }
     if (kind != 'u' && kind != 'i') return false;
     if (n != 1 && n != 2 && n != 4 && n != 8) return false;
-    if (n > 1 && order != '<' && order != '=') return false;  // big-endian: not handled
+    if (n > 1 && order != '<' && order != '=' && order != '>') return false;
     field.bytes = n;
     field.isSigned = kind == 'i';
+    field.bigEndian = n > 1 && order == '>';
     return true;
 }
 

@@ -92,14 +92,16 @@ public:
         size_t done = 0;
         for (const auto& t : triggers) {
             const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
-            writer_.writeEvents(ev + done, at - done);
+            if (!writeEvents(ev + done, at - done, error)) return false;
             done = at;
             writer_.writeTrigger(t.trigger);
         }
-        writer_.writeEvents(ev + done, n - done);
+        if (!writeEvents(ev + done, n - done, error)) return false;
         if (!writer_.ok()) return fail(error, errnoText(writer_.error()));
         return true;
     }
+
+    bool paysForSilence() const override { return true; }
 
     bool finish(std::string* error) override {
         if (!writer_.isOpen()) {
@@ -118,6 +120,17 @@ private:
     static bool fail(std::string* error, const std::string& why) {
         if (error) *error = why;
         return false;
+    }
+
+    // In pieces, asking between them whether to go on: each event may be
+    // preceded by up to a day of time words.
+    bool writeEvents(const Event2D* ev, size_t n, std::string* error) {
+        constexpr size_t kPiece = 4096;
+        for (size_t at = 0; at < n; at += kPiece) {
+            if (stopRequested()) return fail(error, "cancelled");
+            writer_.writeEvents(ev + at, std::min(kPiece, n - at));
+        }
+        return true;
     }
 
     bool start(uint64_t firstTime_us, std::string* error) {

@@ -119,13 +119,16 @@ void RawWriter::setTime(uint64_t t) {
         if (haveTime_ && target == highSteps_) return;
         if (haveTime_) {
             // Long silences are bridged so every step stays within the decoders' reach.
-            while (int64_t(target - highSteps_) > kMaxEvt2Step) {
+            // Written out as they come: a silence of years is gigabytes of steps.
+            while (ok_ && int64_t(target - highSteps_) > kMaxEvt2Step) {
                 highSteps_ += kMaxEvt2Step;
                 put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
+                flushIfFull();
             }
-            while (int64_t(highSteps_ - target) > kMaxBackStep) {
+            while (ok_ && int64_t(highSteps_ - target) > kMaxBackStep) {
                 highSteps_ -= kMaxBackStep;
                 put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
+                flushIfFull();
             }
         }
         highSteps_ = target;
@@ -138,13 +141,15 @@ void RawWriter::setTime(uint64_t t) {
     bool highChanged = !haveTime_ || target != highSteps_;
     if (highChanged) {
         if (haveTime_) {
-            while (int64_t(target - highSteps_) > kMaxEvt3Step) {
+            while (ok_ && int64_t(target - highSteps_) > kMaxEvt3Step) {
                 highSteps_ += kMaxEvt3Step;
                 put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
+                flushIfFull();
             }
-            while (int64_t(highSteps_ - target) > kMaxBackStep) {
+            while (ok_ && int64_t(highSteps_ - target) > kMaxBackStep) {
                 highSteps_ -= kMaxBackStep;
                 put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
+                flushIfFull();
             }
         }
         highSteps_ = target;

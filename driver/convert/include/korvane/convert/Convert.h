@@ -15,7 +15,10 @@
 // An .h5 output compresses on up to eight short-lived threads of its own.
 // Failures: false with *error set; the output is written atomically, so a
 // failed or cancelled conversion leaves no partial file and an existing
-// target untouched.
+// target untouched. A RAW or .h5 output refuses more than a day without an
+// event or edge (it would have to fill that time), before writing it.
+// Cancelling: `progress` is also asked (at most every 50 ms) while one long
+// stretch is written.
 
 #include <cstdint>
 #include <functional>

@@ -76,7 +76,23 @@ public:
     virtual bool finish(std::string* error) = 0;
     // Bytes of the finished output (every file of it).
     virtual uint64_t outputBytes() const = 0;
+    // Empty time costs this output space (time words, a per-millisecond
+    // index): a conversion refuses a silence beyond kMaxSilence_us.
+    virtual bool paysForSilence() const { return false; }
+    // Asked now and then during a long write; when it says stop, write()
+    // fails with the reason "cancelled".
+    void setStopCheck(std::function<bool()> stop) { stop_ = std::move(stop); }
+
+protected:
+    bool stopRequested() const { return stop_ && stop_(); }
+
+private:
+    std::function<bool()> stop_;
 };
+
+// A day: longer stretches without events or edges are taken for a broken
+// time, not a recording, where the output would have to fill them.
+constexpr uint64_t kMaxSilence_us = uint64_t(86400) * 1000000;
 
 // Sources, by the input's kind. Null with *error when the input cannot be
 // opened or is not of the expected layout.

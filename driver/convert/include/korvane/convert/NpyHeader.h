@@ -21,12 +21,18 @@ std::string npyHeader(const std::string& descr, uint64_t count);
 
 struct NpyField {
     size_t offset = 0;   // within a record
-    unsigned bytes = 0;  // 1, 2, 4 or 8, little-endian integer
+    unsigned bytes = 0;  // 1, 2, 4 or 8
     bool isSigned = false;
+    bool bigEndian = false;  // '>' fields; little-endian otherwise
     // The value; an unsigned 64-bit value above 2^63 - 1 reads as -1.
     int64_t load(const uint8_t* record) const {
         uint64_t u = 0;
-        std::memcpy(&u, record + offset, bytes);
+        if (bigEndian) {
+            for (unsigned i = 0; i < bytes; ++i)
+                u = u << 8 | record[offset + i];
+        } else {
+            std::memcpy(&u, record + offset, bytes);
+        }
         if (isSigned && bytes < 8 && (u >> (bytes * 8 - 1)) & 1) u |= ~uint64_t(0) << (bytes * 8);
         if (!isSigned && bytes == 8 && (u >> 63)) return -1;
         return int64_t(u);
