@@ -238,6 +238,13 @@ void MainWidget::createMenus() {
     recent_ = new RecentRecordings(recentMenu_, &AppConfig::instance().recent_recordings, this);
     connect(recent_, &RecentRecordings::chosen, this, &MainWidget::openRecordingPath);
     connect(recent_, &RecentRecordings::missing, this, &MainWidget::slotRecentMissing);
+    connect(recent_, &RecentRecordings::notAFile, this, [this](const QString& path) {
+        emit signalShowLeftBottomTips(
+            tr("%1 cannot be opened: it is not a regular file; it was removed from the recent "
+               "recordings.")
+                .arg(QFileInfo(path).fileName()),
+            KvMessageType::Warning, path);
+    });
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("Save as..."));
     fileMenu_->addAction(action("Cut Recording"));
