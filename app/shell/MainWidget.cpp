@@ -1,5 +1,7 @@
 #include "MainWidget.h"
 
+#include <utility>
+
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
@@ -649,7 +651,7 @@ void MainWidget::setVisible(bool visible) {
     // Centred before the window is mapped: moving it while a window manager
     // maps it for the first time leaves Qt and the manager disagreeing about
     // where it is (menus open off their buttons, the first title drag jumps).
-    if (visible && !isVisible() &&
+    if (visible && !isVisible() && !std::exchange(layoutRestored_, false) &&
         !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))) {
         centerOnScreen();
     }

@@ -539,5 +539,6 @@ void MainWidget::shutdownCamera(bool notify) {
 void MainWidget::closeEvent(QCloseEvent* event) {
     // The file must be complete before the window goes.
     shutdownCamera(false);
+    rememberLayout();
     QWidget::closeEvent(event);
 }
