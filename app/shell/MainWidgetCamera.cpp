@@ -266,12 +266,15 @@ void MainWidget::updateStatusLine() {
     } else if (streaming_.load()) {
         text += tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
     }
-    // Trigger recording runs unseen otherwise: every edge makes a file.
+    // Trigger recording runs unseen otherwise: every edge makes a file. First,
+    // so a narrow line (a side panel open) cuts the figures, not this.
     if (sourceKind_ == SourceKind::DvsCamera &&
         triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
-        text += tr("  Trigger recording armed: %1 s before, %2 s after")
-                    .arg(config_->dvs_before_tirgger_in_save_time)
-                    .arg(config_->dvs_after_tirgger_in_save_time);
+        text = tr("  Trigger recording armed: %1 s before, %2 s after")
+                   .arg(config_->dvs_before_tirgger_in_save_time)
+                   .arg(config_->dvs_after_tirgger_in_save_time)
+                   .trimmed() +
+               " |" + text;
     ui->lb_status_bar->setText(text);
 }
 
