@@ -1,6 +1,7 @@
 #include "kvfilerecorder.h"
 
 #include <QDebug>
+#include <algorithm>
 #include <chrono>
 
 #include "AppConfig.h"
@@ -27,16 +28,56 @@ void KvFileRecorder::setCamera(std::shared_ptr<korvane::DvsCamera> camera) {
 }
 
 void KvFileRecorder::setCacheTime(int sec) {
-    if (!camera_) return;
-    camera_->setTriggerCache(uint16_t(sec), localPath(AppConfig::instance().app_data_dir));
-    cacheEnabled_ = sec != 0;
+    armTriggerCache(uint32_t(std::max(sec, 0)), AppConfig::instance().app_data_dir);
+}
+
+bool KvFileRecorder::armTriggerCache(uint32_t seconds, const QString& directory) {
+    if (!camera_) return false;
+    // The camera keeps 16 bits of seconds: never let a larger value wrap.
+    const uint16_t kept =
+        uint16_t(std::min<uint32_t>(seconds, AppConfig::kMaxBeforeTriggerSeconds));
+    const bool off = kept == 0 || directory == ".";
+    const bool ok = camera_->setTriggerCache(off ? 0 : kept, off ? "." : localPath(directory));
+    cacheEnabled_ = !off && ok;
+    cacheAsked_s_ = off ? 0 : kept;
+    cacheFailed_ = !off && !ok;
+    cacheFillingSince_ = std::chrono::steady_clock::now();
+    if (cacheFailed_) {
+        qWarning() << "trigger cache could not start in" << directory;
+        emit signalShowLeftBottomTips(
+            tr("The trigger cache could not be started in %1; trigger recordings hold only the "
+               "seconds after the edge.")
+                .arg(directory),
+            KvMessageType::Error, directory);
+    }
+    return ok;
+}
+
+void KvFileRecorder::setStreaming(bool streaming) {
+    if (streaming && !streaming_) cacheFillingSince_ = std::chrono::steady_clock::now();
+    streaming_ = streaming;
+}
+
+double KvFileRecorder::cachedSeconds() const {
+    if (!cacheEnabled_ || !streaming_) return 0.0;
+    const std::chrono::duration<double> filled =
+        std::chrono::steady_clock::now() - cacheFillingSince_;
+    return std::min(filled.count(), double(cacheAsked_s_));
 }
 
 bool KvFileRecorder::recordingTime(uint32_t sec, QString file_path) {
     const bool connected = camera_ && camera_->isConnected();
     bool idle = false;
     // Claimed here, on the GUI thread: two requests in one turn cannot both start.
-    if (connected && sec != 0) idle = recording_.compare_exchange_strong(idle, true);
+    // With seconds kept before the edge, 0 s after still makes a file of them.
+    const bool somethingToRecord = sec != 0 || cacheEnabled_;
+    if (connected && !somethingToRecord) {
+        emit signalShowLeftBottomTips(
+            tr("Nothing to record: 0 seconds before and 0 seconds after the trigger."),
+            KvMessageType::Warning, QString());
+        return false;
+    }
+    if (connected) idle = recording_.compare_exchange_strong(idle, true);
     if (!idle) {
         qDebug() << "Recording false." << recording_.load() << connected << "" << sec;
         emit signalShowLeftBottomTips(tr("Currently being recorded."), KvMessageType::Warning,
@@ -45,7 +86,21 @@ bool KvFileRecorder::recordingTime(uint32_t sec, QString file_path) {
     }
     if (timedThread_.joinable()) timedThread_.join();
     timedRunning_ = true;
-    emit signalShowLeftBottomTips(tr("Recording file ... "), KvMessageType::Success, file_path);
+    // Say what the file will hold when it is less than was asked for.
+    QString notice = tr("Recording file ... ");
+    if (cacheFailed_) {
+        notice =
+            tr("Recording file ... without seconds before the trigger: the cache could not "
+               "start.");
+    } else if (cacheAsked_s_ > 0) {
+        const double held = cachedSeconds();
+        if (held + 0.05 < double(cacheAsked_s_))
+            notice = tr("Recording file ... with only %1 s of the %2 s before the trigger: the "
+                        "cache was still filling.")
+                         .arg(held, 0, 'f', 1)
+                         .arg(cacheAsked_s_);
+    }
+    emit signalShowLeftBottomTips(notice, KvMessageType::Success, file_path);
     qDebug() << "record time : " << sec << "file path: " << file_path;
     timedThread_ = std::thread(&KvFileRecorder::timedRecording, this, camera_, file_path, sec);
     return true;

@@ -18,6 +18,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,14 @@ public:
 
     void setCamera(std::shared_ptr<korvane::DvsCamera> camera);
     bool isRecording() const { return recording_.load(); }
+
+    // Keeps the last `seconds` of stream in `directory` (0 or "." switch it
+    // off). A cache that cannot start is an error notice; false then.
+    bool armTriggerCache(uint32_t seconds, const QString& directory);
+    // The cache fills only while the camera streams.
+    void setStreaming(bool streaming);
+    // Seconds of stream the cache holds now (0 when off or failed).
+    double cachedSeconds() const;
 
 signals:
     void signalShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
@@ -54,6 +63,10 @@ private:
 
     std::shared_ptr<korvane::DvsCamera> camera_;
     bool cacheEnabled_ = false;
+    uint32_t cacheAsked_s_ = 0;  // seconds before the edge asked for (GUI thread)
+    bool cacheFailed_ = false;
+    bool streaming_ = false;
+    std::chrono::steady_clock::time_point cacheFillingSince_{};
     std::atomic<bool> recording_{false};
     std::atomic<bool> timedRunning_{false};  // the timed thread owns the camera's recording
     std::mutex wakeMutex_;                   // with wake_: ends the timed thread's wait early

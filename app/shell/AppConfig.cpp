@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <limits>
 
 #include "korvane/video/EventPainter.h"
 
@@ -13,13 +16,42 @@ namespace {
 constexpr const char* kOrganisation = "Korvane";
 constexpr const char* kApplication = "Velqora";
 constexpr const char* kDataFolder = "/KorvaneData";
+constexpr int kRecentCount = 10;
 
-QString appDataLocation() {
-    QCoreApplication::setApplicationName(kApplication);
-    QCoreApplication::setOrganizationName(kOrganisation);
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    ensureDirectory(dir);
-    return dir;
+constexpr const char* kOutput = "Setting/output_raw_file_path";
+constexpr const char* kInput = "Setting/input_raw_file_path";
+constexpr const char* kLanguage = "Setting/language";
+constexpr const char* kVideo = "Setting/video_save_path";
+constexpr const char* kTriggerEnable = "Setting/dvs_trigger_in_rec_enable";
+constexpr const char* kTriggerEdge = "Setting/dvs_trigger_in_rec_edge_type";
+constexpr const char* kBefore = "Setting/dvs_before_tirgger_in_save_time";
+constexpr const char* kAfter = "Setting/dvs_after_tirgger_in_save_time";
+constexpr const char* kColour = "Setting/dvs_color_type";
+constexpr const char* kRecent = "Recent/recordings";
+constexpr const char* kGeometry = "Window/geometry";
+constexpr const char* kPanel = "Window/panel";
+constexpr const char* kReopen = "Window/reopen_recording";
+// Every single-valued key, in the order they are written.
+const char* const kKeys[] = {kOutput, kInput, kLanguage, kVideo,    kTriggerEnable, kTriggerEdge,
+                             kBefore, kAfter, kColour,   kGeometry, kPanel,         kReopen};
+
+const QStringList kColourTypes{"Gray", "RedBlue", "Dark", "RedGreen", "Light"};
+const QStringList kEdgeTypes{"Rising Edge", "Falling Edge"};
+
+QString g_startupHomeProblem;
+
+// A file that exists but is not a regular one (a FIFO would block the read
+// for good, a folder cannot be written) is left alone.
+bool regularOrAbsent(const QString& file) {
+    const QFileInfo info(file);
+    return !info.exists() || info.isFile();
+}
+
+// Without a usable home the defaults go to the temporary folder, never to
+// "/Documents" at the root.
+QString documentsLocation() {
+    if (!AppConfig::homeProblem().isEmpty()) return QDir::tempPath();
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
 enum class PathResult { Ok, NoDocuments };
@@ -27,18 +59,69 @@ enum class PathResult { Ok, NoDocuments };
 // A stored directory stands when it exists; otherwise the documents folder's
 // KorvaneData is used and made, with its parents: a user without a
 // Documents folder must still get somewhere to record to.
-PathResult resolvePath(QSettings& s, const char* key, QString& field, const char* failText) {
-    const QString stored = s.value(key).toString();
+PathResult resolvePath(const QVariant& value, QString& field, const char* failText) {
+    const QString stored = value.toString();
     if (!stored.isEmpty() && QDir(stored).exists()) {
         field = stored;
         return PathResult::Ok;
     }
-    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString docs = documentsLocation();
     if (docs.isEmpty()) return PathResult::NoDocuments;
     field = docs + kDataFolder;
     QDir dir(field);
     if (!dir.exists() && !dir.mkpath(field) && failText) qDebug() << failText;
     return PathResult::Ok;
+}
+
+// Only the texts a settings file holds for "true"; anything else is false.
+bool readFlag(const QVariant& value, const char* key, QStringList& notes) {
+    const QString text = value.toString().trimmed().toLower();
+    if (text == "true" || text == "1") return true;
+    if (text != "false" && text != "0")
+        notes << QString("%1: \"%2\" is not true or false; false is used.")
+                     .arg(key, value.toString());
+    return false;
+}
+
+quint32 readSeconds(const QVariant& value, const char* key, quint32 max, QStringList& notes) {
+    bool ok = false;
+    const qlonglong v = value.toString().trimmed().toLongLong(&ok);
+    if (!ok) {
+        notes << QString("%1: \"%2\" is not a number of seconds; 0 is used.")
+                     .arg(key, value.toString());
+        return 0;
+    }
+    if (v < 0) {
+        notes << QString("%1: negative seconds (%2); 0 is used.").arg(key).arg(v);
+        return 0;
+    }
+    if (v > qlonglong(max)) {
+        notes << QString("%1: %2 seconds is more than the %3 that can be kept; %3 is used.")
+                     .arg(key)
+                     .arg(v)
+                     .arg(max);
+        return max;
+    }
+    return quint32(v);
+}
+
+QString oneOf(const QVariant& value, const QStringList& allowed, const char* key,
+              QStringList& notes) {
+    const QString text = value.toString();
+    if (allowed.contains(text)) return text;
+    notes << QString("%1: \"%2\" is not one of %3; \"%4\" is used.")
+                 .arg(key, text, allowed.join(", "), allowed.first());
+    return allowed.first();
+}
+
+// What the file is read for on the first use of instance(): afterwards the
+// getter only gets, so a caller's changes to the names or the folder stand.
+QString firstUseFile() {
+    QCoreApplication::setApplicationName(kApplication);
+    QCoreApplication::setOrganizationName(kOrganisation);
+    g_startupHomeProblem = AppConfig::homeProblem();
+    if (!g_startupHomeProblem.isEmpty()) return QString();
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/config.ini";
 }
 
 }  // namespace
@@ -49,57 +132,107 @@ bool ensureDirectory(const QString& path) {
     return dir.exists() || dir.mkpath(path);
 }
 
+QString AppConfig::homeProblem() {
+#ifndef _WIN32
+    const QString home = QString::fromLocal8Bit(qgetenv("HOME"));
+    if (home.isEmpty() || QDir::cleanPath(home) == "/") return "HOME is not set";
+    if (!QFileInfo(home).isDir()) return QString("HOME (%1) is not a folder").arg(home);
+#endif
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (dir.isEmpty()) return "there is no per-user data folder";
+    if (!ensureDirectory(dir) || !QFileInfo(dir).isWritable())
+        return QString("the data folder %1 cannot be made or written").arg(dir);
+    return QString();
+}
+
+QString AppConfig::startupHomeProblem() {
+    return g_startupHomeProblem;
+}
+
 AppConfig& AppConfig::instance() {
-    const QString dir = appDataLocation();
     // A function-local static: thread-safe construction, destroyed (and saved) at exit.
-    static AppConfig config(dir + "/config.ini");
-    config.app_data_dir = dir;
+    static AppConfig config(firstUseFile());
+    static const bool placed = [] {
+        if (!config.fileName().isEmpty()) config.app_data_dir = QFileInfo(config.fileName()).path();
+        return true;
+    }();
+    (void)placed;
     return config;
 }
 
-AppConfig::AppConfig(const QString& iniFilePath)
-    : settings_(std::make_unique<QSettings>(iniFilePath, QSettings::IniFormat)) {
+AppConfig::AppConfig(const QString& iniFilePath) : iniFile_(iniFilePath) {
     load();
 }
 
 AppConfig::~AppConfig() {
-    save();
+    if (usable_) save();
 }
 
 void AppConfig::load() {
-    QSettings& s = *settings_;
-    recent_recordings = s.value("Recent/recordings").toStringList();
-    if (resolvePath(s, "Setting/output_raw_file_path", output_raw_file_path, nullptr) !=
-        PathResult::Ok) {
-        return;
+    usable_ = !iniFile_.isEmpty() && regularOrAbsent(iniFile_);
+    if (!iniFile_.isEmpty() && !usable_)
+        loadNotes_ << QString(
+                          "%1 is not a regular file: the defaults are used and nothing is saved.")
+                          .arg(iniFile_);
+    // Read once into memory; an unusable file reads as empty.
+    QMap<QString, QVariant> file;
+    if (usable_) {
+        QSettings s(iniFile_, QSettings::IniFormat);
+        for (const QString& key : s.allKeys())
+            file.insert(key, s.value(key));
+        if (s.status() == QSettings::FormatError)
+            loadNotes_ << QString(
+                              "%1 has lines that cannot be read; they are dropped when it is "
+                              "next written.")
+                              .arg(iniFile_);
     }
-    if (resolvePath(s, "Setting/input_raw_file_path", input_raw_file_path,
-                    "Create raw file path failed.") != PathResult::Ok) {
+    for (const char* key : kKeys)
+        stored_.insert(key, file.contains(key) ? file.value(key).toString() : QString());
+    window_geometry = file.value(kGeometry).toString();
+    bool panelOk = false;
+    window_panel = file.value(kPanel).toInt(&panelOk);
+    if (!panelOk || window_panel < -1 || window_panel > 2) window_panel = -1;
+    reopen_recording = file.value(kReopen).toString();
+    recent_recordings = file.value(kRecent).toStringList();
+    storedRecent_ = recent_recordings;
+
+    if (resolvePath(file.value(kOutput), output_raw_file_path, nullptr) != PathResult::Ok) return;
+    if (resolvePath(file.value(kInput), input_raw_file_path, "Create raw file path failed.") !=
+        PathResult::Ok) {
         qWarning() << "Unable to get documents location.";
         return;
     }
-    language = s.value("Setting/language").toString();
+    language = file.value(kLanguage).toString();
     if (language != "en" && language != "zh") language = "en";
-    if (resolvePath(s, "Setting/video_save_path", video_save_path,
-                    "Create raw file path failed.") != PathResult::Ok) {
+    if (resolvePath(file.value(kVideo), video_save_path, "Create raw file path failed.") !=
+        PathResult::Ok) {
         return;
     }
-    if (s.contains("Setting/dvs_trigger_in_rec_enable")) {
-        dvs_trigger_in_rec_enable = s.value("Setting/dvs_trigger_in_rec_enable").toBool();
-        dvs_trigger_in_rec_edge_type = s.value("Setting/dvs_trigger_in_rec_edge_type").toString();
+    if (file.contains(kTriggerEnable)) {
+        dvs_trigger_in_rec_enable =
+            readFlag(file.value(kTriggerEnable), kTriggerEnable, loadNotes_);
+        dvs_trigger_in_rec_edge_type =
+            oneOf(file.value(kTriggerEdge), kEdgeTypes, kTriggerEdge, loadNotes_);
         dvs_before_tirgger_in_save_time =
-            s.value("Setting/dvs_before_tirgger_in_save_time").toUInt();
-        dvs_after_tirgger_in_save_time = s.value("Setting/dvs_after_tirgger_in_save_time").toUInt();
+            file.contains(kBefore)
+                ? readSeconds(file.value(kBefore), kBefore, kMaxBeforeTriggerSeconds, loadNotes_)
+                : 0;
+        dvs_after_tirgger_in_save_time =
+            file.contains(kAfter) ? readSeconds(file.value(kAfter), kAfter,
+                                                std::numeric_limits<quint32>::max(), loadNotes_)
+                                  : 0;
     } else {
         dvs_trigger_in_rec_enable = false;
         dvs_trigger_in_rec_edge_type = "Rising Edge";
         dvs_before_tirgger_in_save_time = 0;
         dvs_after_tirgger_in_save_time = 0;
     }
-    dvs_color_type = s.contains("Setting/dvs_color_type")
-                         ? s.value("Setting/dvs_color_type").toString()
+    dvs_color_type = file.contains(kColour)
+                         ? oneOf(file.value(kColour), kColourTypes, kColour, loadNotes_)
                          : QStringLiteral("Gray");
     updateThemeColors();
+    for (const QString& note : loadNotes_)
+        qWarning().noquote() << note;
 }
 
 void AppConfig::updateThemeColors() {
@@ -118,35 +251,90 @@ ThemeColors AppConfig::theme() const {
     return {on_color, off_color, background_color};
 }
 
+QMap<QString, QVariant> AppConfig::currentValues() const {
+    return {{kOutput, output_raw_file_path},
+            {kInput, input_raw_file_path},
+            {kLanguage, language},
+            {kVideo, video_save_path},
+            {kTriggerEnable, dvs_trigger_in_rec_enable},
+            {kTriggerEdge, dvs_trigger_in_rec_edge_type},
+            {kBefore, dvs_before_tirgger_in_save_time},
+            {kAfter, dvs_after_tirgger_in_save_time},
+            {kColour, dvs_color_type},
+            {kGeometry, window_geometry},
+            {kPanel, window_panel},
+            {kReopen, reopen_recording}};
+}
+
 bool AppConfig::save() {
     updateThemeColors();
-    if (reopen_) {
-        // QSettings keeps its first error for its lifetime: start afresh so
-        // this save can succeed (every key is written from the members).
-        reopen_ = false;
-        const QString file = settings_->fileName();
-        settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    lastSaveError_.clear();
+    if (!usable_ || !regularOrAbsent(iniFile_)) {
+        lastSaveError_ = iniFile_.isEmpty() ? QString("there is no settings file")
+                                            : QString("%1 is not a regular file").arg(iniFile_);
+        return false;
     }
-    QSettings& s = *settings_;
-    s.setValue("Setting/output_raw_file_path", output_raw_file_path);
-    s.setValue("Setting/input_raw_file_path", input_raw_file_path);
-    s.setValue("Setting/language", language);
-    s.setValue("Setting/video_save_path", video_save_path);
-    s.setValue("Setting/dvs_trigger_in_rec_enable", dvs_trigger_in_rec_enable);
-    s.setValue("Setting/dvs_trigger_in_rec_edge_type", dvs_trigger_in_rec_edge_type);
-    s.setValue("Setting/dvs_before_tirgger_in_save_time", dvs_before_tirgger_in_save_time);
-    s.setValue("Setting/dvs_after_tirgger_in_save_time", dvs_after_tirgger_in_save_time);
-    s.setValue("Setting/dvs_color_type", dvs_color_type);
-    if (recent_recordings.isEmpty()) {
-        s.remove("Recent/recordings");  // an empty list would be stored as "@Invalid()"
-    } else {
-        s.setValue("Recent/recordings", recent_recordings);
+    // Another window may save at the same time: read, merge and write as one step.
+    // (QSettings locks "<file>.lock" itself while it writes, hence another name.)
+    QLockFile lock(iniFile_ + ".merge-lock");
+    lock.setStaleLockTime(30000);
+    if (!lock.tryLock(10000)) {
+        lastSaveError_ = QString("%1 is held by another window").arg(iniFile_);
+        return false;
+    }
+    QSettings s(iniFile_, QSettings::IniFormat);
+    // Only what this object changed, so another window's changes survive.
+    QMap<QString, QVariant> written;
+    const QMap<QString, QVariant> current = currentValues();
+    for (const char* key : kKeys) {
+        const QVariant value = current.value(key);
+        const QString before = stored_.value(key);
+        if (!before.isNull() && before == value.toString()) continue;
+        s.setValue(key, value);
+        written.insert(key, value);
+    }
+    QStringList recent = recent_recordings;
+    const bool recentChanged = recent_recordings != storedRecent_;
+    if (recentChanged) {
+        // Entries this window opened (new, or moved up) go first, then what
+        // the file holds now, less what this window dropped.
+        QStringList merged;
+        for (int i = 0; i < recent_recordings.size(); ++i) {
+            const qsizetype was = storedRecent_.indexOf(recent_recordings[i]);
+            if (was < 0 || i < was) merged << recent_recordings[i];
+        }
+        for (const QString& path : s.value(kRecent).toStringList()) {
+            const bool dropped = storedRecent_.contains(path) && !recent_recordings.contains(path);
+            if (!dropped && !merged.contains(path)) merged << path;
+        }
+        while (merged.size() > kRecentCount)
+            merged.removeLast();
+        recent = merged;
+        if (recent.isEmpty())
+            s.remove(kRecent);  // an empty list would be stored as "@Invalid()"
+        else
+            s.setValue(kRecent, recent);
     }
     s.sync();
-    if (s.status() == QSettings::NoError) {
-        qDebug() << "Write to config file.";
-        return true;
+    bool ok = s.status() == QSettings::NoError;
+    if (s.status() == QSettings::FormatError) {
+        // The error is the one read before: the file may well be written. Judge by reading back.
+        QSettings back(iniFile_, QSettings::IniFormat);
+        ok = true;
+        for (auto it = written.cbegin(); it != written.cend(); ++it)
+            ok = ok && back.value(it.key()).toString() == it.value().toString();
+        if (recentChanged) ok = ok && back.value(kRecent).toStringList() == recent;
     }
-    reopen_ = true;
-    return false;
+    if (!ok) {
+        lastSaveError_ = QString("%1 could not be written").arg(iniFile_);
+        return false;
+    }
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        stored_[it.key()] = it.value().toString();
+    if (recentChanged) {
+        recent_recordings = recent;
+        storedRecent_ = recent;
+    }
+    qDebug() << "Write to config file.";
+    return true;
 }

@@ -1,7 +1,9 @@
 #include "KvGeneralSetting.h"
 
+#include <QDebug>
 #include <QFileDialog>
 #include <QTabBar>
+#include <algorithm>
 #include <limits>
 
 #include "AppConfig.h"
@@ -17,11 +19,11 @@ namespace {
 const char* const kEdgeTypes[] = {QT_TRANSLATE_NOOP("KvGeneralSetting", "Rising Edge"),
                                   QT_TRANSLATE_NOOP("KvGeneralSetting", "Falling Edge")};
 
-void step(QLineEdit* field, int delta) {
+void step(QLineEdit* field, int delta, quint32 max) {
     const quint32 v = parseSeconds(field->text());
-    // Held at the ends: no wrap from 0 down or from the top up.
+    // Held at the ends: no wrap from 0 down, nothing past what can be kept.
     if (delta < 0 && v == 0) return;
-    if (delta > 0 && v == std::numeric_limits<quint32>::max()) return;
+    if (delta > 0 && v >= max) return;
     field->setText(QString::number(delta < 0 ? v - 1 : v + 1));
 }
 
@@ -50,8 +52,9 @@ KvGeneralSetting::KvGeneralSetting(QWidget* parent)
     ui->cb_trigger_in_edge->setEditable(false);
     for (const char* edge : kEdgeTypes)
         ui->cb_trigger_in_edge->comboBox()->addItem(tr(edge));
+    // Anything but the two names is the default edge, as the program reads it.
     ui->cb_trigger_in_edge->comboBox()->setCurrentIndex(
-        config_->dvs_trigger_in_rec_edge_type == kEdgeTypes[0] ? 0 : 1);
+        config_->dvs_trigger_in_rec_edge_type == kEdgeTypes[1] ? 1 : 0);
 
     ui->le_trigger_in_before_time->setText(
         QString::number(config_->dvs_before_tirgger_in_save_time));
@@ -74,7 +77,42 @@ void KvGeneralSetting::on_lw_general_setting_items_currentRowChanged(int current
     ui->tw_settings->setCurrentIndex(currentRow);
 }
 
+QString KvGeneralSetting::refusal() const {
+    const auto tooLarge = [](const QString& typed, quint64 max) {
+        const QString text = typed.trimmed();
+        bool ok = false;
+        const qulonglong v = text.toULongLong(&ok, 10);
+        // Digits beyond any number read as too large as well, not as 0.
+        const bool digits = !text.isEmpty() && std::all_of(text.begin(), text.end(),
+                                                           [](QChar c) { return c.isDigit(); });
+        return ok ? v > max : digits;
+    };
+    if (tooLarge(ui->le_trigger_in_before_time->text(), AppConfig::kMaxBeforeTriggerSeconds))
+        return tr("At most %1 seconds before the trigger can be kept.")
+            .arg(AppConfig::kMaxBeforeTriggerSeconds);
+    if (tooLarge(ui->le_trigger_in_after_time->text(), std::numeric_limits<quint32>::max()))
+        return tr("At most %1 seconds after the trigger can be recorded.")
+            .arg(std::numeric_limits<quint32>::max());
+    // Every edge would start a recording of nothing and report it as busy.
+    if (ui->sb_trigger_in_rec_enable->isChecked() &&
+        parseSeconds(ui->le_trigger_in_before_time->text()) == 0 &&
+        parseSeconds(ui->le_trigger_in_after_time->text()) == 0)
+        return tr("Trigger-in recording needs at least one second before or after the trigger.");
+    return QString();
+}
+
+void KvGeneralSetting::report(const QString& text) {
+    if (reportError_)
+        reportError_(tr("General Settings"), text);
+    else
+        KVMessageBox(text, tr("General Settings"), tr("OK"), QString(), this).exec();
+}
+
 void KvGeneralSetting::on_pb_save_clicked() {
+    if (const QString why = refusal(); !why.isEmpty()) {
+        report(why);  // nothing is written; the dialog stays open to mend it
+        return;
+    }
     config_->video_save_path = ui->le_default_video_file_path->text();
     config_->output_raw_file_path = ui->le_default_file_path->text();
     config_->dvs_trigger_in_rec_enable = ui->sb_trigger_in_rec_enable->isChecked();
@@ -87,12 +125,8 @@ void KvGeneralSetting::on_pb_save_clicked() {
     emit signalTriggerInSaveFileParamChanged();
     if (!saved) {
         // Closing as if saved would lose the settings at the next start unnoticed.
-        const QString text =
-            tr("The settings could not be saved to %1.").arg(config_->app_data_dir + "/config.ini");
-        if (reportError_)
-            reportError_(tr("General Settings"), text);
-        else
-            KVMessageBox(text, tr("General Settings"), tr("OK"), QString(), this).exec();
+        qWarning().noquote() << "settings not saved:" << config_->lastSaveError();
+        report(tr("The settings could not be saved to %1.").arg(config_->fileName()));
         return;
     }
     accept();
@@ -125,17 +159,17 @@ void KvGeneralSetting::on_pb_select_video_save_path_clicked() {
 }
 
 void KvGeneralSetting::on_pb_add_trigger_in_before_time_clicked() {
-    step(ui->le_trigger_in_before_time, +1);
+    step(ui->le_trigger_in_before_time, +1, AppConfig::kMaxBeforeTriggerSeconds);
 }
 
 void KvGeneralSetting::on_pb_add_trigger_in_after_time_clicked() {
-    step(ui->le_trigger_in_after_time, +1);
+    step(ui->le_trigger_in_after_time, +1, std::numeric_limits<quint32>::max());
 }
 
 void KvGeneralSetting::on_pb_sub_trigger_in_before_time_clicked() {
-    step(ui->le_trigger_in_before_time, -1);
+    step(ui->le_trigger_in_before_time, -1, AppConfig::kMaxBeforeTriggerSeconds);
 }
 
 void KvGeneralSetting::on_pb_sub_trigger_in_after_time_clicked() {
-    step(ui->le_trigger_in_after_time, -1);
+    step(ui->le_trigger_in_after_time, -1, std::numeric_limits<quint32>::max());
 }

@@ -5,7 +5,9 @@
 // the colour theme of event images. Nothing is written until "Save";
 // "Cancel" and the close button leave the configuration as it was. A save
 // that cannot be written is reported and leaves the dialog open (the values
-// stay in force for this session).
+// stay in force for this session). Values the recorder cannot hold (more
+// seconds before the trigger than its cache keeps, trigger recording of
+// 0 s before and 0 s after) are refused with the reason, nothing written.
 //
 // Ownership: one modal run; holds the process-wide configuration by pointer.
 // GUI thread only.
@@ -54,6 +56,9 @@ public slots:
 
 private:
     QString askDirectory(const QString& start);
+    // Why the fields cannot be saved as they are, or empty.
+    QString refusal() const;
+    void report(const QString& text);
 
     Ui::KvGeneralSetting* ui;
     AppConfig* config_;

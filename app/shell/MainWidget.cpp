@@ -1,5 +1,7 @@
 #include "MainWidget.h"
 
+#include <utility>
+
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -251,6 +253,13 @@ void MainWidget::createMenus() {
     recent_ = new RecentRecordings(recentMenu_, &AppConfig::instance().recent_recordings, this);
     connect(recent_, &RecentRecordings::chosen, this, &MainWidget::openRecordingPath);
     connect(recent_, &RecentRecordings::missing, this, &MainWidget::slotRecentMissing);
+    connect(recent_, &RecentRecordings::notAFile, this, [this](const QString& path) {
+        emit signalShowLeftBottomTips(
+            tr("%1 cannot be opened: it is not a regular file; it was removed from the recent "
+               "recordings.")
+                .arg(QFileInfo(path).fileName()),
+            KvMessageType::Warning, path);
+    });
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("Save as..."));
     fileMenu_->addAction(action("Cut Recording"));
@@ -713,7 +722,7 @@ void MainWidget::setVisible(bool visible) {
     // Centred before the window is mapped: moving it while a window manager
     // maps it for the first time leaves Qt and the manager disagreeing about
     // where it is (menus open off their buttons, the first title drag jumps).
-    if (visible && !isVisible() &&
+    if (visible && !isVisible() && !std::exchange(layoutRestored_, false) &&
         !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))) {
         centerOnScreen();
     }

@@ -120,6 +120,13 @@ public:
     // Every show (and every restore from minimised) centres the window on the
     // primary screen's available area.
     void setVisible(bool visible) override;
+    // The window's geometry and side panel go to the configuration (at close
+    // and before a language restart) and come back at the next start; a
+    // window whose geometry came back is not centred when first shown.
+    void rememberLayout();
+    void restoreLayout();
+    // After a language restart, opens the recording that was open (once).
+    void reopenAfterRestart();
 
     // Export and cut (MainWidgetExport.cpp). Runs a prepared dialog ->
     // accepted; tests replace it to fill in the fields instead.
@@ -364,4 +371,5 @@ private:
     uint64_t droppedBatches_ = 0;
     uint64_t droppedAtStart_ = 0;
     QString recordingClockText_;
+    bool layoutRestored_ = false;  // the next show keeps the restored place
 };

@@ -221,10 +221,12 @@ void MainWidget::initDvsCameraSettings() {
         triggerCallbackId_ = korvane::DvsCamera::kNoCallback;
     }
     recorder_->setCamera(dvsCamera_);
-    dvsCamera_->setTriggerCache(0, ".");
+    recorder_->armTriggerCache(0, ".");
+    updateStatusLine();  // drops the armed mark
     if (!config_->dvs_trigger_in_rec_enable) return;
-    dvsCamera_->setTriggerCache(uint16_t(config_->dvs_before_tirgger_in_save_time),
-                                localPath(config_->app_data_dir));
+    // A cache that cannot start is told by the recorder; the edges still record.
+    if (config_->dvs_before_tirgger_in_save_time > 0)
+        recorder_->armTriggerCache(config_->dvs_before_tirgger_in_save_time, config_->app_data_dir);
     // One consistent copy for the camera's thread, made here on the GUI thread.
     auto settings = std::make_shared<TriggerInRecording>();
     settings->edgeType = config_->dvs_trigger_in_rec_edge_type;
@@ -238,6 +240,7 @@ void MainWidget::initDvsCameraSettings() {
             const uint32_t seconds = settings->after_s;
             emit signalRecByTime(seconds, path);  // reaches the recorder queued
         });
+    updateStatusLine();
 }
 
 // --- statistics ---------------------------------------------------------------
@@ -264,6 +267,15 @@ void MainWidget::updateStatusLine() {
     } else if (streaming_.load()) {
         text += tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
     }
+    // Trigger recording runs unseen otherwise: every edge makes a file. First,
+    // so a narrow line (a side panel open) cuts the figures, not this.
+    if (sourceKind_ == SourceKind::DvsCamera &&
+        triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
+        text = tr("  Trigger recording armed: %1 s before, %2 s after")
+                   .arg(config_->dvs_before_tirgger_in_save_time)
+                   .arg(config_->dvs_after_tirgger_in_save_time)
+                   .trimmed() +
+               " |" + text;
     ui->lb_status_bar->setText(text);
 }
 
@@ -318,6 +330,7 @@ void MainWidget::on_pb_play_clicked(bool checked) {
     showPending_ = false;
     droppedAtStart_ = dvsCamera_->batchesDropped();
     streaming_ = true;
+    recorder_->setStreaming(true);
     liveThread_ = std::thread(&MainWidget::liveLoop, this, dvsCamera_);
     ui->pb_play->setChecked(true);
 }
@@ -327,6 +340,7 @@ void MainWidget::stopStreaming() {
     const bool wasStreaming = streaming_.exchange(false) || liveThread_.joinable();
     if (liveThread_.joinable()) liveThread_.join();
     if (!wasStreaming || !dvsCamera_) return;
+    recorder_->setStreaming(false);
     ui->pb_play->setChecked(false);
     dvsCamera_->stop();
     qDebug() << "stop camera.";
@@ -550,5 +564,6 @@ void MainWidget::shutdownCamera(bool notify) {
 void MainWidget::closeEvent(QCloseEvent* event) {
     // The file must be complete before the window goes.
     shutdownCamera(false);
+    rememberLayout();
     QWidget::closeEvent(event);
 }

@@ -7,8 +7,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
+#include <utility>
 
 #include "AppConfig.h"
 #include "InitDialog.h"
@@ -138,8 +140,23 @@ void MainWidget::switchLanguage() {
     if (!askUser_(tr("Tips"), tr("The language change will take effect after restart."),
                   tr("Restart"), tr("Later")))
         return;
-    config_->language = config_->language == "en" ? "zh" : "en";
-    config_->save();
+    const QString previous = config_->language;
+    config_->language = previous == "en" ? "zh" : "en";
+    // The new instance opens again what is open now, where it is now.
+    rememberLayout();
+    const bool recording =
+        sourceKind_ == SourceKind::DvsRecording || sourceKind_ == SourceKind::FusionRecording;
+    config_->reopen_recording = recording ? openRecording_ : QString();
+    if (!config_->save()) {
+        // The new instance would read the old language: say so and stay.
+        config_->language = previous;
+        config_->reopen_recording.clear();
+        qWarning().noquote() << "language not switched:" << config_->lastSaveError();
+        emit signalShowLeftBottomTips(
+            tr("The settings could not be saved, so the language stays as it is."),
+            KvMessageType::Error, config_->fileName());
+        return;
+    }
     QApplication::closeAllWindows();
     // A window that refused to close keeps this instance running; a second
     // one would then run beside it.
@@ -152,6 +169,32 @@ void MainWidget::switchLanguage() {
     }
     if (!startProgram_(QCoreApplication::applicationFilePath()))
         qWarning() << "restart failed: the program could not be started";
+}
+
+void MainWidget::rememberLayout() {
+    config_->window_geometry = QString::fromLatin1(saveGeometry().toBase64());
+    const QPushButton* buttons[] = {ui->pb_fold_setting, ui->pb_fold_dvs_setting,
+                                    ui->pb_fold_aps_setting};
+    config_->window_panel = -1;
+    for (int i = 0; i < 3; ++i)
+        if (buttons[i]->isChecked()) config_->window_panel = i;
+}
+
+void MainWidget::restoreLayout() {
+    if (!config_->window_geometry.isEmpty() &&
+        restoreGeometry(QByteArray::fromBase64(config_->window_geometry.toLatin1())))
+        layoutRestored_ = !isVisible();
+    QPushButton* buttons[] = {ui->pb_fold_setting, ui->pb_fold_dvs_setting,
+                              ui->pb_fold_aps_setting};
+    if (config_->window_panel >= 0 && config_->window_panel < 3) {
+        buttons[config_->window_panel]->setChecked(true);
+        showSidePanel(config_->window_panel, true);
+    }
+}
+
+void MainWidget::reopenAfterRestart() {
+    const QString again = std::exchange(config_->reopen_recording, QString());
+    if (!again.isEmpty() && QFileInfo(again).isFile()) openRecordingPath(again);
 }
 
 QString MainWidget::writeAboutPage(const QString& directoryOrEmpty) {

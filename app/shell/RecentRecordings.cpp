@@ -42,7 +42,11 @@ void RecentRecordings::choose(const QString& path) {
         emit chosen(path);
         return;
     }
+    const bool exists = QFileInfo::exists(path);  // a folder or a FIFO by that name now
     list_->removeAll(path);
     rebuild();
-    emit missing(path);
+    if (exists)
+        emit notAFile(path);
+    else
+        emit missing(path);
 }

@@ -4,7 +4,8 @@
 // newest first, without duplicates, kept in a list the caller owns (the
 // configuration, which stores it). Choosing an entry that still exists
 // emits chosen(); one that is gone is dropped from the list and reported
-// through missing().
+// through missing(), one that is there but not a regular file (a folder, a
+// FIFO) is dropped and reported through notAFile().
 //
 // Ownership: fills a menu it does not own; lives as long as its parent.
 // GUI thread only.
@@ -28,6 +29,7 @@ public:
 signals:
     void chosen(QString path);
     void missing(QString path);
+    void notAFile(QString path);
 
 private:
     void rebuild();

@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTranslator>
+#include <cstdio>
 #include <memory>
 
 #ifndef _WIN32
@@ -85,7 +88,46 @@ void quitOnTerminationSignals(QApplication&) {}
 
 }  // namespace
 
+QString displayProblem(const QStringList& arguments, const QByteArray& platform,
+                       const QByteArray& display, const QByteArray& waylandDisplay,
+                       const QString& x11SocketFolder) {
+#ifdef _WIN32
+    Q_UNUSED(arguments)
+    Q_UNUSED(platform)
+    Q_UNUSED(display)
+    Q_UNUSED(waylandDisplay)
+    Q_UNUSED(x11SocketFolder)
+    return QString();
+#else
+    // Another platform chosen (offscreen, vnc, ...) needs no display server.
+    if (arguments.contains("-platform")) return QString();
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return QString();
+    if (!waylandDisplay.isEmpty()) return QString();
+    if (display.isEmpty())
+        return "no display: DISPLAY is not set (start Velqora from a desktop session)";
+    // ":N" or ":N.S" is a local server, which listens on a socket of that number.
+    static const QRegularExpression local("^:(\\d+)(\\.\\d+)?$");
+    const auto m = local.match(QString::fromLocal8Bit(display));
+    if (m.hasMatch() && !QFileInfo::exists(x11SocketFolder + "/X" + m.captured(1)))
+        return QString("no display: nothing serves DISPLAY %1")
+            .arg(QString::fromLocal8Bit(display));
+    return QString();
+#endif
+}
+
 int runVelqora(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // Qt would abort (core dump) without a display; an ordinary failure says why.
+    const QString noDisplay =
+        displayProblem(arguments, qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"),
+                       qgetenv("WAYLAND_DISPLAY"), QStringLiteral("/tmp/.X11-unix"));
+    if (!noDisplay.isEmpty()) {
+        std::fprintf(stderr, "%s\n", noDisplay.toLocal8Bit().constData());
+        return 1;
+    }
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     auto app = std::make_unique<QApplication>(argc, argv);
     quitOnTerminationSignals(*app);
@@ -100,7 +142,22 @@ int runVelqora(int argc, char** argv) {
     if (g_quitRequested) return 0;  // terminated during the splash
 
     auto window = std::make_unique<MainWidget>();
+    window->restoreLayout();
     window->show();
+    window->reopenAfterRestart();
+    // Said once: the program goes on with defaults and saves nothing.
+    if (const QString home = AppConfig::startupHomeProblem(); !home.isEmpty()) {
+        qWarning().noquote() << "no usable home folder:" << home << "- the settings are not saved";
+        window->slotShowLeftBottomTips(
+            QCoreApplication::translate("Startup",
+                                        "No usable home folder: the settings will not be saved."),
+            KvMessageType::Warning);
+    } else if (!config.loadNotes().isEmpty()) {
+        window->slotShowLeftBottomTips(
+            QCoreApplication::translate(
+                "Startup", "Some settings could not be used; their defaults are in force."),
+            KvMessageType::Warning, config.fileName());
+    }
     const int code = app->exec();
 
     window.reset();

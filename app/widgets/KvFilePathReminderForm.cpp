@@ -36,7 +36,13 @@ KvFilePathReminderForm::KvFilePathReminderForm(const QString& tips, KvMessageTyp
                                                const QString& directory, QWidget* parent)
     : QWidget(parent), ui(new Ui::KvFilePathReminderForm), directory_(directory) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // Never takes focus: a notice that activated itself would close the menu
+    // the user has open (trigger recording posts one every edge). A tool-tip
+    // window is the kind that may appear over an open menu.
+    setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                   Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
     // Black corners without a compositor: stay opaque there.
     setAttribute(Qt::WA_TranslucentBackground, translucentWindowsAvailable());
     setAttribute(Qt::WA_QuitOnClose, false);  // a lingering toast must not keep the program alive

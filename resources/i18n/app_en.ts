@@ -232,6 +232,22 @@
         <source>Recording failed: %1</source>
         <translation>Recording failed: %1</translation>
     </message>
+    <message>
+        <source>The trigger cache could not be started in %1; trigger recordings hold only the seconds after the edge.</source>
+        <translation>The trigger cache could not be started in %1; trigger recordings hold only the seconds after the edge.</translation>
+    </message>
+    <message>
+        <source>Recording file ... without seconds before the trigger: the cache could not start.</source>
+        <translation>Recording file ... without seconds before the trigger: the cache could not start.</translation>
+    </message>
+    <message>
+        <source>Recording file ... with only %1 s of the %2 s before the trigger: the cache was still filling.</source>
+        <translation>Recording file ... with only %1 s of the %2 s before the trigger: the cache was still filling.</translation>
+    </message>
+    <message>
+        <source>Nothing to record: 0 seconds before and 0 seconds after the trigger.</source>
+        <translation>Nothing to record: 0 seconds before and 0 seconds after the trigger.</translation>
+    </message>
 </context>
 <context>
     <name>KvFusionCameraDataProcessor</name>
@@ -333,6 +349,18 @@
     <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>At most %1 seconds before the trigger can be kept.</source>
+        <translation>At most %1 seconds before the trigger can be kept.</translation>
+    </message>
+    <message>
+        <source>At most %1 seconds after the trigger can be recorded.</source>
+        <translation>At most %1 seconds after the trigger can be recorded.</translation>
+    </message>
+    <message>
+        <source>Trigger-in recording needs at least one second before or after the trigger.</source>
+        <translation>Trigger-in recording needs at least one second before or after the trigger.</translation>
     </message>
 </context>
 <context>
@@ -641,6 +669,18 @@
         <source>The about page (licence, program and settings files) opens in your browser.</source>
         <translation>The about page (licence, program and settings files) opens in your browser.</translation>
     </message>
+    <message>
+        <source>%1 cannot be opened: it is not a regular file; it was removed from the recent recordings.</source>
+        <translation>%1 cannot be opened: it is not a regular file; it was removed from the recent recordings.</translation>
+    </message>
+    <message>
+        <source>The settings could not be saved, so the language stays as it is.</source>
+        <translation>The settings could not be saved, so the language stays as it is.</translation>
+    </message>
+    <message>
+        <source>  Trigger recording armed: %1 s before, %2 s after</source>
+        <translation>  Trigger recording armed: %1 s before, %2 s after</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>
@@ -762,6 +802,17 @@
     <message>
         <source>The camera refused %1 = %2 with the other ROI values (the region must lie on the sensor); it keeps %3.</source>
         <translation>The camera refused %1 = %2 with the other ROI values (the region must lie on the sensor); it keeps %3.</translation>
+    </message>
+</context>
+<context>
+    <name>Startup</name>
+    <message>
+        <source>No usable home folder: the settings will not be saved.</source>
+        <translation>No usable home folder: the settings will not be saved.</translation>
+    </message>
+    <message>
+        <source>Some settings could not be used; their defaults are in force.</source>
+        <translation>Some settings could not be used; their defaults are in force.</translation>
     </message>
 </context>
 <context>

@@ -232,6 +232,22 @@
         <source>Recording failed: %1</source>
         <translation>录制失败：%1</translation>
     </message>
+    <message>
+        <source>The trigger cache could not be started in %1; trigger recordings hold only the seconds after the edge.</source>
+        <translation>无法在 %1 中启动触发缓存；触发录制只包含触发沿之后的数据。</translation>
+    </message>
+    <message>
+        <source>Recording file ... without seconds before the trigger: the cache could not start.</source>
+        <translation>正在录制文件...不含触发前的数据：缓存无法启动。</translation>
+    </message>
+    <message>
+        <source>Recording file ... with only %1 s of the %2 s before the trigger: the cache was still filling.</source>
+        <translation>正在录制文件...触发前仅有 %1 秒（设定为 %2 秒）：缓存仍在填充。</translation>
+    </message>
+    <message>
+        <source>Nothing to record: 0 seconds before and 0 seconds after the trigger.</source>
+        <translation>无可录制内容：触发前后均为 0 秒。</translation>
+    </message>
 </context>
 <context>
     <name>KvFusionCameraDataProcessor</name>
@@ -333,6 +349,18 @@
     <message>
         <source>OK</source>
         <translation>确定</translation>
+    </message>
+    <message>
+        <source>At most %1 seconds before the trigger can be kept.</source>
+        <translation>触发前最多只能保留 %1 秒。</translation>
+    </message>
+    <message>
+        <source>At most %1 seconds after the trigger can be recorded.</source>
+        <translation>触发后最多只能录制 %1 秒。</translation>
+    </message>
+    <message>
+        <source>Trigger-in recording needs at least one second before or after the trigger.</source>
+        <translation>触发录制至少需要在触发前或触发后保留一秒。</translation>
     </message>
 </context>
 <context>
@@ -641,6 +669,18 @@
         <source>The about page (licence, program and settings files) opens in your browser.</source>
         <translation>关于页面（许可、程序与设置文件）将在浏览器中打开。</translation>
     </message>
+    <message>
+        <source>%1 cannot be opened: it is not a regular file; it was removed from the recent recordings.</source>
+        <translation>%1 无法打开：它不是普通文件，已从最近录像中移除。</translation>
+    </message>
+    <message>
+        <source>The settings could not be saved, so the language stays as it is.</source>
+        <translation>设置无法保存，语言保持不变。</translation>
+    </message>
+    <message>
+        <source>  Trigger recording armed: %1 s before, %2 s after</source>
+        <translation>  触发录制已就绪：触发前 %1 秒，触发后 %2 秒</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>
@@ -762,6 +802,17 @@
     <message>
         <source>The camera refused %1 = %2 with the other ROI values (the region must lie on the sensor); it keeps %3.</source>
         <translation>相机拒绝了 %1 = %2 与其他 ROI 值的组合（区域必须位于传感器之内），仍保持 %3。</translation>
+    </message>
+</context>
+<context>
+    <name>Startup</name>
+    <message>
+        <source>No usable home folder: the settings will not be saved.</source>
+        <translation>没有可用的主文件夹：设置将不会被保存。</translation>
+    </message>
+    <message>
+        <source>Some settings could not be used; their defaults are in force.</source>
+        <translation>部分设置无效，已改用默认值。</translation>
     </message>
 </context>
 <context>

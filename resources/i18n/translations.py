@@ -204,6 +204,38 @@ MESSAGES = [
     ("MainWidget", "Event camera viewer and recorder by Korvane.", "Korvane 出品的事件相机查看与录制工具。"),
     ("MainWidget", "The about page (licence, program and settings files) opens in your browser.",
      "关于页面（许可、程序与设置文件）将在浏览器中打开。"),
+    # Settings checked when read and saved, trigger recording's cache and state.
+    ("KvGeneralSetting", "At most %1 seconds before the trigger can be kept.",
+     "触发前最多只能保留 %1 秒。"),
+    ("KvGeneralSetting", "At most %1 seconds after the trigger can be recorded.",
+     "触发后最多只能录制 %1 秒。"),
+    ("KvGeneralSetting",
+     "Trigger-in recording needs at least one second before or after the trigger.",
+     "触发录制至少需要在触发前或触发后保留一秒。"),
+    ("MainWidget",
+     "%1 cannot be opened: it is not a regular file; it was removed from the recent recordings.",
+     "%1 无法打开：它不是普通文件，已从最近录像中移除。"),
+    ("MainWidget", "The settings could not be saved, so the language stays as it is.",
+     "设置无法保存，语言保持不变。"),
+    ("MainWidget", "  Trigger recording armed: %1 s before, %2 s after",
+     "  触发录制已就绪：触发前 %1 秒，触发后 %2 秒"),
+    ("KvFileRecorder",
+     "The trigger cache could not be started in %1; trigger recordings hold only the seconds "
+     "after the edge.",
+     "无法在 %1 中启动触发缓存；触发录制只包含触发沿之后的数据。"),
+    ("KvFileRecorder",
+     "Recording file ... without seconds before the trigger: the cache could not start.",
+     "正在录制文件...不含触发前的数据：缓存无法启动。"),
+    ("KvFileRecorder",
+     "Recording file ... with only %1 s of the %2 s before the trigger: the cache was still "
+     "filling.",
+     "正在录制文件...触发前仅有 %1 秒（设定为 %2 秒）：缓存仍在填充。"),
+    ("KvFileRecorder", "Nothing to record: 0 seconds before and 0 seconds after the trigger.",
+     "无可录制内容：触发前后均为 0 秒。"),
+    ("Startup", "No usable home folder: the settings will not be saved.",
+     "没有可用的主文件夹：设置将不会被保存。"),
+    ("Startup", "Some settings could not be used; their defaults are in force.",
+     "部分设置无效，已改用默认值。"),
 ]
 
 

@@ -94,7 +94,7 @@ private slots:
 
     void storedEdgeTypeSelectsItsEntry() {
         const QList<QPair<QString, int>> cases{
-            {"Rising Edge", 0}, {"Falling Edge", 1}, {"rising edge", 1}, {"", 1}};
+            {"Rising Edge", 0}, {"Falling Edge", 1}, {"rising edge", 0}, {"", 0}};
         for (const auto& [stored, index] : cases) {
             storeDefaults(stored);
             KvGeneralSetting dialog;
@@ -111,13 +111,62 @@ private slots:
         f->le_trigger_in_after_time->setText("abc");
         f->pb_add_trigger_in_after_time->click();
         QCOMPARE(f->le_trigger_in_after_time->text(), QString("1"));
-        f->le_trigger_in_before_time->setText("4294967295");
-        f->pb_add_trigger_in_before_time->click();  // no wrap to 0
-        QCOMPARE(f->le_trigger_in_before_time->text(), QString("4294967295"));
-        f->pb_sub_trigger_in_before_time->click();
-        QCOMPARE(f->le_trigger_in_before_time->text(), QString("4294967294"));
+        f->le_trigger_in_after_time->setText("4294967295");
+        f->pb_add_trigger_in_after_time->click();  // no wrap to 0
+        QCOMPARE(f->le_trigger_in_after_time->text(), QString("4294967295"));
+        f->pb_sub_trigger_in_after_time->click();
+        QCOMPARE(f->le_trigger_in_after_time->text(), QString("4294967294"));
+        // Before the trigger, no more than the recorder's cache keeps.
+        f->le_trigger_in_before_time->setText("65535");
+        f->pb_add_trigger_in_before_time->click();
+        QCOMPARE(f->le_trigger_in_before_time->text(), QString("65535"));
         QCOMPARE(parseSeconds("4294967296"), quint32(0));
         QCOMPARE(parseSeconds("-1"), quint32(0));
+    }
+
+    // What the recorder cannot do is refused with the reason, nothing written.
+    void valuesTheRecorderCannotHoldAreRefused() {
+        struct Row {
+            bool enable;
+            const char* before;
+            const char* after;
+            const char* reason;  // part of the refusal, or null when saved
+        };
+        const Row rows[] = {
+            {true, "0", "0", "at least one second"},
+            {false, "0", "0", nullptr},
+            {true, "0", "1", nullptr},
+            {true, "2", "0", nullptr},
+            {false, "65536", "1", "65535 seconds before"},
+            {false, "65535", "1", nullptr},
+            {false, "1", "99999999999", "4294967295 seconds after"},
+        };
+        for (const Row& r : rows) {
+            storeDefaults();
+            const QByteArray before = configBytes();
+            KvGeneralSetting dialog;
+            QStringList reports;
+            dialog.setErrorReporter([&](const QString&, const QString& text) { reports << text; });
+            QSignalSpy changed(&dialog, &KvGeneralSetting::signalTriggerInSaveFileParamChanged);
+            Ui::KvGeneralSetting* f = dialog.form();
+            f->sb_trigger_in_rec_enable->setChecked(r.enable);
+            f->le_trigger_in_before_time->setText(r.before);
+            f->le_trigger_in_after_time->setText(r.after);
+            f->pb_save->click();
+            const QString label = QString("%1/%2/%3").arg(r.enable).arg(r.before, r.after);
+            if (r.reason) {
+                QCOMPARE(reports.size(), 1);
+                QVERIFY2(reports.front().contains(r.reason), qPrintable(reports.front()));
+                QCOMPARE(changed.count(), 0);
+                QVERIFY2(configBytes() == before, qPrintable(label));
+                QVERIFY(dialog.result() != QDialog::Accepted);
+            } else {
+                QVERIFY2(reports.isEmpty(), qPrintable(label));
+                QCOMPARE(AppConfig::instance().dvs_before_tirgger_in_save_time,
+                         parseSeconds(r.before));
+            }
+        }
+        storeDefaults();
     }
 
     void directoriesStartFromTheStoredFolder() {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <limits>
 
@@ -555,7 +556,9 @@ private slots:
 
         auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T1", "EVK4"));
         recorder.setCamera(camera);
-        QVERIFY(!recorder.recordingTime(0, path));  // no seconds
+        QVERIFY(!recorder.recordingTime(0, path));  // no seconds, and none kept before
+        QCOMPARE(tips[1][0].toString(),
+                 QString("Nothing to record: 0 seconds before and 0 seconds after the trigger."));
         camera->unplug();
         QVERIFY(!recorder.recordingTime(1, path));  // not connected
         QCOMPARE(tips.size(), 3);
@@ -566,6 +569,64 @@ private slots:
         QVERIFY(camera->triggerCache());
         recorder.setCacheTime(0);
         QVERIFY(!camera->triggerCache());
+    }
+
+    // A cache that cannot start is an error; each recording says what it holds before its edge.
+    void recordingsSayWhatTheCacheHeld() {
+        auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T5", "EVK4"));
+        QCOMPARE(camera->start(), 0);
+        KvFileRecorder recorder(camera);
+        ThreadSafeSignalSpy tips(&recorder, &KvFileRecorder::signalShowLeftBottomTips);
+        QVERIFY(!recorder.armTriggerCache(5, dir_.filePath("no/such/folder")));
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Error);
+        QVERIFY(tips[0][0].toString().contains("could not be started"));
+        recorder.setStreaming(true);
+        QVERIFY(recorder.recordingTime(1, dir_.filePath("nocache.raw")));
+        QCOMPARE(tips[1][0].toString(),
+                 QString("Recording file ... without seconds before the trigger: the cache "
+                         "could not start."));
+        QVERIFY(recorder.stopRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
+
+        // More seconds than the camera keeps are held at its limit, never wrapped to 0.
+        QVERIFY(recorder.armTriggerCache(70000, folder("cache")));
+        QVERIFY(camera->triggerCache());
+        QCOMPARE(camera->triggerCache()->duration_us(), uint64_t(65535) * 1000000);
+        QVERIFY(recorder.armTriggerCache(30, folder("cache")));
+        const int before = tips.size();
+        QVERIFY(recorder.recordingTime(1, dir_.filePath("young.raw")));  // the cache just started
+        const QString young = tips[before][0].toString();
+        const auto held = QRegularExpression(
+                              "^Recording file \\.\\.\\. with only ([0-9.]+) s of "
+                              "the 30 s before the trigger")
+                              .match(young);
+        QVERIFY2(held.hasMatch(), qPrintable(young));
+        QVERIFY(held.captured(1).toDouble() < 30.0);
+        QVERIFY(recorder.stopRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
+    }
+
+    // While trigger recording is on the status line says so.
+    void triggerRecordingShowsItIsArmed() {
+        AppConfig& c = AppConfig::instance();
+        c.dvs_trigger_in_rec_enable = true;
+        c.dvs_before_tirgger_in_save_time = 2;
+        c.dvs_after_tirgger_in_save_time = 3;
+        auto backend = backendOf({cameraOptions("ARM", "EVK4")});
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager({backend}));
+        w.show();
+        chooseSerial(w, "ARM");
+        w.action("Open Camera")->trigger();
+        QVERIFY(w.dvsCamera());
+        const QString armed = "Trigger recording armed: 2 s before, 3 s after";
+        QTRY_VERIFY(w.form()->lb_status_bar->text().contains(armed));
+        c.dvs_trigger_in_rec_enable = false;
+        w.initDvsCameraSettings();
+        QVERIFY(!w.form()->lb_status_bar->text().contains(armed));
+        c.dvs_before_tirgger_in_save_time = 0;
+        c.dvs_after_tirgger_in_save_time = 0;
     }
 
     void recorderTimedRecordingAndEarlyStop() {

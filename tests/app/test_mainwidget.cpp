@@ -3,6 +3,7 @@
 // recent recordings, drops, keys, notices, the frameless window's own moves
 // and looks, seeking while playing and the pop-ups without a compositor.
 
+#include <QDir>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -364,6 +365,17 @@ private slots:
         QTRY_VERIFY(
             noticeSaying("r5.raw no longer exists; it was removed from the recent recordings."));
         QCOMPARE(w.openRecording(), made.at(7));  // what was open stays open
+
+        // One that is there but is no file (a folder now) cannot be opened, and says so.
+        QVERIFY(QFile::remove(made.at(6)));
+        QVERIFY(QDir().mkdir(made.at(6)));
+        for (QAction* a : w.recentMenu()->actions())
+            if (a->data().toString() == made.at(6)) a->trigger();
+        QVERIFY(!AppConfig::instance().recent_recordings.contains(made.at(6)));
+        QTRY_VERIFY(
+            noticeSaying("r6.raw cannot be opened: it is not a regular file; it was "
+                         "removed from the recent recordings."));
+        QCOMPARE(w.openRecording(), made.at(7));
     }
 
     void dropOpensOneRawFile() {
@@ -618,6 +630,21 @@ private slots:
             {"SidebarDvsSettingUI",
              "The camera refused %1 = %2 with the other ROI values (the region must lie on the "
              "sensor); it keeps %3."},
+            {"MainWidget",
+             "%1 cannot be opened: it is not a regular file; it was removed from "
+             "the recent recordings."},
+            {"MainWidget", "The settings could not be saved, so the language stays as it is."},
+            {"MainWidget", "  Trigger recording armed: %1 s before, %2 s after"},
+            {"KvGeneralSetting", "At most %1 seconds before the trigger can be kept."},
+            {"KvGeneralSetting",
+             "Trigger-in recording needs at least one second before or after the trigger."},
+            {"KvFileRecorder",
+             "Recording file ... with only %1 s of the %2 s before the "
+             "trigger: the cache was still filling."},
+            {"KvFileRecorder",
+             "The trigger cache could not be started in %1; trigger "
+             "recordings hold only the seconds after the edge."},
+            {"Startup", "No usable home folder: the settings will not be saved."},
         };
         for (const auto& t : texts) {
             const QString translated = zh.translate(t[0], t[1]);

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -95,6 +96,28 @@ private slots:
         for (qint64 at_ms : destroyedAt_ms)
             QVERIFY2(at_ms >= earliestFiring_ms(KvFilePathReminderForm::kLifetimeMs),
                      qPrintable(QString::number(at_ms)));
+    }
+
+    // A notice arriving while a menu is open leaves the menu open.
+    void noticeNeverTakesFocusOrClosesAMenu() {
+        QWidget window;
+        QVERIFY(shownOnScreen(window));
+        window.activateWindow();
+        QMenu menu;
+        menu.addAction("Open Recording");
+        menu.popup(window.mapToGlobal(QPoint(10, 10)));
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+        auto* toast = new KvFilePathReminderForm("Recording file ... ", KvMessageType::Success, "");
+        toast->show();
+        QVERIFY(QTest::qWaitForWindowExposed(toast));
+        QVERIFY(toast->testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(toast->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+        QTest::qWait(200);  // give an activation the chance to close the popup
+        QVERIFY(menu.isVisible());
+        QCOMPARE(QApplication::activePopupWidget(), &menu);
+        QVERIFY(!toast->isActiveWindow());
+        menu.close();
+        delete toast;
     }
 
     void toolTipTimings() {

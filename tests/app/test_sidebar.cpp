@@ -1,4 +1,5 @@
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -235,6 +236,70 @@ private slots:
             QVERIFY(!stillVisible);
         }
         config.language = "en";
+    }
+
+    // A switch whose save failed says so and keeps this instance in its language.
+    void languageSwitchThatCannotSaveDoesNotRestart() {
+        AppConfig& config = AppConfig::instance();
+        config.language = "en";
+        const QString ini = config.fileName();
+        QFile::remove(ini);
+        QVERIFY(QDir().mkdir(ini));  // a folder where the file belongs
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        w.setAskUser(
+            [](const QString&, const QString&, const QString&, const QString&) { return true; });
+        int started = 0;
+        w.setStartProgram([&](const QString&) {
+            ++started;
+            return true;
+        });
+        w.action("EN/中文")->trigger();
+        QVERIFY(QDir().rmdir(ini));
+        QCOMPARE(started, 0);
+        QVERIFY(w.isVisible());
+        QCOMPARE(config.language, QString("en"));
+        QTRY_VERIFY(
+            noticeSaying("The settings could not be saved, so the language stays as it is."));
+        closeToasts();
+    }
+
+    // The restarted instance opens the recording again, in the same place and panel.
+    void languageRestartKeepsRecordingGeometryAndPanel() {
+        AppConfig& config = AppConfig::instance();
+        config.language = "en";
+        const QString path = writeRecording(dir_.filePath("again.raw"), 300000);
+        QRect geometry;
+        {
+            MainWidget w;
+            QVERIFY(shownOnScreen(w));
+            w.resize(std::max(w.minimumWidth(), 640), std::max(w.minimumHeight(), 480));
+            w.form()->pb_fold_dvs_setting->click();
+            w.openRecordingPath(path);
+            QVERIFY(waitUntilLoaded(w));
+            geometry = w.geometry();
+            w.setAskUser([](const QString&, const QString&, const QString&, const QString&) {
+                return true;
+            });
+            w.setStartProgram([](const QString&) { return true; });
+            w.action("EN/中文")->trigger();
+            QVERIFY(!w.isVisible());
+        }
+        QCOMPARE(config.reopen_recording, path);
+        QCOMPARE(config.window_panel, 1);
+        MainWidget next;  // what start-up does
+        next.restoreLayout();
+        QVERIFY(shownOnScreen(next));
+        next.reopenAfterRestart();
+        QVERIFY(waitUntilLoaded(next));
+        QCOMPARE(next.openRecording(), path);
+        QCOMPARE(next.size(), geometry.size());
+        QVERIFY(next.form()->pb_fold_dvs_setting->isChecked());
+        QVERIFY(next.dvsPanel()->isVisible());
+        QVERIFY(config.reopen_recording.isEmpty());  // once only
+        config.language = "en";
+        config.window_panel = -1;
+        config.window_geometry.clear();
     }
 
     // A window that refuses to close keeps this instance alive: no second one beside it.
