@@ -89,14 +89,7 @@ public:
             }
             if (!start(ev[0].timestamp, error)) return false;
         }
-        size_t done = 0;
-        for (const auto& t : triggers) {
-            const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
-            writer_.writeEvents(ev + done, at - done);
-            done = at;
-            writer_.writeTrigger(t.trigger);
-        }
-        writer_.writeEvents(ev + done, n - done);
+        writer_.writeChunk(ev, n, triggers);
         if (!writer_.ok()) return fail(error, errnoText(writer_.error()));
         return true;
     }
