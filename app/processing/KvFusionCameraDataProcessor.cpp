@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "AppConfig.h"
+#include "EventFrameRenderer.h"
 #include "Utils/JsonUtils.h"
+#include "korvane/video/EventPainter.h"
 
 using korvane::ApsFrame;
 using korvane::Event2D;
@@ -95,11 +97,7 @@ void KvFusionCameraDataProcessor::accumulateLiveEvents(const Event2D* first, con
     if (viewerType_.load() != korvane::STREAM_DVS) return;
     std::lock_guard<std::mutex> lock(countMutex_);
     if (counts_.empty()) counts_.assign(size_t(kImageWidth) * kImageHeight * 2, 0);
-    const size_t n = counts_.size();
-    for (const Event2D* e = first; e < last; ++e) {
-        const size_t i = (size_t(e->y) * kImageWidth + e->x) * 2 + e->polarity;
-        if (i < n && counts_[i] < kCountLimit) ++counts_[i];
-    }
+    korvane::countEvents(first, last, kImageWidth, kImageHeight, counts_.data());
 }
 
 void KvFusionCameraDataProcessor::addLiveEvents(const Event2D* first, const Event2D* last) {
@@ -176,29 +174,15 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
     if (type != korvane::STREAM_DVS) return;
     std::lock_guard<std::mutex> imageLock(eventImageMutex_);
     ensureImage(eventImage_);
-    const ThemeColors theme = config_->theme();
-    eventImage_.fill(theme.background);
-    const QRgb on = theme.on.rgb(), off = theme.off.rgb();
+    const korvane::PaintTheme theme = toPaintTheme(config_->theme());
     {
         std::lock_guard<std::mutex> countLock(countMutex_);
-        if (!counts_.empty()) {
-            for (int y = 0; y < kImageHeight; ++y) {
-                uchar* row = eventImage_.scanLine(y);
-                for (int x = 0; x < kImageWidth; ++x) {
-                    const size_t i = (size_t(y) * kImageWidth + x) * 2;
-                    const uint16_t offCount = counts_[i], onCount = counts_[i + 1];
-                    QRgb c;
-                    if (onCount > 0 && onCount >= offCount)
-                        c = on;
-                    else if (offCount > 0)
-                        c = off;
-                    else
-                        continue;
-                    row[x * 3] = uchar(qBlue(c));
-                    row[x * 3 + 1] = uchar(qGreen(c));
-                    row[x * 3 + 2] = uchar(qRed(c));
-                }
-            }
+        if (counts_.empty()) {
+            eventImage_.fill(QColor(theme.background.r, theme.background.g, theme.background.b));
+        } else {
+            korvane::paintCounts(counts_.data(), kImageWidth, kImageHeight, theme,
+                                 eventImage_.bits(), size_t(eventImage_.bytesPerLine()),
+                                 korvane::PixelOrder::Bgr);
             std::fill(counts_.begin(), counts_.end(), uint16_t(0));
         }
     }
@@ -208,19 +192,9 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
 
 void KvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* first,
                                              const Event2D* last, bool mirrored) const {
-    const ThemeColors theme = config_->theme();
-    const QRgb on = theme.on.rgb(), off = theme.off.rgb();
-    const int width = image.width(), height = image.height();
-    for (const Event2D* e = first; e < last; ++e) {
-        // Playback mirrors the columns: the recorded events are seen from the other side.
-        const int column = mirrored ? width - 1 - int(e->x) : int(e->x);
-        if (column < 0 || column >= width || int(e->y) >= height) continue;
-        const QRgb c = e->polarity == 1 ? on : off;
-        uchar* p = image.scanLine(e->y) + column * 3;
-        p[0] = uchar(qBlue(c));
-        p[1] = uchar(qGreen(c));
-        p[2] = uchar(qRed(c));
-    }
+    korvane::drawEvents(first, last, image.width(), image.height(), toPaintTheme(config_->theme()),
+                        image.bits(), size_t(image.bytesPerLine()), korvane::PixelOrder::Bgr,
+                        mirrored);
 }
 
 // --- simple settings ------------------------------------------------------------

@@ -57,7 +57,6 @@ class KvFusionCameraDataProcessor : public QObject {
 public:
     static constexpr int kImageWidth = 1280;
     static constexpr int kImageHeight = 720;
-    static constexpr uint16_t kCountLimit = 10;
     static constexpr uint64_t kTick_us = 33333;  // playback display period
 
     // Makes the frame reader of a recording from base.mp4 (local 8-bit

@@ -372,7 +372,7 @@ private slots:
         }
         events.emplace_back(6, 5, 0, 12);
         events.emplace_back(7, 5, 1, 13);
-        events.emplace_back(2000, 5, 1, 14);  // off the grid: ignored
+        events.emplace_back(2000, 5, 1, 14);  // off the grid: ignored, not put at (720, 6)
         ThreadSafeSignalSpy images(&p, &KvFusionCameraDataProcessor::signalFusionImage);
         p.accumulateLiveEvents(events.data(), events.data() + events.size());
         p.addLiveEvents(events.data(), events.data() + events.size());
@@ -383,6 +383,7 @@ private slots:
         QCOMPARE(pixel(image, 6, 5), theme.off);
         QCOMPARE(pixel(image, 7, 5), theme.on);
         QCOMPARE(pixel(image, 8, 5), theme.background);
+        QCOMPARE(pixel(image, 720, 6), theme.background);
 
         closeLivePeriod(p, 2000);
         QCOMPARE(images.size(), 2);
