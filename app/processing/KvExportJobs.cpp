@@ -72,10 +72,14 @@ void KvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     if (!readerReady(/*quiet=*/true)) return;
     stopPlayback();
     if (exportThread_.joinable()) exportThread_.join();
-    JobRecord job{start_ts,         end_ts,
-                  qs_out_full_path, qs_out_dir,
-                  reader_,          frameInterval_.load(),
-                  accTime_.load(),  AppConfig::instance().theme()};
+    JobRecord job{start_ts,
+                  end_ts,
+                  qs_out_full_path,
+                  qs_out_dir,
+                  reader_,
+                  clock_.interval(),
+                  clock_.accumulation(),
+                  AppConfig::instance().theme()};
     exportCancel_ = false;
     exportRunning_ = true;
     exportThread_ = std::thread([this, job] { runExportJob(job); });
