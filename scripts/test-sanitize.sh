@@ -26,7 +26,8 @@ run_asan() {
     local gen=()
     [ -f "$root/build-asan/CMakeCache.txt" ] || gen=(-G Ninja)
     # Benchmarks are not tests; the Python module stays out of sanitizer trees by itself.
-    cmake -S "$root" -B "$root/build-asan" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    # Release without debug information keeps the build short; the frame pointers give the stacks.
+    cmake -S "$root" -B "$root/build-asan" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
         -DVELQORA_SANITIZE=ON -DVELQORA_BUILD_BENCH=OFF -DVELQORA_WERROR="$werror"
     cmake --build "$root/build-asan" --parallel "$jobs"
     elapsed "sanitizer tree build" "$t0"
@@ -77,7 +78,7 @@ run_fuzz() {
     velqora_install_packages clang libclang-rt-14-dev
     local gen=()
     [ -f "$root/build-fuzz/CMakeCache.txt" ] || gen=(-G Ninja)
-    CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
         -DVELQORA_FUZZ=ON -DVELQORA_SANITIZE=ON -DVELQORA_BUILD_TESTS=OFF \
         -DVELQORA_BUILD_BENCH=OFF -DVELQORA_BUILD_GUI=OFF -DVELQORA_PYTHON=OFF \
         -DVELQORA_WERROR="$werror"
