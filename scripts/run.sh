@@ -32,5 +32,5 @@ if [ -x "$root/build/bin/velqora" ]; then
     demo_recording
     exec "$root/build/bin/velqora"
 fi
-echo "Built the libraries and build/bin/kvraw; the Velqora window is not part of this build yet."
-exit 0
+echo "build/bin/velqora is missing: build/ was configured without the window (VELQORA_BUILD_GUI=OFF)." >&2
+exit 1

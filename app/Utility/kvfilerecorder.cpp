@@ -1,8 +1,11 @@
 #include "kvfilerecorder.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "AppConfig.h"
 #include "Logger.h"
@@ -12,6 +15,49 @@ std::string localPath(const QString& path) {
     return path.toLocal8Bit().toStdString();
 }
 }  // namespace
+
+QString recordingFailureReason(const std::string& driverReason) {
+    const auto tr = [](const char* text) {
+        return QCoreApplication::translate("KvFileRecorder", text);
+    };
+    qWarning().noquote() << "recording failed:" << QString::fromStdString(driverReason);
+    // "cannot create PATH: WHY" when the file could not be made.
+    const std::string create = "cannot create ";
+    std::string why = driverReason;
+    const bool creating = why.rfind(create, 0) == 0;
+    if (creating) {
+        const size_t colon = why.rfind(": ");
+        why = colon == std::string::npos ? std::string() : why.substr(colon + 2);
+    }
+    struct Known {
+        std::string driver;
+        const char* text;
+    };
+    const Known known[] = {
+        {"disk full", QT_TRANSLATE_NOOP("KvFileRecorder", "the disk is full")},
+        {"the disk cannot keep up with the stream",
+         QT_TRANSLATE_NOOP("KvFileRecorder", "the disk cannot keep up with the stream")},
+        {"the recording's file or folder was removed",
+         QT_TRANSLATE_NOOP("KvFileRecorder", "the recording's file or folder was removed")},
+        {"a recording is already running",
+         QT_TRANSLATE_NOOP("KvFileRecorder", "a recording is already running")},
+        {"camera unplugged", QT_TRANSLATE_NOOP("KvFileRecorder", "the camera was unplugged")},
+        {"not a regular file", QT_TRANSLATE_NOOP("KvFileRecorder", "the path is not a file")},
+        {std::strerror(ENOENT), QT_TRANSLATE_NOOP("KvFileRecorder", "the folder does not exist")},
+        {std::strerror(EACCES), QT_TRANSLATE_NOOP("KvFileRecorder", "permission denied")},
+        {std::strerror(EPERM), QT_TRANSLATE_NOOP("KvFileRecorder", "permission denied")},
+        {std::strerror(EROFS), QT_TRANSLATE_NOOP("KvFileRecorder", "the disk is read-only")},
+        {std::strerror(EIO), QT_TRANSLATE_NOOP("KvFileRecorder", "the disk reported an error")},
+    };
+    QString text = tr("the file cannot be written");
+    for (const Known& k : known) {
+        if (why == k.driver) {
+            text = tr(k.text);
+            break;
+        }
+    }
+    return creating ? tr("the file cannot be created: %1").arg(text) : text;
+}
 
 KvFileRecorder::KvFileRecorder(std::shared_ptr<korvane::DvsCamera> camera, QObject* parent)
     : QObject(parent), camera_(std::move(camera)) {}
@@ -124,7 +170,7 @@ void KvFileRecorder::timedRecording(std::shared_ptr<korvane::DvsCamera> camera, 
     } else {
         const std::string reason = camera->recordingStatus().error;
         emit signalShowLeftBottomTips(
-            tr("Recording failed: %1").arg(QString::fromStdString(reason)), KvMessageType::Error,
+            tr("Recording failed: %1").arg(recordingFailureReason(reason)), KvMessageType::Error,
             file_path);
     }
     timedRunning_ = false;
@@ -133,7 +179,13 @@ void KvFileRecorder::timedRecording(std::shared_ptr<korvane::DvsCamera> camera, 
 
 bool KvFileRecorder::startRecording(QString file_path) {
     if (recording_.load() || !camera_) return false;
-    camera_->startRecording(localPath(file_path));
+    if (!camera_->startRecording(localPath(file_path))) {
+        emit signalShowLeftBottomTips(
+            tr("Recording failed: %1")
+                .arg(recordingFailureReason(camera_->recordingStatus().error)),
+            KvMessageType::Error, file_path);
+        return false;
+    }
     recording_ = true;
     return true;
 }
@@ -142,9 +194,13 @@ bool KvFileRecorder::stopRecording() {
     if (!recording_.load() || !camera_) return false;
     recording_ = false;
     wakeTimedThread();
-    // A timed recording stops the camera itself, on its own thread.
-    if (!timedRunning_.load()) camera_->stopRecording();
-    return true;
+    // A timed recording stops the camera itself, on its own thread, and tells the user.
+    if (timedRunning_.load()) return true;
+    if (camera_->stopRecording()) return true;
+    emit signalShowLeftBottomTips(
+        tr("Recording failed: %1").arg(recordingFailureReason(camera_->recordingStatus().error)),
+        KvMessageType::Error, QString());
+    return false;
 }
 
 void KvFileRecorder::wakeTimedThread() {

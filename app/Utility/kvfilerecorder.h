@@ -22,10 +22,17 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "korvane/camera/DvsCamera.h"
 #include "KvMessageType.h"
+
+// The user's words for why the camera library ended or refused a
+// recording: each reason it gives has its translated sentence (a reason
+// naming a system error by its message is matched on that message); the
+// library's own English text goes to the log.
+QString recordingFailureReason(const std::string& driverReason);
 
 class KvFileRecorder : public QObject {
     Q_OBJECT

@@ -38,14 +38,7 @@ void EventFrameRenderer::setImageSize(int width, int height) {
 void EventFrameRenderer::accumulateEvents(const Event2D* first, const Event2D* last) {
     if (first == last) return;
     std::lock_guard<std::mutex> lock(frontMutex_);
-    uint16_t* counts = front_->data();
-    const uint32_t w = uint32_t(width_), h = uint32_t(height_);
-    for (const Event2D* e = first; e != last; ++e) {
-        // Events beyond the grid are dropped rather than folded into the next row.
-        if (e->x >= w || e->y >= h) continue;
-        uint16_t& c = counts[(size_t(e->y) * w + e->x) * 2 + (e->polarity ? 1 : 0)];
-        c = uint16_t(c + (c < kCountLimit));
-    }
+    korvane::countEvents(first, last, width_, height_, front_->data());
     latestBatchTime_.store(first->timestamp);
 }
 
@@ -74,13 +67,16 @@ QImage EventFrameRenderer::eventImage() const {
     return eventImage_;
 }
 
-void EventFrameRenderer::paint(const uint16_t* counts, int width, int height,
-                               const ThemeColors& theme, uchar* rgb, qsizetype bytesPerLine) {
+korvane::PaintTheme toPaintTheme(const ThemeColors& theme) {
     const auto c = [](const QColor& q) {
         return korvane::PaintColor{uint8_t(q.red()), uint8_t(q.green()), uint8_t(q.blue())};
     };
-    korvane::paintCounts(counts, width, height, {c(theme.on), c(theme.off), c(theme.background)},
-                         rgb, size_t(bytesPerLine));
+    return {c(theme.on), c(theme.off), c(theme.background)};
+}
+
+void EventFrameRenderer::paint(const uint16_t* counts, int width, int height,
+                               const ThemeColors& theme, uchar* rgb, qsizetype bytesPerLine) {
+    korvane::paintCounts(counts, width, height, toPaintTheme(theme), rgb, size_t(bytesPerLine));
 }
 
 void EventFrameRenderer::renderLoop() {

@@ -29,11 +29,15 @@
 #include "KvRecords.h"
 
 struct ThemeColors;
+namespace korvane {
+struct PaintTheme;
+}
+
+// The theme's colours as the event painter takes them.
+korvane::PaintTheme toPaintTheme(const ThemeColors& theme);
 
 class EventFrameRenderer {
 public:
-    static constexpr uint16_t kCountLimit = 10;
-
     using FrameSink = std::function<void(const QImage&)>;
     using ThemeSource = std::function<ThemeColors()>;
 

@@ -2,8 +2,6 @@
 
 #include <QDebug>
 #include <QFileInfo>
-#include <chrono>
-#include <condition_variable>
 
 #include "AppConfig.h"
 #include "korvane/file/DvsFileReader.h"
@@ -13,23 +11,10 @@ using korvane::DvsFileReader;
 using korvane::Event2D;
 
 namespace {
-// How long destruction waits for a load still inside the driver before it
-// abandons it to finish on its own.
-constexpr auto kLoadAbandonWait = std::chrono::seconds(2);
-
 void debug(const QString& text) {
     qDebug().noquote() << text;
 }
 }  // namespace
-
-// Shared by the processor and its load thread. Once `cancelled` is set
-// (under the mutex) the thread never touches the processor again.
-struct KvEventProcessor::LoadJob {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool cancelled = false;
-    bool done = false;
-};
 
 KvEventProcessor::KvEventProcessor(QObject* parent) : QObject(parent) {
     AppConfig* config = &AppConfig::instance();
@@ -41,33 +26,12 @@ KvEventProcessor::KvEventProcessor(QObject* parent) : QObject(parent) {
 KvEventProcessor::~KvEventProcessor() {
     // Playback feeds the renderer, so it stops first; then the load (abandoned
     // if the driver is slow to give up), then the render thread.
-    playing_ = false;
-    if (playbackThread_.joinable()) playbackThread_.join();
+    clock_.stop();
     finishJobs();
-    finishLoadThread(/*abandon=*/true);
-    renderer_.reset();
-}
-
-void KvEventProcessor::finishLoadThread(bool abandon) {
-    if (!loadThread_.joinable()) return;
-    if (!abandon) {
-        loadThread_.join();
-        return;
-    }
-    std::shared_ptr<LoadJob> job = loadJob_;
-    bool done = false;
-    {
-        std::unique_lock<std::mutex> lock(job->mutex);
-        job->cancelled = true;
+    clock_.finishLoad(/*abandon=*/true, [this] {
         if (reader_) reader_->cancelOpen();
-        done = job->finished.wait_for(lock, kLoadAbandonWait, [&] { return job->done; });
-    }
-    if (done) {
-        loadThread_.join();
-    } else {
-        // Still inside the driver: it holds the reader and the job, nothing of ours.
-        loadThread_.detach();
-    }
+    });
+    renderer_.reset();
 }
 
 // --- rendering ---------------------------------------------------------------
@@ -92,13 +56,13 @@ void KvEventProcessor::setImageSize(int width, int height) {
 // --- commands ------------------------------------------------------------------
 
 bool KvEventProcessor::readerReady(bool quiet) {
-    if (reader_ && playable_.load() && !loading_.load()) return true;
+    if (reader_ && playable_.load() && !clock_.loading()) return true;
     if (!quiet) debug("not raw file.");
     return false;
 }
 
 void KvEventProcessor::stopPlayback() {
-    if (!playing_.load()) return;
+    if (!clock_.playing()) return;
     slotPlaybackCtrl(false);
     emit signalPlayStatus(false);
 }
@@ -122,7 +86,7 @@ void KvEventProcessor::reportLoadFailure(const QString& file_path, const QString
 
 void KvEventProcessor::loadFile(QString file_path) {
     debug("Load raw file: " + file_path);
-    if (loading_.load()) {
+    if (clock_.loading()) {
         debug("is loading.");
         return;
     }
@@ -134,7 +98,7 @@ void KvEventProcessor::loadFile(QString file_path) {
     emit signalPlayStatus(false);
     // The playback thread reads through the reader: stop it before the reader goes.
     slotPlaybackCtrl(false);
-    finishLoadThread(/*abandon=*/false);
+    clock_.finishLoad(/*abandon=*/false);
     playable_ = false;
     shown_ = false;
     reader_.reset();
@@ -147,10 +111,8 @@ void KvEventProcessor::loadFile(QString file_path) {
         if (!file_path.isEmpty()) reportLoadFailure(file_path, reasonFor(error));
         return;
     }
-    loading_ = true;
     playRequested_ = false;
-    loadJob_ = std::make_shared<LoadJob>();
-    std::shared_ptr<LoadJob> job = loadJob_;
+    auto job = std::make_shared<PlaybackClock::LoadJob>();
     std::shared_ptr<DvsFileReader> reader = reader_;
     reader->setOpenProgressCallback([this, job, lastPercent = -1](double fraction) mutable {
         const int percent = int(fraction * 100.0);
@@ -159,14 +121,10 @@ void KvEventProcessor::loadFile(QString file_path) {
         std::lock_guard<std::mutex> lock(job->mutex);
         if (!job->cancelled) emit signalLoadProgress(percent);
     });
-    loadThread_ = std::thread([this, job, reader, file_path] {
-        auto finish = [&] {
-            job->done = true;
-            job->finished.notify_all();
-        };
+    clock_.startLoad(job, [this, job, reader, file_path] {
         {
             std::lock_guard<std::mutex> lock(job->mutex);
-            if (job->cancelled) return finish();
+            if (job->cancelled) return;
             emit signalLoadingStatus(true);
         }
         uint64_t start = 0, end = 0;
@@ -186,23 +144,23 @@ void KvEventProcessor::loadFile(QString file_path) {
         }
 
         std::lock_guard<std::mutex> lock(job->mutex);
-        if (job->cancelled) return finish();
+        if (job->cancelled) return;
         if (!failure.isEmpty()) {
             // Only signals from here: the GUI thread releases the reader.
-            loading_ = false;
+            clock_.setLoading(false);
             debug("not raw file.");
             QMetaObject::invokeMethod(
                 this, [this, r = reader.get()] { afterLoad(false, r); }, Qt::QueuedConnection);
             reportLoadFailure(file_path, failure);
             emit signalLoadingStatus(false);
-            return finish();
+            return;
         }
         // Bounds and flag first: a receiver of these signals may command at once.
-        lower_ = start;
-        upper_ = end;
-        current_ = start;
+        clock_.setLower(start);
+        clock_.setUpper(end);
+        clock_.setPosition(start);
         playable_ = true;
-        loading_ = false;
+        clock_.setLoading(false);
         debug("Start time: " + QString::number(start));
         debug("End time: " + QString::number(end));
         // Queued ahead of the signals, so it has run when they are seen.
@@ -216,38 +174,35 @@ void KvEventProcessor::loadFile(QString file_path) {
         emit signalPlayStatus(true);
         emit signalLoadingStatus(false);
         debug("Load raw file success.");
-        finish();
     });
 }
 
 void KvEventProcessor::afterLoad(bool ok, const DvsFileReader* loaded) {
-    if (reader_.get() != loaded || loading_.load()) return;  // a newer load took over
+    if (reader_.get() != loaded || clock_.loading()) return;  // a newer load took over
     if (!ok) {
         reader_.reset();
         return;
     }
     // A play request made during the load: the button may already show
     // "playing", so no toggle will ask again.
-    if (playRequested_.exchange(false) && !playing_.load()) {
+    if (playRequested_.exchange(false) && !clock_.playing()) {
         slotPlaybackCtrl(true);
         emit signalPlayStatus(true);
     }
 }
 
 void KvEventProcessor::setFps(int fps) {
-    // Rates below one frame per second (a slow rate under 1/30) play at one.
-    const uint64_t f = fps < 1 ? 1 : uint64_t(fps);
-    fps_ = f;
-    frameInterval_ = 1000000 / f;
-    debug("set fps: " + QString::number(f) +
-          " time interval: " + QString::number(frameInterval_.load()));
+    clock_.setFps(fps);
+    debug("set fps: " + QString::number(clock_.fps()) +
+          " time interval: " + QString::number(clock_.interval()));
 }
 
 void KvEventProcessor::setAccTime(uint64_t time_us) {
-    const uint64_t before = accTime_.exchange(time_us);
+    const uint64_t before = clock_.accumulation();
+    clock_.setAccumulation(time_us);
     // Paused, the picture on screen is drawn again with the new window at
     // once (while playing the next tick draws it anyway). The position stays.
-    if (before == time_us || playing_.load() || !shown_.load() || !readerReady(true)) return;
+    if (before == time_us || clock_.playing() || !shown_.load() || !readerReady(true)) return;
     std::lock_guard<std::mutex> lock(readerMutex_);
     present(reader_->readEventsInWindow(shownFrom_.load(), time_us), std::nullopt);
 }
@@ -258,39 +213,32 @@ void KvEventProcessor::markShown(uint64_t from_us) {
 }
 
 void KvEventProcessor::slotPlayLoop(bool loop) {
-    loop_ = loop;
+    clock_.setLoop(loop);
 }
 
 void KvEventProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us) {
-    lower_ = timestamp_us;
+    clock_.setLower(timestamp_us);
 }
 
 void KvEventProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us) {
-    upper_ = timestamp_us;
+    clock_.setUpper(timestamp_us);
 }
 
 void KvEventProcessor::slotPlaybackCtrl(bool play) {
-    if (loading_.load()) playRequested_ = play;
+    if (clock_.loading()) playRequested_ = play;
     if (!play) {
-        playing_ = false;
-        if (playbackThread_.joinable()) playbackThread_.join();
+        clock_.stop();
         return;
     }
     if (!readerReady(/*quiet=*/true)) return;
-    // A second start while a thread runs, or after one ended on its own, must
-    // neither start a rival thread nor overwrite a joinable one.
-    if (playbackThread_.joinable()) {
-        if (playing_.load()) return;
-        playbackThread_.join();
-    }
-    playing_ = true;
-    playbackThread_ = std::thread([this] { playbackLoop(); });
+    // A second start while a thread runs is refused; one that ended on its own is joined.
+    clock_.start([this] { return playbackStep(); });
 }
 
 bool KvEventProcessor::present(const korvane::EventBatch& batch,
                                std::optional<uint64_t> position_us, bool skipEmpty) {
     if (!batch) return false;
-    reportRate(batch->size(), accTime_.load(), /*now=*/!playing_.load());
+    reportRate(batch->size(), clock_.accumulation(), /*now=*/!clock_.playing());
     if (batch->empty() && skipEmpty) return true;
     accumulateEvents(batch->data(), batch->data() + batch->size());
     if (position_us) emit signalRealTimeTimeStamp(*position_us);
@@ -316,104 +264,88 @@ void KvEventProcessor::nextFrame() {
     if (!readerReady(false)) return;
     stopPlayback();
     std::lock_guard<std::mutex> lock(readerMutex_);
-    const uint64_t acc = accTime_.load();
-    if (current_.load() + acc >= upper_.load()) return;
-    korvane::EventBatch batch = reader_->readEventsInWindow(current_.load(), acc);
-    markShown(current_.load());
-    current_ += frameInterval_.load();
-    if (!present(batch, current_.load())) debug("File read end.");
+    const uint64_t acc = clock_.accumulation(), pos = clock_.position();
+    if (pos + acc >= clock_.upper()) return;
+    korvane::EventBatch batch = reader_->readEventsInWindow(pos, acc);
+    markShown(pos);
+    clock_.setPosition(pos + clock_.interval());
+    if (!present(batch, clock_.position())) debug("File read end.");
 }
 
 void KvEventProcessor::preFrame() {
     if (!readerReady(false)) return;
     stopPlayback();
-    const uint64_t interval = frameInterval_.load();
-    const uint64_t lower = lower_.load();
-    uint64_t pos = current_.load();
-    pos = pos >= lower + interval ? pos - interval : lower;
-    current_ = pos;
+    const uint64_t pos = clock_.stepBack();
     std::lock_guard<std::mutex> lock(readerMutex_);
     if (!reader_->seekToTime(pos)) return;
     markShown(pos);
-    present(reader_->readEventsFor(accTime_.load()), pos);
+    present(reader_->readEventsFor(clock_.accumulation()), pos);
 }
 
 void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
     if (!readerReady(false)) return;
-    if (timestamp_us < lower_.load() || timestamp_us > upper_.load()) return;
+    if (timestamp_us < clock_.lower() || timestamp_us > clock_.upper()) return;
     stopPlayback();
     if (!reader_->seekToTime(timestamp_us)) {
         debug("seek time err." + QString::number(timestamp_us));
         return;
     }
-    const uint64_t acc = accTime_.load();
+    const uint64_t acc = clock_.accumulation();
     korvane::EventBatch batch = reader_->readEventsInWindow(timestamp_us, acc);
     markShown(timestamp_us);
-    current_ = timestamp_us + acc;
-    present(batch, current_.load());
+    clock_.setPosition(timestamp_us + acc);
+    present(batch, clock_.position());
 }
 
 void KvEventProcessor::slotPlaybackReset() {
     if (!readerReady(false)) return;
-    playing_ = false;
-    if (playbackThread_.joinable()) playbackThread_.join();
-    const uint64_t lower = lower_.load();
+    clock_.stop();
+    const uint64_t lower = clock_.lower();
     reader_->seekToTime(lower);
     markShown(lower);
-    present(reader_->readEventsInWindow(lower, accTime_.load()), std::nullopt);
+    present(reader_->readEventsInWindow(lower, clock_.accumulation()), std::nullopt);
     debug("set ts: " + QString::number(lower));
     emit signalRealTimeTimeStamp(lower);
-    current_ = lower;
+    clock_.setPosition(lower);
     emit signalPlayStatus(false);
 }
 
-void KvEventProcessor::playbackLoop() {
+bool KvEventProcessor::playbackStep() {
     try {
-        playbackSteps();
-    } catch (const std::exception& e) {
-        // Out of memory on a damaged file, say: stop playing, never end the process.
-        qWarning() << "playback stopped:" << e.what();
-        playing_ = false;
-        emit signalPlayStatus(false);
-    }
-}
-
-void KvEventProcessor::playbackSteps() {
-    using clock = std::chrono::steady_clock;
-    while (playing_.load()) {
-        if (!reader_) return;
-        const auto t0 = clock::now();
+        if (!reader_) return false;
         std::unique_lock<std::mutex> lock(readerMutex_);
-        const uint64_t interval = frameInterval_.load();
-        const uint64_t upper = upper_.load();
-        uint64_t pos = current_.load();
+        const uint64_t interval = clock_.interval();
+        const uint64_t upper = clock_.upper();
+        uint64_t pos = clock_.position();
         korvane::EventBatch batch;
         markShown(pos);
         if (pos + interval <= upper) {
-            batch = reader_->readEventsInWindow(pos, accTime_.load());
+            batch = reader_->readEventsInWindow(pos, clock_.accumulation());
             pos += interval;
         } else {
             // The last, shortened frame reaches the upper bound itself.
             batch = reader_->readEventsInWindow(pos, upper >= pos ? upper - pos + 1 : 1);
             pos = upper;
         }
-        current_ = pos;
+        clock_.setPosition(pos);
         // A silent window leaves the last image on screen during playback.
         present(batch, pos, /*skipEmpty=*/true);
         if (!batch || pos >= upper) {
-            const uint64_t lower = lower_.load();
+            const uint64_t lower = clock_.lower();
             reader_->seekToTime(lower);
-            current_ = lower;
-            if (!loop_.load()) {
-                playing_ = false;
+            clock_.setPosition(lower);
+            if (!clock_.loop()) {
+                clock_.stop();  // from the playback thread: only ends the loop
                 emit signalPlayStatus(false);
-                return;
+                return false;
             }
         }
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - t0).count();
-        if (kTick_us > uint64_t(elapsed) && playing_.load()) {
-            std::this_thread::sleep_until(t0 + std::chrono::microseconds(kTick_us));
-        }
+        return true;
+    } catch (const std::exception& e) {
+        // Out of memory on a damaged file, say: stop playing, never end the process.
+        qWarning() << "playback stopped:" << e.what();
+        clock_.stop();
+        emit signalPlayStatus(false);
+        return false;
     }
 }

@@ -31,13 +31,14 @@
 #include "KvExportJobs.h"
 #include "KvMessageType.h"
 #include "KvRecords.h"
+#include "PlaybackClock.h"
 
 class AppConfig;
 
 class KvEventProcessor : public QObject {
     Q_OBJECT
 public:
-    static constexpr uint64_t kTick_us = 33333;
+    static constexpr uint64_t kTick_us = PlaybackClock::kTick_us;
 
     explicit KvEventProcessor(QObject* parent = nullptr);
     ~KvEventProcessor() override;
@@ -49,14 +50,14 @@ public:
     void setImageSize(int width, int height);
 
     // State, for the window and tests.
-    uint64_t fps() const { return fps_.load(); }
-    uint64_t frameInterval() const { return frameInterval_.load(); }
-    uint64_t accumulationTime() const { return accTime_.load(); }
-    uint64_t currentPosition() const { return current_.load(); }
-    uint64_t lowerBound() const { return lower_.load(); }
-    uint64_t upperBound() const { return upper_.load(); }
-    bool isLoading() const { return loading_.load(); }
-    bool isPlaying() const { return playing_.load(); }
+    uint64_t fps() const { return clock_.fps(); }
+    uint64_t frameInterval() const { return clock_.interval(); }
+    uint64_t accumulationTime() const { return clock_.accumulation(); }
+    uint64_t currentPosition() const { return clock_.position(); }
+    uint64_t lowerBound() const { return clock_.lower(); }
+    uint64_t upperBound() const { return clock_.upper(); }
+    bool isLoading() const { return clock_.loading(); }
+    bool isPlaying() const { return clock_.playing(); }
     bool hasReader() const { return reader_ != nullptr && playable_.load(); }
     const EventFrameRenderer& renderer() const { return *renderer_; }
 
@@ -106,14 +107,11 @@ public slots:
                         uint64_t end_ts);
 
 private:
-    struct LoadJob;
-
     bool readerReady(bool quiet);
     void stopPlayback();
     void markShown(uint64_t from_us);
-    void playbackLoop();
-    void playbackSteps();
-    void finishLoadThread(bool abandon);
+    // One tick of playback; false when playback ends.
+    bool playbackStep();
     // Hands a read batch to the renderer (and the position, if given, to the
     // window); false when no batch came back. An empty batch draws a
     // background frame unless skipEmpty.
@@ -127,19 +125,13 @@ private:
     std::unique_ptr<EventFrameRenderer> renderer_;
     std::shared_ptr<korvane::DvsFileReader> reader_;
 
-    std::atomic<uint64_t> fps_{33};
-    std::atomic<uint64_t> frameInterval_{30303};
-    std::atomic<uint64_t> accTime_{33333};
-    std::atomic<bool> loop_{false};
-    std::atomic<bool> playing_{false};
-    std::atomic<uint64_t> current_{0};
+    // Range, position, rate, playback and load threads. Declared after the
+    // reader and the renderer: it ends its threads before they go.
+    PlaybackClock clock_{33};
     // Where the window of the picture on screen starts, for a redraw when
     // the accumulation time changes while paused; false until one is shown.
     std::atomic<uint64_t> shownFrom_{0};
     std::atomic<bool> shown_{false};
-    std::atomic<uint64_t> upper_{0};
-    std::atomic<uint64_t> lower_{0};
-    std::atomic<bool> loading_{false};
     std::atomic<bool> playable_{false};       // the reader holds a loaded recording with events
     std::atomic<bool> playRequested_{false};  // play asked for while loading
     // Rate averaging; touched by whichever thread presents (one at a time).
@@ -148,9 +140,6 @@ private:
     int rateFrames_ = 0;
 
     std::mutex readerMutex_;
-    std::thread playbackThread_;
-    std::thread loadThread_;
-    std::shared_ptr<LoadJob> loadJob_;
 
     // Jobs hold their own handle on the reader; destruction cancels the
     // export and joins both before anything else goes.

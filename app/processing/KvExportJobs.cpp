@@ -31,10 +31,6 @@ std::string local8Bit(const QString& path) {
     return korvane::utf8ToLocal8Bit(path.toStdString());
 }
 
-korvane::PaintColor paintColor(const QColor& c) {
-    return {uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())};
-}
-
 bool sameFile(const QString& path, const std::string& recordingLocal8Bit) {
     const QFileInfo target(path);
     const QFileInfo recording(QString::fromLocal8Bit(recordingLocal8Bit));
@@ -76,10 +72,14 @@ void KvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     if (!readerReady(/*quiet=*/true)) return;
     stopPlayback();
     if (exportThread_.joinable()) exportThread_.join();
-    JobRecord job{start_ts,         end_ts,
-                  qs_out_full_path, qs_out_dir,
-                  reader_,          frameInterval_.load(),
-                  accTime_.load(),  AppConfig::instance().theme()};
+    JobRecord job{start_ts,
+                  end_ts,
+                  qs_out_full_path,
+                  qs_out_dir,
+                  reader_,
+                  clock_.interval(),
+                  clock_.accumulation(),
+                  AppConfig::instance().theme()};
     exportCancel_ = false;
     exportRunning_ = true;
     exportThread_ = std::thread([this, job] { runExportJob(job); });
@@ -111,8 +111,7 @@ void KvEventProcessor::runExportJob(const JobRecord& job) {
             korvane::VideoExportOptions o;
             o.frameInterval_us = job.frameInterval_us;
             o.accumulation_us = job.accumulation_us;
-            o.theme = {paintColor(job.theme.on), paintColor(job.theme.off),
-                       paintColor(job.theme.background)};
+            o.theme = toPaintTheme(job.theme);
             o.cancel = &exportCancel_;
             int shown = -1;
             o.progress = [&](double fraction) {

@@ -10,15 +10,14 @@
 #include <utility>
 
 #include "AppConfig.h"
+#include "EventFrameRenderer.h"
 #include "Utils/JsonUtils.h"
+#include "korvane/video/EventPainter.h"
 
 using korvane::ApsFrame;
 using korvane::Event2D;
 
 namespace {
-
-// How long destruction waits for a load before leaving it behind.
-constexpr auto kLoadAbandonWait = std::chrono::seconds(2);
 
 // The calibration a fresh calibrator holds, as a parameter record.
 korvane::CalibratorParameters defaultCalibration() {
@@ -44,18 +43,6 @@ uint64_t minus(uint64_t a, uint64_t b) {
 
 }  // namespace
 
-// What a load thread works on. The thread holds it (and through it the
-// readers) by a shared handle, so an abandoned load touches nothing of the
-// processor once `cancelled` is set; the processor takes `mutex` to set it.
-struct KvFusionCameraDataProcessor::LoadJob {
-    std::shared_ptr<korvane::ApsFileReader> frameReader;
-    std::shared_ptr<korvane::DvsFileReader> eventReader;
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool cancelled = false;
-    bool done = false;
-};
-
 KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent)
     : QObject(parent), config_(&AppConfig::instance()) {
     pairing_ = std::make_unique<korvane::DvsApsFusionProccessor>();
@@ -67,9 +54,11 @@ KvFusionCameraDataProcessor::~KvFusionCameraDataProcessor() {
     // With the last handle the camera closes here, while everything its
     // threads may still deliver into is whole.
     setCamera(nullptr);
-    playing_ = false;
-    if (playbackThread_.joinable()) playbackThread_.join();
-    finishLoadThread(/*abandon=*/true);
+    clock_.stop();
+    // The load thread holds its own handles on the readers.
+    clock_.finishLoad(/*abandon=*/true, [this] {
+        if (eventReader_) eventReader_->cancelOpen();
+    });
     // No pair may be delivered into a processor being torn down.
     pairing_->removeFusionDataCallback();
 }
@@ -95,11 +84,7 @@ void KvFusionCameraDataProcessor::accumulateLiveEvents(const Event2D* first, con
     if (viewerType_.load() != korvane::STREAM_DVS) return;
     std::lock_guard<std::mutex> lock(countMutex_);
     if (counts_.empty()) counts_.assign(size_t(kImageWidth) * kImageHeight * 2, 0);
-    const size_t n = counts_.size();
-    for (const Event2D* e = first; e < last; ++e) {
-        const size_t i = (size_t(e->y) * kImageWidth + e->x) * 2 + e->polarity;
-        if (i < n && counts_[i] < kCountLimit) ++counts_[i];
-    }
+    korvane::countEvents(first, last, kImageWidth, kImageHeight, counts_.data());
 }
 
 void KvFusionCameraDataProcessor::addLiveEvents(const Event2D* first, const Event2D* last) {
@@ -176,29 +161,15 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
     if (type != korvane::STREAM_DVS) return;
     std::lock_guard<std::mutex> imageLock(eventImageMutex_);
     ensureImage(eventImage_);
-    const ThemeColors theme = config_->theme();
-    eventImage_.fill(theme.background);
-    const QRgb on = theme.on.rgb(), off = theme.off.rgb();
+    const korvane::PaintTheme theme = toPaintTheme(config_->theme());
     {
         std::lock_guard<std::mutex> countLock(countMutex_);
-        if (!counts_.empty()) {
-            for (int y = 0; y < kImageHeight; ++y) {
-                uchar* row = eventImage_.scanLine(y);
-                for (int x = 0; x < kImageWidth; ++x) {
-                    const size_t i = (size_t(y) * kImageWidth + x) * 2;
-                    const uint16_t offCount = counts_[i], onCount = counts_[i + 1];
-                    QRgb c;
-                    if (onCount > 0 && onCount >= offCount)
-                        c = on;
-                    else if (offCount > 0)
-                        c = off;
-                    else
-                        continue;
-                    row[x * 3] = uchar(qBlue(c));
-                    row[x * 3 + 1] = uchar(qGreen(c));
-                    row[x * 3 + 2] = uchar(qRed(c));
-                }
-            }
+        if (counts_.empty()) {
+            eventImage_.fill(QColor(theme.background.r, theme.background.g, theme.background.b));
+        } else {
+            korvane::paintCounts(counts_.data(), kImageWidth, kImageHeight, theme,
+                                 eventImage_.bits(), size_t(eventImage_.bytesPerLine()),
+                                 korvane::PixelOrder::Bgr);
             std::fill(counts_.begin(), counts_.end(), uint16_t(0));
         }
     }
@@ -208,19 +179,9 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
 
 void KvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* first,
                                              const Event2D* last, bool mirrored) const {
-    const ThemeColors theme = config_->theme();
-    const QRgb on = theme.on.rgb(), off = theme.off.rgb();
-    const int width = image.width(), height = image.height();
-    for (const Event2D* e = first; e < last; ++e) {
-        // Playback mirrors the columns: the recorded events are seen from the other side.
-        const int column = mirrored ? width - 1 - int(e->x) : int(e->x);
-        if (column < 0 || column >= width || int(e->y) >= height) continue;
-        const QRgb c = e->polarity == 1 ? on : off;
-        uchar* p = image.scanLine(e->y) + column * 3;
-        p[0] = uchar(qBlue(c));
-        p[1] = uchar(qGreen(c));
-        p[2] = uchar(qRed(c));
-    }
+    korvane::drawEvents(first, last, image.width(), image.height(), toPaintTheme(config_->theme()),
+                        image.bits(), size_t(image.bytesPerLine()), korvane::PixelOrder::Bgr,
+                        mirrored);
 }
 
 // --- simple settings ------------------------------------------------------------
@@ -230,30 +191,24 @@ void KvFusionCameraDataProcessor::slotSetViewerType(korvane::STREAM_TYPE type) {
 }
 
 void KvFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us) {
-    lower_ = timestamp_us;
+    clock_.setLower(timestamp_us);
 }
 
 void KvFusionCameraDataProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us) {
-    upper_ = timestamp_us;
+    clock_.setUpper(timestamp_us);
 }
 
 void KvFusionCameraDataProcessor::slotSetReplayFlag(bool replay) {
-    replay_ = replay;
+    clock_.setLoop(replay);
 }
 
 void KvFusionCameraDataProcessor::setFps(int fps) {
-    // No interval follows from 0 or less: the last good one stays.
-    if (fps <= 0) {
-        qDebug() << "set fps ignored: " << fps;
-        return;
-    }
-    fps_ = fps;
-    frameInterval_ = uint64_t(1000000 / fps);
-    qDebug() << "set fps: " << fps << " time interval: " << frameInterval_.load();
+    clock_.setFps(fps);
+    qDebug() << "set fps: " << clock_.fps() << " time interval: " << clock_.interval();
 }
 
 void KvFusionCameraDataProcessor::setAccTime(uint64_t time_us) {
-    accTime_ = time_us;
+    clock_.setAccumulation(time_us);
 }
 
 // --- manual calibration -----------------------------------------------------------
@@ -292,9 +247,9 @@ void KvFusionCameraDataProcessor::slotApplyOffset() {
 // --- loading ----------------------------------------------------------------------
 
 bool KvFusionCameraDataProcessor::slotReadFusionFile(QString str) {
-    if (loading_.load()) return false;
+    if (clock_.loading()) return false;
     stopPlayback();
-    finishLoadThread(/*abandon=*/false);
+    clock_.finishLoad(/*abandon=*/false);
     loaded_ = false;
     frameReader_.reset();
     eventReader_.reset();
@@ -334,59 +289,34 @@ bool KvFusionCameraDataProcessor::slotReadFusionFile(QString str) {
     }
 
     // Loading from here on: commands are refused until the load thread ends.
-    loading_ = true;
-    loadJob_ = std::make_shared<LoadJob>();
-    loadJob_->frameReader = frameReader_;
-    loadJob_->eventReader = eventReader_;
-    loadThread_ = std::thread(&KvFusionCameraDataProcessor::runLoad, this, loadJob_);
+    auto job = std::make_shared<PlaybackClock::LoadJob>();
+    clock_.startLoad(job, [this, job, frames = frameReader_, events = eventReader_] {
+        runLoad(job, frames, events);
+    });
     return true;
-}
-
-void KvFusionCameraDataProcessor::finishLoadThread(bool abandon) {
-    if (!loadThread_.joinable()) return;
-    if (!abandon) {
-        loadThread_.join();
-        return;
-    }
-    std::shared_ptr<LoadJob> job = loadJob_;
-    bool done = false;
-    {
-        std::unique_lock<std::mutex> lock(job->mutex);
-        job->cancelled = true;
-        if (job->eventReader) job->eventReader->cancelOpen();
-        done = job->finished.wait_for(lock, kLoadAbandonWait, [&] { return job->done; });
-    }
-    if (done) {
-        loadThread_.join();
-    } else {
-        // Still inside the driver: it holds the job and the readers, nothing of ours.
-        loadThread_.detach();
-    }
 }
 
 // Load thread. The driver's work runs outside the job's lock; everything
 // that touches the processor runs under it, after checking `cancelled`.
-void KvFusionCameraDataProcessor::runLoad(std::shared_ptr<LoadJob> job) {
-    auto finish = [&] {
-        job->done = true;
-        job->finished.notify_all();
-    };
+void KvFusionCameraDataProcessor::runLoad(
+    const std::shared_ptr<PlaybackClock::LoadJob>& job,
+    const std::shared_ptr<korvane::ApsFileReader>& frameReader,
+    const std::shared_ptr<korvane::DvsFileReader>& eventReader) {
     auto fail = [&](const char* message) {
         if (message) qDebug() << message;
-        loading_ = false;
+        clock_.setLoading(false);
         QMetaObject::invokeMethod(
-            this, [this, j = job.get()] { afterLoad(false, j); }, Qt::QueuedConnection);
+            this, [this, r = eventReader.get()] { afterLoad(false, r); }, Qt::QueuedConnection);
         emit signalLoadingStatus(false);
-        finish();
     };
     {
         std::lock_guard<std::mutex> lock(job->mutex);
-        if (job->cancelled) return finish();
+        if (job->cancelled) return;
         emit signalLoadingStatus(true);
     }
 
-    korvane::ApsFileReader* frames = job->frameReader.get();
-    korvane::DvsFileReader* events = job->eventReader.get();
+    korvane::ApsFileReader* frames = frameReader.get();
+    korvane::DvsFileReader* events = eventReader.get();
     bool framesOpen = false, firstRead = false, eventsOpen = false;
     std::vector<uint64_t> timestamps;
     ApsFrame first(0, 0);
@@ -412,7 +342,7 @@ void KvFusionCameraDataProcessor::runLoad(std::shared_ptr<LoadJob> job) {
     }
 
     std::lock_guard<std::mutex> lock(job->mutex);
-    if (job->cancelled) return finish();
+    if (job->cancelled) return;
     if (!framesOpen) return fail("Load aps file failed.");
     if (!firstRead) return fail(nullptr);
     if (!eventsOpen) return fail("Load dvs file failed.");
@@ -427,25 +357,25 @@ void KvFusionCameraDataProcessor::runLoad(std::shared_ptr<LoadJob> job) {
     fileInfo_ = info;
     frameOffset_us_ = info.apsStartTimestamp;
     qDebug() << "Read aps file time offset: " << info.apsStartTimestamp;
-    lower_ = info.apsStartTimestamp;
-    upper_ = end;
-    timeBase_ = lower_.load();
-    emit signalStartTimeStamp(lower_.load());
-    emit signalEndTimeStamp(upper_.load());
-    emit signalTimeStamp(timeBase_.load());
-    qDebug() << "fusion file start : " << lower_.load()
-             << "fusion_file_end_timestamp_: " << upper_.load()
-             << "time base: " << timeBase_.load();
+    clock_.setLower(info.apsStartTimestamp);
+    clock_.setUpper(end);
+    clock_.setPosition(info.apsStartTimestamp);
+    emit signalStartTimeStamp(clock_.lower());
+    emit signalEndTimeStamp(clock_.upper());
+    emit signalTimeStamp(clock_.position());
+    qDebug() << "fusion file start : " << clock_.lower()
+             << "fusion_file_end_timestamp_: " << clock_.upper()
+             << "time base: " << clock_.position();
     // The flags before the signals: their receivers may command at once.
     loaded_ = true;
-    loading_ = false;
+    clock_.setLoading(false);
     emit signalLoadingStatus(false);
     emit signalPlayStatus(true);
-    finish();
 }
 
-void KvFusionCameraDataProcessor::afterLoad(bool ok, const LoadJob* job) {
-    if (ok || loadJob_.get() != job || loading_.load()) return;  // a newer load took over
+void KvFusionCameraDataProcessor::afterLoad(bool ok, const korvane::DvsFileReader* loaded) {
+    // A newer load took over.
+    if (ok || eventReader_.get() != loaded || clock_.loading()) return;
     // The failed load's readers go; the processor is ready for another file.
     frameReader_.reset();
     eventReader_.reset();
@@ -454,57 +384,49 @@ void KvFusionCameraDataProcessor::afterLoad(bool ok, const LoadJob* job) {
 // --- playback ---------------------------------------------------------------------
 
 bool KvFusionCameraDataProcessor::readersReady() const {
-    return frameReader_ && eventReader_ && loaded_.load() && !loading_.load();
+    return frameReader_ && eventReader_ && loaded_.load() && !clock_.loading();
 }
 
 void KvFusionCameraDataProcessor::stopPlayback() {
-    if (playing_.load()) {
-        slotPlaybackCtrl(false);
+    if (clock_.playing()) {
+        clock_.stop();
         emit signalPlayStatus(false);
-    } else if (playbackThread_.joinable()) {
-        playbackThread_.join();  // ended by itself at the end of the range
+    } else {
+        clock_.stop();  // joins a thread that ended by itself at the end of the range
     }
 }
 
 void KvFusionCameraDataProcessor::slotPlaybackCtrl(bool play) {
-    if (play) {
-        // One playback thread at a time; nothing to play while loading or without files.
-        if (playing_.load() || !readersReady()) return;
-        if (playbackThread_.joinable()) playbackThread_.join();
-        playing_ = true;
-        playbackThread_ = std::thread(&KvFusionCameraDataProcessor::playbackLoop, this);
+    if (!play) {
+        clock_.stop();
         return;
     }
-    playing_ = false;
-    if (playbackThread_.joinable() && playbackThread_.get_id() != std::this_thread::get_id())
-        playbackThread_.join();
+    // One playback thread at a time; nothing to play while loading or without files.
+    if (!readersReady()) return;
+    clock_.start([this] { return playbackStep(); });
 }
 
-void KvFusionCameraDataProcessor::playbackLoop() {
-    using namespace std::chrono;
-    while (playing_.load()) {
-        const auto t0 = steady_clock::now();
-        timeBase_ += frameInterval_.load();
-        render();
-        if (timeBase_.load() >= upper_.load()) {
-            // Back to the lower bound, frames included.
-            eventReader_->seekToTime(lower_.load());
-            if (!positionFramesAt(lower_.load())) {
-                playing_ = false;
-                emit signalPalyFileFinished();
-                break;
-            }
-            timeBase_ = lower_.load();
-            if (!replay_.load()) {
-                playing_ = false;
-                emit signalPalyFileFinished();
-            }
+bool KvFusionCameraDataProcessor::playbackStep() {
+    const uint64_t t = clock_.position() + clock_.interval();
+    clock_.setPosition(t);
+    render();
+    if (t >= clock_.upper()) {
+        // Back to the lower bound, frames included.
+        const uint64_t lower = clock_.lower();
+        eventReader_->seekToTime(lower);
+        if (!positionFramesAt(lower)) {
+            clock_.stop();
+            emit signalPalyFileFinished();
+            return false;
         }
-        const auto remaining =
-            microseconds(kTick_us) - duration_cast<microseconds>(steady_clock::now() - t0);
-        if (!playing_.load()) break;
-        if (remaining.count() > 0) std::this_thread::sleep_for(remaining);
+        clock_.setPosition(lower);
+        if (!clock_.loop()) {
+            clock_.stop();
+            emit signalPalyFileFinished();
+            return false;
+        }
     }
+    return true;
 }
 
 bool KvFusionCameraDataProcessor::positionFramesAt(uint64_t t_us) {
@@ -517,7 +439,7 @@ bool KvFusionCameraDataProcessor::positionFramesAt(uint64_t t_us) {
 }
 
 void KvFusionCameraDataProcessor::render() {
-    const uint64_t t = timeBase_.load();
+    const uint64_t t = clock_.position();
     const uint64_t o = frameOffset_us_;
     if (t < nextFrame_.timestamp + o) {
         if (t < currentFrame_.timestamp + o) {
@@ -536,7 +458,7 @@ void KvFusionCameraDataProcessor::render() {
     // covers only the hand-over.
     QImage image(kImageWidth, kImageHeight, QImage::Format_BGR888);
     copyFrameInto(currentFrame_, image);
-    const uint64_t windowStart = minus(t, accTime_.load());
+    const uint64_t windowStart = minus(t, clock_.accumulation());
     korvane::EventBatch batch = eventReader_->readEventsInWindow(windowStart, t - windowStart);
     const bool drawn = batch && !batch->empty();
     if (drawn) drawEvents(image, batch->data(), batch->data() + batch->size(), true);
@@ -560,27 +482,24 @@ void KvFusionCameraDataProcessor::render() {
 void KvFusionCameraDataProcessor::nextFrame() {
     if (!readersReady()) return;
     stopPlayback();
-    if (timeBase_.load() + accTime_.load() < upper_.load()) {
-        timeBase_ += frameInterval_.load();
+    if (clock_.position() + clock_.accumulation() < clock_.upper()) {
+        clock_.setPosition(clock_.position() + clock_.interval());
         render();
-        qDebug() << "time base update: " << timeBase_.load()
-                 << " interval: " << frameInterval_.load();
+        qDebug() << "time base update: " << clock_.position() << " interval: " << clock_.interval();
     }
 }
 
 void KvFusionCameraDataProcessor::preFrame() {
     if (!readersReady()) return;
     stopPlayback();
-    const uint64_t t = timeBase_.load(), interval = frameInterval_.load();
-    const uint64_t lower = lower_.load();
-    timeBase_ = (t >= interval && t - interval > lower) ? t - interval : lower;
+    clock_.stepBack();
     render();
 }
 
 void KvFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us) {
     if (!readersReady()) return;
     stopPlayback();
-    timeBase_ = timestamp_us;
+    clock_.setPosition(timestamp_us);
     ApsFrame shown(0, 0), after(0, 0);
     frameReader_->readFrameAt(minus(timestamp_us, frameOffset_us_), shown);
     currentFrame_ = remap(shown);
@@ -592,12 +511,13 @@ void KvFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us) {
 
 void KvFusionCameraDataProcessor::slotPlaybackReset() {
     if (!readersReady()) return;
-    slotPlaybackCtrl(false);
+    clock_.stop();
     emit signalPlayStatus(false);
     // Frames and events both at the lower bound, which the timeline may have moved.
-    eventReader_->seekToTime(lower_.load());
-    if (positionFramesAt(lower_.load())) {
-        timeBase_ = lower_.load();
+    const uint64_t lower = clock_.lower();
+    eventReader_->seekToTime(lower);
+    if (positionFramesAt(lower)) {
+        clock_.setPosition(lower);
         render();
     }
 }

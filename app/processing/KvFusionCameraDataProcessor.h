@@ -48,6 +48,7 @@
 #include "korvane/camera/FusionCamera.h"
 #include "KvMessageType.h"
 #include "KvRecords.h"
+#include "PlaybackClock.h"
 #include "StreamType.h"
 
 class AppConfig;
@@ -57,8 +58,7 @@ class KvFusionCameraDataProcessor : public QObject {
 public:
     static constexpr int kImageWidth = 1280;
     static constexpr int kImageHeight = 720;
-    static constexpr uint16_t kCountLimit = 10;
-    static constexpr uint64_t kTick_us = 33333;  // playback display period
+    static constexpr uint64_t kTick_us = PlaybackClock::kTick_us;
 
     // Makes the frame reader of a recording from base.mp4 (local 8-bit
     // path); null when it cannot. Tests put a fake reader in here.
@@ -84,14 +84,14 @@ public:
 
     // State, for the window, the benchmarks and tests.
     korvane::STREAM_TYPE viewerType() const { return korvane::STREAM_TYPE(viewerType_.load()); }
-    uint64_t timeBase() const { return timeBase_.load(); }
-    uint64_t lowerBound() const { return lower_.load(); }
-    uint64_t upperBound() const { return upper_.load(); }
-    uint64_t frameInterval() const { return frameInterval_.load(); }
-    uint64_t accumulationTime() const { return accTime_.load(); }
-    bool isPlaying() const { return playing_.load(); }
-    bool isLoading() const { return loading_.load(); }
-    bool replay() const { return replay_.load(); }
+    uint64_t timeBase() const { return clock_.position(); }
+    uint64_t lowerBound() const { return clock_.lower(); }
+    uint64_t upperBound() const { return clock_.upper(); }
+    uint64_t frameInterval() const { return clock_.interval(); }
+    uint64_t accumulationTime() const { return clock_.accumulation(); }
+    bool isPlaying() const { return clock_.playing(); }
+    bool isLoading() const { return clock_.loading(); }
+    bool replay() const { return clock_.loop(); }
     // A recording is loaded and no load runs; GUI thread.
     bool hasRecording() const { return readersReady(); }
     uint64_t droppedFrames() const { return pairing_->droppedFrames(); }
@@ -134,15 +134,15 @@ public slots:
     void slotApplyOffset();
 
 private:
-    struct LoadJob;
-
     bool readersReady() const;
     void stopPlayback();
-    void playbackLoop();
-    void finishLoadThread(bool abandon);
-    void runLoad(std::shared_ptr<LoadJob> job);
-    // Runs on the GUI thread once a load ended.
-    void afterLoad(bool ok, const LoadJob* job);
+    // One tick of playback; false when playback ends.
+    bool playbackStep();
+    void runLoad(const std::shared_ptr<PlaybackClock::LoadJob>& job,
+                 const std::shared_ptr<korvane::ApsFileReader>& frames,
+                 const std::shared_ptr<korvane::DvsFileReader>& events);
+    // Runs on the GUI thread once a load of that event reader ended.
+    void afterLoad(bool ok, const korvane::DvsFileReader* loaded);
     korvane::ApsFrame remap(const korvane::ApsFrame& frame) const;
     // Reads the frame shown at event time t and the one after it; false
     // (frames unchanged) when either read fails.
@@ -188,15 +188,7 @@ private:
     korvane::ApsFrame currentFrame_{0, 0};  // remapped; empty until a recording shows one
     korvane::ApsFrame nextFrame_{0, 0};
 
-    std::atomic<uint64_t> lower_{0}, upper_{0}, timeBase_{0};
-    std::atomic<int> fps_{30};
-    std::atomic<uint64_t> frameInterval_{33333};
-    std::atomic<uint64_t> accTime_{33333};
-    std::atomic<bool> playing_{false};
-    std::atomic<bool> replay_{false};
-    std::atomic<bool> loading_{false};
+    // Range, time base, rate, replay, and the playback and load threads.
+    PlaybackClock clock_{30};
     std::atomic<bool> loaded_{false};  // the readers hold a loaded recording
-    std::thread playbackThread_;
-    std::thread loadThread_;
-    std::shared_ptr<LoadJob> loadJob_;
 };

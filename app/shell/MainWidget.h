@@ -1,9 +1,9 @@
 #pragma once
 
 // The main window: our own frame and title bar with four menus, the image
-// view, the play bar and the timeline, wired to the RAW playback processor.
-// The side bar's panels, the live cameras and fusion recordings plug into
-// the hooks marked below.
+// view, the play bar and the timeline, the side bar's panels, the live event
+// and fusion cameras and the recordings of both (MainWidgetCamera.cpp,
+// MainWidgetFusion.cpp, MainWidgetSideBar.cpp, MainWidgetExport.cpp).
 //
 // Ownership: owns its form, processor, timeline, waiting window and frame
 // agent. GUI thread only; processor signals arrive queued.
@@ -65,6 +65,9 @@ QString formatTimestamp(uint64_t timestamp_us);
 QString formatDuration(uint64_t seconds);
 // The live status line: " Bandwidth: 10.0 MB/s  Events: 2.5 MEv/s " (translated).
 QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s);
+// Its two halves, as the statistics reach the window.
+QString formatStatusBandwidth(uint64_t bandwidth_bytes_per_s);
+QString formatStatusEvents(uint64_t events_per_s);
 
 // What trigger-in recording needs, copied on the GUI thread for the camera's
 // thread (which must not read the configuration while it is being saved).
@@ -172,9 +175,8 @@ public:
     bool isStreaming() const { return streaming_.load(); }
     bool isRecording() const { return recording_.load(); }
     uint64_t batchInterval() const { return batchInterval_us_.load(); }
-    // Batches the live view fell behind on / the camera dropped since streaming started.
+    // Batches the live view fell behind on since streaming started.
     uint64_t lateBatches() const { return lateBatches_.load(); }
-    uint64_t droppedBatches() const { return droppedBatches_; }
     // The file the record button writes (empty when none ran yet).
     QString buttonRecordingPath() const { return recordingPath_; }
 
@@ -353,8 +355,6 @@ private:
     RunCameraInfo runCameraInfo_;
     KvFileRecorder* recorder_ = nullptr;
     uint32_t triggerCallbackId_ = 0xFFFFFFFFu;
-    std::shared_ptr<std::mutex> triggerSettingsMutex_ = std::make_shared<std::mutex>();
-    std::shared_ptr<TriggerInRecording> triggerSettings_;
     std::atomic<bool> streaming_{false};
     std::atomic<uint64_t> batchInterval_us_{33333};
     uint32_t displayRate_ = 33;
@@ -370,6 +370,5 @@ private:
     std::atomic<bool> showPending_{false};  // a picture request waits for the GUI thread
     uint64_t droppedBatches_ = 0;
     uint64_t droppedAtStart_ = 0;
-    QString recordingClockText_;
     bool layoutRestored_ = false;  // the next show keeps the restored place
 };

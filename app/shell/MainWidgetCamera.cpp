@@ -56,11 +56,19 @@ QString formatDuration(uint64_t seconds) {
         .arg(seconds % 60, 2, 10, QChar('0'));
 }
 
-QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s) {
+QString formatStatusBandwidth(uint64_t bandwidth_bytes_per_s) {
     auto tr = [](const char* text) { return QCoreApplication::translate("MainWidget", text); };
     return tr(" Bandwidth: ") + QString::number(bandwidth_bytes_per_s / 1024.0 / 1024.0, 'f', 1) +
-           tr(" MB/s ") + tr(" Events: ") + QString::number(events_per_s / 1000000.0, 'f', 1) +
-           tr(" MEv/s ");
+           tr(" MB/s ");
+}
+
+QString formatStatusEvents(uint64_t events_per_s) {
+    auto tr = [](const char* text) { return QCoreApplication::translate("MainWidget", text); };
+    return tr(" Events: ") + QString::number(events_per_s / 1000000.0, 'f', 1) + tr(" MEv/s ");
+}
+
+QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s) {
+    return formatStatusBandwidth(bandwidth_bytes_per_s) + formatStatusEvents(events_per_s);
 }
 
 QString freeRecordingBase(const QString& directory, const QString& base) {
@@ -205,12 +213,8 @@ bool MainWidget::openCameraTask(SourceKind kind, const korvane::CameraDescriptio
 std::function<void(const korvane::KvStatisticInfo&)> MainWidget::statisticsHandler() {
     return [this](const korvane::KvStatisticInfo& info) {
         // Built here, shown there: the label belongs to the GUI thread.
-        const QString bandwidth = tr(" Bandwidth: ") +
-                                  QString::number(info.bandwidth / 1024.0 / 1024.0, 'f', 1) +
-                                  tr(" MB/s ");
-        const QString events =
-            tr(" Events: ") + QString::number(info.eventRate / 1000000.0, 'f', 1) + tr(" MEv/s ");
-        emit signalStatisticsText(bandwidth, events);
+        emit signalStatisticsText(formatStatusBandwidth(info.bandwidth),
+                                  formatStatusEvents(info.eventRate));
     };
 }
 
@@ -438,7 +442,7 @@ void MainWidget::on_pb_record_clicked() {
                           QDateTime::currentDateTime());
     if (!dvsCamera_->startRecording(localPath(recordingPath_))) {
         ui->pb_record->setChecked(false);
-        const QString reason = QString::fromStdString(dvsCamera_->recordingStatus().error);
+        const QString reason = recordingFailureReason(dvsCamera_->recordingStatus().error);
         emit signalShowLeftBottomTips(tr("Recording failed: %1").arg(reason), KvMessageType::Error,
                                       recordingPath_);
         return;
@@ -479,7 +483,7 @@ void MainWidget::finishButtonRecording(bool notify) {
                                       recordingPath_);
     } else {
         emit signalShowLeftBottomTips(
-            tr("Recording failed: %1").arg(QString::fromStdString(status.error)),
+            tr("Recording failed: %1").arg(recordingFailureReason(status.error)),
             KvMessageType::Error, recordingPath_);
     }
 }
@@ -502,8 +506,9 @@ void MainWidget::recordingFailed(QString path, QString reason) {
     recording_ = false;
     ui->pb_record->setChecked(false);
     stopRecordingClock();
-    emit signalShowLeftBottomTips(tr("Recording failed: %1").arg(reason), KvMessageType::Error,
-                                  path);
+    emit signalShowLeftBottomTips(
+        tr("Recording failed: %1").arg(recordingFailureReason(reason.toStdString())),
+        KvMessageType::Error, path);
 }
 
 void MainWidget::startRecordingClock() {

@@ -248,6 +248,54 @@
         <source>Nothing to record: 0 seconds before and 0 seconds after the trigger.</source>
         <translation>Nothing to record: 0 seconds before and 0 seconds after the trigger.</translation>
     </message>
+    <message>
+        <source>the disk is full</source>
+        <translation>the disk is full</translation>
+    </message>
+    <message>
+        <source>the disk cannot keep up with the stream</source>
+        <translation>the disk cannot keep up with the stream</translation>
+    </message>
+    <message>
+        <source>the recording's file or folder was removed</source>
+        <translation>the recording's file or folder was removed</translation>
+    </message>
+    <message>
+        <source>a recording is already running</source>
+        <translation>a recording is already running</translation>
+    </message>
+    <message>
+        <source>the camera was unplugged</source>
+        <translation>the camera was unplugged</translation>
+    </message>
+    <message>
+        <source>the path is not a file</source>
+        <translation>the path is not a file</translation>
+    </message>
+    <message>
+        <source>the folder does not exist</source>
+        <translation>the folder does not exist</translation>
+    </message>
+    <message>
+        <source>permission denied</source>
+        <translation>permission denied</translation>
+    </message>
+    <message>
+        <source>the disk is read-only</source>
+        <translation>the disk is read-only</translation>
+    </message>
+    <message>
+        <source>the disk reported an error</source>
+        <translation>the disk reported an error</translation>
+    </message>
+    <message>
+        <source>the file cannot be written</source>
+        <translation>the file cannot be written</translation>
+    </message>
+    <message>
+        <source>the file cannot be created: %1</source>
+        <translation>the file cannot be created: %1</translation>
+    </message>
 </context>
 <context>
     <name>KvFusionCameraDataProcessor</name>

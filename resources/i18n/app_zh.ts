@@ -248,6 +248,54 @@
         <source>Nothing to record: 0 seconds before and 0 seconds after the trigger.</source>
         <translation>无可录制内容：触发前后均为 0 秒。</translation>
     </message>
+    <message>
+        <source>the disk is full</source>
+        <translation>磁盘已满</translation>
+    </message>
+    <message>
+        <source>the disk cannot keep up with the stream</source>
+        <translation>磁盘写入速度跟不上数据流</translation>
+    </message>
+    <message>
+        <source>the recording's file or folder was removed</source>
+        <translation>录制文件或其文件夹已被删除</translation>
+    </message>
+    <message>
+        <source>a recording is already running</source>
+        <translation>已有录制正在进行</translation>
+    </message>
+    <message>
+        <source>the camera was unplugged</source>
+        <translation>相机已断开</translation>
+    </message>
+    <message>
+        <source>the path is not a file</source>
+        <translation>该路径不是文件</translation>
+    </message>
+    <message>
+        <source>the folder does not exist</source>
+        <translation>文件夹不存在</translation>
+    </message>
+    <message>
+        <source>permission denied</source>
+        <translation>没有权限</translation>
+    </message>
+    <message>
+        <source>the disk is read-only</source>
+        <translation>磁盘为只读</translation>
+    </message>
+    <message>
+        <source>the disk reported an error</source>
+        <translation>磁盘报告错误</translation>
+    </message>
+    <message>
+        <source>the file cannot be written</source>
+        <translation>无法写入文件</translation>
+    </message>
+    <message>
+        <source>the file cannot be created: %1</source>
+        <translation>无法创建文件：%1</translation>
+    </message>
 </context>
 <context>
     <name>KvFusionCameraDataProcessor</name>

@@ -236,6 +236,19 @@ MESSAGES = [
      "没有可用的主文件夹：设置将不会被保存。"),
     ("Startup", "Some settings could not be used; their defaults are in force.",
      "部分设置无效，已改用默认值。"),
+    # Why a recording failed, in the user's words (the camera library's reasons).
+    ("KvFileRecorder", "the disk is full", "磁盘已满"),
+    ("KvFileRecorder", "the disk cannot keep up with the stream", "磁盘写入速度跟不上数据流"),
+    ("KvFileRecorder", "the recording's file or folder was removed", "录制文件或其文件夹已被删除"),
+    ("KvFileRecorder", "a recording is already running", "已有录制正在进行"),
+    ("KvFileRecorder", "the camera was unplugged", "相机已断开"),
+    ("KvFileRecorder", "the path is not a file", "该路径不是文件"),
+    ("KvFileRecorder", "the folder does not exist", "文件夹不存在"),
+    ("KvFileRecorder", "permission denied", "没有权限"),
+    ("KvFileRecorder", "the disk is read-only", "磁盘为只读"),
+    ("KvFileRecorder", "the disk reported an error", "磁盘报告错误"),
+    ("KvFileRecorder", "the file cannot be written", "无法写入文件"),
+    ("KvFileRecorder", "the file cannot be created: %1", "无法创建文件：%1"),
 ]
 
 

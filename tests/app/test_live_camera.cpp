@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "AppConfig.h"
@@ -173,6 +175,27 @@ private slots:
     void textsAndTriggerEdgesOfTheLiveView() {
         QCOMPARE(formatStatusLine(10485760, 2500000),
                  QString(" Bandwidth: ") + "10.0" + " MB/s " + " Events: " + "2.5" + " MEv/s ");
+        // The window shows the statistics in these two halves.
+        QCOMPARE(formatStatusBandwidth(10485760) + formatStatusEvents(2500000),
+                 formatStatusLine(10485760, 2500000));
+        // The camera library's reasons reach the user as translatable sentences.
+        const struct {
+            std::string driver;
+            QString shown;
+        } reasons[] = {
+            {"disk full", "the disk is full"},
+            {"camera unplugged", "the camera was unplugged"},
+            {"a recording is already running", "a recording is already running"},
+            {"cannot create /no/such/a.raw: " + std::string(std::strerror(ENOENT)),
+             "the file cannot be created: the folder does not exist"},
+            {"cannot create /x: not a regular file",
+             "the file cannot be created: the path is not a file"},
+            {std::strerror(EROFS), "the disk is read-only"},
+            {"some reason not known yet", "the file cannot be written"},
+            {"", "the file cannot be written"},
+        };
+        for (const auto& r : reasons)
+            QCOMPARE(recordingFailureReason(r.driver), r.shown);
         QCOMPARE(formatDuration(0), QString("00:00:00"));
         QCOMPARE(formatDuration(1), QString("00:00:01"));
         QCOMPARE(formatDuration(3600 + 61), QString("01:01:01"));
@@ -563,6 +586,27 @@ private slots:
         QVERIFY(!recorder.recordingTime(1, path));  // not connected
         QCOMPARE(tips.size(), 3);
         QVERIFY(!QFileInfo::exists(path));
+
+        // A recording the camera cannot start is refused, not reported as running.
+        auto other = std::make_shared<SimulatedDvsCamera>(cameraOptions("T4", "EVK4"));
+        QCOMPARE(other->start(), 0);
+        recorder.setCamera(other);
+        const QString nowhere = dir_.filePath("missing/r.raw");
+        QVERIFY(!recorder.startRecording(nowhere));
+        QVERIFY(!recorder.isRecording());
+        QCOMPARE(tips.size(), 4);
+        QCOMPARE(
+            tips[3][0].toString(),
+            QString("Recording failed: the file cannot be created: the folder does not exist"));
+        QCOMPARE(tips[3][1].value<KvMessageType>(), KvMessageType::Error);
+        QCOMPARE(tips[3][2].toString(), nowhere);
+        QVERIFY(!recorder.stopRecording());
+        const QString here = dir_.filePath("started.raw");
+        QVERIFY(recorder.startRecording(here));
+        QVERIFY(recorder.isRecording());
+        QVERIFY(recorder.stopRecording());
+        QVERIFY(QFileInfo::exists(here));
+        recorder.setCamera(camera);
 
         // The cache time switches the camera's trigger cache on and off.
         recorder.setCacheTime(2);

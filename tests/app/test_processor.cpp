@@ -7,6 +7,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "AppTestMain.h"
 #include "korvane/file/DvsFileReader.h"
 #include "KvEventProcessor.h"
+#include "KvFusionCameraDataProcessor.h"
 #include "korvane/file/RawWriter.h"
 #include "korvane/sim/SyntheticRecording.h"
 #include "ThreadSafeSignalSpy.h"
@@ -302,18 +304,26 @@ private slots:
         QCOMPARE(rate.at(0).at(0).toDouble(), double(batch->size()) * 1e6 / 33333.0);
     }
 
+    // One rule for the event and the fusion player: 1,000,000 / fps, and a
+    // rate below one (a slow rate under 1/30) plays one frame per second,
+    // whatever rate was set before.
     void fpsToInterval() {
-        KvEventProcessor p;
-        p.setFps(30);
-        QCOMPARE(p.frameInterval(), uint64_t(33333));
-        p.setFps(33);
-        QCOMPARE(p.frameInterval(), uint64_t(30303));
-        p.setFps(3000);
-        QCOMPARE(p.frameInterval(), uint64_t(333));
-        p.setFps(0);  // a slow rate below 1/30: one frame per second, no division by zero
-        QCOMPARE(p.frameInterval(), uint64_t(1000000));
-        p.setFps(-5);
-        QCOMPARE(p.frameInterval(), uint64_t(1000000));
+        KvEventProcessor events;
+        KvFusionCameraDataProcessor fusion;
+        QCOMPARE(events.frameInterval(), uint64_t(30303));  // start-up rates: 33 and 30
+        QCOMPARE(fusion.frameInterval(), uint64_t(33333));
+        const struct {
+            int fps;
+            uint64_t interval;
+        } cases[] = {{30, 33333}, {33, 30303},   {3000, 333}, {0, 1000000},
+                     {25, 40000}, {-5, 1000000}, {1, 1000000}};
+        for (const auto& c : cases) {
+            events.setFps(c.fps);
+            fusion.setFps(c.fps);
+            QCOMPARE(events.frameInterval(), c.interval);
+            QCOMPARE(fusion.frameInterval(), c.interval);
+            QCOMPARE(events.fps(), uint64_t(std::max(c.fps, 1)));
+        }
     }
 
     void rangePlaysFourFramesThenStops() {

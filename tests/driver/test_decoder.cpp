@@ -331,6 +331,54 @@ TEST(RawWriterTest, LongSilencesAreWrittenAsTheyAreBridged) {
     }
 }
 
+// A chunk with its edges lands in file order in both encodings: each edge
+// before the event at its index, an index past the end after every event,
+// one that falls back behind an earlier edge at that edge (nothing is
+// written twice or skipped); edges placed by time go before the first event
+// not earlier than them.
+TEST(RawWriterTest, ChunkWithEdgesInFileOrder) {
+    const std::vector<Event2D> ev{{1, 1, 1, 100}, {2, 1, 0, 200}, {3, 1, 1, 200}, {4, 1, 0, 300}};
+    const auto edge = [](uint64_t t, int16_t id) { return EventTriggerIn(id, 1, t); };
+    const struct {
+        const char* name;
+        std::vector<uint64_t> indices;  // given to the writer
+        std::vector<uint64_t> decoded;  // what the decode reports
+    } cases[] = {
+        {"none", {}, {}},
+        {"first and middle", {0, 2}, {0, 2}},
+        {"twice at one place", {1, 1}, {1, 1}},
+        {"past the end", {4, 9}, {4, 4}},
+        {"falling back", {3, 1}, {3, 3}},
+    };
+    for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        for (const auto& c : cases) {
+            std::vector<TriggerRecord> edges;
+            for (size_t k = 0; k < c.indices.size(); ++k) {
+                // Each edge carries the time of the place it lands at, so time never goes back.
+                const uint64_t at = c.decoded[k];
+                const uint64_t t = at < ev.size() ? ev[at].timestamp : 300;
+                edges.push_back({edge(t, int16_t(k)), c.indices[k]});
+            }
+            RawWriter w(format);
+            w.writeChunk(ev.data(), ev.size(), edges);
+            const Out o = decodeWords(w.takeBuffer(), format);
+            EXPECT_EQ(o.events, ev) << c.name;
+            ASSERT_EQ(o.triggers.size(), c.decoded.size()) << c.name;
+            for (size_t k = 0; k < c.decoded.size(); ++k) {
+                EXPECT_EQ(o.triggers[k].eventIndex, c.decoded[k]) << c.name << " edge " << k;
+                EXPECT_EQ(o.triggers[k].trigger.id, int16_t(k)) << c.name;
+            }
+        }
+    }
+    std::vector<TriggerRecord> placed;
+    placeEdgesByTime(ev.data(), ev.size(),
+                     {edge(50, 0), edge(200, 1), edge(201, 2), edge(300, 3), edge(999, 4)}, placed);
+    std::vector<uint64_t> indices;
+    for (const auto& p : placed)
+        indices.push_back(p.eventIndex);
+    EXPECT_EQ(indices, (std::vector<uint64_t>{0, 1, 3, 3, 4}));
+}
+
 // A TIME_HIGH far ahead is a long pause, not a step back; only a few steps
 // back count as jitter, anything lower is a wrap.
 TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {

@@ -17,8 +17,28 @@ foreach(f include/KorvaneBase/KvRecords.h include/KorvaneBase/Utils/JsonUtils.h)
         message(FATAL_ERROR "not installed: ${f}")
     endif()
 endforeach()
+# The soname and the package file agree: both change with the minor version.
+string(REGEX MATCH "^[0-9]+\\.[0-9]+" major_minor ${VERSION})
+file(GLOB_RECURSE sonames LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*libKorvaneBase.so.*)
+list(FILTER sonames INCLUDE REGEX "libKorvaneBase\\.so\\.${major_minor}$")
+if(NOT sonames)
+    message(FATAL_ERROR "no libKorvaneBase.so.${major_minor} installed")
+endif()
+# An earlier minor release is not offered as a match.
+string(REGEX MATCH "^([0-9]+)\\.([0-9]+)" unused ${VERSION})
+if(CMAKE_MATCH_2 GREATER 0)
+    math(EXPR earlier "${CMAKE_MATCH_2} - 1")
+    execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer-earlier
+        -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix}
+        -DKORVANE_BASE_WANT=${CMAKE_MATCH_1}.${earlier}
+        RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(rc EQUAL 0)
+        message(FATAL_ERROR "the package matched a request for ${CMAKE_MATCH_1}.${earlier}")
+    endif()
+endif()
 step(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -G ${GENERATOR}
-     -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+     -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+     -DKORVANE_BASE_WANT=${major_minor})
 step(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 # The consumer's build path leads to the installed library, not to this tree.
 step(${WORK_DIR}/consumer/consumer)

@@ -7,17 +7,9 @@
 namespace korvane {
 
 void writeChunk(RawWriter& writer, const StreamChunk& chunk) {
-    size_t e = 0;
-    const auto& events = chunk.events;
-    for (const auto& trig : chunk.triggers) {
-        size_t until = e;
-        while (until < events.size() && events[until].timestamp < trig.timestamp)
-            ++until;
-        writer.writeEvents(events.data() + e, until - e);
-        e = until;
-        writer.writeTrigger(trig);
-    }
-    writer.writeEvents(events.data() + e, events.size() - e);
+    std::vector<TriggerRecord> edges;
+    placeEdgesByTime(chunk.events.data(), chunk.events.size(), chunk.triggers, edges);
+    writer.writeChunk(chunk.events.data(), chunk.events.size(), edges);
 }
 
 bool ChunkQueue::push(ChunkPtr chunk, std::chrono::milliseconds wait) {

@@ -1,5 +1,7 @@
 #include "korvane/camera/Evt3SizeCounter.h"
 
+#include "korvane/file/RawWriter.h"
+
 namespace korvane {
 
 namespace {
@@ -87,6 +89,15 @@ uint64_t Evt3SizeCounter::addEvents(const Event2D* events, size_t count) {
     haveY_ = haveY;
     y_ = y;
     return 2 * words;
+}
+
+uint64_t Evt3SizeCounter::addChunk(const Event2D* events, size_t count,
+                                   const std::vector<TriggerRecord>& edges) {
+    uint64_t bytes = 0;
+    visitInFileOrder(
+        events, count, edges, [&](const Event2D* first, size_t n) { bytes += addEvents(first, n); },
+        [&](const EventTriggerIn& edge) { bytes += addTrigger(edge); });
+    return bytes;
 }
 
 }  // namespace korvane

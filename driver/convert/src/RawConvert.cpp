@@ -89,9 +89,11 @@ public:
             }
             if (!start(ev[0].timestamp, error)) return false;
         }
+        // Written in pieces so a cancel is heard within a long chunk; an edge
+        // whose index falls behind an earlier edge's stays at that edge.
         size_t done = 0;
         for (const auto& t : triggers) {
-            const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
+            const size_t at = std::max(done, size_t(std::min<uint64_t>(t.eventIndex, n)));
             if (!writeEvents(ev + done, at - done, error)) return false;
             done = at;
             writer_.writeTrigger(t.trigger);

@@ -478,14 +478,7 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     forEachChunkParallel(
         start_us, stop,
         [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
-            size_t done = 0;
-            for (const auto& t : triggers) {
-                const size_t at = size_t(std::min<uint64_t>(t.eventIndex, n));
-                writer.writeEvents(ev + done, at - done);
-                done = at;
-                writer.writeTrigger(t.trigger);
-            }
-            writer.writeEvents(ev + done, n - done);
+            writer.writeChunk(ev, n, triggers);
             written += n;
         });
     if (!writer.close()) return fail(errnoText(writer.error()));

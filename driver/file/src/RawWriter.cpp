@@ -174,6 +174,24 @@ void RawWriter::writeTrigger(const EventTriggerIn& trigger) {
     flushIfFull();
 }
 
+void placeEdgesByTime(const Event2D* events, size_t count, const std::vector<EventTriggerIn>& edges,
+                      std::vector<TriggerRecord>& out) {
+    out.clear();
+    size_t at = 0;
+    for (const EventTriggerIn& edge : edges) {
+        while (at < count && events[at].timestamp < edge.timestamp)
+            ++at;
+        out.push_back({edge, at});
+    }
+}
+
+void RawWriter::writeChunk(const Event2D* events, size_t count,
+                           const std::vector<TriggerRecord>& edges) {
+    visitInFileOrder(
+        events, count, edges, [this](const Event2D* first, size_t n) { writeEvents(first, n); },
+        [this](const EventTriggerIn& edge) { writeTrigger(edge); });
+}
+
 void RawWriter::writeEvents(const Event2D* events, size_t count) {
     if (!ok_) return;
     if (format_ == RawFormat::Evt2) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "korvane/file/RawWriter.h"
+
 namespace korvane {
 
 SimulatedDvsCamera::SimulatedDvsCamera(SimulatedCameraOptions options)
@@ -435,18 +437,11 @@ void SimulatedDvsCamera::publish(Batch&& batch) {
 
 void SimulatedDvsCamera::countStatistics(uint64_t from_us) {
     uint64_t end = from_us + 1000000, events = 0, bytes = 0;
+    std::vector<TriggerRecord> edges;
     while (ChunkPtr chunk = statsQueue_->pop(std::chrono::hours(1))) {
-        size_t e = 0;
         const auto& ev = chunk->events;
-        for (const auto& edge : chunk->triggers) {
-            size_t until = e;
-            while (until < ev.size() && ev[until].timestamp < edge.timestamp)
-                ++until;
-            bytes += sizeCounter_.addEvents(ev.data() + e, until - e);
-            bytes += sizeCounter_.addTrigger(edge);
-            e = until;
-        }
-        bytes += sizeCounter_.addEvents(ev.data() + e, ev.size() - e);
+        placeEdgesByTime(ev.data(), ev.size(), chunk->triggers, edges);
+        bytes += sizeCounter_.addChunk(ev.data(), ev.size(), edges);
         events += ev.size();
         if (chunk->t1_us >= end) {
             std::lock_guard lock(callbackMutex_);

@@ -89,6 +89,7 @@ bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& op
     constexpr uint64_t kSlice = 1000;
     std::vector<Event2D> events;
     std::vector<EventTriggerIn> triggers;
+    std::vector<TriggerRecord> placed;
     uint64_t t = options.startTime_us;
     const uint64_t end = options.startTime_us + options.duration_us;
 
@@ -109,16 +110,8 @@ bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& op
             writer.open(out.fd(), recordingHeader(info, options.format, width, height));
             opened = true;
         }
-        size_t e = 0;
-        for (const auto& trig : triggers) {
-            size_t until = e;
-            while (until < events.size() && events[until].timestamp < trig.timestamp)
-                ++until;
-            writer.writeEvents(events.data() + e, until - e);
-            e = until;
-            writer.writeTrigger(trig);
-        }
-        writer.writeEvents(events.data() + e, events.size() - e);
+        placeEdgesByTime(events.data(), events.size(), triggers, placed);
+        writer.writeChunk(events.data(), events.size(), placed);
         if (!writer.ok()) break;
         t = t1;
     }

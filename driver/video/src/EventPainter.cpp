@@ -36,17 +36,27 @@ void countEvents(const Event2D* first, const Event2D* last, int width, int heigh
     }
 }
 
+namespace {
+
+// A colour as a 32-bit word whose first three bytes in memory are the
+// pixel's three bytes in the given order.
+uint32_t pixelWord(const PaintColor& c, PixelOrder order) {
+    const uint8_t bytes[4] = {order == PixelOrder::Rgb ? c.r : c.b, c.g,
+                              order == PixelOrder::Rgb ? c.b : c.r, 0};
+    uint32_t word;
+    std::memcpy(&word, bytes, 4);
+    return word;
+}
+
+}  // namespace
+
 void paintCounts(const uint16_t* counts, int width, int height, const PaintTheme& theme,
-                 uint8_t* rgb, size_t bytesPerLine) {
-    // Colours as 32-bit words whose first three bytes in memory are R, G, B.
-    uint32_t palette[3];  // 0 background, 1 ON, 2 OFF
-    const PaintColor* colors[3] = {&theme.background, &theme.on, &theme.off};
-    for (int k = 0; k < 3; ++k) {
-        const uint8_t bytes[4] = {colors[k]->r, colors[k]->g, colors[k]->b, 0};
-        std::memcpy(&palette[k], bytes, 4);
-    }
+                 uint8_t* pixels, size_t bytesPerLine, PixelOrder order) {
+    // 0 background, 1 ON, 2 OFF
+    const uint32_t palette[3] = {pixelWord(theme.background, order), pixelWord(theme.on, order),
+                                 pixelWord(theme.off, order)};
     for (int y = 0; y < height; ++y) {
-        uint8_t* row = rgb + size_t(y) * bytesPerLine;
+        uint8_t* row = pixels + size_t(y) * bytesPerLine;
         const uint16_t* c = counts + size_t(y) * size_t(width) * 2;
         for (int x = 0; x < width; ++x) {
             const unsigned off = c[2 * x], on = c[2 * x + 1];
@@ -59,6 +69,20 @@ void paintCounts(const uint16_t* counts, int width, int height, const PaintTheme
                 std::memcpy(row + 3 * x, &colour, 3);
             }
         }
+    }
+}
+
+void drawEvents(const Event2D* first, const Event2D* last, int width, int height,
+                const PaintTheme& theme, uint8_t* pixels, size_t bytesPerLine, PixelOrder order,
+                bool mirrored) {
+    if (width <= 0 || height <= 0) return;
+    const uint32_t on = pixelWord(theme.on, order), off = pixelWord(theme.off, order);
+    const uint32_t w = uint32_t(width), h = uint32_t(height);
+    for (const Event2D* e = first; e != last; ++e) {
+        if (e->x >= w || e->y >= h) continue;
+        const uint32_t column = mirrored ? w - 1 - e->x : e->x;
+        std::memcpy(pixels + size_t(e->y) * bytesPerLine + size_t(column) * 3,
+                    e->polarity == 1 ? &on : &off, 3);
     }
 }
 

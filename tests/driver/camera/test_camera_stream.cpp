@@ -132,16 +132,9 @@ TEST(Evt3SizeCounterTest, CountsWhatTheWriterWrites) {
             c.events = ev;
             c.triggers = trig;
             writeChunk(writer, c);
-            size_t e = 0;
-            for (const auto& g : trig) {
-                size_t until = e;
-                while (until < ev.size() && ev[until].timestamp < g.timestamp)
-                    ++until;
-                counted += counter.addEvents(ev.data() + e, until - e);
-                counted += counter.addTrigger(g);
-                e = until;
-            }
-            counted += counter.addEvents(ev.data() + e, ev.size() - e);
+            std::vector<TriggerRecord> edges;
+            placeEdgesByTime(ev.data(), ev.size(), trig, edges);
+            counted += counter.addChunk(ev.data(), ev.size(), edges);
             ASSERT_EQ(counted, writer.takeBuffer().size()) << "dense " << dense << " at " << t;
             counted = 0;
         }

@@ -7,7 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vector>
+
 #include "KvRecords.h"
+#include "korvane/file/EventDecoder.h"
 
 namespace korvane {
 
@@ -16,6 +19,8 @@ public:
     // Bytes the events add to the stream.
     uint64_t addEvents(const Event2D* events, size_t count);
     uint64_t addTrigger(const EventTriggerIn& trigger);
+    // Bytes of events with their edges, in the order RawWriter::writeChunk writes them.
+    uint64_t addChunk(const Event2D* events, size_t count, const std::vector<TriggerRecord>& edges);
 
 private:
     uint64_t timeWords(uint64_t t);

@@ -11,15 +11,40 @@
 // callers that need all-or-nothing write to a temporary path and rename.
 // One thread at a time.
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "KvRecords.h"
+#include "korvane/file/EventDecoder.h"
 #include "korvane/file/RawHeader.h"
 
 namespace korvane {
+
+// Visits a chunk in file order: each edge right before the event at its
+// eventIndex (an index past the end puts it after every event; one that
+// falls back behind an earlier edge's stays at that edge), then the events
+// after the last edge. onEvents(first, count) may get empty runs.
+template <class OnEvents, class OnEdge>
+void visitInFileOrder(const Event2D* events, size_t count, const std::vector<TriggerRecord>& edges,
+                      OnEvents&& onEvents, OnEdge&& onEdge) {
+    size_t done = 0;
+    for (const TriggerRecord& edge : edges) {
+        const size_t at = size_t(std::clamp<uint64_t>(edge.eventIndex, done, count));
+        onEvents(events + done, at - done);
+        done = at;
+        onEdge(edge.trigger);
+    }
+    onEvents(events + done, count - done);
+}
+
+// The event index of each edge of a stream that carries edges apart from
+// events, both in time order: an edge goes before the first event not
+// earlier than it. Replaces the contents of out.
+void placeEdgesByTime(const Event2D* events, size_t count, const std::vector<EventTriggerIn>& edges,
+                      std::vector<TriggerRecord>& out);
 
 class RawWriter {
 public:
@@ -35,6 +60,8 @@ public:
     bool open(int fd, const std::string& headerText);
     void writeEvents(const Event2D* events, size_t count);
     void writeTrigger(const EventTriggerIn& trigger);
+    // Events with their trigger edges, in the order visitInFileOrder gives.
+    void writeChunk(const Event2D* events, size_t count, const std::vector<TriggerRecord>& edges);
     // Flushes, syncs and closes. False when any write failed.
     bool close();
 

@@ -1,9 +1,11 @@
 #pragma once
 
 // The one home of the event-image colour rule, shared by the playback
-// renderer and the video export: events are counted per pixel and polarity
-// (saturating), and each pixel shows its majority polarity, ties to ON,
-// background where it saw no event.
+// renderer, the live views, the fusion views and the video export: events
+// are counted per pixel and polarity (saturating), and each pixel shows its
+// majority polarity, ties to ON, background where it saw no event. Events
+// drawn over a camera frame take their own polarity's colour, the last one
+// at a pixel winning.
 //
 // Plain functions on caller-owned buffers; no state, any thread.
 
@@ -39,8 +41,18 @@ constexpr uint16_t kEventCountLimit = 10;
 void countEvents(const Event2D* first, const Event2D* last, int width, int height,
                  uint16_t* counts);
 
-// Paints counts into RGB888 rows of bytesPerLine bytes each (>= 3 x width).
+// The byte order of a painted pixel: Qt's RGB888 or BGR888 images.
+enum class PixelOrder { Rgb, Bgr };
+
+// Paints counts into 24-bit rows of bytesPerLine bytes each (>= 3 x width).
 void paintCounts(const uint16_t* counts, int width, int height, const PaintTheme& theme,
-                 uint8_t* rgb, size_t bytesPerLine);
+                 uint8_t* pixels, size_t bytesPerLine, PixelOrder order = PixelOrder::Rgb);
+
+// Draws each event of [first, last) in its polarity's colour onto 24-bit
+// rows (width x height, bytesPerLine each); mirrored puts column x at
+// width - 1 - x. Events outside the grid are dropped.
+void drawEvents(const Event2D* first, const Event2D* last, int width, int height,
+                const PaintTheme& theme, uint8_t* pixels, size_t bytesPerLine, PixelOrder order,
+                bool mirrored);
 
 }  // namespace korvane
