@@ -22,7 +22,7 @@ if [ ! -f "$tree/CMakeCache.txt" ]; then
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
         -DVELQORA_WERROR="${VELQORA_WERROR:-OFF}"
 fi
-windows_tests=(test_base test_logger test_logger_reuse)
+windows_tests=(test_base test_logger test_logger_reuse test_driver)
 cmake --build "$tree" --parallel "$jobs" --target KorvaneBase kvraw kvcam "${windows_tests[@]}"
 
 # One private prefix a run: created once (the slow part), removed at the end.
