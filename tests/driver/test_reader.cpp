@@ -198,6 +198,11 @@ TEST(ReaderIndexCacheTest, PersistedReusedInvalidatedAndUnwritable) {
     EXPECT_TRUE(reopenedFromCache());
 
     // An index of an older version of the file: same path, other content.
+#if defined(_WIN32)
+    // Windows cannot replace a file that readers hold open.
+    first.reset();
+    second.reset();
+#endif
     auto oldIndex = readBytes(indexPath);
     o.seed = 99;
     exp = expectedFor(o);
