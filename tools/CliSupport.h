@@ -16,7 +16,50 @@
 
 #include "korvane/file/RawHeader.h"
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// clang-format off
+#include <shellapi.h>
+// clang-format on
+#endif
+
 namespace cli {
+
+// Arguments as UTF-8, the encoding of every path in our libraries. Windows
+// hands main() the ANSI code page, which cannot hold every name: there the
+// wide command line is converted (kept in `storage`, which must outlive
+// argv). Standard output and error are switched to binary, so lines end in
+// a bare line feed as on every other system and scripts compare alike.
+inline void useUtf8Arguments(int& argc, char**& argv, std::vector<std::string>& storage) {
+#if defined(_WIN32)
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return;
+    storage.clear();
+    for (int i = 0; i < count; ++i) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string s(size_t(n > 0 ? n : 1), '\0');
+        if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, s.data(), n, nullptr, nullptr);
+        s.resize(s.size() - 1);
+        storage.push_back(std::move(s));
+    }
+    LocalFree(wide);
+    static std::vector<char*> pointers;
+    pointers.clear();
+    for (std::string& s : storage) pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    argc = count;
+    argv = pointers.data();
+#else
+    (void)argc;
+    (void)argv;
+    (void)storage;
+#endif
+}
 
 struct UsageError {  // exit status 2
     std::string message;

@@ -458,7 +458,11 @@ int cmdRecord(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    cli::useUtf8Arguments(argc, argv, arguments);
+#if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     if (argc < 2) {
         std::fputs(kUsage, stderr);
         return 2;

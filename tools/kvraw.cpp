@@ -20,7 +20,9 @@
 #include "KvrawConvert.h"
 #include "KvrawCheck.h"
 #include "korvane/sim/SyntheticRecording.h"
+#if defined(KORVANE_HAVE_VIDEO)
 #include "korvane/video/VideoExport.h"
+#endif
 
 using namespace korvane;
 
@@ -274,6 +276,7 @@ int cmdCut(const Args& a) {
 
 std::atomic<bool> gInterrupted{false};
 
+#if defined(KORVANE_HAVE_VIDEO)
 int cmdExport(const Args& a) {
     a.expect(4);
     const uint64_t start = parseU64(a.positional[2], "START_US");
@@ -317,6 +320,11 @@ int cmdExport(const Args& a) {
                 (unsigned long long)frames, elapsed, elapsed > 0 ? range_s / elapsed : 0.0);
     return 0;
 }
+#else
+int cmdExport(const Args&) {
+    throw Failure{"export needs the video encoder, which this build has not"};
+}
+#endif
 
 int cmdGenerate(const Args& a) {
     a.expect(3);
@@ -404,7 +412,11 @@ int cmdBench(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    cli::useUtf8Arguments(argc, argv, arguments);
+#if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     if (argc < 2) {
         std::fputs(kUsage, stderr);
         std::fputs(kvraw::kConvertUsage, stderr);

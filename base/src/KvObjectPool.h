@@ -146,7 +146,11 @@ private:
 
 using EventVector = std::vector<Event2D>;
 
+// MinGW exports no member of a class template defined in its class body, so
+// on Windows each module instantiates the (header-only) pool itself.
+#if !defined(_WIN32)
 extern template class KORVANE_BASE_API PoolCore<EventVector>;
 extern template class KORVANE_BASE_API KvObjectPoolWrapper<EventVector>;
+#endif
 
 }  // namespace korvane

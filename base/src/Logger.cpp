@@ -1,6 +1,10 @@
 #include "Logger.h"
 
 #include <spdlog/sinks/stdout_color_sinks.h>
+#if defined(_WIN32)
+#include <spdlog/sinks/ansicolor_sink.h>
+#endif
+#include <spdlog/pattern_formatter.h>
 #include <spdlog/spdlog.h>
 
 #include <cstdarg>
@@ -47,6 +51,18 @@ struct Logger::Impl {
     std::shared_ptr<spdlog::logger> logger;
 };
 
+namespace {
+// Windows' own colour sink writes to the console handle, past the C
+// stream: redirected or captured standard output would miss every line.
+// The ANSI sink writes through stdout there too (consoles since Windows 10
+// show its colours).
+#if defined(_WIN32)
+using StdoutSink = spdlog::sinks::ansicolor_stdout_sink_mt;
+#else
+using StdoutSink = spdlog::sinks::stdout_color_sink_mt;
+#endif
+}  // namespace
+
 Logger& Logger::Instance() {
     static Logger instance;
     return instance;
@@ -56,7 +72,7 @@ Logger::Logger() : impl_(std::make_unique<Impl>()), level_(Info) {
     impl_->logger = spdlog::get(kLoggerName);
     if (!impl_->logger) {
         try {
-            impl_->logger = spdlog::stdout_color_mt(kLoggerName, spdlog::color_mode::automatic);
+            impl_->logger = spdlog::create<StdoutSink>(kLoggerName, spdlog::color_mode::automatic);
         } catch (const spdlog::spdlog_ex&) {
             // Registered by another thread between the lookup and the creation.
             impl_->logger = spdlog::get(kLoggerName);
@@ -66,9 +82,12 @@ Logger::Logger() : impl_(std::make_unique<Impl>()), level_(Info) {
         // That registration was dropped again before we could look: log on a
         // private logger of our own rather than dereference nothing.
         impl_->logger = std::make_shared<spdlog::logger>(
-            kLoggerName, std::make_shared<spdlog::sinks::stdout_color_sink_mt>());
+            kLoggerName, std::make_shared<StdoutSink>());
     }
-    impl_->logger->set_pattern(kPattern, spdlog::pattern_time_type::local);
+    // Lines end in "\n": on Windows the text-mode stream makes that the
+    // system's line end (spdlog's own "\r\n" there came out as "\r\r\n").
+    impl_->logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+        kPattern, spdlog::pattern_time_type::local, "\n"));
     impl_->logger->set_level(spdlog::level::info);
 }
 

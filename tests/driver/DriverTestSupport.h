@@ -4,8 +4,10 @@
 // cache, recordings made by our generator, and whole-file reads.
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <cstdlib>
@@ -15,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "../TestPlatform.h"
 #include "korvane/file/DvsFileReader.h"
+#include "korvane/file/Platform.h"
 #include "korvane/sim/SyntheticRecording.h"
 #include "Utils/FuncUtils.h"
 
@@ -34,6 +38,15 @@ namespace kvtest {
 namespace fs = std::filesystem;
 using namespace korvane;
 
+// Points the index cache (the per-user cache folder) at `folder`.
+inline void pointCacheAt(const std::string& folder) {
+#if defined(_WIN32)
+    _putenv_s("LOCALAPPDATA", folder.c_str());
+#else
+    ::setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+#endif
+}
+
 // A scratch folder, removed afterwards; the index cache is pointed inside it
 // so tests never touch the user's cache.
 class ScratchDir {
@@ -41,16 +54,18 @@ public:
     ScratchDir() {
         static int counter = 0;
         path_ = fs::temp_directory_path() /
-                ("velqora_drv_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+                ("velqora_drv_" + std::to_string(platform::processId()) + "_" +
+                 std::to_string(counter++));
         fs::remove_all(path_);
         fs::create_directories(path_ / "cache");
-        ::setenv("XDG_CACHE_HOME", (path_ / "cache").c_str(), 1);
+        pointCacheAt((path_ / "cache").string());
     }
     ~ScratchDir() {
         std::error_code ec;
         fs::remove_all(path_, ec);
     }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // UTF-8, as our libraries take paths.
+    std::string file(const std::string& name) const { return path_.string() + "/" + name; }
     const fs::path& path() const { return path_; }
     fs::path cache() const { return path_ / "cache"; }
 
@@ -163,6 +178,7 @@ inline void scrambleWords(std::vector<uint8_t>& bytes, size_t dataOffset, size_t
     }
 }
 
+#if !defined(_WIN32)
 // Writes past the limit fail (EFBIG) the way they do on a full disk; the
 // old limit and SIGXFSZ handling come back at the end of the scope.
 class FileSizeLimit {
@@ -184,6 +200,7 @@ private:
     void (*oldHandler_)(int);
     bool applied_ = false;
 };
+#endif
 
 // Builders of hand-made word streams.
 inline void put16(std::vector<uint8_t>& b, uint16_t w) {

@@ -1,13 +1,10 @@
 #include "korvane/camera/StreamRecorder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "DvsFileInfo.h"
+#include "korvane/file/Platform.h"
 #include "korvane/file/RawWriter.h"
 #include "Utils/FuncUtils.h"
 
@@ -47,21 +44,21 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
     // O_NONBLOCK so a FIFO without a reader fails at once instead of
     // blocking the caller (the GUI thread) forever; a recording must be a
     // file that can be played back, so a FIFO or socket is refused.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    int e = 0;
+    int fd = platform::createOrTruncate(path, 0644, &e);
     if (fd < 0) {
-        const int e = errno;
         if (error)
             *error = "cannot create " + path + ": " +
                      (e == ENXIO ? std::string("not a regular file") : describeErrno(e));
         return nullptr;
     }
-    struct stat target {};
-    if (::fstat(fd, &target) != 0 || S_ISFIFO(target.st_mode) || S_ISSOCK(target.st_mode)) {
-        ::close(fd);
+    platform::FileStatus target;
+    if (!platform::status(fd, target) || target.kind == platform::FileKind::Fifo ||
+        target.kind == platform::FileKind::Socket) {
+        platform::close(fd);
         if (error) *error = "cannot create " + path + ": not a regular file";
         return nullptr;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::unique_ptr<StreamRecorder> rec(
         new StreamRecorder(path, fd, std::move(cache), cacheSeq, std::move(onError)));
     rec->serial_ = serial;
@@ -71,11 +68,8 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
     rec->startTime_us_ = startTime_us;
     rec->apsStartTimestamp_us_ = apsStartTimestamp_us;
     rec->mirrorWidth_px_ = mirrorWidth_px;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) {
-        rec->device_ = st.st_dev;
-        rec->inode_ = st.st_ino;
-    }
+    rec->device_ = target.device;
+    rec->inode_ = target.inode;
     rec->thread_ = std::thread([r = rec.get()] { r->run(); });
     return rec;
 }
@@ -108,8 +102,7 @@ bool StreamRecorder::push(ChunkPtr chunk) {
 
 bool StreamRecorder::writeOut(const uint8_t* data, size_t size) {
     while (size > 0) {
-        ssize_t n = ::write(fd_, data, size);
-        if (n < 0 && errno == EINTR) continue;
+        const long long n = platform::writeSome(fd_, data, size);
         if (n <= 0) {
             fail(n < 0 ? describeErrno(errno) : "disk full");
             return false;
@@ -132,8 +125,9 @@ void StreamRecorder::fail(const std::string& reason) {
 }
 
 bool StreamRecorder::checkStillThere() {
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_) {
+    platform::FileStatus st;
+    if (!platform::status(path_, st, /*followLinks=*/true) || st.device != device_ ||
+        st.inode != inode_) {
         fail("the recording's file or folder was removed");
         return false;
     }
@@ -190,14 +184,14 @@ size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
         if (seg->file.empty()) {
             writeOut(seg->bytes.data(), seg->bytes.size());
         } else {
-            int in = ::open(seg->file.c_str(), O_RDONLY | O_CLOEXEC);
+            int in = platform::openForReading(seg->file, nullptr);
             if (in < 0) continue;  // a lost cache segment leaves a gap, not a failure
             buffer.resize(4u << 20);
-            ssize_t n;
-            while ((n = ::read(in, buffer.data(), buffer.size())) > 0) {
+            long long n;
+            while ((n = platform::readSome(in, buffer.data(), buffer.size())) > 0) {
                 if (!writeOut(buffer.data(), size_t(n))) break;
             }
-            ::close(in);
+            platform::close(in);
         }
         lastTime_us_ = seg->lastTime_us;
         haveLastTime_ = true;
@@ -276,8 +270,8 @@ void StreamRecorder::run() {
         const auto now = std::chrono::steady_clock::now();
         if (now - lastSync >= kSyncPeriod) {
             lastSync = now;
-            if (::fdatasync(fd_) != 0 && errno != EINVAL) {
-                fail(describeErrno(errno));
+            if (int e = platform::syncData(fd_)) {
+                fail(describeErrno(e));
                 break;
             }
             if (!checkStillThere()) break;
@@ -292,12 +286,12 @@ bool StreamRecorder::stop(const std::string& reason) {
     if (thread_.joinable()) thread_.join();
     if (!failed_.load()) writeHeader(startTime_us_);
     bool ok = !failed_.load();
-    if (ok && ::fsync(fd_) != 0 && errno != EINVAL) {
-        fail(describeErrno(errno));
+    if (int e = ok ? platform::sync(fd_) : 0) {
+        fail(describeErrno(e));
         ok = false;
     }
-    if (::close(fd_) != 0 && ok) {
-        fail(describeErrno(errno));
+    if (int e = platform::close(fd_); e && ok) {
+        fail(describeErrno(e));
         ok = false;
     }
     fd_ = -1;

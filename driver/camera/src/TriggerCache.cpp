@@ -1,9 +1,7 @@
 #include "korvane/camera/TriggerCache.h"
 
+#include "korvane/file/Platform.h"
 #include "korvane/file/SafeOutput.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -12,19 +10,12 @@ namespace korvane {
 
 namespace {
 bool writeAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+    return platform::writeAll(fd, data, size);
 }
 }  // namespace
 
 CacheSegment::~CacheSegment() {
-    if (!file.empty()) ::unlink(file.c_str());
+    if (!file.empty()) platform::remove(file);
 }
 
 TriggerCache::TriggerCache(uint64_t duration_us, std::string directory, uint64_t afterSeq,
@@ -49,9 +40,9 @@ TriggerCache::~TriggerCache() {
 }
 
 bool TriggerCache::usableDirectory(const std::string& directory) {
-    std::error_code ec;
-    return std::filesystem::is_directory(directory, ec) &&
-           ::access(directory.c_str(), W_OK | X_OK) == 0;
+    platform::FileStatus st;
+    return platform::status(directory, st, /*followLinks=*/true) &&
+           st.kind == platform::FileKind::Directory && platform::canWriteIn(directory);
 }
 
 void TriggerCache::push(ChunkPtr chunk) {
@@ -145,20 +136,21 @@ void TriggerCache::trimLocked() {
         std::string path;
         int fd = -1;
         for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-            path = directory_ + "/" + kFilePrefix + std::to_string(::getpid()) + "-" +
+            path = directory_ + "/" + kFilePrefix + std::to_string(platform::processId()) + "-" +
                    std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
                    std::to_string(fileCounter_++);
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd < 0 && errno != EEXIST) break;
+            int why = 0;
+            fd = platform::createNew(path, 0600, &why);
+            if (fd < 0 && why != EEXIST) break;
         }
         bool ok = fd >= 0 && writeAll(fd, seg->bytes.data(), seg->bytes.size());
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) platform::close(fd);
         memoryBytes_ -= seg->bytes.size();
         if (ok) {
             spilled->file = path;
         } else {
             // No room for it: the cache keeps less than asked rather than grow.
-            if (fd >= 0) ::unlink(path.c_str());
+            if (fd >= 0) platform::remove(path);
             spilled->hasData = false;
             spilled->sizeBytes = 0;
         }

@@ -121,8 +121,12 @@ bool convert(const std::string& input_path, const std::string& output_path,
             sink = makeRawSink(rawFormat);
             break;
         case Kind::H5:
+#if defined(KORVANE_HAVE_HDF5)
             sink = makeH5Sink();
             break;
+#else
+            return fail(error, out + ": .h5 is not available in this build");
+#endif
         case Kind::Npy:
             sink = makeNpySink();
             break;
@@ -143,8 +147,12 @@ bool convert(const std::string& input_path, const std::string& output_path,
             source = openRawSource(input_path, &why);
             break;
         case Kind::H5:
+#if defined(KORVANE_HAVE_HDF5)
             source = openH5Source(input_path, &why);
             break;
+#else
+            return fail(error, in + ": .h5 is not available in this build");
+#endif
         case Kind::Npy:
             source = openNpySource(input_path, &why);
             if (fileIdentity(npyTriggersPath(input_path), id)) inputs.push_back(id);

@@ -1,15 +1,13 @@
 // Text output (.csv): one "t,x,y,p" line per event, as kvraw decode prints
 // them; trigger edges have no place in it and are left out.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <string>
 #include <vector>
 
 #include "korvane/convert/ConvertStreams.h"
+#include "korvane/file/Platform.h"
 
 namespace korvane {
 
@@ -55,8 +53,7 @@ private:
     bool flush(std::string* error) {
         size_t done = 0;
         while (done < buf_.size()) {
-            const ssize_t w = ::write(out_.fd(), buf_.data() + done, buf_.size() - done);
-            if (w < 0 && errno == EINTR) continue;
+            const long long w = platform::writeSome(out_.fd(), buf_.data() + done, buf_.size() - done);
             if (w <= 0) {
                 if (error) *error = errnoText(w < 0 ? errno : ENOSPC);
                 return false;

@@ -9,15 +9,13 @@
 // types of 1 to 8 bytes, either byte order, in any order and with padding;
 // the header and the file's length must agree.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <string>
+
+#include "korvane/file/Platform.h"
 #include <vector>
 
 #include "korvane/convert/ColumnarSource.h"
@@ -77,7 +75,7 @@ public:
     bool complete() {
         if (!flush()) return false;
         const std::string header = npyHeader(descr_, count_);
-        if (::pwrite(out_.fd(), header.data(), header.size(), 0) != ssize_t(header.size())) {
+        if (!platform::writeAllAt(out_.fd(), header.data(), header.size(), 0)) {
             errno_ = errno ? errno : EIO;
             return false;
         }
@@ -96,8 +94,7 @@ private:
     bool flush() {
         size_t done = 0;
         while (done < buf_.size()) {
-            const ssize_t w = ::write(out_.fd(), buf_.data() + done, buf_.size() - done);
-            if (w < 0 && errno == EINTR) continue;
+            const long long w = platform::writeSome(out_.fd(), buf_.data() + done, buf_.size() - done);
             if (w <= 0) {
                 errno_ = w < 0 ? errno : ENOSPC;
                 return false;
@@ -190,9 +187,10 @@ public:
             // An edge file left by an earlier conversion to this name would
             // be taken for this one's.
             triggers_.output().abandon();
-            struct stat st {};
-            if (::lstat(triggersPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                ::unlink(triggersPath_.c_str());
+            platform::FileStatus st;
+            if (platform::status(triggersPath_, st, /*followLinks=*/false) &&
+                st.kind == platform::FileKind::Regular) {
+                platform::remove(triggersPath_);
             }
         }
         return true;
@@ -248,8 +246,8 @@ public:
                      !f[1].isSigned && f[2].offset == 4 && f[2].bytes == 2 && f[2].isSigned &&
                      f[3].offset == 8 && f[3].bytes == 8 && f[3].isSigned;
         const std::string tpath = npyTriggersPath(path);
-        struct stat st {};
-        if (::stat(tpath.c_str(), &st) == 0) {
+        platform::FileStatus st;
+        if (platform::status(tpath, st, /*followLinks=*/true)) {
             std::string why;
             if (!triggers_.open(tpath, {"t", "id", "p"}, &why)) {
                 return fail(error, tpath + ": " + why);

@@ -2,11 +2,11 @@
 // DvsFileReader (pass in RangePass), the sink writes through RawWriter into a
 // SafeOutput temporary.
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include "korvane/file/Platform.h"
 
 #include "korvane/convert/ConvertStreams.h"
 #include "DvsFileInfo.h"
@@ -111,8 +111,8 @@ public:
             if (!this->start(start, error)) return false;
         }
         if (!writer_.close()) return fail(error, errnoText(writer_.error()));
-        struct stat st {};
-        if (::fstat(out_.fd(), &st) == 0) bytes_ = uint64_t(st.st_size);
+        platform::FileStatus st;
+        if (platform::status(out_.fd(), st)) bytes_ = st.size;
         return out_.commit(error);
     }
 

@@ -1,15 +1,12 @@
 #include "korvane/file/IndexCache.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "korvane/file/Platform.h"
 #include "korvane/file/RawFile.h"
 #include "korvane/file/SafeOutput.h"
 
@@ -39,9 +36,10 @@ public:
     void u32(uint32_t v) { raw(&v, 4); }
     void u64(uint64_t v) { raw(&v, 8); }
     void raw(const void* p, size_t n) {
-        const size_t at = bytes.size();
-        bytes.resize(at + n);
-        std::memcpy(bytes.data() + at, p, n);
+        // insert, not resize + memcpy: GCC 12 misreads the latter once
+        // inlined (-Wstringop-overflow).
+        const auto* b = static_cast<const uint8_t*>(p);
+        bytes.insert(bytes.end(), b, b + n);
     }
     std::vector<uint8_t> bytes;
 };
@@ -70,11 +68,8 @@ private:
 }  // namespace
 
 std::string IndexCache::cacheDirectory() {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg && *xdg == '/') return std::string(xdg) + "/velqora/index";
-    const char* home = std::getenv("HOME");
-    if (home && *home == '/') return std::string(home) + "/.cache/velqora/index";
-    return {};
+    const std::string base = platform::userCacheFolder();
+    return base.empty() ? base : base + "/velqora/index";
 }
 
 std::string IndexCache::indexPathFor(const std::string& absolutePath) {
@@ -108,10 +103,13 @@ uint64_t IndexCache::fingerprint(const RawFile& file) {
 
 bool IndexCache::keyFor(const RawFile& file, const std::string& path, uint64_t dataOffsetBytes,
                         IndexFileKey& key) {
+    // Through UTF-8 explicitly: on Windows a narrow path would be read in
+    // the ANSI code page, which cannot hold every name.
     std::error_code ec;
-    fs::path abs = fs::absolute(path, ec);
+    fs::path abs = fs::absolute(fs::path(std::u8string(path.begin(), path.end())), ec);
     if (ec || !file.isOpen()) return false;
-    key.absolutePath = abs.lexically_normal().string();
+    const std::u8string normal = abs.lexically_normal().u8string();
+    key.absolutePath.assign(normal.begin(), normal.end());
     key.fileSizeBytes = file.size();
     key.modifiedNs = file.modifiedNs();
     key.dataOffsetBytes = dataOffsetBytes;
@@ -129,22 +127,22 @@ namespace {
 // The whole cache entry, if it is a regular file of a plausible size;
 // nothing for a folder, a FIFO (never waited on) or a link to a device.
 std::optional<std::vector<uint8_t>> readEntry(const std::string& path, uint64_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = platform::openForReading(path, nullptr);
     if (fd < 0) return std::nullopt;
-    struct stat st {};
+    platform::FileStatus st;
     std::optional<std::vector<uint8_t>> out;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= maxBytes) {
-        std::vector<uint8_t> bytes(size_t(st.st_size));
+    if (platform::status(fd, st) && st.kind == platform::FileKind::Regular &&
+        st.size <= maxBytes) {
+        std::vector<uint8_t> bytes(size_t(st.size));
         size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) continue;
+            const long long n = platform::readSome(fd, bytes.data() + done, bytes.size() - done);
             if (n <= 0) break;
             done += size_t(n);
         }
         if (done == bytes.size()) out = std::move(bytes);
     }
-    ::close(fd);
+    platform::close(fd);
     return out;
 }
 
@@ -236,13 +234,14 @@ bool IndexCache::store(const IndexFileKey& key, const TimeIndex& index) {
     std::string path = indexPathFor(key.absolutePath);
     if (path.empty() || index.empty() || !index.span().known) return false;
     std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
+    fs::create_directories(fs::path(std::u8string(path.begin(), path.end())).parent_path(), ec);
     if (ec) return false;
     // A FIFO or link planted at the entry's name is replaced; a folder stays
     // (and the index is simply not kept).
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        ::unlink(path.c_str());
+    platform::FileStatus st;
+    if (platform::status(path, st, /*followLinks=*/false) &&
+        st.kind != platform::FileKind::Regular && st.kind != platform::FileKind::Directory) {
+        platform::remove(path);
     }
 
     Writer w;
@@ -277,13 +276,8 @@ bool IndexCache::store(const IndexFileKey& key, const TimeIndex& index) {
 
     SafeOutput out;
     if (!out.open(path, {}, nullptr)) return false;
-    size_t done = 0;
-    while (done < w.bytes.size()) {
-        const ssize_t n = ::write(out.fd(), w.bytes.data() + done, w.bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;  // the temporary goes with `out`
-        done += size_t(n);
-    }
+    // On failure the temporary goes with `out`.
+    if (!platform::writeAll(out.fd(), w.bytes.data(), w.bytes.size())) return false;
     return out.commit(nullptr);
 }
 

@@ -1,12 +1,10 @@
 #include "korvane/file/RawFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "korvane/file/Platform.h"
 
 namespace korvane {
 
@@ -35,28 +33,28 @@ bool RawFile::open(const std::string& path, std::string* error) {
     close();
     // O_NONBLOCK: opening a FIFO must not wait for a writer; only regular
     // files are read.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int why = 0;
+    int fd = platform::openForReading(path, &why);
     if (fd < 0) {
-        if (error) *error = std::string("cannot open: ") + std::strerror(errno);
+        if (error) *error = std::string("cannot open: ") + std::strerror(why);
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    platform::FileStatus st;
+    if (!platform::status(fd, st) || st.kind != platform::FileKind::Regular) {
         if (error) *error = "not a regular file";
-        ::close(fd);
+        platform::close(fd);
         return false;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     fd_ = fd;
-    size_ = uint64_t(st.st_size);
-    identity_.device = st.st_dev;
-    identity_.inode = st.st_ino;
-    modifiedNs_ = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    size_ = st.size;
+    identity_.device = st.device;
+    identity_.inode = st.inode;
+    modifiedNs_ = st.modifiedNs;
     return true;
 }
 
 void RawFile::close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::close(fd_);
     fd_ = -1;
     size_ = 0;
     identity_ = {};
@@ -64,16 +62,15 @@ void RawFile::close() {
 }
 
 uint64_t RawFile::currentSize() const {
-    struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return size_;
-    return uint64_t(st.st_size);
+    platform::FileStatus st;
+    if (fd_ < 0 || !platform::status(fd_, st)) return size_;
+    return st.size;
 }
 
 size_t RawFile::readAt(uint64_t offset, uint8_t* dst, size_t length) const {
     size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pread(fd_, dst + done, length - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR) continue;
+        const long long n = platform::readAt(fd_, dst + done, length - done, offset + done);
         if (n <= 0) break;
         done += size_t(n);
     }
@@ -81,7 +78,7 @@ size_t RawFile::readAt(uint64_t offset, uint8_t* dst, size_t length) const {
 }
 
 void RawFile::adviseSequential(uint64_t offset, uint64_t length) const {
-    if (fd_ >= 0) ::posix_fadvise(fd_, off_t(offset), off_t(length), POSIX_FADV_SEQUENTIAL);
+    platform::adviseSequential(fd_, offset, length);
 }
 
 }  // namespace korvane

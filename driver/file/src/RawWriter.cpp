@@ -1,12 +1,10 @@
 #include "korvane/file/RawWriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "korvane/file/EventDecoder.h"
+#include "korvane/file/Platform.h"
 
 namespace korvane {
 
@@ -30,8 +28,8 @@ RawWriter::~RawWriter() {
 }
 
 bool RawWriter::open(const std::string& path, const std::string& headerText) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    const int why = errno;
+    int why = 0;
+    const int fd = platform::createOrTruncate(path, 0666, &why, /*waitForReader=*/true);
     if (!open(fd, headerText)) {
         errno_ = why;
         return false;
@@ -63,8 +61,7 @@ void RawWriter::flush() {
     if (fd_ < 0) return;  // buffer-only use
     size_t done = 0;
     while (ok_ && done < buffer_.size()) {
-        ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const long long n = platform::writeSome(fd_, buffer_.data() + done, buffer_.size() - done);
         if (n <= 0) {
             ok_ = false;
             errno_ = n < 0 ? errno : ENOSPC;
@@ -82,13 +79,13 @@ void RawWriter::flushIfFull() {
 bool RawWriter::close() {
     if (fd_ < 0) return ok_;
     flush();
-    if (ok_ && ::fsync(fd_) != 0 && errno != EINVAL) {
+    if (int e = ok_ ? platform::sync(fd_) : 0) {
         ok_ = false;
-        errno_ = errno;
+        errno_ = e;
     }
-    if (ownsFd_ && ::close(fd_) != 0 && ok_) {
+    if (int e = ownsFd_ ? platform::close(fd_) : 0; e && ok_) {
         ok_ = false;
-        errno_ = errno;
+        errno_ = e;
     }
     fd_ = -1;
     ownsFd_ = false;

@@ -1,10 +1,6 @@
 #include "korvane/file/SafeOutput.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+
+#include "korvane/file/Platform.h"
 
 namespace korvane {
 
@@ -25,30 +23,14 @@ constexpr int kSlots = 16;
 char gPaths[kSlots][PATH_MAX];
 std::atomic<int> gState[kSlots];  // 0 free, 1 being filled, 2 armed
 
-extern "C" void removeTemporariesAndDie(int sig) {
+void removeTemporaries() {
     for (int i = 0; i < kSlots; ++i) {
-        if (gState[i].load() == 2) ::unlink(gPaths[i]);
+        if (gState[i].load() == 2) platform::removeInCleanup(gPaths[i]);
     }
-    // SA_RESETHAND restored the default action: end as the signal asks.
-    ::raise(sig);
 }
 
 void installHandlers() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        for (int sig : {SIGTERM, SIGINT}) {
-            struct sigaction old {};
-            if (::sigaction(sig, nullptr, &old) != 0) continue;
-            // A program with its own handling (or one that ignores the
-            // signal) keeps it.
-            if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
-            struct sigaction sa {};
-            sa.sa_handler = removeTemporariesAndDie;
-            sigemptyset(&sa.sa_mask);
-            sa.sa_flags = SA_RESETHAND;
-            ::sigaction(sig, &sa, nullptr);
-        }
-    });
+    platform::removeOnTermination(removeTemporaries);
 }
 
 int registerTemporary(const std::string& path) {
@@ -78,7 +60,7 @@ uint64_t mix(uint64_t z) {
 std::string randomSuffix() {
     static std::atomic<uint64_t> counter{0};
     const uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                          (uint64_t(::getpid()) << 32) ^
+                          (uint64_t(platform::processId()) << 32) ^
                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
     uint64_t v = mix(seed);
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -93,16 +75,13 @@ std::string randomSuffix() {
 }  // namespace
 
 std::string errnoText(int error) {
-    return std::strerror(error);
+    return platform::errorText(error);
 }
 
 void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long minAge_s) {
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return;
     const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
     const time_t now = ::time(nullptr);
-    while (const dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
+    for (const std::string& name : platform::listFolder(dir)) {
         if (name.compare(0, prefix.size(), prefix) != 0) continue;
         const size_t dash = name.find('-', prefix.size());
         const size_t digits = dash == std::string::npos ? 0 : dash - prefix.size();
@@ -111,23 +90,23 @@ void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long
                          [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         const long pid = std::stol(name.substr(prefix.size(), digits));
-        if (pid <= 0 || pid == long(::getpid())) continue;
-        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        if (pid <= 0 || pid == platform::processId()) continue;
+        if (!platform::processGone(pid)) continue;
         const std::string path = folder + name;
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-            now - st.st_mtime < minAge_s)
+        platform::FileStatus st;
+        if (!platform::status(path, st, /*followLinks=*/false) ||
+            st.kind != platform::FileKind::Regular || !st.ownedByUser ||
+            now - st.modifiedNs / 1000000000 < minAge_s)
             continue;
-        ::unlink(path.c_str());
+        platform::remove(path);
     }
-    ::closedir(d);
 }
 
 bool fileIdentity(const std::string& path, FileIdentity& id) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
+    platform::FileStatus st;
+    if (!platform::status(path, st, /*followLinks=*/true)) return false;
+    id.device = st.device;
+    id.inode = st.inode;
     return true;
 }
 
@@ -148,17 +127,18 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") return fail("output is a directory");
 
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0) {
+    platform::FileStatus st;
+    if (platform::status(target, st, /*followLinks=*/false)) {
         for (const FileIdentity& in : inputs) {
-            if (in.device == st.st_dev && in.inode == st.st_ino) {
+            if (in.device == st.device && in.inode == st.inode) {
                 return fail("output is the input");
             }
         }
-        if (S_ISDIR(st.st_mode)) return fail("output is a directory");
-        if (!S_ISREG(st.st_mode)) return fail("output exists and is not a regular file");
+        if (st.kind == platform::FileKind::Directory) return fail("output is a directory");
+        if (st.kind != platform::FileKind::Regular)
+            return fail("output exists and is not a regular file");
         keepMode_ = true;
-        mode_ = st.st_mode & 07777;
+        mode_ = st.mode;
     } else if (errno != ENOENT) {
         return fail(errnoText(errno));
     } else {
@@ -172,24 +152,16 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
     removeOrphanedFiles(dir, hidden + ".part-", 60);
     // The writer's process id in the name lets a later writer recognise
     // what a killed one left.
-    const std::string owner = std::to_string(::getpid());
+    const std::string owner = std::to_string(platform::processId());
     // SIGTERM/SIGINT wait while the temporary is created and registered, so
     // no signal can end the process between the two and leave it behind.
     installHandlers();
-    sigset_t endSignals, previous;
-    sigemptyset(&endSignals);
-    sigaddset(&endSignals, SIGTERM);
-    sigaddset(&endSignals, SIGINT);
-    ::pthread_sigmask(SIG_BLOCK, &endSignals, &previous);
-    struct RestoreMask {
-        const sigset_t* mask;
-        ~RestoreMask() { ::pthread_sigmask(SIG_SETMASK, mask, nullptr); }
-    } restore{&previous};
+    platform::TerminationGuard guard;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = stem + ".part-" + owner + "-" + randomSuffix();
         // Mode 0666: the kernel applies the umask, as for any new file.
-        int fd =
-            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int why = 0;
+        int fd = platform::createNew(candidate, 0666, &why);
         if (fd >= 0) {
             fd_ = fd;
             tmp_ = std::move(candidate);
@@ -197,7 +169,7 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
             slot_ = registerTemporary(tmp_);
             return true;
         }
-        if (errno != EEXIST) return fail(errnoText(errno));
+        if (why != EEXIST) return fail(errnoText(why));
     }
     return fail("cannot create a temporary file");
 }
@@ -208,20 +180,21 @@ bool SafeOutput::commit(std::string* error) {
         return false;
     }
     int failure = 0;
-    if (::fsync(fd_) != 0 && errno != EINVAL) failure = errno;
-    if (!failure && keepMode_ && ::fchmod(fd_, mode_) != 0) failure = errno;
-    if (::close(fd_) != 0 && !failure) failure = errno;
+    failure = platform::sync(fd_);
+    if (!failure && keepMode_) failure = platform::setMode(fd_, mode_);
+    if (int e = platform::close(fd_); e && !failure) failure = e;
     fd_ = -1;
     if (!failure) {
         // The target may have changed since open(): refuse anything but a
         // regular file or nothing at all.
-        struct stat st {};
-        if (::lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        platform::FileStatus st;
+        if (platform::status(target_, st, /*followLinks=*/false) &&
+            st.kind != platform::FileKind::Regular) {
             abandon();
             if (error) *error = "output exists and is not a regular file";
             return false;
         }
-        if (::rename(tmp_.c_str(), target_.c_str()) != 0) failure = errno;
+        failure = platform::replace(tmp_, target_);
     }
     if (failure) {
         abandon();
@@ -235,9 +208,9 @@ bool SafeOutput::commit(std::string* error) {
 }
 
 void SafeOutput::abandon() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::close(fd_);
     fd_ = -1;
-    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    if (!tmp_.empty()) platform::remove(tmp_);
     unregisterTemporary(slot_);
     slot_ = -1;
     tmp_.clear();

@@ -1,5 +1,7 @@
 #include "korvane/sim/SimulatedFusionCamera.h"
 
+#include "korvane/file/Platform.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -30,16 +32,19 @@ SimulatedCameraOptions eventOptions(const SimulatedFusionOptions& o) {
     return e;
 }
 
+}  // namespace
+
+FrameFileWriterFactory missingFrameWriterFactory() {
+    return [](const std::string&, int, int, int, std::string* error) {
+        if (error) *error = "frame files need the H.264 writer, which this build has not";
+        return std::unique_ptr<FrameFileWriter>();
+    };
+}
+
+namespace {
+
 std::string defaultCalibrationDirectory() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    fs::path base;
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = fs::path(home && *home ? home : ".") / ".local" / "share";
-    }
-    return (base / "Korvane" / "KorvaneDriver" / "calibration").string();
+    return platform::userDataFolder() + "/Korvane/KorvaneDriver/calibration";
 }
 
 bool readCalibration(const std::string& path, CalibratorParameters& out) {

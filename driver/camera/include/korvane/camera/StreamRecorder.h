@@ -95,8 +95,8 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<bool> acceptingLive_{false};
     bool stopped_ = false;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
 
     std::string serial_;
     uint64_t startTime_us_ = 0;

@@ -19,8 +19,6 @@
 //   such leftovers once their process is gone and they are a minute old.
 // Owned by one thread; the signal cleanup is async-signal-safe.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,8 +27,8 @@ namespace korvane {
 
 // Identity of an open file, to recognise it under another name.
 struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
 };
 
 class SafeOutput {
@@ -65,7 +63,7 @@ private:
     std::string target_;
     std::string tmp_;
     bool keepMode_ = false;
-    mode_t mode_ = 0;
+    unsigned mode_ = 0;
 };
 
 // Removes files in `dir` named PREFIX + PID + "-" + anything that a killed

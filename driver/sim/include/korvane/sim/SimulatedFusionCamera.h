@@ -35,11 +35,18 @@
 
 #include "korvane/camera/FrameFileWriter.h"
 #include "korvane/camera/FusionCamera.h"
+#if defined(KORVANE_HAVE_VIDEO)
 #include "korvane/video/H264FrameWriter.h"
+#endif
 #include "korvane/camera/ParameterTool.h"
 #include "korvane/sim/SimulatedDvsCamera.h"
 
 namespace korvane {
+
+// A factory that makes no writer and says why: the default where the build
+// has no video encoder, so a fusion recording fails instead of silently
+// holding no frames.
+FrameFileWriterFactory missingFrameWriterFactory();
 
 struct SimulatedFusionOptions {
     std::string serial = "KVSIM-QUENTA-0003";
@@ -56,7 +63,12 @@ struct SimulatedFusionOptions {
     std::string calibrationDirectory;
     std::string firmwareVersion;  // empty: the current one
     // Null: recordings hold no frame file.
+#if defined(KORVANE_HAVE_VIDEO)
     FrameFileWriterFactory frameWriterFactory = h264FrameWriterFactory();
+#else
+    // No H.264 writer in this build: recording frames fails unless one is given.
+    FrameFileWriterFactory frameWriterFactory = missingFrameWriterFactory();
+#endif
 };
 
 // The frame side of the last recording, final once it stopped.
