@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -332,6 +333,43 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
     r = checkPatched("geometry.raw", b);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(valueOf(r.out, "events_outside_geometry"), "0");
+
+    // Time going back: a camera's jitter is counted but clean; a TIME_HIGH
+    // five steps back from the middle of the range is a way back, not a loop.
+    struct BackCase {
+        const char* name;
+        const char* header;
+        std::vector<uint8_t> words;
+        int status;
+        const char* backSteps;
+        const char* beyondJitter;
+        const char* lastEvent_us;
+    };
+    std::vector<uint8_t> jitter, evt3Back, evt2Back;
+    for (uint16_t w : {0x8000 | 1000, 0x6000 | 100, 0x0000 | 5, 0x2000 | 1, 0x6000 | 89, 0x2000 | 2,
+                       0x8000 | 999, 0x2000 | 3, 0x8000 | 1000, 0x6000 | 200})
+        put16(jitter, uint16_t(w));
+    for (uint16_t w : {0x8000 | 1000, 0x6000 | 100, 0x0000 | 5, 0x2000 | 1, 0x8000 | 995,
+                       0x6000 | 100, 0x2000 | 2})  // 20 ms back
+        put16(evt3Back, uint16_t(w));
+    for (uint32_t w : {0x80000000u | 100000u, 0x10000000u | (1u << 11) | 5u, 0x80000000u | 99995u,
+                       0x10000000u | (2u << 11) | 5u})  // 320 us back
+        put32(evt2Back, w);
+    const BackCase backCases[] = {
+        {"jitter.raw", "% evt 3.0\n% geometry 1280x720\n", jitter, 0, "2", "0", "4096100"},
+        {"back3.raw", "% evt 3.0\n% geometry 1280x720\n", evt3Back, 1, "1", "1", "4096100"},
+        {"back2.raw", "% evt 2.0\n", evt2Back, 1, "1", "1", "6400005"},
+    };
+    for (const BackCase& c : backCases) {
+        std::vector<uint8_t> bytes(c.header, c.header + std::strlen(c.header));
+        bytes.insert(bytes.end(), c.words.begin(), c.words.end());
+        r = checkPatched(c.name, bytes);
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+        EXPECT_EQ(valueOf(r.out, "time_loops"), "0") << c.name;
+        EXPECT_EQ(valueOf(r.out, "time_back_steps"), c.backSteps) << c.name;
+        EXPECT_EQ(valueOf(r.out, "time_back_beyond_jitter"), c.beyondJitter) << c.name;
+        EXPECT_EQ(valueOf(r.out, "last_event_us"), c.lastEvent_us) << c.name;
+    }
 
     // Unreadable: missing, a folder, an encoding we do not decode.
     EXPECT_EQ(kvraw(dir, "check " + dir.file("missing.raw")).status, 2);
