@@ -121,8 +121,10 @@ int cmdInfo(const Args& a) {
         out.ch('\n');
     };
     field("format", rawFormatName(r->format()));
-    field("width", std::to_string(info.width));
-    field("height", std::to_string(info.height));
+    // As `check` says it: a header that states no geometry leaves it unknown.
+    const bool known = r->header().geometryKnown;
+    field("width", known ? std::to_string(info.width) : "unknown");
+    field("height", known ? std::to_string(info.height) : "unknown");
     field("serial_number", info.serialNumber);
     field("start_us", std::to_string(start));
     field("end_us", std::to_string(end));

@@ -92,6 +92,20 @@ TEST(KvrawTest, GenerateInfoStatsDecodeCut) {
     CliRun evt2 = kvraw(dir, "generate " + dir.file("e2.raw") + " 100000 10000 --format evt2");
     ASSERT_EQ(evt2.status, 0);
     EXPECT_EQ(lines(kvraw(dir, "info " + dir.file("e2.raw")).out)[0], "format: EVT2");
+
+    // A header that states no geometry: info and check both call it unknown.
+    std::vector<uint8_t> bare = readBytes(dir.file("e2.raw"));
+    const std::string text(bare.begin(), bare.end());
+    bare.erase(bare.begin(), bare.begin() + ptrdiff_t(text.find("% end\n") + 6));
+    const std::string evt2Line = "% evt 2.0\n";
+    bare.insert(bare.begin(), evt2Line.begin(), evt2Line.end());
+    writeBytes(dir.file("bare.raw"), bare);
+    const auto bareInfo = lines(kvraw(dir, "info " + dir.file("bare.raw")).out);
+    ASSERT_GE(bareInfo.size(), 3u);
+    EXPECT_EQ(bareInfo[1], "width: unknown");
+    EXPECT_EQ(bareInfo[2], "height: unknown");
+    EXPECT_NE(kvraw(dir, "check " + dir.file("bare.raw")).out.find("geometry: unknown\n"),
+              std::string::npos);
 }
 
 TEST(KvrawTest, ErrorsAreOneLineAndNonZero) {
