@@ -1,11 +1,16 @@
 #include "korvane/sim/SimulatedFusionCamera.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "korvane/file/SafeOutput.h"
 
 namespace korvane {
 
@@ -351,7 +356,11 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         const int fps = int(std::lround(1000000.0 / double(period)));
         writer = options_.frameWriterFactory(frames, options_.frameWidth, options_.frameHeight, fps,
                                              &error);
-        if (!writer) return false;
+        if (!writer) {
+            std::lock_guard rec(recordingMutex_);
+            recStartError_ = error;
+            return false;
+        }
     }
     {
         std::lock_guard rec(recordingMutex_);
@@ -367,13 +376,36 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         closeFrameWriterLocked();
         return false;
     };
-    if (!dvs_->startRecording(raw, apsStart, uint16_t(kEventWidth))) return undo();
+    if (!dvs_->startRecording(raw, apsStart, uint16_t(kEventWidth))) {
+        const std::string why = dvs_->recordingStatus().error;
+        undo();
+        std::lock_guard rec(recordingMutex_);
+        recStartError_ = why;
+        return false;
+    }
     CalibratorParameters calibration;
     getCalibrationParameters(calibration);
-    if (!paramToJsonFile(calibration, json)) {
-        dvs_->stopRecording();
-        return undo();
+    // Written whole through a temporary: never through a link at the name,
+    // never into a device (the other files' locks keep a second recorder off).
+    const std::string text = paramToJsonText(calibration);
+    SafeOutput out;
+    std::string why;
+    bool written = out.open(json, {}, &why);
+    for (size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(out.fd(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        done += written ? size_t(n) : 0;
     }
+    if (!written || !out.commit(&why)) {
+        dvs_->stopRecording();
+        undo();
+        std::lock_guard rec(recordingMutex_);
+        recStartError_ = "cannot write " + json + ": " + (why.empty() ? errnoText(errno) : why);
+        return false;
+    }
+    std::lock_guard rec(recordingMutex_);
+    recStartError_.clear();
     return true;
 }
 
@@ -410,6 +442,11 @@ FrameRecordingStats SimulatedFusionCamera::recordingFrameStats() const {
 std::string SimulatedFusionCamera::recordingFramesPath() const {
     std::lock_guard rec(recordingMutex_);
     return recFramesPath_;
+}
+
+std::string SimulatedFusionCamera::recordingStartError() const {
+    std::lock_guard rec(recordingMutex_);
+    return recStartError_;
 }
 
 uint64_t SimulatedFusionCamera::recordingApsStart_us() const {

@@ -77,6 +77,7 @@ private:
     const int width_, height_;
     const H264FrameWriterOptions options_;
     VideoEncoder encoder_;
+    int fd_ = -1;  // the file, locked against other recorders while open
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
