@@ -35,6 +35,8 @@ std::unique_ptr<H264FrameWriter> H264FrameWriter::create(const std::string& path
     // complete. (Also no copy of the whole file when finishing.)
     eo.indexFirst = false;
     eo.fragmented = true;
+    eo.fragmentDuration_us = options.fragmentDuration_us;
+    eo.lowLatency = options.lowLatency;
     eo.preset = options.preset;
     eo.crf = options.crf;
     eo.threads = options.threads;

@@ -174,6 +174,7 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     if (std::string(codec->name) == "libx264") {
         av_dict_set(&codecOptions, "preset", o.preset.c_str(), 0);
         av_dict_set(&codecOptions, "crf", std::to_string(o.crf).c_str(), 0);
+        if (o.lowLatency) av_dict_set(&codecOptions, "tune", "zerolatency", 0);
     }
     r = avcodec_open2(c, codec, &codecOptions);
     av_dict_free(&codecOptions);
