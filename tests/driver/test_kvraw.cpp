@@ -272,7 +272,22 @@ TEST(KvrawTest, ExportWritesTheVideoOrRefusesWithoutFile) {
     EXPECT_NE(backwards.err.find("starts after it ends"), std::string::npos) << backwards.err;
     EXPECT_EQ(kvraw(dir, "export " + f + " " + none + " 100000 200000 --theme Pink").status, 2);
     EXPECT_EQ(kvraw(dir, "export " + f + " " + none + " 100000 200000 --interval 0").status, 2);
+    // Values out of range and other containers are refused with the reason.
+    const std::pair<std::string, std::string> refused[] = {
+        {none + " 100000 200000 --fps 18446744073709551615", "--fps must be 1 to 1000"},
+        {none + " 100000 200000 --fps 0", "--fps must be 1 to 1000"},
+        {none + " 100000 200000 --crf 99", "--crf must be 0 to 51"},
+        {dir.file("v.avi") + " 100000 200000", "must end in .mp4"},
+        {dir.file("v.mp4.d/x") + " 100000 200000", "must end in .mp4"},
+    };
+    for (const auto& [args, why] : refused) {
+        CliRun r = kvraw(dir, "export " + f + " " + args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find(why), std::string::npos) << args << ": " << r.err;
+    }
     EXPECT_FALSE(fs::exists(none));
+    EXPECT_FALSE(fs::exists(dir.file("v.avi")));
+    EXPECT_EQ(kvraw(dir, "export " + f + " " + dir.file("upper.MP4") + " 100000 200000").status, 0);
 }
 
 namespace {
