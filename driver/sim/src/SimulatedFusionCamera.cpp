@@ -32,6 +32,7 @@ SimulatedCameraOptions eventOptions(const SimulatedFusionOptions& o) {
     e.eventsPerSecond = o.eventsPerSecond;
     e.seed = o.seed;
     e.clock = o.clock;
+    e.frameEdgePeriod_us = o.framePeriod_us;  // in the stream, so recordings keep them
     return e;
 }
 
