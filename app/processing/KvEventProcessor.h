@@ -135,6 +135,9 @@ private:
     std::atomic<uint64_t> upper_{0};
     std::atomic<uint64_t> lower_{0};
     std::atomic<bool> loading_{false};
+    // > 0: a fusion camera's RAW opened alone, its columns stored mirrored
+    // against this width; shown mirrored back.
+    std::atomic<uint32_t> mirrorWidth_{0};
     std::atomic<bool> playable_{false};       // the reader holds a loaded recording with events
     std::atomic<bool> playRequested_{false};  // play asked for while loading
     // Rate averaging; touched by whichever thread presents (one at a time).
