@@ -387,7 +387,7 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
     const BackCase backCases[] = {
         {"jitter.raw", "% evt 3.0\n% geometry 1280x720\n", jitter, 0, "2", "0", "4096100"},
         {"back3.raw", "% evt 3.0\n% geometry 1280x720\n", evt3Back, 1, "1", "1", "4096100"},
-        {"back2.raw", "% evt 2.0\n", evt2Back, 1, "1", "1", "6400005"},
+        {"back2.raw", "% evt 2.0\n", evt2Back, 1, "1", "1", "6400000"},
     };
     for (const BackCase& c : backCases) {
         std::vector<uint8_t> bytes(c.header, c.header + std::strlen(c.header));
