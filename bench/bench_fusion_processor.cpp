@@ -123,33 +123,30 @@ int playback(QApplication& app, const QString& path, uint64_t seconds) {
     KvFusionCameraDataProcessor p;
     p.setFps(30);
     p.slotSetReplayFlag(true);
-    bool loaded = false, failed = false;
-    QObject::connect(&p, &KvFusionCameraDataProcessor::signalPlayStatus, &app, [&](bool play) {
-        if (play && !loaded) {
-            loaded = true;
-            p.slotPlaybackCtrl(true);
-        }
-    });
-    QObject::connect(&p, &KvFusionCameraDataProcessor::signalLoadingStatus, &app, [&](bool on) {
-        if (!on)
-            QTimer::singleShot(0, &app, [&] {
-                if (!loaded) {
-                    failed = true;
-                    app.quit();
-                }
-            });
-    });
+    // The measured seconds start once the recording plays: first the load's
+    // end, then the processor's own state says whether it opened.
+    const QMetaObject::Connection loadEnd =
+        QObject::connect(&p, &KvFusionCameraDataProcessor::signalLoadingStatus, &app, [&](bool on) {
+            if (!on) app.quit();
+        });
     if (!p.slotReadFusionFile(path)) {
         std::fprintf(stderr, "cannot start loading %s\n", qPrintable(path));
+        return 1;
+    }
+    app.exec();  // the end of the load is queued to this thread: it ends the loop
+    QObject::disconnect(loadEnd);
+    if (p.isLoading() || !p.hasRecording()) {
+        std::fprintf(stderr, "the fusion recording does not open: %s\n", qPrintable(path));
+        return 1;
+    }
+    p.slotPlaybackCtrl(true);
+    if (!p.isPlaying()) {
+        std::fprintf(stderr, "the fusion recording does not play: %s\n", qPrintable(path));
         return 1;
     }
     Counts counts;
     runFor(app, p, seconds, counts, [] {});
     p.slotPlaybackCtrl(false);
-    if (failed || !loaded) {
-        std::fprintf(stderr, "the fusion recording does not open: %s\n", qPrintable(path));
-        return 1;
-    }
     std::printf("seconds: %llu\n", (unsigned long long)seconds);
     printRates(counts, seconds);
     return 0;

@@ -100,6 +100,7 @@ int cmdCheck(const cli::Args& a) {
     line("events_outside_geometry", total.eventsOutsideGeometry);
     line("time_back_steps", total.timeBackSteps);
     line("time_back_max_us", total.timeBackMax_us);
+    line("time_back_beyond_jitter", total.timeBackBeyondJitter);
     line("time_loops", total.timeLoops);
     line("first_event_us", first);
     line("last_event_us", last);
@@ -108,7 +109,7 @@ int cmdCheck(const cli::Args& a) {
 
     const uint64_t anomalies = total.reservedWords + (padding > 0) + total.eventsBeforeTime +
                                total.vectorsWithoutBase + total.vectorEventsBeyondRange +
-                               total.eventsOutsideGeometry + total.timeBackSteps +
+                               total.eventsOutsideGeometry + total.timeBackBeyondJitter +
                                (startDisagrees ? 1 : 0);
     line("anomalies", anomalies);
     line("result", anomalies == 0 ? "clean" : "anomalies");

@@ -287,6 +287,8 @@ int recordFusion(const Args& a, const std::shared_ptr<FusionCamera>& camera, uin
         sim->eventCamera().setEventsPerSecond(
             parseBounded(a.value("--rate", ""), "--rate", 0, kMaxRate));
     }
+    // Its frames file needs a frame: nothing could play a recording of none.
+    if (seconds == 0) throw UsageError{"a fusion recording needs --seconds of at least 1"};
     for (const auto& s : a.all("--set"))
         applySetting(*camera, s);
 
@@ -296,8 +298,11 @@ int recordFusion(const Args& a, const std::shared_ptr<FusionCamera>& camera, uin
     if (base.empty()) throw UsageError{"OUT needs a file name"};
     const std::string stem = (std::filesystem::path(dir) / base).string();
     // Recording first, then streaming: the files hold everything streamed.
-    if (!camera->startRecording(dir, base, STREAM_BOTH))
-        throw Failure{"cannot record to " + stem + ".raw, .mp4 and .json"};
+    if (!camera->startRecording(dir, base, STREAM_BOTH)) {
+        const std::string why = sim ? sim->recordingStartError() : std::string();
+        throw Failure{"cannot record to " + stem + ".raw, .mp4 and .json" +
+                      (why.empty() ? std::string() : ": " + why)};
+    }
     if (camera->start(STREAM_BOTH) != 0) {
         camera->stopRecording(STREAM_BOTH);
         throw Failure{"the camera does not start"};

@@ -123,8 +123,10 @@ int cmdInfo(const Args& a) {
         out.ch('\n');
     };
     field("format", rawFormatName(r->format()));
-    field("width", std::to_string(info.width));
-    field("height", std::to_string(info.height));
+    // As `check` says it: a header that states no geometry leaves it unknown.
+    const bool known = r->header().geometryKnown;
+    field("width", known ? std::to_string(info.width) : "unknown");
+    field("height", known ? std::to_string(info.height) : "unknown");
     field("serial_number", info.serialNumber);
     field("start_us", std::to_string(start));
     field("end_us", std::to_string(end));
@@ -282,15 +284,33 @@ int cmdExport(const Args& a) {
     const uint64_t start = parseU64(a.positional[2], "START_US");
     const uint64_t end = parseU64(a.positional[3], "END_US");
     VideoExportOptions o;
-    o.fps = int(std::min<uint64_t>(parseU64(a.value("--fps", "30"), "--fps"), 1000));
+    // Out of range is refused, never quietly made something else.
+    auto bounded = [&](const char* name, const std::string& fallback, uint64_t lo, uint64_t hi) {
+        const uint64_t v = parseU64(a.value(name, fallback), name);
+        if (v < lo || v > hi) {
+            throw UsageError{std::string(name) + " must be " + std::to_string(lo) + " to " +
+                             std::to_string(hi)};
+        }
+        return v;
+    };
+    // The container is MP4 whatever the name: a name that says otherwise would lie.
+    const std::string& target = a.positional[1];
+    const size_t dot = target.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : target.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char ch) { return char(std::tolower(ch)); });
+    if (ext != ".mp4" || target.find('/', dot) != std::string::npos) {
+        throw UsageError{"OUT must end in .mp4 (the video is H.264 in MP4)"};
+    }
+    o.fps = int(bounded("--fps", "30", 1, 1000));
     o.frameInterval_us = parseU64(a.value("--interval", "30303"), "--interval");
     o.accumulation_us = parseU64(a.value("--acc", "33333"), "--acc");
     const std::string theme = a.value("--theme", "Gray");
     if (!paintThemeByName(theme, o.theme)) throw UsageError{"unknown theme '" + theme + "'"};
     o.preset = a.value("--preset", o.preset);
-    o.crf = int(std::min<uint64_t>(parseU64(a.value("--crf", std::to_string(o.crf)), "--crf"), 51));
-    if (o.fps == 0 || o.frameInterval_us == 0 || o.accumulation_us == 0) {
-        throw UsageError{"--fps, --interval and --acc must be positive"};
+    o.crf = int(bounded("--crf", std::to_string(o.crf), 0, 51));
+    if (o.frameInterval_us == 0 || o.accumulation_us == 0) {
+        throw UsageError{"--interval and --acc must be positive"};
     }
     auto r = openReader(a.positional[0]);
     std::string error;

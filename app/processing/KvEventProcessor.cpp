@@ -155,6 +155,19 @@ void KvEventProcessor::loadFile(QString file_path) {
             emit signalLoadingStatus(false);
             return;
         }
+        // A fusion camera's events (its header names the first frame's time)
+        // store their columns mirrored against its frames; without the
+        // frames file they are shown the right way round, and the user told.
+        const korvane::RawHeader& header = reader->header();
+        mirrorWidth_ =
+            header.apsStartTimestamp != 0 ? (header.geometryKnown ? header.width : 1280) : 0;
+        if (mirrorWidth_.load() > 0) {
+            emit signalShowLeftBottomTips(
+                tr("The frames file (.mp4) of %1 is missing or cannot be read: only its events "
+                   "are shown.")
+                    .arg(QFileInfo(file_path).fileName()),
+                KvMessageType::Warning, file_path);
+        }
         // Bounds and flag first: a receiver of these signals may command at once.
         clock_.setLower(start);
         clock_.setUpper(end);
@@ -240,7 +253,15 @@ bool KvEventProcessor::present(const korvane::EventBatch& batch,
     if (!batch) return false;
     reportRate(batch->size(), clock_.accumulation(), /*now=*/!clock_.playing());
     if (batch->empty() && skipEmpty) return true;
-    accumulateEvents(batch->data(), batch->data() + batch->size());
+    if (const uint32_t width = mirrorWidth_.load(); width > 0) {
+        // Batches are shared with the reader's pool: mirror a copy.
+        std::vector<korvane::Event2D> mirrored(batch->begin(), batch->end());
+        for (korvane::Event2D& e : mirrored)
+            if (e.x < width) e.x = uint16_t(width - 1 - e.x);
+        accumulateEvents(mirrored.data(), mirrored.data() + mirrored.size());
+    } else {
+        accumulateEvents(batch->data(), batch->data() + batch->size());
+    }
     if (position_us) emit signalRealTimeTimeStamp(*position_us);
     requestFrame();
     return true;

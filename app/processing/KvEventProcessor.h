@@ -132,6 +132,9 @@ private:
     // the accumulation time changes while paused; false until one is shown.
     std::atomic<uint64_t> shownFrom_{0};
     std::atomic<bool> shown_{false};
+    // > 0: a fusion camera's RAW opened alone, its columns stored mirrored
+    // against this width; shown mirrored back.
+    std::atomic<uint32_t> mirrorWidth_{0};
     std::atomic<bool> playable_{false};       // the reader holds a loaded recording with events
     std::atomic<bool> playRequested_{false};  // play asked for while loading
     // Rate averaging; touched by whichever thread presents (one at a time).

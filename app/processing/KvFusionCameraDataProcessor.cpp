@@ -1,8 +1,13 @@
 #include "KvFusionCameraDataProcessor.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDebug>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -39,6 +44,61 @@ bool gridFitsTheImage(const korvane::CalibratorParameters& p) {
 
 uint64_t minus(uint64_t a, uint64_t b) {
     return a > b ? a - b : 0;
+}
+
+// A calibration file is a few kilobytes; anything much larger is not one.
+constexpr off_t kMaxCalibrationBytes = 1 << 20;
+
+enum class CalibrationFile { Absent, Usable, Unusable };
+
+// Reads a recording's calibration with the rules its frames file has: a
+// regular file (a link is followed to one; a FIFO or device is refused
+// without waiting on it), of a sane size, whole and with every required
+// member. `why` says what is wrong with an unusable one.
+CalibrationFile readCalibrationFile(const std::string& path, korvane::CalibratorParameters& out,
+                                    std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return CalibrationFile::Absent;
+        why = std::strerror(errno);
+        return CalibrationFile::Unusable;
+    }
+    struct stat st {};
+    std::vector<uint8_t> bytes;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+    } else if (st.st_size > kMaxCalibrationBytes) {
+        why = "larger than a calibration file can be";
+    } else {
+        bytes.resize(size_t(kMaxCalibrationBytes) + 1);
+        size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) why = std::strerror(errno);
+            if (n <= 0) break;
+            got += size_t(n);
+        }
+        if (got > size_t(kMaxCalibrationBytes)) why = "larger than a calibration file can be";
+        bytes.resize(got);
+    }
+    ::close(fd);
+    if (!why.empty()) return CalibrationFile::Unusable;
+    try {
+        if (!korvane::jsonDataToParam(bytes, out)) {
+            why = "required members are missing";
+            return CalibrationFile::Unusable;
+        }
+    } catch (const std::exception& e) {
+        // Not JSON, or a member of the wrong kind: nothing of it is trusted.
+        why = e.what();
+        return CalibrationFile::Unusable;
+    }
+    if (!gridFitsTheImage(out)) {
+        why = "its event grid is larger than the view";
+        return CalibrationFile::Unusable;
+    }
+    return CalibrationFile::Usable;
 }
 
 }  // namespace
@@ -265,33 +325,10 @@ bool KvFusionCameraDataProcessor::slotReadFusionFile(QString str) {
                                        : korvane::ApsFileReader::createFileReader(base + ".mp4");
     eventReader_ = korvane::DvsFileReader::createFileReader(base + ".raw");
 
-    const std::string json = base + ".json";
-    if (QFileInfo::exists(QString::fromLocal8Bit(json.c_str()))) {
-        korvane::CalibratorParameters parameters;
-        bool usable = true;
-        try {
-            korvane::jsonFileToParam(json, parameters);
-            usable = gridFitsTheImage(parameters);
-            if (!usable) qWarning() << "calibration file names an event grid larger than the view";
-        } catch (const std::exception& e) {
-            // Not JSON, or a member of the wrong kind: nothing of it is trusted.
-            qWarning() << "calibration file unreadable:" << e.what();
-            usable = false;
-        }
-        if (!usable) {
-            parameters = defaultCalibration();
-            emit signalShowLeftBottomTips(
-                tr("The calibration file cannot be read; the default calibration is used."),
-                KvMessageType::Error, QString::fromLocal8Bit(json.c_str()));
-        }
-        std::lock_guard<std::mutex> lock(calibratorMutex_);
-        calibrator_.loadCalibrationParam(parameters);
-    }
-
     // Loading from here on: commands are refused until the load thread ends.
     auto job = std::make_shared<PlaybackClock::LoadJob>();
-    clock_.startLoad(job, [this, job, frames = frameReader_, events = eventReader_] {
-        runLoad(job, frames, events);
+    clock_.startLoad(job, [this, job, base, frames = frameReader_, events = eventReader_] {
+        runLoad(job, base, frames, events);
     });
     return true;
 }
@@ -299,11 +336,15 @@ bool KvFusionCameraDataProcessor::slotReadFusionFile(QString str) {
 // Load thread. The driver's work runs outside the job's lock; everything
 // that touches the processor runs under it, after checking `cancelled`.
 void KvFusionCameraDataProcessor::runLoad(
-    const std::shared_ptr<PlaybackClock::LoadJob>& job,
+    const std::shared_ptr<PlaybackClock::LoadJob>& job, const std::string& base,
     const std::shared_ptr<korvane::ApsFileReader>& frameReader,
     const std::shared_ptr<korvane::DvsFileReader>& eventReader) {
-    auto fail = [&](const char* message) {
-        if (message) qDebug() << message;
+    const QString name = QString::fromLocal8Bit(base.c_str());
+    // Every failed load says why.
+    auto fail = [&](const QString& message) {
+        qDebug() << message;
+        emit signalShowLeftBottomTips(tr("Cannot open the recording: %1").arg(message),
+                                      KvMessageType::Error, name);
         clock_.setLoading(false);
         QMetaObject::invokeMethod(
             this, [this, r = eventReader.get()] { afterLoad(false, r); }, Qt::QueuedConnection);
@@ -314,6 +355,13 @@ void KvFusionCameraDataProcessor::runLoad(
         if (job->cancelled) return;
         emit signalLoadingStatus(true);
     }
+
+    // The calibration is read here, off the window's thread: a FIFO or a
+    // huge file at its name must not stall the window.
+    korvane::CalibratorParameters parameters;
+    std::string calibrationProblem;
+    const CalibrationFile calibration =
+        readCalibrationFile(base + ".json", parameters, calibrationProblem);
 
     korvane::ApsFileReader* frames = frameReader.get();
     korvane::DvsFileReader* events = eventReader.get();
@@ -343,9 +391,21 @@ void KvFusionCameraDataProcessor::runLoad(
 
     std::lock_guard<std::mutex> lock(job->mutex);
     if (job->cancelled) return;
-    if (!framesOpen) return fail("Load aps file failed.");
-    if (!firstRead) return fail(nullptr);
-    if (!eventsOpen) return fail("Load dvs file failed.");
+    if (calibration != CalibrationFile::Absent) {
+        if (calibration == CalibrationFile::Unusable) {
+            qWarning() << "calibration file unusable:" << calibrationProblem.c_str();
+            parameters = defaultCalibration();
+            emit signalShowLeftBottomTips(
+                tr("The calibration file cannot be read (%1); the default calibration is used.")
+                    .arg(QString::fromLocal8Bit(calibrationProblem.c_str())),
+                KvMessageType::Error, QString::fromLocal8Bit((base + ".json").c_str()));
+        }
+        std::lock_guard<std::mutex> calibrationLock(calibratorMutex_);
+        calibrator_.loadCalibrationParam(parameters);
+    }
+    if (!framesOpen) return fail(tr("the frames file (.mp4) is missing or cannot be read"));
+    if (!firstRead) return fail(tr("the frames file (.mp4) holds no frames"));
+    if (!eventsOpen) return fail(tr("the events file (.raw) cannot be read"));
 
     frameTimestamps_us_ = std::move(timestamps);
     nextFrame_ = remap(first);

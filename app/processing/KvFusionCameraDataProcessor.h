@@ -138,7 +138,7 @@ private:
     void stopPlayback();
     // One tick of playback; false when playback ends.
     bool playbackStep();
-    void runLoad(const std::shared_ptr<PlaybackClock::LoadJob>& job,
+    void runLoad(const std::shared_ptr<PlaybackClock::LoadJob>& job, const std::string& base,
                  const std::shared_ptr<korvane::ApsFileReader>& frames,
                  const std::shared_ptr<korvane::DvsFileReader>& events);
     // Runs on the GUI thread once a load of that event reader ended.

@@ -159,6 +159,10 @@
         <source>No events in the range, or the file cannot be written.</source>
         <translation>No events in the range, or the file cannot be written.</translation>
     </message>
+    <message>
+        <source>The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.</source>
+        <translation>The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
@@ -308,8 +312,24 @@
         <translation>Manual calibration parameters were written failed!</translation>
     </message>
     <message>
-        <source>The calibration file cannot be read; the default calibration is used.</source>
-        <translation>The calibration file cannot be read; the default calibration is used.</translation>
+        <source>Cannot open the recording: %1</source>
+        <translation>Cannot open the recording: %1</translation>
+    </message>
+    <message>
+        <source>the frames file (.mp4) is missing or cannot be read</source>
+        <translation>the frames file (.mp4) is missing or cannot be read</translation>
+    </message>
+    <message>
+        <source>the frames file (.mp4) holds no frames</source>
+        <translation>the frames file (.mp4) holds no frames</translation>
+    </message>
+    <message>
+        <source>the events file (.raw) cannot be read</source>
+        <translation>the events file (.raw) cannot be read</translation>
+    </message>
+    <message>
+        <source>The calibration file cannot be read (%1); the default calibration is used.</source>
+        <translation>The calibration file cannot be read (%1); the default calibration is used.</translation>
     </message>
 </context>
 <context>

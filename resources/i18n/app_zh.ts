@@ -159,6 +159,10 @@
         <source>No events in the range, or the file cannot be written.</source>
         <translation>范围内没有事件，或文件无法写入。</translation>
     </message>
+    <message>
+        <source>The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.</source>
+        <translation>%1 的帧文件（.mp4）缺失或无法读取：仅显示其事件。</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
@@ -308,8 +312,24 @@
         <translation>手动标定参数写入失败！</translation>
     </message>
     <message>
-        <source>The calibration file cannot be read; the default calibration is used.</source>
-        <translation>无法读取标定文件，已使用默认标定。</translation>
+        <source>Cannot open the recording: %1</source>
+        <translation>无法打开录制：%1</translation>
+    </message>
+    <message>
+        <source>the frames file (.mp4) is missing or cannot be read</source>
+        <translation>帧文件（.mp4）缺失或无法读取</translation>
+    </message>
+    <message>
+        <source>the frames file (.mp4) holds no frames</source>
+        <translation>帧文件（.mp4）中没有帧</translation>
+    </message>
+    <message>
+        <source>the events file (.raw) cannot be read</source>
+        <translation>事件文件（.raw）无法读取</translation>
+    </message>
+    <message>
+        <source>The calibration file cannot be read (%1); the default calibration is used.</source>
+        <translation>无法读取标定文件（%1），已使用默认标定。</translation>
     </message>
 </context>
 <context>

@@ -169,9 +169,6 @@ MESSAGES = [
      "手动标定参数写入成功！"),
     ("KvFusionCameraDataProcessor", "Manual calibration parameters were written failed!",
      "手动标定参数写入失败！"),
-    ("KvFusionCameraDataProcessor",
-     "The calibration file cannot be read; the default calibration is used.",
-     "无法读取标定文件，已使用默认标定。"),
     ("MainWidget", "The Quenta camera firmware needs to be upgraded!", "Quenta 相机固件需要升级！"),
     ("MainWidget", " Dropped frames: %1  Dropped periods: %2", " 丢弃帧：%1  丢弃周期：%2"),
     ("MainWidget", "  Dropped events: %1", "  丢弃事件：%1"),
@@ -249,6 +246,20 @@ MESSAGES = [
     ("KvFileRecorder", "the disk reported an error", "磁盘报告错误"),
     ("KvFileRecorder", "the file cannot be written", "无法写入文件"),
     ("KvFileRecorder", "the file cannot be created: %1", "无法创建文件：%1"),
+    # Fusion recordings: why a load failed, an unusable calibration, a RAW without its frames.
+    ("KvFusionCameraDataProcessor", "Cannot open the recording: %1", "无法打开录制：%1"),
+    ("KvFusionCameraDataProcessor", "the frames file (.mp4) is missing or cannot be read",
+     "帧文件（.mp4）缺失或无法读取"),
+    ("KvFusionCameraDataProcessor", "the frames file (.mp4) holds no frames",
+     "帧文件（.mp4）中没有帧"),
+    ("KvFusionCameraDataProcessor", "the events file (.raw) cannot be read",
+     "事件文件（.raw）无法读取"),
+    ("KvFusionCameraDataProcessor",
+     "The calibration file cannot be read (%1); the default calibration is used.",
+     "无法读取标定文件（%1），已使用默认标定。"),
+    ("KvEventProcessor",
+     "The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.",
+     "%1 的帧文件（.mp4）缺失或无法读取：仅显示其事件。"),
 ]
 
 

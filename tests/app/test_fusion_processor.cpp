@@ -5,12 +5,14 @@
 // Frames come from a fake frame reader (frame k is grey k + 1), events from
 // a RAW file written here with our writer.
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -297,8 +299,13 @@ private slots:
         QCOMPARE(start.size(), 1);
 
         f.frames->failOpen = true;
+        ThreadSafeSignalSpy tips(f.p.get(), &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
         QVERIFY(f.load());
         QVERIFY(!f.p->hasRecording());
+        // The failure says why.
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Error);
+        QVERIFY(tips[0][0].toString().contains(".mp4"));
     }
 
     // Calibration files beside the recording that cannot be used: one that
@@ -347,6 +354,51 @@ private slots:
         QCOMPARE(tips.size(), 2);
         QCOMPARE(tips[1][1].value<KvMessageType>(), KvMessageType::Error);
         QVERIFY(p->hasRecording());
+
+        // Valid JSON without the required members; a FIFO nobody writes (it
+        // would hang the window); a link to an endless device (it would
+        // fill the memory). Each: the default calibration and a notice
+        // that says why, read off the window's thread.
+        struct Bad {
+            const char* what;
+            std::function<void()> make;
+            const char* why;
+        };
+        const Bad cases[] = {
+            {"members missing",
+             [&] {
+                 QFile::remove(json);
+                 QFile partial(json);
+                 QVERIFY(partial.open(QIODevice::WriteOnly));
+                 partial.write(R"({"0": {"camera_serial": "X"}})");
+             },
+             "missing"},
+            {"fifo",
+             [&] {
+                 QFile::remove(json);
+                 QCOMPARE(::mkfifo(json.toLocal8Bit().constData(), 0600), 0);
+             },
+             "regular"},
+            {"link to /dev/zero",
+             [&] {
+                 QFile::remove(json);
+                 QVERIFY(QFile::link("/dev/zero", json));
+             },
+             "regular"},
+        };
+        for (const Bad& c : cases) {
+            c.make();
+            p->loadCalibration(identityCalibration());
+            const qsizetype before = tips.size();
+            QVERIFY2(f.load(), c.what);
+            QVERIFY2(p->hasRecording(), c.what);
+            QCOMPARE(p->forwardAffine(), fallback);
+            QCOMPARE(tips.size(), before + 1);
+            QCOMPARE(tips.last()[1].value<KvMessageType>(), KvMessageType::Error);
+            QVERIFY2(tips.last()[0].toString().contains(c.why),
+                     qPrintable(tips.last()[0].toString()));
+        }
+        QFile::remove(json);
 
         korvane::CalibratorParameters good = identityCalibration();
         good.affineMatrices["1"].data = {1, 0, 7, 0, 1, 0};

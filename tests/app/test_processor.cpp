@@ -454,6 +454,41 @@ private slots:
         QCOMPARE(p.currentPosition(), uint64_t(850000 + 33333));
     }
 
+    // A fusion camera's RAW (its header names the first frame's time)
+    // stores columns mirrored; opened without its frames file it is shown
+    // the right way round, and the user is told the frames are missing. A
+    // plain recording with the same words is shown as stored.
+    void fusionEventsWithoutTheirFramesShowTheRightWayRound() {
+        QTemporaryDir dir;
+        for (const bool fusion : {true, false}) {
+            const QString path = dir.filePath(fusion ? "fus.raw" : "plain.raw");
+            korvane::DvsFileInfo info;
+            info.apsStartTimestamp = fusion ? 33333 : 0;
+            korvane::RawWriter w;
+            w.open(path.toStdString(), korvane::generateDvsFileHeader(info));
+            std::vector<Event2D> ev{{10, 5, 1, 1000}, {11, 5, 1, 2000}};  // stored columns
+            w.writeEvents(ev.data(), ev.size());
+            QVERIFY(w.close());
+            KvEventProcessor p;
+            ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+            ThreadSafeSignalSpy images(&p, &KvEventProcessor::signalEventImage);
+            loadAndWait(p, path);
+            p.setPlayPos(1000);
+            const QColor background = AppConfig::instance().theme().background;
+            const int shown = fusion ? 1279 - 10 : 10, other = fusion ? 10 : 1279 - 10;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !images.isEmpty() &&
+                    images.last().at(0).value<QImage>().pixelColor(shown, 5) != background,
+                20000);
+            QCOMPARE(images.last().at(0).value<QImage>().pixelColor(other, 5), background);
+            QCOMPARE(tips.size(), fusion ? 1 : 0);
+            if (fusion) {
+                QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Warning);
+                QVERIFY(tips[0][0].toString().contains(".mp4"));
+            }
+        }
+    }
+
     void commandsRefusedWithoutFileOrWhileLoading() {
         QTemporaryDir dir;
         const QString other = sparseRecording(dir, 1 << 20);

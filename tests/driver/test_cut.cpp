@@ -122,6 +122,71 @@ TEST(CutTest, KeepsEncodingGeometryAndSensor) {
     EXPECT_EQ(decodeAll(*cut3).events, d.events);
 }
 
+// A cut states what its source's header states and nothing more: a bare
+// "% evt 2.0" header (as other tools write) gets no geometry, sensor or
+// writer lines; a cut of our own recording keeps all of them.
+TEST(CutTest, StatesOnlyTheSourcesHeaderFacts) {
+    ScratchDir dir;
+    std::vector<Event2D> events;
+    for (uint16_t i = 0; i < 500; ++i)
+        events.emplace_back(uint16_t(i % 300), uint16_t(i % 200), uint8_t(i & 1), 1000 + i * 10);
+    RawWriter w(RawFormat::Evt2);
+    w.writeEvents(events.data(), events.size());
+    auto words = w.takeBuffer();
+    const std::string bare = "% evt 2.0\n";
+    std::vector<uint8_t> bytes(bare.begin(), bare.end());
+    bytes.insert(bytes.end(), words.begin(), words.end());
+    writeBytes(dir.file("bare.raw"), bytes);
+    SyntheticOptions o = cutSource();
+    o.duration_us = 500000;
+    const std::string ours = generate(dir, "ours.raw", o);
+    const std::string ourHeader = [&] {
+        const auto b = readBytes(ours);
+        const std::string text(b.begin(), b.end());
+        return text.substr(0, text.find("% end\n") + 6);
+    }();
+
+    for (RawFormat format : {RawFormat::Evt2, RawFormat::Evt3}) {
+        auto source = DvsFileReader::createFileReader(dir.file("bare.raw"));
+        ASSERT_TRUE(source);
+        ASSERT_FALSE(source->header().geometryKnown);
+        ASSERT_TRUE(source->exportRawRange(0, 5000, dir.file("cut.raw"), nullptr, format));
+        auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
+        ASSERT_TRUE(cut);
+        EXPECT_EQ(cut->format(), format);
+        EXPECT_FALSE(cut->header().geometryKnown);
+        EXPECT_EQ(cut->header().generation, "");
+        EXPECT_EQ(cut->header().sensorGeneration, "");
+        EXPECT_EQ(cut->header().sensorName, "");
+        EXPECT_EQ(cut->header().integratorName, "");
+        const auto b = readBytes(dir.file("cut.raw"));
+        const std::string text(b.begin(), b.begin() + ptrdiff_t(cut->header().dataOffsetBytes));
+        for (const char* invented : {"geometry", "height", "generation", "sensor", "integrator",
+                                     "plugin", "system_ID", "serial_number"}) {
+            EXPECT_EQ(text.find(invented), std::string::npos) << invented << " in\n" << text;
+        }
+        EXPECT_EQ(decodeAll(*cut).events, filterWindow(events, 0, 5001));
+
+        // Our own recording: every line but the date and the start comes along.
+        auto own = DvsFileReader::createFileReader(ours);
+        ASSERT_TRUE(own->exportRawRange(0, 200000, dir.file("own.raw"), nullptr, format));
+        const auto c = readBytes(dir.file("own.raw"));
+        const std::string ownText(c.begin(), c.end());
+        size_t pos = 0;
+        while (pos < ourHeader.size()) {
+            const size_t nl = ourHeader.find('\n', pos);
+            const std::string line = ourHeader.substr(pos, nl - pos + 1);
+            pos = nl + 1;
+            if (line.rfind("% date", 0) == 0 || line.rfind("% dvs_start", 0) == 0 ||
+                (format == RawFormat::Evt2 &&
+                 (line.rfind("% evt", 0) == 0 || line.rfind("% format", 0) == 0))) {
+                continue;
+            }
+            EXPECT_NE(ownText.find(line), std::string::npos) << line;
+        }
+    }
+}
+
 // Trigger edges before the first event of the range are written as they
 // come (in file order, before the events) and the header still names the
 // first event's time.

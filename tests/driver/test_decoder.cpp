@@ -379,36 +379,49 @@ TEST(RawWriterTest, ChunkWithEdgesInFileOrder) {
     EXPECT_EQ(indices, (std::vector<uint64_t>{0, 1, 3, 3, 4}));
 }
 
-// A TIME_HIGH far ahead is a long pause, not a step back; only a few steps
-// back count as jitter, anything lower is a wrap.
-TEST(Evt3DecoderTest, LongPausesAndBoundedJitter) {
+// A TIME_HIGH far ahead is a long pause; a smaller one is time going back
+// unless it lies more than a quarter of the range below: then the counter
+// looped (from its top to near 0), or a long pause crossed the top.
+TEST(Evt3DecoderTest, LongPausesStepsBackAndLoops) {
     auto bytes = words16({
-        hi3(3000), lo3(5), x3(1, 0),  // 3000 steps
-        hi3(1000), lo3(0), x3(2, 0),  // 2096 steps later (8.6 s without a time word)
-        hi3(998), lo3(7), x3(3, 0),   // two steps back: jitter
-        hi3(1002), x3(4, 0),          // forward again
-        hi3(990), x3(5, 0),           // twelve steps back: a full loop later
+        hi3(3000), lo3(5),    x3(1, 0),  // 3000 steps
+        hi3(1000), lo3(0),    x3(2, 0),  // 2096 steps later (8.6 s without a time word)
+        hi3(998),  lo3(7),    x3(3, 0),  // two steps back: jitter
+        hi3(1002), x3(4, 0),             // forward again
+        hi3(990),  x3(5, 0),             // twelve steps back: time went back 49 ms
+        hi3(985),  x3(6, 0),             // five steps back (20 ms) from the middle
+        hi3(1010), x3(7, 0),             // forward again
+        hi3(3000), x3(8, 0),             // (3080 steps at once would read as 1016 back)
+        hi3(4090), x3(9, 0),             // on to the top of the counter
+        hi3(3),    x3(10, 0),            // top to near 0: one loop
     });
     const uint64_t L = 1ull << 24;
-    std::vector<uint64_t> expected{3000 * 4096 + 5, L + 1000 * 4096, L + 998 * 4096 + 7,
-                                   L + 1002 * 4096, 2 * L + 990 * 4096};
+    std::vector<uint64_t> expected{
+        3000 * 4096 + 5, L + 1000 * 4096, L + 998 * 4096 + 7, L + 1002 * 4096, L + 990 * 4096,
+        L + 985 * 4096,  L + 1010 * 4096, L + 3000 * 4096,    L + 4090 * 4096, 2 * L + 3 * 4096};
     EXPECT_EQ(timesOf(decodeWords(bytes, RawFormat::Evt3).events), expected);
 
     // The same rule for EVT 2.0 (28-bit high, 64 us steps).
     std::vector<uint8_t> b;
     const uint64_t first = (1u << 27) + 5000;          // then more than half the range ahead:
     const uint64_t later = first + (1u << 27) + 1000;  // the field reads 6000
-    put32(b, 0x80000000u | uint32_t(first));
-    put32(b, 0x10000000u | (1u << 11) | 1u);
-    put32(b, 0x80000000u | uint32_t(later & 0x0FFFFFFF));
-    put32(b, 0x10000000u | (2u << 11) | 1u);
-    put32(b, 0x80000000u | uint32_t((later - 3) & 0x0FFFFFFF));  // three steps back: jitter
-    put32(b, 0x10000000u | (3u << 11) | 1u);
+    const uint64_t range = 1u << 28;
+    // Absolute steps; the words carry them modulo the range.
+    const std::vector<uint64_t> highs{first,         later,
+                                      later - 3,  // three steps back: jitter
+                                      later - 8,  // five more (320 us) back
+                                      later + 9,     range + range / 2,
+                                      2 * range - 2,   // forward to the top of the counter
+                                      2 * range + 5};  // top to near 0: one loop
+    for (size_t i = 0; i < highs.size(); ++i) {
+        put32(b, 0x80000000u | uint32_t(highs[i] & 0x0FFFFFFF));
+        put32(b, 0x10000000u | (uint32_t(i) << 11) | 1u);
+    }
     Out o2 = decodeWords(b, RawFormat::Evt2);
-    ASSERT_EQ(o2.events.size(), 3u);
-    EXPECT_EQ(o2.events[0].timestamp, first << 6);
-    EXPECT_EQ(o2.events[1].timestamp, later << 6);
-    EXPECT_EQ(o2.events[2].timestamp, (later - 3) << 6);
+    std::vector<uint64_t> expected2;
+    for (uint64_t h : highs)
+        expected2.push_back(h << 6);
+    EXPECT_EQ(timesOf(o2.events), expected2);
 
     // What the writer makes of long pauses and of a way back reads back as written.
     std::vector<Event2D> ev{{1, 1, 1, 100},

@@ -23,7 +23,7 @@ WordCheck checkAll(const std::vector<uint8_t>& b, RawFormat format, uint32_t wid
 
 uint64_t anomalies(const WordCheck& c) {
     return c.reservedWords + c.eventsBeforeTime + c.vectorsWithoutBase + c.vectorEventsBeyondRange +
-           c.eventsOutsideGeometry + c.timeBackSteps;
+           c.eventsOutsideGeometry + c.timeBackBeyondJitter;
 }
 
 void expectSame(const WordCheck& a, const WordCheck& b) {
@@ -38,6 +38,7 @@ void expectSame(const WordCheck& a, const WordCheck& b) {
     EXPECT_EQ(a.eventsOutsideGeometry, b.eventsOutsideGeometry);
     EXPECT_EQ(a.timeBackSteps, b.timeBackSteps);
     EXPECT_EQ(a.timeBackMax_us, b.timeBackMax_us);
+    EXPECT_EQ(a.timeBackBeyondJitter, b.timeBackBeyondJitter);
     EXPECT_EQ(a.timeLoops, b.timeLoops);
 }
 
@@ -71,16 +72,46 @@ TEST(FileCheckTest, Evt3WordsShowEachAnomaly) {
     EXPECT_EQ(c.reservedWords, 3u);
     EXPECT_EQ(anomalies(c), 3u);
 
-    // Back in time: TIME_LOW under the same high, and a TIME_HIGH jitter.
-    c = with({0x6000 | 40, 0x8000 | 8});
-    EXPECT_EQ(c.timeBackSteps, 2u);
-    EXPECT_EQ(c.timeBackMax_us, (10u << 12 | 40u) - (8u << 12));
-    EXPECT_EQ(c.timeLoops, 0u);
-
-    // A wrap of the 24-bit counter is a loop, not a step back.
-    c = with({0x8000 | 0xFFF, 0x8000 | 0x001});
-    EXPECT_EQ(c.timeLoops, 1u);
-    EXPECT_EQ(c.timeBackSteps, 0u);
+    // Ways back and loops, after TIME_HIGH 10, TIME_LOW 100.
+    struct TimeCase {
+        const char* what;
+        std::initializer_list<uint16_t> words;
+        uint64_t backSteps, backMax_us, beyondJitter, loops;
+    };
+    const TimeCase timeCases[] = {
+        {"TIME_LOW under the same high, then a TIME_HIGH jitter of two steps",
+         {0x6000 | 40, 0x8000 | 8},
+         2,
+         (10u << 12 | 40u) - (8u << 12),
+         0,
+         0},
+        {"a camera's small steps back: TIME_LOW 11 us back, four steps of jitter",
+         {0x6000 | 89, 0x8000 | 6},
+         2,
+         (10u << 12 | 89u) - (6u << 12),
+         0,
+         0},
+        {"five steps (20 ms) back from the middle of the range is time, not a loop",
+         {0x8000 | 5},
+         1,
+         (10u << 12 | 100u) - (5u << 12),
+         1,
+         0},
+        {"from the top of the counter to near 0 is a loop",
+         {0x8000 | 0xFFF, 0x8000 | 0x001},
+         0,
+         0,
+         0,
+         1},
+    };
+    for (const TimeCase& t : timeCases) {
+        c = with(t.words);
+        EXPECT_EQ(c.timeBackSteps, t.backSteps) << t.what;
+        EXPECT_EQ(c.timeBackMax_us, t.backMax_us) << t.what;
+        EXPECT_EQ(c.timeBackBeyondJitter, t.beyondJitter) << t.what;
+        EXPECT_EQ(c.timeLoops, t.loops) << t.what;
+        EXPECT_EQ(anomalies(c), t.beyondJitter) << t.what;
+    }
 
     // Off the 1280 x 720 sensor: a row below it, a column right of it.
     c = with({0x0000 | 800, 0x2000 | 3, 0x0000 | 6, 0x2000 | 1300});
@@ -112,17 +143,20 @@ TEST(FileCheckTest, Evt2WordsShowEachAnomaly) {
     put32(b, 0x30000000u);                                    // reserved
     put32(b, 0x80000000u | 0x0FFFFFFDu);                      // jitter back by two steps
     put32(b, 0x80000000u | 0x00000001u);                      // wrap: a loop of 2^34 us
+    put32(b, 0x80000000u | 0x00001000u);                      // forward,
+    put32(b, 0x80000000u | 0x00000FFBu);                      // then five steps (320 us) back
     put32(b, 0xA0000000u | 1u);                               // EXT_TRIGGER
     const WordCheck c = checkAll(b, RawFormat::Evt2);
-    EXPECT_EQ(c.words, 7u);
+    EXPECT_EQ(c.words, 9u);
     EXPECT_EQ(c.eventsBeforeTime, 1u);
     EXPECT_EQ(c.events, 1u);
     EXPECT_EQ(c.eventsOutsideGeometry, 1u);
     EXPECT_EQ(c.reservedWords, 1u);
-    EXPECT_EQ(c.timeBackSteps, 1u);
-    EXPECT_EQ(c.timeBackMax_us, 2u * 64u);
+    EXPECT_EQ(c.timeBackSteps, 2u);
+    EXPECT_EQ(c.timeBackMax_us, 5u * 64u);
+    EXPECT_EQ(c.timeBackBeyondJitter, 1u);
     EXPECT_EQ(c.timeLoops, 1u);
-    EXPECT_EQ(c.typeCounts[0x8], 3u);
+    EXPECT_EQ(c.typeCounts[0x8], 5u);
 }
 
 TEST(FileCheckTest, StretchesAppendedInOrderEqualOneWalk) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -91,6 +92,20 @@ TEST(KvrawTest, GenerateInfoStatsDecodeCut) {
     CliRun evt2 = kvraw(dir, "generate " + dir.file("e2.raw") + " 100000 10000 --format evt2");
     ASSERT_EQ(evt2.status, 0);
     EXPECT_EQ(lines(kvraw(dir, "info " + dir.file("e2.raw")).out)[0], "format: EVT2");
+
+    // A header that states no geometry: info and check both call it unknown.
+    std::vector<uint8_t> bare = readBytes(dir.file("e2.raw"));
+    const std::string text(bare.begin(), bare.end());
+    bare.erase(bare.begin(), bare.begin() + ptrdiff_t(text.find("% end\n") + 6));
+    const std::string evt2Line = "% evt 2.0\n";
+    bare.insert(bare.begin(), evt2Line.begin(), evt2Line.end());
+    writeBytes(dir.file("bare.raw"), bare);
+    const auto bareInfo = lines(kvraw(dir, "info " + dir.file("bare.raw")).out);
+    ASSERT_GE(bareInfo.size(), 3u);
+    EXPECT_EQ(bareInfo[1], "width: unknown");
+    EXPECT_EQ(bareInfo[2], "height: unknown");
+    EXPECT_NE(kvraw(dir, "check " + dir.file("bare.raw")).out.find("geometry: unknown\n"),
+              std::string::npos);
 }
 
 TEST(KvrawTest, ErrorsAreOneLineAndNonZero) {
@@ -257,7 +272,22 @@ TEST(KvrawTest, ExportWritesTheVideoOrRefusesWithoutFile) {
     EXPECT_NE(backwards.err.find("starts after it ends"), std::string::npos) << backwards.err;
     EXPECT_EQ(kvraw(dir, "export " + f + " " + none + " 100000 200000 --theme Pink").status, 2);
     EXPECT_EQ(kvraw(dir, "export " + f + " " + none + " 100000 200000 --interval 0").status, 2);
+    // Values out of range and other containers are refused with the reason.
+    const std::pair<std::string, std::string> refused[] = {
+        {none + " 100000 200000 --fps 18446744073709551615", "--fps must be 1 to 1000"},
+        {none + " 100000 200000 --fps 0", "--fps must be 1 to 1000"},
+        {none + " 100000 200000 --crf 99", "--crf must be 0 to 51"},
+        {dir.file("v.avi") + " 100000 200000", "must end in .mp4"},
+        {dir.file("v.mp4.d/x") + " 100000 200000", "must end in .mp4"},
+    };
+    for (const auto& [args, why] : refused) {
+        CliRun r = kvraw(dir, "export " + f + " " + args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find(why), std::string::npos) << args << ": " << r.err;
+    }
     EXPECT_FALSE(fs::exists(none));
+    EXPECT_FALSE(fs::exists(dir.file("v.avi")));
+    EXPECT_EQ(kvraw(dir, "export " + f + " " + dir.file("upper.MP4") + " 100000 200000").status, 0);
 }
 
 namespace {
@@ -332,6 +362,43 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
     r = checkPatched("geometry.raw", b);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(valueOf(r.out, "events_outside_geometry"), "0");
+
+    // Time going back: a camera's jitter is counted but clean; a TIME_HIGH
+    // five steps back from the middle of the range is a way back, not a loop.
+    struct BackCase {
+        const char* name;
+        const char* header;
+        std::vector<uint8_t> words;
+        int status;
+        const char* backSteps;
+        const char* beyondJitter;
+        const char* lastEvent_us;
+    };
+    std::vector<uint8_t> jitter, evt3Back, evt2Back;
+    for (uint16_t w : {0x8000 | 1000, 0x6000 | 100, 0x0000 | 5, 0x2000 | 1, 0x6000 | 89, 0x2000 | 2,
+                       0x8000 | 999, 0x2000 | 3, 0x8000 | 1000, 0x6000 | 200})
+        put16(jitter, uint16_t(w));
+    for (uint16_t w : {0x8000 | 1000, 0x6000 | 100, 0x0000 | 5, 0x2000 | 1, 0x8000 | 995,
+                       0x6000 | 100, 0x2000 | 2})  // 20 ms back
+        put16(evt3Back, uint16_t(w));
+    for (uint32_t w : {0x80000000u | 100000u, 0x10000000u | (1u << 11) | 5u, 0x80000000u | 99995u,
+                       0x10000000u | (2u << 11) | 5u})  // 320 us back
+        put32(evt2Back, w);
+    const BackCase backCases[] = {
+        {"jitter.raw", "% evt 3.0\n% geometry 1280x720\n", jitter, 0, "2", "0", "4096100"},
+        {"back3.raw", "% evt 3.0\n% geometry 1280x720\n", evt3Back, 1, "1", "1", "4096100"},
+        {"back2.raw", "% evt 2.0\n", evt2Back, 1, "1", "1", "6400000"},
+    };
+    for (const BackCase& c : backCases) {
+        std::vector<uint8_t> bytes(c.header, c.header + std::strlen(c.header));
+        bytes.insert(bytes.end(), c.words.begin(), c.words.end());
+        r = checkPatched(c.name, bytes);
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+        EXPECT_EQ(valueOf(r.out, "time_loops"), "0") << c.name;
+        EXPECT_EQ(valueOf(r.out, "time_back_steps"), c.backSteps) << c.name;
+        EXPECT_EQ(valueOf(r.out, "time_back_beyond_jitter"), c.beyondJitter) << c.name;
+        EXPECT_EQ(valueOf(r.out, "last_event_us"), c.lastEvent_us) << c.name;
+    }
 
     // Unreadable: missing, a folder, an encoding we do not decode.
     EXPECT_EQ(kvraw(dir, "check " + dir.file("missing.raw")).status, 2);

@@ -187,6 +187,47 @@ TEST_F(VideoExportTest, StreamFactsAndFramesOfTheirWindows) {
     EXPECT_GT(nearBackground, last.size() / 3 * 8 / 10);
 }
 
+// Every frame shows exactly its accumulation window: the last one too when
+// the range leaves it more than that, and a window with more events than
+// one read of the reader holds is drawn whole, in pieces.
+TEST_F(VideoExportTest, EveryFrameShowsExactlyItsWindow) {
+    struct Case {
+        const char* what;
+        uint64_t interval, accumulation;
+        size_t windowEventLimit;
+    };
+    const Case cases[] = {
+        {"last frame with room past its window", 100000, 20000, DvsFileReader::kMaxWindowEvents},
+        {"windows larger than one read", 100000, 20000, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint64_t start = first_ + 50000, end = start + 2 * c.interval + 60000;  // 3 frames
+        auto reader = DvsFileReader::createFileReader(recording_);
+        ASSERT_TRUE(reader && reader->openForReading());
+        reader->setWindowEventLimit(c.windowEventLimit);
+        std::string error;
+        VideoExportOptions o = options(&error);
+        o.frameInterval_us = c.interval;
+        o.accumulation_us = c.accumulation;
+        o.crf = 18;
+        const std::string out = dir_.file("w.mp4");
+        ASSERT_TRUE(reader->exportVideoRange(start, end, out, o)) << error;
+        const VideoFacts v = readVideo(out, true);
+        ASSERT_EQ(v.frames.size(), 3u);
+        for (size_t k = 0; k < 3; ++k) {
+            const uint64_t from = start + k * c.interval;
+            const auto own = referenceImage(*reader_, from, c.accumulation, o.theme);
+            const auto after =
+                referenceImage(*reader_, from + c.accumulation, 2 * c.accumulation, o.theme);
+            EXPECT_LT(meanAbsDiff(v.frames[k], own), 12.0) << "frame " << k;
+            EXPECT_GT(eventCorrelation(v.frames[k], own, o.theme.background), 0.9) << "frame " << k;
+            EXPECT_LT(eventCorrelation(v.frames[k], after, o.theme.background), 0.3)
+                << "frame " << k << " shows events past its window";
+        }
+    }
+}
+
 TEST_F(VideoExportTest, RangeWithoutEventsGivesBackgroundFrames) {
     // Two bursts with a silent half second between them.
     const std::string path = dir_.file("gap.raw");

@@ -126,7 +126,7 @@ bool jsonFileToParam(const std::string& path, CalibratorParameters& param) {
     return jsonDataToParam(bytes, param);
 }
 
-bool paramToJsonFile(CalibratorParameters& param, const std::string& path) {
+std::string paramToJsonText(const CalibratorParameters& param) {
     json dvs;
     dvs["camera_serial"] = param.cameraSerial;
     dvs["frame_size"] = {{"cols", unsigned(param.dvsWidth)}, {"rows", unsigned(param.dvsHeight)}};
@@ -144,13 +144,17 @@ bool paramToJsonFile(CalibratorParameters& param, const std::string& path) {
     aps["affine_matrix"] =
         zero != param.affineMatrices.end() ? json{{"0", writeMatrix(zero->second)}} : json(nullptr);
 
+    json root{{"0", dvs}, {"1", aps}};
+    return root.dump(4) + "\n";
+}
+
+bool paramToJsonFile(CalibratorParameters& param, const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         KV_LOG_ERROR("Error: open %s failed.", path.c_str());
         return false;
     }
-    json root{{"0", dvs}, {"1", aps}};
-    out << root.dump(4) << "\n";
+    out << paramToJsonText(param);
     out.flush();
     if (!out) {
         // A full disk must not pass for a written calibration.

@@ -42,5 +42,7 @@ struct CalibratorParameters {
 KORVANE_BASE_API bool jsonDataToParam(std::vector<uint8_t>& data, CalibratorParameters& param);
 KORVANE_BASE_API bool jsonFileToParam(const std::string& path, CalibratorParameters& param);
 KORVANE_BASE_API bool paramToJsonFile(CalibratorParameters& param, const std::string& path);
+// The text paramToJsonFile writes.
+KORVANE_BASE_API std::string paramToJsonText(const CalibratorParameters& param);
 
 }  // namespace korvane

@@ -5,8 +5,9 @@
 
 #include "DvsFileInfo.h"
 #include "korvane/file/Platform.h"
-#include "korvane/file/RawWriter.h"
 #include "Utils/FuncUtils.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/file/SafeOutput.h"
 
 namespace korvane {
 
@@ -14,7 +15,8 @@ namespace {
 constexpr uint64_t kMaxHighStep = 2047;  // as far as a decoder follows one TIME_HIGH step
 
 std::string describeErrno(int err) {
-    if (err == ENOSPC) return "disk full";
+    // A size limit (EFBIG) stops a recording as a full disk does.
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG) return "disk full";
     return std::strerror(err);
 }
 
@@ -41,22 +43,13 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
     ErrorCallback onError, std::string* error, uint64_t apsStartTimestamp_us,
     uint16_t mirrorWidth_px) {
     if (mirrorWidth_px > 0) cache.reset();
-    // O_NONBLOCK so a FIFO without a reader fails at once instead of
-    // blocking the caller (the GUI thread) forever; a recording must be a
-    // file that can be played back, so a FIFO or socket is refused.
-    int e = 0;
-    int fd = platform::createOrTruncate(path, 0644, &e);
+    // Written in place, so it plays while it grows and after a kill; never
+    // through a link, never into a device or FIFO, never into a file another
+    // recorder holds (the lock stays with the descriptor until the end).
+    std::string why;
+    const int fd = openInPlaceOutput(path, &why);
     if (fd < 0) {
-        if (error)
-            *error = "cannot create " + path + ": " +
-                     (e == ENXIO ? std::string("not a regular file") : describeErrno(e));
-        return nullptr;
-    }
-    platform::FileStatus target;
-    if (!platform::status(fd, target) || target.kind == platform::FileKind::Fifo ||
-        target.kind == platform::FileKind::Socket) {
-        platform::close(fd);
-        if (error) *error = "cannot create " + path + ": not a regular file";
+        if (error) *error = "cannot create " + path + ": " + why;
         return nullptr;
     }
     std::unique_ptr<StreamRecorder> rec(
@@ -104,11 +97,20 @@ bool StreamRecorder::writeOut(const uint8_t* data, size_t size) {
     while (size > 0) {
         const long long n = platform::writeSome(fd_, data, size);
         if (n <= 0) {
-            fail(n < 0 ? describeErrno(errno) : "disk full");
+            const int e = n < 0 ? errno : ENOSPC;
+            // What a write that ran out of room left of its piece goes: the
+            // file ends with whole words and holds the events counted.
+            if (platform::truncate(fd_, wholeBytes_) != 0) {
+                fail(describeErrno(e) +
+                     " (and the file could not be cut back: " + describeErrno(errno) + ")");
+                return false;
+            }
+            fail(describeErrno(e));
             return false;
         }
         data += n;
         size -= size_t(n);
+        writtenBytes_ += uint64_t(n);
     }
     return true;
 }
@@ -160,7 +162,9 @@ bool StreamRecorder::writeHeader(uint64_t firstTime_us) {
     info.dvsStartTimestamp = firstTime_us;
     info.apsStartTimestamp = apsStartTimestamp_us_;
     const std::string header = generateDvsFileHeader(info);
-    return writeOut(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+    if (!writeOut(reinterpret_cast<const uint8_t*>(header.data()), header.size())) return false;
+    wholeBytes_ = writtenBytes_;
+    return true;
 }
 
 size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
@@ -193,6 +197,8 @@ size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
             }
             platform::close(in);
         }
+        if (failed_.load()) break;  // the segment is not in the file
+        wholeBytes_ = writtenBytes_;
         lastTime_us_ = seg->lastTime_us;
         haveLastTime_ = true;
         eventsWritten_ += seg->events;
@@ -260,6 +266,7 @@ void StreamRecorder::run() {
                 }
                 const std::vector<uint8_t> bytes = writer.takeBuffer();
                 if (!writeOut(bytes.data(), bytes.size())) break;
+                wholeBytes_ = writtenBytes_;
                 eventsWritten_ += chunk->events.size();
                 lastTime_us_ = last;
                 haveLastTime_ = true;

@@ -473,7 +473,7 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     info.apsStartTimestamp = header_.apsStartTimestamp;
     info.dvsStartTimestamp = firstEvent;
     RawWriter writer(format);
-    writer.open(out.fd(), recordingHeader(info, format, header_.width, header_.height, &header_));
+    writer.open(out.fd(), cutHeader(info, format, header_));
     uint64_t written = 0;
     forEachChunkParallel(
         start_us, stop,

@@ -21,18 +21,25 @@ void WordCheck::append(const WordCheck& next) {
     vectorEventsBeyondRange += next.vectorEventsBeyondRange;
     eventsOutsideGeometry += next.eventsOutsideGeometry;
     timeBackSteps += next.timeBackSteps;
+    timeBackBeyondJitter += next.timeBackBeyondJitter;
     timeBackMax_us = std::max(timeBackMax_us, next.timeBackMax_us);
     timeLoops += next.timeLoops;
 }
 
 namespace {
 
+// stepShift: the bits of time below TIME_HIGH; loopShift: the bits a loop spans.
 void timeMoved(WordCheck& c, const DecoderState& before, const DecoderState& after,
-               unsigned loopShift) {
+               unsigned stepShift, unsigned loopShift) {
     if (!before.haveTime) return;
     if (after.time < before.time) {
         ++c.timeBackSteps;
         c.timeBackMax_us = std::max(c.timeBackMax_us, before.time - after.time);
+        // A repeated older TIME_HIGH (or a TIME_LOW under the same one) is
+        // camera jitter; a TIME_HIGH further back is time really going back.
+        const uint64_t stepsBack =
+            after.timeHigh < before.timeHigh ? (before.timeHigh - after.timeHigh) >> stepShift : 0;
+        c.timeBackBeyondJitter += stepsBack > kTimeHighJitterSteps;
     }
     const uint64_t loopsBefore = before.timeHigh >> loopShift;
     const uint64_t loopsAfter = after.timeHigh >> loopShift;
@@ -82,7 +89,7 @@ void checkEvt3(const uint8_t* bytes, size_t words, DecoderState s, uint32_t widt
             case kTimeHigh: {
                 const DecoderState before = s;
                 applyWord(s, w);
-                timeMoved(c, before, s, 24);
+                timeMoved(c, before, s, 12, 24);
                 continue;  // the state has moved
             }
             default:
@@ -115,7 +122,7 @@ void checkEvt2(const uint8_t* bytes, size_t words, DecoderState s, uint32_t widt
                 s.timeHigh = evt2::timeHighAfter(s, w);
                 s.time = s.timeHigh;
                 s.haveTime = true;
-                timeMoved(c, before, s, 34);
+                timeMoved(c, before, s, 6, 34);
                 break;
             }
             case 0xA:

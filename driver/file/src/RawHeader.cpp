@@ -159,6 +159,44 @@ std::string recordingHeader(const DvsFileInfo& info, RawFormat format, uint32_t 
     return out;
 }
 
+std::string cutHeader(const DvsFileInfo& info, RawFormat format, const RawHeader& source) {
+    const std::string full = recordingHeader(info, format, source.width, source.height, &source);
+    // Our writer's own lines are facts of the source only when we wrote it.
+    const std::string nameKey = "% integrator_name ";
+    const size_t at = full.find(nameKey);
+    const std::string ourName =
+        at == std::string::npos
+            ? std::string()
+            : full.substr(at + nameKey.size(), full.find('\n', at) - at - nameKey.size());
+    const bool ours = !source.integratorName.empty() && source.integratorName == ourName;
+    auto stated = [&](const std::string& key) {
+        if (key == "format" || key == "geometry") return source.geometryKnown;
+        if (key == "generation") return !source.generation.empty();
+        if (key == "sensor_generation") return !source.sensorGeneration.empty();
+        if (key == "sensor_name") return !source.sensorName.empty();
+        if (key == "serial_number") return !source.serialNumber.empty();
+        if (key == "camera_integrator_name" || key == "integrator_name" ||
+            key == "plugin_integrator_name" || key == "plugin_name" || key == "system_ID") {
+            return ours;
+        }
+        return true;  // the format, times and date of the cut itself
+    };
+    std::string out;
+    size_t pos = 0;
+    while (pos < full.size()) {
+        size_t nl = full.find('\n', pos);
+        if (nl == std::string::npos) nl = full.size();
+        const std::string line = full.substr(pos, nl - pos);
+        pos = nl + 1;
+        const size_t keyEnd = line.find(' ', 2);
+        if (!stated(line.substr(2, keyEnd == std::string::npos ? std::string::npos : keyEnd - 2)))
+            continue;
+        out += line;
+        out += '\n';
+    }
+    return out;
+}
+
 namespace {
 
 // Takes header lines one by one (their text after '%', at most
@@ -192,6 +230,8 @@ public:
             header.sensorName = std::string(value);
         } else if (key == "serial_number") {
             header.serialNumber = std::string(value);
+        } else if (key == "integrator_name") {
+            header.integratorName = std::string(value);
         } else if (key == "dvs_start_timestamp") {
             parseU64(value, header.dvsStartTimestamp);
         } else if (key == "aps_start_timestamp") {

@@ -1,6 +1,12 @@
 #include "korvane/file/SafeOutput.h"
 
 #include <limits.h>
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -102,6 +108,70 @@ void removeOrphanedFiles(const std::string& dir, const std::string& prefix, long
     }
 }
 
+#if defined(_WIN32)
+int openInPlaceOutput(const std::string& target, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return -1;
+    };
+    if (target.empty()) return fail("empty output name");
+    platform::FileStatus st;
+    if (platform::status(target, st, /*followLinks=*/false)) {
+        if (st.kind == platform::FileKind::Link) return fail("output is a symbolic link");
+        if (st.kind == platform::FileKind::Directory) return fail("output is a directory");
+        if (st.kind != platform::FileKind::Regular)
+            return fail("output exists and is not a regular file");
+    }
+    // The share mode keeps every other writer out until this one closes.
+    int e = 0;
+    const int fd = platform::createOrTruncate(target, 0666, &e);
+    if (fd < 0) return fail(platform::errorText(e));
+    return fd;
+}
+#else
+int openInPlaceOutput(const std::string& target, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return -1;
+    };
+    if (target.empty()) return fail("empty output name");
+    struct stat st {};
+    // Refused before opening: opening a device may already act on it.
+    if (::lstat(target.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) return fail("output is a symbolic link");
+        if (S_ISDIR(st.st_mode)) return fail("output is a directory");
+        if (!S_ISREG(st.st_mode)) return fail("output exists and is not a regular file");
+    } else if (errno != ENOENT) {
+        return fail(errnoText(errno));
+    }
+    // No O_TRUNC: another writer's file is truncated only once the lock is
+    // ours. O_NOFOLLOW and O_NONBLOCK: a link or FIFO planted since the check
+    // fails instead of redirecting or blocking.
+    const int fd =
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ELOOP) return fail("output is a symbolic link");
+        if (e == ENXIO) return fail("output exists and is not a regular file");
+        if (e == EISDIR) return fail("output is a directory");
+        return fail(errnoText(e));
+    }
+    auto failClosed = [&](const std::string& why) {
+        ::close(fd);
+        return fail(why);
+    };
+    if (::fstat(fd, &st) != 0) return failClosed(errnoText(errno));
+    if (!S_ISREG(st.st_mode)) return failClosed("output exists and is not a regular file");
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return failClosed(errno == EWOULDBLOCK ? "output is being written by another recording"
+                                               : errnoText(errno));
+    }
+    if (::ftruncate(fd, 0) != 0) return failClosed(errnoText(errno));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+#endif
+
 bool fileIdentity(const std::string& path, FileIdentity& id) {
     platform::FileStatus st;
     if (!platform::status(path, st, /*followLinks=*/true)) return false;
@@ -146,7 +216,8 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
     }
 
     // Short names: the target's own name may already be near NAME_MAX.
-    const std::string hidden = "." + name.substr(0, std::min(name.size(), kMaxNameStem));
+    std::string hidden = ".";
+    hidden += name.substr(0, std::min(name.size(), kMaxNameStem));
     const std::string stem = (slash == std::string::npos ? std::string() : dir) + hidden;
     // A writer in another process namespace keeps touching its file.
     removeOrphanedFiles(dir, hidden + ".part-", 60);

@@ -387,8 +387,18 @@ void SimulatedDvsCamera::refreshSettings() {
 
 void SimulatedDvsCamera::addTriggers(uint64_t t0_us, uint64_t t1_us,
                                      std::vector<EventTriggerIn>& out) const {
+    if (const uint64_t frame = options_.frameEdgePeriod_us; frame > 0) {
+        for (uint64_t t = std::max<uint64_t>(1, (t0_us + frame - 1) / frame) * frame; t < t1_us;
+             t += frame)
+            out.emplace_back(int16_t(0), int16_t(1), t);
+    }
     const uint64_t period = triggerPeriod_us_.load();
-    if (period < 2) return;
+    if (period < 2) {
+        std::sort(out.begin(), out.end(), [](const EventTriggerIn& a, const EventTriggerIn& b) {
+            return a.timestamp < b.timestamp || (a.timestamp == b.timestamp && a.id < b.id);
+        });
+        return;
+    }
     for (int c = 0; c < kTriggerChannels; ++c) {
         if (!channelEnabled_[c]) continue;
         // Rising at k * period + offset, falling half a period later.

@@ -3,11 +3,14 @@
 #include "korvane/file/Platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "korvane/file/SafeOutput.h"
 
 namespace korvane {
 
@@ -29,6 +32,7 @@ SimulatedCameraOptions eventOptions(const SimulatedFusionOptions& o) {
     e.eventsPerSecond = o.eventsPerSecond;
     e.seed = o.seed;
     e.clock = o.clock;
+    e.frameEdgePeriod_us = o.framePeriod_us;  // in the stream, so recordings keep them
     return e;
 }
 
@@ -356,7 +360,11 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         const int fps = int(std::lround(1000000.0 / double(period)));
         writer = options_.frameWriterFactory(frames, options_.frameWidth, options_.frameHeight, fps,
                                              &error);
-        if (!writer) return false;
+        if (!writer) {
+            std::lock_guard rec(recordingMutex_);
+            recStartError_ = error;
+            return false;
+        }
     }
     {
         std::lock_guard rec(recordingMutex_);
@@ -372,13 +380,31 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         closeFrameWriterLocked();
         return false;
     };
-    if (!dvs_->startRecording(raw, apsStart, uint16_t(kEventWidth))) return undo();
+    if (!dvs_->startRecording(raw, apsStart, uint16_t(kEventWidth))) {
+        const std::string why = dvs_->recordingStatus().error;
+        undo();
+        std::lock_guard rec(recordingMutex_);
+        recStartError_ = why;
+        return false;
+    }
     CalibratorParameters calibration;
     getCalibrationParameters(calibration);
-    if (!paramToJsonFile(calibration, json)) {
+    // Written whole through a temporary: never through a link at the name,
+    // never into a device (the other files' locks keep a second recorder off).
+    const std::string text = paramToJsonText(calibration);
+    SafeOutput out;
+    std::string why;
+    const bool written =
+        out.open(json, {}, &why) && platform::writeAll(out.fd(), text.data(), text.size());
+    if (!written || !out.commit(&why)) {
         dvs_->stopRecording();
-        return undo();
+        undo();
+        std::lock_guard rec(recordingMutex_);
+        recStartError_ = "cannot write " + json + ": " + (why.empty() ? errnoText(errno) : why);
+        return false;
     }
+    std::lock_guard rec(recordingMutex_);
+    recStartError_.clear();
     return true;
 }
 
@@ -415,6 +441,11 @@ FrameRecordingStats SimulatedFusionCamera::recordingFrameStats() const {
 std::string SimulatedFusionCamera::recordingFramesPath() const {
     std::lock_guard rec(recordingMutex_);
     return recFramesPath_;
+}
+
+std::string SimulatedFusionCamera::recordingStartError() const {
+    std::lock_guard rec(recordingMutex_);
+    return recStartError_;
 }
 
 uint64_t SimulatedFusionCamera::recordingApsStart_us() const {

@@ -1,6 +1,10 @@
 #include "korvane/video/H264FrameWriter.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+
+#include "korvane/file/SafeOutput.h"
 
 namespace korvane {
 
@@ -11,7 +15,16 @@ std::unique_ptr<H264FrameWriter> H264FrameWriter::create(const std::string& path
                                                          int height, int fps, std::string* error,
                                                          const H264FrameWriterOptions& options) {
     std::unique_ptr<H264FrameWriter> w(new H264FrameWriter(width, height, options));
+    // The recording's rules: in place, never through a link, never into a
+    // device, never into a file another recorder holds.
+    std::string why;
+    w->fd_ = openInPlaceOutput(path, &why);
+    if (w->fd_ < 0) {
+        if (error) *error = "cannot create " + path + ": " + why;
+        return nullptr;
+    }
     VideoEncoderOptions eo;
+    eo.fd = w->fd_;
     eo.width = width;
     eo.height = height;
     eo.fps = fps;
@@ -22,6 +35,8 @@ std::unique_ptr<H264FrameWriter> H264FrameWriter::create(const std::string& path
     // complete. (Also no copy of the whole file when finishing.)
     eo.indexFirst = false;
     eo.fragmented = true;
+    eo.fragmentDuration_us = options.fragmentDuration_us;
+    eo.lowLatency = options.lowLatency;
     eo.preset = options.preset;
     eo.crf = options.crf;
     eo.threads = options.threads;
@@ -115,6 +130,11 @@ bool H264FrameWriter::close() {
     if (ok && dropped_.load() > 0)
         error_ = std::to_string(dropped_.load()) + " frames dropped (the encoder fell behind)";
     closed_ = true;
+    if (fd_ >= 0 && ::close(fd_) != 0 && ok) {
+        ok = false;
+        error_ = "writing the video failed";
+    }
+    fd_ = -1;  // and with it the lock
     closeResult_ = ok && dropped_.load() == 0;
     return closeResult_;
 }

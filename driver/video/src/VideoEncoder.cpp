@@ -1,6 +1,9 @@
 #include "korvane/video/VideoEncoder.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,6 +18,46 @@ extern "C" {
 namespace korvane {
 
 namespace {
+
+// Output through a descriptor the caller opened (see VideoEncoderOptions::fd).
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+int writeToFd(void* opaque, const uint8_t* buf, int size) {
+#else
+int writeToFd(void* opaque, uint8_t* buf, int size) {
+#endif
+    const int fd = int(reinterpret_cast<intptr_t>(opaque));
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, buf + done, size_t(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return AVERROR(n < 0 ? errno : ENOSPC);
+        done += int(n);
+    }
+    return done;
+}
+
+int64_t seekFd(void* opaque, int64_t offset, int whence) {
+    const int fd = int(reinterpret_cast<intptr_t>(opaque));
+    if (whence == AVSEEK_SIZE) {
+        const off_t here = ::lseek(fd, 0, SEEK_CUR);
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        if (here < 0 || end < 0 || ::lseek(fd, here, SEEK_SET) < 0) return AVERROR(errno);
+        return end;
+    }
+    const off_t r = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return r < 0 ? AVERROR(errno) : int64_t(r);
+}
+
+void closeOutput(AVIOContext*& pb, bool own) {
+    if (!pb) return;
+    if (own) {
+        avio_closep(&pb);
+        return;
+    }
+    avio_flush(pb);
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+}
 
 AVPixelFormat avPixels(VideoPixels p) {
     switch (p) {
@@ -39,6 +82,7 @@ struct VideoEncoder::State {
     AVPacket* packet = nullptr;
     SwsContext* sws = nullptr;
     bool fileOpen = false;
+    bool ownFile = true;  // false: the caller's descriptor behind a context of ours
     bool headerWritten = false;
     int width = 0;
     int height = 0;
@@ -54,7 +98,7 @@ struct VideoEncoder::State {
         av_frame_free(&rgb);
         avcodec_free_context(&codec);
         if (format) {
-            if (fileOpen) avio_closep(&format->pb);
+            if (fileOpen) closeOutput(format->pb, ownFile);
             avformat_free_context(format);
         }
     }
@@ -130,6 +174,7 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     if (std::string(codec->name) == "libx264") {
         av_dict_set(&codecOptions, "preset", o.preset.c_str(), 0);
         av_dict_set(&codecOptions, "crf", std::to_string(o.crf).c_str(), 0);
+        if (o.lowLatency) av_dict_set(&codecOptions, "tune", "zerolatency", 0);
     }
     r = avcodec_open2(c, codec, &codecOptions);
     av_dict_free(&codecOptions);
@@ -161,13 +206,31 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
                            SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!s.sws) return fail("cannot set up the colour conversion", 0);
 
-    r = avio_open(&s.format->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (r < 0) return fail("cannot create " + path, r);
+    if (o.fd >= 0) {
+        constexpr int kBuffer = 64 * 1024;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+        s.format->pb =
+            buffer ? avio_alloc_context(buffer, kBuffer, 1, reinterpret_cast<void*>(intptr_t(o.fd)),
+                                        nullptr, writeToFd, seekFd)
+                   : nullptr;
+        if (!s.format->pb) {
+            av_free(buffer);
+            return fail("out of memory", AVERROR(ENOMEM));
+        }
+        s.ownFile = false;
+    } else {
+        r = avio_open(&s.format->pb, path.c_str(), AVIO_FLAG_WRITE);
+        if (r < 0) return fail("cannot create " + path, r);
+    }
     s.fileOpen = true;
 
     AVDictionary* muxOptions = nullptr;
     if (o.fragmented) {
         av_dict_set(&muxOptions, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+        if (o.fragmentDuration_us > 0) {
+            av_dict_set(&muxOptions, "frag_duration", std::to_string(o.fragmentDuration_us).c_str(),
+                        0);
+        }
         s.format->flags |= AVFMT_FLAG_FLUSH_PACKETS;  // each piece reaches the disk at once
     } else if (o.indexFirst) {
         av_dict_set(&muxOptions, "movflags", "+faststart", 0);
@@ -240,7 +303,13 @@ bool VideoEncoder::finish() {
         if (r < 0) ok = fail("finishing the MP4 failed", r);
     }
     if (ok && s.format->pb->error < 0) ok = fail("writing the video failed", s.format->pb->error);
-    r = avio_closep(&s.format->pb);
+    if (s.ownFile) {
+        r = avio_closep(&s.format->pb);
+    } else {
+        avio_flush(s.format->pb);
+        r = s.format->pb->error;
+        closeOutput(s.format->pb, false);
+    }
     s.fileOpen = false;
     if (ok && r < 0) ok = fail("closing the video failed", r);
     s_.reset();

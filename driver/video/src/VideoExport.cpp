@@ -101,13 +101,21 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
     uint64_t pos = start_us;
     for (uint64_t k = 0; k < frames; ++k) {
         if (o.cancel && o.cancel->load()) return refuse(o, "cancelled");
-        // As in playback: full windows while a whole interval fits, then one
-        // window that ends with the range. No window reaches past the range.
-        const bool lastFrame = k + 1 == frames;
+        // As in playback: the accumulation window from the frame's start,
+        // shortened where the range ends first. No window reaches past it.
         const uint64_t left = end_us - pos + 1;
-        const uint64_t duration = lastFrame ? left : std::min(o.accumulation_us, left);
+        const uint64_t duration = std::min(o.accumulation_us, left);
         std::fill(counts.begin(), counts.end(), uint16_t(0));
-        if (EventBatch batch = reader.readEventsInWindow(pos, duration)) {
+        EventBatch batch = reader.readEventsInWindow(pos, duration);
+        if (batch && batch->size() >= reader.windowEventLimit()) {
+            // More than one read holds: the window is drawn in pieces.
+            batch.reset();
+            reader.forEachChunk(
+                pos, pos + duration,
+                [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&) {
+                    countEvents(ev, ev + n, o.width, o.height, counts.data());
+                });
+        } else if (batch) {
             countEvents(batch->data(), batch->data() + batch->size(), o.width, o.height,
                         counts.data());
         }

@@ -165,20 +165,57 @@ TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhyAndFifoTargetIsRefus
     EXPECT_TRUE(m.camera->recordingStatus().running) << "the first goes on";
     EXPECT_EQ(m.camera->recordingStatus().path, dir.file("a.raw"));
     EXPECT_FALSE(fs::exists(dir.file("b.raw")));
+
+    // Never through a link, never into a device, never into a file another
+    // recorder holds; the refusal says why and nothing is written.
+    ManualCamera other(1000000, 2, "KVTEST0002");
+    writeBytes(dir.file("victim.txt"), {'v'});
+    fs::create_symlink(dir.file("victim.txt"), dir.file("link.raw"));
+    fs::create_symlink("/dev/null", dir.file("null.raw"));
+    const std::pair<std::string, std::string> refused[] = {
+        {dir.file("link.raw"), "output is a symbolic link"},
+        {dir.file("null.raw"), "output is a symbolic link"},
+        {"/dev/null", "output exists and is not a regular file"},
+        {dir.file("a.raw"), "output is being written by another recording"},
+    };
+    for (const auto& [target, why] : refused) {
+        EXPECT_FALSE(other.camera->startRecording(target)) << target;
+        EXPECT_FALSE(other.camera->recordingStatus().running) << target;
+        EXPECT_NE(other.camera->recordingStatus().error.find(why), std::string::npos)
+            << target << ": " << other.camera->recordingStatus().error;
+    }
+    EXPECT_EQ(readBytes(dir.file("victim.txt")), std::vector<uint8_t>{'v'});
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.raw")));
+    ASSERT_EQ(m.camera->start(), 0);
+    m.stream(200000);
     EXPECT_TRUE(m.camera->stopRecording());
+    EXPECT_EQ(readRecording(dir.file("a.raw")).corrupt, 0u);
+    // Once the first recorder let go, the name can be recorded again.
+    EXPECT_TRUE(other.camera->startRecording(dir.file("a.raw")));
+    EXPECT_TRUE(other.camera->stopRecording());
 }
 
 TEST(CameraRecordingTest, DiskFullEndsTheRecordingAndTellsTheCaller) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    ScratchDir dir;
     ManualCamera m;
     Reasons reasons(*m.camera);
     ASSERT_EQ(m.camera->start(), 0);
-    ASSERT_TRUE(m.camera->startRecording("/dev/full"));  // every write fails: no space
-    ASSERT_TRUE(reasons.streamUntilOne(m));
+    {
+        FileSizeLimit limit(300000);  // writes past it fail as on a full disk
+        ASSERT_TRUE(limit.applied());
+        ASSERT_TRUE(m.camera->startRecording(dir.file("full.raw")));
+        ASSERT_TRUE(reasons.streamUntilOne(m));
+    }
     EXPECT_EQ(m.camera->recordingStatus().error, "disk full");
     EXPECT_FALSE(m.camera->recordingStatus().running);
     EXPECT_FALSE(m.camera->stopRecording());
     EXPECT_EQ(reasons.get(), std::vector<std::string>{"disk full"});
+    // The file holds whole words only, and as many events as the status says.
+    const FileContent f = readRecording(dir.file("full.raw"));
+    EXPECT_EQ((fs::file_size(dir.file("full.raw")) - f.header.dataOffsetBytes) % 2, 0u);
+    EXPECT_EQ(f.corrupt, 0u);
+    EXPECT_EQ(f.data.events.size(), m.camera->recordingStatus().eventsWritten);
+    EXPECT_GT(f.data.events.size(), 0u);
 }
 
 TEST(CameraRecordingTest, RemovedFolderEndsTheRecordingAndTellsTheCaller) {

@@ -160,6 +160,15 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
         EXPECT_EQ(offset + times[n], edgesRecorded[n]) << "frame " << n;
     uint64_t endTime = 0;
     ASSERT_TRUE(events->getEndTime(endTime));
+    // The events file carries the frames' edges too, as the camera's own
+    // stream does: rising, channel 0, one per frame at its time.
+    std::vector<uint64_t> rawEdges;
+    for (const EventTriggerIn& e : events->readTriggersInWindow(0, endTime + kPeriod)) {
+        EXPECT_EQ(e.id, 0);
+        EXPECT_EQ(e.polarity, 1);
+        rawEdges.push_back(e.timestamp);
+    }
+    EXPECT_EQ(rawEdges, edgesRecorded);
 
     // The file holds the live events with each column x stored as 1279 - x,
     // rows, polarities and times untouched.

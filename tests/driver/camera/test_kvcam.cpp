@@ -118,6 +118,15 @@ TEST(KvcamTest, RecordOnTheFusionCameraWritesItsThreeFilesNamedAfterOut) {
                   .status,
               2);
     EXPECT_FALSE(fs::exists(dir.file("g.raw")));
+    // No seconds, no frame: nothing could play it.
+    EXPECT_EQ(kvcam("record " + quenta + " " + dir.file("g.raw") + " --seconds 0", env).status, 2);
+    EXPECT_FALSE(fs::exists(dir.file("g.raw")));
+    // A link planted at the frames file's name is refused, its target untouched.
+    writeBytes(dir.file("victim"), {'v'});
+    fs::create_symlink(dir.file("victim"), dir.file("h.mp4"));
+    EXPECT_EQ(kvcam("record " + quenta + " " + dir.file("h.raw") + " --seconds 1", env).status, 1);
+    EXPECT_EQ(readBytes(dir.file("victim")), std::vector<uint8_t>{'v'});
+    EXPECT_TRUE(fs::is_symlink(dir.file("h.mp4")));
 }
 
 TEST(KvcamTest, StreamPrintsASteadyLinePerSecondAndRefusesBadSettings) {

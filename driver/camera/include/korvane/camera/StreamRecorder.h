@@ -106,6 +106,8 @@ private:
     // Writer thread only (and stop() after it ended).
     ChunkPtr pending_;  // taken from the queue during the catch-up
     uint64_t eventsWritten_ = 0;
+    uint64_t writtenBytes_ = 0;  // bytes written to the file so far
+    uint64_t wholeBytes_ = 0;    // of those, whole pieces: a failed write is cut back to it
     bool headerWritten_ = false;
     bool haveLastTime_ = false;
     uint64_t lastTime_us_ = 0;

@@ -40,6 +40,7 @@ public:
     // never grows past the limit.
     static constexpr size_t kMaxWindowEvents = 64u << 20;
     void setWindowEventLimit(size_t events) { windowEventLimit_ = std::max<size_t>(1, events); }
+    size_t windowEventLimit() const { return windowEventLimit_; }
     // A pooled window buffer whose capacity grew past this (one huge window)
     // is given back to the system before it is used again.
     static constexpr size_t kPooledCapacityEvents = 16u << 20;

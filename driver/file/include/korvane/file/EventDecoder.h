@@ -66,14 +66,18 @@ inline size_t wordSizeBytes(RawFormat format) {
 // Time rules shared by the decoders, the index scan and the writer.
 //
 // - TIME_HIGH carries the time's middle bits (EVT 3.0: bits 23..12, steps of
-//   4096 us; EVT 2.0: bits 33..6, steps of 64 us). A new value is taken as
-//   going forward by (new - old) modulo the field's range, so a forward jump
-//   of any size up to one field range short of a loop keeps its size, and a
-//   smaller value than before is a wrap: one loop has passed.
-// - Exception, backward jitter: a value at most kTimeHighJitterSteps below
-//   the previous one is a small step back, not a wrap (cameras may repeat an
-//   older TIME_HIGH). Time never goes back further than that through
-//   TIME_HIGH words, and never below zero.
+//   4096 us; EVT 2.0: bits 33..6, steps of 64 us). A larger value than before
+//   goes forward by the difference, a long pause of any size.
+// - A smaller value is either time going back or a loop of the counter.
+//   Cameras repeat TIME_HIGH every few microseconds, so a loop shows as a
+//   step from the top of the range to near 0, a long way down; a value at
+//   most a quarter of the range below the previous one is time going back by
+//   that many steps (never below zero). Further down it is a loop: time goes
+//   forward by the difference modulo the range, so a pause across the top of
+//   the counter of up to three quarters of the range keeps its size.
+// - Backward jitter: cameras may repeat an older TIME_HIGH, up to
+//   kTimeHighJitterSteps below the latest; such steps are expected and not a
+//   fault of the recording (see FileCheck); longer ways back are.
 // - TIME_LOW (EVT 3.0) replaces the low 12 bits under the current TIME_HIGH,
 //   so inside one period time may go back by up to 4095 us; a decrease of
 //   TIME_LOW alone is never a wrap.
@@ -86,26 +90,24 @@ inline size_t wordSizeBytes(RawFormat format) {
 //   back (see DvsFileReader).
 constexpr uint32_t kTimeHighJitterSteps = 4;
 
+// Steps of the time high after a TIME_HIGH whose field (fieldBits wide)
+// reads `field`, given the steps so far (loops included).
+inline uint64_t nextTimeHighSteps(uint64_t prevSteps, uint64_t field, unsigned fieldBits) {
+    const uint64_t mask = (uint64_t(1) << fieldBits) - 1;
+    const uint64_t forward = (field - prevSteps) & mask;
+    const uint64_t back = ((mask + 1) - forward) & mask;
+    const uint64_t backLimit = (mask + 1) / 4;
+    if (forward != 0 && back <= backLimit && back <= prevSteps) return prevSteps - back;
+    return prevSteps + forward;
+}
+
 // The EVT3 time high after a TIME_HIGH word, given the current one.
 inline uint64_t nextEvt3TimeHigh(uint64_t timeHigh, uint32_t high12) {
-    const uint64_t prevSteps = timeHigh >> 12;
-    const uint32_t forward = (high12 - uint32_t(prevSteps)) & 0xFFF;
-    const uint32_t back = (0x1000 - forward) & 0xFFF;
-    if (forward != 0 && back <= kTimeHighJitterSteps && back <= prevSteps) {
-        return (prevSteps - back) << 12;
-    }
-    return (prevSteps + forward) << 12;
+    return nextTimeHighSteps(timeHigh >> 12, high12, 12) << 12;
 }
 
 inline uint64_t nextEvt2TimeHigh(uint64_t timeHigh, uint32_t high28) {
-    const uint64_t prevSteps = timeHigh >> 6;
-    constexpr uint64_t kMask = (uint64_t(1) << 28) - 1;
-    const uint64_t forward = (uint64_t(high28) - prevSteps) & kMask;
-    const uint64_t back = ((kMask + 1) - forward) & kMask;
-    if (forward != 0 && back <= kTimeHighJitterSteps && back <= prevSteps) {
-        return (prevSteps - back) << 6;
-    }
-    return (prevSteps + forward) << 6;
+    return nextTimeHighSteps(timeHigh >> 6, high28, 28) << 6;
 }
 
 inline uint16_t loadWord16(const uint8_t* p) {

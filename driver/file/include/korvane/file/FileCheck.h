@@ -25,6 +25,7 @@ struct WordCheck {
     uint64_t eventsOutsideGeometry = 0;    // x >= width or y >= height
     uint64_t timeBackSteps = 0;            // time words that moved the time back
     uint64_t timeBackMax_us = 0;
+    uint64_t timeBackBeyondJitter = 0;  // of those, TIME_HIGH steps back beyond the jitter bound
     uint64_t timeLoops = 0;  // wraps of the time counter (EVT 3.0: 2^24 us, EVT 2.0: 2^34 us)
 
     // Merge state: vectors before the first base of this part, and whether

@@ -22,6 +22,7 @@ struct RawHeader {
     std::string sensorGeneration;
     std::string sensorName;
     std::string serialNumber;
+    std::string integratorName;  // who wrote the file, as written; empty when absent
     uint64_t dvsStartTimestamp = 0;
     uint64_t apsStartTimestamp = 0;
     bool hasHeader = false;  // at least one '%' line
@@ -47,5 +48,9 @@ struct DvsFileInfo;
 // its source's description).
 std::string recordingHeader(const DvsFileInfo& info, RawFormat format, uint32_t width,
                             uint32_t height, const RawHeader* sensorFrom = nullptr);
+// The header of a cut of a recording whose header was `source`: the facts
+// the source states (geometry, sensor, serial, our writer's lines when we
+// wrote it) and none it does not.
+std::string cutHeader(const DvsFileInfo& info, RawFormat format, const RawHeader& source);
 
 }  // namespace korvane

@@ -66,6 +66,20 @@ private:
     unsigned mode_ = 0;
 };
 
+// Opens a file that is written in place under its final name, so that it
+// plays while it grows and after its writer was killed (camera recordings).
+// The rules of SafeOutput hold: a link at the target is never followed and
+// a target that exists and is not a regular file is refused. A target that
+// another writer holds is refused too: the file is locked (flock, exclusive,
+// on the open file) before it is truncated. A lock rather than an O_EXCL
+// marker file because the kernel drops it with the descriptor, so a writer
+// killed outright leaves nothing that would refuse the next recording. The
+// caller keeps the descriptor (and so the lock) open until the file is done.
+// New files get the mode 0666 less the umask. -1 with a one-line reason in
+// *error ("output is a symbolic link", "output exists and is not a regular
+// file", "output is being written by another recording", errno text).
+int openInPlaceOutput(const std::string& target, std::string* error);
+
 // Removes files in `dir` named PREFIX + PID + "-" + anything that a killed
 // process of ours left: only when no process PID exists, the file is a
 // regular file of this user, and it was not modified for minAge_s (a process

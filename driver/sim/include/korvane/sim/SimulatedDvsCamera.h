@@ -42,6 +42,10 @@ struct SimulatedCameraOptions {
     uint64_t seed = 1;
     std::shared_ptr<CameraClock> clock;  // null: wall time
     size_t cacheMemoryCap_bytes = TriggerCache::kDefaultMemoryCap_bytes;
+    // > 0: a frame sensor's exposure edges in the stream, as a fusion
+    // camera's own stream carries them: rising, on channel 0, at every whole
+    // multiple of the period from one period on. Recordings keep them.
+    uint64_t frameEdgePeriod_us = 0;
 };
 
 class SimulatedDvsCamera : public DvsCamera {

@@ -124,6 +124,8 @@ public:
     // Paths of the last recording (empty frames path without a frame writer).
     std::string recordingFramesPath() const;
     uint64_t recordingApsStart_us() const;
+    // Why the last startRecording() failed (empty after one that started).
+    std::string recordingStartError() const;
     FrameRecordingStats recordingFrameStats() const;
     // Where this camera keeps its uploaded calibration.
     std::string calibrationFilePath() const;
@@ -178,6 +180,7 @@ private:
     std::unique_ptr<FrameFileWriter> frameWriter_;
     bool recordingFrames_ = false;
     uint64_t recApsStart_us_ = 0;
+    std::string recStartError_;
     std::string recFramesPath_;
     FrameRecordingStats recFrameStats_;
 };

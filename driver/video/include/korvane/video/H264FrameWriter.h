@@ -3,8 +3,8 @@
 // The frame file of a fusion recording as H.264 in MP4: each frame keeps
 // its time (microseconds after the recording's first frame), key frames
 // come often enough that a reader seeks with little decoding. The file is a
-// fragmented MP4, one piece per key frame (30 frames) flushed as it
-// completes: if the process dies, the file plays up to its last piece.
+// fragmented MP4, pieces of at most fragmentDuration_us flushed as they
+// complete: if the process dies, the file plays up to its last piece.
 // The file's time 0 is the recording's first frame: when the first frame
 // given is later than 0 (the first was lost), it is also written at 0.
 //
@@ -43,6 +43,11 @@ struct H264FrameWriterOptions {
     // shared two cores stalls of 0.4 s were seen while the average kept up).
     size_t maxQueuedFrames = 24;
     int keyFrameInterval = 30;
+    // Pieces of the file are at most this long and the encoder holds no
+    // frames back, so a writer killed at any moment loses at most about
+    // this much of the recording's end, as the events file does.
+    int64_t fragmentDuration_us = 100000;
+    bool lowLatency = true;
     std::string preset = "ultrafast";
     int crf = 23;
     int threads = 0;  // x264's choice
@@ -77,6 +82,7 @@ private:
     const int width_, height_;
     const H264FrameWriterOptions options_;
     VideoEncoder encoder_;
+    int fd_ = -1;  // the file, locked against other recorders while open
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -47,6 +47,15 @@ struct VideoEncoderOptions {
     int crf = 23;
     // 0: let x264 choose.
     int threads = 0;
+    // At most this long a piece of a fragmented file (microseconds; 0: one
+    // piece per key frame): bounds what a writer's death can lose.
+    int64_t fragmentDuration_us = 0;
+    // x264 without frame delay: each frame's packet comes out at once.
+    bool lowLatency = false;
+    // >= 0: write into this descriptor (open for writing; the caller keeps
+    // and closes it) instead of creating the path, which then only names
+    // the file. For outputs opened with the file side's safety rules.
+    int fd = -1;
     // Container tags, e.g. {"title", ...}, {"comment", ...}.
     std::vector<std::pair<std::string, std::string>> metadata;
 };

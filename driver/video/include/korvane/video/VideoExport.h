@@ -2,8 +2,9 @@
 
 // Export of a time range of a recording as an MP4 video: one frame per
 // frame interval from start to end, each the playback image of the
-// accumulation window starting there (the last one shortened to end at the
-// range's end), painted with EventPainter and encoded by VideoEncoder.
+// accumulation window starting there (shortened where the range ends
+// first), painted with EventPainter and encoded by VideoEncoder. A window
+// with more events than one read of the reader holds is drawn in pieces.
 //
 // Threads: runs on the caller's thread; progress is told on that thread;
 // cancel may be set from any thread.
