@@ -127,8 +127,10 @@ void KvEventProcessor::loadFile(QString file_path) {
         return;
     }
     if (jobRunning()) {
-        // The job reads this recording; opening another would pull it away.
+        // The window refuses first; a caller that did not ask is told here.
         debug("export or cut running.");
+        emit signalShowLeftBottomTips(tr("Please wait until the export or cut has finished."),
+                                      KvMessageType::Warning);
         return;
     }
     emit signalPlayStatus(false);
@@ -329,6 +331,7 @@ void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
     if (!readerReady(false)) return;
     if (timestamp_us < lower_.load() || timestamp_us > upper_.load()) return;
     stopPlayback();
+    std::lock_guard<std::mutex> lock(readerMutex_);
     if (!reader_->seekToTime(timestamp_us)) {
         debug("seek time err." + QString::number(timestamp_us));
         return;
@@ -343,6 +346,7 @@ void KvEventProcessor::slotPlaybackReset() {
     if (!readerReady(false)) return;
     playing_ = false;
     if (playbackThread_.joinable()) playbackThread_.join();
+    std::lock_guard<std::mutex> lock(readerMutex_);
     const uint64_t lower = lower_.load();
     reader_->seekToTime(lower);
     present(reader_->readEventsInWindow(lower, accTime_.load()), std::nullopt);

@@ -62,8 +62,8 @@ public:
 
     // Export and cut jobs (KvExportJobs.cpp), GUI thread.
     bool jobRunning() const { return exportRunning_.load() || cutRunning_.load(); }
-    // Makes a running export stop soon; it then ends with no file.
-    void cancelExport() { exportCancel_ = true; }
+    // Makes a running export or cut stop soon; it then ends with no file.
+    void cancelExport();
     // Whether path names the recording being played.
     bool isCurrentRecording(const QString& path) const;
     KvJobProgress* jobProgress() { return &jobProgress_; }
@@ -147,8 +147,8 @@ private:
     std::thread loadThread_;
     std::shared_ptr<LoadJob> loadJob_;
 
-    // Jobs hold their own handle on the reader; destruction cancels the
-    // export and joins both before anything else goes.
+    // Jobs open readers of their own; reader_ is the playback's alone.
+    // Destruction cancels the export and joins both before anything else goes.
     struct JobRecord;
     void runExportJob(const JobRecord& job);
     void runCutJob(const JobRecord& job);
@@ -159,5 +159,6 @@ private:
     std::atomic<bool> exportRunning_{false};
     std::atomic<bool> cutRunning_{false};
     std::atomic<bool> exportCancel_{false};
+    std::atomic<bool> cutCancel_{false};
     KvJobProgress jobProgress_;
 };

@@ -388,6 +388,8 @@ void MainWidget::slotOpenRecording() {
 }
 
 void MainWidget::openRecordingPath(const QString& path) {
+    // Drop and Recent come here without the dialog's check.
+    if (refuseWhileJobRuns()) return;
     shutdownCamera(true);
     showCameraPlayingUI(false);
     resetPanelsForRecording();

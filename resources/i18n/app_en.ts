@@ -159,6 +159,18 @@
         <source>No events in the range, or the file cannot be written.</source>
         <translation>No events in the range, or the file cannot be written.</translation>
     </message>
+    <message>
+        <source>Please wait until the export or cut has finished.</source>
+        <translation>Please wait until the export or cut has finished.</translation>
+    </message>
+    <message>
+        <source>Cut recording cancelled.</source>
+        <translation>Cut recording cancelled.</translation>
+    </message>
+    <message>
+        <source>The recording cannot be read.</source>
+        <translation>The recording cannot be read.</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>

@@ -159,6 +159,18 @@
         <source>No events in the range, or the file cannot be written.</source>
         <translation>范围内没有事件，或文件无法写入。</translation>
     </message>
+    <message>
+        <source>Please wait until the export or cut has finished.</source>
+        <translation>请等待导出或剪切完成。</translation>
+    </message>
+    <message>
+        <source>Cut recording cancelled.</source>
+        <translation>已取消剪切录像。</translation>
+    </message>
+    <message>
+        <source>The recording cannot be read.</source>
+        <translation>无法读取该录像。</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>

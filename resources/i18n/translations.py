@@ -184,6 +184,10 @@ MESSAGES = [
     ("ShowCameraInfoUI", "Serial :", "序列号："),
     ("ShowCameraInfoUI", "Product: ", "产品："),
     ("ShowCameraInfoUI", "Close", "关闭"),
+    ("KvEventProcessor", "Please wait until the export or cut has finished.",
+     "请等待导出或剪切完成。"),
+    ("KvEventProcessor", "Cut recording cancelled.", "已取消剪切录像。"),
+    ("KvEventProcessor", "The recording cannot be read.", "无法读取该录像。"),
 ]
 
 

@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QUrl>
 #include <QStringList>
 #include <QTest>
 
@@ -78,6 +80,14 @@ inline bool waitUntilLoaded(MainWidget& w, int timeout_ms = 20000) {
                    !w.waitingWindow()->isVisible();
         },
         timeout_ms);
+}
+
+// Drops the local file `path` on the window, as a file manager would.
+inline void dropFile(QWidget& w, const QString& path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
 }
 
 // Presses at `from` on the timeline, moves `dx` pixels along it and releases.
