@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <chrono>
 
-#include "AppConfig.h"
 #include "Logger.h"
 
 namespace {
@@ -28,7 +27,7 @@ void KvFileRecorder::setCamera(std::shared_ptr<korvane::DvsCamera> camera) {
 
 void KvFileRecorder::setCacheTime(int sec) {
     if (!camera_) return;
-    camera_->setTriggerCache(uint16_t(sec), localPath(AppConfig::instance().app_data_dir));
+    camera_->setTriggerCache(uint16_t(sec), localPath(dataFolder_));
     cacheEnabled_ = sec != 0;
 }
 

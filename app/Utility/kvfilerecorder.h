@@ -33,6 +33,8 @@ public:
     ~KvFileRecorder() override;
 
     void setCamera(std::shared_ptr<korvane::DvsCamera> camera);
+    // Where the camera keeps its trigger cache; GUI thread.
+    void setDataFolder(QString folder) { dataFolder_ = std::move(folder); }
     bool isRecording() const { return recording_.load(); }
 
 signals:
@@ -53,6 +55,7 @@ private:
     void wakeTimedThread();
 
     std::shared_ptr<korvane::DvsCamera> camera_;
+    QString dataFolder_;
     bool cacheEnabled_ = false;
     std::atomic<bool> recording_{false};
     std::atomic<bool> timedRunning_{false};  // the timed thread owns the camera's recording

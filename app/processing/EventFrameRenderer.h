@@ -27,22 +27,25 @@
 
 #include "KvObjectPool.h"
 #include "KvRecords.h"
-
-struct ThemeColors;
+#include "ThemeColors.h"
 
 class EventFrameRenderer {
 public:
     static constexpr uint16_t kCountLimit = 10;
 
     using FrameSink = std::function<void(const QImage&)>;
-    using ThemeSource = std::function<ThemeColors()>;
+    using ThemeSource = ::ThemeSource;
 
-    EventFrameRenderer(FrameSink sink, ThemeSource theme);
+    // Without a theme source the default colours are used.
+    EventFrameRenderer(FrameSink sink, ThemeSource theme = {});
     ~EventFrameRenderer();
     EventFrameRenderer(const EventFrameRenderer&) = delete;
     EventFrameRenderer& operator=(const EventFrameRenderer&) = delete;
 
     void setImageSize(int width, int height);
+    // Any thread; the next painted frame uses it.
+    void setThemeSource(ThemeSource theme);
+    ThemeColors theme() const;
     void accumulateEvents(const korvane::Event2D* first, const korvane::Event2D* last);
     void requestFrame();
 
@@ -67,6 +70,7 @@ private:
     void renderLoop();
 
     FrameSink sink_;
+    mutable std::mutex themeMutex_;  // taken alone, around theme_ only
     ThemeSource theme_;
     int width_ = 0;
     int height_ = 0;

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 
-#include "AppConfig.h"
 #include "korvane/file/DvsFileReader.h"
 #include "Utils/FuncUtils.h"
 
@@ -32,10 +31,8 @@ struct KvEventProcessor::LoadJob {
 };
 
 KvEventProcessor::KvEventProcessor(QObject* parent) : QObject(parent) {
-    AppConfig* config = &AppConfig::instance();
     renderer_ = std::make_unique<EventFrameRenderer>(
-        [this](const QImage& image) { emit signalEventImage(image); },
-        [config] { return config->theme(); });
+        [this](const QImage& image) { emit signalEventImage(image); });
 }
 
 KvEventProcessor::~KvEventProcessor() {

@@ -32,8 +32,6 @@
 #include "KvMessageType.h"
 #include "KvRecords.h"
 
-class AppConfig;
-
 class KvEventProcessor : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +45,8 @@ public:
     void requestFrame();
     void showAccumulatedEvents();
     void setImageSize(int width, int height);
+    // The colours of rendered frames and exported videos (default: "Gray").
+    void setThemeSource(ThemeSource theme) { renderer_->setThemeSource(std::move(theme)); }
 
     // State, for the window and tests.
     uint64_t fps() const { return fps_.load(); }

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <exception>
 
-#include "AppConfig.h"
 #include "KvEventProcessor.h"
 #include "Utils/FuncUtils.h"
 #include "korvane/video/VideoExport.h"
@@ -96,7 +95,7 @@ void KvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     JobRecord job{start_ts,         end_ts,
                   qs_out_full_path, qs_out_dir,
                   reader_->path(),  frameInterval_.load(),
-                  accTime_.load(),  AppConfig::instance().theme()};
+                  accTime_.load(),  renderer_->theme()};
     exportCancel_ = false;
     exportRunning_ = true;
     exportThread_ = std::thread([this, job] { runExportJob(job); });

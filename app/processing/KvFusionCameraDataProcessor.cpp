@@ -9,7 +9,6 @@
 #include <exception>
 #include <utility>
 
-#include "AppConfig.h"
 #include "Utils/JsonUtils.h"
 
 using korvane::ApsFrame;
@@ -57,10 +56,20 @@ struct KvFusionCameraDataProcessor::LoadJob {
 };
 
 KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent)
-    : QObject(parent), config_(&AppConfig::instance()) {
+    : QObject(parent) {
     pairing_ = std::make_unique<korvane::DvsApsFusionProccessor>();
     pairing_->addFusionDataCallback(
         [this](ApsFrame& frame, Event2D* first, Event2D* last) { onLivePair(frame, first, last); });
+}
+
+void KvFusionCameraDataProcessor::setThemeSource(ThemeSource theme) {
+    std::lock_guard<std::mutex> lock(themeMutex_);
+    themeSource_ = std::move(theme);
+}
+
+ThemeColors KvFusionCameraDataProcessor::theme() const {
+    std::lock_guard<std::mutex> lock(themeMutex_);
+    return themeSource_ ? themeSource_() : ThemeColors{};
 }
 
 KvFusionCameraDataProcessor::~KvFusionCameraDataProcessor() {
@@ -176,7 +185,7 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
     if (type != korvane::STREAM_DVS) return;
     std::lock_guard<std::mutex> imageLock(eventImageMutex_);
     ensureImage(eventImage_);
-    const ThemeColors theme = config_->theme();
+    const ThemeColors theme = this->theme();
     eventImage_.fill(theme.background);
     const QRgb on = theme.on.rgb(), off = theme.off.rgb();
     {
@@ -208,7 +217,7 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
 
 void KvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* first,
                                              const Event2D* last, bool mirrored) const {
-    const ThemeColors theme = config_->theme();
+    const ThemeColors theme = this->theme();
     const QRgb on = theme.on.rgb(), off = theme.off.rgb();
     const int width = image.width(), height = image.height();
     for (const Event2D* e = first; e < last; ++e) {
@@ -263,7 +272,8 @@ void KvFusionCameraDataProcessor::slotSetApsOffset(double dx, double dy) {
 }
 
 void KvFusionCameraDataProcessor::slotApplyOffset() {
-    const QString qpath = config_->input_raw_file_path + "/tmp_calibration_file.json";
+    const QString folder = calibrationFolder_ ? calibrationFolder_() : QString(".");
+    const QString qpath = folder + "/tmp_calibration_file.json";
     const std::string path = qpath.toLocal8Bit().toStdString();
     bool written = false;
     {

@@ -19,13 +19,10 @@
 #include <memory>
 #include <mutex>
 
+#include "ThemeColors.h"
+
 class QSettings;
 
-struct ThemeColors {
-    QColor on;
-    QColor off;
-    QColor background;
-};
 
 class AppConfig {
 public:

@@ -86,6 +86,8 @@ inline bool waitUntilLoaded(MainWidget& w, int timeout_ms = 20000) {
 inline void dropFile(QWidget& w, const QString& path) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w, &drop);
 }

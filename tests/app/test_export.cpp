@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSemaphore>
