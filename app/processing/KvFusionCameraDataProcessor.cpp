@@ -55,8 +55,7 @@ struct KvFusionCameraDataProcessor::LoadJob {
     bool done = false;
 };
 
-KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent)
-    : QObject(parent) {
+KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent) : QObject(parent) {
     pairing_ = std::make_unique<korvane::DvsApsFusionProccessor>();
     pairing_->addFusionDataCallback(
         [this](ApsFrame& frame, Event2D* first, Event2D* last) { onLivePair(frame, first, last); });

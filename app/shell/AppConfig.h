@@ -23,7 +23,6 @@
 
 class QSettings;
 
-
 class AppConfig {
 public:
     static AppConfig& instance();

@@ -9,9 +9,9 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QUrl>
 #include <QStringList>
 #include <QTest>
+#include <QUrl>
 
 #include "CamerasList.h"
 #include "KvEventProcessor.h"

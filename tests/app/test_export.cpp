@@ -470,8 +470,7 @@ private slots:
         QList<uint64_t> shown;
         for (const auto& args : positions)
             shown << args.at(0).value<uint64_t>();
-        QCOMPARE(shown, (QList<uint64_t>{lower + interval, lower + 2 * interval,
-                                         lower + interval,
+        QCOMPARE(shown, (QList<uint64_t>{lower + interval, lower + 2 * interval, lower + interval,
                                          lower + 5 * interval + p.accumulationTime(), lower}));
 
         // Cancelled, the cut ends with one notice and leaves no file.
