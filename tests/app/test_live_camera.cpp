@@ -494,7 +494,9 @@ private slots:
         QCOMPARE(tips.size(), 3);
         QVERIFY(!QFileInfo::exists(path));
 
-        // The cache time switches the camera's trigger cache on and off.
+        // The cache time switches the camera's trigger cache on and off, in
+        // the data folder the window hands over.
+        recorder.setDataFolder(dir_.path());
         recorder.setCacheTime(2);
         QVERIFY(camera->triggerCache());
         recorder.setCacheTime(0);
