@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstring>
 
-#include "AppConfig.h"
 #include "Logger.h"
 
 namespace {
+
+// The camera keeps the seconds before an edge in 16 bits.
+constexpr uint32_t kMaxCachedSeconds = 65535;
 std::string localPath(const QString& path) {
     return path.toLocal8Bit().toStdString();
 }
@@ -74,14 +76,14 @@ void KvFileRecorder::setCamera(std::shared_ptr<korvane::DvsCamera> camera) {
 }
 
 void KvFileRecorder::setCacheTime(int sec) {
-    armTriggerCache(uint32_t(std::max(sec, 0)), AppConfig::instance().app_data_dir);
+    armTriggerCache(uint32_t(std::max(sec, 0)), dataFolder_);
 }
 
 bool KvFileRecorder::armTriggerCache(uint32_t seconds, const QString& directory) {
     if (!camera_) return false;
     // The camera keeps 16 bits of seconds: never let a larger value wrap.
     const uint16_t kept =
-        uint16_t(std::min<uint32_t>(seconds, AppConfig::kMaxBeforeTriggerSeconds));
+        uint16_t(std::min<uint32_t>(seconds, kMaxCachedSeconds));
     const bool off = kept == 0 || directory == ".";
     const bool ok = camera_->setTriggerCache(off ? 0 : kept, off ? "." : localPath(directory));
     cacheEnabled_ = !off && ok;

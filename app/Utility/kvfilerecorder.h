@@ -41,6 +41,8 @@ public:
     ~KvFileRecorder() override;
 
     void setCamera(std::shared_ptr<korvane::DvsCamera> camera);
+    // Where the camera keeps its trigger cache; GUI thread.
+    void setDataFolder(QString folder) { dataFolder_ = std::move(folder); }
     bool isRecording() const { return recording_.load(); }
 
     // Keeps the last `seconds` of stream in `directory` (0 or "." switch it
@@ -69,6 +71,7 @@ private:
     void wakeTimedThread();
 
     std::shared_ptr<korvane::DvsCamera> camera_;
+    QString dataFolder_;
     bool cacheEnabled_ = false;
     uint32_t cacheAsked_s_ = 0;  // seconds before the edge asked for (GUI thread)
     bool cacheFailed_ = false;

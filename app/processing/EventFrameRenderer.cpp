@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "AppConfig.h"
 #include "korvane/video/EventPainter.h"
 
 using korvane::Event2D;
@@ -31,8 +30,18 @@ void EventFrameRenderer::setImageSize(int width, int height) {
     bufferA_.assign(counters, 0);
     bufferB_.assign(counters, 0);
     eventImage_ = QImage(width_, height_, QImage::Format_RGB888);
-    eventImage_.fill(theme_().background);
+    eventImage_.fill(theme().background);
     ++sizeGeneration_;
+}
+
+void EventFrameRenderer::setThemeSource(ThemeSource theme) {
+    std::lock_guard<std::mutex> lock(themeMutex_);
+    theme_ = std::move(theme);
+}
+
+ThemeColors EventFrameRenderer::theme() const {
+    std::lock_guard<std::mutex> lock(themeMutex_);
+    return theme_ ? theme_() : ThemeColors{};
 }
 
 void EventFrameRenderer::accumulateEvents(const Event2D* first, const Event2D* last) {
@@ -105,7 +114,7 @@ void EventFrameRenderer::renderLoop() {
         const qsizetype bytesPerLine = qsizetype(width) * 3;
         auto buffer = imagePool_.acquire();
         buffer->resize(size_t(bytesPerLine) * size_t(height));
-        paint(painting.data(), width, height, theme_(), buffer->data(), bytesPerLine);
+        paint(painting.data(), width, height, theme(), buffer->data(), bytesPerLine);
         auto* holder = new std::shared_ptr<std::vector<uchar>>(std::move(buffer));
         QImage image((*holder)->data(), width, height, bytesPerLine, QImage::Format_RGB888, release,
                      holder);

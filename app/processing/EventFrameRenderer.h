@@ -27,8 +27,8 @@
 
 #include "KvObjectPool.h"
 #include "KvRecords.h"
+#include "ThemeColors.h"
 
-struct ThemeColors;
 namespace korvane {
 struct PaintTheme;
 }
@@ -39,14 +39,18 @@ korvane::PaintTheme toPaintTheme(const ThemeColors& theme);
 class EventFrameRenderer {
 public:
     using FrameSink = std::function<void(const QImage&)>;
-    using ThemeSource = std::function<ThemeColors()>;
+    using ThemeSource = ::ThemeSource;
 
-    EventFrameRenderer(FrameSink sink, ThemeSource theme);
+    // Without a theme source the default colours are used.
+    EventFrameRenderer(FrameSink sink, ThemeSource theme = {});
     ~EventFrameRenderer();
     EventFrameRenderer(const EventFrameRenderer&) = delete;
     EventFrameRenderer& operator=(const EventFrameRenderer&) = delete;
 
     void setImageSize(int width, int height);
+    // Any thread; the next painted frame uses it.
+    void setThemeSource(ThemeSource theme);
+    ThemeColors theme() const;
     void accumulateEvents(const korvane::Event2D* first, const korvane::Event2D* last);
     void requestFrame();
 
@@ -71,6 +75,7 @@ private:
     void renderLoop();
 
     FrameSink sink_;
+    mutable std::mutex themeMutex_;  // taken alone, around theme_ only
     ThemeSource theme_;
     int width_ = 0;
     int height_ = 0;

@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <QFileInfo>
 
-#include "AppConfig.h"
 #include "korvane/file/DvsFileReader.h"
 #include "Utils/FuncUtils.h"
 
@@ -17,10 +16,8 @@ void debug(const QString& text) {
 }  // namespace
 
 KvEventProcessor::KvEventProcessor(QObject* parent) : QObject(parent) {
-    AppConfig* config = &AppConfig::instance();
     renderer_ = std::make_unique<EventFrameRenderer>(
-        [this](const QImage& image) { emit signalEventImage(image); },
-        [config] { return config->theme(); });
+        [this](const QImage& image) { emit signalEventImage(image); });
 }
 
 KvEventProcessor::~KvEventProcessor() {
@@ -91,8 +88,10 @@ void KvEventProcessor::loadFile(QString file_path) {
         return;
     }
     if (jobRunning()) {
-        // The job reads this recording; opening another would pull it away.
+        // The window refuses first; a caller that did not ask is told here.
         debug("export or cut running.");
+        emit signalShowLeftBottomTips(tr("Please wait until the export or cut has finished."),
+                                      KvMessageType::Warning);
         return;
     }
     emit signalPlayStatus(false);
@@ -307,6 +306,7 @@ void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
     if (!readerReady(false)) return;
     if (timestamp_us < clock_.lower() || timestamp_us > clock_.upper()) return;
     stopPlayback();
+    std::lock_guard<std::mutex> lock(readerMutex_);
     if (!reader_->seekToTime(timestamp_us)) {
         debug("seek time err." + QString::number(timestamp_us));
         return;
@@ -321,6 +321,7 @@ void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
 void KvEventProcessor::slotPlaybackReset() {
     if (!readerReady(false)) return;
     clock_.stop();
+    std::lock_guard<std::mutex> lock(readerMutex_);
     const uint64_t lower = clock_.lower();
     reader_->seekToTime(lower);
     markShown(lower);

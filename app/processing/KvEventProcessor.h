@@ -33,8 +33,6 @@
 #include "KvRecords.h"
 #include "PlaybackClock.h"
 
-class AppConfig;
-
 class KvEventProcessor : public QObject {
     Q_OBJECT
 public:
@@ -48,6 +46,8 @@ public:
     void requestFrame();
     void showAccumulatedEvents();
     void setImageSize(int width, int height);
+    // The colours of rendered frames and exported videos (default: "Gray").
+    void setThemeSource(ThemeSource theme) { renderer_->setThemeSource(std::move(theme)); }
 
     // State, for the window and tests.
     uint64_t fps() const { return clock_.fps(); }
@@ -63,8 +63,8 @@ public:
 
     // Export and cut jobs (KvExportJobs.cpp), GUI thread.
     bool jobRunning() const { return exportRunning_.load() || cutRunning_.load(); }
-    // Makes a running export stop soon; it then ends with no file.
-    void cancelExport() { exportCancel_ = true; }
+    // Makes a running export or cut stop soon; it then ends with no file.
+    void cancelExport();
     // Whether path names the recording being played.
     bool isCurrentRecording(const QString& path) const;
     KvJobProgress* jobProgress() { return &jobProgress_; }
@@ -144,8 +144,8 @@ private:
 
     std::mutex readerMutex_;
 
-    // Jobs hold their own handle on the reader; destruction cancels the
-    // export and joins both before anything else goes.
+    // Jobs open readers of their own; reader_ is the playback's alone.
+    // Destruction cancels the export and joins both before anything else goes.
     struct JobRecord;
     void runExportJob(const JobRecord& job);
     void runCutJob(const JobRecord& job);
@@ -156,5 +156,6 @@ private:
     std::atomic<bool> exportRunning_{false};
     std::atomic<bool> cutRunning_{false};
     std::atomic<bool> exportCancel_{false};
+    std::atomic<bool> cutCancel_{false};
     KvJobProgress jobProgress_;
 };

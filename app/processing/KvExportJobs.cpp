@@ -1,14 +1,14 @@
 // The processor's export and cut jobs: each runs on a thread of its own
-// with its own handle on the reader, reports through the processor's
-// notices and loading status, and is cancelled (export) and joined before
-// the processor goes.
+// with a reader of its own on the recording (its seek index comes from the
+// cache), so a long scan never holds the playback's reader and a frame step
+// answers at once. Each reports through the processor's notices, progress
+// and loading status, and is joined before the processor goes.
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <exception>
 
-#include "AppConfig.h"
 #include "KvEventProcessor.h"
 #include "Utils/FuncUtils.h"
 #include "korvane/video/VideoExport.h"
@@ -20,7 +20,7 @@ struct KvEventProcessor::JobRecord {
     uint64_t end_us = 0;
     QString fullPath;
     QString directory;
-    std::shared_ptr<DvsFileReader> reader;
+    std::string recording;  // local 8-bit, as the reader has it
     uint64_t frameInterval_us = 0;
     uint64_t accumulation_us = 0;
     ThemeColors theme;
@@ -41,10 +41,26 @@ bool sameFile(const QString& path, const std::string& recordingLocal8Bit) {
 QString withReason(const QString& text, const QString& reason) {
     return reason.isEmpty() ? text : text + "\n" + reason;
 }
+
+// The job's own reader, opened; null with the reason when it cannot be had.
+std::unique_ptr<DvsFileReader> openJobReader(const std::string& recording, QString& reason) {
+    std::string error;
+    std::unique_ptr<DvsFileReader> reader = DvsFileReader::createFileReader(recording, &error);
+    if (!reader || !reader->openForReading()) {
+        reason = KvEventProcessor::tr("The recording cannot be read.");
+        return nullptr;
+    }
+    return reader;
+}
 }  // namespace
 
 bool KvEventProcessor::isCurrentRecording(const QString& path) const {
     return reader_ && sameFile(path, reader_->path());
+}
+
+void KvEventProcessor::cancelExport() {
+    exportCancel_ = true;
+    cutCancel_ = true;
 }
 
 void KvEventProcessor::finishJobs() {
@@ -72,14 +88,10 @@ void KvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     if (!readerReady(/*quiet=*/true)) return;
     stopPlayback();
     if (exportThread_.joinable()) exportThread_.join();
-    JobRecord job{start_ts,
-                  end_ts,
-                  qs_out_full_path,
-                  qs_out_dir,
-                  reader_,
-                  clock_.interval(),
-                  clock_.accumulation(),
-                  AppConfig::instance().theme()};
+    JobRecord job{start_ts,         end_ts,
+                  qs_out_full_path, qs_out_dir,
+                  reader_->path(),  clock_.interval(),
+                  clock_.accumulation(),  renderer_->theme()};
     exportCancel_ = false;
     exportRunning_ = true;
     exportThread_ = std::thread([this, job] { runExportJob(job); });
@@ -90,7 +102,8 @@ void KvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_d
     if (!readerReady(/*quiet=*/true)) return;
     stopPlayback();
     if (cutThread_.joinable()) cutThread_.join();
-    JobRecord job{start_ts, end_ts, qs_out_full_path, qs_out_dir, reader_, 0, 0, {}};
+    JobRecord job{start_ts, end_ts, qs_out_full_path, qs_out_dir, reader_->path(), 0, 0, {}};
+    cutCancel_ = false;
     cutRunning_ = true;
     cutThread_ = std::thread([this, job] { runCutJob(job); });
 }
@@ -103,8 +116,9 @@ void KvEventProcessor::runExportJob(const JobRecord& job) {
     bool ok = false;
     bool cancelled = false;
     try {
-        reason = checkJobRange(*job.reader, job.start_us, job.end_us);
-        if (reason.isEmpty() && sameFile(job.fullPath, job.reader->path())) {
+        std::unique_ptr<DvsFileReader> reader = openJobReader(job.recording, reason);
+        if (reader) reason = checkJobRange(*reader, job.start_us, job.end_us);
+        if (reason.isEmpty() && sameFile(job.fullPath, job.recording)) {
             reason = tr("The target is the recording being played.");
         }
         if (reason.isEmpty()) {
@@ -122,7 +136,7 @@ void KvEventProcessor::runExportJob(const JobRecord& job) {
             };
             std::string error;
             o.error = &error;
-            ok = job.reader->exportVideoRange(job.start_us, job.end_us, local8Bit(job.fullPath), o);
+            ok = reader->exportVideoRange(job.start_us, job.end_us, local8Bit(job.fullPath), o);
             cancelled = !ok && exportCancel_.load();
             if (!ok) reason = QString::fromStdString(error);
         }
@@ -149,9 +163,11 @@ void KvEventProcessor::runCutJob(const JobRecord& job) {
     emit signalLoadingStatus(true);
     QString reason;
     bool ok = false;
+    bool cancelled = false;
     try {
-        reason = checkJobRange(*job.reader, job.start_us, job.end_us);
-        if (reason.isEmpty() && sameFile(job.fullPath, job.reader->path())) {
+        std::unique_ptr<DvsFileReader> reader = openJobReader(job.recording, reason);
+        if (reader) reason = checkJobRange(*reader, job.start_us, job.end_us);
+        if (reason.isEmpty() && sameFile(job.fullPath, job.recording)) {
             reason = tr("The target is the recording being played.");
         }
         if (reason.isEmpty() && !QFileInfo(QFileInfo(job.fullPath).absolutePath()).isDir()) {
@@ -160,8 +176,18 @@ void KvEventProcessor::runCutJob(const JobRecord& job) {
         if (reason.isEmpty()) {
             // The driver knows why a cut failed (no events, disk full, ...).
             std::string error;
-            ok = job.reader->exportRawRange(job.start_us, job.end_us, local8Bit(job.fullPath),
-                                            &error);
+            DvsFileReader::RawExportOptions o;
+            o.cancel = &cutCancel_;
+            int shown = -1;
+            o.progress = [&](double fraction) {
+                const int percent = int(fraction * 100.0);
+                if (percent == shown) return;
+                shown = percent;
+                emit jobProgress_.signalProgress(percent);
+            };
+            ok = reader->exportRawRange(job.start_us, job.end_us, local8Bit(job.fullPath), &error,
+                                        o);
+            cancelled = !ok && cutCancel_.load();
             if (!ok) {
                 reason = error.empty()
                              ? tr("No events in the range, or the file cannot be written.")
@@ -177,6 +203,8 @@ void KvEventProcessor::runCutJob(const JobRecord& job) {
                                   " end: " + QString::number(job.end_us) + " success.";
         emit signalShowLeftBottomTips(tr("Export raw file success!"), KvMessageType::Success,
                                       job.directory);
+    } else if (cancelled) {
+        emit signalShowLeftBottomTips(tr("Cut recording cancelled."), KvMessageType::Warning);
     } else {
         emit signalShowLeftBottomTips(withReason(tr("Cut recording failed."), reason),
                                       KvMessageType::Error);

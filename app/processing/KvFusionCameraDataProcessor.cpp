@@ -14,7 +14,6 @@
 #include <exception>
 #include <utility>
 
-#include "AppConfig.h"
 #include "EventFrameRenderer.h"
 #include "Utils/JsonUtils.h"
 #include "korvane/video/EventPainter.h"
@@ -103,11 +102,20 @@ CalibrationFile readCalibrationFile(const std::string& path, korvane::Calibrator
 
 }  // namespace
 
-KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent)
-    : QObject(parent), config_(&AppConfig::instance()) {
+KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent) : QObject(parent) {
     pairing_ = std::make_unique<korvane::DvsApsFusionProccessor>();
     pairing_->addFusionDataCallback(
         [this](ApsFrame& frame, Event2D* first, Event2D* last) { onLivePair(frame, first, last); });
+}
+
+void KvFusionCameraDataProcessor::setThemeSource(ThemeSource theme) {
+    std::lock_guard<std::mutex> lock(themeMutex_);
+    themeSource_ = std::move(theme);
+}
+
+ThemeColors KvFusionCameraDataProcessor::theme() const {
+    std::lock_guard<std::mutex> lock(themeMutex_);
+    return themeSource_ ? themeSource_() : ThemeColors{};
 }
 
 KvFusionCameraDataProcessor::~KvFusionCameraDataProcessor() {
@@ -221,7 +229,7 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
     if (type != korvane::STREAM_DVS) return;
     std::lock_guard<std::mutex> imageLock(eventImageMutex_);
     ensureImage(eventImage_);
-    const korvane::PaintTheme theme = toPaintTheme(config_->theme());
+    const korvane::PaintTheme theme = toPaintTheme(this->theme());
     {
         std::lock_guard<std::mutex> countLock(countMutex_);
         if (counts_.empty()) {
@@ -239,7 +247,7 @@ void KvFusionCameraDataProcessor::onLivePair(ApsFrame& frame, Event2D* first, Ev
 
 void KvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* first,
                                              const Event2D* last, bool mirrored) const {
-    korvane::drawEvents(first, last, image.width(), image.height(), toPaintTheme(config_->theme()),
+    korvane::drawEvents(first, last, image.width(), image.height(), toPaintTheme(this->theme()),
                         image.bits(), size_t(image.bytesPerLine()), korvane::PixelOrder::Bgr,
                         mirrored);
 }
@@ -278,7 +286,8 @@ void KvFusionCameraDataProcessor::slotSetApsOffset(double dx, double dy) {
 }
 
 void KvFusionCameraDataProcessor::slotApplyOffset() {
-    const QString qpath = config_->input_raw_file_path + "/tmp_calibration_file.json";
+    const QString folder = calibrationFolder_ ? calibrationFolder_() : QString(".");
+    const QString qpath = folder + "/tmp_calibration_file.json";
     const std::string path = qpath.toLocal8Bit().toStdString();
     bool written = false;
     {

@@ -50,8 +50,7 @@
 #include "KvRecords.h"
 #include "PlaybackClock.h"
 #include "StreamType.h"
-
-class AppConfig;
+#include "ThemeColors.h"
 
 class KvFusionCameraDataProcessor : public QObject {
     Q_OBJECT
@@ -72,6 +71,12 @@ public:
 
     // GUI thread, before a load; null restores the camera library's factory.
     void setFrameReaderFactory(FrameReaderFactory factory);
+    // The colours of event images (default: "Gray"); any thread.
+    void setThemeSource(ThemeSource theme);
+    // Where "Apply" writes tmp_calibration_file.json, asked at each apply
+    // (the folder of the recordings being opened). GUI thread.
+    using FolderSource = std::function<QString()>;
+    void setCalibrationFolder(FolderSource folder) { calibrationFolder_ = std::move(folder); }
 
     // Live operation (see the thread rules above).
     void setCamera(std::shared_ptr<korvane::FusionCamera> camera);
@@ -153,7 +158,11 @@ private:
                     bool mirrored) const;
     void ensureImage(QImage& image) const;
 
-    AppConfig* config_ = nullptr;
+    ThemeColors theme() const;
+
+    mutable std::mutex themeMutex_;  // taken alone, around themeSource_ only
+    ThemeSource themeSource_;
+    FolderSource calibrationFolder_;
     FrameReaderFactory frameReaderFactory_;
 
     mutable std::mutex cameraMutex_;  // guards camera_ (set by the GUI, read by the pairing)

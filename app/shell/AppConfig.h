@@ -33,11 +33,9 @@
 #include <memory>
 #include <mutex>
 
-struct ThemeColors {
-    QColor on;
-    QColor off;
-    QColor background;
-};
+#include "ThemeColors.h"
+
+class QSettings;
 
 class AppConfig {
 public:

@@ -149,6 +149,13 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     fusionProcessor_ = new KvFusionCameraDataProcessor();
     rawProcessor_ = new KvEventProcessor();
     recorder_ = new KvFileRecorder(nullptr);
+    // The processors and the recorder know nothing of the configuration.
+    AppConfig* config = &AppConfig::instance();
+    const ThemeSource theme = [config] { return config->theme(); };
+    fusionProcessor_->setThemeSource(theme);
+    fusionProcessor_->setCalibrationFolder([config] { return config->input_raw_file_path; });
+    rawProcessor_->setThemeSource(theme);
+    recorder_->setDataFolder(config->app_data_dir);
 
     // The timeline stays disabled until a recording gives it bounds.
     timeline_ = new KvThreeHandleSlider(this, Qt::Horizontal, KvThreeHandleSlider::SingleHandle);
@@ -421,6 +428,8 @@ void MainWidget::slotOpenRecording() {
 }
 
 void MainWidget::openRecordingPath(const QString& path) {
+    // Drop and Recent come here without the dialog's check.
+    if (refuseWhileJobRuns()) return;
     shutdownCamera(true);
     showCameraPlayingUI(false);
     resetPanelsForRecording();

@@ -99,6 +99,8 @@ QString TriggerInRecording::pathFor(const korvane::EventTriggerIn& trigger,
 // --- opening ------------------------------------------------------------------
 
 void MainWidget::slotOpenCamera() {
+    // Leaving the recording would pull it from under the job.
+    if (refuseWhileJobRuns()) return;
     if (ui->pb_play->isChecked()) ui->pb_play->click();
     qDebug() << "Search cameras ...";
     const std::vector<korvane::CameraDescription> cameras = cameraManager_.getCameraDescs();

@@ -18,8 +18,8 @@ void MainWidget::connectExportAndCut() {
     KvEventProcessor* p = rawProcessor_;
     connect(this, &MainWidget::signalExportVideo, p, &KvEventProcessor::slotExportVideo);
     connect(this, &MainWidget::signalCutRawFile, p, &KvEventProcessor::slotCutRawFile);
-    // Only the export reports progress, and it can be cancelled; the waiting
-    // window forgets both when it hides at the job's end.
+    // Both jobs report progress and can be cancelled; the waiting window
+    // forgets both when it hides at the job's end.
     WaitingWin* w = waiting_;
     connect(p->jobProgress(), &KvJobProgress::signalProgress, w, [w](int percent) {
         w->setCancellable(true);

@@ -163,6 +163,18 @@
         <source>The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.</source>
         <translation>The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.</translation>
     </message>
+    <message>
+        <source>Please wait until the export or cut has finished.</source>
+        <translation>Please wait until the export or cut has finished.</translation>
+    </message>
+    <message>
+        <source>Cut recording cancelled.</source>
+        <translation>Cut recording cancelled.</translation>
+    </message>
+    <message>
+        <source>The recording cannot be read.</source>
+        <translation>The recording cannot be read.</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>

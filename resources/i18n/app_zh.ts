@@ -163,6 +163,18 @@
         <source>The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.</source>
         <translation>%1 的帧文件（.mp4）缺失或无法读取：仅显示其事件。</translation>
     </message>
+    <message>
+        <source>Please wait until the export or cut has finished.</source>
+        <translation>请等待导出或剪切完成。</translation>
+    </message>
+    <message>
+        <source>Cut recording cancelled.</source>
+        <translation>已取消剪切录像。</translation>
+    </message>
+    <message>
+        <source>The recording cannot be read.</source>
+        <translation>无法读取该录像。</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>

@@ -260,6 +260,10 @@ MESSAGES = [
     ("KvEventProcessor",
      "The frames file (.mp4) of %1 is missing or cannot be read: only its events are shown.",
      "%1 的帧文件（.mp4）缺失或无法读取：仅显示其事件。"),
+    ("KvEventProcessor", "Please wait until the export or cut has finished.",
+     "请等待导出或剪切完成。"),
+    ("KvEventProcessor", "Cut recording cancelled.", "已取消剪切录像。"),
+    ("KvEventProcessor", "The recording cannot be read.", "无法读取该录像。"),
 ]
 
 

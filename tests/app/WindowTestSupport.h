@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QStringList>
 #include <QTest>
+#include <QUrl>
 
 #include "CamerasList.h"
 #include "KvEventProcessor.h"
@@ -79,6 +81,16 @@ inline bool waitUntilLoaded(MainWidget& w, int timeout_ms = 20000) {
                    !w.waitingWindow()->isVisible();
         },
         timeout_ms);
+}
+
+// Drops the local file `path` on the window, as a file manager would.
+inline void dropFile(QWidget& w, const QString& path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
 }
 
 // Presses at `from` on the timeline, moves `dx` pixels along it and releases.

@@ -5,8 +5,10 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -26,6 +28,7 @@
 #include "korvane/video/VideoExport.h"
 #include "WaitingWin.h"
 #include "WindowFrameAgent.h"
+#include "WindowTestSupport.h"
 #include "ui_KvCutRawFile.h"
 #include "ui_KvExportVideoUI.h"
 #include "ui_MainWidget.h"
@@ -356,9 +359,13 @@ private slots:
     }
 
     void longExportShowsProgressCancelsAndBlocksOpening() {
+        // Another recording under File > Recent, to be refused while the job runs.
+        const QString other = generate(dir_.filePath("other.raw"));
+        AppConfig::instance().recent_recordings = QStringList{other};
         MainWidget w;
         w.show();
         openRecording(w);
+        const QString title = w.windowTitle();
         KvEventProcessor* p = w.rawProcessor();
         p->setFps(3000);  // a frame every 333 us: thousands of frames
         QTemporaryDir out;
@@ -376,23 +383,104 @@ private slots:
         QTRY_VERIFY(waiting->progressText().endsWith("%"));
         QVERIFY(p->jobRunning());
 
-        // Opening another recording would pull the reader from under the job.
-        w.slotOpenRecording();
-        QCOMPARE(opens.count(), 0);
-        QTRY_COMPARE(windowTips.count(), 1);
-        QCOMPARE(notices(windowTips).at(0).type, KvMessageType::Warning);
-        p->loadFile(dir_.filePath("other.raw"));
+        // Every way of opening another recording or a camera is refused
+        // with one notice, and the open recording stays as it is.
+        QAction* recent = nullptr;
+        for (QAction* a : w.recentMenu()->actions())
+            if (a->data().toString() == other) recent = a;
+        QVERIFY(recent);
+        chooseSerial(w, "KVSIM-EVK4-0001");
+        const QList<std::function<void()>> ways{
+            [&] { w.slotOpenRecording(); },
+            [&] { dropFile(w, other); },
+            [&] { recent->trigger(); },
+            [&] { w.slotOpenCamera(); },
+        };
+        for (const auto& open : ways) {
+            const qsizetype before = windowTips.count();
+            open();
+            QCOMPARE(windowTips.count(), before + 1);
+            const Notice n = notices(windowTips).last();
+            QCOMPARE(n.text, QString("Please wait until the export or cut has finished."));
+            QCOMPARE(n.type, KvMessageType::Warning);
+            QCOMPARE(opens.count(), 0);
+            QCOMPARE(w.sourceKind(), SourceKind::DvsRecording);
+            QCOMPARE(w.openRecording(), recording_);
+            QCOMPARE(w.windowTitle(), title);
+            QVERIFY(p->jobRunning());
+        }
+        // The processor's own refusal is told as well.
+        p->loadFile(other);
         QVERIFY(p->hasReader());
         QVERIFY(p->isCurrentRecording(recording_));
+        QTRY_COMPARE(tips.count(), 1);
+        QCOMPARE(notices(tips).at(0).text,
+                 QString("Please wait until the export or cut has finished."));
+        QCOMPARE(notices(tips).at(0).type, KvMessageType::Warning);
 
         QTest::keyClick(waiting, Qt::Key_Escape);
         waitForJobs(p);
         QTRY_VERIFY(!waiting->isVisible());
+        QTRY_COMPARE(tips.count(), 2);
+        QCOMPARE(notices(tips).at(1).text, QString("Export video cancelled."));
+        QCOMPARE(notices(tips).at(1).type, KvMessageType::Warning);
+        QVERIFY(filesIn(out.path()).isEmpty());
+        // The recording plays on once the job is over.
+        QVERIFY(w.form()->pb_play->isEnabled() && w.form()->pb_next->isEnabled());
+        QCOMPARE(w.openRecording(), recording_);
+        p->setFps(30);
+    }
+
+    void framesStepWhileACutScans() {
+        QTemporaryDir out;
+        KvEventProcessor p;
+        p.loadFile(recording_);
+        QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);
+        p.slotPlaybackCtrl(false);
+        // The cut stops inside its scan, on its first progress, until released
+        // (or half a minute has passed).
+        std::atomic<bool> inScan{false}, passed{false};
+        QSemaphore release;
+        connect(
+            p.jobProgress(), &KvJobProgress::signalProgress, p.jobProgress(),
+            [&](int) {
+                if (inScan.exchange(true)) return;
+                release.tryAcquire(1, 30000);
+                passed = true;
+            },
+            Qt::DirectConnection);
+        ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
+        ThreadSafeSignalSpy positions(&p, &KvEventProcessor::signalRealTimeTimeStamp);
+        p.slotCutRawFile(out.filePath("cut.raw"), out.path(), p.lowerBound(), p.upperBound());
+        QTRY_VERIFY_WITH_TIMEOUT(inScan.load(), 20000);
+
+        // Steps and seeks are answered while the cut is still held, and show
+        // the windows asked for.
+        const uint64_t lower = p.lowerBound(), interval = p.frameInterval();
+        p.nextFrame();
+        p.nextFrame();
+        p.preFrame();
+        QCOMPARE(p.currentPosition(), lower + interval);
+        p.setPlayPos(lower + 5 * interval);
+        QCOMPARE(p.currentPosition(), lower + 5 * interval + p.accumulationTime());
+        p.slotPlaybackReset();
+        QCOMPARE(p.currentPosition(), lower);
+        QVERIFY2(!passed.load(), "a step waited for the cut");
+        QVERIFY(p.jobRunning());
+        QList<uint64_t> shown;
+        for (const auto& args : positions)
+            shown << args.at(0).value<uint64_t>();
+        QCOMPARE(shown, (QList<uint64_t>{lower + interval, lower + 2 * interval, lower + interval,
+                                         lower + 5 * interval + p.accumulationTime(), lower}));
+
+        // Cancelled, the cut ends with one notice and leaves no file.
+        p.cancelExport();
+        release.release();
+        QTRY_VERIFY_WITH_TIMEOUT(!p.jobRunning(), 30000);
         QTRY_COMPARE(tips.count(), 1);
-        QCOMPARE(notices(tips).at(0).text, QString("Export video cancelled."));
+        QCOMPARE(notices(tips).at(0).text, QString("Cut recording cancelled."));
         QCOMPARE(notices(tips).at(0).type, KvMessageType::Warning);
         QVERIFY(filesIn(out.path()).isEmpty());
-        p->setFps(30);
     }
 
     void jobRefusalsAndSilentRanges() {

@@ -187,7 +187,7 @@ private slots:
         Fixture f;
         QVERIFY(f.load());
         auto* p = f.p.get();
-        const ThemeColors theme = AppConfig::instance().theme();
+        const ThemeColors theme = ThemeColors{};
         ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
         ThreadSafeSignalSpy times(p, &KvFusionCameraDataProcessor::signalTimeStamp);
 
@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(images.size(), 1);
         QImage image = lastImage(images);
         QCOMPARE(grey(image), 0);
-        QCOMPARE(pixel(image, 1279, 10), AppConfig::instance().theme().on);
+        QCOMPARE(pixel(image, 1279, 10), ThemeColors{}.on);
         f.p->nextFrame();
         f.p->nextFrame();
         f.p->nextFrame();
@@ -411,7 +411,7 @@ private slots:
     // camera frame, counters zero again afterwards.
     void liveEventView() {
         KvFusionCameraDataProcessor p;
-        const ThemeColors theme = AppConfig::instance().theme();
+        const ThemeColors theme = ThemeColors{};
         p.slotSetViewerType(korvane::STREAM_DVS);
         std::vector<Event2D> events;
         for (int i = 0; i < 3; ++i) {
@@ -447,7 +447,7 @@ private slots:
         QTemporaryDir dir;
         KvFusionCameraDataProcessor p;
         p.loadCalibration(identityCalibration());
-        const ThemeColors theme = AppConfig::instance().theme();
+        const ThemeColors theme = ThemeColors{};
         ThreadSafeSignalSpy images(&p, &KvFusionCameraDataProcessor::signalFusionImage);
         ThreadSafeSignalSpy times(&p, &KvFusionCameraDataProcessor::signalTimeStamp);
         const std::vector<Event2D> events{{0, 10, 1, 5}, {1279, 10, 0, 6}};
@@ -490,12 +490,11 @@ private slots:
     // camera, uploaded), failure otherwise.
     void applyOffsetReportsTheTruth() {
         QTemporaryDir dir, calibrations;
-        AppConfig& config = AppConfig::instance();
-        const QString saved = config.input_raw_file_path;
-        config.input_raw_file_path = dir.path();
+        QString folder = dir.path();  // the window gives the recordings' folder
         const QString file = dir.filePath("tmp_calibration_file.json");
 
         KvFusionCameraDataProcessor p;
+        p.setCalibrationFolder([&] { return folder; });
         p.loadCalibration(identityCalibration());
         ThreadSafeSignalSpy tips(&p, &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
         p.slotSetApsOffset(5, -3);
@@ -523,11 +522,10 @@ private slots:
         QCOMPARE(tips.last()[1].value<KvMessageType>(), KvMessageType::Error);
 
         p.setCamera(nullptr);
-        config.input_raw_file_path = dir.filePath("missing/folder");
+        folder = dir.filePath("missing/folder");
         p.slotApplyOffset();
         QCOMPARE(tips.last()[1].value<KvMessageType>(), KvMessageType::Error);
         QCOMPARE(tips.size(), 4);
-        config.input_raw_file_path = saved;
     }
 
     // Destroyed while the load is inside the reader: the processor goes at

@@ -240,6 +240,7 @@ private slots:
         QCOMPARE(ini.value("Setting/video_save_path").toString(), QString("/data/video"));
 
         KvEventProcessor player;
+        player.setThemeSource([] { return AppConfig::instance().theme(); });  // as the window does
         ThreadSafeSignalSpy images(&player, &KvEventProcessor::signalEventImage);
         player.requestFrame();
         QTRY_VERIFY(!images.isEmpty());

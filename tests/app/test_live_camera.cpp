@@ -608,7 +608,9 @@ private slots:
         QVERIFY(QFileInfo::exists(here));
         recorder.setCamera(camera);
 
-        // The cache time switches the camera's trigger cache on and off.
+        // The cache time switches the camera's trigger cache on and off, in
+        // the data folder the window hands over.
+        recorder.setDataFolder(dir_.path());
         recorder.setCacheTime(2);
         QVERIFY(camera->triggerCache());
         recorder.setCacheTime(0);

@@ -434,6 +434,14 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
 
 bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
                                    std::string* error, RawFormat format) {
+    RawExportOptions options;
+    options.format = format;
+    return exportRawRange(start_us, end_us, path, error, options);
+}
+
+bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
+                                   std::string* error, const RawExportOptions& options) {
+    RawFormat format = options.format;
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
         return false;
@@ -475,12 +483,18 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     RawWriter writer(format);
     writer.open(out.fd(), cutHeader(info, format, header_));
     uint64_t written = 0;
-    forEachChunkParallel(
+    const double span = double(stop - start_us);
+    const bool completed = forEachChunkParallel(
         start_us, stop,
         [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
             writer.writeChunk(ev, n, triggers);
             written += n;
-        });
+            if (options.progress && n > 0)
+                options.progress(std::min(1.0, double(ev[n - 1].timestamp - start_us) / span));
+        },
+        0, options.cancel);
+    // Decoded ahead, the scan may complete after a late cancel: still no file.
+    if (!completed || (options.cancel && options.cancel->load())) return fail("cancelled");
     if (!writer.close()) return fail(errnoText(writer.error()));
     if (written == 0) return fail("no events in range");  // the data went away meanwhile
     if (!out.commit(&why)) return fail(why);

@@ -104,6 +104,15 @@ public:
     // encoding to write (Unknown: the source's).
     bool exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
                         std::string* error, RawFormat format = RawFormat::Unknown);
+    struct RawExportOptions {
+        RawFormat format = RawFormat::Unknown;  // Unknown: the source's
+        // Told the fraction of the range written (0 to 1), on the calling thread.
+        std::function<void(double fraction)> progress;
+        // Set (any thread) to stop soon; the cut then fails with no file.
+        const std::atomic<bool>* cancel = nullptr;
+    };
+    bool exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path,
+                        std::string* error, const RawExportOptions& options);
 
     // Writes the range [start, end] as an H.264 MP4 video at path (local
     // 8-bit encoding); the options (VideoExport.h) default to playback's
