@@ -107,7 +107,8 @@ namespace {
 // The user's words for why the driver refused a file.
 QString reasonFor(const std::string& driverError) {
     if (driverError == "empty file") return KvEventProcessor::tr("the file is empty");
-    if (driverError.rfind("unsupported event format", 0) == 0)
+    if (driverError.rfind("unsupported event format", 0) == 0 ||
+        driverError.rfind("no RAW header", 0) == 0)
         return KvEventProcessor::tr("it is not a RAW recording");
     return KvEventProcessor::tr("the file cannot be read");
 }
