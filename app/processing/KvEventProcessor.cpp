@@ -114,6 +114,20 @@ QString reasonFor(const std::string& driverError) {
 }
 }  // namespace
 
+QString KvEventProcessor::unplayableReason(const QString& file_path) {
+    std::string error;
+    auto reader =
+        DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()), &error);
+    return reader ? QString() : reasonFor(error);
+}
+
+QString KvEventProcessor::recordingSerial(const QString& file_path) {
+    std::string error;
+    auto reader =
+        DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()), &error);
+    return reader ? QString::fromStdString(reader->header().serialNumber) : QString();
+}
+
 void KvEventProcessor::reportLoadFailure(const QString& file_path, const QString& reason) {
     emit signalShowLeftBottomTips(
         tr("Cannot play %1: %2.").arg(QFileInfo(file_path).fileName(), reason),

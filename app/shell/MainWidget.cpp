@@ -388,6 +388,14 @@ void MainWidget::slotOpenRecording() {
 }
 
 void MainWidget::openRecordingPath(const QString& path) {
+    // A file that cannot be opened leaves whatever is open as it is.
+    const QString reason = KvEventProcessor::unplayableReason(path);
+    if (!reason.isEmpty()) {
+        emit signalShowLeftBottomTips(
+            KvEventProcessor::tr("Cannot play %1: %2.").arg(QFileInfo(path).fileName(), reason),
+            KvMessageType::Error, path);
+        return;
+    }
     shutdownCamera(true);
     showCameraPlayingUI(false);
     resetPanelsForRecording();

@@ -16,6 +16,7 @@
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
+#include "Utils/FuncUtils.h"
 #include "ShowImageForm.h"
 #include "ThreadSafeSignalSpy.h"
 #include "WindowTestSupport.h"
@@ -287,44 +288,96 @@ private slots:
         QVERIFY(w.form()->lb_status_bar->text().endsWith("ev/s"));
     }
 
-    void unplayableFileClearsTheViewAndSaysWhy() {
+    // A file that cannot be opened is refused with the reason; the
+    // recording that was open stays open, in view and playable.
+    void unplayableFileKeepsTheOpenRecordingAndSaysWhy() {
         QTemporaryDir dir;
-        const QString empty = writeFile(dir.filePath("empty.raw"), "");
-        const QString text = writeFile(dir.filePath("notes.raw"), std::string(4000, 'x') + "\n");
-        for (const QString& bad : {empty, text}) {
+        std::string noise(300, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 151 + 17) & 0xFF);
+        struct Case {
+            QString path, why;
+        };
+        const QList<Case> cases{
+            {writeFile(dir.filePath("empty.raw"), ""), "the file is empty"},
+            {writeFile(dir.filePath("notes.raw"), std::string(4000, 'x') + "\n"),
+             "it is not a RAW recording"},
+            {writeFile(dir.filePath("noise.raw"), noise), "it is not a RAW recording"},
+            {dir.filePath("gone.raw"), "the file cannot be read"},
+        };
+        for (const Case& c : cases) {
             MainWidget w;
             QVERIFY(shownOnScreen(w));
             w.openRecordingPath(recording_);
             QVERIFY(waitUntilLoaded(w));
             QTRY_VERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
+            const uint64_t end = w.timeline()->maximum();
+            QVERIFY(end > 0);
+            const QStringList recent = AppConfig::instance().recent_recordings;
 
-            w.openRecordingPath(bad);
-            const QString why = bad == empty ? "the file is empty" : "it is not a RAW recording";
-            const QString notice = "Cannot play " + QFileInfo(bad).fileName() + ": " + why + ".";
+            w.openRecordingPath(c.path);
+            const QString notice =
+                "Cannot play " + QFileInfo(c.path).fileName() + ": " + c.why + ".";
             QTRY_VERIFY_WITH_TIMEOUT(noticeSaying(notice), 20000);
-            QTRY_COMPARE(w.sourceKind(), SourceKind::Nothing);
             QCOMPARE(noticeSaying(notice)->findChild<QLabel*>("lb_title")->text(),
                      QString("Error"));
-            QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
-            // A frame the painter finishes after the close stays out of the view.
-            QImage late(1280, 720, QImage::Format_RGB888);
-            late.fill(Qt::red);
-            emit w.rawProcessor()->signalEventImage(late);
-            QCoreApplication::processEvents();
-            QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
-            QVERIFY(!w.form()->pb_play->isEnabled());
-            QVERIFY(!w.form()->pb_play->isChecked());
-            QVERIFY(!w.timeline()->isEnabled());
-            QCOMPARE(w.timeline()->maximum(), uint64_t(0));
-            QCOMPARE(w.form()->label_time->text(), QString("--/ --"));
-            QCOMPARE(w.windowTitle(), QString("Widget"));
-            QCOMPARE(w.form()->label_app_name->text(), QString("Velqora"));
-            QVERIFY(w.form()->label_show_camera_info->text().isEmpty());
-            QCOMPARE(w.form()->lb_status_bar->text(), QString("Bandwidth: Mbps"));
-            QTest::keyClick(&w, Qt::Key_Space);
-            QVERIFY(!w.form()->pb_play->isChecked());
+            QCOMPARE(w.sourceKind(), SourceKind::DvsRecording);
+            QCOMPARE(w.openRecording(), recording_);
+            QCOMPARE(AppConfig::instance().recent_recordings, recent);
+            QVERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
+            QVERIFY(w.form()->pb_play->isEnabled());
+            QVERIFY(w.timeline()->isEnabled());
+            QCOMPARE(w.timeline()->maximum(), end);
+            QCOMPARE(w.windowTitle(), QString("demo.raw - Widget"));
+            QCOMPARE(w.form()->label_show_camera_info->text(), QString("KVSIM0042"));
+            // Still playable: a step moves the position.
+            w.form()->pb_play->setChecked(false);
+            QTRY_VERIFY(!w.rawProcessor()->isPlaying());
+            w.rawProcessor()->setPlayPos(w.rawProcessor()->lowerBound());
+            const uint64_t before = w.rawProcessor()->currentPosition();
+            emit w.form()->pb_next->pressed();
+            QCOMPARE(w.rawProcessor()->currentPosition(),
+                     before + w.rawProcessor()->frameInterval());
             closeToasts();
         }
+    }
+
+    // A file that opens but turns out to hold nothing playable (found only
+    // by the load): the view is cleared, nothing of the old recording stays.
+    void recordingFoundEmptyOnLoadClearsTheView() {
+        QTemporaryDir dir;
+        const QString bad = writeFile(dir.filePath("header.raw"),
+                                      korvane::generateDvsFileHeader(korvane::DvsFileInfo{}));
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        w.openRecordingPath(recording_);
+        QVERIFY(waitUntilLoaded(w));
+        QTRY_VERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
+
+        w.openRecordingPath(bad);
+        const QString notice = "Cannot play header.raw: the recording holds no events.";
+        QTRY_VERIFY_WITH_TIMEOUT(noticeSaying(notice), 20000);
+        QTRY_COMPARE(w.sourceKind(), SourceKind::Nothing);
+        QCOMPARE(noticeSaying(notice)->findChild<QLabel*>("lb_title")->text(), QString("Error"));
+        QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
+        // A frame the painter finishes after the close stays out of the view.
+        QImage late(1280, 720, QImage::Format_RGB888);
+        late.fill(Qt::red);
+        emit w.rawProcessor()->signalEventImage(late);
+        QCoreApplication::processEvents();
+        QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
+        QVERIFY(!w.form()->pb_play->isEnabled());
+        QVERIFY(!w.form()->pb_play->isChecked());
+        QVERIFY(!w.timeline()->isEnabled());
+        QCOMPARE(w.timeline()->maximum(), uint64_t(0));
+        QCOMPARE(w.form()->label_time->text(), QString("--/ --"));
+        QCOMPARE(w.windowTitle(), QString("Widget"));
+        QCOMPARE(w.form()->label_app_name->text(), QString("Velqora"));
+        QVERIFY(w.form()->label_show_camera_info->text().isEmpty());
+        QVERIFY(w.form()->lb_status_bar->text().isEmpty());
+        QTest::keyClick(&w, Qt::Key_Space);
+        QVERIFY(!w.form()->pb_play->isChecked());
+        closeToasts();
     }
 
     void recentRecordingsKeepTenAndDropMissingOnes() {
