@@ -89,6 +89,10 @@ void KvComboBox::setStyleProperty(const QString& name, const QString& declaratio
     combo->setStyleSheet(replaceStyleDeclaration(combo->styleSheet(), name, declaration));
 }
 
-void KvComboBox::on_cb_combox_in_widget_currentTextChanged(const QString&) {
+void KvComboBox::on_cb_combox_in_widget_currentTextChanged(const QString& text) {
+    // A value wider than the box shows its start ("polarity_cha", not
+    // "olarity_change"), and the whole of it as the tip.
+    if (QLineEdit* edit = ui->cb_combox_in_widget->lineEdit()) edit->setCursorPosition(0);
+    ui->cb_combox_in_widget->setToolTip(text);
     emit signalLineEditEditingFinished();
 }

@@ -17,6 +17,7 @@
 #include "AppConfig.h"
 #include "AppTestMain.h"
 #include "Utils/FuncUtils.h"
+#include "KvLabelElider.h"
 #include "ShowImageForm.h"
 #include "ThreadSafeSignalSpy.h"
 #include "WindowTestSupport.h"
@@ -77,6 +78,10 @@ private slots:
         QCOMPARE(formatEventRate(12500.0), QString("12.5 kev/s"));
         QCOMPARE(formatEventRate(800.0), QString("800 ev/s"));
         QCOMPARE(formatEventRate(0.0), QString("0 ev/s"));
+        QCOMPARE(formatEventRate(1000.0), QString("1.0 kev/s"));  // a small limit is not "0.0"
+        QCOMPARE(formatBandwidth(10485760.0), QString("10.00 MB/s"));
+        QCOMPARE(formatBandwidth(4096.0), QString("4.0 KB/s"));
+        QCOMPARE(formatBandwidth(800.0), QString("800 B/s"));
     }
 
     void windowTitleSizeAndViewerType() {
@@ -253,6 +258,19 @@ private slots:
         QVERIFY(!range->isHidden());
         QCOMPARE(range->text(), rangeText());
         QVERIFY(range->text().startsWith("Start " + formatTimestamp(t->minimum())));
+        // With a panel open at the least window size the numbers may not
+        // fit: then they end in an ellipsis and the tip holds them whole.
+        w.resize(w.minimumSize());
+        w.form()->pb_fold_setting->click();
+        QTRY_VERIFY(!w.form()->frame_setting->isHidden());
+        QCoreApplication::processEvents();
+        range->repaint();
+        const bool whole =
+            range->fontMetrics().horizontalAdvance(range->text()) <= range->contentsRect().width();
+        QVERIFY2(whole || (KvLabelElider::shownText(range).endsWith(QChar(0x2026)) &&
+                           range->toolTip() == range->text()),
+                 qPrintable(KvLabelElider::shownText(range)));
+        w.form()->pb_fold_setting->click();
         t->setCenterValue((t->minimum() + t->maximum()) / 2);
         dragTimeline(t, t->lowerHandleRect().center(), 120);
         QVERIFY(t->lowerValue() > t->minimum());
@@ -269,6 +287,13 @@ private slots:
         MainWidget w;
         QVERIFY(shownOnScreen(w));
         QVERIFY(!w.form()->pb_play->isEnabled());
+        // Nothing open: no caption without a value on the status line.
+        QVERIFY(w.form()->lb_status_bar->text().isEmpty());
+        for (QWidget* l : {static_cast<QWidget*>(w.form()->label_show_play_text),
+                           static_cast<QWidget*>(w.form()->label_show_camera_info),
+                           static_cast<QWidget*>(w.form()->label_show_play_text2),
+                           static_cast<QWidget*>(w.form()->label_show_timestamp_info)})
+            QVERIFY2(l->isHidden(), qPrintable(l->objectName()));
         QTest::keyClick(&w, Qt::Key_Space);
         QVERIFY(!w.form()->pb_play->isChecked());
 
@@ -284,6 +309,9 @@ private slots:
         QCOMPARE(w.windowTitle(), QString("demo.raw - Widget"));
         QCOMPARE(w.form()->label_app_name->text(), QString("demo.raw - Velqora"));
         QCOMPARE(w.form()->label_show_camera_info->text(), QString("KVSIM0042"));
+        QVERIFY(!w.form()->label_show_play_text->isHidden());
+        QVERIFY(!w.form()->label_show_timestamp_info->isHidden());
+        QCOMPARE(w.form()->label_show_play_text2->text(), QString(" | Time: "));
         QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith("Event rate: "), 20000);
         QVERIFY(w.form()->lb_status_bar->text().endsWith("ev/s"));
     }
@@ -627,6 +655,15 @@ private slots:
             {"KvEventProcessor", "the file cannot be read"},
             {"KvEventProcessor", "the recording holds no events"},
             {"WaitingWin", "Indexing the recording: %1%"},
+            {"MainWidget", "Time: "},
+            {"MainWidget", "A recording is running. Stop it? What was recorded so far is kept."},
+            {"MainWidget", "Stop"},
+            {"KvFusionCameraDataProcessor",
+             "The frames file %1 is damaged or cut short: it ends %2 s before the events. Its "
+             "last frame stays in view from there."},
+            {"KvGeneralSetting", "RedBlue"},
+            {"CameraParameters", "Max Event Rate"},
+            {"CameraParameters", "Channel %1"},
         };
         for (const auto& t : texts) {
             const QString translated = zh.translate(t[0], t[1]);
