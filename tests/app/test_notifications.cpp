@@ -104,8 +104,8 @@ private slots:
             "or another folder, then try again.",
             QString::fromUtf8("无法剪切：目标文件就是正在播放的录像。请选择另一个文件名或另一个"
                               "文件夹，然后重试。"),
-            "Recording failed: /home/user/Documents/KorvaneData/a_rather_long_folder_name/"
-            "KVSIM-QUENTA-0001_20261207_181500.raw",
+            "Recording failed: /home/user/Documents/KorvaneData/KVSIM-QUENTA-0001_20261207_181500"
+            ".raw",
         };
         for (const QString& text : texts) {
             auto* toast = new KvFilePathReminderForm(text, KvMessageType::Error, QString());
