@@ -1,7 +1,6 @@
 #include "KvFusionCameraDataProcessor.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <chrono>
@@ -314,8 +313,6 @@ void KvFusionCameraDataProcessor::slotSetApsOffset(double dx, double dy) {
 }
 
 void KvFusionCameraDataProcessor::slotApplyOffset() {
-    // A folder not made yet must not lose the applied offset for the camera.
-    QDir().mkpath(config_->input_raw_file_path);
     const QString qpath = config_->input_raw_file_path + "/tmp_calibration_file.json";
     const std::string path = qpath.toLocal8Bit().toStdString();
     bool written = false;

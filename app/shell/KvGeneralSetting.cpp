@@ -89,7 +89,11 @@ void KvGeneralSetting::on_pb_save_clicked() {
         kEdgeTypes[ui->cb_trigger_in_edge->comboBox()->currentIndex() == 0 ? 0 : 1];
     config_->dvs_before_tirgger_in_save_time = parseSeconds(ui->le_trigger_in_before_time->text());
     config_->dvs_after_tirgger_in_save_time = parseSeconds(ui->le_trigger_in_after_time->text());
-    config_->dvs_color_type = ui->widget_combobox_color_theme->comboBox()->currentData().toString();
+    // The theme whose shown name the box holds, stored by its English name.
+    const QComboBox* themes = ui->widget_combobox_color_theme->comboBox();
+    const int theme = themes->findText(themes->currentText(), Qt::MatchExactly);
+    config_->dvs_color_type =
+        theme >= 0 ? themes->itemData(theme).toString() : themes->currentText();
     const bool saved = config_->save();
     emit signalTriggerInSaveFileParamChanged();
     if (!saved) {

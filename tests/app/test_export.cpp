@@ -187,10 +187,9 @@ private slots:
 
     void withoutDvsRecordingNothingRuns() {
         QTemporaryDir dir;
-        for (const char* name : {"f.raw", "f.mp4"}) {
-            QFile f(dir.filePath(name));
-            f.open(QIODevice::WriteOnly);
-        }
+        // A recording that opens (an empty file is refused before anything happens).
+        QFile::copy(recording_, dir.filePath("f.raw"));
+        QFile(dir.filePath("f.mp4")).open(QIODevice::WriteOnly);
         MainWidget w;
         QSignalSpy tips(&w, &MainWidget::signalShowLeftBottomTips);
         QSignalSpy exports(&w, &MainWidget::signalExportVideo);

@@ -292,7 +292,7 @@ private slots:
         auto* p = f.p.get();
         const ThemeColors theme = AppConfig::instance().theme();
         ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
-        p->setPlayPos(kOffset_us + 33333);
+        p->setPlayPos(kOffset_us + 10000);
         QCOMPARE(images.size(), 1);
         QImage image = lastImage(images);
         QCOMPARE(grey(image), 1);                    // the frame
