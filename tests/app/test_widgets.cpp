@@ -295,6 +295,7 @@ private slots:
         QCOMPARE(typed.count(), 1);
 
         // A value wider than the box shows from its start, whole in the tip.
+        box.setEditable(false);  // as a setting row's box
         box.comboBox()->addItem("polarity_change_and_more");
         box.setFixedWidth(134);
         box.comboBox()->setCurrentIndex(3);
