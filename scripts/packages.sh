@@ -14,6 +14,7 @@ VELQORA_PACKAGES=(
     qt6-tools-dev
     qt6-tools-dev-tools
     qt6-l10n-tools
+    qt6-translations-l10n
     qt6-svg-dev
     libgl-dev
     libxcb1-dev

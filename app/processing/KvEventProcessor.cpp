@@ -68,11 +68,26 @@ namespace {
 // The user's words for why the driver refused a file.
 QString reasonFor(const std::string& driverError) {
     if (driverError == "empty file") return KvEventProcessor::tr("the file is empty");
-    if (driverError.rfind("unsupported event format", 0) == 0)
+    if (driverError.rfind("unsupported event format", 0) == 0 ||
+        driverError.rfind("no RAW header", 0) == 0)
         return KvEventProcessor::tr("it is not a RAW recording");
     return KvEventProcessor::tr("the file cannot be read");
 }
 }  // namespace
+
+QString KvEventProcessor::unplayableReason(const QString& file_path) {
+    std::string error;
+    auto reader =
+        DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()), &error);
+    return reader ? QString() : reasonFor(error);
+}
+
+QString KvEventProcessor::recordingSerial(const QString& file_path) {
+    std::string error;
+    auto reader =
+        DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()), &error);
+    return reader ? QString::fromStdString(reader->header().serialNumber) : QString();
+}
 
 void KvEventProcessor::reportLoadFailure(const QString& file_path, const QString& reason) {
     emit signalShowLeftBottomTips(

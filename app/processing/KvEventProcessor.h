@@ -41,6 +41,14 @@ public:
     explicit KvEventProcessor(QObject* parent = nullptr);
     ~KvEventProcessor() override;
 
+    // Why the camera library cannot open `file_path` as a recording (the
+    // reason a failed load reports), or empty when it can. Reads the header
+    // and the start of the data only; a file it accepts may still turn out
+    // to hold no events when loaded.
+    static QString unplayableReason(const QString& file_path);
+    // The camera serial a recording's header names (empty when none or unreadable).
+    static QString recordingSerial(const QString& file_path);
+
     // Rendering entry points (any producer thread).
     void accumulateEvents(const korvane::Event2D* first, const korvane::Event2D* last);
     void requestFrame();

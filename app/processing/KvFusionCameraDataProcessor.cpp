@@ -100,6 +100,31 @@ CalibrationFile readCalibrationFile(const std::string& path, korvane::Calibrator
     return CalibrationFile::Usable;
 }
 
+// Frames that end this long before the events mean a frames file cut short.
+constexpr uint64_t kFramesEndEarly_us = 500000;
+
+// Index of the last of `timestamps` whose frame can be read, knowing the
+// first can; the reader is left positioned after the first frame. A file
+// cut short loses its end, so readability only changes once.
+size_t lastReadableFrame(korvane::ApsFileReader& frames, const std::vector<uint64_t>& timestamps) {
+    korvane::ApsFrame probe(0, 0);
+    size_t good = 0, bad = timestamps.size();
+    if (frames.readFrameAt(timestamps.back(), probe)) {
+        good = timestamps.size() - 1;
+    } else {
+        bad = timestamps.size() - 1;
+        while (bad - good > 1) {
+            const size_t mid = good + (bad - good) / 2;
+            if (frames.readFrameAt(timestamps[mid], probe))
+                good = mid;
+            else
+                bad = mid;
+        }
+    }
+    frames.readFrameAt(timestamps.front(), probe);
+    return good;
+}
+
 }  // namespace
 
 KvFusionCameraDataProcessor::KvFusionCameraDataProcessor(QObject* parent) : QObject(parent) {
@@ -181,6 +206,25 @@ void KvFusionCameraDataProcessor::loadCalibration(korvane::CalibratorParameters 
     calibrator_.loadCalibrationParam(parameters);
 }
 
+bool KvFusionCameraDataProcessor::writeCalibration(const std::string& path) const {
+    korvane::CalibratorParameters p;
+    {
+        std::lock_guard<std::mutex> lock(calibratorMutex_);
+        p = calibrator_.parameters();
+        std::vector<double> forward = calibrator_.forwardAffine();
+        std::vector<double> inverse = calibrator_.inverseAffine();
+        if (forward.size() >= 6) {
+            forward[2] += calibrator_.offsetX();
+            forward[5] += calibrator_.offsetY();
+            inverse.resize(6);
+            korvane::Calibrator::computeInverseAffine(forward.data(), inverse.data());
+        }
+        p.affineMatrices["1"].data = forward;  // rows, columns and type as held
+        p.affineMatrices["0"].data = inverse;
+    }
+    return korvane::paramToJsonFile(p, path);
+}
+
 std::vector<double> KvFusionCameraDataProcessor::forwardAffine() const {
     std::lock_guard<std::mutex> lock(calibratorMutex_);
     return calibrator_.forwardAffine();
@@ -255,7 +299,12 @@ void KvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* first
 // --- simple settings ------------------------------------------------------------
 
 void KvFusionCameraDataProcessor::slotSetViewerType(korvane::STREAM_TYPE type) {
-    viewerType_ = int(type);
+    const bool changed = viewerType_.exchange(int(type)) != int(type);
+    // A paused recording shows the chosen view at once; playing, the next tick does.
+    if (changed && readersReady() && !clock_.playing()) {
+        clock_.stop();  // joins a playback thread that has just ended
+        render();
+    }
 }
 
 void KvFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us) {
@@ -375,6 +424,8 @@ void KvFusionCameraDataProcessor::runLoad(
     korvane::ApsFileReader* frames = frameReader.get();
     korvane::DvsFileReader* events = eventReader.get();
     bool framesOpen = false, firstRead = false, eventsOpen = false;
+    uint64_t lastReadable_us = UINT64_MAX;
+    bool unreadableTail = false;
     std::vector<uint64_t> timestamps;
     ApsFrame first(0, 0);
     uint64_t start = 0, end = 0;
@@ -384,6 +435,11 @@ void KvFusionCameraDataProcessor::runLoad(
         if (framesOpen) {
             frames->getFrameTimestamps(timestamps);
             firstRead = frames->readNextFrame(first);
+        }
+        if (firstRead && !timestamps.empty()) {
+            const size_t last = lastReadableFrame(*frames, timestamps);
+            lastReadable_us = timestamps[last];
+            unreadableTail = last + 1 < timestamps.size();
         }
         if (firstRead) {
             eventsOpen = events && events->openForReading();
@@ -419,6 +475,8 @@ void KvFusionCameraDataProcessor::runLoad(
     frameTimestamps_us_ = std::move(timestamps);
     nextFrame_ = remap(first);
     currentFrame_ = ApsFrame(0, 0);
+    framesEnded_ = false;
+    lastReadableFrame_us_ = lastReadable_us;
     frameWidth_ = frames->getWidth();
     frameHeight_ = frames->getHeight();
     eventFileStart_us_ = start;
@@ -435,6 +493,21 @@ void KvFusionCameraDataProcessor::runLoad(
     qDebug() << "fusion file start : " << clock_.lower()
              << "fusion_file_end_timestamp_: " << clock_.upper()
              << "time base: " << clock_.position();
+    // A frames file cut short (or with unreadable frames at its end) is
+    // still played: the user learns why the picture stops changing.
+    const uint64_t framesEnd_us =
+        lastReadable_us == UINT64_MAX ? UINT64_MAX : lastReadable_us + info.apsStartTimestamp;
+    if (unreadableTail || (framesEnd_us != UINT64_MAX && end > framesEnd_us + kFramesEndEarly_us)) {
+        const QString name = QString::fromLocal8Bit((base + ".mp4").c_str());
+        const double early_s = double(minus(end, framesEnd_us)) / 1e6;
+        qWarning() << "frames file ends early:" << name << early_s << "s before the events";
+        emit signalShowLeftBottomTips(
+            tr("The frames file %1 is damaged or cut short: it ends %2 s before the events. Its "
+               "last frame stays in view from there.")
+                .arg(QFileInfo(name).fileName())
+                .arg(early_s, 0, 'f', 1),
+            KvMessageType::Warning, name);
+    }
     // The flags before the signals: their receivers may command at once.
     loaded_ = true;
     clock_.setLoading(false);
@@ -500,37 +573,59 @@ bool KvFusionCameraDataProcessor::playbackStep() {
 
 bool KvFusionCameraDataProcessor::positionFramesAt(uint64_t t_us) {
     ApsFrame shown(0, 0), after(0, 0);
-    if (!frameReader_->readFrameAt(minus(t_us, frameOffset_us_), shown)) return false;
+    // Past the last readable frame that frame is the one shown.
+    const uint64_t at = std::min(minus(t_us, frameOffset_us_), lastReadableFrame_us_);
+    if (!frameReader_->readFrameAt(at, shown)) return false;
     currentFrame_ = remap(shown);
-    if (!frameReader_->readNextFrame(after)) return false;
-    nextFrame_ = remap(after);
+    framesEnded_ = !frameReader_->readNextFrame(after);
+    if (!framesEnded_) nextFrame_ = remap(after);
     return true;
 }
 
 void KvFusionCameraDataProcessor::render() {
     const uint64_t t = clock_.position();
     const uint64_t o = frameOffset_us_;
-    if (t < nextFrame_.timestamp + o) {
+    if (framesEnded_ || t < nextFrame_.timestamp + o) {
         if (t < currentFrame_.timestamp + o) {
             // The time base went back before the frame shown.
             if (!positionFramesAt(t)) return;
         }
     } else {
-        // Frames advance by at most one per render, whatever the step.
+        // Frames advance by at most one per render, whatever the step. After
+        // the last one the events play on over it.
         currentFrame_ = nextFrame_.clone();
         ApsFrame after(0, 0);
-        if (!frameReader_->readNextFrame(after)) return;
-        nextFrame_ = remap(after);
+        framesEnded_ = !frameReader_->readNextFrame(after);
+        if (!framesEnded_) nextFrame_ = remap(after);
     }
 
     // The image is made whole before it replaces the member, so the lock
-    // covers only the hand-over.
+    // covers only the hand-over. The views as live: events alone on the
+    // background, the frame alone, or the events over the frame.
+    const int type = viewerType_.load();
     QImage image(kImageWidth, kImageHeight, QImage::Format_BGR888);
-    copyFrameInto(currentFrame_, image);
-    const uint64_t windowStart = minus(t, clock_.accumulation());
-    korvane::EventBatch batch = eventReader_->readEventsInWindow(windowStart, t - windowStart);
+    if (type == korvane::STREAM_DVS)
+        image.fill(theme().background);
+    else
+        copyFrameInto(currentFrame_, image);
+    korvane::EventBatch batch;
+    if (type != korvane::STREAM_APS) {
+        const uint64_t windowStart = minus(t, clock_.accumulation());
+        batch = eventReader_->readEventsInWindow(windowStart, t - windowStart);
+    }
     const bool drawn = batch && !batch->empty();
     if (drawn) drawEvents(image, batch->data(), batch->data() + batch->size(), true);
+    if (type != korvane::STREAM_APS) {
+        constexpr int kFramesPerReport = 15;
+        rateEvents_ += batch ? batch->size() : 0;
+        rateWindow_us_ += clock_.accumulation();
+        if (++rateFrames_ >= kFramesPerReport || !clock_.playing()) {
+            if (rateWindow_us_ > 0)
+                emit signalEventRate(double(rateEvents_) * 1e6 / double(rateWindow_us_));
+            rateEvents_ = rateWindow_us_ = 0;
+            rateFrames_ = 0;
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(fusionImageMutex_);
         fusionImage_ = image;
@@ -569,13 +664,7 @@ void KvFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us) {
     if (!readersReady()) return;
     stopPlayback();
     clock_.setPosition(timestamp_us);
-    ApsFrame shown(0, 0), after(0, 0);
-    frameReader_->readFrameAt(minus(timestamp_us, frameOffset_us_), shown);
-    currentFrame_ = remap(shown);
-    if (frameReader_->readNextFrame(after)) {
-        nextFrame_ = remap(after);
-        render();
-    }
+    if (positionFramesAt(timestamp_us)) render();
 }
 
 void KvFusionCameraDataProcessor::slotPlaybackReset() {

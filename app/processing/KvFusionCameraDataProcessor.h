@@ -26,7 +26,9 @@
 // be parsed, or names an event grid larger than the images, gives the
 // default calibration and an error notice (a live camera's such calibration
 // is ignored: the one held stays); a frame that cannot be read skips that
-// image.
+// image. A frames file that ends early (cut short, or its last frames
+// unreadable) is reported once at load; past its last readable frame that
+// frame stays in view under the events, up to the end of the events.
 
 #include <QImage>
 #include <QObject>
@@ -86,6 +88,9 @@ public:
     void addLiveTrigger(const korvane::EventTriggerIn& trigger);
     void clearFusion();
     void loadCalibration(korvane::CalibratorParameters parameters);
+    // Writes the calibration in force (manual offsets included) as a
+    // calibration file; false when it cannot be written. Any thread.
+    bool writeCalibration(const std::string& path) const;
 
     // State, for the window, the benchmarks and tests.
     korvane::STREAM_TYPE viewerType() const { return korvane::STREAM_TYPE(viewerType_.load()); }
@@ -119,6 +124,9 @@ signals:
     void signalPalyFileFinished();
     void signalPlayStatus(bool playing);
     void signalLoadingStatus(bool loading);
+    // Events per second of the windows drawn lately (playback; about twice
+    // a second while playing, at once for a step).
+    void signalEventRate(double events_per_second);
     void signalShowLeftBottomTips(QString tips, KvMessageType type = KvMessageType::Success,
                                   QString file_path = QString());
 
@@ -167,7 +175,7 @@ private:
 
     mutable std::mutex cameraMutex_;  // guards camera_ (set by the GUI, read by the pairing)
     std::shared_ptr<korvane::FusionCamera> camera_;
-    std::atomic<int> viewerType_{int(korvane::STREAM_BOTH)};
+    std::atomic<int> viewerType_{int(korvane::STREAM_BOTH)};  // live and playback
 
     // Load, save and mapping of the calibrator are serialised here; the
     // offsets alone are atomic inside it.
@@ -196,6 +204,15 @@ private:
     int frameWidth_ = 3840, frameHeight_ = 2160;
     korvane::ApsFrame currentFrame_{0, 0};  // remapped; empty until a recording shows one
     korvane::ApsFrame nextFrame_{0, 0};
+    // The frames file has nothing readable after the current frame: it
+    // stays in view while the events play on.
+    bool framesEnded_ = false;
+    // The rate report's sums, kept by whichever thread renders.
+    uint64_t rateEvents_ = 0, rateWindow_us_ = 0;
+    int rateFrames_ = 0;
+    // Frame-clock time of the last frame that can be read; the frame shown
+    // at any later time.
+    uint64_t lastReadableFrame_us_ = UINT64_MAX;
 
     // Range, time base, rate, replay, and the playback and load threads.
     PlaybackClock clock_{30};

@@ -9,10 +9,15 @@
 SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string& name, QWidget* parent)
     : QWidget(parent), ui(new Ui::SettingBaseWithComboBox), name_(name) {
     ui->setupUi(this);
-    ui->lb_item_name->setText(toDisplayName(QString::fromStdString(name)));
+    ui->lb_item_name->setText(translatedDisplayName(QString::fromStdString(name)));
     ui->widget_combobox->setEditable(false);
-    connect(ui->widget_combobox->comboBox(), &QComboBox::currentTextChanged, this,
-            &SettingBaseWithComboBox::cbCurrentTextChanged);
+    // The camera gets the option's own name, whatever the row shows.
+    QComboBox* box = ui->widget_combobox->comboBox();
+    connect(box, &QComboBox::currentIndexChanged, this, [this, box](int index) {
+        if (index < 0) return;
+        const QVariant option = box->itemData(index);
+        cbCurrentTextChanged(option.isValid() ? option.toString() : box->itemText(index));
+    });
 }
 
 SettingBaseWithComboBox::~SettingBaseWithComboBox() {
@@ -24,7 +29,7 @@ KvComboBox* SettingBaseWithComboBox::comboBox() const {
 }
 
 void SettingBaseWithComboBox::addItem(const QString& text) {
-    ui->widget_combobox->comboBox()->addItem(text);
+    ui->widget_combobox->comboBox()->addItem(translatedOptionName(text), text);
 }
 
 void SettingBaseWithComboBox::setRowToolTip(const QString& text) {

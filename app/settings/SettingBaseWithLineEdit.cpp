@@ -10,7 +10,7 @@
 SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string& name, QWidget* parent)
     : QWidget(parent), ui(new Ui::SettingBaseWithLineEdit), name_(name) {
     ui->setupUi(this);
-    ui->lb_item_name->setText(toDisplayName(QString::fromStdString(name)));
+    ui->lb_item_name->setText(translatedDisplayName(QString::fromStdString(name)));
     ui->widget_slider->hide();
     ui->horizontalSlider->setFocusProxy(ui->le_kv_line_edit);
     min_ = ui->horizontalSlider->minimum();

@@ -7,7 +7,7 @@
 SettingBaseWithSwitchButton::SettingBaseWithSwitchButton(const std::string& name, QWidget* parent)
     : QWidget(parent), ui(new Ui::SettingBaseWithSwitchButton), name_(name) {
     ui->setupUi(this);
-    ui->lb_item_name->setText(toDisplayName(QString::fromStdString(name)));
+    ui->lb_item_name->setText(translatedDisplayName(QString::fromStdString(name)));
 }
 
 SettingBaseWithSwitchButton::~SettingBaseWithSwitchButton() {

@@ -11,6 +11,14 @@
 // "_"; other characters do not end the wait for a letter), then "_" -> " ".
 QString toDisplayName(const QString& name);
 
+// What a row shows for a parameter or an option name: its display name
+// translated (context "CameraParameters"; "Channel 2" as "Channel %1"), or
+// the display name itself where no translation is known.
+QString translatedDisplayName(const QString& name);
+// An option of an enumeration as a row shows it: translated as above where a
+// translation is known, otherwise the option's own name ("band_stop").
+QString translatedOptionName(const QString& option);
+
 // Lower case, then " " -> "_".
 QString toParameterName(const QString& label);
 

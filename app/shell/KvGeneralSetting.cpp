@@ -18,6 +18,11 @@ namespace {
 // Stored untranslated whatever the display language; index 0 and 1 of the box.
 const char* const kEdgeTypes[] = {QT_TRANSLATE_NOOP("KvGeneralSetting", "Rising Edge"),
                                   QT_TRANSLATE_NOOP("KvGeneralSetting", "Falling Edge")};
+const char* const kThemeNames[] = {QT_TRANSLATE_NOOP("KvGeneralSetting", "Gray"),
+                                   QT_TRANSLATE_NOOP("KvGeneralSetting", "Dark"),
+                                   QT_TRANSLATE_NOOP("KvGeneralSetting", "RedBlue"),
+                                   QT_TRANSLATE_NOOP("KvGeneralSetting", "RedGreen"),
+                                   QT_TRANSLATE_NOOP("KvGeneralSetting", "Light")};
 
 void step(QLineEdit* field, int delta, quint32 max) {
     const quint32 v = parseSeconds(field->text());
@@ -62,8 +67,10 @@ KvGeneralSetting::KvGeneralSetting(QWidget* parent)
 
     KVComboBoxBase* colors = ui->widget_combobox_color_theme->comboBox();
     ui->widget_combobox_color_theme->setEditable(false);
-    colors->addItems({"Gray", "Dark", "RedBlue", "RedGreen", "Light"});
-    const int stored = colors->findText(config_->dvs_color_type, Qt::MatchExactly);
+    // Shown translated; the stored name stays the English one.
+    for (const char* theme : kThemeNames)
+        colors->addItem(tr(theme), QString::fromLatin1(theme));
+    const int stored = colors->findData(config_->dvs_color_type, Qt::UserRole, Qt::MatchExactly);
     if (stored >= 0) colors->setCurrentIndex(stored);
 
     ui->lw_general_setting_items->setCurrentRow(0);
@@ -120,7 +127,11 @@ void KvGeneralSetting::on_pb_save_clicked() {
         kEdgeTypes[ui->cb_trigger_in_edge->comboBox()->currentIndex() == 0 ? 0 : 1];
     config_->dvs_before_tirgger_in_save_time = parseSeconds(ui->le_trigger_in_before_time->text());
     config_->dvs_after_tirgger_in_save_time = parseSeconds(ui->le_trigger_in_after_time->text());
-    config_->dvs_color_type = ui->widget_combobox_color_theme->comboBox()->currentText();
+    // The theme whose shown name the box holds, stored by its English name.
+    const QComboBox* themes = ui->widget_combobox_color_theme->comboBox();
+    const int theme = themes->findText(themes->currentText(), Qt::MatchExactly);
+    config_->dvs_color_type =
+        theme >= 0 ? themes->itemData(theme).toString() : themes->currentText();
     const bool saved = config_->save();
     emit signalTriggerInSaveFileParamChanged();
     if (!saved) {

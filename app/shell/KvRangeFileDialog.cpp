@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 
 #include "WindowFrameAgent.h"
@@ -19,6 +20,24 @@ void KvRangeFileDialog::attachForm() {
     agent_->setTitleBar(findChild<QWidget*>("widget_title_name"));
     setAttribute(Qt::WA_TranslucentBackground);
     setModal(true);
+    // The times are microseconds of the recording's clock: say so.
+    for (const char* name : {"lb_start_time", "lb_end_time"})
+        if (auto* label = findChild<QLabel*>(name)) label->setText(label->text() + " (µs)");
+    // A long folder shows its end, the folder the file goes into; the tip holds all of it.
+    if (QLineEdit* path = field("le_save_file_path"))
+        connect(path, &QLineEdit::textChanged, path, [path](const QString& text) {
+            path->setToolTip(text);
+            path->setCursorPosition(int(text.size()));
+        });
+}
+
+void KvRangeFileDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Laid out at its real width now: scroll the path to its end again.
+    if (QLineEdit* path = field("le_save_file_path")) {
+        path->setCursorPosition(0);
+        path->setCursorPosition(int(path->text().size()));
+    }
 }
 
 QLineEdit* KvRangeFileDialog::field(const char* name) const {

@@ -48,6 +48,7 @@ public slots:
 protected:
     explicit KvRangeFileDialog(QWidget* parent);
     void attachForm();
+    void showEvent(QShowEvent* event) override;
 
 private:
     QLineEdit* field(const char* name) const;

@@ -26,6 +26,7 @@
 #include "KvEventProcessor.h"
 #include "KvFilePathReminderForm.h"
 #include "KvFusionCameraDataProcessor.h"
+#include "KvLabelElider.h"
 #include "KvThreeHandleSlider.h"
 #include "KvToolTip.h"
 #include "RecentRecordings.h"
@@ -166,8 +167,10 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     waiting_->close();
     // A long status line (a fusion camera's drop counts) is cut short
     // rather than drawn over the camera and time labels beside it.
-    ui->lb_status_bar->setMinimumWidth(1);
+    KvLabelElider::install(ui->lb_status_bar);
     ui->lb_status_bar->setContentsMargins(0, 0, 12, 0);
+    // The range numbers too, beside the play bar with a panel open.
+    KvLabelElider::install(ui->label_range);
 
     // Each play-bar tip is named after its button, so retranslate() finds it again.
     ui->splitter->setContentsMargins(10, 10, 10, 10);
@@ -310,7 +313,8 @@ void MainWidget::retranslate() {
     if (recentMenu_) recentMenu_->setTitle(tr("Recent recordings"));
     updateTitle();
     updateRangeLabel();
-    if (sourceKind_ == SourceKind::Nothing) ui->lb_status_bar->setText(tr("Bandwidth: Mbps"));
+    if (sourceKind_ == SourceKind::Nothing) ui->lb_status_bar->clear();
+    updateInfoLabels();
     for (const TipSpec& tip : kPlayBarTips) {
         if (auto* t = findChild<KvToolTip*>(QString("tip_") + tip.button)) t->setText(tr(tip.text));
     }
@@ -430,22 +434,37 @@ void MainWidget::slotOpenRecording() {
 void MainWidget::openRecordingPath(const QString& path) {
     // Drop and Recent come here without the dialog's check.
     if (refuseWhileJobRuns()) return;
+    // A file that cannot be opened leaves whatever is open as it is.
+    const QString reason = KvEventProcessor::unplayableReason(path);
+    if (!reason.isEmpty()) {
+        emit signalShowLeftBottomTips(
+            KvEventProcessor::tr("Cannot play %1: %2.").arg(QFileInfo(path).fileName(), reason),
+            KvMessageType::Error, path);
+        return;
+    }
+    if (!confirmStopRecording()) return;
     shutdownCamera(true);
     showCameraPlayingUI(false);
     resetPanelsForRecording();
     // The camera's figures and serial say nothing about the recording.
     bandwidthText_.clear();
     eventRateText_.clear();
-    ui->lb_status_bar->setText(tr("Bandwidth: Mbps"));
+    ui->lb_status_bar->clear();
     ui->label_show_camera_info->clear();
+    updateInfoLabels();
     const QFileInfo file(path);
     config_->input_raw_file_path = file.absolutePath();
     const QString video = QString("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName());
     if (QFileInfo::exists(video)) {
         sourceKind_ = SourceKind::FusionRecording;
+        // The button and the processor agree on the view: the overlay first.
+        viewerType_ = korvane::STREAM_BOTH;
+        applyViewerTypeIcon();
+        fusionProcessor_->slotSetViewerType(viewerType_);
         emit signalOpenRawFile(QString());
         emit signalOpenFusionFile(video);
         openRecording_ = path;
+        showCameraSerial(KvEventProcessor::recordingSerial(path));
         updateTitle();
         recent_->remember(path);
         setPlayBarEnabled(true);
@@ -492,7 +511,8 @@ void MainWidget::closeRecordingView() {
     ui->label_time->setText("--/ --");
     ui->label_show_camera_info->clear();
     ui->label_show_timestamp_info->clear();
-    ui->lb_status_bar->setText(tr("Bandwidth: Mbps"));
+    ui->lb_status_bar->clear();
+    updateInfoLabels();
     updateTitle();
 }
 
@@ -508,7 +528,8 @@ void MainWidget::updateTitle() {
 }
 
 void MainWidget::slotShowEventRate(double events_per_second) {
-    if (sourceKind_ != SourceKind::DvsRecording) return;
+    if (sourceKind_ != SourceKind::DvsRecording && sourceKind_ != SourceKind::FusionRecording)
+        return;
     ui->lb_status_bar->setText(tr("Event rate: %1").arg(formatEventRate(events_per_second)));
 }
 
@@ -569,14 +590,29 @@ void MainWidget::dropEvent(QDropEvent* event) {
 void MainWidget::setShowTitleInfo(bool) {
     ui->label_show_camera_info->clear();
     ui->label_show_timestamp_info->clear();
+    updateInfoLabels();
 }
 
 void MainWidget::showCameraSerial(QString str) {
     ui->label_show_camera_info->setText(str);
+    updateInfoLabels();
+}
+
+void MainWidget::updateInfoLabels() {
+    // A caption without its value says nothing: both go.
+    const bool camera = !ui->label_show_camera_info->text().isEmpty();
+    const bool time = !ui->label_show_timestamp_info->text().isEmpty();
+    ui->label_show_play_text->setVisible(camera);
+    ui->label_show_camera_info->setVisible(camera);
+    ui->label_show_play_text2->setVisible(time);
+    ui->label_show_timestamp_info->setVisible(time);
+    ui->label_show_play_text2->setText(camera ? tr(" | Time: ") : tr("Time: "));
 }
 
 void MainWidget::showTimeStamp(uint64_t timestamp_us) {
+    const bool hadTime = !ui->label_show_timestamp_info->text().isEmpty();
     ui->label_show_timestamp_info->setText(formatTimestamp(timestamp_us));
+    if (!hadTime) updateInfoLabels();
     if (sourceKind_ == SourceKind::DvsRecording || sourceKind_ == SourceKind::FusionRecording) {
         timeline_->setCenterValue(timestamp_us);
         ui->label_time->setText(formatTimestamp(timestamp_us) + "/" +

@@ -63,11 +63,13 @@ class MainWidget;
 QString formatTimestamp(uint64_t timestamp_us);
 // HH:MM:SS of a number of seconds; hours do not wrap.
 QString formatDuration(uint64_t seconds);
-// The live status line: " Bandwidth: 10.0 MB/s  Events: 2.5 MEv/s " (translated).
+// The live status line: " Bandwidth: 10.00 MB/s  Events: 2.50 Mev/s " (translated).
 QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s);
 // Its two halves, as the statistics reach the window.
 QString formatStatusBandwidth(uint64_t bandwidth_bytes_per_s);
 QString formatStatusEvents(uint64_t events_per_s);
+// A data rate in the style of the event rates: "10.00 MB/s", "12.5 KB/s", "800 B/s".
+QString formatBandwidth(double bytes_per_second);
 
 // What trigger-in recording needs, copied on the GUI thread for the camera's
 // thread (which must not read the configuration while it is being saved).
@@ -269,6 +271,8 @@ private:
     // editable combo box): the window's keys stay out of it.
     static bool isTextField(const QWidget* widget);
     void updateRangeLabel();
+    // Shows the camera and time captions only beside a value.
+    void updateInfoLabels();
     void slotRecentMissing(QString path);
     void goToRangeEnd();
     void connectExportAndCut();
@@ -306,6 +310,8 @@ private:
     void releaseCameras();
     // Stops a recording (telling the user when notify), streaming, and drops the camera.
     void shutdownCamera(bool notify);
+    // True when no recording runs or the user agrees to stop it.
+    bool confirmStopRecording();
 
     Ui::MainWidget* ui;
     AppConfig* config_ = nullptr;

@@ -56,15 +56,22 @@ QString formatDuration(uint64_t seconds) {
         .arg(seconds % 60, 2, 10, QChar('0'));
 }
 
+QString formatBandwidth(double bytes_per_second) {
+    if (bytes_per_second >= 1048576.0)
+        return QString("%1 MB/s").arg(bytes_per_second / 1048576.0, 0, 'f', 2);
+    if (bytes_per_second >= 1024.0)
+        return QString("%1 KB/s").arg(bytes_per_second / 1024.0, 0, 'f', 1);
+    return QString("%1 B/s").arg(bytes_per_second, 0, 'f', 0);
+}
+
 QString formatStatusBandwidth(uint64_t bandwidth_bytes_per_s) {
-    auto tr = [](const char* text) { return QCoreApplication::translate("MainWidget", text); };
-    return tr(" Bandwidth: ") + QString::number(bandwidth_bytes_per_s / 1024.0 / 1024.0, 'f', 1) +
-           tr(" MB/s ");
+    return QCoreApplication::translate("MainWidget", " Bandwidth: ") +
+           formatBandwidth(double(bandwidth_bytes_per_s)) + " ";
 }
 
 QString formatStatusEvents(uint64_t events_per_s) {
-    auto tr = [](const char* text) { return QCoreApplication::translate("MainWidget", text); };
-    return tr(" Events: ") + QString::number(events_per_s / 1000000.0, 'f', 1) + tr(" MEv/s ");
+    return QCoreApplication::translate("MainWidget", " Events: ") +
+           formatEventRate(double(events_per_s)) + " ";
 }
 
 QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s) {
@@ -101,6 +108,7 @@ QString TriggerInRecording::pathFor(const korvane::EventTriggerIn& trigger,
 void MainWidget::slotOpenCamera() {
     // Leaving the recording would pull it from under the job.
     if (refuseWhileJobRuns()) return;
+    if (!confirmStopRecording()) return;
     if (ui->pb_play->isChecked()) ui->pb_play->click();
     qDebug() << "Search cameras ...";
     const std::vector<korvane::CameraDescription> cameras = cameraManager_.getCameraDescs();
@@ -296,6 +304,10 @@ void MainWidget::showCameraPlayingUI(bool en) {
         ui->pb_play->setEnabled(true);
         timeline_->setCenterValue(0);
         ui->label_time->setText("--/--");
+        // Loop and range belong to the recording closed: a camera has neither.
+        ui->pb_loop->setChecked(false);
+        toggleStartEnd_->setChecked(false);
+        slotStartEndPointEditable(false);
     }
 }
 
@@ -561,6 +573,13 @@ void MainWidget::releaseCameras() {
     dvsCamera_.reset();
 }
 
+bool MainWidget::confirmStopRecording() {
+    if (!recording_.load() && !recorder_->isRecording()) return true;
+    return askUser_(tr("Tips"),
+                    tr("A recording is running. Stop it? What was recorded so far is kept."),
+                    tr("Stop"), tr("Cancel"));
+}
+
 void MainWidget::shutdownCamera(bool notify) {
     if (recording_.load()) finishButtonRecording(notify);
     recorder_->stopRecording();
@@ -569,6 +588,10 @@ void MainWidget::shutdownCamera(bool notify) {
 }
 
 void MainWidget::closeEvent(QCloseEvent* event) {
+    if (!confirmStopRecording()) {
+        event->ignore();
+        return;
+    }
     // The file must be complete before the window goes.
     shutdownCamera(false);
     rememberLayout();

@@ -51,6 +51,7 @@ void MainWidget::connectFusionProcessor() {
     connect(f, &F::signalTimeStamp, this, &MainWidget::showTimeStamp, Qt::QueuedConnection);
     connect(f, &F::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
     connect(f, &F::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    connect(f, &F::signalEventRate, this, &MainWidget::slotShowEventRate, Qt::QueuedConnection);
     connect(ui->pb_play, &QPushButton::toggled, f, &F::slotPlaybackCtrl, Qt::QueuedConnection);
     connect(ui->pb_prv, &QPushButton::pressed, f, &F::preFrame);
     connect(ui->pb_next, &QPushButton::pressed, f, &F::nextFrame);
@@ -177,6 +178,11 @@ void MainWidget::startFusionRecording() {
             recordingPath_);
         return;
     }
+    // The recording's calibration is the one the overlay uses now: an
+    // applied offset the camera did not take is still in force here.
+    const QString calibration = QDir(directory).filePath(base + ".json");
+    if (!fusionProcessor_->writeCalibration(localPath(calibration)))
+        qWarning() << "calibration of the recording not written:" << calibration;
     recording_ = true;
     ui->pb_record->setChecked(true);
     startRecordingClock();

@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTranslator>
@@ -35,6 +37,22 @@ void loadLanguage(const QString& language) {
     if (!QCoreApplication::installTranslator(translator)) {
         qDebug() << "install translator failed.";
     }
+    loadQtTranslation(language);
+}
+
+bool loadQtTranslation(const QString& language) {
+    // Qt's own dialogs (the file dialog's "Look in", "Open", "Cancel") speak
+    // the language too, from the translations the distribution installs.
+    if (language != "zh") return false;
+    auto* qt = new QTranslator();
+    if (!qt->load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
+                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(qt)) {
+        qDebug() << "Qt's own translation not found.";
+        delete qt;
+        return false;
+    }
+    return true;
 }
 
 bool registerEmbeddedFont() {

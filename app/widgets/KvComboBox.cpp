@@ -25,6 +25,13 @@ KvComboBox::KvComboBox(QWidget* parent) : QWidget(parent), ui(new Ui::KvComboBox
         "QComboBox::down-arrow:on { image: url(:/img/assets/bnt_arrow_up_Pressed.svg); }");
     // The text field lives inside the box's own border; it must not draw a second one.
     combo->lineEdit()->setStyleSheet("border: none; background: transparent; padding: 0px;");
+    // A chosen value wider than the box shows its start ("polarity_cha", not
+    // "olarity_change"), the whole of it as the tip; typing is left alone.
+    connect(combo, &QComboBox::currentIndexChanged, this, [combo](int) {
+        QLineEdit* edit = combo->lineEdit();
+        if (edit && edit->isReadOnly()) edit->setCursorPosition(0);
+        combo->setToolTip(combo->currentText());
+    });
     // The look follows the list on the next turn of the event loop, after it opened or closed.
     connect(combo, &KVComboBoxBase::popupShown, this,
             [this] { QTimer::singleShot(0, this, [this] { setActiveLook(true); }); });

@@ -4,7 +4,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLayout>
+#include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 
 #include "WindowTranslucency.h"
 #include "ui_KvFilePathReminderForm.h"
@@ -46,10 +49,10 @@ KvFilePathReminderForm::KvFilePathReminderForm(const QString& tips, KvMessageTyp
     // Black corners without a compositor: stay opaque there.
     setAttribute(Qt::WA_TranslucentBackground, translucentWindowsAvailable());
     setAttribute(Qt::WA_QuitOnClose, false);  // a lingering toast must not keep the program alive
-    setFixedSize(226, 70);
     ui->lb_tips->setText(tips);
     ui->pb_open_dir->setVisible(!directory_.isEmpty());
     applyLook(type);
+    fitText();
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);
     connect(timer_, &QTimer::timeout, this, &KvFilePathReminderForm::onTimeupDestroy);
@@ -62,6 +65,22 @@ KvFilePathReminderForm::~KvFilePathReminderForm() {
 
 bool KvFilePathReminderForm::hasOpenDirButton() const {
     return !ui->pb_open_dir->isHidden();
+}
+
+void KvFilePathReminderForm::fitText() {
+    // The sheet's font size counts: measure with it.
+    ensurePolished();
+    const QFontMetrics metrics(ui->lb_tips->font());
+    int longestWord = 0;
+    for (const QString& word :
+         ui->lb_tips->text().split(QRegularExpression("\\s+"), Qt::SkipEmptyParts))
+        longestWord = std::max(longestWord, metrics.horizontalAdvance(word));
+    // Wider only for a word (a path) that no line would hold; taller for
+    // as many lines as the text takes.
+    const int width = std::clamp(longestWord + kChrome, kWidth, kMaxWidth);
+    setFixedWidth(width);
+    const int height = layout() ? layout()->totalHeightForWidth(width) : kHeight;
+    setFixedHeight(std::max(kHeight, height));
 }
 
 void KvFilePathReminderForm::applyLook(KvMessageType type) {

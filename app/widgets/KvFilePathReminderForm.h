@@ -1,8 +1,10 @@
 #pragma once
 
-// A bottom-left toast: a short message with a type look, an optional
-// "Open Dir" button and a close button. It destroys itself 5 s after it is
-// created; closing only hides it earlier. GUI thread only.
+// A bottom-left toast: a message with a type look, an optional "Open Dir"
+// button and a close button. It is 226 x 70 for a short message and grows to
+// show a longer one whole: taller for more lines, wider (up to kMaxWidth)
+// for a word no line holds. It destroys itself 5 s after it is created;
+// closing only hides it earlier. GUI thread only.
 
 #include <QPointer>
 #include <QString>
@@ -19,6 +21,8 @@ class KvFilePathReminderForm : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kLifetimeMs = 5000;
+    static constexpr int kWidth = 226, kHeight = 70;  // the least size
+    static constexpr int kMaxWidth = 600;
 
     KvFilePathReminderForm(const QString& tips, KvMessageType type, const QString& directory,
                            QWidget* parent = nullptr);
@@ -38,7 +42,12 @@ public slots:
     void on_pb_close_clicked();
 
 private:
+    // Margins, icon column and border beside the text, in pixels.
+    static constexpr int kChrome = 44;
+
     void applyLook(KvMessageType type);
+    // Sizes the toast to its text.
+    void fitText();
 
     Ui::KvFilePathReminderForm* ui;
     QString directory_;

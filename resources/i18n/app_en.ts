@@ -2,6 +2,101 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="en_US">
 <context>
+    <name>CameraParameters</name>
+    <message>
+        <source>Contrast On</source>
+        <translation>Contrast On</translation>
+    </message>
+    <message>
+        <source>Contrast Off</source>
+        <translation>Contrast Off</translation>
+    </message>
+    <message>
+        <source>Noise Level</source>
+        <translation>Noise Level</translation>
+    </message>
+    <message>
+        <source>Refractory Period</source>
+        <translation>Refractory Period</translation>
+    </message>
+    <message>
+        <source>Pixel Gain</source>
+        <translation>Pixel Gain</translation>
+    </message>
+    <message>
+        <source>Channel %1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>Enable</translation>
+    </message>
+    <message>
+        <source>Low Frequency</source>
+        <translation>Low Frequency</translation>
+    </message>
+    <message>
+        <source>High Frequency</source>
+        <translation>High Frequency</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>Mode</translation>
+    </message>
+    <message>
+        <source>Band Stop</source>
+        <translation>Band Stop</translation>
+    </message>
+    <message>
+        <source>Band Pass</source>
+        <translation>Band Pass</translation>
+    </message>
+    <message>
+        <source>Max Event Rate</source>
+        <translation>Max Event Rate</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>Type</translation>
+    </message>
+    <message>
+        <source>First Event</source>
+        <translation>First Event</translation>
+    </message>
+    <message>
+        <source>Polarity Change</source>
+        <translation>Polarity Change</translation>
+    </message>
+    <message>
+        <source>Threshold</source>
+        <translation>Threshold</translation>
+    </message>
+    <message>
+        <source>X</source>
+        <translation>X</translation>
+    </message>
+    <message>
+        <source>Y</source>
+        <translation>Y</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>Width</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>Height</translation>
+    </message>
+    <message>
+        <source>Exposure Time</source>
+        <translation>Exposure Time</translation>
+    </message>
+    <message>
+        <source>Analog Gain</source>
+        <translation>Analog Gain</translation>
+    </message>
+</context>
+<context>
     <name>CamerasList</name>
     <message>
         <source>CamerasList</source>
@@ -324,6 +419,10 @@
         <translation>Manual calibration parameters were written failed!</translation>
     </message>
     <message>
+        <source>The frames file %1 is damaged or cut short: it ends %2 s before the events. Its last frame stays in view from there.</source>
+        <translation>The frames file %1 is damaged or cut short: it ends %2 s before the events. Its last frame stays in view from there.</translation>
+    </message>
+    <message>
         <source>Cannot open the recording: %1</source>
         <translation>Cannot open the recording: %1</translation>
     </message>
@@ -431,6 +530,26 @@
         <translation>OK</translation>
     </message>
     <message>
+        <source>Gray</source>
+        <translation>Gray</translation>
+    </message>
+    <message>
+        <source>Dark</source>
+        <translation>Dark</translation>
+    </message>
+    <message>
+        <source>RedBlue</source>
+        <translation>RedBlue</translation>
+    </message>
+    <message>
+        <source>RedGreen</source>
+        <translation>RedGreen</translation>
+    </message>
+    <message>
+        <source>Light</source>
+        <translation>Light</translation>
+    </message>
+    <message>
         <source>At most %1 seconds before the trigger can be kept.</source>
         <translation>At most %1 seconds before the trigger can be kept.</translation>
     </message>
@@ -464,10 +583,6 @@
     <message>
         <source>Help</source>
         <translation>Help</translation>
-    </message>
-    <message>
-        <source>Bandwidth: Mbps</source>
-        <translation>Bandwidth: Mbps</translation>
     </message>
     <message>
         <source>Camera: </source>
@@ -610,16 +725,8 @@
         <translation> Bandwidth: </translation>
     </message>
     <message>
-        <source> MB/s </source>
-        <translation> MB/s </translation>
-    </message>
-    <message>
         <source> Events: </source>
         <translation> Events: </translation>
-    </message>
-    <message>
-        <source> MEv/s </source>
-        <translation> MEv/s </translation>
     </message>
     <message>
         <source> Late: %1  Dropped: %2</source>
@@ -700,6 +807,18 @@
     <message>
         <source>not everything recorded reached the files</source>
         <translation>not everything recorded reached the files</translation>
+    </message>
+    <message>
+        <source>Time: </source>
+        <translation>Time: </translation>
+    </message>
+    <message>
+        <source>A recording is running. Stop it? What was recorded so far is kept.</source>
+        <translation>A recording is running. Stop it? What was recorded so far is kept.</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stop</translation>
     </message>
     <message>
         <source>not reported</source>

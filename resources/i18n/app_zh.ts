@@ -2,6 +2,101 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en_US">
 <context>
+    <name>CameraParameters</name>
+    <message>
+        <source>Contrast On</source>
+        <translation>正向对比度</translation>
+    </message>
+    <message>
+        <source>Contrast Off</source>
+        <translation>负向对比度</translation>
+    </message>
+    <message>
+        <source>Noise Level</source>
+        <translation>噪声水平</translation>
+    </message>
+    <message>
+        <source>Refractory Period</source>
+        <translation>不应期</translation>
+    </message>
+    <message>
+        <source>Pixel Gain</source>
+        <translation>像素增益</translation>
+    </message>
+    <message>
+        <source>Channel %1</source>
+        <translation>通道 %1</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>Low Frequency</source>
+        <translation>低频</translation>
+    </message>
+    <message>
+        <source>High Frequency</source>
+        <translation>高频</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>模式</translation>
+    </message>
+    <message>
+        <source>Band Stop</source>
+        <translation>带阻</translation>
+    </message>
+    <message>
+        <source>Band Pass</source>
+        <translation>带通</translation>
+    </message>
+    <message>
+        <source>Max Event Rate</source>
+        <translation>最大事件率</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>First Event</source>
+        <translation>首个事件</translation>
+    </message>
+    <message>
+        <source>Polarity Change</source>
+        <translation>极性变化</translation>
+    </message>
+    <message>
+        <source>Threshold</source>
+        <translation>阈值</translation>
+    </message>
+    <message>
+        <source>X</source>
+        <translation>X</translation>
+    </message>
+    <message>
+        <source>Y</source>
+        <translation>Y</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>宽度</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>高度</translation>
+    </message>
+    <message>
+        <source>Exposure Time</source>
+        <translation>曝光时间</translation>
+    </message>
+    <message>
+        <source>Analog Gain</source>
+        <translation>模拟增益</translation>
+    </message>
+</context>
+<context>
     <name>CamerasList</name>
     <message>
         <source>CamerasList</source>
@@ -324,6 +419,10 @@
         <translation>手动标定参数写入失败！</translation>
     </message>
     <message>
+        <source>The frames file %1 is damaged or cut short: it ends %2 s before the events. Its last frame stays in view from there.</source>
+        <translation>帧文件 %1 已损坏或不完整：比事件早 %2 秒结束。此后一直显示它的最后一帧。</translation>
+    </message>
+    <message>
         <source>Cannot open the recording: %1</source>
         <translation>无法打开录制：%1</translation>
     </message>
@@ -431,6 +530,26 @@
         <translation>确定</translation>
     </message>
     <message>
+        <source>Gray</source>
+        <translation>灰色</translation>
+    </message>
+    <message>
+        <source>Dark</source>
+        <translation>深色</translation>
+    </message>
+    <message>
+        <source>RedBlue</source>
+        <translation>红蓝</translation>
+    </message>
+    <message>
+        <source>RedGreen</source>
+        <translation>红绿</translation>
+    </message>
+    <message>
+        <source>Light</source>
+        <translation>浅色</translation>
+    </message>
+    <message>
         <source>At most %1 seconds before the trigger can be kept.</source>
         <translation>触发前最多只能保留 %1 秒。</translation>
     </message>
@@ -464,10 +583,6 @@
     <message>
         <source>Help</source>
         <translation>帮助</translation>
-    </message>
-    <message>
-        <source>Bandwidth: Mbps</source>
-        <translation>带宽：Mbps</translation>
     </message>
     <message>
         <source>Camera: </source>
@@ -610,16 +725,8 @@
         <translation> 带宽：</translation>
     </message>
     <message>
-        <source> MB/s </source>
-        <translation> MB/s </translation>
-    </message>
-    <message>
         <source> Events: </source>
         <translation> 事件：</translation>
-    </message>
-    <message>
-        <source> MEv/s </source>
-        <translation> MEv/s </translation>
     </message>
     <message>
         <source> Late: %1  Dropped: %2</source>
@@ -700,6 +807,18 @@
     <message>
         <source>not everything recorded reached the files</source>
         <translation>部分录制内容未能写入文件</translation>
+    </message>
+    <message>
+        <source>Time: </source>
+        <translation>时间：</translation>
+    </message>
+    <message>
+        <source>A recording is running. Stop it? What was recorded so far is kept.</source>
+        <translation>正在录制。要停止录制吗？已录制的内容会保留。</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
     </message>
     <message>
         <source>not reported</source>

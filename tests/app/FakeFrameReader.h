@@ -3,7 +3,8 @@
 // A frame reader serving synthetic frames, for fusion playback tests: frame k
 // has timestamp k * period_us and every pixel of it the grey value k + 1, so
 // a picture tells which frame it came from. The shared state lets a test see
-// what the processor asked for, make reads fail and hold the open.
+// what the processor asked for, make reads fail (all, or those past a
+// frames file's cut) and hold the open.
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,7 @@
 struct FakeFrameState {
     int width = 1280, height = 720;
     int frames = 30;
+    int readable = -1;  // frames whose data can be read (-1: all); the index lists them all
     uint64_t period_us = 33333;
     uint64_t first_us = 0;  // timestamp of frame 0
     bool failOpen = false;
@@ -69,7 +71,7 @@ public:
     }
     bool readNextFrame(korvane::ApsFrame& frame) override {
         if (pos_ == 0 && state_->failFirstRead) return false;
-        if (pos_ >= state_->frames) return false;
+        if (pos_ >= state_->frames || !canRead(pos_)) return false;
         frame = make(pos_++);
         return true;
     }
@@ -78,12 +80,14 @@ public:
         int k =
             time_us < state_->first_us ? 0 : int((time_us - state_->first_us) / state_->period_us);
         if (k >= state_->frames) k = state_->frames - 1;
+        if (!canRead(k)) return false;
         frame = make(k);
         pos_ = k + 1;
         return true;
     }
 
 private:
+    bool canRead(int k) const { return state_->readable < 0 || k < state_->readable; }
     korvane::ApsFrame make(int k) const {
         korvane::ApsFrame f(state_->width, state_->height, uint64_t(k),
                             state_->first_us + uint64_t(k) * state_->period_us);

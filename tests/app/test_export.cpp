@@ -124,8 +124,26 @@ private slots:
             QVERIFY2(c.findChild<QWidget*>(name), name);
             QVERIFY2(e.findChild<QWidget*>(name), name);
         }
-        QCOMPARE(c.form()->lb_start_time->text(), QString("Start Time"));
+        // The times are asked for in microseconds, and the fields say so.
+        for (KvRangeFileDialog* d :
+             {static_cast<KvRangeFileDialog*>(&c), static_cast<KvRangeFileDialog*>(&e)}) {
+            QCOMPARE(d->findChild<QLabel*>("lb_start_time")->text(),
+                     QString::fromUtf8("Start Time (µs)"));
+            QCOMPARE(d->findChild<QLabel*>("lb_end_time")->text(),
+                     QString::fromUtf8("End Time (µs)"));
+        }
         QCOMPARE(c.form()->lb_save_file_path->text(), QString("Save File Path"));
+        // A long folder shows its end, the whole of it in the tip.
+        const QString longPath = "/home/someone/Documents/KorvaneData/exports/of/this/week/clips";
+        c.setSavePath(longPath);
+        c.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&c));
+        QCOMPARE(c.form()->le_save_file_path->toolTip(), longPath);
+        QCOMPARE(c.form()->le_save_file_path->cursorPosition(), int(longPath.size()));
+        QVERIFY(
+            c.form()->le_save_file_path->inputMethodQuery(Qt::ImCursorRectangle).toRect().right() <=
+            c.form()->le_save_file_path->width());
+        c.hide();
 
         // Numbers beyond 32 bits pass unchanged; anything not a number reads as 0.
         e.setStartTime(5000000000ull);
@@ -172,10 +190,9 @@ private slots:
 
     void withoutDvsRecordingNothingRuns() {
         QTemporaryDir dir;
-        for (const char* name : {"f.raw", "f.mp4"}) {
-            QFile f(dir.filePath(name));
-            f.open(QIODevice::WriteOnly);
-        }
+        // A recording that opens (an empty file is refused before anything happens).
+        QFile::copy(recording_, dir.filePath("f.raw"));
+        QFile(dir.filePath("f.mp4")).open(QIODevice::WriteOnly);
         MainWidget w;
         QSignalSpy tips(&w, &MainWidget::signalShowLeftBottomTips);
         QSignalSpy exports(&w, &MainWidget::signalExportVideo);

@@ -6,6 +6,7 @@
 // frame shows the bars (the recording stores columns mirrored; playback
 // mirrors them back).
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
 #include <memory>
@@ -273,6 +274,64 @@ private slots:
             p->nextFrame();
             QCOMPARE(shownFrame(lastImage(images), remapped), k);
         }
+    }
+
+    // The same recording with its frames file cut short: the load says so,
+    // and the events play on to their end over the last frame it can read.
+    void framesFileCutShortPlaysOnToTheEnd() {
+        const Recording& r = recording();
+        QTemporaryDir cut;
+        const QString raw = cut.filePath("take.raw");
+        QVERIFY(QFile::copy(r.raw, raw));
+        QVERIFY(QFile::copy(r.calibration, cut.filePath("take.json")));
+        QFile whole(r.frames);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QByteArray bytes = whole.readAll();
+        QFile part(cut.filePath("take.mp4"));
+        QVERIFY(part.open(QIODevice::WriteOnly));
+        part.write(bytes.left(bytes.size() * 2 / 5));
+        part.close();
+
+        KvFusionCameraDataProcessor p;
+        ThreadSafeSignalSpy tips(&p, &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
+        ThreadSafeSignalSpy loading(&p, &KvFusionCameraDataProcessor::signalLoadingStatus);
+        QVERIFY(p.slotReadFusionFile(raw));
+        QVERIFY(QTest::qWaitFor([&] { return loading.size() >= 2 && !loading.last()[0].toBool(); },
+                                20000));
+        QVERIFY(p.hasRecording());
+        QCOMPARE(p.upperBound(), r.end_us);
+        QTRY_VERIFY_WITH_TIMEOUT(!tips.isEmpty(), 5000);
+        QVERIFY2(tips[0][0].toString().contains("damaged or cut short"),
+                 qPrintable(tips[0][0].toString()));
+
+        ThreadSafeSignalSpy images(&p, &KvFusionCameraDataProcessor::signalFusionImage);
+        ThreadSafeSignalSpy times(&p, &KvFusionCameraDataProcessor::signalTimeStamp);
+        const uint64_t late = r.end_us - 50000;
+        p.setPlayPos(late);
+        p.setPlayPos(late);  // the first may end a playback started by the load
+        QVERIFY(!images.isEmpty());
+        QCOMPARE(times.last()[0].value<uint64_t>(), late);
+        const QImage image = lastImage(images);
+        int framePixels = 0, eventPixels = 0;
+        for (int y = 0; y < kHeight; y += 2)
+            for (int x = 0; x < kWidth; x += 2) {
+                const QRgb px = image.pixel(x, y);
+                eventPixels += isEventColour(px);
+                framePixels += !isEventColour(px) && qGray(px) > 0;
+            }
+        QVERIFY(framePixels > 1000);  // a frame, not black
+        QVERIFY(eventPixels > 50);    // and the events of that time
+
+        // Played from the middle: every tick shows a picture up to the end.
+        images.clear();
+        const uint64_t from = r.apsStart_us + (r.end_us - r.apsStart_us) / 2;
+        ThreadSafeSignalSpy finished(&p, &KvFusionCameraDataProcessor::signalPalyFileFinished);
+        p.setPlayPos(from);
+        p.slotPlaybackCtrl(true);
+        QVERIFY(QTest::qWaitFor([&] { return finished.size() == 1; }, 30000));
+        const qsizetype ticks = qsizetype((r.end_us - from) / kPeriod_us);
+        QVERIFY2(images.size() >= ticks,
+                 qPrintable(QString("%1 of %2").arg(images.size()).arg(ticks)));
     }
 
     // At a frame's time, the events of the last 2 ms (drawn with their

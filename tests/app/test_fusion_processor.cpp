@@ -281,6 +281,96 @@ private slots:
         QCOMPARE(grey(lastImage(images)), 12);  // one interval on: frame 11, not the file's first
     }
 
+    // Playback shows the three views as live does: events alone on the
+    // background, the frame alone, the events over the frame; a paused
+    // recording redraws at once when the view changes.
+    void playbackViews() {
+        Fixture f;
+        QVERIFY(f.load());
+        auto* p = f.p.get();
+        const ThemeColors theme = AppConfig::instance().theme();
+        ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+        p->setPlayPos(kOffset_us + 10000);
+        QCOMPARE(images.size(), 1);
+        QImage image = lastImage(images);
+        QCOMPARE(grey(image), 1);                    // the frame
+        QCOMPARE(pixel(image, 1279, 10), theme.on);  // and the events
+        struct View {
+            korvane::STREAM_TYPE type;
+            bool frame, events;
+        };
+        for (const View& v :
+             {View{korvane::STREAM_DVS, false, true}, View{korvane::STREAM_APS, true, false},
+              View{korvane::STREAM_BOTH, true, true}}) {
+            const qsizetype before = images.size();
+            p->slotSetViewerType(v.type);
+            QCOMPARE(images.size(), before + 1);
+            image = lastImage(images);
+            const QByteArray what = "view " + QByteArray::number(int(v.type));
+            QVERIFY2((pixel(image, 500, 500) == theme.background) == !v.frame, what);
+            QVERIFY2((pixel(image, 1279, 10) == theme.on) == v.events, what);
+            p->nextFrame();  // stepping keeps the view
+            image = lastImage(images);
+            QVERIFY2((pixel(image, 500, 500) == theme.background) == !v.frame, what);
+            QVERIFY2((pixel(image, 1279 - 100, 100) == theme.on) == v.events, what);
+            p->preFrame();
+        }
+        p->slotSetViewerType(korvane::STREAM_BOTH);  // unchanged: no new picture
+        QCOMPARE(images.size(), 10);
+    }
+
+    // A frames file whose index lists frames it cannot read (cut short):
+    // the load says so; seeking past its last readable frame, stepping and
+    // playing show that frame under the events up to the end of the events.
+    void framesFileCutShort() {
+        Fixture f;
+        f.frames->frames = 30;
+        f.frames->readable = 20;
+        ThreadSafeSignalSpy tips(f.p.get(), &KvFusionCameraDataProcessor::signalShowLeftBottomTips);
+        QVERIFY(f.load());
+        QVERIFY(f.p->hasRecording());
+        QCOMPARE(f.p->upperBound(), kEnd_us);  // the events' end
+        QTRY_COMPARE_WITH_TIMEOUT(tips.size(), 1, 5000);
+        QVERIFY2(tips[0][0].toString().contains("damaged or cut short"),
+                 qPrintable(tips[0][0].toString()));
+        QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Warning);
+        QCOMPARE(tips[0][2].toString(), f.dir.filePath("rec_01.mp4"));
+
+        auto* p = f.p.get();
+        const ThemeColors theme = AppConfig::instance().theme();
+        ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
+        ThreadSafeSignalSpy times(p, &KvFusionCameraDataProcessor::signalTimeStamp);
+        const uint64_t late = kEnd_us - 200000;  // far past frame 19 (at 0.63 s)
+        p->setPlayPos(late);
+        QCOMPARE(images.size(), 1);
+        QCOMPARE(grey(lastImage(images)), 20);  // frame 19, the last readable one
+        QCOMPARE(times.last()[0].value<uint64_t>(), late);
+        QCOMPARE(pixel(lastImage(images), 1279 - 600, 700), theme.on);  // events go on
+        p->nextFrame();
+        QCOMPARE(images.size(), 2);
+        QCOMPARE(grey(lastImage(images)), 20);
+        QCOMPARE(times.last()[0].value<uint64_t>(), late + 33333);
+
+        // Stepping from before the cut across it.
+        p->setPlayPos(kOffset_us + 18 * 33333);
+        QCOMPARE(grey(lastImage(images)), 19);
+        for (int k = 0; k < 5; ++k)
+            p->nextFrame();
+        QCOMPARE(grey(lastImage(images)), 20);
+        QCOMPARE(p->timeBase(), kOffset_us + 23 * 33333);
+
+        // Played to the end: a picture for every tick, then the start again.
+        ThreadSafeSignalSpy finished(p, &KvFusionCameraDataProcessor::signalPalyFileFinished);
+        const qsizetype before = images.size();
+        p->setPlayPos(kEnd_us - 10 * 33333);
+        p->slotPlaybackCtrl(true);
+        QVERIFY(QTest::qWaitFor([&] { return finished.size() == 1; }, 10000));
+        QVERIFY(images.size() - before >= 10);
+        QCOMPARE(p->timeBase(), kOffset_us);
+        p->nextFrame();
+        QCOMPARE(grey(lastImage(images)), 2);  // frames again from the start
+    }
+
     // A load that cannot start the frames ends quietly and leaves the
     // processor ready for another file.
     void unreadableFramesEndTheLoad() {

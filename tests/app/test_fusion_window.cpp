@@ -14,22 +14,23 @@
 #include "AppConfig.h"
 #include "AppTestMain.h"
 #include "CamerasList.h"
-#include "korvane/file/DvsFileReader.h"
 #include "FakeFrameReader.h"
 #include "FirmwareVersion.h"
 #include "KvFilePathReminderForm.h"
 #include "KvFusionCameraDataProcessor.h"
 #include "KvThreeHandleSlider.h"
 #include "MainWidget.h"
-#include "korvane/file/RawWriter.h"
 #include "SettingBaseWithLineEdit.h"
 #include "SettingItemBox.h"
 #include "ShowCameraInfoUI.h"
 #include "SidebarApsSettingUI.h"
-#include "korvane/sim/SimulatedBackend.h"
 #include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
+#include "Utils/JsonUtils.h"
 #include "WindowTestSupport.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/file/RawWriter.h"
+#include "korvane/sim/SimulatedBackend.h"
 #include "ui_CamerasList.h"
 #include "ui_MainWidget.h"
 #include "ui_ShowCameraInfoUI.h"
@@ -231,6 +232,42 @@ private slots:
         QVERIFY(w->fusionCamera()->getCalibrationParameters(after));
         QCOMPARE(after.affineMatrices["1"].data[2], b[2] + 8);
         QCOMPARE(after.affineMatrices["1"].data[5], b[5] - 4);
+
+        // A recording made next carries the applied calibration, the one
+        // the live overlay uses.
+        w->form()->pb_record->click();
+        QVERIFY(w->isRecording());
+        const QString raw = w->buttonRecordingPath();
+        w->form()->pb_record->click();
+        QVERIFY(!w->isRecording());
+        korvane::CalibratorParameters recorded;
+        QVERIFY(jsonFileToParam((raw.left(raw.size() - 4) + ".json").toStdString(), recorded));
+        QCOMPARE(recorded.affineMatrices["1"].data, w->fusionProcessor()->forwardAffine());
+        QCOMPARE(recorded.affineMatrices["1"].data[2], b[2] + 8);
+        QCOMPARE(recorded.affineMatrices["1"].data[5], b[5] - 4);
+
+        // Also when the camera could not take the applied file (its
+        // calibration folder is a file here): the overlay shifted, and so
+        // does what the next recording carries.
+        const QString calibrations = dir_.filePath("calibrations");
+        QVERIFY(QDir(calibrations).removeRecursively());
+        QFile blocker(calibrations);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        w->apsPanel()->offsetYRow()->setValue(3);
+        emit w->apsPanel()->applyButton()->pressed();
+        QVERIFY(QTest::qWaitFor(
+            [] { return toasts().contains("Manual calibration parameters were written failed!"); },
+            5000));
+        QCOMPARE(w->fusionProcessor()->forwardAffine()[5], b[5] - 1);
+        w->form()->pb_record->click();
+        QVERIFY(w->isRecording());
+        const QString second = w->buttonRecordingPath();
+        w->form()->pb_record->click();
+        QVERIFY(
+            jsonFileToParam((second.left(second.size() - 4) + ".json").toStdString(), recorded));
+        QCOMPARE(recorded.affineMatrices["1"].data[5], b[5] - 1);
+        QVERIFY(QFile::remove(calibrations));
     }
 
     void oldFirmwareWarns() {
@@ -318,9 +355,12 @@ private slots:
         w->openRecordingPath(raw);
         QCOMPARE(w->sourceKind(), SourceKind::FusionRecording);
         QVERIFY(w->fusionCamera() == nullptr);
-        // The closed camera's figures and serial are gone from the status line.
-        QCOMPARE(w->form()->lb_status_bar->text(), QString("Bandwidth: Mbps"));
-        QVERIFY(w->form()->label_show_camera_info->text().isEmpty());
+        // The closed camera's figures are gone from the status line; the
+        // serial shown is the recording's.
+        QVERIFY(!w->form()->lb_status_bar->text().contains("Bandwidth"));
+        QCOMPARE(w->form()->label_show_camera_info->text(),
+                 QString::fromStdString(info.serialNumber));
+        QVERIFY(!info.serialNumber.empty());
         QVERIFY(QTest::qWaitFor([&] { return w->fusionProcessor()->hasRecording(); }, 20000));
         QCOMPARE(w->fusionProcessor()->lowerBound(), info.apsStartTimestamp);
         // The range reaches the timeline by a queued signal from the load thread.
@@ -337,6 +377,9 @@ private slots:
         const QImage image = images.last()[0].value<QImage>();
         QVERIFY(countPixels(image).frame > 1000);
         QVERIFY(countPixels(image).events > 100);
+        // Its event rate, as for a DVS recording.
+        QTRY_VERIFY_WITH_TIMEOUT(w->form()->lb_status_bar->text().startsWith("Event rate: "), 5000);
+        QVERIFY(w->form()->lb_status_bar->text().endsWith("ev/s"));
     }
 
     // Recording stopped and started again within one second gets the same
@@ -419,8 +462,13 @@ private slots:
         w->fusionProcessor()->setFrameReaderFactory(
             [frames](const std::string&) { return std::make_unique<FakeFrameReader>(frames); });
 
+        w->form()->pb_viewer_type->click();  // the live camera's event view
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_DVS);
         w->openRecordingPath(in + "/take.raw");
         QCOMPARE(w->sourceKind(), SourceKind::FusionRecording);
+        // A recording starts in the overlay, button and processor alike.
+        QCOMPARE(w->viewerType(), korvane::STREAM_BOTH);
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_BOTH);
         QVERIFY(!camera->isConnected());  // closed, not left streaming
         QVERIFY(w->apsPanel()->calibrationBox() == nullptr);
         // The load ends by asking the play button to play.
@@ -432,6 +480,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->timeline()->minimum(), uint64_t(1000000), 5000);
         w->form()->pb_play->click();  // pause
         QVERIFY(QTest::qWaitFor([&] { return !w->fusionProcessor()->isPlaying(); }, 5000));
+
+        // The view button works in playback too: events alone, then the frame alone.
+        images.clear();
+        w->form()->pb_viewer_type->click();
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_DVS);
+        QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty(), 5000);
+        Pixels n = countPixels(images.last()[0].value<QImage>());
+        QVERIFY(n.events > 0);
+        QCOMPARE(n.frame, 0);
+        images.clear();
+        w->form()->pb_viewer_type->click();
+        QCOMPARE(w->fusionProcessor()->viewerType(), korvane::STREAM_APS);
+        QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty(), 5000);
+        n = countPixels(images.last()[0].value<QImage>());
+        QCOMPARE(n.events, 0);
+        QVERIFY(n.frame > 0);
     }
 
     // A lost cable stops the stream and the recording and says so.

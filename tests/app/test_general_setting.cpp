@@ -260,7 +260,12 @@ private slots:
         QVERIFY(edge->itemText(0) != "Rising Edge");  // shown translated
         QCOMPARE(f->lb_title->text(), QString::fromUtf8("通用设置"));
         edge->setCurrentIndex(0);
+        // Theme names too: shown in Chinese, stored in English.
+        KVComboBoxBase* themes = f->widget_combobox_color_theme->comboBox();
+        QCOMPARE(themes->itemText(1), QString::fromUtf8("深色"));
+        themes->setCurrentIndex(1);
         f->pb_save->click();
+        QCOMPARE(AppConfig::instance().dvs_color_type, QString("Dark"));
         QCOMPARE(AppConfig::instance().dvs_trigger_in_rec_edge_type, QString("Rising Edge"));
         QSettings ini(AppConfig::instance().app_data_dir + "/config.ini", QSettings::IniFormat);
         QCOMPARE(ini.value("Setting/dvs_trigger_in_rec_edge_type").toString(),

@@ -174,7 +174,9 @@ private slots:
 
     void textsAndTriggerEdgesOfTheLiveView() {
         QCOMPARE(formatStatusLine(10485760, 2500000),
-                 QString(" Bandwidth: ") + "10.0" + " MB/s " + " Events: " + "2.5" + " MEv/s ");
+                 QString(" Bandwidth: 10.00 MB/s  Events: 2.50 Mev/s "));
+        // An event rate limit of 1000 ev/s still reads as a rate.
+        QCOMPARE(formatStatusLine(4000, 1000), QString(" Bandwidth: 3.9 KB/s  Events: 1.0 kev/s "));
         // The window shows the statistics in these two halves.
         QCOMPARE(formatStatusBandwidth(10485760) + formatStatusEvents(2500000),
                  formatStatusLine(10485760, 2500000));
@@ -365,7 +367,7 @@ private slots:
         // Frames reach the image view; the status line fills.
         QVERIFY(meanLit(w, 3) > 1000);
         QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith(" Bandwidth: "), 5000);
-        QVERIFY(w.form()->lb_status_bar->text().contains(" MEv/s "));
+        QVERIFY(w.form()->lb_status_bar->text().contains("ev/s "));
         QVERIFY(w.form()->lb_status_bar->text().contains("Dropped: "));
 
         // A bias through the DVS panel thins the stream.
@@ -525,7 +527,31 @@ private slots:
             QVERIFY(w.isRecording());
             nextImages(w, 5);
             path = w.buttonRecordingPath();
-            w.close();
+            // Nothing stops the recording without asking: "Cancel" keeps it
+            // running through closing, opening a recording and opening a camera.
+            QStringList asked;
+            bool stop = false;
+            w.setAskUser([&](const QString&, const QString& text, const QString& accept,
+                             const QString& reject) {
+                asked << text + " [" + accept + "/" + reject + "]";
+                return stop;
+            });
+            const QString question =
+                "A recording is running. Stop it? What was recorded so far is kept. [Stop/Cancel]";
+            QVERIFY(!w.close());
+            w.openRecordingPath(writeRecording(dir_.filePath("other.raw"), 100000));
+            bool listShown = false;
+            chooseSerial(w, "C1", &listShown);
+            w.action("Open Camera")->trigger();
+            QCOMPARE(asked, QStringList({question, question, question}));
+            QVERIFY(!listShown);
+            QVERIFY(w.isRecording());
+            QVERIFY(w.isStreaming());
+            QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
+            QVERIFY(camera->recordingStatus().running);
+            stop = true;
+            QVERIFY(w.close());
+            QCOMPARE(asked.size(), 4);
             QVERIFY(!w.isRecording());
             QVERIFY(!w.isStreaming());
             QVERIFY(!w.dvsCamera());
@@ -536,13 +562,39 @@ private slots:
         QVERIFY(spanOf(path) > 0);
     }
 
+    // Opening a camera after a recording: nothing of the recording stays
+    // (loop, range handles and label); captions show with their values.
+    void aCameraAfterARecordingKeepsNothingOfIt() {
+        MainWidget w;
+        w.openRecordingPath(writeRecording(dir_.filePath("before.raw"), 500000));
+        QVERIFY(waitUntilLoaded(w));
+        w.form()->pb_loop->click();
+        QVERIFY(w.form()->pb_loop->isChecked());
+        w.action("Toggle Start/End Point")->trigger();
+        QVERIFY(!w.form()->label_range->isHidden());
+        openOnly(w, "S1");
+        QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
+        QVERIFY(!w.form()->pb_loop->isChecked());
+        QVERIFY(!w.action("Toggle Start/End Point")->isChecked());
+        QCOMPARE(w.timeline()->handleMode(), KvThreeHandleSlider::SingleHandle);
+        QVERIFY(w.form()->label_range->isHidden());
+        QCOMPARE(w.form()->label_show_camera_info->text(), QString("S1"));
+        QVERIFY(!w.form()->label_show_play_text->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith(" Bandwidth: "), 5000);
+    }
+
     void openingARecordingReleasesTheCamera() {
         MainWidget w;
         openOnly(w, "R1");
         w.form()->pb_record->click();
         nextImages(w, 3);
         const QString path = w.buttonRecordingPath();
+        int asked = 0;
+        w.setAskUser([&](const QString&, const QString&, const QString&, const QString&) {
+            return ++asked > 0;  // "Stop"
+        });
         w.openRecordingPath(path);
+        QCOMPARE(asked, 1);
         QVERIFY(!w.dvsCamera());
         QVERIFY(!w.isStreaming());
         QVERIFY(!w.isRecording());

@@ -17,6 +17,8 @@
 
 #include "AppConfig.h"
 #include "AppTestMain.h"
+#include "Utils/FuncUtils.h"
+#include "KvLabelElider.h"
 #include "ShowImageForm.h"
 #include "ThreadSafeSignalSpy.h"
 #include "WindowTestSupport.h"
@@ -77,6 +79,10 @@ private slots:
         QCOMPARE(formatEventRate(12500.0), QString("12.5 kev/s"));
         QCOMPARE(formatEventRate(800.0), QString("800 ev/s"));
         QCOMPARE(formatEventRate(0.0), QString("0 ev/s"));
+        QCOMPARE(formatEventRate(1000.0), QString("1.0 kev/s"));  // a small limit is not "0.0"
+        QCOMPARE(formatBandwidth(10485760.0), QString("10.00 MB/s"));
+        QCOMPARE(formatBandwidth(4096.0), QString("4.0 KB/s"));
+        QCOMPARE(formatBandwidth(800.0), QString("800 B/s"));
     }
 
     void windowTitleSizeAndViewerType() {
@@ -102,10 +108,10 @@ private slots:
 
     void openRecordingRules() {
         QTemporaryDir dir;
-        for (const char* name : {"a.raw", "a.mp4", "b.raw", "a.b.raw"}) {
-            QFile f(dir.filePath(name));
-            f.open(QIODevice::WriteOnly);
-        }
+        QFile(dir.filePath("a.mp4")).open(QIODevice::WriteOnly);
+        // Recordings that open: an empty file is refused before anything happens.
+        for (const char* name : {"a.raw", "b.raw", "a.b.raw"})
+            QFile::copy(recording_, dir.filePath(name));
         MainWidget w;
         QSignalSpy raw(&w, &MainWidget::signalOpenRawFile);
         QSignalSpy fusion(&w, &MainWidget::signalOpenFusionFile);
@@ -253,6 +259,19 @@ private slots:
         QVERIFY(!range->isHidden());
         QCOMPARE(range->text(), rangeText());
         QVERIFY(range->text().startsWith("Start " + formatTimestamp(t->minimum())));
+        // With a panel open at the least window size the numbers may not
+        // fit: then they end in an ellipsis and the tip holds them whole.
+        w.resize(w.minimumSize());
+        w.form()->pb_fold_setting->click();
+        QTRY_VERIFY(!w.form()->frame_setting->isHidden());
+        QCoreApplication::processEvents();
+        range->repaint();
+        const bool whole =
+            range->fontMetrics().horizontalAdvance(range->text()) <= range->contentsRect().width();
+        QVERIFY2(whole || (KvLabelElider::shownText(range) != range->text() &&
+                           range->toolTip() == range->text()),
+                 qPrintable(KvLabelElider::shownText(range)));
+        w.form()->pb_fold_setting->click();
         t->setCenterValue((t->minimum() + t->maximum()) / 2);
         dragTimeline(t, t->lowerHandleRect().center(), 120);
         QVERIFY(t->lowerValue() > t->minimum());
@@ -269,6 +288,13 @@ private slots:
         MainWidget w;
         QVERIFY(shownOnScreen(w));
         QVERIFY(!w.form()->pb_play->isEnabled());
+        // Nothing open: no caption without a value on the status line.
+        QVERIFY(w.form()->lb_status_bar->text().isEmpty());
+        for (QWidget* l : {static_cast<QWidget*>(w.form()->label_show_play_text),
+                           static_cast<QWidget*>(w.form()->label_show_camera_info),
+                           static_cast<QWidget*>(w.form()->label_show_play_text2),
+                           static_cast<QWidget*>(w.form()->label_show_timestamp_info)})
+            QVERIFY2(l->isHidden(), qPrintable(l->objectName()));
         QTest::keyClick(&w, Qt::Key_Space);
         QVERIFY(!w.form()->pb_play->isChecked());
 
@@ -284,48 +310,103 @@ private slots:
         QCOMPARE(w.windowTitle(), QString("demo.raw - Widget"));
         QCOMPARE(w.form()->label_app_name->text(), QString("demo.raw - Velqora"));
         QCOMPARE(w.form()->label_show_camera_info->text(), QString("KVSIM0042"));
+        QVERIFY(!w.form()->label_show_play_text->isHidden());
+        QVERIFY(!w.form()->label_show_timestamp_info->isHidden());
+        QCOMPARE(w.form()->label_show_play_text2->text(), QString(" | Time: "));
         QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith("Event rate: "), 20000);
         QVERIFY(w.form()->lb_status_bar->text().endsWith("ev/s"));
     }
 
-    void unplayableFileClearsTheViewAndSaysWhy() {
+    // A file that cannot be opened is refused with the reason; the
+    // recording that was open stays open, in view and playable.
+    void unplayableFileKeepsTheOpenRecordingAndSaysWhy() {
         QTemporaryDir dir;
-        const QString empty = writeFile(dir.filePath("empty.raw"), "");
-        const QString text = writeFile(dir.filePath("notes.raw"), std::string(4000, 'x') + "\n");
-        for (const QString& bad : {empty, text}) {
+        std::string noise(300, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 151 + 17) & 0xFF);
+        struct Case {
+            QString path, why;
+        };
+        const QList<Case> cases{
+            {writeFile(dir.filePath("empty.raw"), ""), "the file is empty"},
+            {writeFile(dir.filePath("notes.raw"), std::string(4000, 'x') + "\n"),
+             "it is not a RAW recording"},
+            {writeFile(dir.filePath("noise.raw"), noise), "it is not a RAW recording"},
+            {dir.filePath("gone.raw"), "the file cannot be read"},
+        };
+        for (const Case& c : cases) {
             MainWidget w;
             QVERIFY(shownOnScreen(w));
             w.openRecordingPath(recording_);
             QVERIFY(waitUntilLoaded(w));
             QTRY_VERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
+            const uint64_t end = w.timeline()->maximum();
+            QVERIFY(end > 0);
+            const QStringList recent = AppConfig::instance().recent_recordings;
 
-            w.openRecordingPath(bad);
-            const QString why = bad == empty ? "the file is empty" : "it is not a RAW recording";
-            const QString notice = "Cannot play " + QFileInfo(bad).fileName() + ": " + why + ".";
+            w.openRecordingPath(c.path);
+            const QString notice =
+                "Cannot play " + QFileInfo(c.path).fileName() + ": " + c.why + ".";
             QTRY_VERIFY_WITH_TIMEOUT(noticeSaying(notice), 20000);
-            QTRY_COMPARE(w.sourceKind(), SourceKind::Nothing);
             QCOMPARE(noticeSaying(notice)->findChild<QLabel*>("lb_title")->text(),
                      QString("Error"));
-            QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
-            // A frame the painter finishes after the close stays out of the view.
-            QImage late(1280, 720, QImage::Format_RGB888);
-            late.fill(Qt::red);
-            emit w.rawProcessor()->signalEventImage(late);
-            QCoreApplication::processEvents();
-            QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
-            QVERIFY(!w.form()->pb_play->isEnabled());
-            QVERIFY(!w.form()->pb_play->isChecked());
-            QVERIFY(!w.timeline()->isEnabled());
-            QCOMPARE(w.timeline()->maximum(), uint64_t(0));
-            QCOMPARE(w.form()->label_time->text(), QString("--/ --"));
-            QCOMPARE(w.windowTitle(), QString("Widget"));
-            QCOMPARE(w.form()->label_app_name->text(), QString("Velqora"));
-            QVERIFY(w.form()->label_show_camera_info->text().isEmpty());
-            QCOMPARE(w.form()->lb_status_bar->text(), QString("Bandwidth: Mbps"));
-            QTest::keyClick(&w, Qt::Key_Space);
-            QVERIFY(!w.form()->pb_play->isChecked());
+            QCOMPARE(w.sourceKind(), SourceKind::DvsRecording);
+            QCOMPARE(w.openRecording(), recording_);
+            QCOMPARE(AppConfig::instance().recent_recordings, recent);
+            QVERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
+            QVERIFY(w.form()->pb_play->isEnabled());
+            QVERIFY(w.timeline()->isEnabled());
+            QCOMPARE(w.timeline()->maximum(), end);
+            QCOMPARE(w.windowTitle(), QString("demo.raw - Widget"));
+            QCOMPARE(w.form()->label_show_camera_info->text(), QString("KVSIM0042"));
+            // Still playable: a step moves the position.
+            w.form()->pb_play->setChecked(false);
+            QTRY_VERIFY(!w.rawProcessor()->isPlaying());
+            w.rawProcessor()->setPlayPos(w.rawProcessor()->lowerBound());
+            const uint64_t before = w.rawProcessor()->currentPosition();
+            emit w.form()->pb_next->pressed();
+            QCOMPARE(w.rawProcessor()->currentPosition(),
+                     before + w.rawProcessor()->frameInterval());
             closeToasts();
         }
+    }
+
+    // A file that opens but turns out to hold nothing playable (found only
+    // by the load): the view is cleared, nothing of the old recording stays.
+    void recordingFoundEmptyOnLoadClearsTheView() {
+        QTemporaryDir dir;
+        const QString bad = writeFile(dir.filePath("header.raw"),
+                                      korvane::generateDvsFileHeader(korvane::DvsFileInfo{}));
+        MainWidget w;
+        QVERIFY(shownOnScreen(w));
+        w.openRecordingPath(recording_);
+        QVERIFY(waitUntilLoaded(w));
+        QTRY_VERIFY(!isPlaceholder(w.form()->widget_show_image->pixmap()));
+
+        w.openRecordingPath(bad);
+        const QString notice = "Cannot play header.raw: the recording holds no events.";
+        QTRY_VERIFY_WITH_TIMEOUT(noticeSaying(notice), 20000);
+        QTRY_COMPARE(w.sourceKind(), SourceKind::Nothing);
+        QCOMPARE(noticeSaying(notice)->findChild<QLabel*>("lb_title")->text(), QString("Error"));
+        QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
+        // A frame the painter finishes after the close stays out of the view.
+        QImage late(1280, 720, QImage::Format_RGB888);
+        late.fill(Qt::red);
+        emit w.rawProcessor()->signalEventImage(late);
+        QCoreApplication::processEvents();
+        QVERIFY(isPlaceholder(w.form()->widget_show_image->pixmap()));
+        QVERIFY(!w.form()->pb_play->isEnabled());
+        QVERIFY(!w.form()->pb_play->isChecked());
+        QVERIFY(!w.timeline()->isEnabled());
+        QCOMPARE(w.timeline()->maximum(), uint64_t(0));
+        QCOMPARE(w.form()->label_time->text(), QString("--/ --"));
+        QCOMPARE(w.windowTitle(), QString("Widget"));
+        QCOMPARE(w.form()->label_app_name->text(), QString("Velqora"));
+        QVERIFY(w.form()->label_show_camera_info->text().isEmpty());
+        QVERIFY(w.form()->lb_status_bar->text().isEmpty());
+        QTest::keyClick(&w, Qt::Key_Space);
+        QVERIFY(!w.form()->pb_play->isChecked());
+        closeToasts();
     }
 
     void recentRecordingsKeepTenAndDropMissingOnes() {
@@ -645,6 +726,15 @@ private slots:
              "The trigger cache could not be started in %1; trigger "
              "recordings hold only the seconds after the edge."},
             {"Startup", "No usable home folder: the settings will not be saved."},
+            {"MainWidget", "Time: "},
+            {"MainWidget", "A recording is running. Stop it? What was recorded so far is kept."},
+            {"MainWidget", "Stop"},
+            {"KvFusionCameraDataProcessor",
+             "The frames file %1 is damaged or cut short: it ends %2 s before the events. Its "
+             "last frame stays in view from there."},
+            {"KvGeneralSetting", "RedBlue"},
+            {"CameraParameters", "Max Event Rate"},
+            {"CameraParameters", "Channel %1"},
         };
         for (const auto& t : texts) {
             const QString translated = zh.translate(t[0], t[1]);

@@ -120,6 +120,39 @@ private slots:
         delete toast;
     }
 
+    // A long notice grows to show its whole text: every line (a sentence,
+    // Chinese text, a path that no line can break) within the label.
+    void longNoticesShowTheirWholeText() {
+        const QStringList texts{
+            "Cannot cut: the target is the recording being played. Choose another file name "
+            "or another folder, then try again.",
+            QString::fromUtf8("无法剪切：目标文件就是正在播放的录像。请选择另一个文件名或另一个"
+                              "文件夹，然后重试。"),
+            "Recording failed: /home/user/Documents/KorvaneData/KVSIM-QUENTA-0001_20261207_181500"
+            ".raw",
+        };
+        for (const QString& text : texts) {
+            auto* toast = new KvFilePathReminderForm(text, KvMessageType::Error, QString());
+            toast->show();
+            QVERIFY(QTest::qWaitForWindowExposed(toast));
+            auto* label = toast->findChild<QLabel*>("lb_tips");
+            QCOMPARE(label->text(), text);
+            QVERIFY(toast->width() >= 226 && toast->height() >= 70);
+            QVERIFY2(label->heightForWidth(label->width()) <= label->height(),
+                     qPrintable(QString("%1 > %2: %3")
+                                    .arg(label->heightForWidth(label->width()))
+                                    .arg(label->height())
+                                    .arg(text)));
+            for (const QString& word : text.split(' '))
+                QVERIFY2(label->fontMetrics().horizontalAdvance(word) <= label->width(),
+                         qPrintable(word));
+            delete toast;
+        }
+        // A short one keeps the small size.
+        KvFilePathReminderForm shortOne("Recording end", KvMessageType::Success, QString());
+        QCOMPARE(shortOne.size(), QSize(226, 70));
+    }
+
     void toolTipTimings() {
         QWidget anchor;
         anchor.resize(80, 30);

@@ -233,6 +233,10 @@ private slots:
         std::string text;
         for (int i = 0; i < 200; ++i)
             text += "This is a plain text file, not a recording.\n";
+        // Random bytes without header: no longer "a blank recording".
+        std::string noise(300, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 151 + 17) & 0xFF);
         struct Case {
             QString path;
             QString reason;
@@ -240,6 +244,7 @@ private slots:
         const QList<Case> cases{
             {writeFile(dir, "empty.raw", ""), "the file is empty"},
             {writeFile(dir, "notes.raw", text), "it is not a RAW recording"},
+            {writeFile(dir, "noise.raw", noise), "it is not a RAW recording"},
             {writeFile(dir, "header.raw", header), "the recording holds no events"},
             {writeFile(dir, "evt9.raw", "% format EVT9\n% end\n1234"), "it is not a RAW recording"},
             {dir.filePath("missing.raw"), "the file cannot be read"},

@@ -1,6 +1,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTranslator>
 #include <limits>
 
 #include "AppTestMain.h"
@@ -15,6 +16,7 @@
 #include "SettingItemBox.h"
 #include "SettingNames.h"
 #include "SettingRowBuilder.h"
+#include "Startup.h"
 #include "ui_SettingBaseWithLineEdit.h"
 #include "ui_SettingBaseWithSwitchButton.h"
 #include "ui_SettingItemBox.h"
@@ -291,6 +293,44 @@ private slots:
         QCOMPARE(buildSettingRows(tool, tool.getParameterInfos(), onlyBool), 1);
         QCOMPARE(bools, 1);
         QVERIFY(tool.writes.empty());  // building writes nothing
+    }
+
+    // Under Chinese the rows show translated names and options, and still
+    // report the camera's own names; Qt's own dialogs are translated too.
+    void chineseRowsKeepTheCamerasNames() {
+        QTranslator zh;
+        QVERIFY(zh.load(":/app_zh.qm"));
+        QVERIFY(QCoreApplication::installTranslator(&zh));
+        struct Name {
+            const char* parameter;
+            const char* shown;
+        };
+        for (const Name& n :
+             {Name{"contrast_off", "负向对比度"}, Name{"max_event_rate", "最大事件率"},
+              Name{"enable", "启用"}, Name{"channel_2", "通道 2"},
+              Name{"bias_fo", "Bias Fo"}}) {  // unknown: the display name
+            QCOMPARE(translatedDisplayName(n.parameter), QString::fromUtf8(n.shown));
+        }
+        SettingBaseWithLineEdit rate("max_event_rate");
+        QCOMPARE(rate.form()->lb_item_name->text(), QString::fromUtf8("最大事件率"));
+        SettingBaseWithComboBox mode("mode");
+        qRegisterMetaType<std::string>("std::string");
+        QSignalSpy changed(&mode, &SettingBaseWithComboBox::signalItemValueChanged);
+        mode.addItem("band_stop");
+        mode.addItem("band_pass");
+        mode.addItem("odd_one");
+        QCOMPARE(mode.comboBox()->comboBox()->itemText(0), QString::fromUtf8("带阻"));
+        QCOMPARE(mode.comboBox()->comboBox()->itemText(2), QString("odd_one"));
+        mode.comboBox()->comboBox()->setCurrentIndex(1);
+        QCOMPARE(changed.last().at(1).value<std::string>(), std::string("band_pass"));
+        QCoreApplication::removeTranslator(&zh);
+        QCOMPARE(translatedOptionName("band_stop"), QString("band_stop"));  // English: as named
+
+        const int before = QCoreApplication::translate("QFileDialog", "Look in:") != "Look in:";
+        QVERIFY(!loadQtTranslation("en"));
+        QVERIFY2(loadQtTranslation("zh"), "qt6-translations-l10n is not installed");
+        QVERIFY(QCoreApplication::translate("QFileDialog", "Look in:") != "Look in:");
+        QCOMPARE(before, 0);
     }
 
     // A literal must be written as text, not converted to a boolean.

@@ -293,6 +293,14 @@ private slots:
         QVERIFY(!box.comboBox()->lineEdit()->isReadOnly());
         box.comboBox()->lineEdit()->setText("typed");
         QCOMPARE(typed.count(), 1);
+
+        // A value wider than the box shows from its start, whole in the tip.
+        box.setEditable(false);  // as a setting row's box
+        box.comboBox()->addItem("polarity_change_and_more");
+        box.setFixedWidth(134);
+        box.comboBox()->setCurrentIndex(3);
+        QCOMPARE(box.comboBox()->lineEdit()->cursorPosition(), 0);
+        QCOMPARE(box.comboBox()->toolTip(), QString("polarity_change_and_more"));
     }
 
     void styleDeclarationsReplacedOrAppended() {

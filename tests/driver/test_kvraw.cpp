@@ -111,12 +111,18 @@ TEST(KvrawTest, GenerateInfoStatsDecodeCut) {
 TEST(KvrawTest, ErrorsAreOneLineAndNonZero) {
     ScratchDir dir;
     writeBytes(dir.file("bad.raw"), {'%', ' ', 'e', 'v', 't', ' ', '4', '\n', 1, 2});
+    std::vector<uint8_t> noise(300);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = uint8_t(i * 151 + 17);
+    writeBytes(dir.file("noise.raw"), noise);
     const std::vector<std::string> bad{
         "",
         "frobnicate",
         "info " + dir.file("missing.raw"),
         "info " + dir.path().string(),
         "info " + dir.file("bad.raw"),
+        "info " + dir.file("noise.raw"),
+        "check " + dir.file("noise.raw"),
         "decode " + dir.file("bad.raw") + " --from",
         "decode " + dir.file("missing.raw") + " --from 12x",
         "stats",

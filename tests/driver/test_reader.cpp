@@ -232,6 +232,44 @@ TEST(ReaderRobustnessTest, RefusedFiles) {
     writeBytes(dir.file("evt21.raw"), {hvga.begin(), hvga.end()});
     EXPECT_FALSE(DvsFileReader::createFileReader(dir.file("evt21.raw"), &error));
     EXPECT_EQ(error, "unsupported event format 'EVT21'");
+
+    // Without a header line the data itself must look like a recording:
+    // random bytes, text and a recording's data cut mid-stream (events
+    // before any time word) are refused; the same data from its start opens.
+    SyntheticOptions o = longRecording();
+    o.duration_us = 200000;
+    const std::string clean = generate(dir, "clean.raw", o);
+    auto withHeader = openReader(clean);
+    ASSERT_TRUE(withHeader);
+    const std::vector<uint8_t> all = readBytes(clean);
+    const std::vector<uint8_t> data(all.begin() + long(withHeader->header().dataOffsetBytes),
+                                    all.end());
+    std::vector<uint8_t> noise(300);
+    uint32_t x = 7;
+    for (auto& b : noise)
+        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    const std::string text(2000, 'a');
+    struct Case {
+        std::string name;
+        std::vector<uint8_t> bytes;
+    };
+    const std::vector<Case> refused{
+        {"noise.raw", noise},
+        {"text.raw", {text.begin(), text.end()}},
+        {"midstream.raw", {data.begin() + 4099, data.end()}},
+    };
+    for (const Case& c : refused) {
+        writeBytes(dir.file(c.name), c.bytes);
+        error.clear();
+        EXPECT_FALSE(DvsFileReader::createFileReader(dir.file(c.name), &error)) << c.name;
+        EXPECT_EQ(error.rfind("no RAW header, and the data does not decode as EVT3", 0), 0u)
+            << c.name << ": " << error;
+    }
+    writeBytes(dir.file("bare.raw"), data);
+    auto bare = openReader(dir.file("bare.raw"));
+    ASSERT_TRUE(bare);
+    EXPECT_FALSE(bare->header().hasHeader);
+    EXPECT_EQ(decodeAll(*bare).events.size(), decodeAll(*withHeader).events.size());
 }
 
 TEST(ReaderRobustnessTest, DamagedFilesDecodeWhatTheyCan) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "korvane/file/FileCheck.h"
 #include "korvane/file/IndexCache.h"
 #include "Logger.h"
 #include "korvane/file/RawWriter.h"
@@ -25,6 +26,35 @@ bool allInside(const Event2D* ev, size_t n, uint64_t from, uint64_t to) {
     for (size_t i = 0; i < n; ++i)
         inside &= ev[i].timestamp >= from && ev[i].timestamp < to;
     return inside;
+}
+
+// Without a header line nothing says the bytes are a recording: any file
+// would "decode" into events at random times. Such data is taken only when
+// its start decodes cleanly, as a recording written without header does.
+constexpr size_t kHeaderlessProbeBytes = 64 * 1024;
+
+bool headerlessDataPlausible(const RawFile& file, const RawHeader& header, std::string* why) {
+    const uint64_t ws = wordSizeBytes(header.format);
+    const uint64_t size = file.size();
+    const size_t wanted = size_t(std::min<uint64_t>(kHeaderlessProbeBytes, size));
+    std::vector<uint8_t> bytes(wanted);
+    const size_t got = file.readAt(0, bytes.data(), wanted);
+    const size_t words = size_t(got / ws);
+    const WordCheck c = checkWords(bytes.data(), words, header.format, DecoderState{},
+                                   kAddressRange, kAddressRange);
+    // A file shorter than the probe that ends inside a word is damaged too.
+    const bool padding = size <= kHeaderlessProbeBytes && size % ws != 0;
+    const uint64_t anomalies = c.reservedWords + c.eventsBeforeTime + c.vectorsWithoutBase +
+                               c.vectorEventsBeyondRange + c.eventsOutsideGeometry +
+                               c.timeBackSteps + (padding ? 1 : 0);
+    if (anomalies == 0 && c.events > 0) return true;
+    if (why) {
+        *why = "no RAW header, and the data does not decode as " +
+               std::string(rawFormatName(header.format)) + " (" + std::to_string(anomalies) +
+               " anomalies and " + std::to_string(c.events) + " events in the first " +
+               std::to_string(words) + " words)";
+    }
+    return false;
 }
 }  // namespace
 
@@ -52,6 +82,7 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
         if (error) *error = "unsupported event format '" + printableText(header.formatName) + "'";
         return nullptr;
     }
+    if (!header.hasHeader && !headerlessDataPlausible(file, header, error)) return nullptr;
     return std::unique_ptr<DvsFileReader>(new DvsFileReader(path, std::move(file), header));
 }
 

@@ -46,7 +46,9 @@ public:
     static constexpr size_t kPooledCapacityEvents = 16u << 20;
 
     // Path in the local 8-bit encoding. None when the path is missing, a
-    // directory, unreadable, empty or of an encoding this reader cannot decode.
+    // directory, unreadable, empty or of an encoding this reader cannot decode,
+    // and when a file without header line does not decode cleanly from its
+    // start (the first 64 KiB without anomalies and with events).
     static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path);
     static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path,
                                                            std::string* error);
