@@ -125,6 +125,9 @@ bool KvFileRecorder::recordingTime(uint32_t sec, QString file_path) {
             KvMessageType::Warning, QString());
         return false;
     }
+    // A stopped recording's thread ends by clearing the flag: it must be
+    // gone before this recording sets it.
+    if (connected && !recording_.load() && timedThread_.joinable()) timedThread_.join();
     if (connected) idle = recording_.compare_exchange_strong(idle, true);
     if (!idle) {
         qDebug() << "Recording false." << recording_.load() << connected << "" << sec;

@@ -52,6 +52,8 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
         if (error) *error = "cannot create " + path + ": " + why;
         return nullptr;
     }
+    platform::FileStatus target;
+    platform::status(fd, target);  // the file's identity, to notice it being replaced
     std::unique_ptr<StreamRecorder> rec(
         new StreamRecorder(path, fd, std::move(cache), cacheSeq, std::move(onError)));
     rec->serial_ = serial;

@@ -12,6 +12,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -28,6 +29,12 @@ namespace korvane {
 static_assert(std::endian::native == std::endian::little, "records are written as in memory");
 
 namespace {
+
+// Our paths are UTF-8 on every system.
+std::filesystem::path utf8Path(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 
 bool fail(std::string* error, const std::string& why) {
     if (error) *error = why;
@@ -157,28 +164,31 @@ public:
             // under a hidden name (one a later writer's clean-up removes if
             // this process dies) until the events file is in place too.
             std::string kept;
-            struct stat st {};
-            if (::lstat(triggersPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            platform::FileStatus old;
+            if (platform::status(triggersPath_, old, /*followLinks=*/false) &&
+                old.kind == platform::FileKind::Regular) {
                 kept = triggers_.output().temporaryPath() + "-kept";
-                if (::link(triggersPath_.c_str(), kept.c_str()) != 0) {
+                std::error_code ec;
+                std::filesystem::create_hard_link(utf8Path(triggersPath_), utf8Path(kept), ec);
+                if (ec) {
                     return fail(error, triggersPath_ + ": cannot keep it while replacing it: " +
-                                           errnoText(errno));
+                                           ec.message());
                 }
             }
             if (!triggers_.output().commit(error)) {
-                if (!kept.empty()) ::unlink(kept.c_str());
+                if (!kept.empty()) platform::remove(kept);
                 if (error) *error = triggersPath_ + ": " + *error;
                 return false;
             }
             if (!events_.output().commit(error)) {
                 if (!kept.empty()) {
-                    ::rename(kept.c_str(), triggersPath_.c_str());
+                    platform::replace(kept, triggersPath_);
                 } else {
-                    ::unlink(triggersPath_.c_str());
+                    platform::remove(triggersPath_);
                 }
                 return false;
             }
-            if (!kept.empty()) ::unlink(kept.c_str());
+            if (!kept.empty()) platform::remove(kept);
         } else if (!events_.output().commit(error)) {
             return false;
         }
