@@ -17,11 +17,13 @@ velqora_install_packages g++-mingw-w64-x86-64-posix wine64 wine googletest cmake
 
 tree="$root/build-windows"
 jobs="${VELQORA_JOBS:-2}"
-if [ ! -f "$tree/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-        -DVELQORA_WERROR="${VELQORA_WERROR:-OFF}"
-fi
+# Configured every run (cheap): a configuration that failed once must not
+# leave a tree that never configures again.
+gen=()
+[ -f "$tree/CMakeCache.txt" ] || gen=(-G Ninja)
+cmake -S "$root" -B "$tree" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DVELQORA_WERROR="${VELQORA_WERROR:-OFF}"
 windows_tests=(test_base test_logger test_logger_reuse test_driver)
 cmake --build "$tree" --parallel "$jobs" --target KorvaneBase kvraw kvcam "${windows_tests[@]}"
 
