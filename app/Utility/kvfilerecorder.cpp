@@ -128,7 +128,10 @@ bool KvFileRecorder::recordingTime(uint32_t sec, QString file_path) {
     // A stopped recording's thread ends by clearing the flag: it must be
     // gone before this recording sets it.
     if (connected && !recording_.load() && timedThread_.joinable()) timedThread_.join();
-    if (connected) idle = recording_.compare_exchange_strong(idle, true);
+    // A recording by button holds the camera's one recorder: an edge must
+    // neither cut it short nor end it.
+    if (connected && !camera_->recordingStatus().running)
+        idle = recording_.compare_exchange_strong(idle, true);
     if (!idle) {
         qDebug() << "Recording false." << recording_.load() << connected << "" << sec;
         emit signalShowLeftBottomTips(tr("Currently being recorded."), KvMessageType::Warning,
@@ -168,7 +171,8 @@ void KvFileRecorder::timedRecording(std::shared_ptr<korvane::DvsCamera> camera, 
         while (started && recording_.load() && std::chrono::steady_clock::now() < end)
             wake_.wait_until(lock, end);
     }
-    const bool complete = camera->stopRecording() && started;
+    // Only what this thread started is stopped here: never another's recording.
+    const bool complete = started && camera->stopRecording();
     KV_LOG_INFO("recording end");
     if (complete) {
         emit signalShowLeftBottomTips(tr("Recording end"), KvMessageType::Success, QString());

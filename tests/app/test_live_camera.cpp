@@ -703,6 +703,15 @@ private slots:
         QVERIFY(held.captured(1).toDouble() < 30.0);
         QVERIFY(recorder.stopRecording());
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
+
+        // An edge while the camera records by button leaves that recording running.
+        QTRY_VERIFY_WITH_TIMEOUT(!camera->recordingStatus().running, 10000);
+        QVERIFY(camera->startRecording(dir_.filePath("button.raw").toStdString()));
+        QVERIFY(!recorder.recordingTime(1, dir_.filePath("edge.raw")));
+        QCOMPARE(tips.last()[0].toString(), QString("Currently being recorded."));
+        QTest::qWait(100);  // a wrongly started edge thread would end the recording now
+        QVERIFY(camera->recordingStatus().running);
+        QVERIFY(camera->stopRecording());
     }
 
     // While trigger recording is on the status line says so.

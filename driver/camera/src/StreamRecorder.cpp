@@ -16,7 +16,10 @@ constexpr uint64_t kMaxHighStep = 2047;  // as far as a decoder follows one TIME
 
 std::string describeErrno(int err) {
     // A size limit (EFBIG) stops a recording as a full disk does.
-    if (err == ENOSPC || err == EDQUOT || err == EFBIG) return "disk full";
+    if (err == ENOSPC || err == EFBIG) return "disk full";
+#ifdef EDQUOT
+    if (err == EDQUOT) return "disk full";
+#endif
     return std::strerror(err);
 }
 
