@@ -221,6 +221,14 @@ void AppConfig::load() {
             file.contains(kAfter) ? readSeconds(file.value(kAfter), kAfter,
                                                 std::numeric_limits<quint32>::max(), loadNotes_)
                                   : 0;
+        // As in the dialog: trigger recording that keeps nothing is off.
+        if (dvs_trigger_in_rec_enable && dvs_before_tirgger_in_save_time == 0 &&
+            dvs_after_tirgger_in_save_time == 0) {
+            dvs_trigger_in_rec_enable = false;
+            loadNotes_ << QString("%1: 0 seconds before and after the trigger record nothing; "
+                                  "trigger recording is off.")
+                              .arg(kTriggerEnable);
+        }
     } else {
         dvs_trigger_in_rec_enable = false;
         dvs_trigger_in_rec_edge_type = "Rising Edge";

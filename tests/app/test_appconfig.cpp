@@ -203,8 +203,14 @@ private slots:
              [](const AppConfig& c) {
                  QCOMPARE(c.dvs_before_tirgger_in_save_time, 0u);
                  QCOMPARE(c.dvs_after_tirgger_in_save_time, 0u);
+                 QCOMPARE(c.dvs_trigger_in_rec_enable, false);
              },
              {P{"dvs_before_tirgger_in_save_time", "0"}, P{"dvs_after_tirgger_in_save_time", "0"}},
+             true},
+            {"trigger recording that keeps nothing",
+             triggerKeys("true", "Rising Edge", "0", "0"),
+             [](const AppConfig& c) { QCOMPARE(c.dvs_trigger_in_rec_enable, false); },
+             {P{"dvs_trigger_in_rec_enable", "false"}},
              true},
             {"lower-case edge",
              triggerKeys("true", "rising edge", "1", "1"),
