@@ -184,6 +184,25 @@ SafeOutput::~SafeOutput() {
     abandon();
 }
 
+namespace {
+#if defined(_WIN32)
+// A recording's share mode keeps every other writer off its file already.
+bool heldByRecording(const std::string&) {
+    return false;
+}
+#else
+// A recording in progress holds an exclusive lock on its file: replacing the
+// name under it would lose the recording.
+bool heldByRecording(const std::string& target) {
+    const int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+#endif
+}  // namespace
+
 bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>& inputs,
                       std::string* error) {
     abandon();
@@ -207,6 +226,7 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
         if (st.kind == platform::FileKind::Directory) return fail("output is a directory");
         if (st.kind != platform::FileKind::Regular)
             return fail("output exists and is not a regular file");
+        if (heldByRecording(target)) return fail("output is being written by another recording");
         keepMode_ = true;
         mode_ = st.mode;
     } else if (errno != ENOENT) {

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "CameraTestSupport.h"
+#include "korvane/file/SafeOutput.h"
 
 using namespace kvtest;
 
@@ -184,6 +185,11 @@ TEST(CameraRecordingTest, StartReportsWhetherItStartedAndWhyAndFifoTargetIsRefus
         EXPECT_NE(other.camera->recordingStatus().error.find(why), std::string::npos)
             << target << ": " << other.camera->recordingStatus().error;
     }
+    // Nor do the file side's writers (cut, convert, export) replace it.
+    SafeOutput replacement;
+    std::string why;
+    EXPECT_FALSE(replacement.open(dir.file("a.raw"), {}, &why));
+    EXPECT_EQ(why, "output is being written by another recording");
     EXPECT_EQ(readBytes(dir.file("victim.txt")), std::vector<uint8_t>{'v'});
     EXPECT_TRUE(fs::is_symlink(dir.file("link.raw")));
     ASSERT_EQ(m.camera->start(), 0);
