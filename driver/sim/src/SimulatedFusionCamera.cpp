@@ -354,6 +354,15 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         std::lock_guard rec(recordingMutex_);
         if (recordingFrames_) return false;  // one recording at a time
     }
+    // The calibration's target is refused before the events and frames files
+    // are opened (and emptied): a refusal leaves a recording there whole.
+    platform::FileStatus target;
+    if (platform::status(json, target, /*followLinks=*/false) &&
+        target.kind != platform::FileKind::Regular) {
+        std::lock_guard rec(recordingMutex_);
+        recStartError_ = "cannot write " + json + ": output exists and is not a regular file";
+        return false;
+    }
     std::unique_ptr<FrameFileWriter> writer;
     if (type != STREAM_DVS && options_.frameWriterFactory) {
         std::string error;

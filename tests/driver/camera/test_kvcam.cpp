@@ -127,6 +127,15 @@ TEST(KvcamTest, RecordOnTheFusionCameraWritesItsThreeFilesNamedAfterOut) {
     EXPECT_EQ(kvcam("record " + quenta + " " + dir.file("h.raw") + " --seconds 1", env).status, 1);
     EXPECT_EQ(readBytes(dir.file("victim")), std::vector<uint8_t>{'v'});
     EXPECT_TRUE(fs::is_symlink(dir.file("h.mp4")));
+    // A calibration name that cannot be written is refused before the
+    // recording already under that name is touched.
+    const auto rawBefore = fs::file_size(dir.file("f.raw"));
+    const auto framesBefore = fs::file_size(dir.file("f.mp4"));
+    fs::remove(dir.file("f.json"));
+    fs::create_directory(dir.file("f.json"));
+    EXPECT_EQ(kvcam("record " + quenta + " " + dir.file("f.raw") + " --seconds 1", env).status, 1);
+    EXPECT_EQ(fs::file_size(dir.file("f.raw")), rawBefore);
+    EXPECT_EQ(fs::file_size(dir.file("f.mp4")), framesBefore);
 }
 
 TEST(KvcamTest, StreamPrintsASteadyLinePerSecondAndRefusesBadSettings) {
