@@ -98,7 +98,9 @@ TEST(CodePageTest, RoundTripsAndFailures) {
     }
     // Chinese text survives a round trip through a code page that holds it.
     const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";
-    if (GetACP() == 936) EXPECT_EQ(local8bitToUtf8(utf8ToLocal8Bit(chinese)), chinese);
+    if (GetACP() == 936) {
+        EXPECT_EQ(local8bitToUtf8(utf8ToLocal8Bit(chinese)), chinese);
+    }
     std::string longText(100000, 'a');
     EXPECT_EQ(local8bitToUtf8(longText).size(), 100000u);
 #else
