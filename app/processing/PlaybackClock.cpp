@@ -33,6 +33,7 @@ bool PlaybackClock::start(std::function<bool()> step) {
     if (playbackThread_.joinable()) {
         if (playing_.load()) return false;
         playbackThread_.join();  // ended by itself
+        runner_ = std::thread::id();
     }
     playing_ = true;
     playbackThread_ = std::thread([this, step = std::move(step)] { run(step); });
@@ -45,12 +46,14 @@ void PlaybackClock::stop() {
         playing_ = false;
     }
     tickWake_.notify_all();
-    if (playbackThread_.joinable() && playbackThread_.get_id() != std::this_thread::get_id())
-        playbackThread_.join();
+    if (runner_.load() == std::this_thread::get_id()) return;  // a step ends its own loop
+    if (playbackThread_.joinable()) playbackThread_.join();
+    runner_ = std::thread::id();
 }
 
 void PlaybackClock::run(std::function<bool()> step) {
     using clock = std::chrono::steady_clock;
+    runner_ = std::this_thread::get_id();
     while (playing_.load()) {
         const auto next = clock::now() + std::chrono::microseconds(kTick_us);
         if (!step()) {

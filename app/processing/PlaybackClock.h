@@ -89,7 +89,10 @@ private:
     std::mutex tickMutex_;  // with tickWake_: a stop ends the wait for the next tick at once
     std::condition_variable tickWake_;
     std::atomic<bool> loading_{false};
-    std::thread playbackThread_;
+    std::thread playbackThread_;  // touched by the owner's thread only
+    // The playback thread's id, set by that thread: a stop from within a step
+    // recognises itself without reading playbackThread_ while start() writes it.
+    std::atomic<std::thread::id> runner_{};
     std::thread loadThread_;
     std::shared_ptr<LoadJob> loadJob_;
 };
