@@ -89,7 +89,13 @@ void EventFrameRenderer::paint(const uint16_t* counts, int width, int height,
 }
 
 void EventFrameRenderer::renderLoop() {
+    // Qt's reference count orders an image's last release after the image
+    // was made, but inside Qt, where ThreadSanitizer cannot see it; passing
+    // the holder through this lock (once per image, never contended for
+    // long) makes the hand-over visible, so real races are not drowned out.
+    static std::mutex handOver;
     const auto release = [](void* p) {
+        { std::lock_guard<std::mutex> seen(handOver); }
         delete static_cast<std::shared_ptr<std::vector<uchar>>*>(p);
     };
     // The painter's own counters: the waiting ones are swapped in under the
@@ -115,7 +121,11 @@ void EventFrameRenderer::renderLoop() {
         auto buffer = imagePool_.acquire();
         buffer->resize(size_t(bytesPerLine) * size_t(height));
         paint(painting.data(), width, height, theme(), buffer->data(), bytesPerLine);
-        auto* holder = new std::shared_ptr<std::vector<uchar>>(std::move(buffer));
+        std::shared_ptr<std::vector<uchar>>* holder;
+        {
+            std::lock_guard<std::mutex> seen(handOver);
+            holder = new std::shared_ptr<std::vector<uchar>>(std::move(buffer));
+        }
         QImage image((*holder)->data(), width, height, bytesPerLine, QImage::Format_RGB888, release,
                      holder);
 
