@@ -76,6 +76,20 @@ bool inBand(double v, uint32_t c, uint32_t h, uint32_t n) {
 
 }  // namespace
 
+CameraDescription SimulatedFusionCamera::describe(const SimulatedFusionOptions& options) {
+    CameraDescription d;
+    d.serial = options.serial;
+    d.product = "Quenta";
+    d.manufacturer = "Korvane";
+    d.description =
+        "Simulated fusion camera (synthetic scene, no hardware attached), "
+        "events 1280x720, frames " +
+        std::to_string(std::clamp(options.frameWidth, 1, 65535)) + "x" +
+        std::to_string(std::clamp(options.frameHeight, 1, 65535));
+    d.connection = "simulated";
+    return d;
+}
+
 CalibratorParameters SimulatedFusionCamera::factoryCalibration(
     const SimulatedFusionOptions& options) {
     CalibratorParameters p;
@@ -101,14 +115,7 @@ SimulatedFusionCamera::SimulatedFusionCamera(SimulatedFusionOptions options)
     options_.frameWidth = std::clamp(options_.frameWidth, 1, 65535);
     options_.frameHeight = std::clamp(options_.frameHeight, 1, 65535);
     dvs_ = std::make_shared<SimulatedDvsCamera>(eventOptions(options_));
-    description.serial = options_.serial;
-    description.product = "Quenta";
-    description.manufacturer = "Korvane";
-    description.description =
-        "Simulated fusion camera (synthetic scene, no hardware attached), "
-        "events 1280x720, frames " +
-        std::to_string(options_.frameWidth) + "x" + std::to_string(options_.frameHeight);
-    description.connection = "simulated";
+    description = describe(options_);
     firmware_ = options_.firmwareVersion.empty() ? kCurrentFirmware : options_.firmwareVersion;
     if (options_.calibrationDirectory.empty())
         options_.calibrationDirectory = defaultCalibrationDirectory();
