@@ -186,6 +186,7 @@ private:
     std::string recStartError_;
     std::string recFramesPath_;
     FrameRecordingStats recFrameStats_;
+    int recCalibrationHold_ = -1;  // keeps other writers off the calibration file
 };
 
 }  // namespace korvane
