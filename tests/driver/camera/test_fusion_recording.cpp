@@ -111,7 +111,7 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
     // as it does with a real-time camera, so no frame is dropped.
     for (uint64_t n = 1; n <= 40; ++n) {
         q.advance(kPeriod);
-        ASSERT_TRUE(waitFor([&] { return writer.load()->framesWritten() + 2 >= n; }));
+        ASSERT_TRUE(waitFor([&] { return writer.load()->framesEncoded() + 2 >= n; }));
     }
     q.camera->stop(STREAM_BOTH);  // every frame of an edge delivered is written
     const bool stopped = q.camera->stopRecording(STREAM_BOTH);
