@@ -15,8 +15,8 @@
 #include "korvane/video/VideoEncoder.h"
 
 using namespace korvane;
-using kvtest::readBytes;
 using kvtest::FileSizeLimit;
+using kvtest::readBytes;
 using kvtest::ScratchDir;
 using kvtest::writeBytes;
 namespace fs = std::filesystem;
