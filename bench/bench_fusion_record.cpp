@@ -5,6 +5,10 @@
 // writer's deepest queue, and the events written.
 //   build/bin/bench_fusion_record [seconds=10] [events_per_second=20000000]
 //                                 [frame_width frame_height]
+// With "gap BASE" it reads the recording BASE.raw/BASE.mp4 instead (say one
+// whose writer was killed) and prints how far its frames end before its
+// events: the time a kill took from the frames beyond the events.
+//   build/bin/bench_fusion_record gap DIR/NAME
 
 #include <unistd.h>
 #include <atomic>
@@ -12,15 +16,47 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "korvane/file/DvsFileReader.h"
 #include "korvane/video/ApsFileReader.h"
 #include "korvane/sim/SimulatedFusionCamera.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
 
+namespace {
+
+int measureGap(const std::string& base) {
+    auto events = DvsFileReader::createFileReader(base + ".raw");
+    DvsFileInfo info;
+    uint64_t eventsEnd = 0;
+    if (!events || !events->openForReading() || !events->getFileInfo(info) ||
+        !events->getEndTime(eventsEnd)) {
+        std::fprintf(stderr, "error: %s.raw does not open\n", base.c_str());
+        return 1;
+    }
+    auto frames = ApsFileReader::createFileReader(base + ".mp4");
+    std::vector<uint64_t> times;
+    if (!frames || !frames->openForReading() || !frames->getFrameTimestamps(times) ||
+        times.empty()) {
+        std::fprintf(stderr, "error: %s.mp4 does not open or holds no frame\n", base.c_str());
+        return 1;
+    }
+    const uint64_t framesEnd = info.apsStartTimestamp + times.back();
+    std::printf("events_end_us: %llu\n", (unsigned long long)eventsEnd);
+    std::printf("frames_end_us: %llu\n", (unsigned long long)framesEnd);
+    std::printf("frames_in_file: %zu\n", times.size());
+    std::printf("frames_behind_events_us: %lld\n", (long long)eventsEnd - (long long)framesEnd);
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "gap") return measureGap(argv[2]);
     const uint64_t seconds = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10;
     const uint64_t rate = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20000000;
     SimulatedFusionOptions o;

@@ -35,6 +35,33 @@ int finishOutput(int status) {
     return cli::finishOutput("kvcam", status);
 }
 
+// Ctrl+C (or SIGTERM) ends a recording as its seconds running out do: the
+// files are finished and the figures printed. A second one ends the
+// process at once.
+std::atomic<int> gInterrupt{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onInterrupt(int sig) {
+    gInterrupt.store(sig);
+    std::signal(sig, SIG_DFL);
+}
+
+void endRecordingOnInterrupt() {
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+}
+
+bool interrupted() {
+    return gInterrupt.load() != 0;
+}
+
+// Wall time on a camera that is not simulated; cut short by an interrupt.
+void waitSecondsOrInterrupt(uint64_t seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!interrupted() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 constexpr const char* kUsage =
     "usage:\n"
     "  kvcam list\n"
@@ -49,7 +76,8 @@ constexpr const char* kUsage =
     "stream prints one line per second of camera time:\n"
     "  second N events_per_s E mb_per_s M batches B late L dropped D\n"
     "(late: delivered more than 5 ms after its end), then a total line.\n"
-    "record prints key value lines when done. With --cache-seconds it waits\n"
+    "record prints key value lines when done; Ctrl+C (or SIGTERM) ends it\n"
+    "early the same way, its files finished. With --cache-seconds it waits\n"
     "for the first matching edge of trigger input 0 once S seconds are\n"
     "cached, and records S seconds before it and N after it.\n"
     "On a fusion camera record writes OUT's base name with .raw (events),\n"
@@ -308,10 +336,11 @@ int recordFusion(const Args& a, const std::shared_ptr<FusionCamera>& camera, uin
         throw Failure{"the camera does not start"};
     }
     if (sim) {
-        while (camera->isConnected() && sim->deliveredUntil_us() < seconds * 1000000)
+        while (!interrupted() && camera->isConnected() &&
+               sim->deliveredUntil_us() < seconds * 1000000)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     } else {
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        waitSecondsOrInterrupt(seconds);
     }
     const bool connected = camera->isConnected();
     // Streaming ends first: every frame of an edge streamed reaches the file.
@@ -343,6 +372,7 @@ int cmdRecord(const Args& a) {
     if (!a.has("--seconds")) throw UsageError{"record needs --seconds"};
     const uint64_t seconds = parseBounded(a.value("--seconds", ""), "--seconds", 0, kMaxSeconds);
     const std::string out = a.positional[1];
+    endRecordingOnInterrupt();
     {
         DvsCameraManager manager;
         if (auto fusion = manager.openFusionCamera(a.positional[0]))
@@ -418,11 +448,12 @@ int cmdRecord(const Args& a) {
     if (cached) {
         std::unique_lock lock(mutex);
         std::vector<Event2D> live;
-        while (!edgeSeen && cam.isConnected()) {
+        while (!edgeSeen && cam.isConnected() && !interrupted()) {
             lock.unlock();
             if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
             lock.lock();
         }
+        if (!edgeSeen && interrupted()) throw Failure{"interrupted before the trigger edge"};
         if (!edgeSeen) throw Failure{"the camera was lost before the trigger edge"};
         lock.unlock();
         if (o.sim) streamedBefore = o.sim->eventsStreamed();
@@ -432,10 +463,11 @@ int cmdRecord(const Args& a) {
     // Camera time, so a loaded machine still records N seconds of stream.
     // The live batches are taken (and dropped) as a viewer would take them.
     std::vector<Event2D> live;
-    while (connectedOrError() && (o.sim ? streamTime() < recordStart + seconds * 1000000 : false)) {
+    while (!interrupted() && connectedOrError() &&
+           (o.sim ? streamTime() < recordStart + seconds * 1000000 : false)) {
         if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (!o.sim) std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    if (!o.sim) waitSecondsOrInterrupt(seconds);
     cam.stop();
     const size_t maxQueue = o.sim ? o.sim->recorderMaxQueuedBytes() : 0;
     const bool ok = cam.stopRecording();

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QFileInfo>
 
+#include "korvane/camera/FusionCamera.h"
 #include "korvane/file/DvsFileReader.h"
 #include "Utils/FuncUtils.h"
 
@@ -173,8 +174,7 @@ void KvEventProcessor::loadFile(QString file_path) {
         // store their columns mirrored against its frames; without the
         // frames file they are shown the right way round, and the user told.
         const korvane::RawHeader& header = reader->header();
-        mirrorWidth_ =
-            header.apsStartTimestamp != 0 ? (header.geometryKnown ? header.width : 1280) : 0;
+        mirrorWidth_ = korvane::storedMirrorWidth(header);
         if (mirrorWidth_.load() > 0) {
             emit signalShowLeftBottomTips(
                 tr("The frames file (.mp4) of %1 is missing or cannot be read: only its events "

@@ -85,7 +85,7 @@ struct Recording {
         if (!camera->startRecording(dir.path().toStdString(), "take", korvane::STREAM_BOTH)) return;
         for (uint64_t n = 1; n <= 40; ++n) {  // about 1.3 s
             if (!advance(kPeriod_us)) return;
-            if (!QTest::qWaitFor([&] { return writer.load()->framesWritten() + 2 >= n; }, 20000))
+            if (!QTest::qWaitFor([&] { return writer.load()->framesEncoded() + 2 >= n; }, 20000))
                 return;
         }
         camera->stop(korvane::STREAM_BOTH);

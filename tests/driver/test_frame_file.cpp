@@ -9,12 +9,13 @@
 #include <fstream>
 #include <thread>
 
-#include "korvane/video/ApsFileReader.h"
 #include "DriverTestSupport.h"
+#include "korvane/video/ApsFileReader.h"
 #include "korvane/video/H264FrameWriter.h"
 #include "korvane/video/VideoEncoder.h"
 
 using namespace korvane;
+using kvtest::FileSizeLimit;
 using kvtest::readBytes;
 using kvtest::ScratchDir;
 using kvtest::writeBytes;
@@ -299,32 +300,41 @@ TEST(FrameFileTest, FileOfAWriterThatNeverClosedPlaysUpToItsLastPiece) {
     std::string error;
     auto writer = H264FrameWriter::create(path, 160, 120, 30, &error, o);
     ASSERT_NE(writer, nullptr) << error;
-    for (int i = 0; i < 75; ++i)
+    // The file as a process killed just after frame n was encoded leaves
+    // it, for a few n at different places within the pieces.
+    constexpr int kFrames = 75, kFirstCopy = 69;
+    for (int i = 0; i < kFrames; ++i) {
         ASSERT_TRUE(writer->write(patternFrame(160, 120, i), uint64_t(i) * 33333));
-    // Encoded, not closed: the state a killed process leaves behind.
-    // Every frame is accounted for sooner or later (written or dropped): wait
-    // for that, not for a time that a loaded machine may overrun.
-    while (writer->framesWritten() + writer->framesDropped() < 75)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_EQ(writer->framesWritten(), 75u);
-    fs::copy_file(path, dir.file("killed.mp4"));
+        if (i < kFirstCopy) continue;
+        // Every frame is accounted for sooner or later (written or dropped):
+        // wait for that, not for a time that a loaded machine may overrun.
+        while (writer->framesEncoded() + writer->framesDropped() < uint64_t(i) + 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_EQ(writer->framesEncoded(), uint64_t(i) + 1);
+        fs::copy_file(path, dir.file("killed-" + std::to_string(i) + ".mp4"));
+    }
     writer->close();
 
-    auto reader = openReader(dir.file("killed.mp4"));
-    ASSERT_NE(reader, nullptr) << "plays without the writer's end";
-    // Pieces of at most 100 ms, and an encoder that holds nothing back: the
-    // file plays to within 200 ms of the last frame given, as the events do.
-    ASSERT_GE(reader->getFrameCount(), 1u);
-    EXPECT_GE((reader->getFrameCount() - 1) * 33333 + 200000, 74u * 33333)
-        << reader->getFrameCount() << " frames of 75";
-    ApsFrame f(1, 1);
-    size_t n = 0;
-    while (reader->readNextFrame(f)) {
-        EXPECT_EQ(f.timestamp, n * 33333);
-        EXPECT_EQ(foundBar(f), barColumn(int(n), 160));
-        ++n;
+    for (int last = kFirstCopy; last < kFrames; ++last) {
+        SCOPED_TRACE("killed after frame " + std::to_string(last));
+        auto reader = openReader(dir.file("killed-" + std::to_string(last) + ".mp4"));
+        ASSERT_NE(reader, nullptr) << "plays without the writer's end";
+        // Pieces of at most 100 ms, each written once the next frame would
+        // not fit, by an encoder that holds nothing back: what is missing,
+        // frame durations included, is less than a piece (100 ms).
+        const uint64_t count = reader->getFrameCount();
+        ASSERT_GE(count, 1u);
+        ASSERT_LE(count, uint64_t(last) + 1);
+        EXPECT_LT((uint64_t(last) + 1 - count) * 33333, 100000u) << count << " frames";
+        ApsFrame f(1, 1);
+        size_t n = 0;
+        while (reader->readNextFrame(f)) {
+            EXPECT_EQ(f.timestamp, n * 33333);
+            EXPECT_EQ(foundBar(f), barColumn(int(n), 160));
+            ++n;
+        }
+        EXPECT_EQ(n, count);
     }
-    EXPECT_EQ(n, reader->getFrameCount());
 }
 
 TEST(FrameFileTest, WriterCountsWhatItCannotTakeAndStillFinishesThePlayableFile) {
@@ -355,6 +365,54 @@ TEST(FrameFileTest, WriterCountsWhatItCannotTakeAndStillFinishesThePlayableFile)
     EXPECT_EQ(reader->getFrameCount(), writer->framesWritten());
     for (uint64_t t : timestampsOf(*reader))
         EXPECT_EQ(t % 33333, 0u) << "kept frames keep their own times";
+}
+
+// A full disk ends the file with whole pieces only, and the writer counts
+// exactly the frames the file holds; none is reported written that is not.
+TEST(FrameFileTest, FullDiskLeavesWholePiecesAndCountsOnlyTheirFrames) {
+    ScratchDir dir;
+    const std::string path = dir.file("full.mp4");
+    H264FrameWriterOptions o;
+    o.maxQueuedFrames = 80;
+    std::string error;
+    auto writer = H264FrameWriter::create(path, 320, 240, 30, &error, o);
+    ASSERT_NE(writer, nullptr) << error;
+    const int offered = 60;
+    uint64_t given = 0;  // taken by the writer: once it failed it takes no more
+    bool closed = true;
+    {
+        FileSizeLimit limit(500 * 1024);  // writes past it fail as on a full disk
+        ASSERT_TRUE(limit.applied());
+        // Noise: frames that compress badly, so the limit comes within a few pieces.
+        uint64_t seed = 12345;
+        for (int i = 0; i < offered; ++i) {
+            ApsFrame f = patternFrame(320, 240, i);
+            for (size_t b = 0; b < size_t(f.getDataSize()); ++b) {
+                seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+                f.data()[b] = uint8_t(seed >> 56);
+            }
+            if (!writer->write(f, uint64_t(i) * 33333)) break;
+            ++given;
+        }
+        closed = writer->close();
+    }
+    EXPECT_FALSE(closed);
+    EXPECT_FALSE(writer->error().empty());
+    EXPECT_LE(fs::file_size(path), 500u * 1024);
+    EXPECT_GT(writer->framesWritten(), 0u);
+    EXPECT_LT(writer->framesWritten(), given);
+    EXPECT_EQ(writer->framesWritten() + writer->framesDropped(), given);
+
+    auto reader = openReader(path);
+    ASSERT_NE(reader, nullptr) << "the file plays";
+    EXPECT_EQ(reader->getFrameCount(), writer->framesWritten());
+    ApsFrame f(1, 1);
+    uint64_t n = 0;
+    while (reader->readNextFrame(f)) {
+        EXPECT_EQ(f.timestamp, n * 33333);
+        ++n;
+    }
+    EXPECT_EQ(n, writer->framesWritten()) << "every frame counted decodes";
 }
 
 TEST(FrameFileTest, WriterRefusesSizesTheEncoderCannotTake) {

@@ -11,11 +11,11 @@
 #include <cstring>
 
 #include "DriverTestSupport.h"
-#include "korvane/video/EventPainter.h"
+#include "VideoReadBack.h"
 #include "korvane/file/RawWriter.h"
+#include "korvane/video/EventPainter.h"
 #include "korvane/video/VideoEncoder.h"
 #include "korvane/video/VideoExport.h"
-#include "VideoReadBack.h"
 
 using namespace kvtest;
 
@@ -255,6 +255,54 @@ TEST_F(VideoExportTest, RangeWithoutEventsGivesBackgroundFrames) {
     for (const auto& frame : v.frames) {
         const std::vector<uint8_t> background(frame.size(), 112);  // "Gray" background
         EXPECT_LT(meanAbsDiff(frame, background), 2.0);
+    }
+}
+
+// A fusion camera's recording stores its columns mirrored; the export shows
+// them turned back, as playback does, and any other recording as stored.
+TEST_F(VideoExportTest, FusionRecordingsEventsAreTurnedBackAsInPlayback) {
+    struct Case {
+        const char* name;
+        uint64_t apsStart_us;  // 0: not a fusion recording
+        bool shownOnTheRight;
+    };
+    for (const Case& c : {Case{"plain.raw", 0, false}, Case{"fusion.raw", 33333, true}}) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir_.file(c.name);
+        {
+            // Events only in the leftmost 64 stored columns, row after row.
+            DvsFileInfo info;
+            info.serialNumber = "MIRROR1";
+            info.apsStartTimestamp = c.apsStart_us;
+            RawWriter w;
+            ASSERT_TRUE(w.open(path, generateDvsFileHeader(info)));
+            std::vector<Event2D> ev;
+            for (uint64_t t = 0; t < 100000; t += 5)
+                ev.push_back({uint16_t(t / 5 % 64), uint16_t(t / 5 / 64 % 720), 1, t});
+            w.writeEvents(ev.data(), ev.size());
+            ASSERT_TRUE(w.close());
+        }
+        auto reader = DvsFileReader::createFileReader(path);
+        ASSERT_TRUE(reader);
+        std::string error;
+        VideoExportOptions o = options(&error);
+        const std::string out = dir_.file(std::string(c.name) + ".mp4");
+        ASSERT_TRUE(reader->exportVideoRange(0, 50000, out, o)) << error;
+        const VideoFacts v = readVideo(out, true);
+        ASSERT_FALSE(v.frames.empty());
+        // Pixels away from the grey background, in the outer 64 columns each side.
+        size_t left = 0, right = 0;
+        for (int y = 0; y < 720; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const auto away = [&](int col) {
+                    return std::abs(int(v.frames[0][(size_t(y) * 1280 + col) * 3]) - 112) > 40;
+                };
+                left += away(x);
+                right += away(1279 - x);
+            }
+        }
+        EXPECT_GT(c.shownOnTheRight ? right : left, 5000u);
+        EXPECT_LT(c.shownOnTheRight ? left : right, 100u);
     }
 }
 

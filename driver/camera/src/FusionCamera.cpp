@@ -53,4 +53,9 @@ size_t FusionCamera::toolCount() const {
     return tools.size();
 }
 
+uint32_t storedMirrorWidth(const RawHeader& header) {
+    if (header.apsStartTimestamp == 0) return 0;
+    return header.geometryKnown ? header.width : 1280;
+}
+
 }  // namespace korvane

@@ -41,18 +41,8 @@ std::vector<CameraDescription> SimulatedBackend::listCameras() {
         d.connection = "simulated";
         out.push_back(d);
     }
-    for (const auto& o : fusionCameras_) {
-        CameraDescription d;
-        d.serial = o.serial;
-        d.product = "Quenta";
-        d.manufacturer = "Korvane";
-        d.description =
-            "Simulated fusion camera (synthetic scene, no hardware attached), "
-            "events 1280x720, frames " +
-            std::to_string(o.frameWidth) + "x" + std::to_string(o.frameHeight);
-        d.connection = "simulated";
-        out.push_back(d);
-    }
+    for (const auto& o : fusionCameras_)
+        out.push_back(SimulatedFusionCamera::describe(o));
     return out;
 }
 

@@ -12,6 +12,12 @@
 
 #include "korvane/file/SafeOutput.h"
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 namespace korvane {
 
 namespace fs = std::filesystem;
@@ -34,6 +40,33 @@ SimulatedCameraOptions eventOptions(const SimulatedFusionOptions& o) {
     e.clock = o.clock;
     e.frameEdgePeriod_us = o.framePeriod_us;  // in the stream, so recordings keep them
     return e;
+}
+
+// Keeps the other recorders and the file tools off a file the recording
+// writes whole (its calibration), as the events' and frames' files are kept
+// off: an exclusive lock on a second descriptor of it. The lock belongs to
+// the open file, so it outlives the writer's own descriptor and follows the
+// file through its rename. -1 where no lock could be taken.
+int holdAgainstOtherWriters(int fd) {
+#if defined(_WIN32)
+    (void)fd;
+    return -1;
+#else
+    const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0) return -1;
+    if (::flock(held, LOCK_EX | LOCK_NB) != 0) {
+        ::close(held);
+        return -1;
+    }
+    return held;
+#endif
+}
+
+void releaseHold(int& fd) {
+#if !defined(_WIN32)
+    if (fd >= 0) ::close(fd);
+#endif
+    fd = -1;
 }
 
 }  // namespace
@@ -76,6 +109,20 @@ bool inBand(double v, uint32_t c, uint32_t h, uint32_t n) {
 
 }  // namespace
 
+CameraDescription SimulatedFusionCamera::describe(const SimulatedFusionOptions& options) {
+    CameraDescription d;
+    d.serial = options.serial;
+    d.product = "Quenta";
+    d.manufacturer = "Korvane";
+    d.description =
+        "Simulated fusion camera (synthetic scene, no hardware attached), "
+        "events 1280x720, frames " +
+        std::to_string(std::clamp(options.frameWidth, 1, 65535)) + "x" +
+        std::to_string(std::clamp(options.frameHeight, 1, 65535));
+    d.connection = "simulated";
+    return d;
+}
+
 CalibratorParameters SimulatedFusionCamera::factoryCalibration(
     const SimulatedFusionOptions& options) {
     CalibratorParameters p;
@@ -101,14 +148,7 @@ SimulatedFusionCamera::SimulatedFusionCamera(SimulatedFusionOptions options)
     options_.frameWidth = std::clamp(options_.frameWidth, 1, 65535);
     options_.frameHeight = std::clamp(options_.frameHeight, 1, 65535);
     dvs_ = std::make_shared<SimulatedDvsCamera>(eventOptions(options_));
-    description.serial = options_.serial;
-    description.product = "Quenta";
-    description.manufacturer = "Korvane";
-    description.description =
-        "Simulated fusion camera (synthetic scene, no hardware attached), "
-        "events 1280x720, frames " +
-        std::to_string(options_.frameWidth) + "x" + std::to_string(options_.frameHeight);
-    description.connection = "simulated";
+    description = describe(options_);
     firmware_ = options_.firmwareVersion.empty() ? kCurrentFirmware : options_.firmwareVersion;
     if (options_.calibrationDirectory.empty())
         options_.calibrationDirectory = defaultCalibrationDirectory();
@@ -213,6 +253,7 @@ void SimulatedFusionCamera::close() {
         std::lock_guard rec(recordingMutex_);
         recordingFrames_ = false;
         closeFrameWriterLocked();
+        releaseHold(recCalibrationHold_);
     }
     dvs_->setStatisticInfoCallback(nullptr);
     {
@@ -354,15 +395,18 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         std::lock_guard rec(recordingMutex_);
         if (recordingFrames_) return false;  // one recording at a time
     }
-    // The calibration's target is refused before the events and frames files
-    // are opened (and emptied): a refusal leaves a recording there whole.
-    platform::FileStatus target;
-    if (platform::status(json, target, /*followLinks=*/false) &&
-        target.kind != platform::FileKind::Regular) {
+    // The calibration's temporary is made (and its target checked) before the
+    // events and frames files are opened and emptied: a refusal leaves a
+    // recording there whole. It is held from now on, so while this recording
+    // runs no other recorder or tool replaces the calibration beside it.
+    SafeOutput out;
+    std::string why;
+    if (!out.open(json, {}, &why)) {
         std::lock_guard rec(recordingMutex_);
-        recStartError_ = "cannot write " + json + ": output exists and is not a regular file";
+        recStartError_ = "cannot write " + json + ": " + why;
         return false;
     }
+    int jsonHold = holdAgainstOtherWriters(out.fd());
     std::unique_ptr<FrameFileWriter> writer;
     if (type != STREAM_DVS && options_.frameWriterFactory) {
         std::string error;
@@ -370,6 +414,7 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         writer = options_.frameWriterFactory(frames, options_.frameWidth, options_.frameHeight, fps,
                                              &error);
         if (!writer) {
+            releaseHold(jsonHold);
             std::lock_guard rec(recordingMutex_);
             recStartError_ = error;
             return false;
@@ -387,24 +432,22 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
         std::lock_guard rec(recordingMutex_);
         recordingFrames_ = false;
         closeFrameWriterLocked();
+        releaseHold(jsonHold);
         return false;
     };
     if (!dvs_->startRecording(raw, apsStart, uint16_t(kEventWidth))) {
-        const std::string why = dvs_->recordingStatus().error;
+        const std::string rawError = dvs_->recordingStatus().error;
         undo();
         std::lock_guard rec(recordingMutex_);
-        recStartError_ = why;
+        recStartError_ = rawError;
         return false;
     }
     CalibratorParameters calibration;
     getCalibrationParameters(calibration);
-    // Written whole through a temporary: never through a link at the name,
-    // never into a device (the other files' locks keep a second recorder off).
+    // Written whole through the temporary: never through a link at the name,
+    // never into a device.
     const std::string text = paramToJsonText(calibration);
-    SafeOutput out;
-    std::string why;
-    const bool written =
-        out.open(json, {}, &why) && platform::writeAll(out.fd(), text.data(), text.size());
+    const bool written = platform::writeAll(out.fd(), text.data(), text.size());
     if (!written || !out.commit(&why)) {
         dvs_->stopRecording();
         undo();
@@ -414,6 +457,7 @@ bool SimulatedFusionCamera::startRecording(const std::string& directory,
     }
     std::lock_guard rec(recordingMutex_);
     recStartError_.clear();
+    recCalibrationHold_ = jsonHold;
     return true;
 }
 
@@ -428,6 +472,7 @@ bool SimulatedFusionCamera::stopRecording(STREAM_TYPE) {
     } else if (!recFramesPath_.empty()) {
         ok = false;  // the frame file ended early
     }
+    releaseHold(recCalibrationHold_);
     return ok;
 }
 

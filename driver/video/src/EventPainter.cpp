@@ -25,10 +25,20 @@ bool paintThemeByName(const std::string& name, PaintTheme& theme) {
     return false;
 }
 
-void countEvents(const Event2D* first, const Event2D* last, int width, int height,
-                 uint16_t* counts) {
+void countEvents(const Event2D* first, const Event2D* last, int width, int height, uint16_t* counts,
+                 uint32_t mirrorWidth) {
     if (width <= 0 || height <= 0) return;
     const uint32_t w = uint32_t(width), h = uint32_t(height);
+    // Two loops: the plain one is the playback's hot path.
+    if (mirrorWidth > 0) {
+        for (const Event2D* e = first; e != last; ++e) {
+            const uint32_t x = e->x < mirrorWidth ? mirrorWidth - 1 - e->x : e->x;
+            if (x >= w || e->y >= h) continue;
+            uint16_t& c = counts[(size_t(e->y) * w + x) * 2 + (e->polarity ? 1 : 0)];
+            c = uint16_t(c + (c < kEventCountLimit));
+        }
+        return;
+    }
     for (const Event2D* e = first; e != last; ++e) {
         if (e->x >= w || e->y >= h) continue;
         uint16_t& c = counts[(size_t(e->y) * w + e->x) * 2 + (e->polarity ? 1 : 0)];

@@ -58,10 +58,12 @@ bool H264FrameWriter::write(const ApsFrame& frame, uint64_t relative_us) {
     if (frame.width() != width_ || frame.height() != height_ || !frame.data() ||
         int64_t(relative_us) <= lastQueued_us_ || relative_us > uint64_t(INT64_MAX)) {
         dropped_.fetch_add(1);
+        ++refused_;
         return true;
     }
     if (queue_.size() >= options_.maxQueuedFrames) {
         dropped_.fetch_add(1);
+        ++refused_;
         return true;
     }
     lock.unlock();
@@ -71,6 +73,7 @@ bool H264FrameWriter::write(const ApsFrame& frame, uint64_t relative_us) {
     lock.lock();
     if (closing_ || failed_) return false;
     queue_.emplace_back(std::move(own), relative_us);
+    ++accepted_;
     lastQueued_us_ = int64_t(relative_us);
     maxQueued_.store(std::max(maxQueued_.load(), queue_.size()));
     changed_.notify_one();
@@ -84,7 +87,7 @@ void H264FrameWriter::run() {
         if (queue_.empty()) return;  // closing, and everything queued is encoded
         auto item = std::move(queue_.front());
         queue_.pop_front();
-        const bool first = written_.load() == 0;
+        const bool first = encoded_.load() == 0;
         lock.unlock();
         const size_t line = size_t(width_) * 3;
         bool ok = true;
@@ -98,7 +101,11 @@ void H264FrameWriter::run() {
         }
         if (ok) ok = encoder_.writeFrameAt(item.first.data(), line, int64_t(item.second));
         lock.lock();
-        if (padded) written_.fetch_add(1);
+        inFile_.store(uint64_t(encoder_.framesInFile()));
+        if (padded) {
+            padded_ = true;
+            encoded_.fetch_add(1);
+        }
         if (!ok) {
             failed_ = true;
             error_ = encoder_.error();
@@ -106,7 +113,7 @@ void H264FrameWriter::run() {
             queue_.clear();
             return;
         }
-        written_.fetch_add(1);
+        encoded_.fetch_add(1);
     }
 }
 
@@ -127,6 +134,15 @@ bool H264FrameWriter::close() {
     } else {
         encoder_.abort();
     }
+    // Only frames whose piece is whole in the file count as written; a
+    // failed write (a full disk) may have left part of a piece, which goes,
+    // so the file ends with whole pieces and holds exactly those frames.
+    const uint64_t inFile = uint64_t(encoder_.framesInFile());
+    inFile_.store(inFile);
+    if (!ok && fd_ >= 0 && ::ftruncate(fd_, off_t(encoder_.completeBytes())) != 0)
+        error_ += " (and the file could not be cut back to its last whole piece)";
+    const uint64_t givenInFile = inFile - (padded_ && inFile > 0 ? 1 : 0);
+    dropped_.store(refused_ + (accepted_ > givenInFile ? accepted_ - givenInFile : 0));
     if (ok && dropped_.load() > 0)
         error_ = std::to_string(dropped_.load()) + " frames dropped (the encoder fell behind)";
     closed_ = true;

@@ -90,6 +90,12 @@ struct VideoEncoder::State {
     bool timed = false;
     int64_t lastPts = -1;
     int64_t frameDuration = 1;  // in the codec's time base
+    // Pieces of a fragmented file, cut here (codec time base): the longest
+    // a piece may be (0: one per key frame) and the start of the open one.
+    bool fragmented = false;
+    int64_t pieceLimit = 0;
+    int64_t pieceStart = -1;  // -1: no frame in the open piece
+    int64_t pieceFrames = 0;  // frames in the open piece
 
     ~State() {
         sws_freeContext(sws);
@@ -125,6 +131,8 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     abort();
     error_.clear();
     frames_ = 0;
+    framesInFile_ = 0;
+    completeBytes_ = 0;
     if (o.width <= 0 || o.height <= 0 || o.width % 2 || o.height % 2) {
         return fail("the video size must be positive and even", 0);
     }
@@ -226,10 +234,15 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
 
     AVDictionary* muxOptions = nullptr;
     if (o.fragmented) {
+        s.fragmented = true;
         av_dict_set(&muxOptions, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+        // The length limit is kept by drain(), not by the muxer's own
+        // frag_duration: that one closes a piece only once a frame starts
+        // the limit or more after it began, so with 30 fps and 100 ms each
+        // piece held four frames (133 ms) and reached the file a frame later still.
         if (o.fragmentDuration_us > 0) {
-            av_dict_set(&muxOptions, "frag_duration", std::to_string(o.fragmentDuration_us).c_str(),
-                        0);
+            s.pieceLimit = std::max<int64_t>(
+                1, av_rescale_q(o.fragmentDuration_us, AVRational{1, 1000000}, c->time_base));
         }
         s.format->flags |= AVFMT_FLAG_FLUSH_PACKETS;  // each piece reaches the disk at once
     } else if (o.indexFirst) {
@@ -238,6 +251,9 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     r = avformat_write_header(s.format, &muxOptions);
     av_dict_free(&muxOptions);
     if (r < 0) return fail("cannot write the MP4 header", r);
+    avio_flush(s.format->pb);
+    if (s.format->pb->error < 0) return fail("cannot write the MP4 header", s.format->pb->error);
+    completeBytes_ = avio_tell(s.format->pb);
     s.headerWritten = true;
     return true;
 }
@@ -249,6 +265,18 @@ bool VideoEncoder::drain(bool flush) {
         if (r == AVERROR(EAGAIN) || (flush && r == AVERROR_EOF)) return true;
         if (r < 0) return fail("encoding failed", r);
         if (s.packet->duration <= 0) s.packet->duration = s.frameDuration;
+        const int64_t at = s.packet->dts != AV_NOPTS_VALUE ? s.packet->dts : s.packet->pts;
+        const int64_t duration = s.packet->duration;
+        // Each key frame begins a piece (the muxer would cut there itself;
+        // cut here, every piece is counted), and so does a frame that would
+        // make the open piece too long (one after a gap).
+        if (s.fragmented && s.pieceStart >= 0 &&
+            ((s.packet->flags & AV_PKT_FLAG_KEY) ||
+             (s.pieceLimit > 0 && at + duration - s.pieceStart > s.pieceLimit)) &&
+            !cutPiece()) {
+            return false;
+        }
+        if (s.pieceStart < 0) s.pieceStart = at;
         av_packet_rescale_ts(s.packet, s.codec->time_base, s.stream->time_base);
         s.packet->stream_index = s.stream->index;
         r = av_interleaved_write_frame(s.format, s.packet);  // takes the packet's data
@@ -256,7 +284,29 @@ bool VideoEncoder::drain(bool flush) {
         if (s.format->pb && s.format->pb->error < 0) {
             return fail("writing the video failed", s.format->pb->error);
         }
+        ++s.pieceFrames;
+        // The piece goes to the file as soon as another frame of this length
+        // would not fit, not when that frame comes: at most pieceLimit of
+        // encoded frames are ever only in memory.
+        if (s.pieceLimit > 0 && at + 2 * duration - s.pieceStart > s.pieceLimit && !cutPiece())
+            return false;
     }
+}
+
+bool VideoEncoder::cutPiece() {
+    State& s = *s_;
+    s.pieceStart = -1;
+    if (s.pieceFrames == 0) return true;
+    // A null packet makes the MP4 muxer write out the open piece.
+    const int r = av_write_frame(s.format, nullptr);
+    if (r < 0) return fail("writing the video failed", r);
+    avio_flush(s.format->pb);
+    if (s.format->pb->error < 0) return fail("writing the video failed", s.format->pb->error);
+    // Only now are the piece's frames in the file.
+    framesInFile_ += s.pieceFrames;
+    s.pieceFrames = 0;
+    completeBytes_ = avio_tell(s.format->pb);
+    return true;
 }
 
 bool VideoEncoder::writeFrame(const uint8_t* rgb, size_t bytesPerLine) {
@@ -297,6 +347,9 @@ bool VideoEncoder::finish() {
     State& s = *s_;
     int r = avcodec_send_frame(s.codec, nullptr);
     bool ok = r >= 0 ? drain(true) : fail("encoding failed", r);
+    // The last piece on its own, so a failure of the closing index leaves
+    // every frame's piece whole.
+    if (ok && s.fragmented) ok = cutPiece();
     if (ok) {
         // With faststart this also rewrites the file with the index first.
         r = av_write_trailer(s.format);
@@ -312,6 +365,7 @@ bool VideoEncoder::finish() {
     }
     s.fileOpen = false;
     if (ok && r < 0) ok = fail("closing the video failed", r);
+    if (ok) framesInFile_ = frames_;
     s_.reset();
     return ok;
 }

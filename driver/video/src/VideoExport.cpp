@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "korvane/camera/FusionCamera.h"
 #include "korvane/file/DvsFileReader.h"
 #include "korvane/file/SafeOutput.h"
 #include "korvane/video/VideoEncoder.h"
@@ -93,6 +94,8 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
     VideoEncoder encoder;
     if (!encoder.open(out.temporaryPath(), eo)) return refuse(o, encoder.error());
 
+    // Shown the way playback shows it.
+    const uint32_t mirror = storedMirrorWidth(reader.header());
     const size_t pixels = size_t(o.width) * size_t(o.height);
     std::vector<uint16_t> counts(pixels * 2);
     const size_t bytesPerLine = size_t(o.width) * 3;
@@ -113,11 +116,11 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
             reader.forEachChunk(
                 pos, pos + duration,
                 [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&) {
-                    countEvents(ev, ev + n, o.width, o.height, counts.data());
+                    countEvents(ev, ev + n, o.width, o.height, counts.data(), mirror);
                 });
         } else if (batch) {
             countEvents(batch->data(), batch->data() + batch->size(), o.width, o.height,
-                        counts.data());
+                        counts.data(), mirror);
         }
         paintCounts(counts.data(), o.width, o.height, o.theme, rgb.data(), bytesPerLine);
         if (!encoder.writeFrame(rgb.data(), bytesPerLine)) return refuse(o, encoder.error());

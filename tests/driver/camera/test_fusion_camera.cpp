@@ -186,6 +186,18 @@ TEST(QuentaTest, ManagerOffersTheQuentaAsFusionCameraOnly) {
     EXPECT_EQ(manager.openFusionCamera(SimulatedBackend::kQuentaSerial), cam)
         << "shared while open";
     EXPECT_EQ(cam->getDescription().product, "Quenta");
+    // Listed as it describes itself once open.
+    bool listed = false;
+    for (const CameraDescription& d : manager.getCameraDescs()) {
+        if (d.serial != SimulatedBackend::kQuentaSerial) continue;
+        listed = true;
+        const CameraDescription open = cam->getDescription();
+        EXPECT_EQ(d.product, open.product);
+        EXPECT_EQ(d.manufacturer, open.manufacturer);
+        EXPECT_EQ(d.description, open.description);
+        EXPECT_EQ(d.connection, open.connection);
+    }
+    EXPECT_TRUE(listed);
     EXPECT_TRUE(cam->isConnected());
     ASSERT_NE(cam->getTool(ToolType::Aps), nullptr);
     ASSERT_NE(cam->getTool(ToolType::Biases), nullptr);

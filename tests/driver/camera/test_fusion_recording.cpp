@@ -8,11 +8,12 @@
 
 #include <atomic>
 
-#include "korvane/video/ApsFileReader.h"
 #include "Calibrator.h"
-#include "korvane/file/DvsFileReader.h"
-#include "korvane/video/H264FrameWriter.h"
 #include "QuentaTestSupport.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/file/SafeOutput.h"
+#include "korvane/video/ApsFileReader.h"
+#include "korvane/video/H264FrameWriter.h"
 
 using namespace quenta_test;
 
@@ -110,7 +111,7 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
     // as it does with a real-time camera, so no frame is dropped.
     for (uint64_t n = 1; n <= 40; ++n) {
         q.advance(kPeriod);
-        ASSERT_TRUE(waitFor([&] { return writer.load()->framesWritten() + 2 >= n; }));
+        ASSERT_TRUE(waitFor([&] { return writer.load()->framesEncoded() + 2 >= n; }));
     }
     q.camera->stop(STREAM_BOTH);  // every frame of an edge delivered is written
     const bool stopped = q.camera->stopRecording(STREAM_BOTH);
@@ -211,4 +212,46 @@ TEST(FusionRecordingTest, FramesReadBackAtTheirEdgesAndLineUpWithTheRecordedEven
         EXPECT_LE(ringDistance(fr.row, ev.row, 720), 3)
             << "frame " << fr.row << " events " << ev.row;
     }
+}
+
+// While a recording runs, none of its three files is replaced or emptied:
+// not by another recorder (the camera's own or one writing a single file)
+// nor by the tools that replace a file whole; once it ended they may.
+TEST(FusionRecordingTest, NoOtherWriterTouchesAnyOfTheThreeFilesWhileTheyAreWritten) {
+    Scratch dir;
+    ManualQuenta q(dir, h264FrameWriterFactory());
+    ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
+    ASSERT_TRUE(q.camera->startRecording(dir.path().string(), "rec", STREAM_BOTH));
+    q.advance(3 * kPeriod);
+    const std::vector<uint8_t> calibration = kvtest::readBytes(dir.file("rec.json"));
+    ASSERT_FALSE(calibration.empty());
+    const std::string held = "output is being written by another recording";
+    for (const char* name : {"rec.raw", "rec.json", "rec.mp4"}) {
+        SCOPED_TRACE(name);
+        std::string why;
+        EXPECT_LT(openInPlaceOutput(dir.file(name), &why), 0);
+        EXPECT_EQ(why, held);
+        SafeOutput replacement;
+        why.clear();
+        EXPECT_FALSE(replacement.open(dir.file(name), {}, &why));
+        EXPECT_EQ(why, held);
+    }
+    ManualQuenta other(dir, h264FrameWriterFactory());
+    EXPECT_FALSE(other.camera->startRecording(dir.path().string(), "rec", STREAM_BOTH));
+    EXPECT_EQ(other.camera->recordingStartError(),
+              "cannot write " + dir.file("rec.json") + ": " + held);
+    EXPECT_EQ(kvtest::readBytes(dir.file("rec.json")), calibration);
+    EXPECT_GT(fs::file_size(dir.file("rec.raw")), 0u);
+
+    q.advance(kPeriod);
+    q.camera->stop(STREAM_BOTH);
+    ASSERT_TRUE(q.camera->stopRecording(STREAM_BOTH)) << q.camera->recordingFrameStats().error;
+    for (const char* name : {"rec.raw", "rec.json", "rec.mp4"}) {
+        SafeOutput replacement;
+        std::string why;
+        EXPECT_TRUE(replacement.open(dir.file(name), {}, &why)) << name << ": " << why;
+    }
+    EXPECT_TRUE(other.camera->startRecording(dir.path().string(), "rec", STREAM_BOTH))
+        << other.camera->recordingStartError();
+    EXPECT_TRUE(other.camera->stopRecording(STREAM_BOTH));
 }

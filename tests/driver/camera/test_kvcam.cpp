@@ -9,9 +9,14 @@
 #include <map>
 #include <sstream>
 
-#include "../DriverTestSupport.h"
-#include "korvane/video/ApsFileReader.h"
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "CameraTestSupport.h"
 #include "korvane/sim/SimulatedBackend.h"
+#include "korvane/video/ApsFileReader.h"
 
 using namespace kvtest;
 
@@ -36,6 +41,48 @@ ToolRun kvcam(const std::string& args, const std::string& env = "") {
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
 }
+
+// kvcam in the background, its standard output into outFile; killed
+// outright if the test leaves it running.
+struct BackgroundKvcam {
+    pid_t pid = -1;
+    BackgroundKvcam(std::vector<std::string> args, const std::string& env,
+                    const std::string& outFile) {
+        args.insert(args.begin(), KVCAM_PATH);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> envText;
+        for (char** e = environ; *e; ++e)
+            envText.emplace_back(*e);
+        if (!env.empty()) envText.push_back(env);
+        std::vector<char*> envp;
+        for (std::string& e : envText)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid, KVCAM_PATH, &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    // Exit status, or -1 when it did not exit by itself.
+    int wait() {
+        int st = 0;
+        if (pid < 0 || ::waitpid(pid, &st, 0) != pid) return -1;
+        pid = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    ~BackgroundKvcam() {
+        if (pid < 0) return;
+        ::kill(pid, SIGKILL);
+        wait();
+    }
+};
 
 std::map<std::string, std::string> keyValues(const std::string& text) {
     std::map<std::string, std::string> kv;
@@ -178,6 +225,50 @@ TEST(KvcamTest, WriteErrorsOnStdoutFail) {
     for (const std::string args : {"list", "--help"}) {
         for (const char* redirect : {" >/dev/full", " >&-"}) {
             EXPECT_EQ(kvcam(args + redirect).status, 1) << args << redirect;
+        }
+    }
+}
+
+// Ctrl+C ends a recording as its seconds running out do: the files are
+// finished, and the figures are printed and agree with them.
+TEST(KvcamTest, InterruptEndsTheRecordingCleanlyWithItsFigures) {
+    ScratchDir dir;
+    const std::string env = "XDG_DATA_HOME=" + dir.file("data");
+    for (const std::string serial :
+         {SimulatedBackend::kEvk4Serial, SimulatedBackend::kQuentaSerial}) {
+        SCOPED_TRACE(serial);
+        const std::string raw = dir.file(serial + ".raw");
+        const std::string out = dir.file(serial + ".txt");
+        BackgroundKvcam run({"record", serial, raw, "--seconds", "3600", "--rate", "300000"}, env,
+                            out);
+        ASSERT_GT(run.pid, 0);
+        // Recording: events reach the file.
+        ASSERT_TRUE(waitFor([&] {
+            std::error_code ec;
+            return fs::file_size(raw, ec) > 200000 && !ec;
+        }));
+        ASSERT_EQ(::kill(run.pid, SIGINT), 0);
+        const int status = run.wait();
+        const std::vector<uint8_t> text = readBytes(out);
+        SCOPED_TRACE(std::string(text.begin(), text.end()));
+        auto kv = keyValues(std::string(text.begin(), text.end()));
+        EXPECT_EQ(kv["file"], raw);
+        auto events = DvsFileReader::createFileReader(raw);
+        ASSERT_NE(events, nullptr);
+        ASSERT_TRUE(events->openForReading());
+        const uint64_t stored = decodeAll(*events).events.size();
+        EXPECT_GT(stored, 0u);
+        EXPECT_EQ(std::to_string(stored), kv["events_written"]);
+        if (serial == SimulatedBackend::kQuentaSerial) {
+            // A loaded machine may make the encoder drop frames: then they
+            // are counted and the run fails, but the file is whole.
+            EXPECT_EQ(status, kv["frames_dropped"] == "0" ? 0 : 1);
+            auto frames = ApsFileReader::createFileReader(dir.file(serial + ".mp4"));
+            ASSERT_NE(frames, nullptr);
+            ASSERT_TRUE(frames->openForReading());
+            EXPECT_EQ(std::to_string(frames->getFrameCount()), kv["frames_written"]);
+        } else {
+            EXPECT_EQ(status, 0);
         }
     }
 }

@@ -28,6 +28,7 @@
 #include "korvane/camera/CameraTool.h"
 #include "KvRecords.h"
 #include "Utils/JsonUtils.h"
+#include "korvane/file/RawHeader.h"
 
 namespace korvane {
 
@@ -84,5 +85,12 @@ protected:
 private:
     mutable std::mutex toolsMutex_;  // guards tools
 };
+
+// A fusion camera's RAW recording (its header names the first frame's time)
+// stores each event's column mirrored against the frames, x' = W - 1 - x;
+// whatever shows its events, with its frames or alone, on screen or in an
+// exported video, turns them back with this W (the header's width, else the
+// event sensor's 1280). 0: any other recording, shown as stored.
+uint32_t storedMirrorWidth(const RawHeader& header);
 
 }  // namespace korvane

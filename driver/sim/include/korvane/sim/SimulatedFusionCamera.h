@@ -113,6 +113,9 @@ public:
     bool getFirmwareVersion(std::string& version) override;
 
     // Simulation controls, for tests and tools.
+    // What the camera reports of itself, listed or open (the frame size is
+    // clamped as the constructor does).
+    static CameraDescription describe(const SimulatedFusionOptions& options);
     // The calibration the frame sensor really has (how frames are placed).
     static CalibratorParameters factoryCalibration(const SimulatedFusionOptions& options);
     void setReportedFirmwareVersion(const std::string& version);
@@ -183,6 +186,7 @@ private:
     std::string recStartError_;
     std::string recFramesPath_;
     FrameRecordingStats recFrameStats_;
+    int recCalibrationHold_ = -1;  // keeps other writers off the calibration file
 };
 
 }  // namespace korvane

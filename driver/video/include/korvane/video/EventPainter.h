@@ -37,9 +37,10 @@ constexpr uint16_t kEventCountLimit = 10;
 
 // Adds the events of [first, last) to counts (width x height x 2 counters,
 // OFF then ON per pixel, rows top to bottom). Events outside the grid are
-// dropped.
-void countEvents(const Event2D* first, const Event2D* last, int width, int height,
-                 uint16_t* counts);
+// dropped. mirrorWidth > 0 first turns each column x below it into
+// mirrorWidth - 1 - x (a recording stored mirrored, see storedMirrorWidth).
+void countEvents(const Event2D* first, const Event2D* last, int width, int height, uint16_t* counts,
+                 uint32_t mirrorWidth = 0);
 
 // The byte order of a painted pixel: Qt's RGB888 or BGR888 images.
 enum class PixelOrder { Rgb, Bgr };

@@ -68,8 +68,13 @@ public:
     // A frame of another size, or whose time does not rise, is dropped.
     bool write(const ApsFrame& frame, uint64_t relative_us) override;
     bool close() override;
-    // Frames in the file (a copy at 0 included, see above).
-    uint64_t framesWritten() const override { return written_.load(); }
+    // Frames in the file (a copy at 0 included, see above): those of its
+    // pieces written whole; a piece still open (under fragmentDuration_us)
+    // is not counted yet.
+    uint64_t framesWritten() const override { return inFile_.load(); }
+    // Frames through the encoder so far (the copy at 0 included), whether
+    // or not their piece is in the file yet.
+    uint64_t framesEncoded() const { return encoded_.load(); }
     uint64_t framesDropped() const override { return dropped_.load(); }
     std::string error() const override;
     // Most frames ever waiting at once.
@@ -93,7 +98,9 @@ private:
     bool closeResult_ = false;
     std::string error_;
     int64_t lastQueued_us_ = -1;
-    std::atomic<uint64_t> written_{0}, dropped_{0};
+    uint64_t accepted_ = 0, refused_ = 0;  // frames given to write(), queued or not
+    bool padded_ = false;                  // the first frame was also written at 0
+    std::atomic<uint64_t> encoded_{0}, inFile_{0}, dropped_{0};
     std::atomic<size_t> maxQueued_{0};
     std::mutex closeMutex_;
     std::thread thread_;

@@ -48,7 +48,9 @@ struct VideoEncoderOptions {
     // 0: let x264 choose.
     int threads = 0;
     // At most this long a piece of a fragmented file (microseconds; 0: one
-    // piece per key frame): bounds what a writer's death can lose.
+    // piece per key frame), its frames' durations included; a piece is
+    // written out as soon as one more frame would not fit. Bounds what a
+    // writer's death can lose.
     int64_t fragmentDuration_us = 0;
     // x264 without frame delay: each frame's packet comes out at once.
     bool lowLatency = false;
@@ -83,7 +85,15 @@ public:
     // Closes the file without finishing it.
     void abort();
 
+    // Frames given to the encoder.
     int64_t framesWritten() const { return frames_; }
+    // Frames whose bytes are all in the file: of a fragmented file those of
+    // its complete pieces, of another file all once finish() succeeded.
+    int64_t framesInFile() const { return framesInFile_; }
+    // Size of the file up to the end of its last complete piece (of the
+    // header before the first): a caller cuts a file whose writing failed
+    // back to it, so it ends with whole pieces and holds framesInFile().
+    int64_t completeBytes() const { return completeBytes_; }
     const std::string& error() const { return error_; }
 
 private:
@@ -91,10 +101,14 @@ private:
 
     bool fail(const std::string& what, int averror);
     bool drain(bool flush);
+    // Writes out the open piece of a fragmented file.
+    bool cutPiece();
     bool encode(const uint8_t* pixels, size_t bytesPerLine, int64_t pts);
 
     std::unique_ptr<State> s_;
     int64_t frames_ = 0;
+    int64_t framesInFile_ = 0;
+    int64_t completeBytes_ = 0;
     std::string error_;
 };
 
