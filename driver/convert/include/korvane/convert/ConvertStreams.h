@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct RecordingMeta {
     std::string generation;
     std::string sensorGeneration;
     std::string sensorName;
+    // A RAW source's own header: a RAW output keeps its facts and invents
+    // none, as a cut does.
+    std::optional<RawHeader> rawHeader;
 };
 
 // One batch: events in order, and the trigger edges that came with them; an
