@@ -57,7 +57,13 @@ inline KvFilePathReminderForm* noticeSaying(const QString& text) {
     return nullptr;
 }
 
-// Writes a synthetic recording starting at 500 us; fatal when it cannot.
+// Writes a synthetic recording; fatal when it cannot.
+inline QString writeRecording(const QString& path, const korvane::SyntheticOptions& o) {
+    if (!korvane::writeSyntheticRecording(path.toStdString(), o)) qFatal("cannot generate");
+    return path;
+}
+
+// One starting at 500 us with a trigger edge every 100 ms.
 inline QString writeRecording(const QString& path, uint64_t duration_us,
                               uint64_t eventsPerSecond = 500000, const std::string& serial = {}) {
     korvane::SyntheticOptions o;
@@ -66,8 +72,7 @@ inline QString writeRecording(const QString& path, uint64_t duration_us,
     o.startTime_us = 500;
     o.triggerPeriod_us = 100000;
     if (!serial.empty()) o.serialNumber = serial;
-    if (!korvane::writeSyntheticRecording(path.toStdString(), o)) qFatal("cannot generate");
-    return path;
+    return writeRecording(path, o);
 }
 
 // Waits until the window has handled everything a finished load sends: the

@@ -37,14 +37,9 @@ namespace {
 
 constexpr uint64_t kFirst = 500;  // first timestamp of the generated scene
 
-QString generate(const QString& path) {
-    korvane::SyntheticOptions o;
-    o.duration_us = 2000000;
-    o.eventsPerSecond = 200000;
-    o.startTime_us = kFirst;
-    if (!korvane::writeSyntheticRecording(path.toStdString(), o)) qFatal("cannot generate");
-    return path;
-}
+// The recording the exports start from: 2 s at 200 kev/s, no trigger edges.
+const korvane::SyntheticOptions kScene{
+    .duration_us = 2000000, .eventsPerSecond = 200000, .startTime_us = kFirst};
 
 struct Notice {
     QString text;
@@ -95,7 +90,7 @@ class ExportTest : public QObject {
 private slots:
     void initTestCase() {
         qRegisterMetaType<KvMessageType>("KvMessageType");
-        recording_ = generate(dir_.filePath("scene.raw"));
+        recording_ = writeRecording(dir_.filePath("scene.raw"), kScene);
     }
 
     void dialogsFormsAndFields() {
@@ -377,7 +372,7 @@ private slots:
 
     void longExportShowsProgressCancelsAndBlocksOpening() {
         // Another recording under File > Recent, to be refused while the job runs.
-        const QString other = generate(dir_.filePath("other.raw"));
+        const QString other = writeRecording(dir_.filePath("other.raw"), kScene);
         AppConfig::instance().recent_recordings = QStringList{other};
         MainWidget w;
         w.show();
@@ -504,19 +499,7 @@ private slots:
         // Two bursts with a silent stretch between them.
         QTemporaryDir out;
         const QString gap = out.filePath("gap.raw");
-        {
-            korvane::DvsFileInfo info;
-            info.serialNumber = "GAP1";
-            korvane::RawWriter writer;
-            QVERIFY(writer.open(gap.toStdString(), korvane::generateDvsFileHeader(info)));
-            std::vector<korvane::Event2D> ev;
-            for (uint64_t t = 0; t < 100000; t += 20)
-                ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 1, t});
-            for (uint64_t t = 600000; t < 700000; t += 20)
-                ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 0, t});
-            writer.writeEvents(ev.data(), ev.size());
-            QVERIFY(writer.close());
-        }
+        QVERIFY(kvtest::writeGapRecording(gap.toStdString(), 20));
         KvEventProcessor p;
         p.loadFile(gap);
         QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);

@@ -22,6 +22,7 @@
 #include "korvane/sim/SyntheticRecording.h"
 #include "ThreadSafeSignalSpy.h"
 #include "Utils/FuncUtils.h"
+#include "WindowTestSupport.h"
 #include "WorkerThread.h"
 
 using korvane::Event2D;
@@ -33,16 +34,12 @@ void recordMessages(QtMsgType, const QMessageLogContext&, const QString& text) {
     g_messages << text;
 }
 
-QString generate(const QTemporaryDir& dir, const QString& name, uint64_t start_us,
-                 uint64_t duration_us, uint64_t rate) {
-    korvane::SyntheticOptions o;
-    o.startTime_us = start_us;
-    o.duration_us = duration_us;
-    o.eventsPerSecond = rate;
-    o.serialNumber = "KVTEST42";
-    const QString path = dir.filePath(name);
-    if (!korvane::writeSyntheticRecording(path.toStdString(), o)) qFatal("cannot generate");
-    return path;
+// The recordings played here: from 1 ms on, at 2 Mev/s.
+korvane::SyntheticOptions scene(uint64_t duration_us) {
+    return {.duration_us = duration_us,
+            .eventsPerSecond = 2000000,
+            .startTime_us = 1000,
+            .serialNumber = "KVTEST42"};
 }
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const std::string& bytes) {
@@ -154,7 +151,7 @@ class ProcessorTest : public QObject {
     QString recording_;  // 1 s from t = 1000 at 2 Mev/s
 
 private slots:
-    void initTestCase() { recording_ = generate(dir_, "one.raw", 1000, 1000000, 2000000); }
+    void initTestCase() { recording_ = writeRecording(dir_.filePath("one.raw"), scene(1000000)); }
 
     void loadEmitsInOrderAndSetsBounds() {
         KvEventProcessor p;
@@ -279,7 +276,7 @@ private slots:
 
     void loadReportsProgressSerialAndEventRate() {
         QTemporaryDir dir;  // a fresh file: its index is built, not cached
-        const QString path = generate(dir, "fresh.raw", 1000, 2000000, 2000000);
+        const QString path = writeRecording(dir.filePath("fresh.raw"), scene(2000000));
         KvEventProcessor p;
         ThreadSafeSignalSpy progress(&p, &KvEventProcessor::signalLoadProgress);
         ThreadSafeSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);

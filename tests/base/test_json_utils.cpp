@@ -6,23 +6,13 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "../TestPlatform.h"
 #include "Utils/JsonUtils.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static int n = 0;
-        path = fs::temp_directory_path() /
-               ("velqora_json_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
 
 std::string readAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "../TestPlatform.h"
 #include "Calibrator.h"
 #include "Utils/JsonUtils.h"
 
@@ -12,17 +13,6 @@ using namespace korvane;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static int n = 0;
-        path = fs::temp_directory_path() /
-               ("velqora_calib_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
 
 const uint8_t* pixel(const ApsFrame& f, int x, int y) {
     return f.data() + (size_t(y) * f.width() + x) * 3;

@@ -52,25 +52,16 @@ inline void pointCacheAt(const std::string& folder) {
 class ScratchDir {
 public:
     ScratchDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("velqora_drv_" + std::to_string(platform::processId()) + "_" +
-                 std::to_string(counter++));
-        fs::remove_all(path_);
-        fs::create_directories(path_ / "cache");
-        pointCacheAt((path_ / "cache").string());
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
+        fs::create_directories(dir_.path / "cache");
+        pointCacheAt(cache().string());
     }
     // UTF-8, as our libraries take paths.
-    std::string file(const std::string& name) const { return path_.string() + "/" + name; }
-    const fs::path& path() const { return path_; }
-    fs::path cache() const { return path_ / "cache"; }
+    std::string file(const std::string& name) const { return dir_.path.string() + "/" + name; }
+    const fs::path& path() const { return dir_.path; }
+    fs::path cache() const { return dir_.path / "cache"; }
 
 private:
-    fs::path path_;
+    TempDir dir_;
 };
 
 struct Expected {

@@ -1,13 +1,18 @@
 #pragma once
 
 // Reads an MP4 back with FFmpeg's libraries, for the export tests: stream
-// facts, container tags, top-level box order and decoded RGB frames.
+// facts, container tags, top-level box order and decoded RGB frames; and the
+// recording with a silent stretch that those tests export.
 
 #include <cstdint>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "DvsFileInfo.h"
+#include "Utils/FuncUtils.h"
+#include "korvane/file/RawWriter.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -106,6 +111,23 @@ inline std::vector<std::string> topLevelBoxes(const std::string& path) {
         in.seekg(std::streamoff(size - header), std::ios::cur);
     }
     return boxes;
+}
+
+// Two bursts with a silent half second between them: an event every step_us
+// in [0, 100 ms) and in [600 ms, 700 ms), serial GAP1. False when it cannot
+// be written.
+inline bool writeGapRecording(const std::string& path, uint64_t step_us) {
+    korvane::DvsFileInfo info;
+    info.serialNumber = "GAP1";
+    korvane::RawWriter writer;
+    if (!writer.open(path, korvane::generateDvsFileHeader(info))) return false;
+    std::vector<korvane::Event2D> ev;
+    for (uint64_t t = 0; t < 100000; t += step_us)
+        ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 1, t});
+    for (uint64_t t = 600000; t < 700000; t += step_us)
+        ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 0, t});
+    writer.writeEvents(ev.data(), ev.size());
+    return writer.close();
 }
 
 }  // namespace kvtest

@@ -550,6 +550,38 @@ TEST(ConvertOutputTest, SilencesBeyondADayRefused) {
             EXPECT_TRUE(r.ok) << in << " to " << out << ": " << r.error;
         }
     }
+    // Gaps each under a day that add up to more: refused just as well, with
+    // the reason; silences that add up to less are written.
+    auto spaced = [&](const std::string& name, size_t gaps, uint64_t gap_us) {
+        std::vector<NpyRecord> r = records(gaps + 1, 0);
+        for (size_t i = 0; i < r.size(); ++i)
+            r[i].t = int64_t(i * gap_us);
+        writeNpy(dir.file(name), npyHeader(kEventsDescr, r.size()), r);
+    };
+    spaced("many.npy", 20, kDay_us - 1);
+    spaced("two.npy", 2, kDay_us / 2 + 1);
+    spaced("few.npy", 2, kDay_us / 2 - 1);
+    for (const char* in : {"many.npy", "two.npy"}) {
+        for (const char* format : {"evt3", "evt2", ""}) {
+            SCOPED_TRACE(std::string(in) + " to " + (*format ? format : "h5"));
+            const std::string out = dir.file(*format ? "out.raw" : "out.h5");
+            ConvertOptions o;
+            if (*format) o.raw_format = format;
+            Outcome r = convert(dir.file(in), out, o);
+            EXPECT_FALSE(r.ok);
+            EXPECT_NE(r.error.find("in all"), std::string::npos) << r.error;
+            EXPECT_NE(r.error.find("more than a day of empty time"), std::string::npos) << r.error;
+            EXPECT_FALSE(fs::exists(out));
+        }
+    }
+    for (const char* format : {"evt3", "evt2"}) {
+        ConvertOptions o;
+        o.raw_format = format;
+        Outcome r = convert(dir.file("few.npy"), dir.file("few.raw"), o);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(readRaw(dir.file("few.raw")).events.back().timestamp, kDay_us - 2);
+    }
+
     // Just under a day is a recording: written, and read back.
     twoEvents("under.npy", kDay_us - 1);
     for (const char* format : {"evt3", "evt2"}) {

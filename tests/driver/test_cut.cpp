@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DriverTestSupport.h"
+#include "korvane/convert/Convert.h"
 #include "korvane/file/RawWriter.h"
 
 using namespace kvtest;
@@ -125,6 +126,7 @@ TEST(CutTest, KeepsEncodingGeometryAndSensor) {
 // A cut states what its source's header states and nothing more: a bare
 // "% evt 2.0" header (as other tools write) gets no geometry, sensor or
 // writer lines; a cut of our own recording keeps all of them.
+// A cut and a RAW to RAW conversion keep the same facts by the same rule.
 TEST(CutTest, StatesOnlyTheSourcesHeaderFacts) {
     ScratchDir dir;
     std::vector<Event2D> events;
@@ -133,7 +135,7 @@ TEST(CutTest, StatesOnlyTheSourcesHeaderFacts) {
     RawWriter w(RawFormat::Evt2);
     w.writeEvents(events.data(), events.size());
     auto words = w.takeBuffer();
-    const std::string bare = "% evt 2.0\n";
+    const std::string bare = "% evt 2.0\n% aps_start_timestamp 1234\n";
     std::vector<uint8_t> bytes(bare.begin(), bare.end());
     bytes.insert(bytes.end(), words.begin(), words.end());
     writeBytes(dir.file("bare.raw"), bytes);
@@ -146,43 +148,61 @@ TEST(CutTest, StatesOnlyTheSourcesHeaderFacts) {
         return text.substr(0, text.find("% end\n") + 6);
     }();
 
-    for (RawFormat format : {RawFormat::Evt2, RawFormat::Evt3}) {
-        auto source = DvsFileReader::createFileReader(dir.file("bare.raw"));
-        ASSERT_TRUE(source);
-        ASSERT_FALSE(source->header().geometryKnown);
-        ASSERT_TRUE(source->exportRawRange(0, 5000, dir.file("cut.raw"), nullptr, format));
-        auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
-        ASSERT_TRUE(cut);
-        EXPECT_EQ(cut->format(), format);
-        EXPECT_FALSE(cut->header().geometryKnown);
-        EXPECT_EQ(cut->header().generation, "");
-        EXPECT_EQ(cut->header().sensorGeneration, "");
-        EXPECT_EQ(cut->header().sensorName, "");
-        EXPECT_EQ(cut->header().integratorName, "");
-        const auto b = readBytes(dir.file("cut.raw"));
-        const std::string text(b.begin(), b.begin() + ptrdiff_t(cut->header().dataOffsetBytes));
-        for (const char* invented : {"geometry", "height", "generation", "sensor", "integrator",
-                                     "plugin", "system_ID", "serial_number"}) {
-            EXPECT_EQ(text.find(invented), std::string::npos) << invented << " in\n" << text;
+    // Copies [from, to] of `in` into `out` by a cut or a conversion.
+    auto copy = [](bool cut, const std::string& in, uint64_t from, uint64_t to,
+                   const std::string& out, RawFormat format) {
+        if (cut) {
+            auto source = DvsFileReader::createFileReader(in);
+            return source && source->exportRawRange(from, to, out, nullptr, format);
         }
-        EXPECT_EQ(decodeAll(*cut).events, filterWindow(events, 0, 5001));
-
-        // Our own recording: every line but the date and the start comes along.
-        auto own = DvsFileReader::createFileReader(ours);
-        ASSERT_TRUE(own->exportRawRange(0, 200000, dir.file("own.raw"), nullptr, format));
-        const auto c = readBytes(dir.file("own.raw"));
-        const std::string ownText(c.begin(), c.end());
-        size_t pos = 0;
-        while (pos < ourHeader.size()) {
-            const size_t nl = ourHeader.find('\n', pos);
-            const std::string line = ourHeader.substr(pos, nl - pos + 1);
-            pos = nl + 1;
-            if (line.rfind("% date", 0) == 0 || line.rfind("% dvs_start", 0) == 0 ||
-                (format == RawFormat::Evt2 &&
-                 (line.rfind("% evt", 0) == 0 || line.rfind("% format", 0) == 0))) {
-                continue;
+        ConvertOptions c;
+        c.from_us = from;
+        c.to_us = to + 1;
+        c.raw_format = format == RawFormat::Evt2 ? "evt2" : "evt3";
+        std::string error;
+        const bool ok = convertRecording(in, out, c, nullptr, &error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    };
+    for (const bool cut : {true, false}) {
+        for (RawFormat format : {RawFormat::Evt2, RawFormat::Evt3}) {
+            SCOPED_TRACE(std::string(cut ? "cut" : "convert") + " to " + rawFormatName(format));
+            ASSERT_TRUE(copy(cut, dir.file("bare.raw"), 0, 5000, dir.file("cut.raw"), format));
+            auto copied = DvsFileReader::createFileReader(dir.file("cut.raw"));
+            ASSERT_TRUE(copied);
+            EXPECT_EQ(copied->format(), format);
+            EXPECT_FALSE(copied->header().geometryKnown);
+            EXPECT_EQ(copied->header().generation, "");
+            EXPECT_EQ(copied->header().sensorGeneration, "");
+            EXPECT_EQ(copied->header().sensorName, "");
+            EXPECT_EQ(copied->header().integratorName, "");
+            EXPECT_EQ(copied->header().apsStartTimestamp, 1234u);
+            EXPECT_EQ(copied->header().dvsStartTimestamp, 1000u);
+            const auto b = readBytes(dir.file("cut.raw"));
+            const std::string text(b.begin(),
+                                   b.begin() + ptrdiff_t(copied->header().dataOffsetBytes));
+            for (const char* invented : {"geometry", "height", "generation", "sensor", "integrator",
+                                         "plugin", "system_ID", "serial_number"}) {
+                EXPECT_EQ(text.find(invented), std::string::npos) << invented << " in\n" << text;
             }
-            EXPECT_NE(ownText.find(line), std::string::npos) << line;
+            EXPECT_EQ(decodeAll(*copied).events, filterWindow(events, 0, 5001));
+
+            // Our own recording: every line but the date and the start comes along.
+            ASSERT_TRUE(copy(cut, ours, 0, 200000, dir.file("own.raw"), format));
+            const auto c = readBytes(dir.file("own.raw"));
+            const std::string ownText(c.begin(), c.end());
+            size_t pos = 0;
+            while (pos < ourHeader.size()) {
+                const size_t nl = ourHeader.find('\n', pos);
+                const std::string line = ourHeader.substr(pos, nl - pos + 1);
+                pos = nl + 1;
+                if (line.rfind("% date", 0) == 0 || line.rfind("% dvs_start", 0) == 0 ||
+                    (format == RawFormat::Evt2 &&
+                     (line.rfind("% evt", 0) == 0 || line.rfind("% format", 0) == 0))) {
+                    continue;
+                }
+                EXPECT_NE(ownText.find(line), std::string::npos) << line;
+            }
         }
     }
 }

@@ -385,40 +385,49 @@ TEST(RawWriterTest, ChunkWithEdgesInFileOrder) {
     EXPECT_EQ(indices, (std::vector<uint64_t>{0, 1, 3, 3, 4}));
 }
 
-// A TIME_HIGH far ahead is a long pause; a smaller one is time going back
-// unless it lies more than a quarter of the range below: then the counter
-// looped (from its top to near 0), or a long pause crossed the top.
+// A TIME_HIGH far ahead is a long pause; a smaller one is time going back,
+// however far, unless it goes from the top quarter of the counter to its
+// bottom quarter: then the counter looped. From near 0 up to near the top
+// after a loop is time going back across it.
 TEST(Evt3DecoderTest, LongPausesStepsBackAndLoops) {
     auto bytes = words16({
         hi3(3000), lo3(5),    x3(1, 0),  // 3000 steps
-        hi3(1000), lo3(0),    x3(2, 0),  // 2096 steps later (8.6 s without a time word)
+        hi3(1000), lo3(0),    x3(2, 0),  // 2000 steps back (8.2 s) from the middle: not a loop
         hi3(998),  lo3(7),    x3(3, 0),  // two steps back: jitter
         hi3(1002), x3(4, 0),             // forward again
         hi3(990),  x3(5, 0),             // twelve steps back: time went back 49 ms
         hi3(985),  x3(6, 0),             // five steps back (20 ms) from the middle
         hi3(1010), x3(7, 0),             // forward again
-        hi3(3000), x3(8, 0),             // (3080 steps at once would read as 1016 back)
-        hi3(4090), x3(9, 0),             // on to the top of the counter
-        hi3(3),    x3(10, 0),            // top to near 0: one loop
+        hi3(3000), x3(8, 0),             // a pause of 1990 steps
+        hi3(3500), x3(9, 0),             // into the top quarter
+        hi3(500),  x3(10, 0),            // top quarter to bottom quarter: one loop
+        hi3(4095), x3(11, 0),            // 501 steps back across that loop
+        hi3(3),    x3(12, 0),            // top to near 0: the same loop again
     });
-    const uint64_t L = 1ull << 24;
-    std::vector<uint64_t> expected{
-        3000 * 4096 + 5, L + 1000 * 4096, L + 998 * 4096 + 7, L + 1002 * 4096, L + 990 * 4096,
-        L + 985 * 4096,  L + 1010 * 4096, L + 3000 * 4096,    L + 4090 * 4096, 2 * L + 3 * 4096};
+    const uint64_t L = 1ull << 24, S = 4096;
+    std::vector<uint64_t> expected{3000 * S + 5, 1000 * S,    998 * S + 7, 1002 * S,
+                                   990 * S,      985 * S,     1010 * S,    3000 * S,
+                                   3500 * S,     L + 500 * S, 4095 * S,    L + 3 * S};
     EXPECT_EQ(timesOf(decodeWords(bytes, RawFormat::Evt3).events), expected);
 
     // The same rule for EVT 2.0 (28-bit high, 64 us steps).
     std::vector<uint8_t> b;
-    const uint64_t first = (1u << 27) + 5000;          // then more than half the range ahead:
-    const uint64_t later = first + (1u << 27) + 1000;  // the field reads 6000
     const uint64_t range = 1u << 28;
+    const uint64_t first = range / 2 + 5000;
+    const uint64_t far = first - range / 4 - 1000;  // more than a quarter back: still time
     // Absolute steps; the words carry them modulo the range.
-    const std::vector<uint64_t> highs{first,         later,
-                                      later - 3,  // three steps back: jitter
-                                      later - 8,  // five more (320 us) back
-                                      later + 9,     range + range / 2,
-                                      2 * range - 2,   // forward to the top of the counter
-                                      2 * range + 5};  // top to near 0: one loop
+    const std::vector<uint64_t> highs{first,
+                                      far,
+                                      far - 3,  // three steps back: jitter
+                                      far - 8,  // five more (320 us) back
+                                      far + 9,
+                                      range - range / 8,  // into the top quarter
+                                      range + range / 8,  // to the bottom quarter: one loop
+                                      range - 2,          // back across the loop
+                                      range + 5,          // the same loop again
+                                      range + range / 2,  // forward, a long pause
+                                      2 * range - 2,      // to the top of the counter
+                                      2 * range + 5};     // top to near 0: one loop
     for (size_t i = 0; i < highs.size(); ++i) {
         put32(b, 0x80000000u | uint32_t(highs[i] & 0x0FFFFFFF));
         put32(b, 0x10000000u | (uint32_t(i) << 11) | 1u);
@@ -433,7 +442,14 @@ TEST(Evt3DecoderTest, LongPausesStepsBackAndLoops) {
     std::vector<Event2D> ev{{1, 1, 1, 100},
                             {2, 1, 1, 100 + 9000000},          // 9 s pause
                             {3, 1, 1, 100 + 9000000 - 60000},  // 60 ms back
-                            {4, 1, 1, 40000000}};
+                            {4, 1, 1, 40000000},
+                            {5, 1, 1, 12000000},  // 28 s back, across loops
+                            {6, 1, 1, 12500000},  // into the top quarter
+                            {7, 1, 1, 11000000},  // 1.5 s back from there
+                            {8, 1, 1, 16000000},
+                            {9, 1, 1, 17000000},       // across the top
+                            {10, 1, 1, 10000000},      // 7 s back across it
+                            {11, 1, 1, 20000000000}};  // 5.5 h later
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2})
         EXPECT_EQ(decodeWords(encode(format, ev), format).events, ev) << rawFormatName(format);
 }

@@ -370,7 +370,9 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
     EXPECT_NE(valueOf(r.out, "events_outside_geometry"), "0");
 
     // Time going back: a camera's jitter is counted but clean; a TIME_HIGH
-    // five steps back from the middle of the range is a way back, not a loop.
+    // five steps back from the middle of the range is a way back, not a loop,
+    // and so is one far back that does not start near the top of the counter.
+    // A cut and a RAW conversion carry the same steps back as the source.
     struct BackCase {
         const char* name;
         const char* header;
@@ -378,7 +380,7 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
         int status;
         const char* backSteps;
         const char* beyondJitter;
-        const char* lastEvent_us;
+        std::string lastEvent_us;
     };
     std::vector<uint8_t> jitter, evt3Back, evt2Back;
     for (uint16_t w : {0x8000 | 1000, 0x6000 | 100, 0x0000 | 5, 0x2000 | 1, 0x6000 | 89, 0x2000 | 2,
@@ -390,10 +392,20 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
     for (uint32_t w : {0x80000000u | 100000u, 0x10000000u | (1u << 11) | 5u, 0x80000000u | 99995u,
                        0x10000000u | (2u << 11) | 5u})  // 320 us back
         put32(evt2Back, w);
+    std::vector<uint8_t> evt3Far, evt2Far;
+    for (uint16_t w : {0x8000 | 3000, 0x6000 | 100, 0x0000 | 5, 0x2000 | 1, 0x8000 | 1000,
+                       0x6000 | 100, 0x2000 | 2, 0x8000 | 1001, 0x2000 | 3})  // 8.2 s back
+        put16(evt3Far, uint16_t(w));
+    const uint32_t middle2 = 1u << 27, farBack2 = middle2 - (1u << 26) - 100;  // 71 min back
+    for (uint32_t w : {0x80000000u | middle2, 0x10000000u | (1u << 11) | 5u, 0x80000000u | farBack2,
+                       0x10000000u | (2u << 11) | 5u})
+        put32(evt2Far, w);
     const BackCase backCases[] = {
         {"jitter.raw", "% evt 3.0\n% geometry 1280x720\n", jitter, 0, "2", "0", "4096100"},
         {"back3.raw", "% evt 3.0\n% geometry 1280x720\n", evt3Back, 1, "1", "1", "4096100"},
         {"back2.raw", "% evt 2.0\n", evt2Back, 1, "1", "1", "6400000"},
+        {"far3.raw", "% evt 3.0\n% geometry 1280x720\n", evt3Far, 1, "1", "1", "12288100"},
+        {"far2.raw", "% evt 2.0\n", evt2Far, 1, "1", "1", std::to_string(uint64_t(middle2) << 6)},
     };
     for (const BackCase& c : backCases) {
         std::vector<uint8_t> bytes(c.header, c.header + std::strlen(c.header));
@@ -404,6 +416,21 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
         EXPECT_EQ(valueOf(r.out, "time_back_steps"), c.backSteps) << c.name;
         EXPECT_EQ(valueOf(r.out, "time_back_beyond_jitter"), c.beyondJitter) << c.name;
         EXPECT_EQ(valueOf(r.out, "last_event_us"), c.lastEvent_us) << c.name;
+        const std::string evt2 = std::strstr(c.header, "2.0") ? " --format evt2" : "";
+        const std::string copies[] = {
+            "cut " + dir.file(c.name) + " " + dir.file("cut.raw") + " 0 99999999999999",
+            "convert " + dir.file(c.name) + " " + dir.file("converted.raw") + evt2};
+        for (const std::string& how : copies) {
+            CliRun made = kvraw(dir, how);
+            ASSERT_EQ(made.status, 0) << how << "\n" << made.err;
+            const CliRun copy =
+                kvraw(dir, "check " + dir.file(how[1] == 'u' ? "cut.raw" : "converted.raw"));
+            EXPECT_EQ(copy.status, r.status) << how << "\n" << copy.out;
+            for (const char* key : {"time_loops", "time_back_steps", "time_back_max_us",
+                                    "time_back_beyond_jitter", "last_event_us"}) {
+                EXPECT_EQ(valueOf(copy.out, key), valueOf(r.out, key)) << how << ": " << key;
+            }
+        }
     }
 
     // Unreadable: missing, a folder, an encoding we do not decode.

@@ -231,19 +231,7 @@ TEST_F(VideoExportTest, EveryFrameShowsExactlyItsWindow) {
 TEST_F(VideoExportTest, RangeWithoutEventsGivesBackgroundFrames) {
     // Two bursts with a silent half second between them.
     const std::string path = dir_.file("gap.raw");
-    {
-        DvsFileInfo info;
-        info.serialNumber = "GAP1";
-        RawWriter w;
-        ASSERT_TRUE(w.open(path, generateDvsFileHeader(info)));
-        std::vector<Event2D> ev;
-        for (uint64_t t = 0; t < 100000; t += 50)
-            ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 1, t});
-        for (uint64_t t = 600000; t < 700000; t += 50)
-            ev.push_back({uint16_t(t % 1280), uint16_t(t % 720), 0, t});
-        w.writeEvents(ev.data(), ev.size());
-        ASSERT_TRUE(w.close());
-    }
+    ASSERT_TRUE(writeGapRecording(path, 50));
     auto reader = DvsFileReader::createFileReader(path);
     ASSERT_TRUE(reader);
     std::string error;

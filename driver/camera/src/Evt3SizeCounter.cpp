@@ -5,7 +5,6 @@
 namespace korvane {
 
 namespace {
-constexpr uint64_t kMaxStep = 2047;  // the writer bridges longer jumps of the high time
 constexpr size_t kMinVectorRun = 3;
 }  // namespace
 
@@ -15,13 +14,10 @@ uint64_t Evt3SizeCounter::timeWords(uint64_t t) {
     uint64_t words = 0;
     const bool highChanged = !haveTime_ || target != highSteps_;
     if (highChanged) {
-        if (haveTime_) {
-            const uint64_t jump = target > highSteps_ ? target - highSteps_ : highSteps_ - target;
-            if (jump > kMaxStep) words += (jump - 1) / kMaxStep;
-        }
+        // As the writer bridges long jumps of the high time.
+        words += haveTime_ ? timeHighWords(highSteps_, target, 12) : 1;
         highSteps_ = target;
         haveTime_ = true;
-        ++words;
     }
     if (highChanged || low != low_) {
         low_ = low;

@@ -12,7 +12,6 @@
 namespace korvane {
 
 namespace {
-constexpr uint64_t kMaxHighStep = 2047;  // as far as a decoder follows one TIME_HIGH step
 
 std::string describeErrno(int err) {
     // A size limit (EFBIG) stops a recording as a full disk does.
@@ -141,16 +140,18 @@ bool StreamRecorder::checkStillThere() {
     return true;
 }
 
-// Steps the high time from the last word written toward time_us so the
-// next writer's first TIME_HIGH lies within a decoder's reach.
+// Steps the high time from the last word written toward time_us, the way
+// the writer bridges long jumps, so the next writer's first TIME_HIGH reads
+// back as the move it makes.
 void StreamRecorder::bridgeTo(uint64_t time_us) {
     if (!haveLastTime_) return;
-    uint64_t high = lastTime_us_ >> 12;
+    const uint64_t high = lastTime_us_ >> 12;
     const uint64_t target = time_us >> 12;
+    if (target == high) return;
+    const uint64_t n = timeHighWords(high, target, 12);
     std::vector<uint8_t> words;
-    while (target > high && target - high > kMaxHighStep) {
-        high += kMaxHighStep;
-        const uint16_t w = uint16_t(0x8000 | (high & 0xFFF));
+    for (uint64_t i = 1; i < n; ++i) {
+        const uint16_t w = uint16_t(0x8000 | (timeHighStepOnPath(high, target, 12, i, n) & 0xFFF));
         words.push_back(uint8_t(w & 0xFF));
         words.push_back(uint8_t(w >> 8));
     }

@@ -31,6 +31,7 @@ public:
         meta_.generation = h.generation;
         meta_.sensorGeneration = h.sensorGeneration;
         meta_.sensorName = h.sensorName;
+        meta_.rawHeader = h;
         reader_->getStartTime(first_us_);
         reader_->getEndTime(last_us_);
     }
@@ -136,15 +137,20 @@ private:
     }
 
     bool start(uint64_t firstTime_us, std::string* error) {
-        DvsFileInfo info;
-        info.serialNumber = meta_.serialNumber;
-        info.dvsStartTimestamp = firstTime_us;
-        RawHeader sensor;
-        sensor.generation = meta_.generation;
-        sensor.sensorGeneration = meta_.sensorGeneration;
-        sensor.sensorName = meta_.sensorName;
-        if (!writer_.open(out_.fd(),
-                          recordingHeader(info, format_, meta_.width, meta_.height, &sensor))) {
+        std::string header;
+        if (meta_.rawHeader) {
+            header = copyHeader(*meta_.rawHeader, format_, firstTime_us);
+        } else {
+            DvsFileInfo info;
+            info.serialNumber = meta_.serialNumber;
+            info.dvsStartTimestamp = firstTime_us;
+            RawHeader sensor;
+            sensor.generation = meta_.generation;
+            sensor.sensorGeneration = meta_.sensorGeneration;
+            sensor.sensorName = meta_.sensorName;
+            header = recordingHeader(info, format_, meta_.width, meta_.height, &sensor);
+        }
+        if (!writer_.open(out_.fd(), header)) {
             return fail(error, errnoText(writer_.error()));
         }
         for (const auto& t : pending_)

@@ -507,12 +507,8 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     SafeOutput out;
     std::string why;
     if (!out.open(path, {file_.identity()}, &why)) return fail(why);
-    DvsFileInfo info;
-    info.serialNumber = header_.serialNumber;
-    info.apsStartTimestamp = header_.apsStartTimestamp;
-    info.dvsStartTimestamp = firstEvent;
     RawWriter writer(format);
-    writer.open(out.fd(), cutHeader(info, format, header_));
+    writer.open(out.fd(), copyHeader(header_, format, firstEvent));
     uint64_t written = 0;
     const double span = double(stop - start_us);
     const bool completed = forEachChunkParallel(

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kMagic[8] = {'K', 'V', 'I', 'D', 'X', '\r', '\n', '\x1a'};
-constexpr uint32_t kVersion = 3;  // 3: TIME_HIGH steps back beyond jitter are time, not loops
+constexpr uint32_t kVersion = 4;  // 4: a loop only from the top quarter to the bottom one
 constexpr size_t kEntryBytes = 8 + 8 + 8 + 8 + 2 + 2 + 2 + 1 + 1 + 8 + 1;
 constexpr size_t kFixedBytes = 8 + 4 + 4 + 8 * 6 + 1 + 8 + 8 + 4 + 8 + 8;
 

@@ -197,6 +197,14 @@ std::string cutHeader(const DvsFileInfo& info, RawFormat format, const RawHeader
     return out;
 }
 
+std::string copyHeader(const RawHeader& source, RawFormat format, uint64_t firstEvent_us) {
+    DvsFileInfo info;
+    info.serialNumber = source.serialNumber;
+    info.apsStartTimestamp = source.apsStartTimestamp;
+    info.dvsStartTimestamp = firstEvent_us;
+    return cutHeader(info, format, source);
+}
+
 namespace {
 
 // Takes header lines one by one (their text after '%', at most

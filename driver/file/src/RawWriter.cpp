@@ -10,12 +10,6 @@ namespace korvane {
 
 namespace {
 constexpr size_t kFlushBytes = 1 << 20;
-// Forward steps of up to a field's range less one are read as such; a step
-// back is read as one only within the decoders' jitter bound, so longer
-// ways back are written as a chain of such steps.
-constexpr int64_t kMaxEvt3Step = 2047;
-constexpr int64_t kMaxEvt2Step = (1ll << 27) - 1;
-constexpr int64_t kMaxBackStep = kTimeHighJitterSteps;
 constexpr unsigned kMinVectorRun = 3;  // below this, single words are smaller
 }  // namespace
 
@@ -110,49 +104,40 @@ void RawWriter::put32(uint32_t w) {
     buffer_.insert(buffer_.end(), b, b + 4);
 }
 
+// Moves the time high to `target` steps along the path every decoder reads
+// back as that move (timeHighWords). Long silences are written out as they
+// come: a silence of years is gigabytes of steps, so the buffer is flushed
+// on the way.
+void RawWriter::moveTimeHigh(uint64_t target, unsigned fieldBits) {
+    const uint64_t mask = (uint64_t(1) << fieldBits) - 1;
+    auto putHigh = [&](uint64_t steps) {
+        if (format_ == RawFormat::Evt2)
+            put32(0x80000000u | uint32_t(steps & mask));
+        else
+            put16(uint16_t(0x8000 | (steps & mask)));
+    };
+    const uint64_t from = highSteps_;
+    const uint64_t n = haveTime_ ? timeHighWords(from, target, fieldBits) : 1;
+    for (uint64_t i = 1; i < n && ok_; ++i) {
+        putHigh(timeHighStepOnPath(from, target, fieldBits, i, n));
+        flushIfFull();
+    }
+    highSteps_ = target;
+    haveTime_ = true;
+    putHigh(target);
+}
+
 void RawWriter::setTime(uint64_t t) {
     if (format_ == RawFormat::Evt2) {
         const uint64_t target = t >> 6;
         if (haveTime_ && target == highSteps_) return;
-        if (haveTime_) {
-            // Long silences are bridged so every step stays within the decoders' reach.
-            // Written out as they come: a silence of years is gigabytes of steps.
-            while (ok_ && int64_t(target - highSteps_) > kMaxEvt2Step) {
-                highSteps_ += kMaxEvt2Step;
-                put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
-                flushIfFull();
-            }
-            while (ok_ && int64_t(highSteps_ - target) > kMaxBackStep) {
-                highSteps_ -= kMaxBackStep;
-                put32(0x80000000u | uint32_t(highSteps_ & 0x0FFFFFFF));
-                flushIfFull();
-            }
-        }
-        highSteps_ = target;
-        haveTime_ = true;
-        put32(0x80000000u | uint32_t(target & 0x0FFFFFFF));
+        moveTimeHigh(target, 28);
         return;
     }
     const uint64_t target = t >> 12;
     const uint16_t low = uint16_t(t & 0xFFF);
-    bool highChanged = !haveTime_ || target != highSteps_;
-    if (highChanged) {
-        if (haveTime_) {
-            while (ok_ && int64_t(target - highSteps_) > kMaxEvt3Step) {
-                highSteps_ += kMaxEvt3Step;
-                put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
-                flushIfFull();
-            }
-            while (ok_ && int64_t(highSteps_ - target) > kMaxBackStep) {
-                highSteps_ -= kMaxBackStep;
-                put16(uint16_t(0x8000 | (highSteps_ & 0xFFF)));
-                flushIfFull();
-            }
-        }
-        highSteps_ = target;
-        haveTime_ = true;
-        put16(uint16_t(0x8000 | (target & 0xFFF)));
-    }
+    const bool highChanged = !haveTime_ || target != highSteps_;
+    if (highChanged) moveTimeHigh(target, 12);
     if (highChanged || low != low_) {
         low_ = low;
         put16(uint16_t(0x6000 | low));

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct RecordingMeta {
     std::string generation;
     std::string sensorGeneration;
     std::string sensorName;
+    // A RAW source's own header: a RAW output keeps its facts and invents
+    // none, as a cut does.
+    std::optional<RawHeader> rawHeader;
 };
 
 // One batch: events in order, and the trigger edges that came with them; an
@@ -77,7 +81,8 @@ public:
     // Bytes of the finished output (every file of it).
     virtual uint64_t outputBytes() const = 0;
     // Empty time costs this output space (time words, a per-millisecond
-    // index): a conversion refuses a silence beyond kMaxSilence_us.
+    // index): a conversion refuses a silence beyond kMaxSilence_us, and
+    // silences of kSilence_us or more that add up to beyond it.
     virtual bool paysForSilence() const { return false; }
     // Asked now and then during a long write; when it says stop, write()
     // fails with the reason "cancelled".
@@ -93,6 +98,9 @@ private:
 // A day: longer stretches without events or edges are taken for a broken
 // time, not a recording, where the output would have to fill them.
 constexpr uint64_t kMaxSilence_us = uint64_t(86400) * 1000000;
+// Gaps from a second on count towards the empty time of a whole recording;
+// shorter ones cost an output at most a thousand index entries an event.
+constexpr uint64_t kSilence_us = 1000000;
 
 // Sources, by the input's kind. Null with *error when the input cannot be
 // opened or is not of the expected layout.

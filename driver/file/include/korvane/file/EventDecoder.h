@@ -67,14 +67,16 @@ inline size_t wordSizeBytes(RawFormat format) {
 //
 // - TIME_HIGH carries the time's middle bits (EVT 3.0: bits 23..12, steps of
 //   4096 us; EVT 2.0: bits 33..6, steps of 64 us). A larger value than before
-//   goes forward by the difference, a long pause of any size.
+//   goes forward by the difference, a pause of any size (but see below).
 // - A smaller value is either time going back or a loop of the counter.
 //   Cameras repeat TIME_HIGH every few microseconds, so a loop shows as a
-//   step from the top of the range to near 0, a long way down; a value at
-//   most a quarter of the range below the previous one is time going back by
-//   that many steps (never below zero). Further down it is a loop: time goes
-//   forward by the difference modulo the range, so a pause across the top of
-//   the counter of up to three quarters of the range keeps its size.
+//   step from near the top of the range (its top quarter) to near 0 (its
+//   bottom quarter): time goes forward by the difference modulo the range.
+//   Any other smaller value is time going back by the difference, however
+//   large. Likewise a step from near 0 up to near the top, after a loop, is
+//   time going back across the loop (jitter around it), not a pause of
+//   nearly a whole loop. The writer keeps every step it makes within these
+//   reads (see RawWriter).
 // - Backward jitter: cameras may repeat an older TIME_HIGH, up to
 //   kTimeHighJitterSteps below the latest; such steps are expected and not a
 //   fault of the recording (see FileCheck); longer ways back are.
@@ -93,12 +95,39 @@ constexpr uint32_t kTimeHighJitterSteps = 4;
 // Steps of the time high after a TIME_HIGH whose field (fieldBits wide)
 // reads `field`, given the steps so far (loops included).
 inline uint64_t nextTimeHighSteps(uint64_t prevSteps, uint64_t field, unsigned fieldBits) {
-    const uint64_t mask = (uint64_t(1) << fieldBits) - 1;
-    const uint64_t forward = (field - prevSteps) & mask;
-    const uint64_t back = ((mask + 1) - forward) & mask;
-    const uint64_t backLimit = (mask + 1) / 4;
-    if (forward != 0 && back <= backLimit && back <= prevSteps) return prevSteps - back;
-    return prevSteps + forward;
+    const uint64_t range = uint64_t(1) << fieldBits;
+    const uint64_t quarter = range / 4;
+    const uint64_t prev = prevSteps & (range - 1);
+    field &= range - 1;
+    const bool prevLow = prev < quarter, prevHigh = prev >= range - quarter;
+    const bool fieldLow = field < quarter, fieldHigh = field >= range - quarter;
+    if (field >= prev) {
+        const uint64_t backAcrossLoop = prev + range - field;
+        if (prevLow && fieldHigh && backAcrossLoop <= prevSteps) return prevSteps - backAcrossLoop;
+        return prevSteps + (field - prev);
+    }
+    if (prevHigh && fieldLow) return prevSteps + (field + range - prev);
+    return prevSteps - (prev - field);
+}
+
+// How a writer moves the time high from `from` to `to` steps (loops
+// included) so that the decoders read back exactly that move: one TIME_HIGH
+// word wherever one reads so (a step back stays one step back, however
+// large), otherwise words a quarter of the range apart, which always read as
+// written, and then `to`. Returns how many words that is; word i (from 1)
+// of n sets timeHighStepOnPath(from, to, fieldBits, i, n).
+inline uint64_t timeHighWords(uint64_t from, uint64_t to, unsigned fieldBits) {
+    const uint64_t range = uint64_t(1) << fieldBits;
+    if (nextTimeHighSteps(from, to & (range - 1), fieldBits) == to) return 1;
+    const uint64_t distance = from < to ? to - from : from - to;
+    return (distance - 1) / (range / 4) + 1;
+}
+
+inline uint64_t timeHighStepOnPath(uint64_t from, uint64_t to, unsigned fieldBits, uint64_t i,
+                                   uint64_t n) {
+    if (i >= n) return to;
+    const uint64_t by = i * ((uint64_t(1) << fieldBits) / 4);
+    return from < to ? from + by : from - by;
 }
 
 // The EVT3 time high after a TIME_HIGH word, given the current one.

@@ -52,5 +52,9 @@ std::string recordingHeader(const DvsFileInfo& info, RawFormat format, uint32_t 
 // the source states (geometry, sensor, serial, our writer's lines when we
 // wrote it) and none it does not.
 std::string cutHeader(const DvsFileInfo& info, RawFormat format, const RawHeader& source);
+// The header of a copy of a recording (a cut, a RAW to RAW conversion) whose
+// events start at firstEvent_us: the source's serial and frame start, and
+// cutHeader's facts.
+std::string copyHeader(const RawHeader& source, RawFormat format, uint64_t firstEvent_us);
 
 }  // namespace korvane

@@ -77,6 +77,7 @@ public:
 
 private:
     void setTime(uint64_t t);
+    void moveTimeHigh(uint64_t target, unsigned fieldBits);
     void put16(uint16_t w);
     void put32(uint32_t w);
     void flushIfFull();
