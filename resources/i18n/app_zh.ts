@@ -270,6 +270,58 @@
         <source>The recording cannot be read.</source>
         <translation>无法读取该录像。</translation>
     </message>
+    <message>
+        <source>There are no events in the range.</source>
+        <translation>区间内没有事件。</translation>
+    </message>
+    <message>
+        <source>The target is a folder.</source>
+        <translation>目标是一个文件夹。</translation>
+    </message>
+    <message>
+        <source>The target is a link, which is not written through.</source>
+        <translation>目标是一个链接，不会经由链接写入。</translation>
+    </message>
+    <message>
+        <source>The target is not a regular file.</source>
+        <translation>目标不是普通文件。</translation>
+    </message>
+    <message>
+        <source>The target is the recording itself.</source>
+        <translation>目标就是该录像本身。</translation>
+    </message>
+    <message>
+        <source>A recording is writing the target.</source>
+        <translation>目标正被一个录制写入。</translation>
+    </message>
+    <message>
+        <source>There is not enough memory.</source>
+        <translation>内存不足。</translation>
+    </message>
+    <message>
+        <source>The disk is full.</source>
+        <translation>磁盘已满。</translation>
+    </message>
+    <message>
+        <source>Permission denied.</source>
+        <translation>权限不足。</translation>
+    </message>
+    <message>
+        <source>The disk is read-only.</source>
+        <translation>磁盘为只读。</translation>
+    </message>
+    <message>
+        <source>The disk reported an error.</source>
+        <translation>磁盘报告了错误。</translation>
+    </message>
+    <message>
+        <source>The file cannot be written.</source>
+        <translation>无法写入该文件。</translation>
+    </message>
+    <message>
+        <source>The file cannot be created: %1</source>
+        <translation>无法创建该文件：%1</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
