@@ -494,6 +494,34 @@
         <source>The calibration file cannot be read (%1); the default calibration is used.</source>
         <translation>The calibration file cannot be read (%1); the default calibration is used.</translation>
     </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>it is not a regular file</translation>
+    </message>
+    <message>
+        <source>it is larger than a calibration file can be</source>
+        <translation>it is larger than a calibration file can be</translation>
+    </message>
+    <message>
+        <source>required members are missing</source>
+        <translation>required members are missing</translation>
+    </message>
+    <message>
+        <source>its event grid is larger than the view</source>
+        <translation>its event grid is larger than the view</translation>
+    </message>
+    <message>
+        <source>permission denied</source>
+        <translation>permission denied</translation>
+    </message>
+    <message>
+        <source>the disk reported an error</source>
+        <translation>the disk reported an error</translation>
+    </message>
+    <message>
+        <source>it is not a valid calibration file</source>
+        <translation>it is not a valid calibration file</translation>
+    </message>
 </context>
 <context>
     <name>KvGeneralSetting</name>

@@ -494,6 +494,34 @@
         <source>The calibration file cannot be read (%1); the default calibration is used.</source>
         <translation>无法读取标定文件（%1），已使用默认标定。</translation>
     </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>它不是普通文件</translation>
+    </message>
+    <message>
+        <source>it is larger than a calibration file can be</source>
+        <translation>它超出了标定文件可能的大小</translation>
+    </message>
+    <message>
+        <source>required members are missing</source>
+        <translation>缺少必需的成员</translation>
+    </message>
+    <message>
+        <source>its event grid is larger than the view</source>
+        <translation>其事件网格大于视图</translation>
+    </message>
+    <message>
+        <source>permission denied</source>
+        <translation>权限不足</translation>
+    </message>
+    <message>
+        <source>the disk reported an error</source>
+        <translation>磁盘报告了错误</translation>
+    </message>
+    <message>
+        <source>it is not a valid calibration file</source>
+        <translation>它不是有效的标定文件</translation>
+    </message>
 </context>
 <context>
     <name>KvGeneralSetting</name>

@@ -313,6 +313,16 @@ MESSAGES = [
     ("KvEventProcessor", "The disk reported an error.", "磁盘报告了错误。"),
     ("KvEventProcessor", "The file cannot be written.", "无法写入该文件。"),
     ("KvEventProcessor", "The file cannot be created: %1", "无法创建该文件：%1"),
+    # Why a recording's calibration file is not used, in the user's words.
+    ("KvFusionCameraDataProcessor", "it is not a regular file", "它不是普通文件"),
+    ("KvFusionCameraDataProcessor", "it is larger than a calibration file can be",
+     "它超出了标定文件可能的大小"),
+    ("KvFusionCameraDataProcessor", "required members are missing", "缺少必需的成员"),
+    ("KvFusionCameraDataProcessor", "its event grid is larger than the view",
+     "其事件网格大于视图"),
+    ("KvFusionCameraDataProcessor", "permission denied", "权限不足"),
+    ("KvFusionCameraDataProcessor", "the disk reported an error", "磁盘报告了错误"),
+    ("KvFusionCameraDataProcessor", "it is not a valid calibration file", "它不是有效的标定文件"),
 ]
 
 
