@@ -4,9 +4,14 @@
 // answers at once. Each reports through the processor's notices, progress
 // and loading status, and is joined before the processor goes.
 
+#include "KvExportJobs.h"
+
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "KvEventProcessor.h"
@@ -53,6 +58,56 @@ std::unique_ptr<DvsFileReader> openJobReader(const std::string& recording, QStri
     return reader;
 }
 }  // namespace
+
+QString jobFailureReason(const std::string& driverReason) {
+    const auto tr = [](const char* text) {
+        return QCoreApplication::translate("KvEventProcessor", text);
+    };
+    qWarning().noquote() << "export or cut failed:" << QString::fromStdString(driverReason);
+    // "cannot create PATH: WHY" and "cannot open: WHY" name the system's reason last.
+    std::string why = driverReason;
+    const bool creating = why.rfind("cannot create ", 0) == 0;
+    if (creating || why.rfind("cannot open: ", 0) == 0) {
+        const size_t colon = why.rfind(": ");
+        why = colon == std::string::npos ? std::string() : why.substr(colon + 2);
+    }
+    struct Known {
+        std::string driver;
+        const char* text;
+    };
+    const Known known[] = {
+        {"no events in range",
+         QT_TRANSLATE_NOOP("KvEventProcessor", "There are no events in the range.")},
+        {"output is a directory", QT_TRANSLATE_NOOP("KvEventProcessor", "The target is a folder.")},
+        {"output is a symbolic link",
+         QT_TRANSLATE_NOOP("KvEventProcessor",
+                           "The target is a link, which is not written through.")},
+        {"output exists and is not a regular file",
+         QT_TRANSLATE_NOOP("KvEventProcessor", "The target is not a regular file.")},
+        {"not a regular file",
+         QT_TRANSLATE_NOOP("KvEventProcessor", "The target is not a regular file.")},
+        {"output is the input",
+         QT_TRANSLATE_NOOP("KvEventProcessor", "The target is the recording itself.")},
+        {"output is being written by another recording",
+         QT_TRANSLATE_NOOP("KvEventProcessor", "A recording is writing the target.")},
+        {"out of memory", QT_TRANSLATE_NOOP("KvEventProcessor", "There is not enough memory.")},
+        {std::strerror(ENOSPC), QT_TRANSLATE_NOOP("KvEventProcessor", "The disk is full.")},
+        {std::strerror(ENOENT),
+         QT_TRANSLATE_NOOP("KvEventProcessor", "The folder does not exist.")},
+        {std::strerror(EACCES), QT_TRANSLATE_NOOP("KvEventProcessor", "Permission denied.")},
+        {std::strerror(EPERM), QT_TRANSLATE_NOOP("KvEventProcessor", "Permission denied.")},
+        {std::strerror(EROFS), QT_TRANSLATE_NOOP("KvEventProcessor", "The disk is read-only.")},
+        {std::strerror(EIO), QT_TRANSLATE_NOOP("KvEventProcessor", "The disk reported an error.")},
+    };
+    QString text = tr("The file cannot be written.");
+    for (const Known& k : known) {
+        if (why == k.driver) {
+            text = tr(k.text);
+            break;
+        }
+    }
+    return creating ? tr("The file cannot be created: %1").arg(text) : text;
+}
 
 bool KvEventProcessor::isCurrentRecording(const QString& path) const {
     return reader_ && sameFile(path, reader_->path());
@@ -138,11 +193,11 @@ void KvEventProcessor::runExportJob(const JobRecord& job) {
             o.error = &error;
             ok = reader->exportVideoRange(job.start_us, job.end_us, local8Bit(job.fullPath), o);
             cancelled = !ok && exportCancel_.load();
-            if (!ok) reason = QString::fromStdString(error);
+            if (!ok) reason = jobFailureReason(error);
         }
     } catch (const std::exception& e) {
         ok = false;
-        reason = QString::fromLocal8Bit(e.what());
+        reason = jobFailureReason(e.what());
     }
     if (ok) {
         qDebug().noquote() << "extract event data start:" + QString::number(job.start_us) +
@@ -191,12 +246,12 @@ void KvEventProcessor::runCutJob(const JobRecord& job) {
             if (!ok) {
                 reason = error.empty()
                              ? tr("No events in the range, or the file cannot be written.")
-                             : QString::fromLocal8Bit(error.c_str());
+                             : jobFailureReason(error);
             }
         }
     } catch (const std::exception& e) {
         ok = false;
-        reason = QString::fromLocal8Bit(e.what());
+        reason = jobFailureReason(e.what());
     }
     if (ok) {
         qDebug().noquote() << "extract event data start:" + QString::number(job.start_us) +

@@ -6,6 +6,14 @@
 // threads). Owned by the processor, which joins its jobs before it goes.
 
 #include <QObject>
+#include <QString>
+#include <string>
+
+// The user's words for why the file library or the video encoder refused or
+// ended an export or a cut: each reason they give has its translated
+// sentence (a reason naming a system error is matched on its message); the
+// library's own English text goes to the log.
+QString jobFailureReason(const std::string& driverReason);
 
 class KvJobProgress : public QObject {
     Q_OBJECT

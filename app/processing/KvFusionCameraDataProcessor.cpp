@@ -100,6 +100,35 @@ CalibrationFile readCalibrationFile(const std::string& path, korvane::Calibrator
     return CalibrationFile::Usable;
 }
 
+// The user's words for what readCalibrationFile found wrong; its English
+// text goes to the log.
+QString calibrationProblemText(const std::string& why) {
+    struct Known {
+        std::string problem;
+        const char* text;
+    };
+    const Known known[] = {
+        {"not a regular file",
+         QT_TRANSLATE_NOOP("KvFusionCameraDataProcessor", "it is not a regular file")},
+        {"larger than a calibration file can be",
+         QT_TRANSLATE_NOOP("KvFusionCameraDataProcessor",
+                           "it is larger than a calibration file can be")},
+        {"required members are missing",
+         QT_TRANSLATE_NOOP("KvFusionCameraDataProcessor", "required members are missing")},
+        {"its event grid is larger than the view",
+         QT_TRANSLATE_NOOP("KvFusionCameraDataProcessor",
+                           "its event grid is larger than the view")},
+        {std::strerror(EACCES),
+         QT_TRANSLATE_NOOP("KvFusionCameraDataProcessor", "permission denied")},
+        {std::strerror(EIO),
+         QT_TRANSLATE_NOOP("KvFusionCameraDataProcessor", "the disk reported an error")},
+    };
+    for (const Known& k : known)
+        if (why == k.problem) return KvFusionCameraDataProcessor::tr(k.text);
+    // A parse error, a member of the wrong kind or another system error.
+    return KvFusionCameraDataProcessor::tr("it is not a valid calibration file");
+}
+
 // Frames that end this long before the events mean a frames file cut short.
 constexpr uint64_t kFramesEndEarly_us = 500000;
 
@@ -462,7 +491,7 @@ void KvFusionCameraDataProcessor::runLoad(
             parameters = defaultCalibration();
             emit signalShowLeftBottomTips(
                 tr("The calibration file cannot be read (%1); the default calibration is used.")
-                    .arg(QString::fromLocal8Bit(calibrationProblem.c_str())),
+                    .arg(calibrationProblemText(calibrationProblem)),
                 KvMessageType::Error, QString::fromLocal8Bit((base + ".json").c_str()));
         }
         std::lock_guard<std::mutex> calibrationLock(calibratorMutex_);

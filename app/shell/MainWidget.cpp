@@ -157,6 +157,8 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     fusionProcessor_->setCalibrationFolder([config] { return config->input_raw_file_path; });
     rawProcessor_->setThemeSource(theme);
     recorder_->setDataFolder(config->app_data_dir);
+    live_ = new LiveCameraController(rawProcessor_, recorder_);
+    fusion_ = new FusionCameraController(fusionProcessor_);
 
     // The timeline stays disabled until a recording gives it bounds.
     timeline_ = new KvThreeHandleSlider(this, Qt::Horizontal, KvThreeHandleSlider::SingleHandle);
@@ -206,6 +208,9 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
 MainWidget::~MainWidget() {
     qApp->removeEventFilter(this);
     shutdownCamera(false);
+    // The controllers' threads and callbacks use the processors and the recorder: they go first.
+    delete live_;
+    delete fusion_;
     delete recorder_;
     delete rawProcessor_;
     delete fusionProcessor_;
@@ -334,14 +339,6 @@ void MainWidget::initConnections() {
     connect(this, &MainWidget::triggerEventsToShow, this, &MainWidget::getEventsToShow,
             Qt::QueuedConnection);
     connect(this, &MainWidget::setShowCameraLiveUI, this, &MainWidget::showCameraPlayingUI);
-    connect(this, &MainWidget::signalStatisticsText, this, &MainWidget::showStatistics,
-            Qt::QueuedConnection);
-    connect(this, &MainWidget::signalRecordingError, this, &MainWidget::recordingFailed,
-            Qt::QueuedConnection);
-    connect(this, &MainWidget::signalCameraLost, this, &MainWidget::cameraConnectionLost,
-            Qt::QueuedConnection);
-    connect(this, &MainWidget::signalRecordingClockTick, this, &MainWidget::showRecordingClock,
-            Qt::QueuedConnection);
     connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
     connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
 
@@ -391,6 +388,7 @@ void MainWidget::initConnections() {
     connectExportAndCut();
     // Fusion recordings and the fusion camera.
     connectFusionProcessor();
+    connectCameraControllers();
 
     // Trigger-in recordings.
     connect(this, &MainWidget::signalRecByTime, recorder_, &KvFileRecorder::recordingTime,
@@ -447,8 +445,7 @@ void MainWidget::openRecordingPath(const QString& path) {
     showCameraPlayingUI(false);
     resetPanelsForRecording();
     // The camera's figures and serial say nothing about the recording.
-    bandwidthText_.clear();
-    eventRateText_.clear();
+    statisticsText_.clear();
     ui->lb_status_bar->clear();
     ui->label_show_camera_info->clear();
     updateInfoLabels();

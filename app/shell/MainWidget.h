@@ -5,8 +5,10 @@
 // and fusion cameras and the recordings of both (MainWidgetCamera.cpp,
 // MainWidgetFusion.cpp, MainWidgetSideBar.cpp, MainWidgetExport.cpp).
 //
-// Ownership: owns its form, processor, timeline, waiting window and frame
-// agent. GUI thread only; processor signals arrive queued.
+// Ownership: owns its form, processors, recorder, camera controllers,
+// timeline, waiting window and frame agent. GUI thread only; processor and
+// camera-controller signals from other threads arrive queued. The camera
+// threads are the controllers' (LiveCameraController, FusionCameraController).
 // The play bar and the timeline are enabled only while a recording is open
 // and loaded; a recording that fails to load clears the picture, the
 // timeline and the title.
@@ -17,17 +19,14 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
 
-#include "korvane/camera/DvsCameraManager.h"
+#include "FusionCameraController.h"
 #include "KvMessageType.h"
+#include "LiveCameraController.h"
 #include "StreamType.h"
+#include "korvane/camera/DvsCameraManager.h"
 
 class AppConfig;
 class CamerasList;
@@ -70,24 +69,6 @@ QString formatStatusBandwidth(uint64_t bandwidth_bytes_per_s);
 QString formatStatusEvents(uint64_t events_per_s);
 // A data rate in the style of the event rates: "10.00 MB/s", "12.5 KB/s", "800 B/s".
 QString formatBandwidth(double bytes_per_second);
-
-// What trigger-in recording needs, copied on the GUI thread for the camera's
-// thread (which must not read the configuration while it is being saved).
-struct TriggerInRecording {
-    QString edgeType;      // "Rising Edge" or "Falling Edge"
-    QString outputDir;     // where the files go
-    QString serial;        // of the camera
-    uint32_t after_s = 0;  // seconds recorded after the edge
-    // The file to record for this edge, or empty when the edge is not the
-    // configured one. Rising edges carry polarity 1, falling ones 0.
-    QString pathFor(const korvane::EventTriggerIn& trigger, const QDateTime& now) const;
-};
-// The base name, or, when a file of a recording by that name already lies in
-// the folder (a recording started again within the same second), the first
-// of base_2, base_3, ... that is free: cameras truncate what they open.
-QString freeRecordingBase(const QString& directory, const QString& base);
-// output dir + "/" + serial + "_yyyyMMdd_HHmmss.raw" (made free as above)
-QString recordingFilePath(const QString& dir, const QString& serial, const QDateTime& now);
 
 // An event rate for the status line: "2.45 Mev/s", "12.5 kev/s", "800 ev/s".
 QString formatEventRate(double events_per_second);
@@ -158,7 +139,7 @@ public:
     void setCameraManager(korvane::DvsCameraManager manager) {
         cameraManager_ = std::move(manager);
     }
-    std::shared_ptr<korvane::DvsCamera> dvsCamera() const { return dvsCamera_; }
+    std::shared_ptr<korvane::DvsCamera> dvsCamera() const { return live_->camera(); }
     // Fusion camera and recordings (MainWidgetFusion.cpp). Tests replace the
     // camera information dialog's modal run.
     using RunCameraInfo = std::function<void(ShowCameraInfoUI&)>;
@@ -171,14 +152,14 @@ public:
     // Why a recording cannot start in `directory`; empty when it can.
     QString recordingFolderProblem(const QString& directory) const;
     KvFusionCameraDataProcessor* fusionProcessor() const { return fusionProcessor_; }
-    std::shared_ptr<korvane::FusionCamera> fusionCamera() const { return fusionCamera_; }
-    QString firmwareText() const { return firmwareText_; }
+    std::shared_ptr<korvane::FusionCamera> fusionCamera() const { return fusion_->camera(); }
+    QString firmwareText() const { return fusion_->firmware(); }
     KvFileRecorder* recorder() const { return recorder_; }
-    bool isStreaming() const { return streaming_.load(); }
-    bool isRecording() const { return recording_.load(); }
-    uint64_t batchInterval() const { return batchInterval_us_.load(); }
+    bool isStreaming() const { return live_->isStreaming() || fusion_->isStreaming(); }
+    bool isRecording() const { return live_->isRecording() || fusion_->isRecording(); }
+    uint64_t batchInterval() const { return live_->batchInterval(); }
     // Batches the live view fell behind on since streaming started.
-    uint64_t lateBatches() const { return lateBatches_.load(); }
+    uint64_t lateBatches() const { return live_->lateBatches(); }
     // The file the record button writes (empty when none ran yet).
     QString buttonRecordingPath() const { return recordingPath_; }
 
@@ -198,11 +179,6 @@ signals:
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalRecByTime(uint32_t seconds, QString path);
-    // From the camera's, the live and the clock threads to this window (queued).
-    void signalStatisticsText(QString bandwidth, QString events);
-    void signalRecordingError(QString path, QString reason);
-    void signalCameraLost();
-    void signalRecordingClockTick(quint64 seconds);
 
 public slots:
     void slotOpenCamera();
@@ -284,8 +260,6 @@ private:
     // Live camera (MainWidgetCamera.cpp).
     bool openCameraTask(SourceKind kind, const korvane::CameraDescription& camera,
                         std::shared_ptr<korvane::DvsCamera>& opened);
-    // Statistics callback of either camera kind: builds the texts, posts them.
-    std::function<void(const korvane::KvStatisticInfo&)> statisticsHandler();
     // Fusion camera (MainWidgetFusion.cpp). The opening task runs on the worker thread.
     bool openFusionCameraTask(const korvane::CameraDescription& camera,
                               std::shared_ptr<korvane::FusionCamera>& opened, QString& firmware);
@@ -293,18 +267,15 @@ private:
     void toggleFusionStreaming();
     void stopFusionStreaming();
     void startFusionRecording();
-    void releaseFusionCamera();
-    void checkFusionConnection();
+    void fusionCameraLost();
+    // The camera controllers' signals to the window (queued where a thread sends them).
+    void connectCameraControllers();
     void setCameraBatchInterval(uint64_t interval_us);
-    void liveLoop(std::shared_ptr<korvane::DvsCamera> camera);
     void cameraConnectionLost();
     void recordingFailed(QString path, QString reason);
     void finishButtonRecording(bool notify);
-    void startRecordingClock();
-    void stopRecordingClock();
-    void recordingClock();
     void showRecordingClock(quint64 seconds);
-    void showStatistics(QString bandwidth, QString events);
+    void showStatistics(quint64 bandwidth_bytes_per_s, quint64 events_per_s);
     void updateStatusLine();
     void stopStreaming();
     void releaseCameras();
@@ -344,37 +315,14 @@ private:
     OpenUrl openUrl_;
     RunRangeDialog runRangeDialog_;
 
-    // Live camera. The camera handle, recorder and flags belong to the GUI
-    // thread; the live thread gets its own handle copy and stops on
-    // streaming_; the clock thread stops on recording_ (woken by clockWake_).
+    // The cameras: their handles, threads and callbacks are the controllers'.
     korvane::DvsCameraManager cameraManager_;
     RunCameraList runCameraList_;
-    std::shared_ptr<korvane::DvsCamera> dvsCamera_;
-    // The fusion camera, its callbacks (removed before it goes) and the
-    // firmware text it reported when opened.
-    std::shared_ptr<korvane::FusionCamera> fusionCamera_;
-    std::vector<uint32_t> fusionCallbackIds_;
-    QString firmwareText_;
-    uint64_t fusionDroppedFramesAtStart_ = 0, fusionDroppedPeriodsAtStart_ = 0;
-    uint64_t fusionDroppedEventsAtStart_ = 0;
-    QTimer* fusionWatch_ = nullptr;  // looks for a lost cable while the fusion camera streams
     RunCameraInfo runCameraInfo_;
     KvFileRecorder* recorder_ = nullptr;
-    uint32_t triggerCallbackId_ = 0xFFFFFFFFu;
-    std::atomic<bool> streaming_{false};
-    std::atomic<uint64_t> batchInterval_us_{33333};
-    uint32_t displayRate_ = 33;
-    std::vector<korvane::Event2D> eventBuffer_;  // the live thread's alone
-    std::thread liveThread_;
-    std::atomic<bool> recording_{false};
-    QString recordingPath_;
-    std::thread clockThread_;
-    std::mutex clockMutex_;
-    std::condition_variable clockWake_;
-    QString bandwidthText_, eventRateText_;
-    std::atomic<uint64_t> lateBatches_{0};
-    std::atomic<bool> showPending_{false};  // a picture request waits for the GUI thread
-    uint64_t droppedBatches_ = 0;
-    uint64_t droppedAtStart_ = 0;
+    LiveCameraController* live_ = nullptr;
+    FusionCameraController* fusion_ = nullptr;
+    QString recordingPath_;  // of the last recording by button, either camera
+    QString statisticsText_;
     bool layoutRestored_ = false;  // the next show keeps the restored place
 };

@@ -1,11 +1,12 @@
 // The main window's live camera: the camera list and opening task, the
-// statistics and trigger-in callbacks, the live view loop, streaming and
-// recording by button, the recording clock and the camera's shutdown.
+// trigger-in settings, the status line, the play bar and record button of a
+// live camera with their notices, the recording clock's label and the
+// camera's shutdown.
 //
-// Threads: camera callbacks run on the camera's threads and reach the
-// window only through its queued signals (callbacks are removed before the
-// handle is released, so none runs on a window being destroyed). The live
-// thread owns the event buffer and a copy of the camera handle.
+// The camera logic itself (handles, callbacks, the live and clock threads)
+// is LiveCameraController's; here the window asks the user, words the
+// notices and keeps the play bar and the labels. The controller's signals
+// from its threads reach the window queued (connectCameraControllers).
 
 #include <QCloseEvent>
 #include <QDebug>
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QStorageInfo>
-#include <chrono>
 
 #include "AppConfig.h"
 #include "CamerasList.h"
@@ -31,10 +31,6 @@
 #include "ui_MainWidget.h"
 
 namespace {
-
-std::string localPath(const QString& path) {
-    return path.toLocal8Bit().toStdString();
-}
 
 SourceKind kindOfProduct(const std::string& product) {
     if (product == "EVK4" || product == "Pirel") return SourceKind::DvsCamera;
@@ -78,29 +74,24 @@ QString formatStatusLine(uint64_t bandwidth_bytes_per_s, uint64_t events_per_s) 
     return formatStatusBandwidth(bandwidth_bytes_per_s) + formatStatusEvents(events_per_s);
 }
 
-QString freeRecordingBase(const QString& directory, const QString& base) {
-    const QDir dir(directory);
-    auto taken = [&](const QString& name) {
-        for (const char* ext : {".raw", ".mp4", ".json"})
-            if (QFileInfo::exists(dir.filePath(name + ext))) return true;
-        return false;
-    };
-    if (!taken(base)) return base;
-    for (int n = 2;; ++n) {
-        const QString candidate = base + "_" + QString::number(n);
-        if (!taken(candidate)) return candidate;
-    }
-}
+// --- the controllers ------------------------------------------------------------
 
-QString recordingFilePath(const QString& dir, const QString& serial, const QDateTime& now) {
-    return dir + "/" + freeRecordingBase(dir, serial + now.toString("_yyyyMMdd_HHmmss")) + ".raw";
-}
-
-QString TriggerInRecording::pathFor(const korvane::EventTriggerIn& trigger,
-                                    const QDateTime& now) const {
-    const bool wanted = (edgeType == "Rising Edge" && trigger.polarity == 1) ||
-                        (edgeType == "Falling Edge" && trigger.polarity == 0);
-    return wanted ? recordingFilePath(outputDir, serial, now) : QString();
+void MainWidget::connectCameraControllers() {
+    LiveCameraController* l = live_;
+    using L = LiveCameraController;
+    // Direct: the window's own signals go out on the sending thread, as the
+    // connections made in initConnections expect (queued to their slots).
+    connect(l, &L::framesReady, this, &MainWidget::triggerEventsToShow, Qt::DirectConnection);
+    connect(l, &L::triggerRecording, this, &MainWidget::signalRecByTime, Qt::DirectConnection);
+    connect(l, &L::statistics, this, &MainWidget::showStatistics, Qt::QueuedConnection);
+    connect(l, &L::recordingError, this, &MainWidget::recordingFailed, Qt::QueuedConnection);
+    connect(l, &L::cameraLost, this, &MainWidget::cameraConnectionLost, Qt::QueuedConnection);
+    connect(l, &L::recordingClockTick, this, &MainWidget::showRecordingClock, Qt::QueuedConnection);
+    FusionCameraController* f = fusion_;
+    using F = FusionCameraController;
+    connect(f, &F::statistics, this, &MainWidget::showStatistics, Qt::QueuedConnection);
+    connect(f, &F::recordingClockTick, this, &MainWidget::showRecordingClock, Qt::QueuedConnection);
+    connect(f, &F::connectionLost, this, &MainWidget::fusionCameraLost);
 }
 
 // --- opening ------------------------------------------------------------------
@@ -122,7 +113,7 @@ void MainWidget::slotOpenCamera() {
     }
     const korvane::CameraDescription chosen = cameras[size_t(index)];
     // The old camera's use ends here: its recording is closed, its stream stopped.
-    if (recording_.load()) on_pb_record_clicked();
+    if (isRecording()) on_pb_record_clicked();
     stopStreaming();
     releaseCameras();
     emit signalOpenRawFile(QString());
@@ -155,12 +146,11 @@ void MainWidget::slotOpenCamera() {
     delete waiting;
 
     if (ok && sourceKind_ == SourceKind::DvsCamera) {
-        dvsCamera_ = std::move(opened);
+        live_->adopt(std::move(opened));
         initDvsCameraSettings();
     }
     if (ok && sourceKind_ == SourceKind::FusionCamera) {
-        fusionCamera_ = std::move(fusionOpened);
-        firmwareText_ = firmware;
+        fusion_->adopt(std::move(fusionOpened), firmware);
         // Streaming starts below in the fusion view, which the processor must show too.
         viewerType_ = korvane::STREAM_BOTH;
         applyViewerTypeIcon();
@@ -179,9 +169,10 @@ void MainWidget::slotOpenCamera() {
     }
     using Tool = std::shared_ptr<korvane::CameraTool>;
     auto tool = [this](korvane::ToolType type) {
-        if (sourceKind_ == SourceKind::DvsCamera && dvsCamera_) return dvsCamera_->getTool(type);
-        if (sourceKind_ == SourceKind::FusionCamera && fusionCamera_)
-            return fusionCamera_->getTool(type);
+        if (sourceKind_ == SourceKind::DvsCamera && live_->camera())
+            return live_->camera()->getTool(type);
+        if (sourceKind_ == SourceKind::FusionCamera && fusion_->camera())
+            return fusion_->camera()->getTool(type);
         return Tool();
     };
     dvsPanel_->setBiasesToolUI(tool(korvane::ToolType::Biases));
@@ -190,8 +181,8 @@ void MainWidget::slotOpenCamera() {
     dvsPanel_->setEventRateControlToolUI(tool(korvane::ToolType::EventRateControl));
     dvsPanel_->setEventTrailFilterToolUI(tool(korvane::ToolType::EventTrailFilter));
     dvsPanel_->setROIToolUI(tool(korvane::ToolType::RegionOfInterest));
-    if (sourceKind_ == SourceKind::FusionCamera && fusionCamera_) {
-        apsPanel_->setApsToolUI(fusionCamera_->getTool(korvane::ToolType::Aps));
+    if (sourceKind_ == SourceKind::FusionCamera && fusion_->camera()) {
+        apsPanel_->setApsToolUI(fusion_->camera()->getTool(korvane::ToolType::Aps));
         apsPanel_->setManualCalibrationUI();
     } else {
         apsPanel_->clearApsUI();
@@ -204,87 +195,62 @@ void MainWidget::slotOpenCamera() {
 bool MainWidget::openCameraTask(SourceKind kind, const korvane::CameraDescription& camera,
                                 std::shared_ptr<korvane::DvsCamera>& opened) {
     if (kind != SourceKind::DvsCamera) return true;
-    opened = cameraManager_.openCamera(camera.serial);
+    opened = live_->open(cameraManager_, camera.serial);
     if (!opened) {
         emit signalShowLeftBottomTips(
             tr("Open camera: ") + QString::fromStdString(camera.serial) + tr("failed."),
             KvMessageType::Error);
         return false;
     }
-    opened->setStatisticInfoCallback(statisticsHandler());
-    opened->setRecordingErrorCallback([this](const std::string& path, const std::string& reason) {
-        const QString p = QString::fromLocal8Bit(path.c_str());
-        const QString r = QString::fromStdString(reason);
-        emit signalRecordingError(p, r);
-    });
     return true;
 }
 
-std::function<void(const korvane::KvStatisticInfo&)> MainWidget::statisticsHandler() {
-    return [this](const korvane::KvStatisticInfo& info) {
-        // Built here, shown there: the label belongs to the GUI thread.
-        emit signalStatisticsText(formatStatusBandwidth(info.bandwidth),
-                                  formatStatusEvents(info.eventRate));
-    };
-}
-
 void MainWidget::initDvsCameraSettings() {
-    if (!dvsCamera_) return;
-    if (triggerCallbackId_ != korvane::DvsCamera::kNoCallback) {
-        dvsCamera_->removeTriggerInCallback(triggerCallbackId_);
-        triggerCallbackId_ = korvane::DvsCamera::kNoCallback;
-    }
-    recorder_->setCamera(dvsCamera_);
+    const std::shared_ptr<korvane::DvsCamera> camera = live_->camera();
+    if (!camera) return;
+    live_->disarmTriggerRecording();
     recorder_->armTriggerCache(0, ".");
     updateStatusLine();  // drops the armed mark
     if (!config_->dvs_trigger_in_rec_enable) return;
     // A cache that cannot start is told by the recorder; the edges still record.
     if (config_->dvs_before_tirgger_in_save_time > 0)
         recorder_->armTriggerCache(config_->dvs_before_tirgger_in_save_time, config_->app_data_dir);
-    // One consistent copy for the camera's thread, made here on the GUI thread.
-    auto settings = std::make_shared<TriggerInRecording>();
-    settings->edgeType = config_->dvs_trigger_in_rec_edge_type;
-    settings->outputDir = config_->output_raw_file_path;
-    settings->serial = QString::fromLocal8Bit(dvsCamera_->getDescription().serial.c_str());
-    settings->after_s = config_->dvs_after_tirgger_in_save_time;
-    triggerCallbackId_ =
-        dvsCamera_->addTriggerInCallback([this, settings](const korvane::EventTriggerIn& t) {
-            const QString path = settings->pathFor(t, QDateTime::currentDateTime());
-            if (path.isEmpty()) return;
-            const uint32_t seconds = settings->after_s;
-            emit signalRecByTime(seconds, path);  // reaches the recorder queued
-        });
+    // Copied here on the GUI thread; each edge it selects reaches the
+    // recorder through signalRecByTime, queued.
+    TriggerInRecording settings;
+    settings.edgeType = config_->dvs_trigger_in_rec_edge_type;
+    settings.outputDir = config_->output_raw_file_path;
+    settings.serial = QString::fromLocal8Bit(camera->getDescription().serial.c_str());
+    settings.after_s = config_->dvs_after_tirgger_in_save_time;
+    live_->armTriggerRecording(settings);
     updateStatusLine();
 }
 
 // --- statistics ---------------------------------------------------------------
 
-void MainWidget::showStatistics(QString bandwidth, QString events) {
+void MainWidget::showStatistics(quint64 bandwidth_bytes_per_s, quint64 events_per_s) {
     if (sourceKind_ != SourceKind::DvsCamera && sourceKind_ != SourceKind::FusionCamera) return;
-    bandwidthText_ = bandwidth;
-    eventRateText_ = events;
-    if (dvsCamera_) droppedBatches_ = dvsCamera_->batchesDropped() - droppedAtStart_;
+    statisticsText_ = formatStatusLine(bandwidth_bytes_per_s, events_per_s);
     updateStatusLine();
 }
 
 void MainWidget::updateStatusLine() {
-    QString text = bandwidthText_ + eventRateText_;
-    if (streaming_.load() && sourceKind_ == SourceKind::FusionCamera) {
+    QString text = statisticsText_;
+    if (fusion_->isStreaming() && sourceKind_ == SourceKind::FusionCamera) {
         // Frames or trigger periods the pairing had to let go (a queue was full).
         text += tr(" Dropped frames: %1  Dropped periods: %2")
-                    .arg(fusionProcessor_->droppedFrames() - fusionDroppedFramesAtStart_)
-                    .arg(fusionProcessor_->droppedPeriods() - fusionDroppedPeriodsAtStart_);
+                    .arg(fusion_->droppedFrames())
+                    .arg(fusion_->droppedPeriods());
         // Only a period without its closing edge loses events (a loose
         // trigger cable): worth the room on the line only when it happens.
-        const uint64_t lostEvents = fusionProcessor_->droppedEvents() - fusionDroppedEventsAtStart_;
+        const uint64_t lostEvents = fusion_->droppedEvents();
         if (lostEvents > 0) text += tr("  Dropped events: %1").arg(lostEvents);
-    } else if (streaming_.load()) {
-        text += tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
+    } else if (isStreaming()) {
+        text += tr(" Late: %1  Dropped: %2").arg(live_->lateBatches()).arg(live_->droppedBatches());
     }
     // Trigger recording runs unseen otherwise: every edge makes a file. First,
     // so a narrow line (a side panel open) cuts the figures, not this.
-    if (sourceKind_ == SourceKind::DvsCamera &&
-        triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
+    if (sourceKind_ == SourceKind::DvsCamera && live_->triggerArmed())
         text = tr("  Trigger recording armed: %1 s before, %2 s after")
                    .arg(config_->dvs_before_tirgger_in_save_time)
                    .arg(config_->dvs_after_tirgger_in_save_time)
@@ -312,14 +278,11 @@ void MainWidget::showCameraPlayingUI(bool en) {
 }
 
 void MainWidget::getEventsToShow() {
-    showPending_ = false;
-    rawProcessor_->showAccumulatedEvents();
+    live_->showAccumulated();
 }
 
 void MainWidget::setCameraBatchInterval(uint64_t interval_us) {
-    batchInterval_us_ = interval_us;
-    if (dvsCamera_) dvsCamera_->setBatchInterval(interval_us);
-    qDebug() << "set dvs time interval: " << interval_us;
+    live_->setBatchInterval(interval_us);
 }
 
 void MainWidget::on_pb_play_clicked(bool checked) {
@@ -327,7 +290,8 @@ void MainWidget::on_pb_play_clicked(bool checked) {
         sourceKind_ == SourceKind::Nothing)
         return;
     if (sourceKind_ == SourceKind::FusionCamera) return toggleFusionStreaming();
-    if (sourceKind_ != SourceKind::DvsCamera || !dvsCamera_ || !dvsCamera_->isConnected()) {
+    const std::shared_ptr<korvane::DvsCamera> camera = live_->camera();
+    if (sourceKind_ != SourceKind::DvsCamera || !camera || !camera->isConnected()) {
         qDebug() << "Please connect camera first.";
         ui->pb_play->setChecked(false);
         return;
@@ -336,88 +300,23 @@ void MainWidget::on_pb_play_clicked(bool checked) {
         stopStreaming();
         return;
     }
-    if (liveThread_.joinable()) liveThread_.join();
-    if (dvsCamera_->start() != 0) {
+    if (!live_->startStreaming()) {
         qDebug() << "Please check the camera connection.";
         ui->pb_play->setChecked(false);
         return;
     }
-    dvsCamera_->setBatchInterval(batchInterval_us_.load());
-    lateBatches_ = 0;
-    droppedBatches_ = 0;
-    showPending_ = false;
-    droppedAtStart_ = dvsCamera_->batchesDropped();
-    streaming_ = true;
-    recorder_->setStreaming(true);
-    liveThread_ = std::thread(&MainWidget::liveLoop, this, dvsCamera_);
     ui->pb_play->setChecked(true);
 }
 
 void MainWidget::stopStreaming() {
     stopFusionStreaming();
-    const bool wasStreaming = streaming_.exchange(false) || liveThread_.joinable();
-    if (liveThread_.joinable()) liveThread_.join();
-    if (!wasStreaming || !dvsCamera_) return;
-    recorder_->setStreaming(false);
-    ui->pb_play->setChecked(false);
-    dvsCamera_->stop();
-    qDebug() << "stop camera.";
-}
-
-// Live thread: one picture per pass of 1/displayRate s. The batches due are
-// taken (up to three), so a short batch interval makes fuller pictures
-// rather than lost batches. A batch is late when a pass finds more batches
-// waiting than the camera time since the previous pass explains (the view
-// fell behind). Batches go to the renderer in slices, so the GUI thread's
-// frame request never waits long for the accumulation lock.
-void MainWidget::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
-    using namespace std::chrono;
-    constexpr size_t kSlice = 1 << 16;
-    constexpr int kMaxBatchesPerPass = 3;  // a view that cannot keep up still shows pictures
-    const uint32_t rate = displayRate_;
-    const auto period = microseconds(1000000 / rate);
-    auto previous = steady_clock::now();
-    while (streaming_.load()) {
-        const auto t0 = steady_clock::now();
-        const uint64_t interval_us = std::max<uint64_t>(1, batchInterval_us_.load());
-        const uint64_t explained =
-            uint64_t(duration_cast<microseconds>(t0 - previous).count()) / interval_us + 1;
-        previous = t0;
-        int batches = 0;
-        while (batches < kMaxBatchesPerPass && streaming_.load() &&
-               camera->getNextEvents(eventBuffer_)) {
-            if (eventBuffer_.empty()) continue;
-            if (uint64_t(++batches) > explained) ++lateBatches_;
-            const korvane::Event2D* first = eventBuffer_.data();
-            const korvane::Event2D* last = first + eventBuffer_.size();
-            for (const korvane::Event2D* p = first; p < last; p += kSlice)
-                rawProcessor_->accumulateEvents(p, p + std::min<size_t>(kSlice, size_t(last - p)));
-        }
-        if (batches > 0) {
-            // One request in flight: a GUI thread that was busy must not take
-            // two in a row, the second of which would show an empty picture.
-            if (!showPending_.exchange(true)) emit triggerEventsToShow();
-        }
-        // One picture per display period at most, counted from the pass's
-        // start (a fixed pause on top of the work made a busy stream fall
-        // behind the camera). A pass that found no batch looks again soon:
-        // the camera's batches do not keep step with the display period, and
-        // waiting a whole period would merge two batches into one picture.
-        auto rest = period - duration_cast<microseconds>(steady_clock::now() - t0);
-        if (batches == 0) rest = std::min<microseconds>(rest, milliseconds(2));
-        if (rest.count() > 0 && streaming_.load()) std::this_thread::sleep_for(rest);
-        if (!camera->isConnected()) {
-            qDebug() << "Camera connection lost.";
-            streaming_ = false;
-            emit signalCameraLost();
-        }
-    }
+    if (live_->stopStreaming()) ui->pb_play->setChecked(false);
 }
 
 void MainWidget::cameraConnectionLost() {
     emit signalShowLeftBottomTips(tr("Camera connection lost."), KvMessageType::Error);
     // The driver closed the file when the cable went; the window follows.
-    if (recording_.load()) finishButtonRecording(true);
+    if (isRecording()) finishButtonRecording(true);
     recorder_->stopRecording();
     updateStatusLine();
 }
@@ -426,16 +325,17 @@ void MainWidget::cameraConnectionLost() {
 
 void MainWidget::on_pb_record_clicked() {
     const bool fusion = sourceKind_ == SourceKind::FusionCamera;
+    const std::shared_ptr<korvane::DvsCamera> dvsCamera = live_->camera();
     const bool held =
-        fusion ? bool(fusionCamera_) : sourceKind_ == SourceKind::DvsCamera && bool(dvsCamera_);
+        fusion ? bool(fusion_->camera()) : sourceKind_ == SourceKind::DvsCamera && bool(dvsCamera);
     const bool connected =
-        held && (fusion ? fusionCamera_->isConnected() : dvsCamera_->isConnected());
-    if (!held || (!connected && !recording_.load())) {
+        held && (fusion ? fusion_->camera()->isConnected() : dvsCamera->isConnected());
+    if (!held || (!connected && !isRecording())) {
         qDebug() << "Please connect camera first.";
         ui->pb_record->setChecked(false);
         return;
     }
-    if (recording_.load()) {
+    if (isRecording()) {
         qDebug() << "stop recording";
         finishButtonRecording(true);
         return;
@@ -452,27 +352,24 @@ void MainWidget::on_pb_record_clicked() {
     if (fusion) return startFusionRecording();
     recordingPath_ =
         recordingFilePath(config_->output_raw_file_path,
-                          QString::fromLocal8Bit(dvsCamera_->getDescription().serial.c_str()),
+                          QString::fromLocal8Bit(dvsCamera->getDescription().serial.c_str()),
                           QDateTime::currentDateTime());
-    if (!dvsCamera_->startRecording(localPath(recordingPath_))) {
+    if (!live_->startRecording(recordingPath_)) {
         ui->pb_record->setChecked(false);
-        const QString reason = recordingFailureReason(dvsCamera_->recordingStatus().error);
+        const QString reason = recordingFailureReason(dvsCamera->recordingStatus().error);
         emit signalShowLeftBottomTips(tr("Recording failed: %1").arg(reason), KvMessageType::Error,
                                       recordingPath_);
         return;
     }
-    recording_ = true;
     ui->pb_record->setChecked(true);
-    startRecordingClock();
 }
 
 // Ends the button's recording; tells the user whether the file is whole.
 void MainWidget::finishButtonRecording(bool notify) {
-    recording_ = false;
     ui->pb_record->setChecked(false);
-    stopRecordingClock();
-    if (fusionCamera_) {
-        const bool whole = fusionCamera_->stopRecording(korvane::STREAM_BOTH);
+    ui->lb_recoding_time->clear();
+    if (fusion_->camera()) {
+        const bool whole = fusion_->finishRecording();
         if (!notify) return;
         if (whole) {
             emit signalShowLeftBottomTips(tr("Save file success!"), KvMessageType::Success,
@@ -484,11 +381,10 @@ void MainWidget::finishButtonRecording(bool notify) {
         }
         return;
     }
-    if (!dvsCamera_) return;
-    const bool whole = dvsCamera_->stopRecording();
-    const korvane::RecordingStatus status = dvsCamera_->recordingStatus();
-    if (!notify) return;
-    if (whole || (status.error.empty() && QFileInfo(recordingPath_).size() > 0)) {
+    const bool held = bool(live_->camera());
+    const LiveCameraController::Finished status = live_->finishRecording();
+    if (!held || !notify) return;
+    if (status.whole || (status.error.empty() && QFileInfo(recordingPath_).size() > 0)) {
         emit signalShowLeftBottomTips(tr("Save file success!"), KvMessageType::Success,
                                       recordingPath_);
     } else if (status.error == "camera unplugged" && QFileInfo(recordingPath_).size() > 0) {
@@ -516,72 +412,36 @@ QString MainWidget::recordingFolderProblem(const QString& directory) const {
 }
 
 void MainWidget::recordingFailed(QString path, QString reason) {
-    if (!recording_.load() || path != recordingPath_ || reason == "camera unplugged") return;
-    recording_ = false;
+    if (!live_->recordingFailed(path, reason)) return;
     ui->pb_record->setChecked(false);
-    stopRecordingClock();
+    ui->lb_recoding_time->clear();
     emit signalShowLeftBottomTips(
         tr("Recording failed: %1").arg(recordingFailureReason(reason.toStdString())),
         KvMessageType::Error, path);
 }
 
-void MainWidget::startRecordingClock() {
-    stopRecordingClock();
-    recording_ = true;
-    clockThread_ = std::thread(&MainWidget::recordingClock, this);
-}
-
-void MainWidget::stopRecordingClock() {
-    {
-        std::lock_guard<std::mutex> lock(clockMutex_);
-        clockWake_.notify_all();
-    }
-    if (clockThread_.joinable()) clockThread_.join();
-    ui->lb_recoding_time->clear();
-}
-
 void MainWidget::showRecordingClock(quint64 seconds) {
-    if (!recording_.load()) return;
+    if (!isRecording()) return;
     ui->lb_recoding_time->setText(formatDuration(seconds) + "  " +
                                   sizeText(QFileInfo(recordingPath_).size()));
-}
-
-// Clock thread: one pass per second of recording; labels change on the GUI thread.
-void MainWidget::recordingClock() {
-    using namespace std::chrono;
-    uint64_t n = 0;
-    std::unique_lock<std::mutex> lock(clockMutex_);
-    while (recording_.load()) {
-        const auto pass = steady_clock::now();
-        emit signalRecordingClockTick(quint64(n));
-        clockWake_.wait_until(lock, pass + seconds(1), [this] { return !recording_.load(); });
-        ++n;
-    }
 }
 
 // --- leaving the camera ---------------------------------------------------------
 
 void MainWidget::releaseCameras() {
-    releaseFusionCamera();
-    if (!dvsCamera_) return;
-    if (triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
-        dvsCamera_->removeTriggerInCallback(triggerCallbackId_);
-    triggerCallbackId_ = korvane::DvsCamera::kNoCallback;
-    dvsCamera_->setStatisticInfoCallback(nullptr);
-    dvsCamera_->setRecordingErrorCallback(nullptr);
-    recorder_->setCamera(nullptr);
-    dvsCamera_.reset();
+    fusion_->release();
+    live_->release();
 }
 
 bool MainWidget::confirmStopRecording() {
-    if (!recording_.load() && !recorder_->isRecording()) return true;
+    if (!isRecording() && !recorder_->isRecording()) return true;
     return askUser_(tr("Tips"),
                     tr("A recording is running. Stop it? What was recorded so far is kept."),
                     tr("Stop"), tr("Cancel"));
 }
 
 void MainWidget::shutdownCamera(bool notify) {
-    if (recording_.load()) finishButtonRecording(notify);
+    if (isRecording()) finishButtonRecording(notify);
     recorder_->stopRecording();
     stopStreaming();
     releaseCameras();

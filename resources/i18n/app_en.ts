@@ -270,6 +270,58 @@
         <source>The recording cannot be read.</source>
         <translation>The recording cannot be read.</translation>
     </message>
+    <message>
+        <source>There are no events in the range.</source>
+        <translation>There are no events in the range.</translation>
+    </message>
+    <message>
+        <source>The target is a folder.</source>
+        <translation>The target is a folder.</translation>
+    </message>
+    <message>
+        <source>The target is a link, which is not written through.</source>
+        <translation>The target is a link, which is not written through.</translation>
+    </message>
+    <message>
+        <source>The target is not a regular file.</source>
+        <translation>The target is not a regular file.</translation>
+    </message>
+    <message>
+        <source>The target is the recording itself.</source>
+        <translation>The target is the recording itself.</translation>
+    </message>
+    <message>
+        <source>A recording is writing the target.</source>
+        <translation>A recording is writing the target.</translation>
+    </message>
+    <message>
+        <source>There is not enough memory.</source>
+        <translation>There is not enough memory.</translation>
+    </message>
+    <message>
+        <source>The disk is full.</source>
+        <translation>The disk is full.</translation>
+    </message>
+    <message>
+        <source>Permission denied.</source>
+        <translation>Permission denied.</translation>
+    </message>
+    <message>
+        <source>The disk is read-only.</source>
+        <translation>The disk is read-only.</translation>
+    </message>
+    <message>
+        <source>The disk reported an error.</source>
+        <translation>The disk reported an error.</translation>
+    </message>
+    <message>
+        <source>The file cannot be written.</source>
+        <translation>The file cannot be written.</translation>
+    </message>
+    <message>
+        <source>The file cannot be created: %1</source>
+        <translation>The file cannot be created: %1</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
@@ -441,6 +493,34 @@
     <message>
         <source>The calibration file cannot be read (%1); the default calibration is used.</source>
         <translation>The calibration file cannot be read (%1); the default calibration is used.</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>it is not a regular file</translation>
+    </message>
+    <message>
+        <source>it is larger than a calibration file can be</source>
+        <translation>it is larger than a calibration file can be</translation>
+    </message>
+    <message>
+        <source>required members are missing</source>
+        <translation>required members are missing</translation>
+    </message>
+    <message>
+        <source>its event grid is larger than the view</source>
+        <translation>its event grid is larger than the view</translation>
+    </message>
+    <message>
+        <source>permission denied</source>
+        <translation>permission denied</translation>
+    </message>
+    <message>
+        <source>the disk reported an error</source>
+        <translation>the disk reported an error</translation>
+    </message>
+    <message>
+        <source>it is not a valid calibration file</source>
+        <translation>it is not a valid calibration file</translation>
     </message>
 </context>
 <context>

@@ -270,6 +270,58 @@
         <source>The recording cannot be read.</source>
         <translation>无法读取该录像。</translation>
     </message>
+    <message>
+        <source>There are no events in the range.</source>
+        <translation>区间内没有事件。</translation>
+    </message>
+    <message>
+        <source>The target is a folder.</source>
+        <translation>目标是一个文件夹。</translation>
+    </message>
+    <message>
+        <source>The target is a link, which is not written through.</source>
+        <translation>目标是一个链接，不会经由链接写入。</translation>
+    </message>
+    <message>
+        <source>The target is not a regular file.</source>
+        <translation>目标不是普通文件。</translation>
+    </message>
+    <message>
+        <source>The target is the recording itself.</source>
+        <translation>目标就是该录像本身。</translation>
+    </message>
+    <message>
+        <source>A recording is writing the target.</source>
+        <translation>目标正被一个录制写入。</translation>
+    </message>
+    <message>
+        <source>There is not enough memory.</source>
+        <translation>内存不足。</translation>
+    </message>
+    <message>
+        <source>The disk is full.</source>
+        <translation>磁盘已满。</translation>
+    </message>
+    <message>
+        <source>Permission denied.</source>
+        <translation>权限不足。</translation>
+    </message>
+    <message>
+        <source>The disk is read-only.</source>
+        <translation>磁盘为只读。</translation>
+    </message>
+    <message>
+        <source>The disk reported an error.</source>
+        <translation>磁盘报告了错误。</translation>
+    </message>
+    <message>
+        <source>The file cannot be written.</source>
+        <translation>无法写入该文件。</translation>
+    </message>
+    <message>
+        <source>The file cannot be created: %1</source>
+        <translation>无法创建该文件：%1</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
@@ -441,6 +493,34 @@
     <message>
         <source>The calibration file cannot be read (%1); the default calibration is used.</source>
         <translation>无法读取标定文件（%1），已使用默认标定。</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>它不是普通文件</translation>
+    </message>
+    <message>
+        <source>it is larger than a calibration file can be</source>
+        <translation>它超出了标定文件可能的大小</translation>
+    </message>
+    <message>
+        <source>required members are missing</source>
+        <translation>缺少必需的成员</translation>
+    </message>
+    <message>
+        <source>its event grid is larger than the view</source>
+        <translation>其事件网格大于视图</translation>
+    </message>
+    <message>
+        <source>permission denied</source>
+        <translation>权限不足</translation>
+    </message>
+    <message>
+        <source>the disk reported an error</source>
+        <translation>磁盘报告了错误</translation>
+    </message>
+    <message>
+        <source>it is not a valid calibration file</source>
+        <translation>它不是有效的标定文件</translation>
     </message>
 </context>
 <context>

@@ -298,6 +298,31 @@ MESSAGES = [
      "请等待导出或剪切完成。"),
     ("KvEventProcessor", "Cut recording cancelled.", "已取消剪切录像。"),
     ("KvEventProcessor", "The recording cannot be read.", "无法读取该录像。"),
+    # Why an export or a cut failed, in the user's words.
+    ("KvEventProcessor", "There are no events in the range.", "区间内没有事件。"),
+    ("KvEventProcessor", "The target is a folder.", "目标是一个文件夹。"),
+    ("KvEventProcessor", "The target is a link, which is not written through.",
+     "目标是一个链接，不会经由链接写入。"),
+    ("KvEventProcessor", "The target is not a regular file.", "目标不是普通文件。"),
+    ("KvEventProcessor", "The target is the recording itself.", "目标就是该录像本身。"),
+    ("KvEventProcessor", "A recording is writing the target.", "目标正被一个录制写入。"),
+    ("KvEventProcessor", "There is not enough memory.", "内存不足。"),
+    ("KvEventProcessor", "The disk is full.", "磁盘已满。"),
+    ("KvEventProcessor", "Permission denied.", "权限不足。"),
+    ("KvEventProcessor", "The disk is read-only.", "磁盘为只读。"),
+    ("KvEventProcessor", "The disk reported an error.", "磁盘报告了错误。"),
+    ("KvEventProcessor", "The file cannot be written.", "无法写入该文件。"),
+    ("KvEventProcessor", "The file cannot be created: %1", "无法创建该文件：%1"),
+    # Why a recording's calibration file is not used, in the user's words.
+    ("KvFusionCameraDataProcessor", "it is not a regular file", "它不是普通文件"),
+    ("KvFusionCameraDataProcessor", "it is larger than a calibration file can be",
+     "它超出了标定文件可能的大小"),
+    ("KvFusionCameraDataProcessor", "required members are missing", "缺少必需的成员"),
+    ("KvFusionCameraDataProcessor", "its event grid is larger than the view",
+     "其事件网格大于视图"),
+    ("KvFusionCameraDataProcessor", "permission denied", "权限不足"),
+    ("KvFusionCameraDataProcessor", "the disk reported an error", "磁盘报告了错误"),
+    ("KvFusionCameraDataProcessor", "it is not a valid calibration file", "它不是有效的标定文件"),
 ]
 
 

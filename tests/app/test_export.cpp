@@ -11,6 +11,8 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 
 #include "../driver/VideoReadBack.h"
 #include "AppConfig.h"
@@ -18,6 +20,7 @@
 #include "korvane/file/DvsFileReader.h"
 #include "KvCutRawFile.h"
 #include "KvEventProcessor.h"
+#include "KvExportJobs.h"
 #include "KvExportVideoUI.h"
 #include "KvThreeHandleSlider.h"
 #include "MainWidget.h"
@@ -517,6 +520,22 @@ private slots:
             QString text;
             bool exact;  // the whole text, or how it starts
         };
+        // The libraries' reasons reach the user as translatable sentences.
+        const struct {
+            std::string driver;
+            QString shown;
+        } reasons[] = {
+            {"no events in range", "There are no events in the range."},
+            {"output is a directory", "The target is a folder."},
+            {"output is being written by another recording", "A recording is writing the target."},
+            {"cannot create /no/such.mp4: " + std::string(std::strerror(ENOENT)),
+             "The file cannot be created: The folder does not exist."},
+            {"cannot open: " + std::string(std::strerror(EACCES)), "Permission denied."},
+            {std::strerror(ENOSPC), "The disk is full."},
+            {"cannot open the H.264 encoder: Invalid argument", "The file cannot be written."},
+        };
+        for (const auto& r : reasons)
+            QCOMPARE(jobFailureReason(r.driver), r.shown);
         const QString backwards = "failed.\nThe start time is after the end time.";
         const QList<Case> cases{
             {false, "back.mp4", 300000, 200000, KvMessageType::Error, "Export video " + backwards,
@@ -526,8 +545,8 @@ private slots:
             {true, "late.raw", 650000, 900000, KvMessageType::Error, "Cut recording failed.",
              false},
             {false, "silent.mp4", 200000, 400000, KvMessageType::Success, "", false},
-            {true, "silent.raw", 200000, 400000, KvMessageType::Error, "Cut recording failed.",
-             false},
+            {true, "silent.raw", 200000, 400000, KvMessageType::Error,
+             "Cut recording failed.\nThere are no events in the range.", true},
             {true, "none/x.raw", 0, 50000, KvMessageType::Error,
              "Cut recording failed.\nThe folder does not exist.", true},
         };

@@ -423,6 +423,9 @@ private slots:
         QCOMPARE(p->forwardAffine(), fallback);
         QCOMPARE(tips.size(), 1);
         QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Error);
+        QCOMPARE(tips[0][0].toString(),
+                 QString("The calibration file cannot be read (its event grid is larger than the "
+                         "view); the default calibration is used."));
         ThreadSafeSignalSpy images(p, &KvFusionCameraDataProcessor::signalFusionImage);
         p->nextFrame();
         p->nextFrame();
@@ -443,6 +446,10 @@ private slots:
         QCOMPARE(p->forwardAffine(), fallback);
         QCOMPARE(tips.size(), 2);
         QCOMPARE(tips[1][1].value<KvMessageType>(), KvMessageType::Error);
+        // The parser's own English stays in the log.
+        QCOMPARE(tips[1][0].toString(),
+                 QString("The calibration file cannot be read (it is not a valid calibration "
+                         "file); the default calibration is used."));
         QVERIFY(p->hasRecording());
 
         // Valid JSON without the required members; a FIFO nobody writes (it

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 #include "CamerasList.h"
 #include "FakeFrameReader.h"
 #include "FirmwareVersion.h"
+#include "FusionCameraController.h"
 #include "KvFilePathReminderForm.h"
 #include "KvFusionCameraDataProcessor.h"
 #include "KvThreeHandleSlider.h"
@@ -81,8 +83,8 @@ class FusionWindowTest : public QObject {
         return path;
     }
 
-    // A window whose camera list holds a Quenta (modest rate and frame size) and an EVK4.
-    std::unique_ptr<MainWidget> window(const std::string& firmware = std::string()) {
+    // A camera list that holds a Quenta (modest rate and frame size) and an EVK4.
+    std::shared_ptr<SimulatedBackend> backend(const std::string& firmware = std::string()) {
         korvane::SimulatedFusionOptions quenta;
         quenta.eventsPerSecond = 300000;
         quenta.frameWidth = 960;  // small frames keep sanitizer runs short
@@ -93,11 +95,13 @@ class FusionWindowTest : public QObject {
         evk4.serial = SimulatedBackend::kEvk4Serial;
         evk4.product = "EVK4";
         evk4.eventsPerSecond = 500000;
-        auto backend = std::make_shared<SimulatedBackend>(
+        return std::make_shared<SimulatedBackend>(
             std::vector<korvane::SimulatedCameraOptions>{evk4},
             std::vector<korvane::SimulatedFusionOptions>{quenta});
+    }
+    std::unique_ptr<MainWidget> window(const std::string& firmware = std::string()) {
         auto w = std::make_unique<MainWidget>();
-        w->setCameraManager(korvane::DvsCameraManager({backend}));
+        w->setCameraManager(korvane::DvsCameraManager({backend(firmware)}));
         return w;
     }
 
@@ -512,6 +516,67 @@ private slots:
         QVERIFY(!w->form()->pb_play->isChecked());
         QVERIFY(!w->form()->pb_record->isChecked());
         QVERIFY(QTest::qWaitFor([] { return toasts().contains("Camera connection lost."); }, 5000));
+    }
+
+    // The fusion camera's logic alone, on a simulated Quenta: no window,
+    // the processor the window would hand it.
+    void theFusionControllerWorksWithoutAWindow() {
+        KvFusionCameraDataProcessor processor;
+        auto controller = std::make_unique<FusionCameraController>(&processor);
+        using F = FusionCameraController;
+        korvane::DvsCameraManager manager({backend("2.4.0")});
+        QString firmware;
+        QVERIFY(!controller->open(manager, "no such camera", firmware));
+        std::shared_ptr<korvane::FusionCamera> camera =
+            controller->open(manager, SimulatedBackend::kQuentaSerial, firmware);
+        QVERIFY(camera);
+        QCOMPARE(firmware, QString("2.4.0"));
+        controller->adopt(camera, firmware);
+        QCOMPARE(controller->firmware(), QString("2.4.0"));
+
+        // Streaming: the callbacks feed the processor, which paints the overlay.
+        ThreadSafeSignalSpy images(&processor, &KvFusionCameraDataProcessor::signalFusionImage);
+        ThreadSafeSignalSpy statistics(controller.get(), &F::statistics);
+        QVERIFY(controller->startStreaming());
+        QVERIFY(controller->isStreaming());
+        QTRY_VERIFY_WITH_TIMEOUT(images.size() >= 3, 20000);
+        QVERIFY(countPixels(images.last()[0].value<QImage>()).frame > 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!statistics.isEmpty(), 10000);
+        QCOMPARE(controller->droppedEvents(), uint64_t(0));
+
+        // Recording by button: the three files and the clock.
+        ThreadSafeSignalSpy ticks(controller.get(), &F::recordingClockTick);
+        const QString dir = folder("controller");
+        QVERIFY(controller->startRecording(dir, "button"));
+        QVERIFY(controller->isRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 2, 10000);
+        QCOMPARE(ticks[1][0].toULongLong(), 1ull);
+        QVERIFY(controller->finishRecording());
+        QVERIFY(!controller->isRecording());
+        for (const char* ext : {".raw", ".mp4", ".json"})
+            QVERIFY2(QFileInfo(dir + "/button" + ext).size() > 0, ext);
+
+        // Destroyed while streaming and recording: the recording is closed
+        // whole and the camera closed while the processor is still there.
+        QVERIFY(controller->startRecording(dir, "destroyed"));
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 3, 10000);
+        controller.reset();
+        QVERIFY(!camera->isConnected());
+        QVERIFY(QFileInfo(dir + "/destroyed.raw").size() > 0);
+
+        // A lost cable while streaming is told (the watch looks twice a second).
+        controller = std::make_unique<FusionCameraController>(&processor);
+        korvane::DvsCameraManager another({backend()});
+        camera = controller->open(another, SimulatedBackend::kQuentaSerial, firmware);
+        QVERIFY(camera);
+        controller->adopt(camera, firmware);
+        ThreadSafeSignalSpy lost(controller.get(), &F::connectionLost);
+        QVERIFY(controller->startStreaming());
+        std::dynamic_pointer_cast<korvane::SimulatedFusionCamera>(camera)->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!lost.isEmpty(), 10000);
+        QVERIFY(controller->stopStreaming());
+        controller->release();
+        QVERIFY(!controller->camera());
     }
 
     // Closing the window stops and closes a streaming fusion camera.

@@ -21,6 +21,7 @@
 #include "korvane/file/DvsFileReader.h"
 #include "KvEventProcessor.h"
 #include "KvFilePathReminderForm.h"
+#include "LiveCameraController.h"
 #include "MainWidget.h"
 #include "SettingBaseWithLineEdit.h"
 #include "SettingBaseWithSwitchButton.h"
@@ -177,7 +178,7 @@ private slots:
                  QString(" Bandwidth: 10.00 MB/s  Events: 2.50 Mev/s "));
         // An event rate limit of 1000 ev/s still reads as a rate.
         QCOMPARE(formatStatusLine(4000, 1000), QString(" Bandwidth: 3.9 KB/s  Events: 1.0 kev/s "));
-        // The window shows the statistics in these two halves.
+        // The two halves make up the line.
         QCOMPARE(formatStatusBandwidth(10485760) + formatStatusEvents(2500000),
                  formatStatusLine(10485760, 2500000));
         // The camera library's reasons reach the user as translatable sentences.
@@ -221,6 +222,94 @@ private slots:
         t.edgeType = "rising edge";  // any other text: nothing
         QVERIFY(t.pathFor(rising, at).isEmpty());
         QVERIFY(t.pathFor(falling, at).isEmpty());
+    }
+
+    // The live camera's logic alone, on a simulated camera: no window, the
+    // processor and the recorder the window would hand it.
+    void theLiveControllerWorksWithoutAWindow() {
+        KvEventProcessor processor;
+        KvFileRecorder recorder(nullptr);
+        recorder.setDataFolder(folder("data"));
+        korvane::DvsCameraManager manager(
+            {backendOf({cameraOptions("C1", "EVK4"), cameraOptions("C2", "EVK4")})});
+        auto controller = std::make_unique<LiveCameraController>(&processor, &recorder);
+        using L = LiveCameraController;
+        QVERIFY(!controller->open(manager, "no such camera"));
+        std::shared_ptr<korvane::DvsCamera> camera = controller->open(manager, "C1");
+        QVERIFY(camera);
+        controller->adopt(camera);
+        QCOMPARE(controller->camera(), camera);
+
+        // Streaming: the live thread feeds the processor, one request at a
+        // time answered on this thread as the window does.
+        connect(controller.get(), &L::framesReady, controller.get(), &L::showAccumulated,
+                Qt::QueuedConnection);
+        ThreadSafeSignalSpy images(&processor, &KvEventProcessor::signalEventImage);
+        ThreadSafeSignalSpy statistics(controller.get(), &L::statistics);
+        ThreadSafeSignalSpy edges(controller.get(), &L::triggerRecording);
+        QVERIFY(camera->getTool(korvane::ToolType::TriggerIn)->setParameter("channel_0", true));
+        controller->armTriggerRecording({"Rising Edge", folder("edges"), "C1", 3});
+        QVERIFY(controller->triggerArmed());
+        QVERIFY(controller->startStreaming());
+        QVERIFY(controller->isStreaming());
+        QTRY_VERIFY_WITH_TIMEOUT(images.size() >= 3, 10000);
+        QVERIFY(litPixels(images.last()[0].value<QImage>()) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!statistics.isEmpty(), 10000);
+        QVERIFY(statistics.last()[1].toULongLong() > 0);
+        // A rising edge asks for its recording: seconds after it and a free path.
+        QTRY_VERIFY_WITH_TIMEOUT(!edges.isEmpty(), 10000);
+        QCOMPARE(edges.first()[0].toUInt(), 3u);
+        QVERIFY(edges.first()[1].toString().startsWith(folder("edges") + "/C1_"));
+        controller->disarmTriggerRecording();
+        QVERIFY(!controller->triggerArmed());
+
+        // Recording by button with its clock, from 0 a second at a time.
+        ThreadSafeSignalSpy ticks(controller.get(), &L::recordingClockTick);
+        const QString path = folder("controller") + "/button.raw";
+        QVERIFY(controller->startRecording(path));
+        QVERIFY(controller->isRecording());
+        QCOMPARE(controller->recordingPath(), path);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 2, 10000);
+        QCOMPARE(ticks[0][0].toULongLong(), 0ull);
+        QCOMPARE(ticks[1][0].toULongLong(), 1ull);
+        const L::Finished finished = controller->finishRecording();
+        QVERIFY(finished.whole);
+        QVERIFY(!controller->isRecording());
+        QVERIFY(spanOf(path) > 0);
+        // An error for another file, or the cable, leaves a recording alone.
+        QVERIFY(controller->startRecording(path + "2.raw"));
+        QVERIFY(!controller->recordingFailed(path, "disk full"));
+        QVERIFY(!controller->recordingFailed(path + "2.raw", "camera unplugged"));
+        QVERIFY(controller->isRecording());
+        QVERIFY(controller->recordingFailed(path + "2.raw", "disk full"));
+        QVERIFY(!controller->isRecording());
+        controller->finishRecording();
+
+        // Unplugged: the live thread notices, ends streaming and says so.
+        ThreadSafeSignalSpy lost(controller.get(), &L::cameraLost);
+        std::dynamic_pointer_cast<SimulatedDvsCamera>(camera)->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!lost.isEmpty(), 10000);
+        QVERIFY(!controller->isStreaming());
+        // The loop ended on its own: stopping joins it and stops the camera, once.
+        QVERIFY(controller->stopStreaming());
+        QVERIFY(!controller->stopStreaming());
+        controller->release();
+        QVERIFY(!controller->camera());
+
+        // Destroyed while streaming and recording: the threads are joined,
+        // the callbacks removed and the file closed whole, while the
+        // processor and the recorder it used are still there.
+        camera = controller->open(manager, "C2");
+        QVERIFY(camera);
+        controller->adopt(camera);
+        QVERIFY(controller->startStreaming());
+        const QString last = folder("controller") + "/destroyed.raw";
+        QVERIFY(controller->startRecording(last));
+        QVERIFY(recordingHoldsEvents(*camera));
+        controller.reset();
+        QVERIFY(!camera->recordingStatus().running);
+        QVERIFY(spanOf(last) > 0);
+        camera->stop();
     }
 
     void cameraListEntriesAndSelection() {
