@@ -86,6 +86,15 @@ class ExportTest : public QObject {
         w.form()->pb_play->setChecked(false);
     }
 
+    // Loads a recording into a bare processor and waits for the load's last
+    // signal, so that none of its signals reaches a spy made afterwards.
+    static void loadAndWait(KvEventProcessor& p, const QString& path) {
+        ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+        p.loadFile(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!loading.isEmpty() && !loading.last().at(0).toBool(), 20000);
+        QVERIFY(p.hasReader() && !p.isLoading());
+    }
+
     static void waitForJobs(KvEventProcessor* p) {
         QTRY_VERIFY_WITH_TIMEOUT(!p->jobRunning(), 60000);
     }
@@ -449,8 +458,7 @@ private slots:
     void framesStepWhileACutScans() {
         QTemporaryDir out;
         KvEventProcessor p;
-        p.loadFile(recording_);
-        QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);
+        loadAndWait(p, recording_);
         p.slotPlaybackCtrl(false);
         // The cut stops inside its scan, on its first progress, until released
         // (or half a minute has passed).
@@ -504,8 +512,7 @@ private slots:
         const QString gap = out.filePath("gap.raw");
         QVERIFY(kvtest::writeGapRecording(gap.toStdString(), 20));
         KvEventProcessor p;
-        p.loadFile(gap);
-        QTRY_VERIFY_WITH_TIMEOUT(p.hasReader() && !p.isLoading(), 20000);
+        loadAndWait(p, gap);
         p.slotPlaybackCtrl(false);
         ThreadSafeSignalSpy tips(&p, &KvEventProcessor::signalShowLeftBottomTips);
         // Start after end, or past the recording's end: refused with the
@@ -570,8 +577,7 @@ private slots:
     void destroyingTheProcessorCancelsAndJoinsItsJobs() {
         QTemporaryDir out;
         auto* p = new KvEventProcessor;
-        p->loadFile(recording_);
-        QTRY_VERIFY_WITH_TIMEOUT(p->hasReader() && !p->isLoading(), 20000);
+        loadAndWait(*p, recording_);
         p->slotPlaybackCtrl(false);
         p->setFps(3000);
         ThreadSafeSignalSpy progress(p->jobProgress(), &KvJobProgress::signalProgress);
