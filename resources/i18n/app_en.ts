@@ -563,6 +563,25 @@
     </message>
 </context>
 <context>
+    <name>KvRangeFileDialog</name>
+    <message>
+        <source>The start and the end must be whole numbers of microseconds.</source>
+        <translation>The start and the end must be whole numbers of microseconds.</translation>
+    </message>
+    <message>
+        <source>The start must lie before the end.</source>
+        <translation>The start must lie before the end.</translation>
+    </message>
+    <message>
+        <source>The range must lie within the recording, %1 to %2 µs.</source>
+        <translation>The range must lie within the recording, %1 to %2 µs.</translation>
+    </message>
+    <message>
+        <source>Please name the file.</source>
+        <translation>Please name the file.</translation>
+    </message>
+</context>
+<context>
     <name>MainWidget</name>
     <message>
         <source>Widget</source>
@@ -890,6 +909,25 @@
     <message>
         <source>Slow Rate</source>
         <translation>Slow Rate</translation>
+    </message>
+</context>
+<context>
+    <name>SettingWriteBack</name>
+    <message>
+        <source>on</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2.</source>
+        <translation>The camera refused %1 = %2.</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2 with the group's other values; it keeps %3.</source>
+        <translation>The camera refused %1 = %2 with the group's other values; it keeps %3.</translation>
     </message>
 </context>
 <context>

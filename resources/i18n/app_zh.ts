@@ -563,6 +563,25 @@
     </message>
 </context>
 <context>
+    <name>KvRangeFileDialog</name>
+    <message>
+        <source>The start and the end must be whole numbers of microseconds.</source>
+        <translation>起点和终点必须是以微秒为单位的整数。</translation>
+    </message>
+    <message>
+        <source>The start must lie before the end.</source>
+        <translation>起点必须早于终点。</translation>
+    </message>
+    <message>
+        <source>The range must lie within the recording, %1 to %2 µs.</source>
+        <translation>范围必须位于录像之内，即 %1 至 %2 µs。</translation>
+    </message>
+    <message>
+        <source>Please name the file.</source>
+        <translation>请填写文件名。</translation>
+    </message>
+</context>
+<context>
     <name>MainWidget</name>
     <message>
         <source>Widget</source>
@@ -890,6 +909,25 @@
     <message>
         <source>Slow Rate</source>
         <translation>慢放倍率</translation>
+    </message>
+</context>
+<context>
+    <name>SettingWriteBack</name>
+    <message>
+        <source>on</source>
+        <translation>开</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>关</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2.</source>
+        <translation>相机拒绝了 %1 = %2。</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2 with the group's other values; it keeps %3.</source>
+        <translation>相机拒绝了 %1 = %2 与本组其他值的组合，仍保持 %3。</translation>
     </message>
 </context>
 <context>

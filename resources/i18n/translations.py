@@ -298,6 +298,20 @@ MESSAGES = [
      "请等待导出或剪切完成。"),
     ("KvEventProcessor", "Cut recording cancelled.", "已取消剪切录像。"),
     ("KvEventProcessor", "The recording cannot be read.", "无法读取该录像。"),
+    # The window, third round: refused settings, the export range, the trigger
+    # cache's disk space, the settings file's notice.
+    ("SettingWriteBack", "on", "开"),
+    ("SettingWriteBack", "off", "关"),
+    ("SettingWriteBack", "The camera refused %1 = %2.", "相机拒绝了 %1 = %2。"),
+    ("SettingWriteBack",
+     "The camera refused %1 = %2 with the group's other values; it keeps %3.",
+     "相机拒绝了 %1 = %2 与本组其他值的组合，仍保持 %3。"),
+    ("KvRangeFileDialog", "The start and the end must be whole numbers of microseconds.",
+     "起点和终点必须是以微秒为单位的整数。"),
+    ("KvRangeFileDialog", "The start must lie before the end.", "起点必须早于终点。"),
+    ("KvRangeFileDialog", "The range must lie within the recording, %1 to %2 µs.",
+     "范围必须位于录像之内，即 %1 至 %2 µs。"),
+    ("KvRangeFileDialog", "Please name the file.", "请填写文件名。"),
 ]
 
 
