@@ -395,6 +395,8 @@ void MainWidget::initConnections() {
     // Trigger-in recordings.
     connect(this, &MainWidget::signalRecByTime, recorder_, &KvFileRecorder::recordingTime,
             Qt::QueuedConnection);
+    connect(this, &MainWidget::signalDataRate, recorder_, &KvFileRecorder::noteDataRate,
+            Qt::QueuedConnection);
     connect(recorder_, &KvFileRecorder::signalShowLeftBottomTips, this,
             &MainWidget::slotShowLeftBottomTips, Qt::QueuedConnection);
 

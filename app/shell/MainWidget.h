@@ -200,6 +200,8 @@ signals:
     void signalRecByTime(uint32_t seconds, QString path);
     // From the camera's, the live and the clock threads to this window (queued).
     void signalStatisticsText(QString bandwidth, QString events);
+    // The stream's bytes per second, for the trigger cache's disk check.
+    void signalDataRate(quint64 bytes_per_s);
     void signalRecordingError(QString path, QString reason);
     void signalCameraLost();
     void signalRecordingClockTick(quint64 seconds);

@@ -225,6 +225,7 @@ std::function<void(const korvane::KvStatisticInfo&)> MainWidget::statisticsHandl
         // Built here, shown there: the label belongs to the GUI thread.
         emit signalStatisticsText(formatStatusBandwidth(info.bandwidth),
                                   formatStatusEvents(info.eventRate));
+        emit signalDataRate(quint64(info.bandwidth));
     };
 }
 
@@ -268,28 +269,33 @@ void MainWidget::showStatistics(QString bandwidth, QString events) {
 }
 
 void MainWidget::updateStatusLine() {
-    QString text = bandwidthText_ + eventRateText_;
+    // Parts by rank: a narrow line (a side panel open, the window at its
+    // least width) is cut from the end, so the rates always show.
+    QStringList parts;
+    // Trigger recording runs unseen otherwise: every edge makes a file.
+    if (sourceKind_ == SourceKind::DvsCamera &&
+        triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
+        parts << tr("  Trigger recording armed: %1 s before, %2 s after")
+                     .arg(config_->dvs_before_tirgger_in_save_time)
+                     .arg(config_->dvs_after_tirgger_in_save_time)
+                     .trimmed();
+    QString counts;
     if (streaming_.load() && sourceKind_ == SourceKind::FusionCamera) {
         // Frames or trigger periods the pairing had to let go (a queue was full).
-        text += tr(" Dropped frames: %1  Dropped periods: %2")
-                    .arg(fusionProcessor_->droppedFrames() - fusionDroppedFramesAtStart_)
-                    .arg(fusionProcessor_->droppedPeriods() - fusionDroppedPeriodsAtStart_);
+        counts = tr(" Dropped frames: %1  Dropped periods: %2")
+                     .arg(fusionProcessor_->droppedFrames() - fusionDroppedFramesAtStart_)
+                     .arg(fusionProcessor_->droppedPeriods() - fusionDroppedPeriodsAtStart_);
         // Only a period without its closing edge loses events (a loose
         // trigger cable): worth the room on the line only when it happens.
         const uint64_t lostEvents = fusionProcessor_->droppedEvents() - fusionDroppedEventsAtStart_;
-        if (lostEvents > 0) text += tr("  Dropped events: %1").arg(lostEvents);
+        if (lostEvents > 0) counts += tr("  Dropped events: %1").arg(lostEvents);
     } else if (streaming_.load()) {
-        text += tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
+        counts = tr(" Late: %1  Dropped: %2").arg(lateBatches_.load()).arg(droppedBatches_);
     }
-    // Trigger recording runs unseen otherwise: every edge makes a file. First,
-    // so a narrow line (a side panel open) cuts the figures, not this.
-    if (sourceKind_ == SourceKind::DvsCamera &&
-        triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
-        text = tr("  Trigger recording armed: %1 s before, %2 s after")
-                   .arg(config_->dvs_before_tirgger_in_save_time)
-                   .arg(config_->dvs_after_tirgger_in_save_time)
-                   .trimmed() +
-               " |" + text;
+    if (!counts.trimmed().isEmpty()) parts << counts.trimmed();
+    QString text = bandwidthText_ + eventRateText_;
+    for (const QString& part : parts)
+        text += (text.isEmpty() ? "" : text.endsWith(' ') ? "| " : " | ") + part;
     ui->lb_status_bar->setText(text);
 }
 
