@@ -278,6 +278,27 @@ private slots:
             QCOMPARE(index, 1);
         }
 
+        // Down and Up choose the row wherever the focus is (they moved the
+        // focus between the buttons and did not choose), skipping hidden rows.
+        list.form()->le_search_camera->clear();
+        l->setCurrentRow(0);
+        list.setResult(-1);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QTRY_VERIFY(list.form()->le_search_camera->hasFocus());  // where a search is typed
+        for (QWidget* from : {static_cast<QWidget*>(list.form()->le_search_camera),
+                              static_cast<QWidget*>(list.form()->pb_close),
+                              static_cast<QWidget*>(list.form()->pb_win_close)}) {
+            l->setCurrentRow(0);
+            from->setFocus();
+            QTest::keyClick(from, Qt::Key_Down);
+            QCOMPARE(l->currentRow(), 1);
+            QVERIFY(from->hasFocus());
+            QTest::keyClick(from, Qt::Key_Up);
+            QCOMPARE(l->currentRow(), 0);
+        }
+        list.hide();
+
         CamerasList empty({}, &parent);
         QVERIFY(!empty.getSelection(index));
         QCOMPARE(empty.form()->le_search_camera->placeholderText(), QString("Search Cameras..."));
