@@ -78,13 +78,16 @@ QString KvFileRecorder::cacheSpaceProblem(uint32_t seconds, uint64_t bytes_per_s
     const double needed = double(seconds) * double(bytes_per_s);
     if (needed <= double(free_bytes)) return {};
     const QLocale locale;
+    const auto size = [&locale](qint64 bytes) {
+        return locale.formattedDataSize(bytes, 2, QLocale::DataSizeSIFormat);
+    };
     return tr("%1 s before the trigger at the present %2/s need about %3, but the disk of %4 has "
               "only %5 free.")
         .arg(seconds)
-        .arg(locale.formattedDataSize(qint64(bytes_per_s)))
-        .arg(locale.formattedDataSize(qint64(std::min(needed, 9.0e18))))
+        .arg(size(qint64(bytes_per_s)))
+        .arg(size(qint64(std::min(needed, 9.0e18))))
         .arg(directory)
-        .arg(locale.formattedDataSize(free_bytes));
+        .arg(size(free_bytes));
 }
 
 KvFileRecorder::~KvFileRecorder() {

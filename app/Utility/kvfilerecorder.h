@@ -61,6 +61,8 @@ public:
     void setFreeSpaceProbe(FreeSpaceProbe probe) { freeSpace_ = std::move(probe); }
     // The cache fills only while the camera streams.
     void setStreaming(bool streaming);
+    // Seconds before the edge the running cache keeps (0 when off, failed or stopped).
+    uint32_t cacheSeconds() const { return cacheEnabled_ ? cacheAsked_s_ : 0; }
     // Seconds of stream the cache holds now (0 when off or failed).
     double cachedSeconds() const;
 

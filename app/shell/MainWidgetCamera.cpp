@@ -276,7 +276,7 @@ void MainWidget::updateStatusLine() {
     if (sourceKind_ == SourceKind::DvsCamera &&
         triggerCallbackId_ != korvane::DvsCamera::kNoCallback)
         parts << tr("  Trigger recording armed: %1 s before, %2 s after")
-                     .arg(config_->dvs_before_tirgger_in_save_time)
+                     .arg(recorder_->cacheSeconds())  // what the cache keeps, not what was asked
                      .arg(config_->dvs_after_tirgger_in_save_time)
                      .trimmed();
     QString counts;
