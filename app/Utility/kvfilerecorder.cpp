@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QLocale>
+#include <QStorageInfo>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -62,7 +64,31 @@ QString recordingFailureReason(const std::string& driverReason) {
 }
 
 KvFileRecorder::KvFileRecorder(std::shared_ptr<korvane::DvsCamera> camera, QObject* parent)
-    : QObject(parent), camera_(std::move(camera)) {}
+    : QObject(parent), camera_(std::move(camera)) {
+    freeSpace_ = [](const QString& folder) -> qint64 {
+        const QStorageInfo disk(folder);
+        return disk.isValid() ? disk.bytesAvailable() : -1;
+    };
+}
+
+QString KvFileRecorder::cacheSpaceProblem(uint32_t seconds, uint64_t bytes_per_s, qint64 free_bytes,
+                                          const QString& directory) {
+    if (seconds == 0 || bytes_per_s == 0 || free_bytes < 0) return {};
+    // In doubles: 65535 s at gigabytes a second must not wrap.
+    const double needed = double(seconds) * double(bytes_per_s);
+    if (needed <= double(free_bytes)) return {};
+    const QLocale locale;
+    const auto size = [&locale](qint64 bytes) {
+        return locale.formattedDataSize(bytes, 2, QLocale::DataSizeSIFormat);
+    };
+    return tr("%1 s before the trigger at the present %2/s need about %3, but the disk of %4 has "
+              "only %5 free.")
+        .arg(seconds)
+        .arg(size(qint64(bytes_per_s)))
+        .arg(size(qint64(std::min(needed, 9.0e18))))
+        .arg(directory)
+        .arg(size(free_bytes));
+}
 
 KvFileRecorder::~KvFileRecorder() {
     recording_ = false;
@@ -85,6 +111,26 @@ bool KvFileRecorder::armTriggerCache(uint32_t seconds, const QString& directory)
     const uint16_t kept =
         uint16_t(std::min<uint32_t>(seconds, kMaxCachedSeconds));
     const bool off = kept == 0 || directory == ".";
+    // A cache the disk cannot hold would fill it, and then every recording
+    // on it fails: it is refused before it starts.
+    const QString noRoom =
+        off ? QString()
+            : cacheSpaceProblem(kept, dataRate_, freeSpace_ ? freeSpace_(directory) : -1,
+                                directory);
+    if (!noRoom.isEmpty()) {
+        camera_->setTriggerCache(0, ".");
+        cacheEnabled_ = false;
+        cacheAsked_s_ = 0;
+        cacheFailed_ = true;
+        qWarning() << "trigger cache refused: not enough free space in" << directory;
+        emit signalShowLeftBottomTips(
+            tr("The trigger cache was not started: %1 Trigger recordings hold only the seconds "
+               "after the edge; lower the seconds before the trigger in General Settings.")
+                .arg(noRoom),
+            KvMessageType::Error, directory);
+        return false;
+    }
+    cacheFolder_ = directory;
     const bool ok = camera_->setTriggerCache(off ? 0 : kept, off ? "." : localPath(directory));
     cacheEnabled_ = !off && ok;
     cacheAsked_s_ = off ? 0 : kept;
@@ -99,6 +145,25 @@ bool KvFileRecorder::armTriggerCache(uint32_t seconds, const QString& directory)
             KvMessageType::Error, directory);
     }
     return ok;
+}
+
+void KvFileRecorder::noteDataRate(quint64 bytes_per_s) {
+    dataRate_ = bytes_per_s;
+    if (!cacheEnabled_ || !camera_) return;
+    const QString noRoom = cacheSpaceProblem(
+        cacheAsked_s_, dataRate_, freeSpace_ ? freeSpace_(cacheFolder_) : -1, cacheFolder_);
+    if (noRoom.isEmpty()) return;
+    // The rate rose past what the disk holds: stop filling it, and say so once.
+    camera_->setTriggerCache(0, ".");
+    cacheEnabled_ = false;
+    cacheAsked_s_ = 0;
+    cacheFailed_ = true;
+    qWarning() << "trigger cache stopped: not enough free space in" << cacheFolder_;
+    emit signalShowLeftBottomTips(
+        tr("The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the "
+           "edge; lower the seconds before the trigger in General Settings.")
+            .arg(noRoom),
+        KvMessageType::Error, cacheFolder_);
 }
 
 void KvFileRecorder::setStreaming(bool streaming) {

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,10 +47,22 @@ public:
     bool isRecording() const { return recording_.load(); }
 
     // Keeps the last `seconds` of stream in `directory` (0 or "." switch it
-    // off). A cache that cannot start is an error notice; false then.
+    // off). A cache that cannot start is an error notice; false then. So is
+    // a cache that, at the last data rate noted, would need more than the
+    // disk has free: it is not started, so that it cannot fill the disk.
     bool armTriggerCache(uint32_t seconds, const QString& directory);
+    // Why `seconds` of stream at `bytes_per_s` do not fit in `free_bytes`
+    // (translated); empty when they fit or the rate is not known yet.
+    static QString cacheSpaceProblem(uint32_t seconds, uint64_t bytes_per_s, qint64 free_bytes,
+                                     const QString& directory);
+    // Tests replace the free-space probe (bytes free in a folder; negative:
+    // unknown) through this seam.
+    using FreeSpaceProbe = std::function<qint64(const QString&)>;
+    void setFreeSpaceProbe(FreeSpaceProbe probe) { freeSpace_ = std::move(probe); }
     // The cache fills only while the camera streams.
     void setStreaming(bool streaming);
+    // Seconds before the edge the running cache keeps (0 when off, failed or stopped).
+    uint32_t cacheSeconds() const { return cacheEnabled_ ? cacheAsked_s_ : 0; }
     // Seconds of stream the cache holds now (0 when off or failed).
     double cachedSeconds() const;
 
@@ -64,6 +77,9 @@ public slots:
     bool stopRecording();
     void slotSaveFileParamChanged();
     void slotDetectionRecordingTime(QString info);
+    // The stream's data rate, from the camera's statistics. A running cache
+    // that no longer fits on its disk at this rate is switched off, said once.
+    void noteDataRate(quint64 bytes_per_s);
 
 private:
     void timedRecording(std::shared_ptr<korvane::DvsCamera> camera, QString file_path,
@@ -72,6 +88,9 @@ private:
 
     std::shared_ptr<korvane::DvsCamera> camera_;
     QString dataFolder_;
+    QString cacheFolder_;   // where the running cache lives (GUI thread)
+    quint64 dataRate_ = 0;  // bytes per second last noted; 0: unknown
+    FreeSpaceProbe freeSpace_;
     bool cacheEnabled_ = false;
     uint32_t cacheAsked_s_ = 0;  // seconds before the edge asked for (GUI thread)
     bool cacheFailed_ = false;

@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <string>
 
+#include "SettingRowTip.h"
+
 class KvComboBox;
 
 namespace Ui {
@@ -26,6 +28,14 @@ public:
     // Appends an option; the first one added becomes current.
     void addItem(const QString& text);
     void setRowToolTip(const QString& text);
+    QString rowToolTip() const;
+    // Why the camera refused the last write; empty takes it away.
+    void setRefusal(const QString& reason);
+    // Selects the option the camera holds without reporting it; an unknown
+    // option changes nothing.
+    void showValue(const QString& option);
+    // The option's own name (what the camera gets) of the current choice.
+    QString currentOption() const;
 
     Ui::SettingBaseWithComboBox* form() const { return ui; }
 
@@ -38,4 +48,6 @@ public slots:
 private:
     Ui::SettingBaseWithComboBox* ui;
     std::string name_;
+    SettingRowTip tip_;
+    bool showing_ = false;  // a value the camera holds is being shown
 };

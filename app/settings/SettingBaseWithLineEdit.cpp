@@ -1,14 +1,15 @@
 #include "SettingBaseWithLineEdit.h"
 
-#include "KvToolTip.h"
 #include "SettingNames.h"
 #include "ui_SettingBaseWithLineEdit.h"
 
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <algorithm>
+#include <limits>
 
 SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string& name, QWidget* parent)
-    : QWidget(parent), ui(new Ui::SettingBaseWithLineEdit), name_(name) {
+    : QWidget(parent), ui(new Ui::SettingBaseWithLineEdit), name_(name), tip_(this) {
     ui->setupUi(this);
     ui->lb_item_name->setText(translatedDisplayName(QString::fromStdString(name)));
     ui->widget_slider->hide();
@@ -22,13 +23,34 @@ SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string& name, QWidge
 }
 
 SettingBaseWithLineEdit::~SettingBaseWithLineEdit() {
+    // The field outlives the form pointers; its last focus-out must not reach them.
+    ui->le_kv_line_edit->disconnect(this);
     delete ui;
 }
 
-bool SettingBaseWithLineEdit::parse(int& value) const {
+bool SettingBaseWithLineEdit::parse(long long& value) const {
+    // A run of digits too long for any integer is still a number, only far
+    // out of range: it saturates so that the end of the edit clamps it like
+    // any other out-of-range value.
+    static const QRegularExpression digits("^\\s*([+-]?)\\d+\\s*$");
+    const QString text = ui->le_kv_line_edit->text();
+    const QRegularExpressionMatch m = digits.match(text);
+    if (!m.hasMatch()) return false;
     bool ok = false;
-    value = ui->le_kv_line_edit->text().toInt(&ok, 10);
-    return ok;
+    value = text.trimmed().toLongLong(&ok, 10);
+    if (!ok)
+        value = m.captured(1) == "-" ? std::numeric_limits<long long>::min()
+                                     : std::numeric_limits<long long>::max();
+    return true;
+}
+
+void SettingBaseWithLineEdit::applyInRange(long long value) {
+    const int clamped = int(std::clamp<long long>(value, min_, max_));
+    ui->horizontalSlider->setValue(clamped);
+    // A value beyond an end the slider already sits at changes nothing and
+    // reports nothing; the text must still show the value in force.
+    const QString inForce = QString::number(ui->horizontalSlider->value());
+    if (ui->le_kv_line_edit->text() != inForce) ui->le_kv_line_edit->setText(inForce);
 }
 
 void SettingBaseWithLineEdit::markFocused() {
@@ -57,28 +79,15 @@ void SettingBaseWithLineEdit::setUnit(const QString& unit) {
 }
 
 void SettingBaseWithLineEdit::setRowToolTip(const QString& text) {
-    description_ = text;
-    if (!tip_) {
-        tip_ = new KvToolTip(text, 0, this);
-        tip_->installOn(this);
-    }
-    tip_->setText(rowToolTip());
+    tip_.setDescription(text);
 }
 
 QString SettingBaseWithLineEdit::rowToolTip() const {
-    if (refusal_.isEmpty()) return description_;
-    return description_.isEmpty() ? refusal_ : description_ + "\n" + refusal_;
+    return tip_.text();
 }
 
 void SettingBaseWithLineEdit::setRefusal(const QString& reason) {
-    if (reason == refusal_) return;
-    refusal_ = reason;
-    if (!tip_) {
-        tip_ = new KvToolTip(QString(), 0, this);
-        tip_->installOn(this);
-    }
-    tip_->setText(rowToolTip());
-    if (!reason.isEmpty()) tip_->showNow();
+    tip_.setRefusal(reason);
 }
 
 void SettingBaseWithLineEdit::showValue(int value) {
@@ -86,8 +95,13 @@ void SettingBaseWithLineEdit::showValue(int value) {
     const QSignalBlocker sliderQuiet(ui->horizontalSlider);
     const QSignalBlocker textQuiet(ui->le_kv_line_edit);
     ui->horizontalSlider->setValue(value);
-    int shown = 0;
+    long long shown = 0;
     if (!parse(shown) || shown != value) ui->le_kv_line_edit->setText(QString::number(value));
+}
+
+bool SettingBaseWithLineEdit::holdsNumber() const {
+    long long v = 0;
+    return parse(v);
 }
 
 bool SettingBaseWithLineEdit::isBeingEdited() const {
@@ -95,20 +109,22 @@ bool SettingBaseWithLineEdit::isBeingEdited() const {
 }
 
 void SettingBaseWithLineEdit::setValueState(bool accepted) {
-    ui->le_kv_line_edit->setBorderColor(accepted ? "#ACACAC" : "#FF6058");
+    // An accepted value leaves the focus look of a field being typed in.
+    const bool focused = ui->le_kv_line_edit->hasFocus();
+    ui->le_kv_line_edit->setBorderColor(accepted ? (focused ? "#004B6A" : "#ACACAC") : "#FF6058");
 }
 
 void SettingBaseWithLineEdit::on_horizontalSlider_valueChanged(int value) {
     // Text that already reads as this value (the user's own typing) is left
     // as it is, cursor and all.
-    int shown = 0;
+    long long shown = 0;
     if (!parse(shown) || shown != value) ui->le_kv_line_edit->setText(QString::number(value));
     emit signalItemValueChanged(name_, value);
     if (callback_) callback_(name_, value);
 }
 
 void SettingBaseWithLineEdit::on_le_kv_line_edit_textChanged(const QString&) {
-    int v = 0;
+    long long v = 0;
     if (!parse(v)) {
         ui->le_kv_line_edit->setBorderColor("#FF6058");
         return;
@@ -123,34 +139,31 @@ void SettingBaseWithLineEdit::on_le_kv_line_edit_textChanged(const QString&) {
     // Before the write: a verdict the value callback draws must stay. A
     // value in range is no longer marked red, focused or not.
     ui->le_kv_line_edit->setBorderColor(ui->le_kv_line_edit->hasFocus() ? "#004B6A" : "#ACACAC");
-    ui->horizontalSlider->setValue(v);
+    ui->horizontalSlider->setValue(int(v));
 }
 
 void SettingBaseWithLineEdit::onEditingFinished() {
-    int v = 0;
+    long long v = 0;
     if (!parse(v)) {
         ui->le_kv_line_edit->setBorderColor("#FF6058");
         return;
     }
-    const int clamped = std::clamp(v, min_, max_);
-    if (clamped != v) markFocused();  // the red of an out-of-range number goes
-    ui->horizontalSlider->setValue(clamped);
-    // A value beyond an end the slider already sits at changes nothing and
-    // reports nothing; the text must still show the value in force.
-    const QString inForce = QString::number(ui->horizontalSlider->value());
-    if (ui->le_kv_line_edit->text() != inForce) ui->le_kv_line_edit->setText(inForce);
+    if (v < min_ || v > max_) markFocused();  // the red of an out-of-range number goes
+    applyInRange(v);
 }
 
+// A step from text still out of range (typed, not yet ended) lands on the
+// nearest end, as ending the edit would.
 void SettingBaseWithLineEdit::on_pb_add_item_value_clicked() {
-    int v = 0;
-    if (!parse(v) || v >= max_) return;
-    ui->horizontalSlider->setValue(v + 1);
+    long long v = 0;
+    if (!parse(v) || v == max_) return;
+    applyInRange(v < max_ ? v + 1 : v);
     markFocused();
 }
 
 void SettingBaseWithLineEdit::on_pb_sub_item_value_clicked() {
-    int v = 0;
-    if (!parse(v) || v <= min_) return;
-    ui->horizontalSlider->setValue(v - 1);
+    long long v = 0;
+    if (!parse(v) || v == min_) return;
+    applyInRange(v > min_ ? v - 1 : v);
     markFocused();
 }

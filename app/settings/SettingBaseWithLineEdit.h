@@ -11,10 +11,11 @@
 #include <functional>
 #include <string>
 
+#include "SettingRowTip.h"
+
 namespace Ui {
 class SettingBaseWithLineEdit;
 }
-class KvToolTip;
 
 class SettingBaseWithLineEdit : public QWidget {
     Q_OBJECT
@@ -40,6 +41,8 @@ public:
     void showValue(int value);
     // True while the user types in the value box.
     bool isBeingEdited() const;
+    // Whether the value box reads as a whole number (in range or not).
+    bool holdsNumber() const;
     // Adds why the last write was refused to the row's tip and shows the tip
     // at once; an empty text takes the reason away again.
     void setRefusal(const QString& reason);
@@ -60,7 +63,11 @@ public slots:
 
 private:
     void onEditingFinished();
-    bool parse(int& value) const;
+    // False for text that is not a whole number; digits beyond any integer
+    // saturate.
+    bool parse(long long& value) const;
+    // Brings the value into the range, puts it in force and shows it.
+    void applyInRange(long long value);
     void markFocused();
 
     Ui::SettingBaseWithLineEdit* ui;
@@ -68,7 +75,5 @@ private:
     int min_ = 0;
     int max_ = 99;
     ValueCallback callback_;
-    KvToolTip* tip_ = nullptr;
-    QString description_;
-    QString refusal_;
+    SettingRowTip tip_;
 };

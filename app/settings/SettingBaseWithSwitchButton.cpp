@@ -1,11 +1,10 @@
 #include "SettingBaseWithSwitchButton.h"
 
-#include "KvToolTip.h"
 #include "SettingNames.h"
 #include "ui_SettingBaseWithSwitchButton.h"
 
 SettingBaseWithSwitchButton::SettingBaseWithSwitchButton(const std::string& name, QWidget* parent)
-    : QWidget(parent), ui(new Ui::SettingBaseWithSwitchButton), name_(name) {
+    : QWidget(parent), ui(new Ui::SettingBaseWithSwitchButton), name_(name), tip_(this) {
     ui->setupUi(this);
     ui->lb_item_name->setText(translatedDisplayName(QString::fromStdString(name)));
 }
@@ -23,8 +22,15 @@ void SettingBaseWithSwitchButton::setChecked(bool checked) {
 }
 
 void SettingBaseWithSwitchButton::setRowToolTip(const QString& text) {
-    auto* tip = new KvToolTip(text, 0, this);
-    tip->installOn(this);
+    tip_.setDescription(text);
+}
+
+QString SettingBaseWithSwitchButton::rowToolTip() const {
+    return tip_.text();
+}
+
+void SettingBaseWithSwitchButton::setRefusal(const QString& reason) {
+    tip_.setRefusal(reason);
 }
 
 void SettingBaseWithSwitchButton::on_switchButton_clicked() {

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <string>
 
+#include "SettingRowTip.h"
+
 namespace Ui {
 class SettingBaseWithSwitchButton;
 }
@@ -23,6 +25,9 @@ public:
     // Sets the switch without reporting.
     void setChecked(bool checked);
     void setRowToolTip(const QString& text);
+    QString rowToolTip() const;
+    // Why the camera refused the last write; empty takes it away.
+    void setRefusal(const QString& reason);
 
     Ui::SettingBaseWithSwitchButton* form() const { return ui; }
 
@@ -35,4 +40,5 @@ public slots:
 private:
     Ui::SettingBaseWithSwitchButton* ui;
     std::string name_;
+    SettingRowTip tip_;
 };

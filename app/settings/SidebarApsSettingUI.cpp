@@ -8,6 +8,7 @@
 #include "SettingBaseWithSwitchButton.h"
 #include "SettingItemBox.h"
 #include "SettingRowBuilder.h"
+#include "SettingWriteBack.h"
 
 namespace {
 enum Rank { ApsRank, CalibrationRank };
@@ -116,14 +117,15 @@ void SidebarApsSettingUI::clearApsUI() {
     y_ = 0.0;
 }
 
+// The rows show what the camera holds after each write, and why a write was refused.
 void SidebarApsSettingUI::onApsBoolValueChanged(std::string name, bool value) {
-    if (tool_) tool_->setParameter(name, value);
+    setting_write_back::write(tool_.get(), apsBox_, name, value);
 }
 
 void SidebarApsSettingUI::onApsSliderValueChanged(std::string name, int value) {
-    if (tool_) tool_->setParameter(name, value);
+    setting_write_back::write(tool_.get(), apsBox_, name, value);
 }
 
 void SidebarApsSettingUI::onApsSliderFloatValueChanged(std::string name, int value) {
-    if (tool_) tool_->setParameter(name, float(value));
+    setting_write_back::writeFloat(tool_.get(), apsBox_, name, value);
 }

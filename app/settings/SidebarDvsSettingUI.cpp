@@ -8,6 +8,7 @@
 #include "SettingItemBox.h"
 #include "SettingNames.h"
 #include "SettingRowBuilder.h"
+#include "SettingWriteBack.h"
 #include "ui_SettingBaseWithLineEdit.h"
 
 using korvane::BasicParameterInfo;
@@ -16,6 +17,13 @@ using korvane::ToolType;
 
 SidebarDvsSettingUI::SidebarDvsSettingUI(QWidget* parent) : SettingPanelBase(parent) {
     setPanelTitle(tr("DVS Setting"));
+}
+
+SidebarDvsSettingUI::~SidebarDvsSettingUI() {
+    // The rows go while the tools they read at the end of an edit still
+    // exist: a field losing its focus as it dies ends its edit.
+    for (Group& g : groups_)
+        removeGroup(g.box);
 }
 
 SettingItemBox* SidebarDvsSettingUI::groupBox(ToolType type) const {
@@ -55,11 +63,6 @@ SettingItemBox* SidebarDvsSettingUI::beginGroup(GroupIndex index, ToolHandle too
         return nullptr;
     }
     return new SettingItemBox();
-}
-
-void SidebarDvsSettingUI::endGroup(GroupIndex index, SettingItemBox* box) {
-    groups_[index].box = box;
-    placeGroup(box, index);
 }
 
 void SidebarDvsSettingUI::setBiasesToolUI(ToolHandle tool) {
@@ -203,16 +206,13 @@ void SidebarDvsSettingUI::setROIToolUI(ToolHandle tool) {
     };
     plan.placeInt = [&](SettingBaseWithLineEdit* row) {
         roiRows_ << row;
-        row->setValueCallback(
-            [this](const std::string& name, int value) { return writeRoi(name, value); });
-        // Runs after the row's own end of editing.
-        connect(row->form()->le_kv_line_edit, &QLineEdit::editingFinished, this,
-                [this, row] { showCameraRoi(row); });
+        connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this,
+                qOverload<std::string, int>(&SidebarDvsSettingUI::onROISliderValueChanged));
         box->addItem(row);
     };
     plan.placeBool = [&](SettingBaseWithSwitchButton* row) {
         connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
-                &SidebarDvsSettingUI::onROISliderValueChanged);
+                qOverload<std::string, bool>(&SidebarDvsSettingUI::onROISliderValueChanged));
         box->addItem(row);
     };
     buildSettingRows(roi, infos, plan);
@@ -228,73 +228,75 @@ void SidebarDvsSettingUI::clearToolUI() {
     setROIToolUI(nullptr);
 }
 
-bool SidebarDvsSettingUI::writeRoi(const std::string& name, int value) {
-    const ToolHandle& tool = groups_[Roi].tool;
-    const bool accepted = tool && tool->setParameter(name, value);
-    QString reason;
-    if (!accepted) {
-        int kept = 0;
-        if (tool) tool->getIntParameter(name, kept);
-        reason = tr("The camera refused %1 = %2 with the other ROI values (the region must lie on "
-                    "the sensor); it keeps %3.")
-                     .arg(toDisplayName(QString::fromStdString(name)))
-                     .arg(value)
-                     .arg(kept);
+void SidebarDvsSettingUI::endGroup(GroupIndex index, SettingItemBox* box) {
+    groups_[index].box = box;
+    // Text typed into a row that the camera refused goes back to the
+    // camera's value at the end of the edit (after the row's own clamping);
+    // text that is no number stays, marked, for the user to mend.
+    for (int i = 0; i < box->itemCount(); ++i) {
+        auto* row = qobject_cast<SettingBaseWithLineEdit*>(box->itemAt(i));
+        if (!row) continue;
+        connect(row->form()->le_kv_line_edit, &QLineEdit::editingFinished, this,
+                [this, index, row] {
+                    if (const ToolHandle& tool = groups_[index].tool; tool && row->holdsNumber())
+                        setting_write_back::showHeldValue(*tool, row);
+                });
     }
-    for (SettingBaseWithLineEdit* row : roiRows_) {
-        row->setValueState(accepted);
-        const bool writer = row->parameterName() == name;
-        row->setRefusal(writer ? reason : QString());
-        // Text the user is still typing stays; the end of the edit brings
-        // the row back to what the camera holds.
-        if (!(writer && row->isBeingEdited())) showCameraRoi(row);
-    }
-    return accepted;
+    placeGroup(box, index);
 }
 
-void SidebarDvsSettingUI::showCameraRoi(SettingBaseWithLineEdit* row) {
-    const ToolHandle& tool = groups_[Roi].tool;
-    int value = 0;
-    if (tool && tool->getIntParameter(row->parameterName(), value)) row->showValue(value);
+template <class T>
+bool SidebarDvsSettingUI::write(GroupIndex index, const std::string& name, T value) {
+    // The ROI's coordinates are judged together against the sensor: say so.
+    const QString hint =
+        index == Roi ? tr("The camera refused %1 = %2 with the other ROI values (the region must "
+                          "lie on the sensor); it keeps %3.")
+                     : QString();
+    return setting_write_back::write(groups_[index].tool.get(), groups_[index].box, name, value,
+                                     hint);
 }
 
-// Each slot writes through its group's tool; the result is not used.
+// Each slot writes through its group's tool; the rows show the outcome.
 void SidebarDvsSettingUI::onBiasSliderValueChanged(std::string name, int value) {
-    if (auto& t = groups_[Biases].tool) t->setParameter(name, value);
+    write(Biases, name, value);
 }
 void SidebarDvsSettingUI::onTriggerInSliderValueChanged(std::string name, bool value) {
-    if (auto& t = groups_[TriggerIn].tool) t->setParameter(name, value);
+    write(TriggerIn, name, value);
 }
 void SidebarDvsSettingUI::onAntiFlickerSliderValueChanged(std::string name, int value) {
-    if (auto& t = groups_[AntiFlicker].tool) t->setParameter(name, value);
+    write(AntiFlicker, name, value);
 }
 void SidebarDvsSettingUI::onAntiFlickerSliderValueChanged(std::string name, bool value) {
-    if (auto& t = groups_[AntiFlicker].tool) t->setParameter(name, value);
+    write(AntiFlicker, name, value);
 }
 void SidebarDvsSettingUI::onAntiFlickerSliderFloatValueChanged(std::string name, int value) {
-    if (auto& t = groups_[AntiFlicker].tool) t->setParameter(name, float(value));
+    setting_write_back::writeFloat(groups_[AntiFlicker].tool.get(), groups_[AntiFlicker].box, name,
+                                   value);
 }
 void SidebarDvsSettingUI::onAntiFlickerSliderEnumValueChanged(std::string name, std::string value) {
-    if (auto& t = groups_[AntiFlicker].tool) t->setParameter(name, value);
+    write(AntiFlicker, name, value);
 }
 void SidebarDvsSettingUI::onEventRateControlSliderValueChanged(std::string name, int value) {
-    if (auto& t = groups_[EventRateControl].tool) t->setParameter(name, value);
+    write(EventRateControl, name, value);
 }
 void SidebarDvsSettingUI::onEventRateControlSliderValueChanged(std::string name, bool value) {
-    if (auto& t = groups_[EventRateControl].tool) t->setParameter(name, value);
+    write(EventRateControl, name, value);
 }
 void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, int value) {
-    if (auto& t = groups_[EventTrailFilter].tool) t->setParameter(name, value);
+    write(EventTrailFilter, name, value);
 }
 void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, bool value) {
-    if (auto& t = groups_[EventTrailFilter].tool) t->setParameter(name, value);
+    write(EventTrailFilter, name, value);
 }
 void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name,
                                                                std::string value) {
-    if (auto& t = groups_[EventTrailFilter].tool) t->setParameter(name, value);
+    write(EventTrailFilter, name, value);
 }
 void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, bool value) {
-    if (auto& t = groups_[Roi].tool) t->setParameter(name, value);
+    write(Roi, name, value);
+}
+void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, int value) {
+    write(Roi, name, value);
 }
 
 void SidebarDvsSettingUI::slotCumulativeTimeChanged(uint64_t time_us) {

@@ -9,8 +9,8 @@
 // tool is dropped when the window clears the panel).
 // Threads: GUI thread only; tools are called synchronously.
 // Failure: a missing tool or an empty parameter list leaves the group
-// absent with a debug line; write results are ignored except for ROI
-// coordinates, whose rows all turn red while the camera rejects one.
+// absent with a debug line. After every write the group's rows show what
+// the camera holds, and a refused write says why in its row's tip.
 
 #include <QList>
 #include <map>
@@ -29,6 +29,7 @@ public:
     using ToolHandle = std::shared_ptr<korvane::CameraTool>;
 
     explicit SidebarDvsSettingUI(QWidget* parent = nullptr);
+    ~SidebarDvsSettingUI() override;
 
     void setBiasesToolUI(ToolHandle tool);
     void setTriggerInToolUI(ToolHandle tool);
@@ -60,6 +61,7 @@ public slots:
     void onEventTrailFilterSliderValueChanged(std::string name, bool value);
     void onEventTrailFilterSliderValueChanged(std::string name, std::string value);
     void onROISliderValueChanged(std::string name, bool value);
+    void onROISliderValueChanged(std::string name, int value);
     void slotCumulativeTimeChanged(uint64_t time_us);
     void slotFpsChanged(uint32_t fps);
 
@@ -84,9 +86,9 @@ private:
                                const char* emptyLine,
                                std::map<std::string, korvane::BasicParameterInfo>& infos);
     void endGroup(GroupIndex index, SettingItemBox* box);
-    bool writeRoi(const std::string& name, int value);
-    // Shows the value the camera holds in an ROI row.
-    void showCameraRoi(SettingBaseWithLineEdit* row);
+    // Writes through the group's tool; the group's rows show the outcome.
+    template <class T>
+    bool write(GroupIndex index, const std::string& name, T value);
 
     Group groups_[kGroups];
     QList<SettingBaseWithLineEdit*> roiRows_;

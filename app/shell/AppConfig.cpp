@@ -170,7 +170,9 @@ AppConfig::~AppConfig() {
 
 void AppConfig::load() {
     usable_ = !iniFile_.isEmpty() && regularOrAbsent(iniFile_);
-    if (!iniFile_.isEmpty() && !usable_)
+    notRegular_ = !iniFile_.isEmpty() && !usable_;
+    unreadableLines_ = false;
+    if (notRegular_)
         loadNotes_ << QString(
                           "%1 is not a regular file: the defaults are used and nothing is saved.")
                           .arg(iniFile_);
@@ -180,7 +182,8 @@ void AppConfig::load() {
         QSettings s(iniFile_, QSettings::IniFormat);
         for (const QString& key : s.allKeys())
             file.insert(key, s.value(key));
-        if (s.status() == QSettings::FormatError)
+        unreadableLines_ = s.status() == QSettings::FormatError;
+        if (unreadableLines_)
             loadNotes_ << QString(
                               "%1 has lines that cannot be read; they are dropped when it is "
                               "next written.")
@@ -272,6 +275,22 @@ QMap<QString, QVariant> AppConfig::currentValues() const {
             {kGeometry, window_geometry},
             {kPanel, window_panel},
             {kReopen, reopen_recording}};
+}
+
+QString AppConfig::loadNotice() const {
+    auto tr = [](const char* text) { return QCoreApplication::translate("AppConfig", text); };
+    if (notRegular_)
+        return tr("The settings file %1 is not a regular file (a pipe, a folder or a device): "
+                  "the defaults are in force and no setting will be saved.")
+            .arg(iniFile_);
+    if (unreadableLines_)
+        return tr("The settings file %1 has lines that cannot be read: their settings have "
+                  "their defaults, and the lines are dropped when the file is next written.")
+            .arg(iniFile_);
+    if (loadNotes_.isEmpty()) return {};
+    return tr("Some values in the settings file %1 could not be used; their defaults are in "
+              "force: %2")
+        .arg(iniFile_, loadNotes_.join(" "));
 }
 
 bool AppConfig::save() {

@@ -62,6 +62,9 @@ public:
     // Values of the file that were not allowed and what was used instead
     // (English, one line each).
     const QStringList& loadNotes() const { return loadNotes_; }
+    // What the user is told at start-up about the file (translated): its
+    // path and what was wrong with it; empty when nothing was.
+    QString loadNotice() const;
     QString fileName() const { return iniFile_; }
 
     // Why the user's home folder cannot hold the program's folders (HOME
@@ -106,6 +109,8 @@ private:
     QMap<QString, QString> stored_;  // key -> text as read or last written (absent: null)
     QStringList storedRecent_;       // the Recent list as read or last written
     QStringList loadNotes_;
+    bool notRegular_ = false;       // a FIFO, a folder or a device: never opened
+    bool unreadableLines_ = false;  // lines the INI reader could not take
     QString lastSaveError_;
 };
 

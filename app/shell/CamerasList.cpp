@@ -1,5 +1,7 @@
 #include "CamerasList.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
@@ -29,6 +31,13 @@ CamerasList::CamerasList(const std::vector<korvane::CameraDescription>& cameras,
     connect(ui->le_search_camera, &QLineEdit::textChanged, this, &CamerasList::filter);
     connect(ui->pb_searc_camera, &QPushButton::clicked, this,
             [this] { filter(ui->le_search_camera->text()); });
+    // Up and Down choose among the shown rows wherever the focus is: a
+    // button would take them to move the focus, the search field drops them.
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui->le_search_camera), static_cast<QWidget*>(ui->pb_searc_camera),
+          static_cast<QWidget*>(ui->pb_open), static_cast<QWidget*>(ui->pb_close),
+          static_cast<QWidget*>(ui->pb_win_close)})
+        w->installEventFilter(this);
     // Enter opens the chosen camera, wherever the focus is in the dialog.
     ui->pb_open->setDefault(true);
     ui->pb_close->setAutoDefault(false);
@@ -87,10 +96,28 @@ void CamerasList::on_pb_win_close_clicked() {
     reject();
 }
 
+bool CamerasList::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+                QCoreApplication::sendEvent(ui->listWidget_cameras, event);
+                return true;
+            default:
+                break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void CamerasList::showEvent(QShowEvent* event) {
     if (QWidget* p = parentWidget()) {
         const QPoint at = p->mapToGlobal(QPoint(0, 0));
         move(at.x() + (p->width() - width()) / 2, at.y() + (p->height() - height()) / 2);
     }
     QDialog::showEvent(event);
+    // Ready to type a search, or to choose with the arrows and Enter.
+    ui->le_search_camera->setFocus();
 }

@@ -1,8 +1,11 @@
 #include "KvRangeFileDialog.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 
 #include "WindowFrameAgent.h"
@@ -23,21 +26,71 @@ void KvRangeFileDialog::attachForm() {
     // The times are microseconds of the recording's clock: say so.
     for (const char* name : {"lb_start_time", "lb_end_time"})
         if (auto* label = findChild<QLabel*>(name)) label->setText(label->text() + " (µs)");
-    // A long folder shows its end, the folder the file goes into; the tip holds all of it.
-    if (QLineEdit* path = field("le_save_file_path"))
-        connect(path, &QLineEdit::textChanged, path, [path](const QString& text) {
+    // Why a confirm was refused, under the fields; hidden until then.
+    problem_ = new QLabel(this);
+    problem_->setObjectName("lb_range_problem");
+    problem_->setWordWrap(true);
+    problem_->setStyleSheet("#lb_range_problem { color: #FF6058; font-size: 12px; }");
+    problem_->hide();
+    if (auto* fields = findChild<QLayout*>("layout_fields")) fields->addWidget(problem_);
+    // A long folder shows its last whole folders ("…/exports/clips"), the
+    // whole of it while the field is edited and in the tip.
+    if (QLineEdit* path = field("le_save_file_path")) {
+        path->installEventFilter(this);
+        connect(path, &QLineEdit::textChanged, this, [this, path](const QString& text) {
+            if (fitting_) return;
+            path_ = text;
             path->setToolTip(text);
-            path->setCursorPosition(int(text.size()));
         });
+    }
+}
+
+QString KvRangeFileDialog::fitPath(const QString& path, const QFontMetrics& metrics, int room) {
+    if (metrics.horizontalAdvance(path) <= room) return path;
+    const QString ellipsis = QString::fromUtf8("…");
+    // Whole folders are dropped from the front, never a part of one.
+    for (int at = path.indexOf('/', 1); at > 0; at = path.indexOf('/', at + 1)) {
+        const QString tail = ellipsis + path.mid(at);
+        if (metrics.horizontalAdvance(tail) <= room) return tail;
+    }
+    // The last folder alone is too long: keep its two ends.
+    return metrics.elidedText(path, Qt::ElideMiddle, room);
+}
+
+void KvRangeFileDialog::showPathFitted() {
+    QLineEdit* edit = field("le_save_file_path");
+    if (!edit) return;
+    // The field's own text margins and frame.
+    const int room =
+        edit->contentsRect().width() - edit->textMargins().left() - edit->textMargins().right() - 8;
+    const QString shown = edit->hasFocus() ? path_ : fitPath(path_, edit->fontMetrics(), room);
+    if (edit->text() == shown) return;
+    fitting_ = true;
+    edit->setText(shown);
+    edit->setCursorPosition(edit->hasFocus() ? int(shown.size()) : 0);
+    fitting_ = false;
+}
+
+bool KvRangeFileDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == field("le_save_file_path")) {
+        switch (event->type()) {
+            case QEvent::FocusIn:
+            case QEvent::FocusOut:
+            case QEvent::Resize:
+            case QEvent::Show:
+                showPathFitted();
+                break;
+            default:
+                break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void KvRangeFileDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    // Laid out at its real width now: scroll the path to its end again.
-    if (QLineEdit* path = field("le_save_file_path")) {
-        path->setCursorPosition(0);
-        path->setCursorPosition(int(path->text().size()));
-    }
+    // Laid out at its real width now.
+    showPathFitted();
 }
 
 QLineEdit* KvRangeFileDialog::field(const char* name) const {
@@ -53,7 +106,8 @@ void KvRangeFileDialog::setEndTime(uint64_t end_us) {
 }
 
 void KvRangeFileDialog::setSavePath(const QString& directory) {
-    field("le_save_file_path")->setText(directory);
+    field("le_save_file_path")->setText(directory);  // becomes path_
+    showPathFitted();
 }
 
 void KvRangeFileDialog::setFileName(const QString& name) {
@@ -73,7 +127,7 @@ uint64_t KvRangeFileDialog::endTime() const {
 }
 
 QString KvRangeFileDialog::savePath() const {
-    return field("le_save_file_path")->text();
+    return path_;
 }
 
 QString KvRangeFileDialog::fileName() const {
@@ -84,8 +138,50 @@ QString KvRangeFileDialog::fullPath() const {
     return savePath() + "/" + fileName();
 }
 
+void KvRangeFileDialog::setAllowedRange(uint64_t first_us, uint64_t last_us) {
+    hasRange_ = true;
+    first_us_ = first_us;
+    last_us_ = last_us;
+}
+
+bool KvRangeFileDialog::readTime(const QLineEdit* edit, uint64_t& value) {
+    bool ok = false;
+    value = edit->text().trimmed().toULongLong(&ok);
+    return ok;
+}
+
+QString KvRangeFileDialog::problem() const {
+    // Translated in the concrete dialog's context, like its other texts.
+    auto tr = [this](const char* text) {
+        return QCoreApplication::translate("KvRangeFileDialog", text);
+    };
+    uint64_t start = 0, end = 0;
+    if (!readTime(field("le_start_time"), start) || !readTime(field("le_end_time"), end))
+        return tr("The start and the end must be whole numbers of microseconds.");
+    if (start >= end) return tr("The start must lie before the end.");
+    if (hasRange_ && (start < first_us_ || end > last_us_))
+        return tr("The range must lie within the recording, %1 to %2 µs.")
+            .arg(first_us_)
+            .arg(last_us_);
+    if (fileName().trimmed().isEmpty()) return tr("Please name the file.");
+    return {};
+}
+
+QString KvRangeFileDialog::shownProblem() const {
+    return problem_ && !problem_->isHidden() ? problem_->text() : QString();
+}
+
 void KvRangeFileDialog::on_pb_save_clicked() {
-    accept();
+    const QString why = problem();
+    if (why.isEmpty()) {
+        accept();
+        return;
+    }
+    // Stays open with the user's values, and grows to show the reason.
+    problem_->setText(why);
+    problem_->show();
+    setMaximumHeight(QWIDGETSIZE_MAX);
+    adjustSize();
 }
 
 void KvRangeFileDialog::on_pb_cancel_clicked() {

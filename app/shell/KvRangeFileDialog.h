@@ -1,8 +1,10 @@
 #pragma once
 
 // What the export and cut dialogs share: a time range, a target folder and
-// a file name, confirmed or dismissed by the user. The fields are not
-// checked here; the main window and the processor judge the values.
+// a file name, confirmed or dismissed by the user. Confirming checks that
+// the times are numbers in order, inside the recording when its range is
+// known, and that a file is named; otherwise the dialog stays open and says
+// why. The main window and the processor judge the rest.
 //
 // Ownership: a dialog lives for one modal run, child of the main window;
 // its form is created by the subclass, which calls attachForm() after
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 
+class QFontMetrics;
 class QLineEdit;
 class WindowFrameAgent;
 
@@ -35,6 +38,13 @@ public:
     // save path + "/" + file name
     QString fullPath() const;
 
+    // The recording's first and last times; the range must lie within them.
+    void setAllowedRange(uint64_t first_us, uint64_t last_us);
+    // Why the fields cannot be confirmed; empty when they can.
+    QString problem() const;
+    // The reason shown in the dialog after a refused confirm; empty otherwise.
+    QString shownProblem() const;
+
     // Tests replace the folder chooser through this seam.
     void setDirectoryChooser(ChooseDirectory choose) { chooseDirectory_ = std::move(choose); }
     WindowFrameAgent* frameAgent() const { return agent_; }
@@ -49,10 +59,24 @@ protected:
     explicit KvRangeFileDialog(QWidget* parent);
     void attachForm();
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+public:
+    // The path as it fits in `room` pixels: whole, or its last whole folders
+    // after an ellipsis, or (one folder too long) both its ends.
+    static QString fitPath(const QString& path, const QFontMetrics& metrics, int room);
 
 private:
     QLineEdit* field(const char* name) const;
+    // The save path field shows path_ whole while it has the focus, fitted otherwise.
+    void showPathFitted();
+    static bool readTime(const QLineEdit* edit, uint64_t& value);
 
     WindowFrameAgent* agent_ = nullptr;
     ChooseDirectory chooseDirectory_;
+    QString path_;          // the save folder, whatever the field shows
+    bool fitting_ = false;  // the field's text is being set to its fitted form
+    bool hasRange_ = false;
+    uint64_t first_us_ = 0, last_us_ = 0;
+    class QLabel* problem_ = nullptr;
 };

@@ -677,8 +677,8 @@ void MainWidget::slotShowLeftBottomTips(QString tips, KvMessageType type, QStrin
     const QString directory =
         file_path.isEmpty() ? QString() : KvFilePathReminderForm::resolveDirectory(file_path);
     auto* toast = new KvFilePathReminderForm(tips, type, directory);
-    toast->move(x(), y() + height() - toast->height());
-    toast->show();
+    // Over the picture, not over the record button and the side bar.
+    toast->showOver(ui->widget_show_image);
 }
 
 void MainWidget::slotSetWaitWinStatus(bool en) {

@@ -84,6 +84,13 @@ void MainWidget::connectCameraControllers() {
     connect(l, &L::framesReady, this, &MainWidget::triggerEventsToShow, Qt::DirectConnection);
     connect(l, &L::triggerRecording, this, &MainWidget::signalRecByTime, Qt::DirectConnection);
     connect(l, &L::statistics, this, &MainWidget::showStatistics, Qt::QueuedConnection);
+    // The trigger cache's disk check needs the stream's bytes per second.
+    connect(
+        l, &L::statistics, recorder_,
+        [r = recorder_](quint64 bandwidth_bytes_per_s, quint64) {
+            r->noteDataRate(bandwidth_bytes_per_s);
+        },
+        Qt::QueuedConnection);
     connect(l, &L::recordingError, this, &MainWidget::recordingFailed, Qt::QueuedConnection);
     connect(l, &L::cameraLost, this, &MainWidget::cameraConnectionLost, Qt::QueuedConnection);
     connect(l, &L::recordingClockTick, this, &MainWidget::showRecordingClock, Qt::QueuedConnection);
@@ -235,27 +242,32 @@ void MainWidget::showStatistics(quint64 bandwidth_bytes_per_s, quint64 events_pe
 }
 
 void MainWidget::updateStatusLine() {
-    QString text = statisticsText_;
+    // Parts by rank: a narrow line (a side panel open, the window at its
+    // least width) is cut from the end, so the rates always show.
+    QStringList parts;
+    // Trigger recording runs unseen otherwise: every edge makes a file.
+    if (sourceKind_ == SourceKind::DvsCamera && live_->triggerArmed())
+        parts << tr("  Trigger recording armed: %1 s before, %2 s after")
+                     .arg(recorder_->cacheSeconds())  // what the cache keeps, not what was asked
+                     .arg(config_->dvs_after_tirgger_in_save_time)
+                     .trimmed();
+    QString counts;
     if (fusion_->isStreaming() && sourceKind_ == SourceKind::FusionCamera) {
         // Frames or trigger periods the pairing had to let go (a queue was full).
-        text += tr(" Dropped frames: %1  Dropped periods: %2")
-                    .arg(fusion_->droppedFrames())
-                    .arg(fusion_->droppedPeriods());
+        counts = tr(" Dropped frames: %1  Dropped periods: %2")
+                     .arg(fusion_->droppedFrames())
+                     .arg(fusion_->droppedPeriods());
         // Only a period without its closing edge loses events (a loose
         // trigger cable): worth the room on the line only when it happens.
         const uint64_t lostEvents = fusion_->droppedEvents();
-        if (lostEvents > 0) text += tr("  Dropped events: %1").arg(lostEvents);
+        if (lostEvents > 0) counts += tr("  Dropped events: %1").arg(lostEvents);
     } else if (isStreaming()) {
-        text += tr(" Late: %1  Dropped: %2").arg(live_->lateBatches()).arg(live_->droppedBatches());
+        counts = tr(" Late: %1  Dropped: %2").arg(live_->lateBatches()).arg(live_->droppedBatches());
     }
-    // Trigger recording runs unseen otherwise: every edge makes a file. First,
-    // so a narrow line (a side panel open) cuts the figures, not this.
-    if (sourceKind_ == SourceKind::DvsCamera && live_->triggerArmed())
-        text = tr("  Trigger recording armed: %1 s before, %2 s after")
-                   .arg(config_->dvs_before_tirgger_in_save_time)
-                   .arg(config_->dvs_after_tirgger_in_save_time)
-                   .trimmed() +
-               " |" + text;
+    if (!counts.trimmed().isEmpty()) parts << counts.trimmed();
+    QString text = statisticsText_;
+    for (const QString& part : parts)
+        text += (text.isEmpty() ? "" : text.endsWith(' ') ? "| " : " | ") + part;
     ui->lb_status_bar->setText(text);
 }
 

@@ -57,6 +57,7 @@ bool MainWidget::runRangeCommand(KvRangeFileDialog& dialog, const QString& direc
     const bool handles = timeline_->handleMode() == KvThreeHandleSlider::ThreeHandles;
     dialog.setStartTime(handles ? timeline_->lowerValue() : timeline_->minimum());
     dialog.setEndTime(handles ? timeline_->upperValue() : timeline_->maximum());
+    dialog.setAllowedRange(timeline_->minimum(), timeline_->maximum());
     dialog.setSavePath(directory);
     dialog.setFileName(QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss") + extension);
     if (!runRangeDialog_ || !runRangeDialog_(dialog)) return false;

@@ -170,11 +170,9 @@ int runVelqora(int argc, char** argv) {
             QCoreApplication::translate("Startup",
                                         "No usable home folder: the settings will not be saved."),
             KvMessageType::Warning);
-    } else if (!config.loadNotes().isEmpty()) {
-        window->slotShowLeftBottomTips(
-            QCoreApplication::translate(
-                "Startup", "Some settings could not be used; their defaults are in force."),
-            KvMessageType::Warning, config.fileName());
+    } else if (const QString notice = config.loadNotice(); !notice.isEmpty()) {
+        // Which file, and what is wrong with it.
+        window->slotShowLeftBottomTips(notice, KvMessageType::Warning, config.fileName());
     }
     const int code = app->exec();
 

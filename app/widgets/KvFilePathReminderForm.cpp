@@ -1,5 +1,6 @@
 #include "KvFilePathReminderForm.h"
 
+#include <QApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
@@ -106,6 +107,21 @@ QString KvFilePathReminderForm::resolveDirectory(const QString& path) {
     if (!path.isEmpty() && QDir(info.absolutePath()).exists()) return info.absolutePath();
     qDebug() << "Path does not exist:" << path;
     return {};
+}
+
+void KvFilePathReminderForm::showOver(QWidget* area) {
+    // Stacked upwards from the corner: a second notice must not hide the
+    // first one's close button or "Open Dir".
+    const QPoint corner = area->mapToGlobal(QPoint(0, area->height()));
+    const QRect areaRect(area->mapToGlobal(QPoint(0, 0)), area->size());
+    int bottom = corner.y() - kMargin;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* other = qobject_cast<KvFilePathReminderForm*>(top);
+        if (other && other != this && other->isVisible() && areaRect.intersects(other->geometry()))
+            bottom = std::min(bottom, other->y() - kMargin);
+    }
+    move(corner.x() + kMargin, bottom - height());
+    show();
 }
 
 void KvFilePathReminderForm::onTimeupDestroy() {

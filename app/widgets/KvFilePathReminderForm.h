@@ -34,6 +34,11 @@ public:
     static QString resolveDirectory(const QString& path);
 
     QString directory() const { return directory_; }
+
+    // Shows the notice in the bottom-left corner of area (the picture), where
+    // it hides no control, above the notices still shown there.
+    void showOver(QWidget* area);
+    static constexpr int kMargin = 8;
     bool hasOpenDirButton() const;
 
 public slots:

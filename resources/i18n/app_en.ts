@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="en_US">
 <context>
+    <name>AppConfig</name>
+    <message>
+        <source>The settings file %1 is not a regular file (a pipe, a folder or a device): the defaults are in force and no setting will be saved.</source>
+        <translation>The settings file %1 is not a regular file (a pipe, a folder or a device): the defaults are in force and no setting will be saved.</translation>
+    </message>
+    <message>
+        <source>The settings file %1 has lines that cannot be read: their settings have their defaults, and the lines are dropped when the file is next written.</source>
+        <translation>The settings file %1 has lines that cannot be read: their settings have their defaults, and the lines are dropped when the file is next written.</translation>
+    </message>
+    <message>
+        <source>Some values in the settings file %1 could not be used; their defaults are in force: %2</source>
+        <translation>Some values in the settings file %1 could not be used; their defaults are in force: %2</translation>
+    </message>
+</context>
+<context>
     <name>CameraParameters</name>
     <message>
         <source>Contrast On</source>
@@ -459,6 +474,18 @@
         <source>the file cannot be created: %1</source>
         <translation>the file cannot be created: %1</translation>
     </message>
+    <message>
+        <source>%1 s before the trigger at the present %2/s need about %3, but the disk of %4 has only %5 free.</source>
+        <translation>%1 s before the trigger at the present %2/s need about %3, but the disk of %4 has only %5 free.</translation>
+    </message>
+    <message>
+        <source>The trigger cache was not started: %1 Trigger recordings hold only the seconds after the edge; lower the seconds before the trigger in General Settings.</source>
+        <translation>The trigger cache was not started: %1 Trigger recordings hold only the seconds after the edge; lower the seconds before the trigger in General Settings.</translation>
+    </message>
+    <message>
+        <source>The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the edge; lower the seconds before the trigger in General Settings.</source>
+        <translation>The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the edge; lower the seconds before the trigger in General Settings.</translation>
+    </message>
 </context>
 <context>
     <name>KvFusionCameraDataProcessor</name>
@@ -640,6 +667,25 @@
     <message>
         <source>Trigger-in recording needs at least one second before or after the trigger.</source>
         <translation>Trigger-in recording needs at least one second before or after the trigger.</translation>
+    </message>
+</context>
+<context>
+    <name>KvRangeFileDialog</name>
+    <message>
+        <source>The start and the end must be whole numbers of microseconds.</source>
+        <translation>The start and the end must be whole numbers of microseconds.</translation>
+    </message>
+    <message>
+        <source>The start must lie before the end.</source>
+        <translation>The start must lie before the end.</translation>
+    </message>
+    <message>
+        <source>The range must lie within the recording, %1 to %2 µs.</source>
+        <translation>The range must lie within the recording, %1 to %2 µs.</translation>
+    </message>
+    <message>
+        <source>Please name the file.</source>
+        <translation>Please name the file.</translation>
     </message>
 </context>
 <context>
@@ -970,6 +1016,25 @@
     <message>
         <source>Slow Rate</source>
         <translation>Slow Rate</translation>
+    </message>
+</context>
+<context>
+    <name>SettingWriteBack</name>
+    <message>
+        <source>on</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2.</source>
+        <translation>The camera refused %1 = %2.</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2 with the group's other values; it keeps %3.</source>
+        <translation>The camera refused %1 = %2 with the group's other values; it keeps %3.</translation>
     </message>
 </context>
 <context>

@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en_US">
 <context>
+    <name>AppConfig</name>
+    <message>
+        <source>The settings file %1 is not a regular file (a pipe, a folder or a device): the defaults are in force and no setting will be saved.</source>
+        <translation>设置文件 %1 不是普通文件（而是管道、文件夹或设备）：已使用默认设置，且不会保存任何设置。</translation>
+    </message>
+    <message>
+        <source>The settings file %1 has lines that cannot be read: their settings have their defaults, and the lines are dropped when the file is next written.</source>
+        <translation>设置文件 %1 中有无法读取的行：相应设置已使用默认值，这些行将在下次写入文件时被删除。</translation>
+    </message>
+    <message>
+        <source>Some values in the settings file %1 could not be used; their defaults are in force: %2</source>
+        <translation>设置文件 %1 中的部分值无法使用，已改用默认值：%2</translation>
+    </message>
+</context>
+<context>
     <name>CameraParameters</name>
     <message>
         <source>Contrast On</source>
@@ -459,6 +474,18 @@
         <source>the file cannot be created: %1</source>
         <translation>无法创建文件：%1</translation>
     </message>
+    <message>
+        <source>%1 s before the trigger at the present %2/s need about %3, but the disk of %4 has only %5 free.</source>
+        <translation>以当前 %2/s 的速率，触发前 %1 秒约需 %3，但 %4 所在磁盘仅剩 %5 可用空间。</translation>
+    </message>
+    <message>
+        <source>The trigger cache was not started: %1 Trigger recordings hold only the seconds after the edge; lower the seconds before the trigger in General Settings.</source>
+        <translation>未启动触发缓存：%1 触发录制只包含触发沿之后的秒数；请在通用设置中减少触发前的秒数。</translation>
+    </message>
+    <message>
+        <source>The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the edge; lower the seconds before the trigger in General Settings.</source>
+        <translation>已停止触发缓存：%1 触发录制只包含触发沿之后的秒数；请在通用设置中减少触发前的秒数。</translation>
+    </message>
 </context>
 <context>
     <name>KvFusionCameraDataProcessor</name>
@@ -640,6 +667,25 @@
     <message>
         <source>Trigger-in recording needs at least one second before or after the trigger.</source>
         <translation>触发录制至少需要在触发前或触发后保留一秒。</translation>
+    </message>
+</context>
+<context>
+    <name>KvRangeFileDialog</name>
+    <message>
+        <source>The start and the end must be whole numbers of microseconds.</source>
+        <translation>起点和终点必须是以微秒为单位的整数。</translation>
+    </message>
+    <message>
+        <source>The start must lie before the end.</source>
+        <translation>起点必须早于终点。</translation>
+    </message>
+    <message>
+        <source>The range must lie within the recording, %1 to %2 µs.</source>
+        <translation>范围必须位于录像之内，即 %1 至 %2 µs。</translation>
+    </message>
+    <message>
+        <source>Please name the file.</source>
+        <translation>请填写文件名。</translation>
     </message>
 </context>
 <context>
@@ -970,6 +1016,25 @@
     <message>
         <source>Slow Rate</source>
         <translation>慢放倍率</translation>
+    </message>
+</context>
+<context>
+    <name>SettingWriteBack</name>
+    <message>
+        <source>on</source>
+        <translation>开</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>关</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2.</source>
+        <translation>相机拒绝了 %1 = %2。</translation>
+    </message>
+    <message>
+        <source>The camera refused %1 = %2 with the group's other values; it keeps %3.</source>
+        <translation>相机拒绝了 %1 = %2 与本组其他值的组合，仍保持 %3。</translation>
     </message>
 </context>
 <context>

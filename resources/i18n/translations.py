@@ -323,6 +323,43 @@ MESSAGES = [
     ("KvFusionCameraDataProcessor", "permission denied", "权限不足"),
     ("KvFusionCameraDataProcessor", "the disk reported an error", "磁盘报告了错误"),
     ("KvFusionCameraDataProcessor", "it is not a valid calibration file", "它不是有效的标定文件"),
+    # The window, third round: refused settings, the export range, the trigger
+    # cache's disk space, the settings file's notice.
+    ("SettingWriteBack", "on", "开"),
+    ("SettingWriteBack", "off", "关"),
+    ("SettingWriteBack", "The camera refused %1 = %2.", "相机拒绝了 %1 = %2。"),
+    ("SettingWriteBack",
+     "The camera refused %1 = %2 with the group's other values; it keeps %3.",
+     "相机拒绝了 %1 = %2 与本组其他值的组合，仍保持 %3。"),
+    ("KvRangeFileDialog", "The start and the end must be whole numbers of microseconds.",
+     "起点和终点必须是以微秒为单位的整数。"),
+    ("KvRangeFileDialog", "The start must lie before the end.", "起点必须早于终点。"),
+    ("KvRangeFileDialog", "The range must lie within the recording, %1 to %2 µs.",
+     "范围必须位于录像之内，即 %1 至 %2 µs。"),
+    ("KvRangeFileDialog", "Please name the file.", "请填写文件名。"),
+    ("AppConfig",
+     "The settings file %1 is not a regular file (a pipe, a folder or a device): the defaults are "
+     "in force and no setting will be saved.",
+     "设置文件 %1 不是普通文件（而是管道、文件夹或设备）：已使用默认设置，且不会保存任何设置。"),
+    ("AppConfig",
+     "The settings file %1 has lines that cannot be read: their settings have their defaults, "
+     "and the lines are dropped when the file is next written.",
+     "设置文件 %1 中有无法读取的行：相应设置已使用默认值，这些行将在下次写入文件时被删除。"),
+    ("AppConfig",
+     "Some values in the settings file %1 could not be used; their defaults are in force: %2",
+     "设置文件 %1 中的部分值无法使用，已改用默认值：%2"),
+    ("KvFileRecorder",
+     "%1 s before the trigger at the present %2/s need about %3, but the disk of %4 has only %5 "
+     "free.",
+     "以当前 %2/s 的速率，触发前 %1 秒约需 %3，但 %4 所在磁盘仅剩 %5 可用空间。"),
+    ("KvFileRecorder",
+     "The trigger cache was not started: %1 Trigger recordings hold only the seconds after the "
+     "edge; lower the seconds before the trigger in General Settings.",
+     "未启动触发缓存：%1 触发录制只包含触发沿之后的秒数；请在通用设置中减少触发前的秒数。"),
+    ("KvFileRecorder",
+     "The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the edge; "
+     "lower the seconds before the trigger in General Settings.",
+     "已停止触发缓存：%1 触发录制只包含触发沿之后的秒数；请在通用设置中减少触发前的秒数。"),
 ]
 
 

@@ -22,11 +22,13 @@ public:
         bool fetchFails = false;
         int currentInt = 0;
         bool currentBool = false;
+        std::string currentText;
     };
 
     Param& addInt(const std::string& name, int min, int max, int value, std::string unit = "") {
         Param& p = add(name, korvane::BasicParameterInfo::kInt);
         p.i = {min, max, value, std::move(unit)};
+        p.currentInt = value;
         return p;
     }
     Param& addFloat(const std::string& name, float min, float max, float value) {
@@ -37,11 +39,13 @@ public:
     Param& addBool(const std::string& name, bool value) {
         Param& p = add(name, korvane::BasicParameterInfo::kBool);
         p.b.value = value;
+        p.currentBool = value;
         return p;
     }
     Param& addEnum(const std::string& name, std::vector<std::string> options) {
         Param& p = add(name, korvane::BasicParameterInfo::kEnum);
         p.e.values = std::move(options);
+        if (!p.e.values.empty()) p.currentText = p.e.values.front();
         return p;
     }
     Param& add(const std::string& name, int type) {
@@ -68,23 +72,33 @@ public:
     bool getIntParameterInfo(const std::string& n, korvane::IntParameterInfo& info) const override {
         return fetch(n, korvane::BasicParameterInfo::kInt, [&](Param& p) { info = p.i; });
     }
+    // Like a camera's tool: a name of another type reads nothing.
     bool getBoolParameter(const std::string& n, bool& value) const override {
         auto it = params.find(n);
-        if (it == params.end()) return false;
+        if (it == params.end() || it->second.basic.type != korvane::BasicParameterInfo::kBool)
+            return false;
         value = it->second.currentBool;
         return true;
     }
     bool getIntParameter(const std::string& n, int& value) const override {
         auto it = params.find(n);
-        if (it == params.end()) return false;
+        if (it == params.end() || it->second.basic.type != korvane::BasicParameterInfo::kInt)
+            return false;
         value = it->second.currentInt;
         return true;
     }
     bool setParameter(const std::string& n, const std::string& v) override {
-        return log(n, "text:" + v);
+        log(n, "text:" + v);
+        if (refuse && refuse(n, "text:" + v)) return false;
+        if (auto it = params.find(n); it != params.end()) it->second.currentText = v;
+        return true;
     }
     bool setParameter(const std::string& n, bool v) override {
-        return log(n, std::string("bool:") + (v ? "1" : "0"));
+        const std::string logged = std::string("bool:") + (v ? "1" : "0");
+        log(n, logged);
+        if (refuse && refuse(n, logged)) return false;
+        if (auto it = params.find(n); it != params.end()) it->second.currentBool = v;
+        return true;
     }
     bool setParameter(const std::string& n, float v) override {
         return log(n, "float:" + std::to_string(v));
@@ -95,12 +109,20 @@ public:
         if (auto it = params.find(n); it != params.end()) it->second.currentInt = v;
         return true;
     }
-    bool getStringParameter(const std::string&, std::string&) const override { return false; }
+    bool getStringParameter(const std::string& n, std::string& value) const override {
+        auto it = params.find(n);
+        if (it == params.end() || it->second.basic.type != korvane::BasicParameterInfo::kEnum)
+            return false;
+        value = it->second.currentText;
+        return true;
+    }
     using korvane::CameraTool::setParameter;
 
     mutable std::map<std::string, Param> params;
     std::vector<std::string> writes;
     std::function<bool(const std::string&, int)> refuseInt;
+    // Refuses switch and option writes: (name, "bool:1" or "text:...").
+    std::function<bool(const std::string&, const std::string&)> refuse;
 
 private:
     bool fetch(const std::string& n, int type, const std::function<void(Param&)>& fill) const {

@@ -266,6 +266,13 @@ private slots:
             AppConfig config(ini);  // a FIFO must not block this
             k.check(config);
             QVERIFY2(config.loadNotes().isEmpty() != k.notes, k.name);
+            // The start-up notice names the file and says what was wrong with it.
+            const QString notice = config.loadNotice();
+            QVERIFY2(notice.isEmpty() != k.notes, k.name);
+            if (k.notes) QVERIFY2(notice.contains(ini), qPrintable(notice));
+            if (k.text == "FIFO") QVERIFY2(notice.contains("not a regular file"), k.name);
+            if (k.text.startsWith("[Setting\n"))
+                QVERIFY2(notice.contains("cannot be read"), qPrintable(notice));
             // A save is reported as it went: written (despite a bad line read
             // before) or refused (never writing into a FIFO).
             config.language = "en";

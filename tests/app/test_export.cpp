@@ -140,17 +140,41 @@ private slots:
                      QString::fromUtf8("End Time (µs)"));
         }
         QCOMPARE(c.form()->lb_save_file_path->text(), QString("Save File Path"));
-        // A long folder shows its end, the whole of it in the tip.
+        // A long folder shows its last whole folders, never a cut one; the
+        // whole of it in the tip, while edited and as the value.
         const QString longPath = "/home/someone/Documents/KorvaneData/exports/of/this/week/clips";
+        QLineEdit* pathEdit = c.form()->le_save_file_path;
         c.setSavePath(longPath);
         c.show();
         QVERIFY(QTest::qWaitForWindowExposed(&c));
-        QCOMPARE(c.form()->le_save_file_path->toolTip(), longPath);
-        QCOMPARE(c.form()->le_save_file_path->cursorPosition(), int(longPath.size()));
-        QVERIFY(
-            c.form()->le_save_file_path->inputMethodQuery(Qt::ImCursorRectangle).toRect().right() <=
-            c.form()->le_save_file_path->width());
+        QCOMPARE(pathEdit->toolTip(), longPath);
+        QCOMPARE(c.savePath(), longPath);
+        const QString shown = pathEdit->text();
+        QVERIFY2(shown.startsWith(QString::fromUtf8("…/")) && longPath.endsWith(shown.mid(1)),
+                 qPrintable(shown));
+        QVERIFY(pathEdit->fontMetrics().horizontalAdvance(shown) < pathEdit->width());
+        pathEdit->setFocus();
+        QTRY_COMPARE(pathEdit->text(), longPath);
+        pathEdit->setText(longPath + "/more");  // typed: the value follows
+        pathEdit->clearFocus();
+        QTRY_VERIFY(pathEdit->text().startsWith(QString::fromUtf8("…/")));
+        QCOMPARE(c.savePath(), longPath + "/more");
+        QCOMPARE(c.fullPath(), longPath + "/more/" + c.fileName());
         c.hide();
+        // Fitting: whole folders dropped from the front; one folder too long keeps both ends.
+        const QFontMetrics metrics(pathEdit->font());
+        const auto width = [&](const char* text) {
+            return metrics.horizontalAdvance(QString::fromUtf8(text));
+        };
+        QCOMPARE(KvRangeFileDialog::fitPath("/aaaaaaaa/bb/ccc", metrics, width("/aaaaaaaa/bb/ccc")),
+                 QString("/aaaaaaaa/bb/ccc"));
+        QCOMPARE(KvRangeFileDialog::fitPath("/aaaaaaaa/bb/ccc", metrics, width("…/bb/ccc")),
+                 QString::fromUtf8("…/bb/ccc"));
+        QCOMPARE(KvRangeFileDialog::fitPath("/aaaaaaaa/bb/ccc", metrics, width("…/ccc")),
+                 QString::fromUtf8("…/ccc"));
+        const QString cut =
+            KvRangeFileDialog::fitPath("/a/averyveryverylongfoldername", metrics, width("…/avery"));
+        QVERIFY2(cut.contains(QString::fromUtf8("…")) && cut.endsWith("e"), qPrintable(cut));
 
         // Numbers beyond 32 bits pass unchanged; anything not a number reads as 0.
         e.setStartTime(5000000000ull);
@@ -183,9 +207,37 @@ private slots:
         QTest::mouseClick(c.form()->pb_select_dir, Qt::LeftButton);
         QCOMPARE(c.savePath(), QString("/elsewhere"));
 
-        c.show();
-        QTest::mouseClick(c.form()->pb_save, Qt::LeftButton);
-        QCOMPARE(c.result(), int(QDialog::Accepted));
+        // An invalid range keeps the dialog open and says why; a valid one closes it.
+        struct Case {
+            const char* start;
+            const char* end;
+            const char* name;
+            const char* why;  // empty: accepted
+        };
+        const Case cases[] = {
+            {"", "", "a.raw", "whole numbers"},        {"12ab", "900", "a.raw", "whole numbers"},
+            {"900", "900", "a.raw", "before the end"}, {"950", "900", "a.raw", "before the end"},
+            {"50", "900", "a.raw", "100 to 1000"},     {"100", "1001", "a.raw", "100 to 1000"},
+            {"100", "1000", " ", "name the file"},     {"100", "1000", "a.raw", ""},
+        };
+        c.setAllowedRange(100, 1000);
+        for (const Case& k : cases) {
+            c.show();
+            c.setResult(QDialog::Rejected);
+            c.form()->le_start_time->setText(k.start);
+            c.form()->le_end_time->setText(k.end);
+            c.setFileName(k.name);
+            QTest::mouseClick(c.form()->pb_save, Qt::LeftButton);
+            if (*k.why) {
+                QVERIFY2(c.isVisible(), k.why);
+                QCOMPARE(c.result(), int(QDialog::Rejected));
+                QVERIFY2(c.shownProblem().contains(k.why), qPrintable(c.shownProblem()));
+                QCOMPARE(c.form()->le_start_time->text(), QString(k.start));  // kept
+            } else {
+                QVERIFY(!c.isVisible());
+                QCOMPARE(c.result(), int(QDialog::Accepted));
+            }
+        }
         c.show();
         QTest::mouseClick(c.form()->pb_cancel, Qt::LeftButton);
         QCOMPARE(c.result(), int(QDialog::Rejected));

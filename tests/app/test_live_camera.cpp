@@ -18,9 +18,9 @@
 #include "AppConfig.h"
 #include "AppTestMain.h"
 #include "CamerasList.h"
-#include "korvane/file/DvsFileReader.h"
 #include "KvEventProcessor.h"
 #include "KvFilePathReminderForm.h"
+#include "KvLabelElider.h"
 #include "LiveCameraController.h"
 #include "MainWidget.h"
 #include "SettingBaseWithLineEdit.h"
@@ -29,9 +29,10 @@
 #include "ShowImageForm.h"
 #include "SidebarCameraSettingUI.h"
 #include "SidebarDvsSettingUI.h"
-#include "korvane/sim/SimulatedBackend.h"
 #include "ThreadSafeSignalSpy.h"
 #include "WindowTestSupport.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/sim/SimulatedBackend.h"
 #include "kvfilerecorder.h"
 #include "ui_CamerasList.h"
 #include "ui_MainWidget.h"
@@ -365,6 +366,27 @@ private slots:
             QVERIFY(list.getSelection(index));
             QCOMPARE(index, 1);
         }
+
+        // Down and Up choose the row wherever the focus is (they moved the
+        // focus between the buttons and did not choose), skipping hidden rows.
+        list.form()->le_search_camera->clear();
+        l->setCurrentRow(0);
+        list.setResult(-1);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QTRY_VERIFY(list.form()->le_search_camera->hasFocus());  // where a search is typed
+        for (QWidget* from : {static_cast<QWidget*>(list.form()->le_search_camera),
+                              static_cast<QWidget*>(list.form()->pb_close),
+                              static_cast<QWidget*>(list.form()->pb_win_close)}) {
+            l->setCurrentRow(0);
+            from->setFocus();
+            QTest::keyClick(from, Qt::Key_Down);
+            QCOMPARE(l->currentRow(), 1);
+            QVERIFY(from->hasFocus());
+            QTest::keyClick(from, Qt::Key_Up);
+            QCOMPARE(l->currentRow(), 0);
+        }
+        list.hide();
 
         CamerasList empty({}, &parent);
         QVERIFY(!empty.getSelection(index));
@@ -803,6 +825,56 @@ private slots:
         QVERIFY(camera->stopRecording());
     }
 
+    // A trigger cache its disk cannot hold at the stream's rate is refused
+    // before it starts, and stopped when the rate grows past the free space.
+    void triggerCacheThatWouldFillTheDiskIsRefused() {
+        auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T6", "EVK4"));
+        KvFileRecorder recorder(camera);
+        ThreadSafeSignalSpy tips(&recorder, &KvFileRecorder::signalShowLeftBottomTips);
+        recorder.setFreeSpaceProbe([](const QString&) { return qint64(1000000); });
+        const QString cache = folder("cache");
+        QVERIFY(recorder.armTriggerCache(30, cache));  // no rate known yet
+        recorder.noteDataRate(10000);                  // 300 kB fit
+        QVERIFY(camera->triggerCache());
+        QCOMPARE(tips.size(), 0);
+        recorder.noteDataRate(100000);  // 3 MB do not
+        QVERIFY(!camera->triggerCache());
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0][1].value<KvMessageType>(), KvMessageType::Error);
+        QVERIFY2(tips[0][0].toString().contains("stopped"), qPrintable(tips[0][0].toString()));
+        QCOMPARE(tips[0][2].toString(), cache);
+        recorder.noteDataRate(200000);  // said once
+        QCOMPARE(tips.size(), 1);
+
+        QVERIFY(!recorder.armTriggerCache(30, cache));
+        QVERIFY(!camera->triggerCache());
+        QCOMPARE(tips.size(), 2);
+        const QString refused = tips[1][0].toString();
+        QVERIFY2(
+            refused.contains("not started") && refused.contains("30 s") && refused.contains(cache),
+            qPrintable(refused));
+        QVERIFY(recorder.armTriggerCache(4, cache));  // 800 kB fit
+        QVERIFY(camera->triggerCache());
+
+        struct Case {
+            uint32_t seconds;
+            uint64_t rate;
+            qint64 free;
+            bool problem;
+        };
+        const Case cases[] = {
+            {65535, 1000000000ull, 1000000000000ll, true},  // no wrap at the largest values
+            {10, 100, 1000, false},                         // exactly fits
+            {10, 101, 1000, true},
+            {10, 0, 1, false},     // rate unknown
+            {10, 100, -1, false},  // free space unknown
+            {0, 100, 1, false},
+        };
+        for (const Case& c : cases)
+            QCOMPARE(!KvFileRecorder::cacheSpaceProblem(c.seconds, c.rate, c.free, "/d").isEmpty(),
+                     c.problem);
+    }
+
     // While trigger recording is on the status line says so.
     void triggerRecordingShowsItIsArmed() {
         AppConfig& c = AppConfig::instance();
@@ -818,6 +890,18 @@ private slots:
         QVERIFY(w.dvsCamera());
         const QString armed = "Trigger recording armed: 2 s before, 3 s after";
         QTRY_VERIFY(w.form()->lb_status_bar->text().contains(armed));
+        // At the window's least width with a panel open the rates still show
+        // whole; what is cut is at the end, and in the tip.
+        w.form()->pb_fold_dvs_setting->click();
+        w.resize(w.minimumWidth(), w.height());
+        QLabel* line = w.form()->lb_status_bar;
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().contains("ev/s"), 10000);
+        QTRY_VERIFY(line->width() < line->fontMetrics().horizontalAdvance(line->text()));
+        const QString shown = KvLabelElider::shownText(line);
+        QVERIFY2(QRegularExpression("Bandwidth: \\S+ \\S+  Events: \\S+ \\S*ev/s")
+                     .match(shown)
+                     .hasMatch(),
+                 qPrintable(shown));
         c.dvs_trigger_in_rec_enable = false;
         w.initDvsCameraSettings();
         QVERIFY(!w.form()->lb_status_bar->text().contains(armed));

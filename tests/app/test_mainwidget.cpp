@@ -3,7 +3,10 @@
 // recent recordings, drops, keys, notices, the frameless window's own moves
 // and looks, seeking while playing and the pop-ups without a compositor.
 
+#include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -149,15 +152,35 @@ private slots:
         AppConfig::instance().input_raw_file_path = before;
     }
 
-    void noticesSitAtTheBottomLeft() {
+    // Notices sit at the picture's bottom left, stacked, and hide no control
+    // (they once covered the record button and took its clicks).
+    void noticesSitAtTheBottomLeftOverNoControl() {
         MainWidget w;
         QVERIFY(shownOnScreen(w));
         QTemporaryDir dir;
         w.slotShowLeftBottomTips("Save file success!", KvMessageType::Success,
                                  dir.filePath("deleted.raw"));
+        w.slotShowLeftBottomTips("A second notice whose text is long enough to take two lines.",
+                                 KvMessageType::Warning);
         KvFilePathReminderForm* toast = noticeSaying("Save file success!");
-        QVERIFY(toast);
-        QCOMPARE(toast->pos(), QPoint(w.x(), w.y() + w.height() - toast->height()));
+        KvFilePathReminderForm* second =
+            noticeSaying("A second notice whose text is long enough to take two lines.");
+        QVERIFY(toast && second);
+        QWidget* picture = w.form()->widget_show_image;
+        const QRect pictureRect(picture->mapToGlobal(QPoint(0, 0)), picture->size());
+        QCOMPARE(toast->geometry().bottomLeft(),
+                 pictureRect.bottomLeft() +
+                     QPoint(KvFilePathReminderForm::kMargin, -KvFilePathReminderForm::kMargin));
+        QVERIFY(!toast->geometry().intersects(second->geometry()));
+        for (QWidget* control : w.findChildren<QWidget*>()) {
+            const bool isControl = qobject_cast<QAbstractButton*>(control) ||
+                                   qobject_cast<QLineEdit*>(control) ||
+                                   qobject_cast<QAbstractSlider*>(control);
+            if (!isControl || !control->isVisible()) continue;
+            const QRect at(control->mapToGlobal(QPoint(0, 0)), control->size());
+            QVERIFY2(!at.intersects(toast->geometry()) && !at.intersects(second->geometry()),
+                     qPrintable(control->objectName()));
+        }
         QCOMPARE(toast->directory(), QDir(dir.path()).absolutePath());  // the deleted file's folder
         QVERIFY(toast->hasOpenDirButton());
     }
@@ -288,8 +311,10 @@ private slots:
         MainWidget w;
         QVERIFY(shownOnScreen(w));
         QVERIFY(!w.form()->pb_play->isEnabled());
-        // Nothing open: no caption without a value on the status line.
+        // Nothing open: no caption without a value on the status line, and no
+        // record time while nothing records.
         QVERIFY(w.form()->lb_status_bar->text().isEmpty());
+        QCOMPARE(w.form()->lb_recoding_time->text(), QString());
         for (QWidget* l : {static_cast<QWidget*>(w.form()->label_show_play_text),
                            static_cast<QWidget*>(w.form()->label_show_camera_info),
                            static_cast<QWidget*>(w.form()->label_show_play_text2),

@@ -1,3 +1,4 @@
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -299,6 +300,67 @@ private slots:
         QCOMPARE(lineText(x), QString("200"));
     }
 
+    // Every kind of row, in every group, shows what the camera holds after a
+    // refused write and says why; an accepted write takes the reason away.
+    void everyRowSaysWhyTheCameraRefused() {
+        SidebarDvsSettingUI panel;
+        auto tool = antiFlicker();
+        FakeCameraTool* raw = tool.get();
+        raw->params["a_high_freq"].currentInt = 130;
+        raw->params["c_low_freq"].currentInt = 90;
+        raw->params["z_enable"].currentBool = false;
+        tool->refuseInt = [raw](const std::string& name, int v) {  // the band's ends stay in order
+            const int high = name == "a_high_freq" ? v : raw->params["a_high_freq"].currentInt;
+            const int low = name == "c_low_freq" ? v : raw->params["c_low_freq"].currentInt;
+            return low > high;
+        };
+        tool->refuse = [](const std::string&, const std::string& value) {
+            return value == "bool:1" || value == "text:BAND_PASS";
+        };
+        panel.setAntiFlickerToolUI(tool);
+        SettingItemBox* box = panel.groupBox(ToolType::AntiFlicker);
+        SettingBaseWithLineEdit* low = intRow(box, "c_low_freq");
+        SettingBaseWithLineEdit* high = intRow(box, "a_high_freq");
+        QVERIFY(low && high);
+
+        low->form()->le_kv_line_edit->setText("200");
+        QCOMPARE(tool->writes.back(), std::string("c_low_freq=int:200"));
+        QCOMPARE(lineText(low), QString("90"));
+        QCOMPARE(borderOf(low), QString("border: 1px solid #FF6058;"));
+        QCOMPARE(borderOf(high), QString("border: 1px solid #FF6058;"));
+        QVERIFY(low->rowToolTip().startsWith("about c_low_freq\n"));
+        QVERIFY(low->rowToolTip().contains("refused"));
+        QVERIFY(low->rowToolTip().contains("keeps 90"));
+        QCOMPARE(high->rowToolTip(), QString("about a_high_freq"));
+
+        low->form()->le_kv_line_edit->setText("100");
+        QCOMPARE(lineText(low), QString("100"));
+        QCOMPARE(borderOf(low), QString("border: 1px solid #ACACAC;"));
+        QCOMPARE(low->rowToolTip(), QString("about c_low_freq"));
+
+        auto* sw = qobject_cast<SettingBaseWithSwitchButton*>(box->itemAt(0));
+        QVERIFY(sw && !sw->isChecked());
+        sw->form()->switchButton->click();
+        QCOMPARE(tool->writes.back(), std::string("z_enable=bool:1"));
+        QVERIFY(!sw->isChecked());  // the camera kept it off
+        QVERIFY(sw->rowToolTip().contains("refused"));
+
+        auto* mode = qobject_cast<SettingBaseWithComboBox*>(box->itemAt(2));
+        QVERIFY(mode);
+        QComboBox* combo = mode->comboBox()->comboBox();
+        const auto writesBefore = tool->writes.size();
+        combo->setCurrentIndex(1);
+        QCOMPARE(tool->writes.back(), std::string("mode=text:BAND_PASS"));
+        QCOMPARE(tool->writes.size(), writesBefore + 1);  // showing the kept option writes nothing
+        QCOMPARE(mode->currentOption(), QString("BAND_STOP"));
+        QVERIFY(mode->rowToolTip().contains("refused"));
+        // An accepted write takes the reasons away.
+        tool->refuse = nullptr;
+        sw->form()->switchButton->click();
+        QVERIFY(sw->isChecked());
+        QCOMPARE(sw->rowToolTip(), QString("about z_enable"));
+    }
+
     // What reaches the camera when a number is typed key by key and ended
     // with Enter: values inside the range at once, the rest clamped at the end.
     void typedNumbersReachTheCameraAsTyped() {
@@ -306,6 +368,7 @@ private slots:
             const char* typed;
             std::vector<std::string> writes;
             const char* shown;
+            const char* afterMinus = nullptr;  // the text after one click on minus
         };
         const std::string r = "max_event_rate=int:";
         const Case cases[] = {
@@ -316,6 +379,13 @@ private slots:
               r + "100000000"},
              "100000000"},
             {"12a", {}, "12a"},  // not a number: nothing is written
+            // Past every int: still a number, clamped at the end like the rest,
+            // and the minus button steps from there.
+            {"9999999999",
+             {r + "9999", r + "99999", r + "999999", r + "9999999", r + "99999999",
+              r + "100000000"},
+             "100000000",
+             "99999999"},
         };
         for (const Case& c : cases) {
             SidebarDvsSettingUI panel;
@@ -332,6 +402,13 @@ private slots:
             typeAndEnter(row->form()->le_kv_line_edit, c.typed);
             QCOMPARE(tool->writes, c.writes);
             QCOMPARE(lineText(row), QString(c.shown));
+            if (c.afterMinus) {
+                row->form()->pb_sub_item_value->click();
+                QCOMPARE(lineText(row), QString(c.afterMinus));
+                QCOMPARE(tool->writes.back(), r + c.afterMinus);
+                row->form()->pb_add_item_value->click();
+                QCOMPARE(lineText(row), QString(c.shown));
+            }
         }
     }
 
