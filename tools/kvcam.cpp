@@ -336,7 +336,13 @@ int recordFusion(const Args& a, const std::shared_ptr<FusionCamera>& camera, uin
         throw Failure{"the camera does not start"};
     }
     if (sim) {
-        while (!interrupted() && camera->isConnected() &&
+        // A failed write (full disk) on either file ends the recording, as
+        // on an event camera, rather than running out its seconds unwritten.
+        auto failed = [&] {
+            return !sim->eventCamera().recordingStatus().error.empty() ||
+                   !sim->recordingFrameStats().error.empty();
+        };
+        while (!interrupted() && camera->isConnected() && !failed() &&
                sim->deliveredUntil_us() < seconds * 1000000)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     } else {
@@ -499,6 +505,12 @@ int main(int argc, char** argv) {
     cli::useUtf8Arguments(argc, argv, arguments);
 #if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
+#if defined(SIGXFSZ)
+    // A file size limit (ulimit -f) then fails the write with EFBIG, which
+    // ends the output as a full disk does, instead of killing the process
+    // in the middle of a word or a piece.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     if (argc < 2) {
         std::fputs(kUsage, stderr);

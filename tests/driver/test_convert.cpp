@@ -22,6 +22,7 @@
 #include "DriverTestSupport.h"
 #include "korvane/convert/NpyHeader.h"
 #include "korvane/convert/RangePass.h"
+#include "korvane/file/RawWriter.h"
 
 using namespace kvtest;
 
@@ -204,6 +205,36 @@ TEST(ConvertRoundTripTest, H5AndNpyBackToRawKeepEverything) {
                     EXPECT_EQ(h.sensorName, headerOf(src).sensorName);
                 }
             }
+        }
+    }
+}
+
+// A fusion recording's copy as RAW keeps the mark that its columns are
+// stored mirrored (its first frame's time); without it players would show
+// the copy the other way round. Any other recording gets no such mark.
+TEST(ConvertRoundTripTest, RawCopyOfAFusionRecordingStaysOne) {
+    ScratchDir dir;
+    for (uint64_t apsStart : {uint64_t(0), uint64_t(33333)}) {
+        const std::string src = dir.file("src" + std::to_string(apsStart) + ".raw");
+        DvsFileInfo info;
+        info.serialNumber = "KVCONV-F";
+        info.apsStartTimestamp = apsStart;
+        RawWriter w;
+        ASSERT_TRUE(w.open(src, generateDvsFileHeader(info)));
+        std::vector<Event2D> ev;
+        for (uint64_t t = 0; t < 2000; t += 10)
+            ev.push_back({uint16_t(t % 64), uint16_t(t % 7), 1, t});
+        w.writeEvents(ev.data(), ev.size());
+        ASSERT_TRUE(w.close());
+        for (const char* format : {"evt3", "evt2"}) {
+            SCOPED_TRACE(std::to_string(apsStart) + " " + format);
+            ConvertOptions o;
+            o.raw_format = format;
+            const std::string out = dir.file(std::string("copy-") + format + ".raw");
+            Outcome r = convert(src, out, o);
+            ASSERT_TRUE(r.ok) << r.error;
+            EXPECT_EQ(headerOf(out).apsStartTimestamp, apsStart);
+            EXPECT_EQ(readRaw(out).events, ev);
         }
     }
 }

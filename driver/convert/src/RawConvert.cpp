@@ -28,6 +28,7 @@ public:
         meta_.serialNumber = h.serialNumber;
         meta_.sourceFormat = h.format == RawFormat::Evt2 ? "evt2" : "evt3";
         meta_.sourceStart_us = h.dvsStartTimestamp;
+        meta_.apsStart_us = h.apsStartTimestamp;
         meta_.generation = h.generation;
         meta_.sensorGeneration = h.sensorGeneration;
         meta_.sensorName = h.sensorName;
@@ -144,6 +145,8 @@ private:
             DvsFileInfo info;
             info.serialNumber = meta_.serialNumber;
             info.dvsStartTimestamp = firstTime_us;
+            // Kept, so that a copy of a fusion recording is shown as it is.
+            info.apsStartTimestamp = meta_.apsStart_us;
             RawHeader sensor;
             sensor.generation = meta_.generation;
             sensor.sensorGeneration = meta_.sensorGeneration;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -269,6 +270,42 @@ TEST(KvcamTest, InterruptEndsTheRecordingCleanlyWithItsFigures) {
             EXPECT_EQ(std::to_string(frames->getFrameCount()), kv["frames_written"]);
         } else {
             EXPECT_EQ(status, 0);
+        }
+    }
+}
+
+// A file size limit (ulimit -f) ends a recording as a full disk does: the
+// process exits by itself with its figures, and the files hold exactly what
+// they say (no word or frames piece cut in the middle).
+TEST(KvcamTest, FileSizeLimitEndsTheRecordingAsAFullDiskDoes) {
+    ScratchDir dir;
+    // A few hundred kB; at a low event rate the fusion camera's frames
+    // file reaches the limit first.
+    const std::string env = "ulimit -f 400; XDG_DATA_HOME=" + dir.file("data") + " ";
+    for (const auto& [serial, rate] :
+         {std::pair<std::string, const char*>{SimulatedBackend::kEvk4Serial, "1000000"},
+          {SimulatedBackend::kQuentaSerial, "10000"}}) {
+        SCOPED_TRACE(serial);
+        const std::string raw = dir.file(serial + ".raw");
+        const auto t0 = std::chrono::steady_clock::now();
+        const ToolRun r =
+            kvcam("record " + serial + " " + raw + " --seconds 60 --rate " + rate, env);
+        // Ends at the failure, not when its seconds run out (a generous
+        // margin for a loaded machine).
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(40));
+        SCOPED_TRACE(r.out);
+        EXPECT_EQ(r.status, 1) << "exits by itself, reporting the failure";
+        auto kv = keyValues(r.out);
+        EXPECT_FALSE(kv["error"].empty());
+        auto events = DvsFileReader::createFileReader(raw);
+        ASSERT_NE(events, nullptr);
+        ASSERT_TRUE(events->openForReading());
+        EXPECT_EQ(std::to_string(decodeAll(*events).events.size()), kv["events_written"]);
+        if (serial == SimulatedBackend::kQuentaSerial) {
+            auto frames = ApsFileReader::createFileReader(dir.file(serial + ".mp4"));
+            ASSERT_NE(frames, nullptr);
+            ASSERT_TRUE(frames->openForReading());
+            EXPECT_EQ(std::to_string(frames->getFrameCount()), kv["frames_written"]);
         }
     }
 }

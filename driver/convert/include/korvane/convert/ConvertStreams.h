@@ -33,6 +33,9 @@ struct RecordingMeta {
     std::string serialNumber;
     std::string sourceFormat;     // encoding of the original recording: "evt3", "evt2"
     uint64_t sourceStart_us = 0;  // the original recording's dvs_start_timestamp
+    // A fusion recording's aps_start_timestamp (its columns are stored
+    // mirrored, and players turn them back); 0 for any other.
+    uint64_t apsStart_us = 0;
     // Sensor description lines of a RAW header; empty when unknown.
     std::string generation;
     std::string sensorGeneration;
