@@ -364,6 +364,9 @@ int recordFusion(const Args& a, const std::shared_ptr<FusionCamera>& camera, uin
         std::printf("frames_dropped %llu\n", (unsigned long long)frames.framesDropped);
         std::printf("aps_start_us %llu\n", (unsigned long long)sim->recordingApsStart_us());
         error = !events.error.empty() ? events.error : frames.error;
+        // Stopped before its first frame (Ctrl+C at once): the frames file
+        // holds none and nothing could play the set, so it is no success.
+        if (error.empty() && frames.framesWritten == 0) error = "no frame was recorded";
     }
     if (error.empty() && !connected) error = "camera lost";
     if (!ok || !error.empty()) {
