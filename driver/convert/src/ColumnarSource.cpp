@@ -2,9 +2,25 @@
 
 #include <algorithm>
 
+#include "korvane/file/EventDecoder.h"
+
 namespace korvane {
 
 namespace {
+
+// How far times may step back, as a camera's RAW file carries them without
+// fault (a repeated older TIME_HIGH, up to the jitter bound, plus a TIME_LOW
+// below it): copies of such files into columns must read back. Longer ways
+// back are refused as unsorted data.
+constexpr uint64_t kBackJitter_us = (uint64_t(kTimeHighJitterSteps) + 1) * 4096;
+
+// Whether a time `t` read after the latest so far may stand; `latest` then
+// keeps the running maximum.
+bool inOrder(uint64_t t, uint64_t& latest) {
+    if (t + kBackJitter_us < latest) return false;
+    latest = std::max(latest, t);
+    return true;
+}
 
 bool fail(std::string* error, const std::string& why) {
     if (error) *error = why;
@@ -99,8 +115,12 @@ bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn
     // The whole file is read (and so checked) from its start; a search
     // skips elements only when a later range start asks for it.
     uint64_t ei = 0, ti = 0;
-    if (from_us > 0 && (!lowerBound(false, eventCount_, from_us, ei, error) ||
-                        !lowerBound(true, triggerCount_, from_us, ti, error))) {
+    // The search looks for the jitter bound before the range: every element
+    // skipped then lies before a time at least that far below `from_us`, so
+    // none of them can belong to the range even where times go back.
+    const uint64_t searchFrom_us = from_us > kBackJitter_us ? from_us - kBackJitter_us : 0;
+    if (searchFrom_us > 0 && (!lowerBound(false, eventCount_, searchFrom_us, ei, error) ||
+                              !lowerBound(true, triggerCount_, searchFrom_us, ti, error))) {
         return false;
     }
 
@@ -121,15 +141,19 @@ bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn
             for (size_t k = 0; k < n; ++k) {
                 EventTriggerIn t;
                 if (!checkTrigger(trStored[k], ti + k, t, error)) return false;
-                if (t.timestamp < lastTrigger) {
+                if (!inOrder(t.timestamp, lastTrigger)) {
                     return fail(error,
                                 "trigger times go back at trigger " + std::to_string(ti + k));
                 }
-                lastTrigger = t.timestamp;
+                // Past the end: done once no jittered edge can still fall before it.
                 if (t.timestamp >= to_us) {
-                    trDone = true;
-                    break;
+                    if (t.timestamp - to_us >= kBackJitter_us) {
+                        trDone = true;
+                        break;
+                    }
+                    continue;
                 }
+                if (t.timestamp < from_us) continue;  // jittered back before the range
                 trBuf.push_back(t);
             }
             ti += n;
@@ -155,14 +179,17 @@ bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn
             for (size_t k = 0; k < n; ++k) {
                 Event2D e;
                 if (!checkEvent(stored[k], ei + k, e, error)) return false;
-                if (e.timestamp < lastTime) {
+                if (!inOrder(e.timestamp, lastTime)) {
                     return fail(error, "times go back at event " + std::to_string(ei + k));
                 }
-                lastTime = e.timestamp;
                 if (e.timestamp >= to_us) {
-                    eventsDone = true;
-                    break;
+                    if (e.timestamp - to_us >= kBackJitter_us) {
+                        eventsDone = true;
+                        break;
+                    }
+                    continue;
                 }
+                if (e.timestamp < from_us) continue;  // jittered back before the range
                 events.push_back(e);
             }
             ei += n;
@@ -190,8 +217,12 @@ bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn
         while (true) {
             if (!peekTrigger(next)) return false;
             if (!next) break;
+            // Never before the previous edge's place: where times jitter back,
+            // edges still go in the order they were stored.
+            const size_t after =
+                evStart + (triggers.empty() ? 0 : size_t(triggers.back().eventIndex));
             auto at =
-                std::lower_bound(events.begin() + ptrdiff_t(evStart), events.end(), next->timestamp,
+                std::lower_bound(events.begin() + ptrdiff_t(after), events.end(), next->timestamp,
                                  [](const Event2D& e, uint64_t t) { return e.timestamp < t; });
             if (at == events.end() && !eventsDone) break;
             if (triggers.size() >= kBlockTriggers &&
