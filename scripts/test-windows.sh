@@ -24,7 +24,8 @@ gen=()
 cmake -S "$root" -B "$tree" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DVELQORA_WERROR="${VELQORA_WERROR:-OFF}"
-windows_tests=(test_base test_logger test_logger_reuse test_driver)
+windows_tests=(test_base test_logger test_logger_reuse test_driver test_kvraw test_camera
+    test_convert test_fusion)
 cmake --build "$tree" --parallel "$jobs" --target KorvaneBase kvraw kvcam "${windows_tests[@]}"
 
 # One private prefix a run: created once (the slow part), removed at the end.

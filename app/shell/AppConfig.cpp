@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <limits>
 
+#include "AppPlatform.h"
 #include "korvane/video/EventPainter.h"
 
 namespace {
@@ -133,11 +134,7 @@ bool ensureDirectory(const QString& path) {
 }
 
 QString AppConfig::homeProblem() {
-#ifndef _WIN32
-    const QString home = QString::fromLocal8Bit(qgetenv("HOME"));
-    if (home.isEmpty() || QDir::cleanPath(home) == "/") return "HOME is not set";
-    if (!QFileInfo(home).isDir()) return QString("HOME (%1) is not a folder").arg(home);
-#endif
+    if (const QString home = homeFolderProblem(); !home.isEmpty()) return home;
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dir.isEmpty()) return "there is no per-user data folder";
     if (!ensureDirectory(dir) || !QFileInfo(dir).isWritable())

@@ -8,11 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSaveFile>
 #include <utility>
 
 #include "AppConfig.h"
+#include "AppPlatform.h"
 #include "InitDialog.h"
 #include "KVMessageBox.h"
 #include "KvEventProcessor.h"
@@ -48,7 +48,7 @@ void MainWidget::createSidePanels() {
         KVMessageBox box(text, title, accept, reject, this);
         return box.exec() == QDialog::Accepted;
     };
-    startProgram_ = [](const QString& program) { return QProcess::startDetached(program, {}); };
+    startProgram_ = startProgramDetached;
     openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 

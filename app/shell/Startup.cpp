@@ -8,20 +8,13 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTranslator>
 #include <cstdio>
 #include <memory>
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <unistd.h>
-#include <QSocketNotifier>
-#include <csignal>
-#endif
-
 #include "AppConfig.h"
+#include "AppPlatform.h"
 #include "InitDialog.h"
 #include "MainWidget.h"
 
@@ -70,69 +63,8 @@ bool registerEmbeddedFont() {
 }
 
 namespace {
-
 bool g_quitRequested = false;
-
-#ifndef _WIN32
-int g_signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-    const char byte = 1;
-    // Only async-signal-safe work here; the event loop does the rest.
-    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// SIGTERM (logout, kill) and SIGINT (Ctrl+C) end the event loop normally, so
-// windows close and the configuration is written as on any other exit.
-void quitOnTerminationSignals(QApplication& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char byte;
-        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        g_quitRequested = true;
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-}
-#else
-void quitOnTerminationSignals(QApplication&) {}
-#endif
-
 }  // namespace
-
-QString displayProblem(const QStringList& arguments, const QByteArray& platform,
-                       const QByteArray& display, const QByteArray& waylandDisplay,
-                       const QString& x11SocketFolder) {
-#ifdef _WIN32
-    Q_UNUSED(arguments)
-    Q_UNUSED(platform)
-    Q_UNUSED(display)
-    Q_UNUSED(waylandDisplay)
-    Q_UNUSED(x11SocketFolder)
-    return QString();
-#else
-    // Another platform chosen (offscreen, vnc, ...) needs no display server.
-    if (arguments.contains("-platform")) return QString();
-    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
-        return QString();
-    if (!waylandDisplay.isEmpty()) return QString();
-    if (display.isEmpty())
-        return "no display: DISPLAY is not set (start Velqora from a desktop session)";
-    // ":N" or ":N.S" is a local server, which listens on a socket of that number.
-    static const QRegularExpression local("^:(\\d+)(\\.\\d+)?$");
-    const auto m = local.match(QString::fromLocal8Bit(display));
-    if (m.hasMatch() && !QFileInfo::exists(x11SocketFolder + "/X" + m.captured(1)))
-        return QString("no display: nothing serves DISPLAY %1")
-            .arg(QString::fromLocal8Bit(display));
-    return QString();
-#endif
-}
 
 int runVelqora(int argc, char** argv) {
     QStringList arguments;
@@ -148,7 +80,7 @@ int runVelqora(int argc, char** argv) {
     }
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     auto app = std::make_unique<QApplication>(argc, argv);
-    quitOnTerminationSignals(*app);
+    quitOnTerminationRequests(*app, &g_quitRequested);
     registerEmbeddedFont();
 
     AppConfig& config = AppConfig::instance();

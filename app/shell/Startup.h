@@ -4,9 +4,9 @@
 // configuration, translation, splash and main window, in that order.
 // GUI thread only.
 
-#include <QByteArray>
 #include <QString>
-#include <QStringList>
+
+#include "AppPlatform.h"  // displayProblem
 
 // Installs the translation for the language ("zh", else English) for the
 // rest of the process.
@@ -18,13 +18,6 @@ bool loadQtTranslation(const QString& language);
 // Registers ":/font/NotoSansSC-Medium.ttf" and makes it the application
 // font. False (and a debug message) when the font cannot be loaded.
 bool registerEmbeddedFont();
-
-// Why the program cannot show windows ("no display: ..."), or empty: a
-// desktop platform is to be used and no display server is named or
-// listening (a local ":N" server has a socket in x11SocketFolder).
-QString displayProblem(const QStringList& arguments, const QByteArray& platform,
-                       const QByteArray& display, const QByteArray& waylandDisplay,
-                       const QString& x11SocketFolder);
 
 // The whole program; returns the exit code of the event loop.
 int runVelqora(int argc, char** argv);

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "korvane/convert/ConvertStreams.h"
+#include "korvane/file/Platform.h"
 
 namespace korvane {
 
@@ -16,7 +17,7 @@ enum class Kind { Raw, H5, Npy, Csv, Unknown };
 
 Kind kindOf(const std::string& path) {
     const size_t dot = path.rfind('.');
-    const size_t slash = path.rfind('/');
+    const size_t slash = path.find_last_of(platform::kPathSeparators);
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
         return Kind::Unknown;
     }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +77,14 @@ int createOrTruncate(const std::string& path, unsigned mode, int* error, bool wa
     return fd;
 }
 
+bool heldByWriter(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
 bool status(int fd, FileStatus& out) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
@@ -127,17 +136,6 @@ bool writeAllAt(int fd, const void* data, size_t size, uint64_t offset) {
         p += n;
         size -= size_t(n);
         offset += uint64_t(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const long long n = writeSome(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
     }
     return true;
 }

@@ -62,14 +62,28 @@ int errnoOf(DWORD error) {
     }
 }
 
+// A name part longer than the file system takes comes back as "not found"
+// or "invalid name": said as what it is.
+int errnoFor(DWORD error, const std::string& path) {
+    if (error == ERROR_INVALID_NAME || error == ERROR_FILENAME_EXCED_RANGE ||
+        error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+        size_t part = 0;
+        for (const wchar_t c : wide(path)) {
+            part = (c == L'/' || c == L'\\') ? 0 : part + 1;
+            if (part > MAX_PATH - 5) return ENAMETOOLONG;  // 255 on NTFS and FAT
+        }
+    }
+    return errnoOf(error);
+}
+
 HANDLE handleOf(int fd) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
 // A C runtime descriptor owning the handle (closed with it).
-int descriptorFor(HANDLE h, int flags, int* error) {
+int descriptorFor(HANDLE h, int flags, int* error, const std::string& path) {
     if (h == INVALID_HANDLE_VALUE) {
-        if (error) *error = errnoOf(GetLastError());
+        if (error) *error = errnoFor(GetLastError(), path);
         return -1;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
@@ -143,7 +157,7 @@ int openForReading(const std::string& path, int* error) {
     // Shared with a writer still recording, and with removal; never waits.
     HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    return descriptorFor(h, _O_RDONLY, error);
+    return descriptorFor(h, _O_RDONLY, error, path);
 }
 
 int createNew(const std::string& path, unsigned mode, int* error) {
@@ -152,13 +166,25 @@ int createNew(const std::string& path, unsigned mode, int* error) {
     HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                            (mode & 0200) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY,
                            nullptr);
-    return descriptorFor(h, _O_WRONLY, error);
+    return descriptorFor(h, _O_WRONLY, error, path);
 }
 
 int createOrTruncate(const std::string& path, unsigned, int* error, bool) {
     HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return descriptorFor(h, _O_WRONLY, error);
+    return descriptorFor(h, _O_WRONLY, error, path);
+}
+
+bool heldByWriter(const std::string& path) {
+    // Asking to write while sharing everything fails only when a holder
+    // shares no writing (a recording); nothing is changed by the open.
+    HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 bool status(int fd, FileStatus& out) {
@@ -171,7 +197,7 @@ bool status(const std::string& path, FileStatus& out, bool followLinks) {
     HANDLE h = CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                            OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        errno = errnoOf(GetLastError());
+        errno = errnoFor(GetLastError(), path);
         out = {};
         return false;
     }
@@ -251,17 +277,6 @@ bool writeAllAt(int fd, const void* data, size_t size, uint64_t offset) {
     return true;
 }
 
-bool writeAll(int fd, const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const long long n = writeSome(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 int sync(int fd) {
     HANDLE h = handleOf(fd);
     if (GetFileType(h) != FILE_TYPE_DISK) return 0;
@@ -296,7 +311,7 @@ int truncate(int fd, uint64_t size) {
 void adviseSequential(int, uint64_t, uint64_t) {}
 
 int remove(const std::string& path) {
-    return DeleteFileW(wide(path).c_str()) ? 0 : errnoOf(GetLastError());
+    return DeleteFileW(wide(path).c_str()) ? 0 : errnoFor(GetLastError(), path);
 }
 
 int replace(const std::string& from, const std::string& to) {
@@ -304,7 +319,7 @@ int replace(const std::string& from, const std::string& to) {
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? 0
-               : errnoOf(GetLastError());
+               : errnoFor(GetLastError(), to);
 }
 
 std::vector<std::string> listFolder(const std::string& dir) {

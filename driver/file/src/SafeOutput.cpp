@@ -123,6 +123,7 @@ int openInPlaceOutput(const std::string& target, std::string* error) {
             return fail("output exists and is not a regular file");
     }
     // The share mode keeps every other writer out until this one closes.
+    if (platform::heldByWriter(target)) return fail("output is being written by another recording");
     int e = 0;
     const int fd = platform::createOrTruncate(target, 0666, &e);
     if (fd < 0) return fail(platform::errorText(e));
@@ -184,25 +185,6 @@ SafeOutput::~SafeOutput() {
     abandon();
 }
 
-namespace {
-#if defined(_WIN32)
-// A recording's share mode keeps every other writer off its file already.
-bool heldByRecording(const std::string&) {
-    return false;
-}
-#else
-// A recording in progress holds an exclusive lock on its file: replacing the
-// name under it would lose the recording.
-bool heldByRecording(const std::string& target) {
-    const int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
-}
-#endif
-}  // namespace
-
 bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>& inputs,
                       std::string* error) {
     abandon();
@@ -211,7 +193,7 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
         return false;
     };
     if (target.empty()) return fail("empty output name");
-    const size_t slash = target.rfind('/');
+    const size_t slash = target.find_last_of(platform::kPathSeparators);
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") return fail("output is a directory");
@@ -226,7 +208,9 @@ bool SafeOutput::open(const std::string& target, const std::vector<FileIdentity>
         if (st.kind == platform::FileKind::Directory) return fail("output is a directory");
         if (st.kind != platform::FileKind::Regular)
             return fail("output exists and is not a regular file");
-        if (heldByRecording(target)) return fail("output is being written by another recording");
+        // Replacing the name under a recording in progress would lose it.
+        if (platform::heldByWriter(target))
+            return fail("output is being written by another recording");
         keepMode_ = true;
         mode_ = st.mode;
     } else if (errno != ENOENT) {

@@ -150,7 +150,8 @@ TEST(QuentaTest, RecordingWithoutFrameWriterKeepsEventsAndCalibration) {
     Scratch dir;
     ManualQuenta q(dir);
     ASSERT_EQ(q.camera->start(STREAM_BOTH), 0);
-    ASSERT_TRUE(q.camera->startRecording(dir.path().string(), "ev", STREAM_BOTH));
+    ASSERT_TRUE(q.camera->startRecording(dir.path().string(), "ev", STREAM_BOTH))
+        << q.camera->recordingStartError();
     q.advance(3 * kPeriod);
     EXPECT_TRUE(q.camera->stopRecording(STREAM_BOTH));
     EXPECT_TRUE(fs::exists(dir.file("ev.raw")));

@@ -17,6 +17,13 @@ struct FileIdentity;
 
 namespace platform {
 
+// What ends a folder's part of a path: Windows takes both slashes.
+#if defined(_WIN32)
+inline constexpr const char* kPathSeparators = "/\\";
+#else
+inline constexpr const char* kPathSeparators = "/";
+#endif
+
 enum class FileKind { Missing, Regular, Directory, Link, Fifo, Socket, Other };
 
 struct FileStatus {
@@ -37,6 +44,11 @@ int createNew(const std::string& path, unsigned mode, int* error);
 // Creates or truncates. waitForReader false: a FIFO without a reader fails
 // at once (ENXIO) instead of holding the caller.
 int createOrTruncate(const std::string& path, unsigned mode, int* error, bool waitForReader = false);
+
+// Whether a writer that keeps the others out (a recording) holds the file:
+// on POSIX its exclusive lock, on Windows its share mode. False when the
+// file cannot be opened to ask.
+bool heldByWriter(const std::string& path);
 
 bool status(int fd, FileStatus& out);
 // followLinks false: a link is reported as FileKind::Link.

@@ -1,0 +1,5 @@
+#include "CompositorCheck.h"
+
+bool x11CompositorRunning() {
+    return false;  // cannot ask: opaque is always readable
+}
