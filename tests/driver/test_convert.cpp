@@ -671,6 +671,7 @@ TEST(ConvertOutputTest, SilencesBeyondADayRefused) {
     spaced("few.npy", 2, kDay_us / 2 - 1);
     for (const char* in : {"many.npy", "two.npy"}) {
         for (const char* format : {"evt3", "evt2", ""}) {
+            if (!*format && !kHaveH5) continue;
             SCOPED_TRACE(std::string(in) + " to " + (*format ? format : "h5"));
             const std::string out = dir.file(*format ? "out.raw" : "out.h5");
             ConvertOptions o;

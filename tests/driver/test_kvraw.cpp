@@ -78,6 +78,7 @@ TEST(KvrawTest, GenerateInfoStatsDecodeCut) {
     }
     EXPECT_EQ(lines(decode.out), expected);
     CliRun plain = kvraw(dir, "decode " + f);
+    ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(lines(plain.out).size(), exp.events.size());
 
     CliRun cut = kvraw(dir, "cut " + f + " " + dir.file("c.raw") + " 500000 1000000");
