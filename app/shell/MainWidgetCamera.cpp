@@ -107,6 +107,12 @@ void MainWidget::slotOpenCamera() {
     // Leaving the recording would pull it from under the job.
     if (refuseWhileJobRuns()) return;
     if (!confirmStopRecording()) return;
+    // "Stop" ends the recording now: the list may yet be closed without a choice.
+    if (isRecording()) {
+        qDebug() << "stop recording";
+        finishButtonRecording(true);
+    }
+    if (recorder_->isRecording()) recorder_->stopRecording();
     if (ui->pb_play->isChecked()) ui->pb_play->click();
     qDebug() << "Search cameras ...";
     const std::vector<korvane::CameraDescription> cameras = cameraManager_.getCameraDescs();
@@ -237,6 +243,8 @@ void MainWidget::initDvsCameraSettings() {
 
 void MainWidget::showStatistics(quint64 bandwidth_bytes_per_s, quint64 events_per_s) {
     if (sourceKind_ != SourceKind::DvsCamera && sourceKind_ != SourceKind::FusionCamera) return;
+    // Figures queued before the stream stopped would show a stopped camera as running.
+    if (!isStreaming()) return;
     statisticsText_ = formatStatusLine(bandwidth_bytes_per_s, events_per_s);
     updateStatusLine();
 }
@@ -322,7 +330,10 @@ void MainWidget::on_pb_play_clicked(bool checked) {
 
 void MainWidget::stopStreaming() {
     stopFusionStreaming();
-    if (live_->stopStreaming()) ui->pb_play->setChecked(false);
+    if (!live_->stopStreaming()) return;
+    ui->pb_play->setChecked(false);
+    statisticsText_.clear();  // a stopped camera has no rates
+    updateStatusLine();
 }
 
 void MainWidget::cameraConnectionLost() {

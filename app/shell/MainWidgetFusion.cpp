@@ -109,6 +109,7 @@ void MainWidget::toggleFusionStreaming() {
 void MainWidget::stopFusionStreaming() {
     if (!fusion_->stopStreaming()) return;
     ui->pb_play->setChecked(false);
+    statisticsText_.clear();  // a stopped camera has no rates
     updateStatusLine();
 }
 

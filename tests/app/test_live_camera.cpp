@@ -673,6 +673,46 @@ private slots:
         QVERIFY(spanOf(path) > 0);
     }
 
+    // "Stop" before the camera list ends the recording at once; a list closed
+    // without a choice leaves the stopped camera, and nothing shows it recording.
+    void stoppingForTheCameraListEndsTheRecordingAtOnce() {
+        MainWidget w;
+        auto backend = openOnly(w, "L1");
+        const std::shared_ptr<korvane::DvsCamera> camera = w.dvsCamera();
+        w.form()->pb_record->click();
+        QVERIFY(w.isRecording());
+        QVERIFY(recordingHoldsEvents(*camera));
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_status_bar->text().startsWith(" Bandwidth: "), 5000);
+        const QString path = w.buttonRecordingPath();
+        int asked = 0;
+        w.setAskUser([&](const QString&, const QString&, const QString&, const QString&) {
+            return ++asked > 0;  // "Stop"
+        });
+        bool recordingWhenListed = true;
+        w.setRunCameraList([&](CamerasList&) {
+            recordingWhenListed = w.isRecording() || camera->recordingStatus().running;
+            return false;  // closed without a choice
+        });
+        w.action("Open Camera")->trigger();
+        QCOMPARE(asked, 1);
+        QVERIFY(!recordingWhenListed);
+        QVERIFY(!w.isRecording());
+        QVERIFY(!w.form()->pb_record->isChecked());
+        QVERIFY(w.form()->lb_recoding_time->text().isEmpty());
+        QTRY_VERIFY(toasts().contains("Save file success!"));
+        QVERIFY(camera->recordingStatus().error.empty());
+        QVERIFY(spanOf(path) > 0);
+        // The window still holds the camera, stopped: no stale rates, no clock.
+        QCOMPARE(w.dvsCamera(), camera);
+        QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
+        QVERIFY(!w.isStreaming());
+        QVERIFY(!w.form()->pb_play->isChecked());
+        QCoreApplication::processEvents();  // figures and ticks queued before the stop
+        QVERIFY2(!w.form()->lb_status_bar->text().contains("Bandwidth"),
+                 qPrintable(w.form()->lb_status_bar->text()));
+        QVERIFY(w.form()->lb_recoding_time->text().isEmpty());
+    }
+
     // Opening a camera after a recording: nothing of the recording stays
     // (loop, range handles and label); captions show with their values.
     void aCameraAfterARecordingKeepsNothingOfIt() {
