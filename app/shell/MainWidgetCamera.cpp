@@ -354,8 +354,9 @@ void MainWidget::on_pb_record_clicked() {
     const bool connected =
         held && (fusion ? fusion_->camera()->isConnected() : dvsCamera->isConnected());
     if (!held || (!connected && !isRecording())) {
-        qDebug() << "Please connect camera first.";
+        // Said to the user: a file being played has nothing to record.
         ui->pb_record->setChecked(false);
+        emit signalShowLeftBottomTips(tr("Please connect camera first."), KvMessageType::Warning);
         return;
     }
     if (isRecording()) {

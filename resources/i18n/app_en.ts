@@ -1006,6 +1006,10 @@
         <source>  Trigger recording armed: %1 s before, %2 s after</source>
         <translation>  Trigger recording armed: %1 s before, %2 s after</translation>
     </message>
+    <message>
+        <source>Please connect camera first.</source>
+        <translation>Please connect camera first.</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>

@@ -1006,6 +1006,10 @@
         <source>  Trigger recording armed: %1 s before, %2 s after</source>
         <translation>  触发录制已就绪：触发前 %1 秒，触发后 %2 秒</translation>
     </message>
+    <message>
+        <source>Please connect camera first.</source>
+        <translation>请先连接相机。</translation>
+    </message>
 </context>
 <context>
     <name>SettingDisplayItem</name>

@@ -581,6 +581,21 @@ private slots:
         QVERIFY(w.dvsCamera());
     }
 
+    // Recording with no camera (nothing open, or a file playing) is refused, and said so.
+    void recordingWithoutACameraIsSaidToTheUser() {
+        MainWidget w;
+        w.form()->pb_record->click();
+        QTRY_COMPARE(toasts(), QStringList({"Please connect camera first."}));
+        closeToasts();
+        w.openRecordingPath(writeRecording(dir_.filePath("no-camera.raw"), 100000));
+        QVERIFY(waitUntilLoaded(w));
+        w.form()->pb_record->click();
+        QVERIFY(!w.isRecording());
+        QVERIFY(!w.form()->pb_record->isChecked());
+        QTRY_COMPARE(toasts(), QStringList({"Please connect camera first."}));
+        QCOMPARE(w.sourceKind(), SourceKind::DvsRecording);
+    }
+
     void aRecordingThatCannotStartIsAnErrorNotASuccess() {
         MainWidget w;
         openOnly(w, "F1");

@@ -760,6 +760,7 @@ private slots:
             {"KvGeneralSetting", "RedBlue"},
             {"CameraParameters", "Max Event Rate"},
             {"CameraParameters", "Channel %1"},
+            {"MainWidget", "Please connect camera first."},
         };
         for (const auto& t : texts) {
             const QString translated = zh.translate(t[0], t[1]);
