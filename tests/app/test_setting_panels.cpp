@@ -378,7 +378,9 @@ private slots:
              {r + "9999", r + "99999", r + "999999", r + "9999999", r + "99999999",
               r + "100000000"},
              "100000000"},
-            {"12a", {}, "12a"},  // not a number: nothing is written
+            // Not a number: nothing is written, the camera's value comes back.
+            {"12a", {}, "2000"},
+            {"abc", {}, "2000"},
             // Past every int: still a number, clamped at the end like the rest,
             // and the minus button steps from there.
             {"9999999999",
