@@ -145,7 +145,12 @@ void SettingBaseWithLineEdit::on_le_kv_line_edit_textChanged(const QString&) {
 void SettingBaseWithLineEdit::onEditingFinished() {
     long long v = 0;
     if (!parse(v)) {
-        ui->le_kv_line_edit->setBorderColor("#FF6058");
+        // Text that is no number cannot be put in force: the row goes back to
+        // the value in force, which is the one the slider holds.
+        const QSignalBlocker textQuiet(ui->le_kv_line_edit);
+        ui->le_kv_line_edit->setText(QString::number(ui->horizontalSlider->value()));
+        ui->le_kv_line_edit->setBorderColor(ui->le_kv_line_edit->hasFocus() ? "#004B6A"
+                                                                            : "#ACACAC");
         return;
     }
     if (v < min_ || v > max_) markFocused();  // the red of an out-of-range number goes

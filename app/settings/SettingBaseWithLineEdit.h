@@ -3,7 +3,8 @@
 // A row editing one whole-number parameter: name, unit, minus, value box,
 // plus, and a slider row shown only while the value box has focus. Every
 // value that comes into force is reported at once with the parameter name
-// the row was built from; unparsable text is only marked red.
+// the row was built from; unparsable text is marked red while typed and
+// gives way to the value in force at the end of the edit.
 //
 // Ownership: owns its form; parented to its group box. GUI thread only.
 

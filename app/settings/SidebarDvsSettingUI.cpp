@@ -231,8 +231,8 @@ void SidebarDvsSettingUI::clearToolUI() {
 void SidebarDvsSettingUI::endGroup(GroupIndex index, SettingItemBox* box) {
     groups_[index].box = box;
     // Text typed into a row that the camera refused goes back to the
-    // camera's value at the end of the edit (after the row's own clamping);
-    // text that is no number stays, marked, for the user to mend.
+    // camera's value at the end of the edit (after the row's own clamping
+    // or its return from text that is no number).
     for (int i = 0; i < box->itemCount(); ++i) {
         auto* row = qobject_cast<SettingBaseWithLineEdit*>(box->itemAt(i));
         if (!row) continue;

@@ -218,9 +218,9 @@ void AppConfig::load() {
                 ? readSeconds(file.value(kBefore), kBefore, kMaxBeforeTriggerSeconds, loadNotes_)
                 : 0;
         dvs_after_tirgger_in_save_time =
-            file.contains(kAfter) ? readSeconds(file.value(kAfter), kAfter,
-                                                std::numeric_limits<quint32>::max(), loadNotes_)
-                                  : 0;
+            file.contains(kAfter)
+                ? readSeconds(file.value(kAfter), kAfter, kMaxAfterTriggerSeconds, loadNotes_)
+                : 0;
         // As in the dialog: trigger recording that keeps nothing is off.
         if (dvs_trigger_in_rec_enable && dvs_before_tirgger_in_save_time == 0 &&
             dvs_after_tirgger_in_save_time == 0) {

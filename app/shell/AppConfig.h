@@ -41,6 +41,8 @@ class AppConfig {
 public:
     // The recorder's cache keeps at most this many seconds before an edge.
     static constexpr quint32 kMaxBeforeTriggerSeconds = 65535;
+    // More than 18 hours after an edge is a typing slip, not a recording.
+    static constexpr quint32 kMaxAfterTriggerSeconds = 65535;
 
     // Only gets: the application names, the data folder and the object are
     // worked out on the first call alone.

@@ -4,7 +4,6 @@
 #include <QFileDialog>
 #include <QTabBar>
 #include <algorithm>
-#include <limits>
 
 #include "AppConfig.h"
 #include "KVComboBoxBase.h"
@@ -30,6 +29,20 @@ void step(QLineEdit* field, int delta, quint32 max) {
     if (delta < 0 && v == 0) return;
     if (delta > 0 && v >= max) return;
     field->setText(QString::number(delta < 0 ? v - 1 : v + 1));
+}
+
+// A number beyond what can be kept is brought to the most that can, as the
+// setting rows do at the end of an edit; other text stays for Save to judge.
+void clampAtEndOfEdit(QLineEdit* field, quint32 max) {
+    QObject::connect(field, &QLineEdit::editingFinished, field, [field, max] {
+        const QString text = field->text().trimmed();
+        const bool digits = !text.isEmpty() && std::all_of(text.begin(), text.end(),
+                                                           [](QChar c) { return c.isDigit(); });
+        if (!digits) return;
+        bool ok = false;
+        const qulonglong v = text.toULongLong(&ok, 10);
+        if (!ok || v > max) field->setText(QString::number(max));  // !ok: too many digits
+    });
 }
 
 }  // namespace
@@ -64,6 +77,8 @@ KvGeneralSetting::KvGeneralSetting(QWidget* parent)
     ui->le_trigger_in_before_time->setText(
         QString::number(config_->dvs_before_tirgger_in_save_time));
     ui->le_trigger_in_after_time->setText(QString::number(config_->dvs_after_tirgger_in_save_time));
+    clampAtEndOfEdit(ui->le_trigger_in_before_time, AppConfig::kMaxBeforeTriggerSeconds);
+    clampAtEndOfEdit(ui->le_trigger_in_after_time, AppConfig::kMaxAfterTriggerSeconds);
 
     KVComboBoxBase* colors = ui->widget_combobox_color_theme->comboBox();
     ui->widget_combobox_color_theme->setEditable(false);
@@ -97,9 +112,9 @@ QString KvGeneralSetting::refusal() const {
     if (tooLarge(ui->le_trigger_in_before_time->text(), AppConfig::kMaxBeforeTriggerSeconds))
         return tr("At most %1 seconds before the trigger can be kept.")
             .arg(AppConfig::kMaxBeforeTriggerSeconds);
-    if (tooLarge(ui->le_trigger_in_after_time->text(), std::numeric_limits<quint32>::max()))
+    if (tooLarge(ui->le_trigger_in_after_time->text(), AppConfig::kMaxAfterTriggerSeconds))
         return tr("At most %1 seconds after the trigger can be recorded.")
-            .arg(std::numeric_limits<quint32>::max());
+            .arg(AppConfig::kMaxAfterTriggerSeconds);
     // Every edge would start a recording of nothing and report it as busy.
     if (ui->sb_trigger_in_rec_enable->isChecked() &&
         parseSeconds(ui->le_trigger_in_before_time->text()) == 0 &&
@@ -174,7 +189,7 @@ void KvGeneralSetting::on_pb_add_trigger_in_before_time_clicked() {
 }
 
 void KvGeneralSetting::on_pb_add_trigger_in_after_time_clicked() {
-    step(ui->le_trigger_in_after_time, +1, std::numeric_limits<quint32>::max());
+    step(ui->le_trigger_in_after_time, +1, AppConfig::kMaxAfterTriggerSeconds);
 }
 
 void KvGeneralSetting::on_pb_sub_trigger_in_before_time_clicked() {
@@ -182,5 +197,5 @@ void KvGeneralSetting::on_pb_sub_trigger_in_before_time_clicked() {
 }
 
 void KvGeneralSetting::on_pb_sub_trigger_in_after_time_clicked() {
-    step(ui->le_trigger_in_after_time, -1, std::numeric_limits<quint32>::max());
+    step(ui->le_trigger_in_after_time, -1, AppConfig::kMaxAfterTriggerSeconds);
 }

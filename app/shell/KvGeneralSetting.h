@@ -5,9 +5,11 @@
 // the colour theme of event images. Nothing is written until "Save";
 // "Cancel" and the close button leave the configuration as it was. A save
 // that cannot be written is reported and leaves the dialog open (the values
-// stay in force for this session). Values the recorder cannot hold (more
-// seconds before the trigger than its cache keeps, trigger recording of
-// 0 s before and 0 s after) are refused with the reason, nothing written.
+// stay in force for this session). A number of seconds beyond what can be
+// kept is clamped at the end of its edit. Values the recorder cannot hold
+// (more seconds before the trigger than its cache keeps or after it than
+// 65535, trigger recording of 0 s before and 0 s after) are refused on Save
+// with the reason, nothing written.
 //
 // Ownership: one modal run; holds the process-wide configuration by pointer.
 // GUI thread only.

@@ -111,17 +111,41 @@ private slots:
         f->le_trigger_in_after_time->setText("abc");
         f->pb_add_trigger_in_after_time->click();
         QCOMPARE(f->le_trigger_in_after_time->text(), QString("1"));
-        f->le_trigger_in_after_time->setText("4294967295");
-        f->pb_add_trigger_in_after_time->click();  // no wrap to 0
-        QCOMPARE(f->le_trigger_in_after_time->text(), QString("4294967295"));
+        f->le_trigger_in_after_time->setText("65535");
+        f->pb_add_trigger_in_after_time->click();  // held at the most that can be recorded
+        QCOMPARE(f->le_trigger_in_after_time->text(), QString("65535"));
         f->pb_sub_trigger_in_after_time->click();
-        QCOMPARE(f->le_trigger_in_after_time->text(), QString("4294967294"));
+        QCOMPARE(f->le_trigger_in_after_time->text(), QString("65534"));
         // Before the trigger, no more than the recorder's cache keeps.
         f->le_trigger_in_before_time->setText("65535");
         f->pb_add_trigger_in_before_time->click();
         QCOMPARE(f->le_trigger_in_before_time->text(), QString("65535"));
         QCOMPARE(parseSeconds("4294967296"), quint32(0));
         QCOMPARE(parseSeconds("-1"), quint32(0));
+    }
+
+    // A number of seconds beyond what can be kept comes down to the most that
+    // can at the end of the edit; other text is left for Save to judge.
+    void secondsAreClampedAtTheEndOfTheEdit() {
+        storeDefaults();
+        KvGeneralSetting dialog;
+        Ui::KvGeneralSetting* f = dialog.form();
+        for (QLineEdit* field : {f->le_trigger_in_before_time, f->le_trigger_in_after_time}) {
+            const std::pair<const char*, const char*> rows[] = {
+                {"99999999999", "65535"},
+                {"99999999999999999999999", "65535"},
+                {"65536", "65535"},
+                {"65535", "65535"},
+                {"12", "12"},
+                {"x7", "x7"},
+            };
+            for (const auto& [typed, shown] : rows) {
+                field->setText(typed);
+                QCOMPARE(field->text(), QString(typed));  // not rewritten while typed
+                emit field->editingFinished();
+                QVERIFY2(field->text() == shown, typed);
+            }
+        }
     }
 
     // What the recorder cannot do is refused with the reason, nothing written.
@@ -139,7 +163,9 @@ private slots:
             {true, "2", "0", nullptr},
             {false, "65536", "1", "65535 seconds before"},
             {false, "65535", "1", nullptr},
-            {false, "1", "99999999999", "4294967295 seconds after"},
+            {false, "1", "99999999999", "65535 seconds after"},
+            {false, "1", "65536", "65535 seconds after"},
+            {false, "1", "65535", nullptr},
         };
         for (const Row& r : rows) {
             storeDefaults();

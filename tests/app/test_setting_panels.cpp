@@ -10,6 +10,7 @@
 #include "KVComboBoxBase.h"
 #include "KvComboBox.h"
 #include "KvEventProcessor.h"
+#include "KvToolTip.h"
 #include "SettingBaseWithComboBox.h"
 #include "SettingBaseWithLineEdit.h"
 #include "SettingBaseWithSwitchButton.h"
@@ -18,6 +19,7 @@
 #include "SidebarApsSettingUI.h"
 #include "SidebarCameraSettingUI.h"
 #include "SidebarDvsSettingUI.h"
+#include "korvane/camera/ParameterTool.h"
 #include "ui_SettingBaseWithLineEdit.h"
 #include "ui_SettingBaseWithSwitchButton.h"
 
@@ -300,6 +302,44 @@ private slots:
         QCOMPARE(lineText(x), QString("200"));
     }
 
+    // A window off the sensor is refused the same way whether the ROI is
+    // enabled or not: every coordinate row red, the row written back at the
+    // camera's value, and its tip saying why at once.
+    void roiRefusalSaysWhyWhetherEnabledOrNot() {
+        for (const bool enabled : {false, true}) {
+            auto tool = std::make_shared<korvane::ParameterTool>();
+            tool->addBool("enable", "Deliver only the events inside the window", enabled);
+            tool->addInt("x", "Left column of the window", 0, 1279, 0, "px");
+            tool->addInt("y", "Top row of the window", 0, 719, 0, "px");
+            tool->addInt("width", "Width of the window", 1, 1280, 1280, "px");
+            tool->addInt("height", "Height of the window", 1, 720, 720, "px");
+            tool->setAcceptor([](const korvane::ParameterValues& v) {
+                return v.intOr("x", 0) + v.intOr("width", 0) <= 1280 &&
+                       v.intOr("y", 0) + v.intOr("height", 0) <= 720;
+            });
+            SidebarDvsSettingUI panel;
+            panel.resize(400, 600);
+            panel.setROIToolUI(tool);
+            SettingItemBox* box = panel.groupBox(ToolType::RegionOfInterest);
+            box->setFoldState(false);
+            QVERIFY(shownOnScreen(panel));
+            panel.activateWindow();
+            SettingBaseWithLineEdit* x = intRow(box, "x");
+            QVERIFY(x);
+
+            typeAndEnter(x->form()->le_kv_line_edit, "200");
+            const QString label = enabled ? "enabled" : "disabled";
+            QVERIFY2(lineText(x) == "0", qPrintable(label));
+            for (const char* name : {"x", "y", "width", "height"})
+                QVERIFY2(borderOf(intRow(box, name)) == "border: 1px solid #FF6058;",
+                         qPrintable(label + " " + name));
+            QVERIFY2(x->rowToolTip().contains("X = 200"), qPrintable(x->rowToolTip()));
+            auto* tip = x->findChild<KvToolTip*>();
+            QVERIFY(tip);
+            QTRY_VERIFY2(tip->isVisible(), qPrintable(label));
+        }
+    }
+
     // Every kind of row, in every group, shows what the camera holds after a
     // refused write and says why; an accepted write takes the reason away.
     void everyRowSaysWhyTheCameraRefused() {
@@ -378,7 +418,9 @@ private slots:
              {r + "9999", r + "99999", r + "999999", r + "9999999", r + "99999999",
               r + "100000000"},
              "100000000"},
-            {"12a", {}, "12a"},  // not a number: nothing is written
+            // Not a number: nothing is written, the camera's value comes back.
+            {"12a", {}, "2000"},
+            {"abc", {}, "2000"},
             // Past every int: still a number, clamped at the end like the rest,
             // and the minus button steps from there.
             {"9999999999",

@@ -131,11 +131,17 @@ private slots:
         QCOMPARE(spy.count(), 2);
         QCOMPARE(edit->text(), QString("012"));
 
-        // Unparsable text on leaving stays red and writes nothing.
-        edit->setText("x");
-        emit edit->editingFinished();
-        QCOMPARE(spy.count(), 2);
-        QCOMPARE(borderOf(row), QString("border: 1px solid #FF6058;"));
+        // Unparsable text on leaving writes nothing and gives way to the
+        // value in force, no longer red.
+        for (const char* text : {"x", "abc", "", "-", "1 2"}) {
+            edit->setText(text);
+            QCOMPARE(borderOf(row), QString("border: 1px solid #FF6058;"));
+            emit edit->editingFinished();
+            QCOMPARE(spy.count(), 2);
+            QCOMPARE(edit->text(), QString("12"));
+            QCOMPARE(borderOf(row), QString("border: 1px solid #ACACAC;"));
+            QVERIFY(row.holdsNumber());
+        }
 
         // A value shown for the camera reports nothing.
         row.showValue(30);
