@@ -337,6 +337,10 @@
         <source>The file cannot be created: %1</source>
         <translation>The file cannot be created: %1</translation>
     </message>
+    <message>
+        <source>the file ends inside its header</source>
+        <translation>the file ends inside its header</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>

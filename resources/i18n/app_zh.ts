@@ -337,6 +337,10 @@
         <source>The file cannot be created: %1</source>
         <translation>无法创建该文件：%1</translation>
     </message>
+    <message>
+        <source>the file ends inside its header</source>
+        <translation>文件在文件头中途结束</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>

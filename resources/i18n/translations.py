@@ -360,6 +360,8 @@ MESSAGES = [
      "The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the edge; "
      "lower the seconds before the trigger in General Settings.",
      "已停止触发缓存：%1 触发录制只包含触发沿之后的秒数；请在通用设置中减少触发前的秒数。"),
+    # Refused opens keep the recording; export names stay in their folder.
+    ("KvEventProcessor", "the file ends inside its header", "文件在文件头中途结束"),
 ]
 
 
