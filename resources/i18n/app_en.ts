@@ -341,6 +341,10 @@
         <source>the file ends inside its header</source>
         <translation>the file ends inside its header</translation>
     </message>
+    <message>
+        <source>The folder cannot be written.</source>
+        <translation>The folder cannot be written.</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
@@ -690,6 +694,10 @@
     <message>
         <source>Please name the file.</source>
         <translation>Please name the file.</translation>
+    </message>
+    <message>
+        <source>The file name cannot contain /, \ or ..: choose the folder under Save File Path.</source>
+        <translation>The file name cannot contain /, \ or ..: choose the folder under Save File Path.</translation>
     </message>
 </context>
 <context>
