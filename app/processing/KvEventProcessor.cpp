@@ -114,18 +114,28 @@ void KvEventProcessor::loadFile(QString file_path) {
     // The playback thread reads through the reader: stop it before the reader goes.
     slotPlaybackCtrl(false);
     clock_.finishLoad(/*abandon=*/false);
+    // A file refused, now or by the load, leaves the recording that was open
+    // in place (paused); only an empty path leaves playback.
+    std::shared_ptr<DvsFileReader> previous = playable_ ? std::move(reader_) : nullptr;
+    const bool previousShown = shown_;
     playable_ = false;
     shown_ = false;
     reader_.reset();
+    kept_.reset();
     std::string error;
     reader_ =
         DvsFileReader::createFileReader(korvane::utf8ToLocal8Bit(file_path.toStdString()), &error);
     if (!reader_) {
         debug("not raw file.");
-        // An empty path only means "leave playback"; a named file is the user's.
-        if (!file_path.isEmpty()) reportLoadFailure(file_path, reasonFor(error));
+        if (file_path.isEmpty()) return;
+        reader_ = std::move(previous);
+        playable_ = reader_ != nullptr;
+        shown_ = playable_ && previousShown;
+        reportLoadFailure(file_path, reasonFor(error));
         return;
     }
+    kept_ = std::move(previous);
+    keptShown_ = previousShown;
     playRequested_ = false;
     auto job = std::make_shared<PlaybackClock::LoadJob>();
     std::shared_ptr<DvsFileReader> reader = reader_;
@@ -153,9 +163,12 @@ void KvEventProcessor::loadFile(QString file_path) {
             failure = tr("the file cannot be read");
         }
         if (failure.isEmpty() && !hasEvents) {
-            // Without a header line nothing says this is a recording at all.
-            failure = reader->header().hasHeader ? tr("the recording holds no events")
-                                                 : tr("it is not a RAW recording");
+            // Without a header line nothing says this is a recording at all;
+            // a header that never reached its end line was cut short.
+            const korvane::RawHeader& header = reader->header();
+            failure = !header.hasHeader    ? tr("it is not a RAW recording")
+                      : !header.hasEndLine ? tr("the file ends inside its header")
+                                           : tr("the recording holds no events");
         }
 
         std::lock_guard<std::mutex> lock(job->mutex);
@@ -207,9 +220,13 @@ void KvEventProcessor::loadFile(QString file_path) {
 void KvEventProcessor::afterLoad(bool ok, const DvsFileReader* loaded) {
     if (reader_.get() != loaded || clock_.loading()) return;  // a newer load took over
     if (!ok) {
-        reader_.reset();
+        // Bounds and position were left as they were: the old recording goes on.
+        reader_ = std::move(kept_);
+        playable_ = reader_ != nullptr;
+        shown_ = playable_ && keptShown_;
         return;
     }
+    kept_.reset();
     // A play request made during the load: the button may already show
     // "playing", so no toggle will ask again.
     if (playRequested_.exchange(false) && !clock_.playing()) {

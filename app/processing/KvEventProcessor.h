@@ -132,6 +132,10 @@ private:
 
     std::unique_ptr<EventFrameRenderer> renderer_;
     std::shared_ptr<korvane::DvsFileReader> reader_;
+    // The recording open while another loads (GUI thread only): back in
+    // place if the new file is refused.
+    std::shared_ptr<korvane::DvsFileReader> kept_;
+    bool keptShown_ = false;
 
     // Range, position, rate, playback and load threads. Declared after the
     // reader and the renderer: it ends its threads before they go.

@@ -47,6 +47,14 @@ QString withReason(const QString& text, const QString& reason) {
     return reason.isEmpty() ? text : text + "\n" + reason;
 }
 
+// Why the target's folder cannot take the file, or empty.
+QString folderProblem(const QString& target) {
+    const QFileInfo folder(QFileInfo(target).absolutePath());
+    if (!folder.isDir()) return KvEventProcessor::tr("The folder does not exist.");
+    if (!folder.isWritable()) return KvEventProcessor::tr("The folder cannot be written.");
+    return {};
+}
+
 // The job's own reader, opened; null with the reason when it cannot be had.
 std::unique_ptr<DvsFileReader> openJobReader(const std::string& recording, QString& reason) {
     std::string error;
@@ -59,7 +67,7 @@ std::unique_ptr<DvsFileReader> openJobReader(const std::string& recording, QStri
 }
 }  // namespace
 
-QString jobFailureReason(const std::string& driverReason) {
+QString jobFailureReason(const std::string& driverReason, const QString& target) {
     const auto tr = [](const char* text) {
         return QCoreApplication::translate("KvEventProcessor", text);
     };
@@ -106,6 +114,9 @@ QString jobFailureReason(const std::string& driverReason) {
             break;
         }
     }
+    if (why == std::strerror(ENOENT) && !target.isEmpty() &&
+        QFileInfo(QFileInfo(target).absolutePath()).isDir())
+        text = tr("The folder cannot be written.");
     return creating ? tr("The file cannot be created: %1").arg(text) : text;
 }
 
@@ -176,6 +187,7 @@ void KvEventProcessor::runExportJob(const JobRecord& job) {
         if (reason.isEmpty() && sameFile(job.fullPath, job.recording)) {
             reason = tr("The target is the recording being played.");
         }
+        if (reason.isEmpty()) reason = folderProblem(job.fullPath);
         if (reason.isEmpty()) {
             korvane::VideoExportOptions o;
             o.frameInterval_us = job.frameInterval_us;
@@ -193,7 +205,7 @@ void KvEventProcessor::runExportJob(const JobRecord& job) {
             o.error = &error;
             ok = reader->exportVideoRange(job.start_us, job.end_us, local8Bit(job.fullPath), o);
             cancelled = !ok && exportCancel_.load();
-            if (!ok) reason = jobFailureReason(error);
+            if (!ok) reason = jobFailureReason(error, job.fullPath);
         }
     } catch (const std::exception& e) {
         ok = false;
@@ -225,9 +237,7 @@ void KvEventProcessor::runCutJob(const JobRecord& job) {
         if (reason.isEmpty() && sameFile(job.fullPath, job.recording)) {
             reason = tr("The target is the recording being played.");
         }
-        if (reason.isEmpty() && !QFileInfo(QFileInfo(job.fullPath).absolutePath()).isDir()) {
-            reason = tr("The folder does not exist.");
-        }
+        if (reason.isEmpty()) reason = folderProblem(job.fullPath);
         if (reason.isEmpty()) {
             // The driver knows why a cut failed (no events, disk full, ...).
             std::string error;
@@ -246,7 +256,7 @@ void KvEventProcessor::runCutJob(const JobRecord& job) {
             if (!ok) {
                 reason = error.empty()
                              ? tr("No events in the range, or the file cannot be written.")
-                             : jobFailureReason(error);
+                             : jobFailureReason(error, job.fullPath);
             }
         }
     } catch (const std::exception& e) {

@@ -12,8 +12,10 @@
 // The user's words for why the file library or the video encoder refused or
 // ended an export or a cut: each reason they give has its translated
 // sentence (a reason naming a system error is matched on its message); the
-// library's own English text goes to the log.
-QString jobFailureReason(const std::string& driverReason);
+// library's own English text goes to the log. With the target's path, a
+// folder that is there is never said not to exist (the system says so of
+// places that take no files, such as /proc).
+QString jobFailureReason(const std::string& driverReason, const QString& target = QString());
 
 class KvJobProgress : public QObject {
     Q_OBJECT

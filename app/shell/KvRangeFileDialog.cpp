@@ -163,7 +163,15 @@ QString KvRangeFileDialog::problem() const {
         return tr("The range must lie within the recording, %1 to %2 µs.")
             .arg(first_us_)
             .arg(last_us_);
-    if (fileName().trimmed().isEmpty()) return tr("Please name the file.");
+    const QString name = fileName().trimmed();
+    if (name.isEmpty()) return tr("Please name the file.");
+    // The file goes into the chosen folder, never next to or above it.
+    // A separator or a bare "." / ".." would name another folder; dots
+    // inside a name ("run..2.mp4") are fine.
+    if (name.contains('/') || name.contains('\\') || name == "." || name == "..")
+        return tr(
+            "The file name cannot contain /, \\ or ..: choose the folder under Save File "
+            "Path.");
     return {};
 }
 

@@ -492,7 +492,15 @@ void MainWidget::slotRecordingOpened(QString file_path, QString serial) {
 }
 
 void MainWidget::slotLoadFailed(QString, QString) {
-    // The processor has told the user why; nothing of the old recording stays.
+    // The processor has told the user why. A recording it kept stays open
+    // (paused); nothing else was open to go back to.
+    if (sourceKind_ == SourceKind::DvsRecording && !openRecording_.isEmpty() &&
+        rawProcessor_->hasReader()) {
+        showCameraSerial(KvEventProcessor::recordingSerial(openRecording_));
+        updateInfoLabels();
+        setPlayBarEnabled(true);
+        return;
+    }
     closeRecordingView();
 }
 

@@ -337,6 +337,14 @@
         <source>The file cannot be created: %1</source>
         <translation>The file cannot be created: %1</translation>
     </message>
+    <message>
+        <source>the file ends inside its header</source>
+        <translation>the file ends inside its header</translation>
+    </message>
+    <message>
+        <source>The folder cannot be written.</source>
+        <translation>The folder cannot be written.</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
@@ -686,6 +694,10 @@
     <message>
         <source>Please name the file.</source>
         <translation>Please name the file.</translation>
+    </message>
+    <message>
+        <source>The file name cannot contain /, \ or ..: choose the folder under Save File Path.</source>
+        <translation>The file name cannot contain /, \ or ..: choose the folder under Save File Path.</translation>
     </message>
 </context>
 <context>

@@ -337,6 +337,14 @@
         <source>The file cannot be created: %1</source>
         <translation>无法创建该文件：%1</translation>
     </message>
+    <message>
+        <source>the file ends inside its header</source>
+        <translation>文件在文件头中途结束</translation>
+    </message>
+    <message>
+        <source>The folder cannot be written.</source>
+        <translation>无法写入该文件夹。</translation>
+    </message>
 </context>
 <context>
     <name>KvExportVideoUI</name>
@@ -686,6 +694,10 @@
     <message>
         <source>Please name the file.</source>
         <translation>请填写文件名。</translation>
+    </message>
+    <message>
+        <source>The file name cannot contain /, \ or ..: choose the folder under Save File Path.</source>
+        <translation>文件名不能包含 /、\ 或 ..：请在“保存路径”中选择文件夹。</translation>
     </message>
 </context>
 <context>

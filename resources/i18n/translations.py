@@ -362,6 +362,12 @@ MESSAGES = [
      "已停止触发缓存：%1 触发录制只包含触发沿之后的秒数；请在通用设置中减少触发前的秒数。"),
     # Recording asked for with no camera open.
     ("MainWidget", "Please connect camera first.", "请先连接相机。"),
+    # Refused opens keep the recording; export names stay in their folder.
+    ("KvEventProcessor", "the file ends inside its header", "文件在文件头中途结束"),
+    ("KvEventProcessor", "The folder cannot be written.", "无法写入该文件夹。"),
+    ("KvRangeFileDialog",
+     "The file name cannot contain /, \\ or ..: choose the folder under Save File Path.",
+     "文件名不能包含 /、\\ 或 ..：请在“保存路径”中选择文件夹。"),
 ]
 
 

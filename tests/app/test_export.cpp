@@ -215,10 +215,19 @@ private slots:
             const char* why;  // empty: accepted
         };
         const Case cases[] = {
-            {"", "", "a.raw", "whole numbers"},        {"12ab", "900", "a.raw", "whole numbers"},
-            {"900", "900", "a.raw", "before the end"}, {"950", "900", "a.raw", "before the end"},
-            {"50", "900", "a.raw", "100 to 1000"},     {"100", "1001", "a.raw", "100 to 1000"},
-            {"100", "1000", " ", "name the file"},     {"100", "1000", "a.raw", ""},
+            {"", "", "a.raw", "whole numbers"},
+            {"12ab", "900", "a.raw", "whole numbers"},
+            {"900", "900", "a.raw", "before the end"},
+            {"950", "900", "a.raw", "before the end"},
+            {"50", "900", "a.raw", "100 to 1000"},
+            {"100", "1001", "a.raw", "100 to 1000"},
+            {"100", "1000", " ", "name the file"},
+            {"100", "1000", "a.raw", ""},
+            {"100", "1000", "../up.mp4", "cannot contain"},
+            {"100", "1000", "a/b", "cannot contain"},
+            {"100", "1000", "a\\b", "cannot contain"},
+            {"100", "1000", "..", "cannot contain"},
+            {"100", "1000", "run..2.mp4", ""},
         };
         c.setAllowedRange(100, 1000);
         for (const Case& k : cases) {
@@ -596,7 +605,7 @@ private slots:
         for (const auto& r : reasons)
             QCOMPARE(jobFailureReason(r.driver), r.shown);
         const QString backwards = "failed.\nThe start time is after the end time.";
-        const QList<Case> cases{
+        QList<Case> cases{
             {false, "back.mp4", 300000, 200000, KvMessageType::Error, "Export video " + backwards,
              true},
             {true, "back.raw", 300000, 200000, KvMessageType::Error, "Cut recording " + backwards,
@@ -608,9 +617,33 @@ private slots:
              "Cut recording failed.\nThere are no events in the range.", true},
             {true, "none/x.raw", 0, 50000, KvMessageType::Error,
              "Cut recording failed.\nThe folder does not exist.", true},
+            {false, "none/x.mp4", 0, 50000, KvMessageType::Error,
+             "Export video failed.\nThe folder does not exist.", true},
         };
+        // A folder that is there but takes no files is not said to be missing
+        // (the system answers "no such file" in /proc, even to root).
+        if (QFileInfo("/proc").isDir()) {
+            cases << Case{false,
+                          "/proc/velqora-x.mp4",
+                          0,
+                          50000,
+                          KvMessageType::Error,
+                          "Export video failed.\nThe folder cannot be written.",
+                          true}
+                  << Case{true,
+                          "/proc/velqora-x.raw",
+                          0,
+                          50000,
+                          KvMessageType::Error,
+                          "Cut recording failed.\nThe folder cannot be written.",
+                          true};
+        }
+        QCOMPARE(jobFailureReason("cannot create " + out.filePath("x.mp4").toStdString() + ": " +
+                                      std::strerror(ENOENT),
+                                  out.filePath("x.mp4")),
+                 QString("The file cannot be created: The folder cannot be written."));
         for (const Case& c : cases) {
-            const QString path = out.filePath(c.name);
+            const QString path = QDir::isAbsolutePath(c.name) ? c.name : out.filePath(c.name);
             const QString folder = QFileInfo(path).absolutePath();
             const qsizetype before = tips.count();
             if (c.cut)

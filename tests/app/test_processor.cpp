@@ -274,6 +274,51 @@ private slots:
         }
     }
 
+    // Refused when opened or only by the load: either way the recording that
+    // was open stays, paused where it was and still steppable.
+    void refusedFileKeepsTheOpenRecording() {
+        QTemporaryDir dir;
+        const std::string header = korvane::generateDvsFileHeader(korvane::DvsFileInfo{});
+        std::string noise(300, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 151 + 17) & 0xFF);
+        struct Case {
+            QString path;
+            QString reason;
+        };
+        const QList<Case> cases{
+            {writeFile(dir, "header.raw", header), "the recording holds no events"},
+            {writeFile(dir, "cut.raw", header.substr(0, header.size() / 2)),
+             "the file ends inside its header"},
+            {writeFile(dir, "noise.raw", noise), "it is not a RAW recording"},
+            {writeFile(dir, "empty.raw", ""), "the file is empty"},
+        };
+        for (const Case& c : cases) {
+            const QString name = QFileInfo(c.path).fileName();
+            KvEventProcessor p;
+            loadAndWait(p, recording_);
+            p.slotPlaybackCtrl(false);
+            p.setPlayPos(p.lowerBound() + 50000);
+            const uint64_t L = p.lowerBound(), U = p.upperBound(), at = p.currentPosition();
+            ThreadSafeSignalSpy failed(&p, &KvEventProcessor::signalLoadFailed);
+            ThreadSafeSignalSpy loading(&p, &KvEventProcessor::signalLoadingStatus);
+            ThreadSafeSignalSpy opened(&p, &KvEventProcessor::signalRecordingOpened);
+            p.loadFile(c.path);
+            if (p.isLoading()) QVERIFY(waitForLoadEnd(p, loading));
+            QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+            QCoreApplication::sendPostedEvents(&p, QEvent::MetaCall);
+            QCOMPARE(failed.at(0).at(1).toString(), c.reason);
+            QCOMPARE(opened.count(), 0);
+            QVERIFY2(p.hasReader(), qPrintable(name));
+            QVERIFY(!p.isPlaying());
+            QCOMPARE(p.lowerBound(), L);
+            QCOMPARE(p.upperBound(), U);
+            QCOMPARE(p.currentPosition(), at);
+            p.nextFrame();
+            QCOMPARE(p.currentPosition(), at + p.frameInterval());
+        }
+    }
+
     void loadReportsProgressSerialAndEventRate() {
         QTemporaryDir dir;  // a fresh file: its index is built, not cached
         const QString path = writeRecording(dir.filePath("fresh.raw"), scene(2000000));

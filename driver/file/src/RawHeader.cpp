@@ -219,7 +219,10 @@ public:
         std::string key = lower(line.substr(0, space));
         std::string_view value =
             space == std::string_view::npos ? std::string_view() : trim(line.substr(space + 1));
-        if (key == "end") return false;
+        if (key == "end") {
+            header.hasEndLine = true;
+            return false;
+        }
         if (key == "evt") {
             if (!formatFromKey_) {
                 header.format = formatFromEvtVersion(value);

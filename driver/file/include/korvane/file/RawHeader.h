@@ -25,7 +25,8 @@ struct RawHeader {
     std::string integratorName;  // who wrote the file, as written; empty when absent
     uint64_t dvsStartTimestamp = 0;
     uint64_t apsStartTimestamp = 0;
-    bool hasHeader = false;  // at least one '%' line
+    bool hasHeader = false;   // at least one '%' line
+    bool hasEndLine = false;  // the header closed with "% end" (not cut short)
 };
 
 // Parses the header at the start of [data, data + size). Never fails: an
