@@ -690,6 +690,21 @@ TEST(ConvertOutputTest, SilencesBeyondADayRefused) {
         ASSERT_TRUE(r.ok) << r.error;
         EXPECT_EQ(readRaw(dir.file("few.raw")).events.back().timestamp, kDay_us - 2);
     }
+    // Time that goes back and forth over a second many times spans a second
+    // and a bit: no empty time to fill, so it is written.
+    {
+        RawWriter w(RawFormat::Evt3);
+        for (uint64_t i = 0; i < 90000; ++i) {
+            const Event2D e(uint16_t(i % 1000), 7, 1, i % 2 ? 1228805 : 5);
+            w.writeEvents(&e, 1);
+        }
+        const std::string src = rawFileWith(dir, "jitter.raw", w.takeBuffer());
+        for (const char* out : {"jitter3.raw", "jitter.h5"}) {
+            Outcome r = convert(src, dir.file(out));
+            EXPECT_TRUE(r.ok) << out << ": " << r.error;
+        }
+        EXPECT_EQ(readRaw(dir.file("jitter3.raw")).events.size(), 90000u);
+    }
 
     // Just under a day is a recording: written, and read back.
     twoEvents("under.npy", kDay_us - 1);

@@ -67,10 +67,13 @@ bool measureGeometry(EventSource& source, uint64_t from_us, uint64_t to_us,
 // Consecutive times (events and edges in file order, either way) further
 // apart than kMaxSilence_us, or silences (gaps of kSilence_us or more) that
 // add up to more than that: refused before the sink fills the gap, so many
-// gaps each just under the limit cannot make an absurd output either.
+// gaps each just under the limit cannot make an absurd output either. Only
+// gaps past the latest time so far add up: time that goes back and forth
+// (jitter) refills no empty time.
 struct SilenceCheck {
     bool have = false;
     uint64_t last = 0;
+    uint64_t latest = 0;     // the largest time so far
     uint64_t silent_us = 0;  // the silences so far, in all
     bool refused = false;
 
@@ -84,17 +87,18 @@ struct SilenceCheck {
                                    " us; more than a day of empty time is refused for this "
                                    "output, which would have to fill it");
         }
-        if (have && gap >= kSilence_us) {
-            silent_us += gap;
+        if (have && t > latest && t - latest >= kSilence_us) {
+            silent_us += t - latest;
             if (silent_us > kMaxSilence_us) {
                 refused = true;
                 return fail(error, std::to_string(silent_us / 1000000) +
                                        " s without events or edges in all, up to " +
-                                       std::to_string(std::max(t, last)) +
+                                       std::to_string(t) +
                                        " us; more than a day of empty time is refused for this "
                                        "output, which would have to fill it");
             }
         }
+        latest = have ? std::max(latest, t) : t;
         have = true;
         last = t;
         return true;
