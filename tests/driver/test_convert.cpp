@@ -699,7 +699,7 @@ TEST(ConvertOutputTest, SilencesBeyondADayRefused) {
             w.writeEvents(&e, 1);
         }
         const std::string src = rawFileWith(dir, "jitter.raw", w.takeBuffer());
-        for (const char* out : {"jitter3.raw", "jitter.h5"}) {
+        for (const char* out : convertible({"jitter3.raw", "jitter.h5"})) {
             Outcome r = convert(src, dir.file(out));
             EXPECT_TRUE(r.ok) << out << ": " << r.error;
         }
