@@ -3,6 +3,12 @@
 // through a planted link, with the user's permissions.
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -167,6 +173,28 @@ TEST(SafeOutputTest, NativeSeparatorsNameTheFolder) {
     ASSERT_TRUE(writeSyntheticRecording(target, smallRecording(), &error)) << error;
     EXPECT_TRUE(fs::exists(dir.path() / "native.raw"));
     EXPECT_EQ(partFiles(dir.path()), 0u);
+}
+
+// On Windows a read-only file is not replaced (as the system itself refuses),
+// and stays as it was; on POSIX the folder's permissions decide, as for mv.
+TEST(SafeOutputTest, ReadOnlyTargetOnWindowsStaysAsItWas) {
+#if defined(_WIN32)
+    ScratchDir dir;
+    const std::string target = dir.file("kept.raw");
+    {
+        std::ofstream out(target, std::ios::binary);
+        out << "keep me";
+    }
+    ASSERT_TRUE(SetFileAttributesW(fs::path(target).wstring().c_str(), FILE_ATTRIBUTE_READONLY));
+    std::string error;
+    EXPECT_FALSE(writeSyntheticRecording(target, smallRecording(), &error));
+    EXPECT_NE(error.find("ermission"), std::string::npos) << error;
+    EXPECT_EQ(fs::file_size(target), 7u);
+    EXPECT_EQ(partFiles(dir.path()), 0u);
+    SetFileAttributesW(fs::path(target).wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+#else
+    GTEST_SKIP() << "the read-only attribute is Windows' own";
+#endif
 }
 
 TEST(SafeOutputTest, UmaskAndKeptModes) {

@@ -315,6 +315,12 @@ int remove(const std::string& path) {
 }
 
 int replace(const std::string& from, const std::string& to) {
+    // A read-only target is the user's "do not replace": Windows refuses the
+    // move itself, but not every layer that emulates it does, so say so here.
+    const DWORD attributes = GetFileAttributesW(wide(to).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return EACCES;
     // Atomic on NTFS: the target is never missing.
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
