@@ -118,16 +118,11 @@ bool KvFileRecorder::armTriggerCache(uint32_t seconds, const QString& directory)
             : cacheSpaceProblem(kept, dataRate_, freeSpace_ ? freeSpace_(directory) : -1,
                                 directory);
     if (!noRoom.isEmpty()) {
-        camera_->setTriggerCache(0, ".");
-        cacheEnabled_ = false;
-        cacheAsked_s_ = 0;
-        cacheFailed_ = true;
-        qWarning() << "trigger cache refused: not enough free space in" << directory;
-        emit signalShowLeftBottomTips(
+        dropCacheForSpace(
             tr("The trigger cache was not started: %1 Trigger recordings hold only the seconds "
                "after the edge; lower the seconds before the trigger in General Settings.")
                 .arg(noRoom),
-            KvMessageType::Error, directory);
+            directory);
         return false;
     }
     cacheFolder_ = directory;
@@ -154,16 +149,20 @@ void KvFileRecorder::noteDataRate(quint64 bytes_per_s) {
         cacheAsked_s_, dataRate_, freeSpace_ ? freeSpace_(cacheFolder_) : -1, cacheFolder_);
     if (noRoom.isEmpty()) return;
     // The rate rose past what the disk holds: stop filling it, and say so once.
+    dropCacheForSpace(
+        tr("The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the "
+           "edge; lower the seconds before the trigger in General Settings.")
+            .arg(noRoom),
+        cacheFolder_);
+}
+
+void KvFileRecorder::dropCacheForSpace(const QString& notice, const QString& directory) {
     camera_->setTriggerCache(0, ".");
     cacheEnabled_ = false;
     cacheAsked_s_ = 0;
     cacheFailed_ = true;
-    qWarning() << "trigger cache stopped: not enough free space in" << cacheFolder_;
-    emit signalShowLeftBottomTips(
-        tr("The trigger cache was stopped: %1 Trigger recordings hold only the seconds after the "
-           "edge; lower the seconds before the trigger in General Settings.")
-            .arg(noRoom),
-        KvMessageType::Error, cacheFolder_);
+    qWarning() << "trigger cache off: not enough free space in" << directory;
+    emit signalShowLeftBottomTips(notice, KvMessageType::Error, directory);
 }
 
 void KvFileRecorder::setStreaming(bool streaming) {

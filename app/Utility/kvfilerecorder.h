@@ -82,6 +82,8 @@ public slots:
     void noteDataRate(quint64 bytes_per_s);
 
 private:
+    // Turns the cache off for want of disk space and tells the user why.
+    void dropCacheForSpace(const QString& notice, const QString& directory);
     void timedRecording(std::shared_ptr<korvane::DvsCamera> camera, QString file_path,
                         uint32_t sec);
     void wakeTimedThread();
