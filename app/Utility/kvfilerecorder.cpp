@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "DriverReason.h"
 #include "Logger.h"
 
 namespace {
@@ -25,42 +26,27 @@ QString recordingFailureReason(const std::string& driverReason) {
         return QCoreApplication::translate("KvFileRecorder", text);
     };
     qWarning().noquote() << "recording failed:" << QString::fromStdString(driverReason);
-    // "cannot create PATH: WHY" when the file could not be made.
-    const std::string create = "cannot create ";
-    std::string why = driverReason;
-    const bool creating = why.rfind(create, 0) == 0;
-    if (creating) {
-        const size_t colon = why.rfind(": ");
-        why = colon == std::string::npos ? std::string() : why.substr(colon + 2);
-    }
-    struct Known {
-        std::string driver;
-        const char* text;
-    };
-    const Known known[] = {
-        {"disk full", QT_TRANSLATE_NOOP("KvFileRecorder", "the disk is full")},
-        {"the disk cannot keep up with the stream",
-         QT_TRANSLATE_NOOP("KvFileRecorder", "the disk cannot keep up with the stream")},
-        {"the recording's file or folder was removed",
-         QT_TRANSLATE_NOOP("KvFileRecorder", "the recording's file or folder was removed")},
-        {"a recording is already running",
-         QT_TRANSLATE_NOOP("KvFileRecorder", "a recording is already running")},
-        {"camera unplugged", QT_TRANSLATE_NOOP("KvFileRecorder", "the camera was unplugged")},
-        {"not a regular file", QT_TRANSLATE_NOOP("KvFileRecorder", "the path is not a file")},
-        {std::strerror(ENOENT), QT_TRANSLATE_NOOP("KvFileRecorder", "the folder does not exist")},
-        {std::strerror(EACCES), QT_TRANSLATE_NOOP("KvFileRecorder", "permission denied")},
-        {std::strerror(EPERM), QT_TRANSLATE_NOOP("KvFileRecorder", "permission denied")},
-        {std::strerror(EROFS), QT_TRANSLATE_NOOP("KvFileRecorder", "the disk is read-only")},
-        {std::strerror(EIO), QT_TRANSLATE_NOOP("KvFileRecorder", "the disk reported an error")},
-    };
-    QString text = tr("the file cannot be written");
-    for (const Known& k : known) {
-        if (why == k.driver) {
-            text = tr(k.text);
-            break;
-        }
-    }
-    return creating ? tr("the file cannot be created: %1").arg(text) : text;
+    const DriverReason reason = splitDriverReason(driverReason);
+    const QString text = tr(knownDriverReason(
+        reason.why,
+        {
+            {"disk full", QT_TRANSLATE_NOOP("KvFileRecorder", "the disk is full")},
+            {"the disk cannot keep up with the stream",
+             QT_TRANSLATE_NOOP("KvFileRecorder", "the disk cannot keep up with the stream")},
+            {"the recording's file or folder was removed",
+             QT_TRANSLATE_NOOP("KvFileRecorder", "the recording's file or folder was removed")},
+            {"a recording is already running",
+             QT_TRANSLATE_NOOP("KvFileRecorder", "a recording is already running")},
+            {"camera unplugged", QT_TRANSLATE_NOOP("KvFileRecorder", "the camera was unplugged")},
+            {"not a regular file", QT_TRANSLATE_NOOP("KvFileRecorder", "the path is not a file")},
+            {std::strerror(ENOENT), QT_TRANSLATE_NOOP("KvFileRecorder", "the folder does not exist")},
+            {std::strerror(EACCES), QT_TRANSLATE_NOOP("KvFileRecorder", "permission denied")},
+            {std::strerror(EPERM), QT_TRANSLATE_NOOP("KvFileRecorder", "permission denied")},
+            {std::strerror(EROFS), QT_TRANSLATE_NOOP("KvFileRecorder", "the disk is read-only")},
+            {std::strerror(EIO), QT_TRANSLATE_NOOP("KvFileRecorder", "the disk reported an error")},
+        },
+        QT_TRANSLATE_NOOP("KvFileRecorder", "the file cannot be written")));
+    return reason.creating ? tr("the file cannot be created: %1").arg(text) : text;
 }
 
 KvFileRecorder::KvFileRecorder(std::shared_ptr<korvane::DvsCamera> camera, QObject* parent)

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 
+#include "DriverReason.h"
 #include "KvEventProcessor.h"
 #include "Utils/FuncUtils.h"
 #include "korvane/video/VideoExport.h"
@@ -72,52 +73,42 @@ QString jobFailureReason(const std::string& driverReason, const QString& target)
         return QCoreApplication::translate("KvEventProcessor", text);
     };
     qWarning().noquote() << "export or cut failed:" << QString::fromStdString(driverReason);
-    // "cannot create PATH: WHY" and "cannot open: WHY" name the system's reason last.
-    std::string why = driverReason;
-    const bool creating = why.rfind("cannot create ", 0) == 0;
-    if (creating || why.rfind("cannot open: ", 0) == 0) {
-        const size_t colon = why.rfind(": ");
-        why = colon == std::string::npos ? std::string() : why.substr(colon + 2);
-    }
-    struct Known {
-        std::string driver;
-        const char* text;
-    };
-    const Known known[] = {
-        {"no events in range",
-         QT_TRANSLATE_NOOP("KvEventProcessor", "There are no events in the range.")},
-        {"output is a directory", QT_TRANSLATE_NOOP("KvEventProcessor", "The target is a folder.")},
-        {"output is a symbolic link",
-         QT_TRANSLATE_NOOP("KvEventProcessor",
-                           "The target is a link, which is not written through.")},
-        {"output exists and is not a regular file",
-         QT_TRANSLATE_NOOP("KvEventProcessor", "The target is not a regular file.")},
-        {"not a regular file",
-         QT_TRANSLATE_NOOP("KvEventProcessor", "The target is not a regular file.")},
-        {"output is the input",
-         QT_TRANSLATE_NOOP("KvEventProcessor", "The target is the recording itself.")},
-        {"output is being written by another recording",
-         QT_TRANSLATE_NOOP("KvEventProcessor", "A recording is writing the target.")},
-        {"out of memory", QT_TRANSLATE_NOOP("KvEventProcessor", "There is not enough memory.")},
-        {std::strerror(ENOSPC), QT_TRANSLATE_NOOP("KvEventProcessor", "The disk is full.")},
-        {std::strerror(ENOENT),
-         QT_TRANSLATE_NOOP("KvEventProcessor", "The folder does not exist.")},
-        {std::strerror(EACCES), QT_TRANSLATE_NOOP("KvEventProcessor", "Permission denied.")},
-        {std::strerror(EPERM), QT_TRANSLATE_NOOP("KvEventProcessor", "Permission denied.")},
-        {std::strerror(EROFS), QT_TRANSLATE_NOOP("KvEventProcessor", "The disk is read-only.")},
-        {std::strerror(EIO), QT_TRANSLATE_NOOP("KvEventProcessor", "The disk reported an error.")},
-    };
-    QString text = tr("The file cannot be written.");
-    for (const Known& k : known) {
-        if (why == k.driver) {
-            text = tr(k.text);
-            break;
-        }
-    }
-    if (why == std::strerror(ENOENT) && !target.isEmpty() &&
+    const DriverReason reason = splitDriverReason(driverReason);
+    QString text = tr(knownDriverReason(
+        reason.why,
+        {
+            {"no events in range",
+             QT_TRANSLATE_NOOP("KvEventProcessor", "There are no events in the range.")},
+            {"output is a directory",
+             QT_TRANSLATE_NOOP("KvEventProcessor", "The target is a folder.")},
+            {"output is a symbolic link",
+             QT_TRANSLATE_NOOP("KvEventProcessor",
+                               "The target is a link, which is not written through.")},
+            {"output exists and is not a regular file",
+             QT_TRANSLATE_NOOP("KvEventProcessor", "The target is not a regular file.")},
+            {"not a regular file",
+             QT_TRANSLATE_NOOP("KvEventProcessor", "The target is not a regular file.")},
+            {"output is the input",
+             QT_TRANSLATE_NOOP("KvEventProcessor", "The target is the recording itself.")},
+            {"output is being written by another recording",
+             QT_TRANSLATE_NOOP("KvEventProcessor", "A recording is writing the target.")},
+            {"out of memory",
+             QT_TRANSLATE_NOOP("KvEventProcessor", "There is not enough memory.")},
+            {std::strerror(ENOSPC), QT_TRANSLATE_NOOP("KvEventProcessor", "The disk is full.")},
+            {std::strerror(ENOENT),
+             QT_TRANSLATE_NOOP("KvEventProcessor", "The folder does not exist.")},
+            {std::strerror(EACCES), QT_TRANSLATE_NOOP("KvEventProcessor", "Permission denied.")},
+            {std::strerror(EPERM), QT_TRANSLATE_NOOP("KvEventProcessor", "Permission denied.")},
+            {std::strerror(EROFS),
+             QT_TRANSLATE_NOOP("KvEventProcessor", "The disk is read-only.")},
+            {std::strerror(EIO),
+             QT_TRANSLATE_NOOP("KvEventProcessor", "The disk reported an error.")},
+        },
+        QT_TRANSLATE_NOOP("KvEventProcessor", "The file cannot be written.")));
+    if (reason.why == std::strerror(ENOENT) && !target.isEmpty() &&
         QFileInfo(QFileInfo(target).absolutePath()).isDir())
         text = tr("The folder cannot be written.");
-    return creating ? tr("The file cannot be created: %1").arg(text) : text;
+    return reason.creating ? tr("The file cannot be created: %1").arg(text) : text;
 }
 
 bool KvEventProcessor::isCurrentRecording(const QString& path) const {
