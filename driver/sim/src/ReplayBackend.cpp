@@ -75,18 +75,8 @@ public:
             while (f0 < f1) {
                 if (f0 < bufFrom_ || f0 >= bufTo_) fill(f0);
                 const uint64_t upTo = std::min(f1, bufTo_);
-                while (head_ < buf_.size() && buf_[head_].timestamp < upTo) {
-                    Event2D e = buf_[head_++];
-                    if (e.timestamp < f0) continue;
-                    e.timestamp = e.timestamp - first_ + shift;
-                    events.push_back(e);
-                }
-                while (trigHead_ < trig_.size() && trig_[trigHead_].timestamp < upTo) {
-                    EventTriggerIn e = trig_[trigHead_++];
-                    if (e.timestamp < f0) continue;
-                    e.timestamp = e.timestamp - first_ + shift;
-                    triggers.push_back(e);
-                }
+                take(buf_, head_, f0, upTo, shift, events);
+                take(trig_, trigHead_, f0, upTo, shift, triggers);
                 f0 = upTo;
             }
             t0 = end;
@@ -110,6 +100,23 @@ public:
     }
 
 private:
+    // Moves what the buffer holds of file time [from, to) (in time order)
+    // to out, at camera time.
+    template <typename Record>
+    void take(const std::vector<Record>& buffer, size_t& head, uint64_t from, uint64_t to,
+              uint64_t shift, std::vector<Record>& out) const {
+        auto begin = buffer.begin() + std::ptrdiff_t(head);
+        auto end = std::partition_point(begin, buffer.end(),
+                                        [to](const Record& r) { return r.timestamp < to; });
+        head = size_t(end - buffer.begin());
+        begin = std::partition_point(begin, end,
+                                     [from](const Record& r) { return r.timestamp < from; });
+        const size_t at = out.size();
+        out.insert(out.end(), begin, end);
+        for (auto it = out.begin() + std::ptrdiff_t(at); it != out.end(); ++it)
+            it->timestamp = it->timestamp - first_ + shift;
+    }
+
     void fill(uint64_t from) {
         buf_.clear();
         trig_.clear();
