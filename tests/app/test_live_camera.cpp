@@ -588,15 +588,17 @@ private slots:
     // list: it streams into the live view, its DVS panel has no biases, and
     // recording by button writes its events with its geometry.
     void replayCameraInTheWindow() {
-        const std::string folder = korvane::ReplayBackend::defaultFolder();
-        QVERIFY(QDir().mkpath(QString::fromStdString(folder)));
+        const std::string replayFolder = korvane::ReplayBackend::defaultFolder();
+        QVERIFY(QDir().mkpath(QString::fromStdString(replayFolder)));
         korvane::SyntheticOptions o;
         o.duration_us = 2000000;
         o.eventsPerSecond = 1000000;
         o.width = 640;
         o.height = 480;
+        o.triggerPeriod_us = 700000;
         std::string error;
-        QVERIFY2(korvane::writeSyntheticRecording(folder + "/walk.raw", o, &error), error.c_str());
+        QVERIFY2(korvane::writeSyntheticRecording(replayFolder + "/walk.raw", o, &error),
+                 error.c_str());
         const std::string serial = korvane::ReplayBackend::serialFor("walk");
 
         MainWidget w;
@@ -630,8 +632,34 @@ private slots:
         QVERIFY(reader);
         QCOMPARE(reader->header().width, 640u);
         QCOMPARE(reader->header().height, 480u);
+
+        // Trigger recording around the recorded edges, switched on in the panel.
+        AppConfig& c = AppConfig::instance();
+        c.output_raw_file_path = folder("replay-trigger");
+        c.dvs_trigger_in_rec_enable = true;
+        c.dvs_trigger_in_rec_edge_type = "Rising Edge";
+        c.dvs_before_tirgger_in_save_time = 1;
+        c.dvs_after_tirgger_in_save_time = 1;
+        w.initDvsCameraSettings();
+        QVERIFY(camera->triggerCache());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            camera->triggerCache()->oldestTime_us() > 0 &&
+                camera->streamTime_us() >= camera->triggerCache()->oldestTime_us() + 1100000,
+            10000);
+        w.dvsPanel()->onTriggerInSliderValueChanged("channel_0", true);
+        QTRY_VERIFY_WITH_TIMEOUT(w.recorder()->isRecording(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.recorder()->isRecording(), 60000);
+        const QStringList files = rawFiles(c.output_raw_file_path);
+        QCOMPARE(files.size(), 1);
+        const auto [before_us, after_us] =
+            aroundFirstRisingEdge(c.output_raw_file_path + "/" + files[0]);
+        QVERIFY2(before_us >= 500000 && before_us <= 1100000,
+                 qPrintable(QString::number(before_us)));
+        QVERIFY2(after_us > 0 && after_us <= 2000000, qPrintable(QString::number(after_us)));
+        c.dvs_trigger_in_rec_enable = false;
+        w.initDvsCameraSettings();
         // Other tests' camera lists stay as they were.
-        QVERIFY(QFile::remove(QString::fromStdString(folder + "/walk.raw")));
+        QVERIFY(QFile::remove(QString::fromStdString(replayFolder + "/walk.raw")));
     }
 
     // Recording with no camera (nothing open, or a file playing) is refused, and said so.

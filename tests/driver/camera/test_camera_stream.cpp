@@ -268,6 +268,7 @@ Decoded decodedFile(const std::string& path) {
     return reader ? decodeAll(*reader) : Decoded{};
 }
 
+#if !defined(_WIN32)
 // Temporarily points the user's data folder (and so the replay folder) at `dir`.
 class DataFolderAt {
 public:
@@ -286,6 +287,7 @@ private:
     std::string old_;
     bool had_ = false;
 };
+#endif
 
 }  // namespace
 
