@@ -359,6 +359,10 @@ TEST(ReplayCameraTest, FolderListsReadableRecordingsAndNeverTripsOnBadFiles) {
     std::vector<uint8_t> cut = readBytes(folder + "/good.raw");
     cut.resize(cut.size() / 2 + 1);  // ends inside a word
     writeBytes(folder + "/cut.raw", cut);
+    std::vector<uint8_t> noisy = readBytes(folder + "/good.raw");
+    const size_t dataOffset = openReader(folder + "/good.raw")->header().dataOffsetBytes;
+    scrambleWords(noisy, dataOffset, 2, 40, 3, 11);
+    writeBytes(folder + "/noisy.raw", noisy);
     fs::create_directories(folder + "/folder.raw");
     writeBytes(folder + "/notes.txt", {'h', 'i'});
 #if !defined(_WIN32)
@@ -366,17 +370,38 @@ TEST(ReplayCameraTest, FolderListsReadableRecordingsAndNeverTripsOnBadFiles) {
     ASSERT_EQ(::mkfifo((folder + "/pipe.raw").c_str(), 0600), 0);
 #endif
 
-    ReplayBackend backend(folder, std::make_shared<ManualCameraClock>());
+    auto clock = std::make_shared<ManualCameraClock>();
+    ReplayBackend backend(folder, clock);
     std::vector<std::string> names;
     for (const auto& d : backend.listCameras()) {
         EXPECT_EQ(d.product, "Replay");
         EXPECT_EQ(d.manufacturer, "Korvane");
         names.push_back(d.serial);
     }
-    const std::vector<std::string> listed = {ReplayBackend::serialFor("cut"),
-                                             ReplayBackend::serialFor("good"),
-                                             ReplayBackend::serialFor("no events")};
+    const std::vector<std::string> listed = {
+        ReplayBackend::serialFor("cut"), ReplayBackend::serialFor("good"),
+        ReplayBackend::serialFor("no events"), ReplayBackend::serialFor("noisy")};
     EXPECT_EQ(names, listed);
+    {
+        // Damaged data plays what it can, in time order, and never stalls the camera.
+        auto noisyCam = std::dynamic_pointer_cast<SimulatedDvsCamera>(
+            backend.openCamera(ReplayBackend::serialFor("noisy")));
+        ASSERT_NE(noisyCam, nullptr);
+        ManualCamera m;
+        m.clock = clock;
+        m.camera = noisyCam;
+        m.camera->setBatchInterval(ManualCamera::kBatch_us);
+        ASSERT_EQ(m.camera->start(), 0);
+        const auto events = m.stream(300000);
+        EXPECT_FALSE(events.empty());
+        for (size_t i = 0; i < events.size(); ++i) {
+            ASSERT_LT(events[i].timestamp, 300000u);
+            if (i > 0) {
+                ASSERT_GE(events[i].timestamp, events[i - 1].timestamp);
+            }
+        }
+        m.camera->stop();
+    }
     EXPECT_NE(backend.openCamera(ReplayBackend::serialFor("good")), nullptr);
     EXPECT_NE(backend.openCamera(ReplayBackend::serialFor("cut")), nullptr)
         << "what is whole plays";
