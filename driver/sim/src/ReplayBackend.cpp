@@ -34,6 +34,23 @@ std::string nameOf(const std::string& file) {
     return endsWithRaw(file) ? file.substr(0, file.size() - 4) : file;
 }
 
+// Geometry the stream's encoding can carry; anything else (a damaged
+// header) is taken as unknown, 1280 x 720, as the reader does without one.
+RawHeader withGeometry(RawHeader header) {
+    if (!header.geometryKnown || header.width == 0 || header.height == 0 || header.width > 2048 ||
+        header.height > 2048) {
+        header.width = 1280;
+        header.height = 720;
+    }
+    return header;
+}
+
+// What a replay camera says of itself, in the list and once open.
+std::string describe(const RawHeader& header) {
+    return "Replay of a recording (recorded events, looping), " + std::to_string(header.width) +
+           "x" + std::to_string(header.height);
+}
+
 // Plays a recording in a loop: file time first..last is camera time
 // 0..span-1 of each loop. Reads ahead in windows, so the camera's slices cost
 // no seek each.
@@ -45,19 +62,11 @@ public:
     ReplaySource(std::unique_ptr<DvsFileReader> reader, std::string watch, uint64_t first,
                  uint64_t last)
         : reader_(std::move(reader)),
-          header_(reader_->header()),
+          header_(withGeometry(reader_->header())),
           watch_(std::move(watch)),
           first_(first),
           last_(last),
-          span_(last - first + 1) {
-        // Geometry the stream's encoding can carry; anything else (a damaged
-        // header) is taken as unknown, as the reader does without one.
-        if (!header_.geometryKnown || header_.width == 0 || header_.height == 0 ||
-            header_.width > 2048 || header_.height > 2048) {
-            header_.width = 1280;
-            header_.height = 720;
-        }
-    }
+          span_(last - first + 1) {}
 
     uint32_t width() const override { return header_.width; }
     uint32_t height() const override { return header_.height; }
@@ -213,6 +222,7 @@ std::vector<ReplayEntry> ReplayBackend::entries() const {
                               : "not a regular file";
             } else if (auto reader = DvsFileReader::createFileReader(e.path, &e.error)) {
                 e.readable = true;
+                e.description = describe(withGeometry(reader->header()));
             }
             out.push_back(std::move(e));
         }
@@ -230,7 +240,7 @@ std::vector<CameraDescription> ReplayBackend::listCameras() {
         d.serial = e.serial;
         d.product = kProduct;
         d.manufacturer = "Korvane";
-        d.description = "Replay of the recording " + printableText(e.name) + " (looping)";
+        d.description = e.description;
         d.connection = "replay";
         out.push_back(std::move(d));
     }
@@ -277,8 +287,7 @@ std::shared_ptr<SimulatedDvsCamera> ReplayBackend::openFile(const std::string& p
         o.triggerPeriod_us = 0;
         o.clock = std::move(clock);
         o.source = source;
-        o.description = "Replay of a recording (recorded events, looping), " +
-                        std::to_string(source->width()) + "x" + std::to_string(source->height());
+        o.description = describe(*source->header());
         o.connection = "replay";
         return std::make_shared<SimulatedDvsCamera>(o);
     } catch (const std::exception& e) {

@@ -454,6 +454,8 @@ TEST(ReplayCameraTest, TheDefaultManagerListsTheUsersReplayFolder) {
     auto cam = manager.openCamera(descs[3].serial);
     ASSERT_NE(cam, nullptr);
     EXPECT_EQ(cam->getDescription().serial, descs[3].serial);
+    EXPECT_EQ(cam->getDescription().description, descs[3].description);
+    EXPECT_EQ(cam->getDescription().connection, "replay");
     EXPECT_EQ(manager.openCamera(descs[3].serial), cam) << "an open camera is shared";
 }
 

@@ -45,7 +45,8 @@ struct ReplayEntry {
     std::string path;    // in the folder
     std::string target;  // the recording the link points to (the path itself when no link)
     bool readable = false;
-    std::string error;  // why not
+    std::string error;        // why not
+    std::string description;  // the camera's, when readable
 };
 
 class ReplayBackend : public CameraBackend {
