@@ -588,6 +588,10 @@ private slots:
     // list: it streams into the live view, its DVS panel has no biases, and
     // recording by button writes its events with its geometry.
     void replayCameraInTheWindow() {
+#if defined(Q_OS_WIN)
+        // The data folder is the local application folder there: a scratch one.
+        qputenv("LOCALAPPDATA", folder("localappdata").toLocal8Bit());
+#endif
         const std::string replayFolder = korvane::ReplayBackend::defaultFolder();
         QVERIFY(QDir().mkpath(QString::fromStdString(replayFolder)));
         korvane::SyntheticOptions o;

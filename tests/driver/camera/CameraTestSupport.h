@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -82,6 +83,43 @@ struct ManualCamera {
         }
         return all;
     }
+};
+
+// Points the user's data folder (and so the replay folder) at `dir` for a
+// scope.
+class DataFolderAt {
+public:
+#if defined(_WIN32)
+    static constexpr const char* kVariable = "LOCALAPPDATA";
+#else
+    static constexpr const char* kVariable = "XDG_DATA_HOME";
+#endif
+    explicit DataFolderAt(const std::string& dir) {
+        if (const char* old = std::getenv(kVariable)) old_ = old, had_ = true;
+        set(dir);
+    }
+    ~DataFolderAt() {
+        if (had_) {
+            set(old_);
+        } else {
+#if defined(_WIN32)
+            _putenv_s(kVariable, "");
+#else
+            ::unsetenv(kVariable);
+#endif
+        }
+    }
+
+private:
+    static void set(const std::string& value) {
+#if defined(_WIN32)
+        _putenv_s(kVariable, value.c_str());
+#else
+        ::setenv(kVariable, value.c_str(), 1);
+#endif
+    }
+    std::string old_;
+    bool had_ = false;
 };
 
 // What a replay of `source` (a decoded recording) streams over camera time

@@ -163,6 +163,8 @@ TEST(CameraConnectionTest, UnpluggedCameraStopsStreamingAndCannotStart) {
 }
 
 TEST(CameraManagerTest, OffersThreeSimulatedCamerasAndOpensThemBySerial) {
+    ScratchDir dir;
+    DataFolderAt data(dir.file("data"));  // no replays
     DvsCameraManager manager;
     const auto descs = manager.getCameraDescs();
     // Serials, products and makers in order: KvcamTest.ListPrintsOneCameraALineWithTabs.
@@ -267,27 +269,6 @@ Decoded decodedFile(const std::string& path) {
     auto reader = openReader(path);
     return reader ? decodeAll(*reader) : Decoded{};
 }
-
-#if !defined(_WIN32)
-// Temporarily points the user's data folder (and so the replay folder) at `dir`.
-class DataFolderAt {
-public:
-    explicit DataFolderAt(const std::string& dir) {
-        if (const char* old = std::getenv("XDG_DATA_HOME")) old_ = old, had_ = true;
-        ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
-    }
-    ~DataFolderAt() {
-        if (had_)
-            ::setenv("XDG_DATA_HOME", old_.c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
-    }
-
-private:
-    std::string old_;
-    bool had_ = false;
-};
-#endif
 
 }  // namespace
 
