@@ -19,6 +19,8 @@
 
 #include "CliSupport.h"
 #include "korvane/camera/DvsCameraManager.h"
+#include "korvane/file/DvsFileReader.h"
+#include "korvane/sim/ReplayBackend.h"
 #include "korvane/sim/SimulatedDvsCamera.h"
 #include "korvane/sim/SimulatedFusionCamera.h"
 
@@ -84,7 +86,15 @@ constexpr const char* kUsage =
     ".mp4 (frames) and .json (calibration) beside OUT; it takes --seconds,\n"
     "--rate and --set (tool aps too).\n"
     "Tools: biases, trigger_in, anti_flicker, event_trail_filter,\n"
-    "event_rate_control, roi.\n";
+    "event_rate_control, roi.\n"
+    "  kvcam replay add FILE [--name NAME]\n"
+    "  kvcam replay list\n"
+    "  kvcam replay remove NAME\n"
+    "replay manages the replay folder: each RAW recording there is a camera\n"
+    "(product Replay) that streams it at the recorded pace, looping. add links\n"
+    "FILE in as NAME (default: FILE's name without .raw); remove deletes the\n"
+    "link only. list prints name, serial, recording and duration in seconds\n"
+    "(- when unreadable) separated by tabs.\n";
 
 constexpr uint64_t kLate_us = 5000;
 
@@ -164,12 +174,14 @@ Opened openCamera(const Args& a, const std::string& serial) {
     o.camera = manager.openCamera(serial);
     if (!o.camera) throw Failure{"no camera with serial " + serial};
     o.sim = dynamic_cast<SimulatedDvsCamera*>(o.camera.get());
+    // A replay streams its recording: no scene rate or trigger signal to set.
+    const bool replay = o.camera->getDescription().product == ReplayBackend::kProduct;
     if (a.has("--rate")) {
-        if (!o.sim) throw UsageError{"--rate is for simulated cameras"};
+        if (!o.sim || replay) throw UsageError{"--rate is for simulated cameras"};
         o.sim->setEventsPerSecond(parseBounded(a.value("--rate", ""), "--rate", 0, kMaxRate));
     }
     if (a.has("--trigger-period-us")) {
-        if (!o.sim) throw UsageError{"--trigger-period-us is for simulated cameras"};
+        if (!o.sim || replay) throw UsageError{"--trigger-period-us is for simulated cameras"};
         o.sim->setTriggerPeriod(
             parseU64(a.value("--trigger-period-us", ""), "--trigger-period-us"));
     }
@@ -501,6 +513,55 @@ int cmdRecord(const Args& a) {
     return 0;
 }
 
+// The replay folder's management; the folder comes from the user's data
+// folder, as the camera list reads it.
+int cmdReplay(const Args& a) {
+    if (a.positional.empty()) throw UsageError{"replay needs add, list or remove"};
+    const std::string what = a.positional[0];
+    const std::string folder = ReplayBackend::defaultFolder();
+    std::string error;
+    if (what == "add") {
+        a.expect(2);
+        ReplayEntry added;
+        if (!ReplayBackend::add(folder, a.positional[1], a.value("--name", ""), &error, &added))
+            throw Failure{error};
+        std::printf("%s\t%s\t%s\n", added.name.c_str(), added.serial.c_str(), added.path.c_str());
+        return 0;
+    }
+    if (a.has("--name")) throw UsageError{"--name is for replay add"};
+    if (what == "list") {
+        a.expect(1);
+        for (const auto& e : ReplayBackend(folder).entries()) {
+            std::string duration = "-", why = e.error;
+            if (e.readable) {
+                if (auto reader = DvsFileReader::createFileReader(e.path, &why);
+                    reader && reader->openForReading()) {
+                    uint64_t first = 0, last = 0;
+                    if (reader->getStartTime(first) && reader->getEndTime(last)) {
+                        char text[32];
+                        std::snprintf(text, sizeof text, "%.6f", double(last - first + 1) / 1e6);
+                        duration = text;
+                    } else {
+                        why = "the recording holds no events";
+                    }
+                }
+            }
+            std::printf("%s\t%s\t%s\t%s\n", printableText(e.name).c_str(), e.serial.c_str(),
+                        printableText(e.target).c_str(), duration.c_str());
+            if (duration == "-")
+                std::fprintf(stderr, "kvcam: %s: %s\n", printableText(e.name).c_str(),
+                             printableText(why).c_str());
+        }
+        return 0;
+    }
+    if (what == "remove") {
+        a.expect(2);
+        if (!ReplayBackend::remove(folder, a.positional[1], &error)) throw Failure{error};
+        return 0;
+    }
+    throw UsageError{"unknown replay command '" + printableText(what) + "'"};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -534,6 +595,7 @@ int main(int argc, char** argv) {
             valued.insert(valued.end(), {"--cache-seconds", "--on-edge", "--cache-dir"});
             return finishOutput(cmdRecord(Args(argc, argv, valued)));
         }
+        if (cmd == "replay") return finishOutput(cmdReplay(Args(argc, argv, {"--name"})));
         if (cmd == "--help" || cmd == "-h" || cmd == "help") {
             std::fputs(kUsage, stdout);
             return finishOutput(0);

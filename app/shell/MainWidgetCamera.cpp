@@ -33,7 +33,8 @@
 namespace {
 
 SourceKind kindOfProduct(const std::string& product) {
-    if (product == "EVK4" || product == "Pirel") return SourceKind::DvsCamera;
+    if (product == "EVK4" || product == "Pirel" || product == "Replay")
+        return SourceKind::DvsCamera;
     if (product == "Quenta") return SourceKind::FusionCamera;
     return SourceKind::Nothing;
 }

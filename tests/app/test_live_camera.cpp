@@ -1,7 +1,8 @@
 // The live camera in the main window, on simulated cameras: the camera
 // list, opening by product, the live view and its status line, tuning
 // through the DVS panel, recording by button and around trigger edges,
-// connection loss and shutdown; and the file recorder on its own.
+// connection loss and shutdown; a replay camera; and the file recorder on
+// its own.
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,7 +33,9 @@
 #include "ThreadSafeSignalSpy.h"
 #include "WindowTestSupport.h"
 #include "korvane/file/DvsFileReader.h"
+#include "korvane/sim/ReplayBackend.h"
 #include "korvane/sim/SimulatedBackend.h"
+#include "korvane/sim/SyntheticRecording.h"
 #include "kvfilerecorder.h"
 #include "ui_CamerasList.h"
 #include "ui_MainWidget.h"
@@ -579,6 +582,88 @@ private slots:
         QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
         QVERIFY(w.form()->pb_play->isChecked());
         QVERIFY(w.dvsCamera());
+    }
+
+    // A recording in the user's replay folder is a camera of the window's
+    // list: it streams into the live view, its DVS panel has no biases, and
+    // recording by button writes its events with its geometry.
+    void replayCameraInTheWindow() {
+#if defined(Q_OS_WIN)
+        // The data folder is the local application folder there: a scratch one.
+        qputenv("LOCALAPPDATA", folder("localappdata").toLocal8Bit());
+#endif
+        const std::string replayFolder = korvane::ReplayBackend::defaultFolder();
+        QVERIFY(QDir().mkpath(QString::fromStdString(replayFolder)));
+        korvane::SyntheticOptions o;
+        o.duration_us = 2000000;
+        o.eventsPerSecond = 1000000;
+        o.width = 640;
+        o.height = 480;
+        o.triggerPeriod_us = 700000;
+        std::string error;
+        QVERIFY2(korvane::writeSyntheticRecording(replayFolder + "/walk.raw", o, &error),
+                 error.c_str());
+        const std::string serial = korvane::ReplayBackend::serialFor("walk");
+
+        MainWidget w;
+        w.setCameraManager(korvane::DvsCameraManager());
+        w.show();
+        bool listShown = false;
+        chooseSerial(w, QString::fromStdString(serial), &listShown);
+        w.action("Open Camera")->trigger();
+        QVERIFY(listShown);
+        QCOMPARE(w.sourceKind(), SourceKind::DvsCamera);
+        QVERIFY(w.isStreaming());
+        auto camera = std::dynamic_pointer_cast<SimulatedDvsCamera>(w.dvsCamera());
+        QVERIFY(camera);
+        QCOMPARE(camera->getDescription().product, std::string("Replay"));
+        QVERIFY(meanLit(w, 3) > 100);
+        QVERIFY(!w.dvsPanel()->groupBox(korvane::ToolType::Biases));
+        QVERIFY(w.dvsPanel()->groupBox(korvane::ToolType::RegionOfInterest));
+        QVERIFY(w.dvsPanel()->groupBox(korvane::ToolType::EventRateControl));
+
+        w.form()->pb_record->click();
+        QVERIFY(w.isRecording());
+        QVERIFY(recordingHoldsEvents(*camera));
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lb_recoding_time->text().startsWith("00:00:01"), 5000);
+        w.form()->pb_record->click();
+        QVERIFY(!w.isRecording());
+        const uint64_t written = camera->recordingStatus().eventsWritten;
+        QVERIFY(written > 0);
+        const QString recorded = w.buttonRecordingPath();
+        QCOMPARE(eventsIn(recorded), written);
+        auto reader = korvane::DvsFileReader::createFileReader(recorded.toStdString());
+        QVERIFY(reader);
+        QCOMPARE(reader->header().width, 640u);
+        QCOMPARE(reader->header().height, 480u);
+
+        // Trigger recording around the recorded edges, switched on in the panel.
+        AppConfig& c = AppConfig::instance();
+        c.output_raw_file_path = folder("replay-trigger");
+        c.dvs_trigger_in_rec_enable = true;
+        c.dvs_trigger_in_rec_edge_type = "Rising Edge";
+        c.dvs_before_tirgger_in_save_time = 1;
+        c.dvs_after_tirgger_in_save_time = 1;
+        w.initDvsCameraSettings();
+        QVERIFY(camera->triggerCache());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            camera->triggerCache()->oldestTime_us() > 0 &&
+                camera->streamTime_us() >= camera->triggerCache()->oldestTime_us() + 1100000,
+            10000);
+        w.dvsPanel()->onTriggerInSliderValueChanged("channel_0", true);
+        QTRY_VERIFY_WITH_TIMEOUT(w.recorder()->isRecording(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.recorder()->isRecording(), 60000);
+        const QStringList files = rawFiles(c.output_raw_file_path);
+        QCOMPARE(files.size(), 1);
+        const auto [before_us, after_us] =
+            aroundFirstRisingEdge(c.output_raw_file_path + "/" + files[0]);
+        QVERIFY2(before_us >= 500000 && before_us <= 1100000,
+                 qPrintable(QString::number(before_us)));
+        QVERIFY2(after_us > 0 && after_us <= 2000000, qPrintable(QString::number(after_us)));
+        c.dvs_trigger_in_rec_enable = false;
+        w.initDvsCameraSettings();
+        // Other tests' camera lists stay as they were.
+        QVERIFY(QFile::remove(QString::fromStdString(replayFolder + "/walk.raw")));
     }
 
     // Recording with no camera (nothing open, or a file playing) is refused, and said so.

@@ -4,8 +4,9 @@
 #include <cstring>
 
 #include "DvsFileInfo.h"
-#include "korvane/file/Platform.h"
 #include "Utils/FuncUtils.h"
+#include "korvane/file/Platform.h"
+#include "korvane/file/RawHeader.h"
 #include "korvane/file/RawWriter.h"
 #include "korvane/file/SafeOutput.h"
 
@@ -43,7 +44,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
     const std::string& path, const std::string& serial, uint64_t startTime_us,
     std::shared_ptr<TriggerCache> cache, uint64_t cacheSeq, CacheSnapshot held,
     ErrorCallback onError, std::string* error, uint64_t apsStartTimestamp_us,
-    uint16_t mirrorWidth_px) {
+    uint16_t mirrorWidth_px, const RawHeader* sensorFrom) {
     if (mirrorWidth_px > 0) cache.reset();
     // Written in place, so it plays while it grows and after a kill; never
     // through a link, never into a device or FIFO, never into a file another
@@ -65,6 +66,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::create(
     rec->startTime_us_ = startTime_us;
     rec->apsStartTimestamp_us_ = apsStartTimestamp_us;
     rec->mirrorWidth_px_ = mirrorWidth_px;
+    if (sensorFrom) rec->sensorFrom_ = std::make_unique<RawHeader>(*sensorFrom);
     rec->device_ = target.device;
     rec->inode_ = target.inode;
     rec->thread_ = std::thread([r = rec.get()] { r->run(); });
@@ -167,7 +169,10 @@ bool StreamRecorder::writeHeader(uint64_t firstTime_us) {
     info.serialNumber = serial_;
     info.dvsStartTimestamp = firstTime_us;
     info.apsStartTimestamp = apsStartTimestamp_us_;
-    const std::string header = generateDvsFileHeader(info);
+    const std::string header = sensorFrom_
+                                   ? recordingHeader(info, RawFormat::Evt3, sensorFrom_->width,
+                                                     sensorFrom_->height, sensorFrom_.get())
+                                   : generateDvsFileHeader(info);
     if (!writeOut(reinterpret_cast<const uint8_t*>(header.data()), header.size())) return false;
     wholeBytes_ = writtenBytes_;
     return true;

@@ -1,10 +1,12 @@
 #include "korvane/camera/DvsCameraManager.h"
 
+#include "korvane/sim/ReplayBackend.h"
 #include "korvane/sim/SimulatedBackend.h"
 
 namespace korvane {
 
-DvsCameraManager::DvsCameraManager() : backends_{std::make_shared<SimulatedBackend>()} {}
+DvsCameraManager::DvsCameraManager()
+    : backends_{std::make_shared<SimulatedBackend>(), std::make_shared<ReplayBackend>()} {}
 
 DvsCameraManager::DvsCameraManager(std::vector<std::shared_ptr<CameraBackend>> backends)
     : backends_(std::move(backends)) {}

@@ -11,15 +11,19 @@ SimulatedDvsCamera::SimulatedDvsCamera(SimulatedCameraOptions options)
       clock_(options_.clock ? options_.clock : std::make_shared<SteadyCameraClock>()),
       sceneRate_(options_.eventsPerSecond),
       triggerPeriod_us_(options_.triggerPeriod_us),
-      scene_(options_.eventsPerSecond, options_.seed),
-      filters_(scene_.width(), scene_.height()) {
+      scene_(options_.source ? 0 : options_.eventsPerSecond, options_.seed),
+      source_(options_.source),
+      filters_(source_ ? source_->width() : scene_.width(),
+               source_ ? source_->height() : scene_.height()) {
     appliedSceneRate_ = options_.eventsPerSecond;
     description_.serial = options_.serial;
     description_.product = options_.product;
     description_.manufacturer = "Korvane";
     description_.description =
-        "Simulated event camera (synthetic scene, no hardware attached), 1280x720";
-    description_.connection = "simulated";
+        !options_.description.empty()
+            ? options_.description
+            : "Simulated event camera (synthetic scene, no hardware attached), 1280x720";
+    description_.connection = !options_.connection.empty() ? options_.connection : "simulated";
     makeTools();
 }
 
@@ -34,8 +38,9 @@ SimulatedDvsCamera::~SimulatedDvsCamera() {
     }
 }
 
-void SimulatedDvsCamera::makeTools() {
-    const int W = int(scene_.width()), H = int(scene_.height());
+void SimulatedDvsCamera::makeBiases() {
+    // A source's events are already made: the biases would change nothing.
+    if (source_) return;
     biases_ = std::make_shared<ParameterTool>();
     biases_->addInt("contrast_on", "ON contrast threshold offset; higher gives fewer ON events",
                     -50, 50, 0, "");
@@ -46,6 +51,12 @@ void SimulatedDvsCamera::makeTools() {
     biases_->addInt("refractory_period", "Dead time after an event; higher gives fewer events", -50,
                     50, 0, "");
     biases_->addInt("pixel_gain", "Front-end gain; higher gives more events", -50, 50, 0, "");
+}
+
+void SimulatedDvsCamera::makeTools() {
+    const int W = int(source_ ? source_->width() : scene_.width());
+    const int H = int(source_ ? source_->height() : scene_.height());
+    makeBiases();
 
     triggerIn_ = std::make_shared<ParameterTool>();
     for (int c = 0; c < kTriggerChannels; ++c) {
@@ -91,7 +102,8 @@ void SimulatedDvsCamera::makeTools() {
 }
 
 bool SimulatedDvsCamera::isConnected() {
-    return connected_.load();
+    // A source lost while the camera stands still is told at once too.
+    return connected_.load() && (!source_ || source_->present());
 }
 
 uint32_t SimulatedDvsCamera::addTriggerInCallback(
@@ -250,7 +262,7 @@ bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsSta
     auto rec = StreamRecorder::create(
         path, description_.serial, startTime, cache_, dispatchSeq_, std::move(held),
         [this](const std::string& p, const std::string& why) { reportRecordingError(p, why); },
-        &error, apsStartTimestamp_us, mirrorWidth_px);
+        &error, apsStartTimestamp_us, mirrorWidth_px, source_ ? source_->header() : nullptr);
     if (!rec) {
         lastRecording_ = RecordingStatus{};
         lastRecording_.path = path;
@@ -338,7 +350,7 @@ SimulatedDvsCamera::BatchInfo SimulatedDvsCamera::lastBatch() const {
 
 void SimulatedDvsCamera::refreshSettings() {
     const uint64_t rate = sceneRate_.load();
-    if (rate != appliedSceneRate_) {
+    if (!source_ && rate != appliedSceneRate_) {
         appliedSceneRate_ = rate;
         scene_.setEventsPerSecond(rate);
     }
@@ -346,20 +358,22 @@ void SimulatedDvsCamera::refreshSettings() {
                                trailFilter_.get(), rateControl_.get(), roi_.get()};
     bool changed = false;
     for (int i = 0; i < 6; ++i) {
-        const uint64_t v = tools[i]->version();
+        const uint64_t v = tools[i] ? tools[i]->version() : 0;
         changed = changed || v != toolVersions_[i];
         toolVersions_[i] = v;
     }
     if (!changed) return;
 
-    const ParameterValues b = biases_->snapshot();
-    BiasSettings bias;
-    bias.contrastOn = b.intOr("contrast_on", 0);
-    bias.contrastOff = b.intOr("contrast_off", 0);
-    bias.noiseLevel = b.intOr("noise_level", 0);
-    bias.refractoryPeriod = b.intOr("refractory_period", 0);
-    bias.pixelGain = b.intOr("pixel_gain", 0);
-    scene_.setBiases(bias);
+    if (biases_) {
+        const ParameterValues b = biases_->snapshot();
+        BiasSettings bias;
+        bias.contrastOn = b.intOr("contrast_on", 0);
+        bias.contrastOff = b.intOr("contrast_off", 0);
+        bias.noiseLevel = b.intOr("noise_level", 0);
+        bias.refractoryPeriod = b.intOr("refractory_period", 0);
+        bias.pixelGain = b.intOr("pixel_gain", 0);
+        scene_.setBiases(bias);
+    }
 
     const ParameterValues t = triggerIn_->snapshot();
     for (int c = 0; c < kTriggerChannels; ++c)
@@ -462,6 +476,58 @@ void SimulatedDvsCamera::countStatistics(uint64_t from_us) {
     }
 }
 
+void SimulatedDvsCamera::makeSlice(uint64_t t0, uint64_t t1, StreamChunk& chunk) {
+    chunk.t0_us = t0;
+    chunk.t1_us = t1;
+    if (source_) {
+        source_->generate(t0, t1, chunk.events, chunk.triggers);
+        // The recorded edges of the channels switched on, as a camera's
+        // trigger inputs report only those.
+        std::erase_if(chunk.triggers, [&](const EventTriggerIn& e) {
+            return e.id < 0 || e.id >= kTriggerChannels || !channelEnabled_[e.id];
+        });
+        filters_.apply(filterSettings_, t0, t1, chunk.events, 0);
+        return;
+    }
+    chunk.events.reserve(size_t(appliedSceneRate_ * (t1 - t0) / 1000000 * 5 / 4) + 64);
+    addTriggers(t0, t1, chunk.triggers);
+    // In pieces small enough that the filters find the events still in cache.
+    for (uint64_t a = t0; a < t1; a += kPiece_us) {
+        const uint64_t b = std::min(a + kPiece_us, t1);
+        const size_t first = chunk.events.size();
+        scene_.generate(a, b, chunk.events);
+        filters_.apply(filterSettings_, a, b, chunk.events, first);
+    }
+}
+
+// The source went away while streaming: as unplug(), but from the stream's
+// own thread, which cannot take the control lock (stop() holds it while
+// joining this thread). Later starts and recordings are refused, since the
+// camera is no longer connected; stop() or the destructor join the thread.
+void SimulatedDvsCamera::loseSourceOnStreamThread() {
+    connected_.store(false);
+    std::shared_ptr<StreamRecorder> rec;
+    {
+        std::lock_guard sink(sinkMutex_);
+        rec.swap(recorder_);
+    }
+    if (rec) {
+        const bool wasRunning = rec->status().running;
+        rec->stop("camera unplugged");
+        RecordingStatus status = rec->status();
+        {
+            std::lock_guard sink(sinkMutex_);
+            lastRecording_ = status;
+        }
+        if (wasRunning) reportRecordingError(status.path, "camera unplugged");
+    }
+    std::lock_guard dl(deliveryMutex_);
+    batches_.clear();
+    // Last: who sees the stream ended finds the recording closed.
+    running_.store(false);
+    deliveryChanged_.notify_all();
+}
+
 void SimulatedDvsCamera::run() {
     uint64_t t = streamTime_.load();
     const uint64_t origin = origin_us_.load();
@@ -475,19 +541,13 @@ void SimulatedDvsCamera::run() {
         const uint64_t sliceEnd = std::min({t + kSlice_us, batchEnd, statsEnd});
         if (!clock_->sleepUntil(origin + sliceEnd) || !running_.load()) break;
 
+        if (source_ && !source_->present()) {
+            loseSourceOnStreamThread();
+            break;
+        }
         refreshSettings();
         auto chunk = std::make_shared<StreamChunk>();
-        chunk->t0_us = t;
-        chunk->t1_us = sliceEnd;
-        chunk->events.reserve(size_t(appliedSceneRate_ * (sliceEnd - t) / 1000000 * 5 / 4) + 64);
-        addTriggers(t, sliceEnd, chunk->triggers);
-        // In pieces small enough that the filters find the events still in cache.
-        for (uint64_t a = t; a < sliceEnd; a += kPiece_us) {
-            const uint64_t b = std::min(a + kPiece_us, sliceEnd);
-            const size_t first = chunk->events.size();
-            scene_.generate(a, b, chunk->events);
-            filters_.apply(filterSettings_, a, b, chunk->events, first);
-        }
+        makeSlice(t, sliceEnd, *chunk);
         eventsStreamed_.fetch_add(chunk->events.size());
         dispatch(chunk);
         batch.bytes += chunk->memoryBytes();

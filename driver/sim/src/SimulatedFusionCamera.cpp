@@ -1,6 +1,7 @@
 #include "korvane/sim/SimulatedFusionCamera.h"
 
 #include "korvane/file/Platform.h"
+#include "korvane/sim/ReplayBackend.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,7 +82,7 @@ FrameFileWriterFactory missingFrameWriterFactory() {
 namespace {
 
 std::string defaultCalibrationDirectory() {
-    return platform::userDataFolder() + "/Korvane/KorvaneDriver/calibration";
+    return driverDataFolder() + "/calibration";
 }
 
 bool readCalibration(const std::string& path, CalibratorParameters& out) {

@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "../DriverTestSupport.h"
+#include "korvane/sim/ReplayBackend.h"
 #include "korvane/sim/SimulatedDvsCamera.h"
 
 namespace kvtest {
@@ -34,6 +36,18 @@ struct ManualCamera {
     static constexpr uint64_t kBatch_us = 50000;
     std::shared_ptr<ManualCameraClock> clock = std::make_shared<ManualCameraClock>();
     std::shared_ptr<SimulatedDvsCamera> camera;
+
+    // A replay camera on the recording at path (ASSERT on `camera` first).
+    struct ReplayOf {
+        std::string path;
+    };
+    explicit ManualCamera(const ReplayOf& replay) {
+        std::string error;
+        camera =
+            ReplayBackend::openFile(replay.path, ReplayBackend::serialFor("test"), clock, &error);
+        EXPECT_TRUE(camera) << error;
+        if (camera) camera->setBatchInterval(kBatch_us);
+    }
 
     explicit ManualCamera(uint64_t eventsPerSecond = 1000000, uint64_t seed = 1,
                           const std::string& serial = "KVTEST0001") {
@@ -70,5 +84,72 @@ struct ManualCamera {
         return all;
     }
 };
+
+// Points the user's data folder (and so the replay folder) at `dir` for a
+// scope.
+class DataFolderAt {
+public:
+#if defined(_WIN32)
+    static constexpr const char* kVariable = "LOCALAPPDATA";
+#else
+    static constexpr const char* kVariable = "XDG_DATA_HOME";
+#endif
+    explicit DataFolderAt(const std::string& dir) {
+        if (const char* old = std::getenv(kVariable)) old_ = old, had_ = true;
+        set(dir);
+    }
+    ~DataFolderAt() {
+        if (had_) {
+            set(old_);
+        } else {
+#if defined(_WIN32)
+            _putenv_s(kVariable, "");
+#else
+            ::unsetenv(kVariable);
+#endif
+        }
+    }
+
+private:
+    static void set(const std::string& value) {
+#if defined(_WIN32)
+        _putenv_s(kVariable, value.c_str());
+#else
+        ::setenv(kVariable, value.c_str(), 1);
+#endif
+    }
+    std::string old_;
+    bool had_ = false;
+};
+
+// What a replay of `source` (a decoded recording) streams over camera time
+// [from, to): each loop k replays file time t as t - first + k * span.
+// Trigger edges only of the channels in `channels` (bit c: channel c).
+inline Expected replayed(const Decoded& source, uint64_t from, uint64_t to, unsigned channels = 0) {
+    Expected out;
+    if (source.events.empty()) return out;
+    std::vector<Event2D> events = source.events;
+    auto byTime = [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; };
+    std::stable_sort(events.begin(), events.end(), byTime);
+    const uint64_t first = events.front().timestamp, last = events.back().timestamp;
+    const uint64_t span = last - first + 1;
+    std::vector<EventTriggerIn> edges;
+    for (const auto& t : source.triggers)
+        if (t.timestamp >= first && t.timestamp <= last && t.id >= 0 && t.id < 16 &&
+            (channels >> t.id & 1))
+            edges.push_back(t);
+    std::stable_sort(edges.begin(), edges.end(), byTime);
+    for (uint64_t k = from / span; k * span < to; ++k) {
+        for (Event2D e : events) {
+            e.timestamp = e.timestamp - first + k * span;
+            if (e.timestamp >= from && e.timestamp < to) out.events.push_back(e);
+        }
+        for (EventTriggerIn e : edges) {
+            e.timestamp = e.timestamp - first + k * span;
+            if (e.timestamp >= from && e.timestamp < to) out.triggers.push_back(e);
+        }
+    }
+    return out;
+}
 
 }  // namespace kvtest

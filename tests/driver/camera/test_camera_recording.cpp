@@ -479,3 +479,41 @@ TEST(CameraTriggerCacheTest, CacheFilesAreNewFilesAndOrphansAreRemoved) {
     EXPECT_TRUE(fs::exists(odd));
 #endif
 }
+
+TEST(CameraRecordingTest, ARecordingOfAReplayHoldsTheSourcesEventsOfItsSpan) {
+    ScratchDir dir;
+    SyntheticOptions o;
+    o.duration_us = 150000;
+    o.startTime_us = 3000;
+    o.eventsPerSecond = 600000;
+    o.triggerPeriod_us = 10000;
+    o.width = 640;
+    o.height = 480;
+    const std::string source = generate(dir, "src.raw", o);
+    ManualCamera m(ManualCamera::ReplayOf{source});
+    ASSERT_TRUE(m.camera);
+    ASSERT_TRUE(m.tool(ToolType::TriggerIn)->setParameter("channel_0", true));
+    ASSERT_EQ(m.camera->start(), 0);
+    m.stream(100000);
+
+    const std::string path = dir.file("rec.raw");
+    ASSERT_TRUE(m.camera->startRecording(path));
+    const auto streamed = m.stream(300000);  // crosses two loops
+    ASSERT_TRUE(m.camera->stopRecording());
+
+    const FileContent src = readRecording(source);
+    const Expected want = replayed(src.data, 100000, 400000, 1);
+    const FileContent f = readRecording(path);
+    EXPECT_EQ(f.corrupt, 0u);
+    ASSERT_EQ(f.data.events.size(), want.events.size());
+    EXPECT_TRUE(f.data.events == want.events);
+    EXPECT_TRUE(streamed == want.events);
+    ASSERT_FALSE(want.triggers.empty());
+    EXPECT_TRUE(f.data.triggers == want.triggers);
+    // The source's geometry and sensor, the replay camera's serial.
+    EXPECT_EQ(f.header.width, 640u);
+    EXPECT_EQ(f.header.height, 480u);
+    EXPECT_TRUE(f.header.geometryKnown);
+    EXPECT_EQ(f.header.sensorName, src.header.sensorName);
+    EXPECT_EQ(f.header.serialNumber, m.camera->getDescription().serial);
+}

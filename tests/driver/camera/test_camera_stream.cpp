@@ -1,9 +1,15 @@
 // Streaming of the simulated cameras: pacing against a manual clock,
-// statistics, the bandwidth count, unplugging, the manager, two cameras.
+// statistics, the bandwidth count, unplugging, the manager, two cameras;
+// and of the replay cameras: pace, loops, edges, the folder's files.
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <mutex>
+#include <set>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "CameraTestSupport.h"
 #include "korvane/camera/DvsCameraManager.h"
@@ -157,6 +163,8 @@ TEST(CameraConnectionTest, UnpluggedCameraStopsStreamingAndCannotStart) {
 }
 
 TEST(CameraManagerTest, OffersThreeSimulatedCamerasAndOpensThemBySerial) {
+    ScratchDir dir;
+    DataFolderAt data(dir.file("data"));  // no replays
     DvsCameraManager manager;
     const auto descs = manager.getCameraDescs();
     // Serials, products and makers in order: KvcamTest.ListPrintsOneCameraALineWithTabs.
@@ -237,3 +245,241 @@ TEST(CameraRateTest, AbsurdRatesAreClampedNotAllocated) {
     EXPECT_EQ(a.width, b.width);
     EXPECT_EQ(a.x, b.x);
 }
+
+// --- the replay camera: a recording streamed as a camera ---------------------
+
+namespace {
+
+// A recording whose events do not start at 0, with edges on channel 0.
+std::string replaySource(const ScratchDir& dir, const std::string& name = "src.raw",
+                         uint64_t duration_us = 230000, uint32_t width = 1280,
+                         uint32_t height = 720) {
+    SyntheticOptions o;
+    o.duration_us = duration_us;
+    o.startTime_us = 7000;
+    o.eventsPerSecond = 400000;
+    o.triggerPeriod_us = 20000;
+    o.seed = 3;
+    o.width = width;
+    o.height = height;
+    return generate(dir, name, o);
+}
+
+Decoded decodedFile(const std::string& path) {
+    auto reader = openReader(path);
+    return reader ? decodeAll(*reader) : Decoded{};
+}
+
+}  // namespace
+
+TEST(ReplayCameraTest, StreamsTheRecordingAtItsPaceLoopingWithTimeGoingOn) {
+    ScratchDir dir;
+    const std::string path = replaySource(dir);
+    const Decoded source = decodedFile(path);
+    ASSERT_GT(source.events.size(), 1000u);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    auto& cam = *m.camera;
+    std::mutex mutex;
+    std::vector<EventTriggerIn> edges;
+    std::vector<KvStatisticInfo> stats;
+    cam.addTriggerInCallback([&](const EventTriggerIn& e) {
+        std::lock_guard lock(mutex);
+        edges.push_back(e);
+    });
+    cam.setStatisticInfoCallback([&](const KvStatisticInfo& s) {
+        std::lock_guard lock(mutex);
+        stats.push_back(s);
+    });
+    ASSERT_TRUE(cam.getTool(ToolType::TriggerIn)->setParameter("channel_0", true));
+    ASSERT_EQ(cam.start(), 0);
+
+    std::vector<Event2D> batch;
+    m.advance(ManualCamera::kBatch_us / 2);
+    EXPECT_FALSE(cam.getNextEvents(batch)) << "a batch before its time elapsed";
+    m.advance(ManualCamera::kBatch_us / 2);
+    ASSERT_TRUE(waitFor([&] { return cam.getNextEvents(batch); }));
+    std::vector<Event2D> events = batch;
+    const auto more = m.stream(1000000 - ManualCamera::kBatch_us);
+    events.insert(events.end(), more.begin(), more.end());
+    cam.stop();
+
+    // Over four loops of the 230 ms recording: exactly its events, shifted.
+    const Expected want = replayed(source, 0, 1000000, 1);
+    ASSERT_EQ(events.size(), want.events.size());
+    EXPECT_TRUE(events == want.events);
+    for (size_t i = 1; i < events.size(); ++i)
+        ASSERT_GE(events[i].timestamp, events[i - 1].timestamp) << "time went back at " << i;
+    const auto [lo, hi] = std::minmax_element(
+        source.events.begin(), source.events.end(),
+        [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; });
+    const uint64_t span = hi->timestamp - lo->timestamp + 1;
+    ASSERT_GT(span, 200000u);
+    for (uint64_t k = 1; k < 4; ++k)
+        EXPECT_EQ(filterWindow(events, k * span, (k + 1) * span).size(),
+                  filterWindow(events, 0, span).size())
+            << "loop " << k;
+
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(want.triggers.empty());
+    EXPECT_TRUE(edges == want.triggers)
+        << edges.size() << " edges, " << want.triggers.size() << " recorded";
+    ASSERT_EQ(stats.size(), 1u);
+    EXPECT_EQ(stats[0].eventRate, events.size()) << "statistics count what was streamed";
+}
+
+TEST(ReplayCameraTest, FolderListsReadableRecordingsAndNeverTripsOnBadFiles) {
+    ScratchDir dir;
+    const std::string folder = dir.file("replay");
+    fs::create_directories(folder);
+    replaySource(dir, "replay/good.raw");
+    writeBytes(folder + "/empty.raw", {});
+    writeBytes(folder + "/junk.RAW", std::vector<uint8_t>(5000, 'x'));
+    const std::string header = generateDvsFileHeader(DvsFileInfo{});
+    writeBytes(folder + "/no events.raw", std::vector<uint8_t>(header.begin(), header.end()));
+    std::vector<uint8_t> cut = readBytes(folder + "/good.raw");
+    cut.resize(cut.size() / 2 + 1);  // ends inside a word
+    writeBytes(folder + "/cut.raw", cut);
+    std::vector<uint8_t> noisy = readBytes(folder + "/good.raw");
+    const size_t dataOffset = openReader(folder + "/good.raw")->header().dataOffsetBytes;
+    scrambleWords(noisy, dataOffset, 2, 40, 3, 11);
+    writeBytes(folder + "/noisy.raw", noisy);
+    fs::create_directories(folder + "/folder.raw");
+    writeBytes(folder + "/notes.txt", {'h', 'i'});
+#if !defined(_WIN32)
+    fs::create_symlink(dir.file("gone.raw"), folder + "/dangling.raw");
+    ASSERT_EQ(::mkfifo((folder + "/pipe.raw").c_str(), 0600), 0);
+#endif
+
+    auto clock = std::make_shared<ManualCameraClock>();
+    ReplayBackend backend(folder, clock);
+    std::vector<std::string> names;
+    for (const auto& d : backend.listCameras()) {
+        EXPECT_EQ(d.product, "Replay");
+        EXPECT_EQ(d.manufacturer, "Korvane");
+        names.push_back(d.serial);
+    }
+    const std::vector<std::string> listed = {
+        ReplayBackend::serialFor("cut"), ReplayBackend::serialFor("good"),
+        ReplayBackend::serialFor("no events"), ReplayBackend::serialFor("noisy")};
+    EXPECT_EQ(names, listed);
+    {
+        // Damaged data plays what it can, in time order, and never stalls the camera.
+        auto noisyCam = std::dynamic_pointer_cast<SimulatedDvsCamera>(
+            backend.openCamera(ReplayBackend::serialFor("noisy")));
+        ASSERT_NE(noisyCam, nullptr);
+        ManualCamera m;
+        m.clock = clock;
+        m.camera = noisyCam;
+        m.camera->setBatchInterval(ManualCamera::kBatch_us);
+        ASSERT_EQ(m.camera->start(), 0);
+        const auto events = m.stream(300000);
+        EXPECT_FALSE(events.empty());
+        for (size_t i = 0; i < events.size(); ++i) {
+            ASSERT_LT(events[i].timestamp, 300000u);
+            if (i > 0) {
+                ASSERT_GE(events[i].timestamp, events[i - 1].timestamp);
+            }
+        }
+        m.camera->stop();
+    }
+    EXPECT_NE(backend.openCamera(ReplayBackend::serialFor("good")), nullptr);
+    EXPECT_NE(backend.openCamera(ReplayBackend::serialFor("cut")), nullptr)
+        << "what is whole plays";
+    EXPECT_EQ(backend.openCamera(ReplayBackend::serialFor("no events")), nullptr);
+    for (const char* never : {"empty", "junk", "folder", "dangling", "pipe", "notes"})
+        EXPECT_EQ(backend.openCamera(ReplayBackend::serialFor(never)), nullptr) << never;
+    std::string why;
+    EXPECT_EQ(ReplayBackend::openFile(folder + "/no events.raw", "S", nullptr, &why), nullptr);
+    EXPECT_EQ(why, "the recording holds no events");
+    EXPECT_EQ(ReplayBackend::openFile(folder + "/empty.raw", "S", nullptr, &why), nullptr);
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(ReplayBackend(dir.file("no such folder")).listCameras().size(), 0u);
+}
+
+TEST(ReplayCameraTest, SerialsAreStableDistinctAndSafe) {
+    const std::vector<std::string> names = {"drive 1",
+                                            "drive_1",
+                                            "Drive 1",
+                                            "a/b",
+                                            std::string(40, 'z'),
+                                            std::string(40, 'z') + "y",
+                                            "\xe6\xb5\x8b\xe8\xaf\x95",
+                                            "$(rm -rf)"};
+    std::set<std::string> serials;
+    for (const auto& n : names) {
+        const std::string s = ReplayBackend::serialFor(n);
+        EXPECT_EQ(s, ReplayBackend::serialFor(n));
+        EXPECT_EQ(s.rfind("KVREPLAY-", 0), 0u) << s;
+        for (char c : s)
+            EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') << s;
+        serials.insert(s);
+    }
+    EXPECT_EQ(serials.size(), names.size());
+    EXPECT_EQ(ReplayBackend::serialFor("drive 1").substr(0, 17), "KVREPLAY-DRIVE_1-");
+}
+
+#if !defined(_WIN32)
+TEST(ReplayCameraTest, TheDefaultManagerListsTheUsersReplayFolder) {
+    ScratchDir dir;
+    DataFolderAt data(dir.file("data"));
+    const std::string folder = dir.file("data/Korvane/KorvaneDriver/replay");
+    EXPECT_EQ(ReplayBackend::defaultFolder(), folder);
+    fs::create_directories(folder);
+    replaySource(dir, "data/Korvane/KorvaneDriver/replay/walk.raw");
+    DvsCameraManager manager;
+    const auto descs = manager.getCameraDescs();
+    ASSERT_EQ(descs.size(), 4u);
+    EXPECT_EQ(descs[3].serial, ReplayBackend::serialFor("walk"));
+    EXPECT_EQ(descs[3].product, "Replay");
+    auto cam = manager.openCamera(descs[3].serial);
+    ASSERT_NE(cam, nullptr);
+    EXPECT_EQ(cam->getDescription().serial, descs[3].serial);
+    EXPECT_EQ(cam->getDescription().description, descs[3].description);
+    EXPECT_EQ(cam->getDescription().connection, "replay");
+    EXPECT_EQ(manager.openCamera(descs[3].serial), cam) << "an open camera is shared";
+}
+
+TEST(ReplayCameraTest, RemovingTheRecordingWhileOpenUnplugsTheCamera) {
+    ScratchDir dir;
+    const std::string folder = dir.file("replay");
+    fs::create_directories(folder);
+    const std::string path = replaySource(dir);
+    fs::create_symlink(path, folder + "/linked.raw");
+    auto clock = std::make_shared<ManualCameraClock>();
+    ReplayBackend backend(folder, clock);
+    auto cam = std::dynamic_pointer_cast<SimulatedDvsCamera>(
+        backend.openCamera(ReplayBackend::serialFor("linked")));
+    ASSERT_NE(cam, nullptr);
+    std::mutex mutex;
+    std::vector<std::string> reasons;
+    cam->setRecordingErrorCallback([&](const std::string&, const std::string& why) {
+        std::lock_guard lock(mutex);
+        reasons.push_back(why);
+    });
+    ASSERT_EQ(cam->start(), 0);
+    ASSERT_TRUE(cam->startRecording(dir.file("rec.raw")));
+    clock->advance(100000);
+    ASSERT_TRUE(waitFor([&] { return clock->idle(); }));
+    EXPECT_TRUE(cam->isConnected());
+
+    fs::remove(path);  // the recording behind the link
+    // The camera looks again within a fraction of a second of wall time.
+    EXPECT_TRUE(waitFor([&] {
+        clock->advance(1000);
+        return !cam->isConnected() && !cam->isStreaming();
+    }));
+    EXPECT_FALSE(cam->recordingStatus().running);
+    EXPECT_EQ(cam->recordingStatus().error, "camera unplugged");
+    EXPECT_NE(cam->start(), 0);
+    std::vector<Event2D> batch;
+    EXPECT_FALSE(cam->getNextEvents(batch));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(reasons, std::vector<std::string>{"camera unplugged"});
+    }
+    auto reader = openReader(dir.file("rec.raw"));
+    ASSERT_TRUE(reader) << "the recording stays readable";
+    EXPECT_EQ(backend.listCameras().size(), 0u);
+}
+#endif

@@ -264,3 +264,53 @@ TEST(CameraToolsTest, TriggerChannelsSwitchTheirEdgesOnAndOff) {
     std::lock_guard lock(mutex);
     EXPECT_TRUE(edges.empty()) << "a removed callback is not called";
 }
+
+TEST(CameraToolsTest, ReplayOffersTheStreamToolsOnItsGeometryAndNoBiases) {
+    ScratchDir dir;
+    SyntheticOptions o;
+    o.duration_us = 400000;
+    o.eventsPerSecond = 500000;
+    o.width = 640;
+    o.height = 480;
+    const std::string path = generate(dir, "small.raw", o);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    EXPECT_EQ(m.tool(ToolType::Biases), nullptr) << "a recording's events are already made";
+    for (ToolType t : {ToolType::RegionOfInterest, ToolType::EventRateControl,
+                       ToolType::EventTrailFilter, ToolType::AntiFlicker, ToolType::TriggerIn})
+        EXPECT_NE(m.tool(t), nullptr) << int(t);
+    EXPECT_EQ(m.tool(ToolType::Aps), nullptr);
+
+    auto roi = m.tool(ToolType::RegionOfInterest);
+    int width = 0;
+    ASSERT_TRUE(roi->getIntParameter("width", width));
+    EXPECT_EQ(width, 640) << "the recording's geometry";
+    EXPECT_FALSE(roi->setParameter("x", 700));
+    ASSERT_TRUE(roi->setParameter("width", 100));
+    ASSERT_TRUE(roi->setParameter("height", 80));
+    ASSERT_TRUE(roi->setParameter("x", 300));
+    ASSERT_TRUE(roi->setParameter("y", 200));
+
+    ASSERT_EQ(m.camera->start(), 0);
+    const auto whole = m.stream(200000);
+    ASSERT_TRUE(roi->setParameter("enable", true));
+    const auto inside = m.stream(200000);
+    const PixelRect window{300, 200, 100, 80};
+    EXPECT_LT(insideCount(whole, window), whole.size() / 2);
+    // Exactly the recorded events of the window, not merely fewer.
+    auto reader = openReader(path);
+    ASSERT_TRUE(reader);
+    std::vector<Event2D> want;
+    for (const Event2D& e : replayed(decodeAll(*reader), 200000, 400000).events)
+        if (window.contains(e.x, e.y)) want.push_back(e);
+    ASSERT_GT(want.size(), 100u);
+    EXPECT_TRUE(inside == want) << inside.size() << " streamed, " << want.size() << " recorded";
+
+    auto rate = m.tool(ToolType::EventRateControl);
+    ASSERT_TRUE(roi->setParameter("enable", false));
+    ASSERT_TRUE(rate->setParameter("max_event_rate", 100000));
+    ASSERT_TRUE(rate->setParameter("enable", true));
+    const auto capped = m.stream(1000000);
+    EXPECT_LE(capped.size(), 101000u);
+    EXPECT_GT(capped.size(), 90000u);
+}

@@ -13,6 +13,7 @@
 #include "../DriverTestSupport.h"
 #include "../KvrawRun.h"
 #include "CameraTestSupport.h"
+#include "korvane/sim/ReplayBackend.h"
 #include "korvane/sim/SimulatedBackend.h"
 #if defined(VELQORA_HAVE_VIDEO)
 #include "korvane/video/ApsFileReader.h"
@@ -88,7 +89,8 @@ std::map<std::string, std::string> keyValues(const std::string& text) {
 }  // namespace
 
 TEST(KvcamTest, ListPrintsOneCameraALineWithTabs) {
-    const CliRun r = kvcam("list");
+    ScratchDir dir;  // an empty data folder: no replays
+    const CliRun r = runTool(KVCAM_PATH, "list", "", "XDG_DATA_HOME=" + dir.file("data") + " ");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string(SimulatedBackend::kEvk4Serial) + "\tEVK4\tKorvane\n" +
                          SimulatedBackend::kPirelSerial + "\tPirel\tKorvane\n" +
@@ -316,3 +318,89 @@ TEST(KvcamTest, FileSizeLimitEndsTheRecordingAsAFullDiskDoes) {
     }
 #endif
 }
+
+#if !defined(_WIN32)
+TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
+    ScratchDir dir;
+    const std::string env = "XDG_DATA_HOME=" + dir.file("data") + " ";
+    const std::string folder = dir.file("data/Korvane/KorvaneDriver/replay");
+    auto run = [&](const std::string& args) {
+        return runTool(KVCAM_PATH, args, dir.file("err.txt"), env);
+    };
+    SyntheticOptions o;
+    o.duration_us = 500000;
+    o.startTime_us = 1000;
+    const std::string source = generate(dir, "walk.raw", o);
+    auto reader = openReader(source);
+    ASSERT_TRUE(reader);
+    uint64_t first = 0, last = 0;
+    ASSERT_TRUE(reader->getStartTime(first) && reader->getEndTime(last));
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.6f", double(last - first + 1) / 1e6);
+
+    CliRun r = run("replay add " + source);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string walk = ReplayBackend::serialFor("walk");
+    EXPECT_EQ(r.out, "walk\t" + walk + "\t" + folder + "/walk.raw\n");
+    r = run("replay add " + source + " --name 'second take'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string second = ReplayBackend::serialFor("second take");
+    EXPECT_TRUE(fs::is_symlink(folder + "/second take.raw"));
+
+    r = run("replay list");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "second take\t" + second + "\t" + source + "\t" + duration + "\n" + "walk\t" +
+                         walk + "\t" + source + "\t" + duration + "\n");
+    r = run("list");
+    EXPECT_NE(r.out.find(walk + "\tReplay\tKorvane\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(second + "\tReplay\tKorvane\n"), std::string::npos) << r.out;
+    r = run("stream " + walk + " --seconds 1 --batch-us 100000");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("second 1 events_per_s ", 0), 0u) << r.out;
+    EXPECT_EQ(run("stream " + walk + " --seconds 1 --rate 5").status, 2) << "no scene rate";
+
+    writeBytes(dir.file("notes.raw"), std::vector<uint8_t>(4000, 'n'));
+    writeBytes(dir.file("empty.raw"), {});
+    const std::string header = generateDvsFileHeader(DvsFileInfo{});
+    writeBytes(dir.file("bare.raw"), std::vector<uint8_t>(header.begin(), header.end()));
+    struct Refusal {
+        std::string args, reason;
+    };
+    for (const Refusal& t : std::vector<Refusal>{
+             {"replay add " + source, "the name 'walk' is already taken"},
+             {"replay add " + source + " --name a/b", "'/'"},
+             {"replay add " + source + " --name ..", "not a file name"},
+             {"replay add " + dir.file("missing.raw"), "missing.raw"},
+             {"replay add " + dir.file("notes.raw"), "notes.raw"},
+             {"replay add " + dir.file("empty.raw"), "empty file"},
+             {"replay add " + dir.file("bare.raw"), "holds no events"},
+             {"replay add " + dir.path().string(), "not a regular file"},
+             {"replay remove nobody", "no replay named 'nobody'"},
+             {"replay remove sub/walk", "'/'"},
+         }) {
+        r = run(t.args);
+        EXPECT_EQ(r.status, 1) << t.args;
+        EXPECT_NE(r.err.find(t.reason), std::string::npos) << t.args << ": " << r.err;
+    }
+    EXPECT_EQ(run("replay").status, 2);
+    EXPECT_EQ(run("replay list extra").status, 2);
+
+    r = run("replay remove walk");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/walk.raw")));
+    EXPECT_TRUE(fs::is_regular_file(source)) << "the recording itself stays";
+    r = run("replay list");
+    EXPECT_EQ(r.out.find("walk\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("second take\t"), std::string::npos) << r.out;
+
+    // A recording gone from under its link: listed as unreadable, not a camera.
+    ASSERT_EQ(run("replay add " + source + " --name later").status, 0);
+    fs::remove(source);
+    r = run("replay list");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("later\t" + ReplayBackend::serialFor("later") + "\t" + source + "\t-\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(run("list").out.find("KVREPLAY-"), std::string::npos);
+}
+#endif

@@ -35,6 +35,8 @@
 
 namespace korvane {
 
+struct RawHeader;
+
 class StreamRecorder {
 public:
     static constexpr std::chrono::milliseconds kSyncPeriod{200};
@@ -52,14 +54,14 @@ public:
     // mirrorWidth_px (0: none) stores each event's column as
     // mirrorWidth_px - 1 - x, as a fusion camera's recordings do; such a
     // recording takes no cache (the cache holds its seconds encoded as they
-    // came). Null (and *error) on failure.
-    static std::unique_ptr<StreamRecorder> create(const std::string& path,
-                                                  const std::string& serial, uint64_t startTime_us,
-                                                  std::shared_ptr<TriggerCache> cache,
-                                                  uint64_t cacheSeq, CacheSnapshot held,
-                                                  ErrorCallback onError, std::string* error,
-                                                  uint64_t apsStartTimestamp_us = 0,
-                                                  uint16_t mirrorWidth_px = 0);
+    // came). sensorFrom (null: none) gives the geometry and sensor lines of
+    // the header, as the recording a camera streams from was made with them.
+    // Null (and *error) on failure.
+    static std::unique_ptr<StreamRecorder> create(
+        const std::string& path, const std::string& serial, uint64_t startTime_us,
+        std::shared_ptr<TriggerCache> cache, uint64_t cacheSeq, CacheSnapshot held,
+        ErrorCallback onError, std::string* error, uint64_t apsStartTimestamp_us = 0,
+        uint16_t mirrorWidth_px = 0, const RawHeader* sensorFrom = nullptr);
     ~StreamRecorder();
 
     // False once the recording ended or cannot keep up.
@@ -102,6 +104,7 @@ private:
     uint64_t startTime_us_ = 0;
     uint64_t apsStartTimestamp_us_ = 0;
     uint16_t mirrorWidth_px_ = 0;
+    std::unique_ptr<RawHeader> sensorFrom_;
 
     // Writer thread only (and stop() after it ended).
     ChunkPtr pending_;  // taken from the queue during the catch-up

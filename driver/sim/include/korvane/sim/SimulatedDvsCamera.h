@@ -5,6 +5,12 @@
 // tools whose parameters change the stream, trigger inputs, statistics,
 // recording and the trigger cache. It can be unplugged, like a real one.
 //
+// Given an EventSource in its options, the camera streams what the source
+// makes instead of the scene (the replay camera: a recording played as a
+// camera), with the source's geometry and edges; it then has no biases
+// (they shape only the scene), and a source that reports itself gone
+// unplugs the camera from its own thread.
+//
 // Threads: the camera's own thread makes the stream in slices of at most
 // kSlice_us, runs the filters, feeds the recording and the cache, and
 // calls the trigger callbacks; a statistics thread counts the figures and
@@ -31,8 +37,26 @@
 #include "korvane/camera/StreamFilters.h"
 #include "korvane/camera/StreamRecorder.h"
 #include "korvane/camera/TriggerCache.h"
+#include "korvane/file/RawHeader.h"
 
 namespace korvane {
+
+// What a camera streams in place of the synthetic scene. Called from the
+// camera's thread only, with slices that follow each other without gaps.
+class EventSource {
+public:
+    virtual ~EventSource() = default;
+    virtual uint32_t width() const = 0;
+    virtual uint32_t height() const = 0;
+    // Appends the events and trigger edges of camera time [t0, t1), each in
+    // time order.
+    virtual void generate(uint64_t t0_us, uint64_t t1_us, std::vector<Event2D>& events,
+                          std::vector<EventTriggerIn>& triggers) = 0;
+    // False once the source is lost for good (its file was removed).
+    virtual bool present() { return true; }
+    // The geometry and sensor a recording of the stream states; null: ours.
+    virtual const RawHeader* header() const { return nullptr; }
+};
 
 struct SimulatedCameraOptions {
     std::string serial = "KVSIM0001";
@@ -46,6 +70,11 @@ struct SimulatedCameraOptions {
     // camera's own stream carries them: rising, on channel 0, at every whole
     // multiple of the period from one period on. Recordings keep them.
     uint64_t frameEdgePeriod_us = 0;
+    // Null: the synthetic scene. Otherwise the stream comes from the source.
+    std::shared_ptr<EventSource> source;
+    // Empty: the simulated camera's own words.
+    std::string description;
+    std::string connection;
 };
 
 class SimulatedDvsCamera : public DvsCamera {
@@ -120,6 +149,7 @@ private:
     };
 
     void makeTools();
+    void makeBiases();
     void run();
     void countStatistics(uint64_t from_us);
     void refreshSettings();
@@ -129,6 +159,8 @@ private:
     void stopLocked();
     void closeRecordingLocked(const std::string& reason);
     void reportRecordingError(const std::string& path, const std::string& reason);
+    void makeSlice(uint64_t t0_us, uint64_t t1_us, StreamChunk& chunk);
+    void loseSourceOnStreamThread();
 
     SimulatedCameraOptions options_;
     std::shared_ptr<CameraClock> clock_;
@@ -153,6 +185,7 @@ private:
 
     // Camera thread only (the counter: statistics thread only).
     SimulatedScene scene_;
+    std::shared_ptr<EventSource> source_;
     StreamFilters filters_;
     Evt3SizeCounter sizeCounter_;
     uint64_t appliedSceneRate_ = 0;
