@@ -204,6 +204,52 @@ TEST(KvcamTest, StreamPrintsASteadyLinePerSecondAndRefusesBadSettings) {
     EXPECT_EQ(kvcam("stream " + std::string(SimulatedBackend::kEvk4Serial) + " --bogus").status, 2);
 }
 
+// kvcam tools: one line per parameter, five tab-separated fields, the tools
+// in the order --set names them; every value it prints is one --set takes,
+// and a refusal says why.
+TEST(KvcamTest, ToolsListWhatSetTakes) {
+    const std::string evk4 = SimulatedBackend::kEvk4Serial;
+    const CliRun r = kvcam("tools " + evk4);
+    ASSERT_EQ(r.status, 0);
+    std::istringstream in(r.out);
+    std::vector<std::string> tools;
+    std::string line, sets;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string x; std::getline(fields, x, '\t');)
+            f.push_back(x);
+        ASSERT_EQ(f.size(), 5u) << line;
+        if (tools.empty() || tools.back() != f[0]) tools.push_back(f[0]);
+        sets += " --set " + f[0] + "." + f[1] + "=" + f[4];
+    }
+    EXPECT_EQ(tools, (std::vector<std::string>{"biases", "trigger_in", "anti_flicker",
+                                               "event_trail_filter", "event_rate_control", "roi"}));
+    EXPECT_NE(r.out.find("biases\tcontrast_on\tint\t-50..50\t0\n"), std::string::npos);
+    EXPECT_NE(r.out.find("anti_flicker\tmode\tenum\tband_stop|band_pass\tband_stop\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("roi\tenable\tbool\ttrue|false\tfalse\n"), std::string::npos);
+    EXPECT_EQ(kvcam("stream " + evk4 + " --seconds 0" + sets).status, 0);
+    // The fusion camera lists its frame sensor's tool too.
+    EXPECT_NE(kvcam("tools " + std::string(SimulatedBackend::kQuentaSerial)).out.find("\naps\t"),
+              std::string::npos);
+    EXPECT_EQ(kvcam("tools NO-SUCH").status, 1);
+    EXPECT_EQ(kvcam("tools").status, 2);
+
+    for (const auto& [setting, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"biases.contrast_on=99", "contrast_on must be -50..50, not 99"},
+             {"anti_flicker.mode=notch", "mode must be one of band_stop, band_pass"},
+             {"roi.x=1000", "roi.x=1000: x=1000 does not go with the values in force ("}}) {
+        ScratchDir dir;
+        const CliRun refused = runTool(
+            KVCAM_PATH, "stream " + evk4 + " --seconds 0 --set " + setting, dir.file("err"));
+        EXPECT_EQ(refused.status, 1) << setting;
+        const std::vector<uint8_t> err = readBytes(dir.file("err"));
+        const std::string text(err.begin(), err.end());
+        EXPECT_NE(text.find(reason), std::string::npos) << text;
+    }
+}
+
 // Numbers that would wrap camera time or exhaust memory are usage errors,
 // not a 0.4 s recording reported as success or an abort.
 TEST(KvcamTest, OutOfRangeNumbersAreRefused) {
