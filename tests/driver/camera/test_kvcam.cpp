@@ -114,6 +114,32 @@ TEST(KvcamTest, RecordWritesExactlyTheStreamedEvents) {
         ASSERT_LT(e.x, 640);
 }
 
+// With the trigger cache: the seconds before the first rising edge once the
+// cache is full, and the seconds after it, the edge itself inside.
+TEST(KvcamTest, RecordAroundAnEdgeHoldsTheSecondsBeforeAndAfterIt) {
+    ScratchDir dir;
+    const std::string path = dir.file("e.raw");
+    const CliRun r = kvcam("record " + std::string(SimulatedBackend::kEvk4Serial) + " " + path +
+                           " --seconds 1 --cache-seconds 1 --on-edge rising"
+                           " --trigger-period-us 400000 --rate 300000");
+    ASSERT_EQ(r.status, 0) << r.out;
+    auto kv = keyValues(r.out);
+    const uint64_t edge = std::stoull(kv["edge_us"]);
+    EXPECT_EQ(edge, 1200000u) << "the first rising edge with a second cached";
+    auto reader = DvsFileReader::createFileReader(path);
+    ASSERT_NE(reader, nullptr);
+    ASSERT_TRUE(reader->openForReading());
+    const Decoded d = decodeAll(*reader);
+    ASSERT_FALSE(d.events.empty());
+    EXPECT_EQ(std::to_string(d.events.size()), kv["events_written"]);
+    EXPECT_LE(d.events.front().timestamp, edge - 900000);
+    EXPECT_GE(d.events.back().timestamp, edge + 990000);
+    bool edgeInside = false;
+    for (const auto& t : d.triggers)
+        edgeInside = edgeInside || (t.timestamp == edge && t.polarity == 1 && t.id == 0);
+    EXPECT_TRUE(edgeInside);
+}
+
 #if defined(VELQORA_HAVE_VIDEO)
 TEST(KvcamTest, RecordOnTheFusionCameraWritesItsThreeFilesNamedAfterOut) {
     ScratchDir dir;
