@@ -532,9 +532,10 @@ py::list Camera::recordAroundEdges(const py::handle& folder, int before_s, doubl
                 failure = why.find(m.bytes) != std::string::npos ? why : m.display + ": " + why;
                 break;
             }
-            // The seconds after the edge count even when Ctrl+C or the
-            // timeout comes meanwhile: the file then ends early, finished.
-            const WaitEnd e = session.waitUntil(edge_us + after_us, after_us, stop);
+            // The timeout is for waiting for edges: a file once begun gets its
+            // seconds after the edge, unless Ctrl+C ends it early (finished).
+            const WaitEnd e =
+                session.waitUntil(edge_us + after_us, after_us, std::ref(interrupted));
             m.ok = session.stopRecording(m.status);
             if (e == WaitEnd::CameraLost && m.status.error.empty())
                 m.status.error = "camera unplugged";
@@ -588,8 +589,8 @@ simulated.)";
 const char* const kCameraDoc =
     R"(An open event camera; made by velqora.open_camera().
 
-Usable as a context manager; close() stops the stream, finishes a running
-recording and releases the camera. Methods of a closed camera raise
+Usable as a context manager; close() stops the stream and releases the
+camera. Methods of a closed camera raise
 ValueError. Settings go through the camera's tools, named as kvcam --set
 names them: biases, trigger_in, anti_flicker, event_trail_filter,
 event_rate_control, roi (see tools()). One consumer of the live batches at a
@@ -666,18 +667,25 @@ void registerCameras(py::module_& m) {
             "Camera time the batch ends before (us); None when the camera cannot tell.")
         .def_readonly("dropped", &StreamBatch::dropped,
                       "Batches the camera discarded since the previous batch.")
-        .def("__len__", [](const StreamBatch& b) { return py::len(b.events); });
+        .def(
+            "__len__", [](const StreamBatch& b) { return py::len(b.events); },
+            "The number of events in the batch.");
 
     py::class_<CameraStream>(m, "CameraStream", "Iterator of Camera.stream().")
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &CameraStream::next)
+        .def(
+            "__iter__", [](py::object self) { return self; }, "The iterator itself.")
+        .def("__next__", &CameraStream::next,
+             "The next StreamBatch; waits for it with the GIL released.")
         .def("close", &CameraStream::close, "Stops the stream (idempotent).")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__",
-             [](CameraStream& self, const py::object&, const py::object&, const py::object&) {
-                 self.close();
-                 return false;
-             })
+        .def(
+            "__enter__", [](py::object self) { return self; }, "The stream itself.")
+        .def(
+            "__exit__",
+            [](CameraStream& self, const py::object&, const py::object&, const py::object&) {
+                self.close();
+                return false;
+            },
+            "Stops the stream.")
         .def_property_readonly("batches", &CameraStream::batches, "Batches delivered so far.")
         .def_property_readonly("events", &CameraStream::events, "Events delivered so far.")
         .def_property_readonly("dropped", &CameraStream::dropped,
@@ -724,15 +732,18 @@ the first.)")
              py::arg("before_s"), py::arg("after_s"), py::arg("edge") = "rising",
              py::arg("count") = 1, py::arg("timeout_s") = py::none(), kRecordEdgesDoc)
         .def("close", &Camera::close,
-             "Stops the stream and releases the camera (idempotent); a running recording is "
-             "finished.")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__",
-             [](Camera& self, const py::object&, const py::object&, const py::object&) {
-                 self.close();
-                 return false;
-             })
-        .def("__repr__", &Camera::repr);
+             "Stops the stream and releases the camera (idempotent). A record call running on "
+             "another thread must end first (CameraError).")
+        .def(
+            "__enter__", [](py::object self) { return self; }, "The camera itself.")
+        .def(
+            "__exit__",
+            [](Camera& self, const py::object&, const py::object&, const py::object&) {
+                self.close();
+                return false;
+            },
+            "Closes the camera.")
+        .def("__repr__", &Camera::repr, "Serial and product, and whether it is closed.");
 
     m.def(
         "cameras",
