@@ -332,8 +332,10 @@ def readme_sweep():
 
 
 def test_readme_bias_sweep(tmp_path):
+    # Its recordings go to a temporary folder: this test's own.
     done = subprocess.run([sys.executable, "-c", readme_sweep()], capture_output=True,
-                          check=False, timeout=120, cwd=tmp_path)
+                          check=False, timeout=120, cwd=tmp_path,
+                          env={**os.environ, "TMPDIR": str(tmp_path)})
     assert done.returncode == 0, done.stderr.decode()
     lines = done.stdout.decode().splitlines()
     pattern = re.compile(r"contrast_on +([+-]\d+): (\d+\.\d\d) Mev/s, ON (\d+\.\d\d) Mev/s")
