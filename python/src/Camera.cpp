@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -64,11 +65,13 @@ uint64_t secondsToUs(double seconds, const char* what) {
 }
 
 // Polled from a wait running without the GIL: true once Ctrl+C came (the
-// Python error is then set, to be raised by the caller).
+// Python error is then set, to be raised by the caller), or once the camera
+// is being closed on another thread.
 class SignalCheck {
 public:
+    explicit SignalCheck(const std::atomic<bool>* closing = nullptr) : closing_(closing) {}
     bool operator()() {
-        if (interrupted_) return true;
+        if (interrupted_ || (closing_ && closing_->load())) return true;
         const auto now = std::chrono::steady_clock::now();
         if (now - last_ < kSignalPoll) return false;
         last_ = now;
@@ -79,6 +82,7 @@ public:
     bool interrupted() const { return interrupted_; }
 
 private:
+    const std::atomic<bool>* closing_;
     std::chrono::steady_clock::time_point last_{};
     bool interrupted_ = false;
 };
@@ -140,11 +144,21 @@ public:
     }
     ~Camera() { shutdown(); }
 
-    // A recording running on another thread ends by itself or with Ctrl+C.
     void close() {
-        if (busy_ && !stream_) throw CameraError("a recording is running on this camera");
+        if (busy_.load() && !stream_) {
+            // A recording on another thread: it ends now, its file finished,
+            // and that call returns what it wrote.
+            closing_.store(true);
+            {
+                py::gil_scoped_release release;
+                while (busy_.load())
+                    std::this_thread::sleep_for(kIdle);
+            }
+            closing_.store(false);
+        }
         shutdown();
     }
+    const std::atomic<bool>* closing() const { return &closing_; }
     void shutdown();
     bool closed() const { return !camera_; }
     DvsCamera& open() const {
@@ -160,7 +174,7 @@ public:
     // The one consumer of the live batches.
     void claim(const char* what) {
         open();
-        if (busy_) {
+        if (busy_.load()) {
             throw CameraError("the camera is busy with " + busyWith_ + "; " + what +
                               " waits until it is done");
         }
@@ -256,7 +270,9 @@ private:
     std::shared_ptr<DvsCamera> camera_;
     std::shared_ptr<CameraBox> box_;
     CameraDescription description_;
-    bool busy_ = false;
+    // Set and cleared with the GIL held; read without it by close().
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> closing_{false};
     std::string busyWith_;
     CameraStream* stream_ = nullptr;
 };
@@ -324,9 +340,12 @@ public:
     StreamBatch next() {
         if (!active_) throw py::stop_iteration();
         auto batch = std::make_shared<std::vector<Event2D>>();
-        bool got = false, lost = false, timeUp = false;
+        bool got = false, lost = false, timeUp = false, closedMeanwhile = false;
         SignalCheck interrupted;
-        DvsCamera& cam = *handle_;
+        // Its own share: a close() on another thread must not free the
+        // camera this wait uses.
+        const std::shared_ptr<DvsCamera> hold = handle_;
+        DvsCamera& cam = *hold;
         {
             py::gil_scoped_release release;
             while (true) {
@@ -336,6 +355,10 @@ public:
                 }
                 if (!cam.isConnected()) {
                     lost = true;
+                    break;
+                }
+                if (!active_.load()) {
+                    closedMeanwhile = true;
                     break;
                 }
                 if (limited_ && !knowsTime_ &&
@@ -357,6 +380,7 @@ public:
             close();
             throw CameraError("camera connection lost");
         }
+        if (closedMeanwhile) throw py::stop_iteration();
         if (timeUp) {
             close();
             throw py::stop_iteration();
@@ -409,7 +433,8 @@ private:
     std::shared_ptr<DvsCamera> handle_;
     std::shared_ptr<EdgeBox> edges_ = std::make_shared<EdgeBox>();
     uint32_t callback_ = DvsCamera::kNoCallback;
-    bool active_ = false, started_ = false, limited_ = false, knowsTime_ = false;
+    std::atomic<bool> active_{false};  // cleared by close(), perhaps on another thread
+    bool started_ = false, limited_ = false, knowsTime_ = false;
     uint64_t limit_us_ = 0, start_us_ = 0;
     std::chrono::steady_clock::time_point wallStart_{};
     uint64_t droppedBase_ = 0, droppedLast_ = 0, batches_ = 0, events_ = 0;
@@ -432,7 +457,7 @@ py::dict Camera::record(const py::handle& path, double seconds) {
     const FsPath p = fsPath(path);
     Claim claim(*this, "a recording");
     RecordingSession session(handle());
-    SignalCheck interrupted;
+    SignalCheck interrupted(closing());
     std::string why;
     bool started = false, streaming = false;
     WaitEnd end = WaitEnd::Reached;
@@ -492,7 +517,7 @@ py::list Camera::recordAroundEdges(const py::handle& folder, int before_s, doubl
     for (char& c : serial)
         if (c == '/' || c == '\\' || c == '\0') c = '_';
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeout_us);
-    SignalCheck interrupted;
+    SignalCheck interrupted(closing());
     bool timedOut = false;
     auto stop = [&] {
         if (timeout_s && std::chrono::steady_clock::now() >= deadline) {
@@ -733,7 +758,7 @@ the first.)")
              py::arg("count") = 1, py::arg("timeout_s") = py::none(), kRecordEdgesDoc)
         .def("close", &Camera::close,
              "Stops the stream and releases the camera (idempotent). A record call running on "
-             "another thread must end first (CameraError).")
+             "another thread ends first, its file finished, and returns what it wrote.")
         .def(
             "__enter__", [](py::object self) { return self; }, "The camera itself.")
         .def(

@@ -197,6 +197,30 @@ class TestStream:
             with pytest.raises(ValueError, match="camera is closed"):
                 call()
 
+    def test_close_ends_a_recording_on_another_thread(self, cam, tmp_path):
+        import threading
+        path = tmp_path / "r.raw"
+        done = {}
+        worker = threading.Thread(target=lambda: done.update(cam.record(path, 600)))
+        worker.start()
+        wait_for(lambda: path.exists() and path.stat().st_size > 0, what="the recording")
+        cam.close()
+        worker.join(timeout=60)
+        assert not worker.is_alive() and cam.closed
+        assert done["events_written"] == len(read_all(path)) > 0
+        assert kvraw_status("check", path)[0] == 0
+
+    def test_close_ends_a_stream_on_another_thread(self, cam):
+        import threading
+        stream = cam.stream(200_000)
+        got = []
+        worker = threading.Thread(target=lambda: got.extend(len(b) for b in stream))
+        worker.start()
+        wait_for(lambda: got, what="a batch")
+        cam.close()
+        worker.join(timeout=60)
+        assert not worker.is_alive() and not stream.active and cam.closed
+
     def test_one_consumer_at_a_time(self, cam, tmp_path):
         with cam.stream(10_000):
             with pytest.raises(velqora.CameraError, match="busy with a stream"):
