@@ -6,7 +6,10 @@
 // Ownership: a Camera shares the driver's camera handle until close();
 // a stream iterator holds its Camera object, so the camera outlives it.
 // One consumer of the live batches at a time: an open stream iterator or a
-// running record call; another one is refused (CameraError).
+// running record call; another one is refused (CameraError). close() on
+// another thread ends either: the record call finishes its file and
+// returns, the stream's wait ends (it keeps its own share of the camera
+// until then).
 // Threads: every method is called with the GIL held; the waits release it
 // and take it back about every 50 ms to let Ctrl+C through (the wait then
 // ends cleanly: the stream is stopped, a recording finished and readable,
