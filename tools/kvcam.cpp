@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +19,8 @@
 
 #include "CliSupport.h"
 #include "korvane/camera/DvsCameraManager.h"
+#include "korvane/camera/RecordingSession.h"
+#include "korvane/camera/ToolSettings.h"
 #include "korvane/file/DvsFileReader.h"
 #include "korvane/sim/ReplayBackend.h"
 #include "korvane/sim/SimulatedDvsCamera.h"
@@ -67,6 +69,7 @@ void waitSecondsOrInterrupt(uint64_t seconds) {
 constexpr const char* kUsage =
     "usage:\n"
     "  kvcam list\n"
+    "  kvcam tools SERIAL\n"
     "  kvcam stream SERIAL [--seconds N] [--set TOOL.PARAMETER=VALUE ...]\n"
     "               [--rate EV_PER_S] [--batch-us US] [--trigger-period-us P]\n"
     "               [--unplug-after-ms MS]\n"
@@ -75,6 +78,9 @@ constexpr const char* kUsage =
     "               [--cache-seconds S --on-edge rising|falling [--cache-dir DIR]]\n"
     "               [--unplug-after-ms MS]\n"
     "list prints serial, product and manufacturer separated by tabs.\n"
+    "tools prints one line per parameter of each tool the camera offers:\n"
+    "  tool, parameter, type (int, float, bool, enum, string), range\n"
+    "  (MIN..MAX) or options (A|B), value in force, separated by tabs.\n"
     "stream prints one line per second of camera time:\n"
     "  second N events_per_s E mb_per_s M batches B late L dropped D\n"
     "(late: delivered more than 5 ms after its end), then a total line.\n"
@@ -113,14 +119,9 @@ uint64_t parseBounded(const std::string& text, const std::string& what, uint64_t
 }
 
 ToolType toolByName(const std::string& name) {
-    if (name == "biases") return ToolType::Biases;
-    if (name == "trigger_in") return ToolType::TriggerIn;
-    if (name == "anti_flicker") return ToolType::AntiFlicker;
-    if (name == "event_trail_filter") return ToolType::EventTrailFilter;
-    if (name == "event_rate_control") return ToolType::EventRateControl;
-    if (name == "roi") return ToolType::RegionOfInterest;
-    if (name == "aps") return ToolType::Aps;
-    throw UsageError{"unknown tool '" + name + "'"};
+    ToolType type{};
+    if (!toolTypeByName(name, type)) throw UsageError{"unknown tool '" + name + "'"};
+    return type;
 }
 
 // Applies one TOOL.PARAMETER=VALUE; the value is read by the parameter's type.
@@ -134,33 +135,17 @@ void applySetting(Camera& camera, const std::string& setting) {
     const std::string value = setting.substr(eq + 1);
     auto t = camera.getTool(toolByName(tool));
     if (!t) throw Failure{"the camera has no tool " + tool};
-    auto infos = t->getParameterInfos();
-    auto it = infos.find(name);
-    if (it == infos.end()) throw Failure{"tool " + tool + " has no parameter " + name};
-    bool ok = false;
-    switch (ParameterType(it->second.type)) {
-        case ParameterType::Bool:
-            if (value == "true" || value == "1" || value == "on") {
-                ok = t->setParameter(name, true);
-            } else if (value == "false" || value == "0" || value == "off") {
-                ok = t->setParameter(name, false);
-            } else {
-                throw UsageError{"'" + value + "' is not a switch value (true or false)"};
-            }
-            break;
-        case ParameterType::Int: {
-            int v = 0;
-            auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
-            if (value.empty() || ec != std::errc() || p != value.data() + value.size())
-                throw UsageError{"'" + value + "' is not an integer"};
-            ok = t->setParameter(name, v);
-            break;
-        }
-        default:
-            ok = t->setParameter(name, value);
-            break;
+    const SetResult r = setToolParameterFromText(*t, name, value);
+    switch (r.outcome) {
+        case SetOutcome::Done:
+            return;
+        case SetOutcome::UnknownParameter:
+            throw Failure{"tool " + tool + " has " + r.reason};
+        case SetOutcome::WrongType:
+            throw UsageError{r.reason};
+        case SetOutcome::Refused:
+            throw Failure{"the camera refused " + setting + ": " + r.reason};
     }
-    if (!ok) throw Failure{"the camera refused " + setting};
 }
 
 struct Opened {
@@ -418,81 +403,42 @@ int cmdRecord(const Args& a) {
         throw UsageError{"--on-edge needs --cache-seconds"};
     }
     Opened o = openCamera(a, a.positional[0]);
-    DvsCamera& cam = *o.camera;
-
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::string recordingError;
-    bool edgeSeen = false;
-    uint64_t edgeTime = 0;
-    cam.setRecordingErrorCallback([&](const std::string&, const std::string& reason) {
-        std::lock_guard lock(mutex);
-        recordingError = reason;
-        cv.notify_all();
-    });
-
-    uint64_t streamedBefore = 0;
+    RecordingSession session(o.camera);
+    std::string why;
     if (cached) {
         std::string dir = a.value("--cache-dir", "");
         if (dir.empty()) {
             const std::filesystem::path p(out);
             dir = p.has_parent_path() ? p.parent_path().string() : ".";
         }
-        if (dir == ".") dir = std::filesystem::current_path().string();  // "." means off
-        if (!cam.setTriggerCache(uint16_t(cacheSeconds), dir))
-            throw Failure{"cannot keep the trigger cache in " + dir};
-        auto tool = cam.getTool(ToolType::TriggerIn);
-        if (!tool || !tool->setParameter("channel_0", true))
-            throw Failure{"the camera has no trigger input 0"};
-        cam.addTriggerInCallback([&](const EventTriggerIn& t) {
-            std::lock_guard lock(mutex);
-            if (edgeSeen || t.id != 0 || t.polarity != edgeValue) return;
-            if (t.timestamp < cacheSeconds * 1000000) return;  // the cache is not full yet
-            edgeSeen = true;
-            edgeTime = t.timestamp;
-            cv.notify_all();
-        });
-        if (cam.start() != 0) throw Failure{"the camera does not start"};
+        if (!session.armEdges(uint16_t(cacheSeconds), edgeValue, dir, &why)) throw Failure{why};
+        if (!session.startStream(&why)) throw Failure{why};
     } else {
         // Recording first, then streaming: the file holds everything streamed.
-        if (!cam.startRecording(out)) throw Failure{cam.recordingStatus().error};
-        if (cam.start() != 0) throw Failure{"the camera does not start"};
+        if (!session.startRecording(out, &why)) throw Failure{why};
+        if (!session.startStream(&why)) throw Failure{why};
     }
     Unplugger unplugger(a, o.sim);
-    auto streamTime = [&] { return o.sim ? o.sim->streamTime_us() : 0; };
-    auto connectedOrError = [&] {
-        std::lock_guard lock(mutex);
-        return cam.isConnected() && recordingError.empty();
-    };
 
-    uint64_t recordStart = 0;
+    uint64_t recordStart = 0, edgeTime = 0, streamedBefore = 0;
     if (cached) {
-        std::unique_lock lock(mutex);
-        std::vector<Event2D> live;
-        while (!edgeSeen && cam.isConnected() && !interrupted()) {
-            lock.unlock();
-            if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            lock.lock();
+        switch (session.waitForEdge(0, edgeTime, interrupted)) {
+            case WaitEnd::Reached:
+                break;
+            case WaitEnd::Stopped:
+                throw Failure{"interrupted before the trigger edge"};
+            default:
+                throw Failure{"the camera was lost before the trigger edge"};
         }
-        if (!edgeSeen && interrupted()) throw Failure{"interrupted before the trigger edge"};
-        if (!edgeSeen) throw Failure{"the camera was lost before the trigger edge"};
-        lock.unlock();
         if (o.sim) streamedBefore = o.sim->eventsStreamed();
-        if (!cam.startRecording(out)) throw Failure{cam.recordingStatus().error};
+        if (!session.startRecording(out, &why)) throw Failure{why};
         recordStart = edgeTime;
     }
-    // Camera time, so a loaded machine still records N seconds of stream.
-    // The live batches are taken (and dropped) as a viewer would take them.
-    std::vector<Event2D> live;
-    while (!interrupted() && connectedOrError() &&
-           (o.sim ? streamTime() < recordStart + seconds * 1000000 : false)) {
-        if (!cam.getNextEvents(live)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (!o.sim) waitSecondsOrInterrupt(seconds);
-    cam.stop();
+    session.waitUntil(recordStart + seconds * 1000000, seconds * 1000000, interrupted);
+    session.stopStream();
     const size_t maxQueue = o.sim ? o.sim->recorderMaxQueuedBytes() : 0;
-    const bool ok = cam.stopRecording();
-    const RecordingStatus status = cam.recordingStatus();
+    RecordingStatus status;
+    const bool ok = session.stopRecording(status);
     std::printf("file %s\n", out.c_str());
     std::printf("events_written %llu\n", (unsigned long long)status.eventsWritten);
     if (o.sim)  // since the camera started
@@ -505,7 +451,7 @@ int cmdRecord(const Args& a) {
     }
     std::printf("max_queue_bytes %zu\n", maxQueue);
     std::string error = status.error;
-    if (error.empty() && !cam.isConnected()) error = "camera unplugged";
+    if (error.empty() && !o.camera->isConnected()) error = "camera unplugged";
     if (!ok || !error.empty()) {
         std::printf("error %s\n", error.empty() ? "recording failed" : error.c_str());
         return 1;
@@ -562,6 +508,35 @@ int cmdReplay(const Args& a) {
     throw UsageError{"unknown replay command '" + printableText(what) + "'"};
 }
 
+// One line per parameter of every tool the camera offers: tool, parameter,
+// type, range or options, value in force, separated by tabs, so a script
+// finds what --set takes.
+int cmdTools(const Args& a) {
+    a.expect(1);
+    const std::string serial = a.positional[0];
+    DvsCameraManager manager;
+    std::function<std::shared_ptr<CameraTool>(ToolType)> toolOf;
+    std::shared_ptr<FusionCamera> fusion = manager.openFusionCamera(serial);
+    std::shared_ptr<DvsCamera> camera = fusion ? nullptr : manager.openCamera(serial);
+    if (fusion) {
+        toolOf = [&](ToolType t) { return fusion->getTool(t); };
+    } else if (camera) {
+        toolOf = [&](ToolType t) { return camera->getTool(t); };
+    } else {
+        throw Failure{"no camera with serial " + serial};
+    }
+    for (const NamedTool& named : namedTools()) {
+        auto tool = toolOf(named.type);
+        if (!tool) continue;
+        for (const ParameterDescription& p : describeParameters(*tool)) {
+            std::printf("%s\t%s\t%s\t%s\t%s\n", named.name, p.name.c_str(),
+                        parameterTypeName(p.type), parameterRangeText(p).c_str(),
+                        parameterValueText(p.value).c_str());
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -585,6 +560,7 @@ int main(int argc, char** argv) {
                                              "--unplug-after-ms"};
     try {
         if (cmd == "list") return finishOutput(cmdList(Args(argc, argv, {})));
+        if (cmd == "tools") return finishOutput(cmdTools(Args(argc, argv, {})));
         if (cmd == "stream") {
             auto valued = common;
             valued.push_back("--batch-us");

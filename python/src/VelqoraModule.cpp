@@ -10,9 +10,10 @@
 #include <optional>
 #include <string>
 
-#include "korvane/convert/Convert.h"
+#include "Camera.h"
 #include "EventArrays.h"
 #include "Recording.h"
+#include "korvane/convert/Convert.h"
 
 namespace py = pybind11;
 using velqora::Recording;
@@ -37,6 +38,10 @@ Memory: an event array is the reader's buffer. When the array (and every
 view of it) is gone, a buffer of more than 1 Mi events (16 MiB) is given
 back to the system at once; a smaller one is kept by its recording for the
 next read and given back by close().
+
+Cameras: cameras() lists them, open_camera(serial) opens one to tune
+(tools, get, set), stream, record and record around trigger edges; see
+Camera.
 )";
 
 const char* const kOpenDoc =
@@ -101,6 +106,7 @@ PYBIND11_MODULE(velqora, m) {
     m.attr("EVENT_DTYPE") = velqora::eventDtype();
     m.attr("TRIGGER_DTYPE") = velqora::triggerDtype();
     py::register_exception<velqora::RecordingError>(m, "RecordingError", PyExc_OSError);
+    velqora::registerCameras(m);
 
     py::class_<Slices>(m, "Slices", "Iterator of velqora.Recording.slices().")
         .def("__iter__", [](py::object self) { return self; })

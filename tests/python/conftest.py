@@ -1,5 +1,5 @@
 """Recordings made by kvraw for the velqora tests, and kvraw's own view of
-them (decode, info) to compare the module against."""
+them (decode, info) to compare the module against; kvcam for the cameras."""
 
 import io
 import os
@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 KVRAW = os.environ.get("VELQORA_KVRAW", "")
+KVCAM = os.environ.get("VELQORA_KVCAM", "")
 
 # Crosses 2^24 us, where the EVT 3.0 time counter loops.
 LOOP_START_US = 16_000_000
@@ -21,6 +22,23 @@ def kvraw(*args):
     if done.returncode != 0:
         pytest.fail(f"kvraw {' '.join(map(str, args))}: {done.stderr.decode(errors='replace')}")
     return done.stdout
+
+
+def kvraw_status(*args):
+    """kvraw's exit status and output, whatever the status."""
+    if not KVRAW:
+        pytest.fail("VELQORA_KVRAW names no kvraw (run the tests through ctest)")
+    done = subprocess.run([KVRAW, *map(str, args)], capture_output=True, check=False)
+    return done.returncode, done.stdout.decode(errors="replace")
+
+
+def kvcam(*args):
+    if not KVCAM:
+        pytest.fail("VELQORA_KVCAM names no kvcam (run the tests through ctest)")
+    done = subprocess.run([KVCAM, *map(str, args)], capture_output=True, check=False)
+    if done.returncode != 0:
+        pytest.fail(f"kvcam {' '.join(map(str, args))}: {done.stderr.decode(errors='replace')}")
+    return done.stdout.decode()
 
 
 def generate(path, duration_us, rate, *extra):

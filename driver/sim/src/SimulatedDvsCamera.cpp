@@ -348,6 +348,13 @@ SimulatedDvsCamera::BatchInfo SimulatedDvsCamera::lastBatch() const {
     return lastBatch_;
 }
 
+bool SimulatedDvsCamera::lastBatchSpan(uint64_t& t0_us, uint64_t& t1_us) const {
+    std::lock_guard dl(deliveryMutex_);
+    t0_us = lastBatch_.t0_us;
+    t1_us = lastBatch_.t1_us;
+    return true;
+}
+
 void SimulatedDvsCamera::refreshSettings() {
     const uint64_t rate = sceneRate_.load();
     if (!source_ && rate != appliedSceneRate_) {

@@ -116,6 +116,32 @@ TEST(KvcamTest, RecordWritesExactlyTheStreamedEvents) {
         ASSERT_LT(e.x, 640);
 }
 
+// With the trigger cache: the seconds before the first rising edge once the
+// cache is full, and the seconds after it, the edge itself inside.
+TEST(KvcamTest, RecordAroundAnEdgeHoldsTheSecondsBeforeAndAfterIt) {
+    ScratchDir dir;
+    const std::string path = dir.file("e.raw");
+    const CliRun r = kvcam("record " + std::string(SimulatedBackend::kEvk4Serial) + " " + path +
+                           " --seconds 1 --cache-seconds 1 --on-edge rising"
+                           " --trigger-period-us 400000 --rate 300000");
+    ASSERT_EQ(r.status, 0) << r.out;
+    auto kv = keyValues(r.out);
+    const uint64_t edge = std::stoull(kv["edge_us"]);
+    EXPECT_EQ(edge, 1200000u) << "the first rising edge with a second cached";
+    auto reader = DvsFileReader::createFileReader(path);
+    ASSERT_NE(reader, nullptr);
+    ASSERT_TRUE(reader->openForReading());
+    const Decoded d = decodeAll(*reader);
+    ASSERT_FALSE(d.events.empty());
+    EXPECT_EQ(std::to_string(d.events.size()), kv["events_written"]);
+    EXPECT_LE(d.events.front().timestamp, edge - 900000);
+    EXPECT_GE(d.events.back().timestamp, edge + 990000);
+    bool edgeInside = false;
+    for (const auto& t : d.triggers)
+        edgeInside = edgeInside || (t.timestamp == edge && t.polarity == 1 && t.id == 0);
+    EXPECT_TRUE(edgeInside);
+}
+
 #if defined(VELQORA_HAVE_VIDEO)
 TEST(KvcamTest, RecordOnTheFusionCameraWritesItsThreeFilesNamedAfterOut) {
     ScratchDir dir;
@@ -204,6 +230,50 @@ TEST(KvcamTest, StreamPrintsASteadyLinePerSecondAndRefusesBadSettings) {
                   .status,
               1);
     EXPECT_EQ(kvcam("stream " + std::string(SimulatedBackend::kEvk4Serial) + " --bogus").status, 2);
+}
+
+// kvcam tools: one line per parameter, five tab-separated fields, the tools
+// in the order --set names them; every value it prints is one --set takes,
+// and a refusal says why.
+TEST(KvcamTest, ToolsListWhatSetTakes) {
+    const std::string evk4 = SimulatedBackend::kEvk4Serial;
+    const CliRun r = kvcam("tools " + evk4);
+    ASSERT_EQ(r.status, 0);
+    std::istringstream in(r.out);
+    std::vector<std::string> tools;
+    std::string line, sets;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string x; std::getline(fields, x, '\t');)
+            f.push_back(x);
+        ASSERT_EQ(f.size(), 5u) << line;
+        if (tools.empty() || tools.back() != f[0]) tools.push_back(f[0]);
+        sets += " --set " + f[0] + "." + f[1] + "=" + f[4];
+    }
+    EXPECT_EQ(tools, (std::vector<std::string>{"biases", "trigger_in", "anti_flicker",
+                                               "event_trail_filter", "event_rate_control", "roi"}));
+    EXPECT_NE(r.out.find("biases\tcontrast_on\tint\t-50..50\t0\n"), std::string::npos);
+    EXPECT_NE(r.out.find("anti_flicker\tmode\tenum\tband_stop|band_pass\tband_stop\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("roi\tenable\tbool\ttrue|false\tfalse\n"), std::string::npos);
+    EXPECT_EQ(kvcam("stream " + evk4 + " --seconds 0" + sets).status, 0);
+    // The fusion camera lists its frame sensor's tool too.
+    EXPECT_NE(kvcam("tools " + std::string(SimulatedBackend::kQuentaSerial)).out.find("\naps\t"),
+              std::string::npos);
+    EXPECT_EQ(kvcam("tools NO-SUCH").status, 1);
+    EXPECT_EQ(kvcam("tools").status, 2);
+
+    for (const auto& [setting, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"biases.contrast_on=99", "contrast_on must be -50..50, not 99"},
+             {"anti_flicker.mode=notch", "mode must be one of band_stop, band_pass"},
+             {"roi.x=1000", "roi.x=1000: x=1000 does not go with the values in force ("}}) {
+        ScratchDir dir;
+        const CliRun refused = runTool(
+            KVCAM_PATH, "stream " + evk4 + " --seconds 0 --set " + setting, dir.file("err"));
+        EXPECT_EQ(refused.status, 1) << setting;
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+    }
 }
 
 // Numbers that would wrap camera time or exhaust memory are usage errors,

@@ -75,6 +75,18 @@ public:
     // Live batches the camera discarded because nobody fetched them in time,
     // since it was opened. Cameras that cannot tell report 0.
     virtual uint64_t batchesDropped() const { return 0; }
+    // Camera time (us) the stream has reached, and the camera-time span of
+    // the batch the last successful getNextEvents() returned. False when
+    // the camera cannot tell; callers then go by the wall clock.
+    virtual bool streamTime(uint64_t& t_us) const {
+        (void)t_us;
+        return false;
+    }
+    virtual bool lastBatchSpan(uint64_t& t0_us, uint64_t& t1_us) const {
+        (void)t0_us;
+        (void)t1_us;
+        return false;
+    }
     // Told once when a recording ends without stopRecording() (path, reason).
     virtual void setRecordingErrorCallback(
         std::function<void(const std::string& path, const std::string& reason)> callback) = 0;

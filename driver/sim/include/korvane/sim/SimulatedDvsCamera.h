@@ -136,6 +136,11 @@ public:
     uint64_t batchesDropped() const override { return dropped_.load(); }
     uint64_t eventsStreamed() const { return eventsStreamed_.load(); }
     uint64_t streamTime_us() const { return streamTime_.load(); }
+    bool streamTime(uint64_t& t_us) const override {
+        t_us = streamTime_.load();
+        return true;
+    }
+    bool lastBatchSpan(uint64_t& t0_us, uint64_t& t1_us) const override;
     CameraClock& clock() { return *clock_; }
     // Figures of the cache and the recorder, for benchmarks and tests.
     std::shared_ptr<TriggerCache> triggerCache();
