@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #if defined(VELQORA_HAVE_HDF5)
 #include <hdf5.h>
+#include <zlib.h>
 #endif
 #if !defined(_WIN32)
 #include <sched.h>
@@ -13,17 +14,22 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string_view>
 
 #include "korvane/convert/ColumnarSource.h"
 #include "korvane/convert/Convert.h"
 #include "korvane/convert/ConvertStreams.h"
+#if defined(VELQORA_HAVE_HDF5)
+#include "korvane/convert/H5Chunks.h"
+#endif
 #include "DriverTestSupport.h"
 #include "korvane/convert/NpyHeader.h"
 #include "korvane/convert/RangePass.h"
@@ -462,6 +468,60 @@ TEST(ConvertRoundTripTest, EdgesKeepTheirPlaceAtAnyDensity) {
 #if defined(VELQORA_HAVE_HDF5)
 // /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
 // against a direct search, on a sparse file with empty milliseconds.
+// Our own chunk coder writes what any inflater reads back exactly: byte
+// planes of every kind (one value, noise, runs across the 258-byte limit of
+// a match, frequencies skewed past 15-bit codes), for 1-, 2- and 8-byte
+// elements, beside zlib's level 1 of the same chunks.
+TEST(ConvertH5Test, ChunkCoderInflatesToItsInput) {
+    std::mt19937_64 rng(5);
+    using Fill = std::function<uint8_t(size_t)>;
+    const std::vector<std::pair<const char*, Fill>> fills = {
+        {"zeros", [](size_t) { return uint8_t(0); }},
+        {"noise", [&](size_t) { return uint8_t(rng()); }},
+        {"slow ramp", [](size_t i) { return uint8_t(i / 7); }},
+        {"runs near 258", [](size_t i) { return uint8_t(i / (255 + i % 7)); }},
+        {"rare outliers", [&](size_t) { return uint8_t(rng() % 97 == 0 ? rng() : 5); }},
+        // Symbol k about twice as often as k + 1: Huffman wants codes longer than 15 bits.
+        {"skewed", [&](size_t) { return uint8_t(std::countr_one(rng() | 0x8000'0000'0000'0000)); }},
+    };
+    for (const auto& [name, fill] : fills) {
+        for (unsigned size : {1u, 2u, 8u}) {
+            for (size_t elements : {size_t(1), size_t(3), size_t(259), size_t(1) << 16}) {
+                SCOPED_TRACE(std::string(name) + " " + std::to_string(size) + " x " +
+                             std::to_string(elements));
+                std::vector<uint8_t> data(elements * size);
+                // The pattern in the low bytes, zeros above (as in a column).
+                for (size_t i = 0; i < elements; ++i)
+                    for (unsigned j = 0; j < size; ++j)
+                        data[i * size + j] = j == 0 || j < size / 2 ? fill(i) : 0;
+                const std::vector<RawChunk> chunks(2, RawChunk{data.data(), elements, size});
+                std::vector<std::vector<uint8_t>> ours, zlibs;
+                ASSERT_TRUE(shuffleDeflateChunks(chunks, kRunLengthCoder, ours));
+                ASSERT_TRUE(shuffleDeflateChunks(chunks, 1, zlibs));
+                ASSERT_EQ(ours.size(), 2u);
+                std::vector<uint8_t> back(data.size() + 1), fromZlib(data.size() + 1);
+                uLongf got = uLongf(back.size()), gotZlib = uLongf(fromZlib.size());
+                ASSERT_EQ(uncompress(back.data(), &got, ours[1].data(), uLong(ours[1].size())),
+                          Z_OK);
+                ASSERT_EQ(
+                    uncompress(fromZlib.data(), &gotZlib, zlibs[1].data(), uLong(zlibs[1].size())),
+                    Z_OK);
+                ASSERT_EQ(got, data.size());
+                back.resize(got);
+                fromZlib.resize(gotZlib);
+                EXPECT_EQ(back, fromZlib);  // both shuffled alike
+                // Byte j of element i sits at j * elements + i.
+                bool same = true;
+                for (size_t i = 0; i < elements && same; ++i)
+                    for (unsigned j = 0; j < size; ++j)
+                        same = same && back[j * elements + i] == data[i * size + j];
+                EXPECT_TRUE(same);
+                EXPECT_LE(ours[1].size(), data.size() * 9 / 8 + 64 * size);
+            }
+        }
+    }
+}
+
 TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
     ScratchDir dir;
     SyntheticOptions o = scene(kLoop24_us + 333);

@@ -247,7 +247,7 @@ private:
         trId_.takeChunks(last, chunks);
         trP_.takeChunks(last, chunks);
         msToIdx_.takeChunks(last, chunks);
-        if (!shuffleDeflateChunks(chunks, kDeflateLevel, packed_)) return false;
+        if (!shuffleDeflateChunks(chunks, kRunLengthCoder, packed_)) return false;
         size_t i = 0;
         return x_.store(packed_, i) && y_.store(packed_, i) && p_.store(packed_, i) &&
                t_.store(packed_, i) && trT_.store(packed_, i) && trId_.store(packed_, i) &&
