@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "EventArrays.h"
 #include "korvane/file/DvsFileReader.h"
 
 namespace velqora {
@@ -55,6 +56,9 @@ public:
     // reversed bounds).
     pybind11::array read(int64_t t0_us, int64_t t1_us) const;
     pybind11::array readWindow(uint64_t t0_us, uint64_t t1_us) const;
+    // What readWindow reads is decoded here: the reader (ValueError when
+    // closed), or null when the window cannot hold an event.
+    std::shared_ptr<korvane::DvsFileReader> readerFor(uint64_t t0_us, uint64_t t1_us) const;
     // Trigger edges with t0 <= t < t1 in file order.
     pybind11::array triggers(int64_t t0_us, int64_t t1_us) const;
 
@@ -73,22 +77,47 @@ private:
     uint64_t end_us_ = 0;
 };
 
+// The events of a window, decoded without the GIL: large windows on every
+// core into a buffer of their own (EventBuffer), small ones by the reader
+// into its pooled buffer. Any thread; never touches Python.
+struct DecodedWindow {
+    korvane::EventBatch batch;
+    std::unique_ptr<EventBuffer> buffer;
+};
+DecodedWindow decodeWindow(korvane::DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us,
+                           size_t parallelStretches);
+pybind11::array toArray(DecodedWindow window);
+
 // Iterator over consecutive windows [t0 + k * duration, t0 + (k + 1) *
 // duration), the last one cut at t1, so every event of [t0, t1) comes
 // exactly once. Holds the recording object: a recording closed meanwhile
 // raises ValueError at the next window.
+// Threads: while Python works on window k, a worker thread of the iterator
+// decodes window k + 1 (holding its own share of the reader, never the
+// GIL). The iterator's destruction (dropped early, an exception, the end)
+// waits for that decode and ends the thread; a window decoded ahead for a
+// recording closed meanwhile is dropped.
 class Slices {
 public:
     Slices(pybind11::object recording, uint64_t duration_us, uint64_t t0_us, uint64_t t1_us);
+    ~Slices();
+    Slices(const Slices&) = delete;
+    Slices& operator=(const Slices&) = delete;
+    Slices(Slices&&) = delete;
     pybind11::array next();
     uint64_t remaining() const;
 
 private:
+    struct Ahead;
+    void decodeAhead(std::shared_ptr<korvane::DvsFileReader> reader, uint64_t t0_us,
+                     uint64_t t1_us);
+
     pybind11::object owner_;
     const Recording* recording_;
     uint64_t duration_us_;
     uint64_t next_us_;
     uint64_t stop_us_;
+    std::unique_ptr<Ahead> ahead_;
 };
 
 }  // namespace velqora

@@ -151,7 +151,7 @@ TRIGGER_DTYPE.)")
                     }
                     t1 = t0;  // a bound given beyond the data: nothing to iterate
                 }
-                return Slices(std::move(self), uint64_t(duration_us), t0, t1);
+                return std::make_unique<Slices>(std::move(self), uint64_t(duration_us), t0, t1);
             },
             py::arg("duration_us"), py::arg("t0_us") = py::none(), py::arg("t1_us") = py::none(),
             R"(An iterator of event arrays: reads [t0_us, t1_us) (by default the whole
