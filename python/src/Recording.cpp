@@ -65,8 +65,9 @@ FsPath fsPath(const py::handle& path) {
 }
 
 Recording::Recording(const py::handle& path) {
-    const FsPath p = fsPath(path);
+    const FsPath p = velqora::fsPath(path);
     path_ = p.display;
+    fsPath_ = p.bytes;
     struct stat st {};
     if (::stat(p.bytes.c_str(), &st) != 0) raiseOsError(errno, p.display);
     if (S_ISDIR(st.st_mode)) raiseOsError(EISDIR, p.display);
@@ -236,7 +237,10 @@ std::string Recording::repr() const {
            std::to_string(info_.height) + ">";
 }
 
-// One window decoded ahead on the iterator's worker thread.
+// One window decoded ahead on one of the iterator's worker threads. The
+// second worker decodes through a reader of its own (the reader's lock lets
+// one window decode at a time), opened on the same file with the index the
+// first open stored; without one it shares the recording's.
 struct Slices::Ahead {
     std::mutex mutex;
     std::condition_variable wake;  // a job, or stop
@@ -249,7 +253,26 @@ struct Slices::Ahead {
     uint64_t t1_us = 0;
     DecodedWindow result;
     std::exception_ptr error;
+    std::string ownPath;  // empty: always the job's reader
+    std::unique_ptr<DvsFileReader> own;
+    bool ownFailed = false;
     std::thread thread;
+
+    bool holds(uint64_t from, uint64_t to) const {
+        return (pending || ready) && t0_us == from && t1_us == to;
+    }
+
+    DvsFileReader& readerFor(DvsFileReader& job) {
+        if (ownPath.empty() || ownFailed) return job;
+        if (!own) {
+            std::string why;
+            own = DvsFileReader::createFileReader(ownPath, &why);
+            if (own) own->setWindowEventLimit(std::numeric_limits<size_t>::max());
+            if (!own || !own->openForReading() || own->format() != job.format()) own.reset();
+            ownFailed = !own;
+        }
+        return own ? *own : job;
+    }
 
     void run() {
         std::unique_lock<std::mutex> lock(mutex);
@@ -262,7 +285,7 @@ struct Slices::Ahead {
             DecodedWindow decoded;
             std::exception_ptr failed;
             try {
-                decoded = decodeWindow(*job, from, to, kAheadParallelStretches);
+                decoded = decodeWindow(readerFor(*job), from, to, kAheadParallelStretches);
             } catch (...) {
                 failed = std::current_exception();
             }
@@ -285,71 +308,90 @@ Slices::Slices(py::object recording, uint64_t duration_us, uint64_t t0_us, uint6
       stop_us_(t1_us) {}
 
 Slices::~Slices() {
-    if (!ahead_ || !ahead_->thread.joinable()) return;
-    {
-        std::lock_guard<std::mutex> lock(ahead_->mutex);
-        ahead_->stop = true;
+    stopWorkers();
+}
+
+void Slices::stopWorkers() {
+    for (auto& ahead : ahead_) {
+        if (!ahead) continue;
+        {
+            std::lock_guard<std::mutex> lock(ahead->mutex);
+            ahead->stop = true;
+        }
+        ahead->wake.notify_all();
+        // The worker never takes the GIL: waiting for it with the GIL held is safe.
+        ahead->thread.join();
+        ahead.reset();  // with its own reader
     }
-    ahead_->wake.notify_all();
-    // The worker never takes the GIL: waiting for it with the GIL held is safe.
-    ahead_->thread.join();
+    stopped_ = true;
+}
+
+uint64_t Slices::windowEnd(uint64_t t0_us) const {
+    return t0_us + std::min(duration_us_, stop_us_ - t0_us);
 }
 
 void Slices::decodeAhead(std::shared_ptr<DvsFileReader> reader, uint64_t t0_us, uint64_t t1_us) {
-    if (!ahead_) {
-        auto ahead = std::make_unique<Ahead>();
-        try {
-            ahead->thread = std::thread([a = ahead.get()] { a->run(); });
-        } catch (const std::system_error&) {
-            return;  // no thread to be had: each window is decoded when asked for
+    if (!reader || stopped_) return;
+    Ahead* free = nullptr;
+    for (size_t i = 0; i < ahead_.size(); ++i) {
+        if (!ahead_[i]) {
+            auto ahead = std::make_unique<Ahead>();
+            if (i > 0) ahead->ownPath = recording_->fsPath();
+            try {
+                ahead->thread = std::thread([a = ahead.get()] { a->run(); });
+            } catch (const std::system_error&) {
+                break;  // no thread to be had: windows are decoded when asked for
+            }
+            ahead_[i] = std::move(ahead);
         }
-        ahead_ = std::move(ahead);
+        std::lock_guard<std::mutex> lock(ahead_[i]->mutex);
+        if (ahead_[i]->holds(t0_us, t1_us)) return;
+        if (!free && !ahead_[i]->pending && !ahead_[i]->ready) free = ahead_[i].get();
     }
+    if (!free) return;
     {
-        // A job still decoding (never the case when windows are taken in
-        // turn) finishes before the next is handed over.
-        std::unique_lock<std::mutex> lock(ahead_->mutex);
-        ahead_->done.wait(lock, [&] { return !ahead_->pending; });
-        ahead_->reader = std::move(reader);
-        ahead_->t0_us = t0_us;
-        ahead_->t1_us = t1_us;
-        ahead_->ready = false;
-        ahead_->pending = true;
+        std::lock_guard<std::mutex> lock(free->mutex);
+        free->reader = std::move(reader);
+        free->t0_us = t0_us;
+        free->t1_us = t1_us;
+        free->pending = true;
     }
-    ahead_->wake.notify_all();
+    free->wake.notify_all();
 }
 
 py::array Slices::next() {
     if (next_us_ >= stop_us_) throw py::stop_iteration();
-    const uint64_t end = next_us_ + std::min(duration_us_, stop_us_ - next_us_);
-    // ValueError once the recording is closed (a window decoded ahead is dropped).
-    std::shared_ptr<DvsFileReader> reader = recording_->readerFor(next_us_, end);
+    const uint64_t end = windowEnd(next_us_);
+    std::shared_ptr<DvsFileReader> reader;
+    try {
+        reader = recording_->readerFor(next_us_, end);
+    } catch (...) {
+        stopWorkers();  // closed: the workers' readers go too
+        throw;
+    }
+    // This window and the next decode at once, one on each worker.
+    decodeAhead(reader, next_us_, end);
+    if (end < stop_us_)
+        decodeAhead(recording_->readerFor(end, windowEnd(end)), end, windowEnd(end));
     DecodedWindow window;
     std::exception_ptr error;
     bool taken = false;
-    if (ahead_) {
+    {
         py::gil_scoped_release release;
-        std::unique_lock<std::mutex> lock(ahead_->mutex);
-        if ((ahead_->pending || ahead_->ready) && ahead_->t0_us == next_us_ &&
-            ahead_->t1_us == end) {
-            ahead_->done.wait(lock, [&] { return ahead_->ready; });
-            window = std::move(ahead_->result);
-            error = std::exchange(ahead_->error, nullptr);
-            ahead_->ready = false;
+        for (auto& ahead : ahead_) {
+            if (!ahead || taken) continue;
+            std::unique_lock<std::mutex> lock(ahead->mutex);
+            if (!ahead->holds(next_us_, end)) continue;
+            ahead->done.wait(lock, [&] { return ahead->ready; });
+            window = std::move(ahead->result);
+            error = std::exchange(ahead->error, nullptr);
+            ahead->ready = false;
             taken = true;
         }
-    }
-    if (!taken && reader) {
-        py::gil_scoped_release release;
-        window = decodeWindow(*reader, next_us_, end, kAheadParallelStretches);
+        if (!taken && reader)
+            window = decodeWindow(*reader, next_us_, end, kAheadParallelStretches);
     }
     next_us_ = end;
-    if (next_us_ < stop_us_) {
-        const uint64_t after = next_us_ + std::min(duration_us_, stop_us_ - next_us_);
-        if (std::shared_ptr<DvsFileReader> r = recording_->readerFor(next_us_, after)) {
-            decodeAhead(std::move(r), next_us_, after);
-        }
-    }
     if (error) std::rethrow_exception(error);
     return toArray(std::move(window));
 }

@@ -15,6 +15,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,6 +51,8 @@ public:
     std::optional<uint64_t> startUs() const;
     std::optional<uint64_t> endUs() const;
     const std::string& path() const { return path_; }
+    // The path in the file system's encoding, as opened.
+    const std::string& fsPath() const { return fsPath_; }
     bool closed() const { return !reader_; }
 
     // Events with t0 <= t < t1 in file order (ValueError for negative or
@@ -70,6 +73,7 @@ private:
 
     std::shared_ptr<korvane::DvsFileReader> reader_;
     std::string path_;
+    std::string fsPath_;
     std::string format_;
     korvane::DvsFileInfo info_;
     bool hasEvents_ = false;
@@ -92,10 +96,10 @@ pybind11::array toArray(DecodedWindow window);
 // duration), the last one cut at t1, so every event of [t0, t1) comes
 // exactly once. Holds the recording object: a recording closed meanwhile
 // raises ValueError at the next window.
-// Threads: while Python works on window k, a worker thread of the iterator
-// decodes window k + 1 (holding its own share of the reader, never the
-// GIL). The iterator's destruction (dropped early, an exception, the end)
-// waits for that decode and ends the thread; a window decoded ahead for a
+// Threads: two worker threads of the iterator decode window k and k + 1 at
+// once while Python works (each job holding its own share of the reader,
+// the second worker a reader of its own; never the GIL). The iterator's destruction (dropped early,
+// an exception, the end) waits for that decode and ends the thread; a window decoded ahead for a
 // recording closed meanwhile is dropped.
 class Slices {
 public:
@@ -111,13 +115,16 @@ private:
     struct Ahead;
     void decodeAhead(std::shared_ptr<korvane::DvsFileReader> reader, uint64_t t0_us,
                      uint64_t t1_us);
+    void stopWorkers();
+    uint64_t windowEnd(uint64_t t0_us) const;
 
     pybind11::object owner_;
     const Recording* recording_;
     uint64_t duration_us_;
     uint64_t next_us_;
     uint64_t stop_us_;
-    std::unique_ptr<Ahead> ahead_;
+    std::array<std::unique_ptr<Ahead>, 2> ahead_;
+    bool stopped_ = false;  // the recording was found closed
 };
 
 }  // namespace velqora
