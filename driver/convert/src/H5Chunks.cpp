@@ -341,10 +341,29 @@ void compress(const uint8_t* data, size_t planeBytes, size_t planes, std::vector
 
 // Byte j of element i goes to j * n + i: equal bytes of neighbouring
 // elements end up together, which deflate packs much better.
+template <unsigned Size>
+void shuffleFixed(const uint8_t* in, size_t n, uint8_t* out) {
+    // One element at a time, its bytes to their planes: one pass over the
+    // input, which the compiler unrolls for the element's size.
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t e[Size];
+        std::memcpy(e, in + i * Size, Size);
+        for (unsigned j = 0; j < Size; ++j)
+            out[j * n + i] = e[j];
+    }
+}
+
 void shuffle(const uint8_t* in, size_t n, unsigned size, uint8_t* out) {
-    if (size == 1) {
-        std::copy(in, in + n, out);
-        return;
+    switch (size) {
+        case 1:
+            std::copy(in, in + n, out);
+            return;
+        case 2:
+            return shuffleFixed<2>(in, n, out);
+        case 8:
+            return shuffleFixed<8>(in, n, out);
+        default:
+            break;
     }
     for (unsigned j = 0; j < size; ++j) {
         uint8_t* dst = out + size_t(j) * n;
