@@ -522,6 +522,66 @@ TEST(ConvertH5Test, ChunkCoderInflatesToItsInput) {
     }
 }
 
+// An .h5 whose chunks HDF5's own shuffle and deflate filters compressed
+// (as our writer did before it had its own coder, and as h5py does) holds
+// the same values and converts back to the same events and edges.
+TEST(ConvertH5Test, FilesCompressedByHdf5ItselfStillRead) {
+    ScratchDir dir;
+    SyntheticOptions o = scene(2 * kLoop24_us + 77);
+    o.eventsPerSecond = 600000;  // several chunks a column
+    const std::string src = generate(dir, "src.raw", o);
+    ASSERT_TRUE(convert(src, dir.file("ours.h5")).ok);
+    hid_t ours = H5Fopen(dir.file("ours.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    hid_t theirs =
+        H5Fcreate(dir.file("theirs.h5").c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    ASSERT_GE(ours, 0);
+    ASSERT_GE(theirs, 0);
+    for (const char* group : {"events", "triggers"})
+        H5Gclose(H5Gcreate2(theirs, group, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    for (const char* name : {"/events/x", "/events/y", "/events/p", "/events/t", "/triggers/t",
+                             "/triggers/id", "/triggers/p", "/ms_to_idx", "/t_offset"}) {
+        SCOPED_TRACE(name);
+        hid_t d = H5Dopen2(ours, name, H5P_DEFAULT);
+        hid_t type = H5Dget_type(d);
+        hid_t space = H5Dget_space(d);
+        std::vector<int64_t> v(size_t(H5Sget_simple_extent_npoints(space)));
+        ASSERT_GE(H5Dread(d, H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()), 0);
+        hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        if (H5Sget_simple_extent_ndims(space) == 1) {
+            const hsize_t chunk = 1 << 16;
+            H5Pset_chunk(dcpl, 1, &chunk);
+            H5Pset_shuffle(dcpl);
+            H5Pset_deflate(dcpl, 1);
+            if (v.size() > 1) {
+                // Ours compressed this column differently, to the same values.
+                hid_t filters = H5Dget_create_plist(d);
+                EXPECT_EQ(H5Pget_nfilters(filters), 2);
+                H5Pclose(filters);
+            }
+        }
+        hid_t copy = H5Dcreate2(theirs, name, type, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
+        ASSERT_GE(H5Dwrite(copy, H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()), 0);
+        H5Dclose(copy);
+        H5Pclose(dcpl);
+        H5Sclose(space);
+        H5Tclose(type);
+        H5Dclose(d);
+    }
+    H5Fclose(theirs);
+    H5Fclose(ours);
+    const Expected want = expectedFor(o);
+    ASSERT_GT(want.events.size(), size_t(2) << 16);  // a padded last chunk too
+    for (const char* in : {"ours.h5", "theirs.h5"}) {
+        SCOPED_TRACE(in);
+        const std::string back = dir.file(std::string(in) + ".raw");
+        Outcome r = convert(dir.file(in), back);
+        ASSERT_TRUE(r.ok) << r.error;
+        const Decoded got = readRaw(back);
+        EXPECT_EQ(got.events, want.events);
+        EXPECT_EQ(got.triggers, want.triggers);
+    }
+}
+
 TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
     ScratchDir dir;
     SyntheticOptions o = scene(kLoop24_us + 333);
