@@ -1,5 +1,8 @@
 #include "EventArrays.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +71,44 @@ void clearEventPadding(Event2D* events, size_t count) {
         head &= kKeep;
         std::memcpy(bytes + i * sizeof(Event2D), &head, sizeof head);
     }
+}
+
+EventBuffer::~EventBuffer() {
+    if (data_) ::munmap(data_, mappedBytes_);
+}
+
+void EventBuffer::reserve(size_t events) {
+    if (events <= capacity_) return;
+    constexpr size_t kHuge = size_t(2) << 20;
+    const size_t bytes = (events * sizeof(Event2D) + kHuge - 1) / kHuge * kHuge;
+    void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) throw std::bad_alloc();
+#if defined(MADV_HUGEPAGE)
+    (void)::madvise(at, bytes, MADV_HUGEPAGE);  // a refusal leaves small pages
+#endif
+    auto* grown = static_cast<Event2D*>(at);
+    if (size_) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(Event2D));
+    if (data_) ::munmap(data_, mappedBytes_);
+    data_ = grown;
+    mappedBytes_ = bytes;
+    capacity_ = bytes / sizeof(Event2D);
+}
+
+void EventBuffer::append(const Event2D* events, size_t count) {
+    if (capacity_ - size_ < count) reserve(std::max(size_ + count, size_ * 2));
+    std::memcpy(static_cast<void*>(data_ + size_), events, count * sizeof(Event2D));
+    clearEventPadding(data_ + size_, count);  // still in the cache
+    size_ += count;
+}
+
+py::array eventArray(std::unique_ptr<EventBuffer> buffer) {
+    if (!buffer || buffer->size() == 0)
+        return py::array(eventDtype(), py::array::ShapeContainer{py::ssize_t(0)});
+    const auto count = py::ssize_t(buffer->size());
+    void* data = buffer->data();
+    py::capsule base(buffer.get(), [](void* p) { delete static_cast<EventBuffer*>(p); });
+    buffer.release();  // the capsule frees it now
+    return py::array(eventDtype(), {count}, {py::ssize_t(sizeof(Event2D))}, data, base);
 }
 
 py::array eventArray(EventBatch batch) {

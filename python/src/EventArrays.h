@@ -6,12 +6,13 @@
 // layout with its padding bytes zeroed, so an array is the reader's own
 // buffer handed over (no copy). Triggers: 12-byte records t <i8, id <i2,
 // p <i2, copied (there are few).
-// Threads: clearEventPadding may run without the GIL; everything else needs
-// it.
+// Threads: clearEventPadding and an EventBuffer's filling may run without
+// the GIL; everything else needs it.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <memory>
 #include <vector>
 
 #include "korvane/file/DvsFileReader.h"
@@ -24,6 +25,34 @@ pybind11::dtype triggerDtype();
 // Zeroes bytes 5 to 7 of each event (after the u8 polarity), so that p reads
 // as a 16-bit value and saved arrays hold no stale memory.
 void clearEventPadding(korvane::Event2D* events, size_t count);
+
+// Events decoded for one array outside the reader's pool: memory of its own
+// (huge pages where the system has them: a 10 M-event window then faults in
+// a hundred pages, not forty thousand), events appended with their padding
+// cleared in the same pass, and given back to the system when the array
+// dies. Any thread may fill it.
+class EventBuffer {
+public:
+    EventBuffer() = default;
+    ~EventBuffer();
+    EventBuffer(const EventBuffer&) = delete;
+    EventBuffer& operator=(const EventBuffer&) = delete;
+
+    // Room for `events` in all; std::bad_alloc when the system has none.
+    void reserve(size_t events);
+    void append(const korvane::Event2D* events, size_t count);
+    korvane::Event2D* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    korvane::Event2D* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+    size_t mappedBytes_ = 0;
+};
+
+// The array owns the buffer (freed with the array and its last view).
+pybind11::array eventArray(std::unique_ptr<EventBuffer> buffer);
 
 // The array takes a share of the batch, which stays alive (and out of the
 // reader's pool) while the array or a view of it lives; when the last of them

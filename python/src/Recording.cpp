@@ -4,11 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "EventArrays.h"
 #include "korvane/file/RawHeader.h"
+#include "korvane/file/TimeIndex.h"
 
 namespace py = pybind11;
 using korvane::DvsFileReader;
@@ -17,6 +24,11 @@ using korvane::EventBatch;
 namespace velqora {
 
 namespace {
+
+// Windows over this many index stretches (256 KiB of words each) are
+// decoded on every core; below, starting threads costs more than it gains.
+constexpr size_t kParallelStretches = 4;
+constexpr size_t kAheadParallelStretches = size_t(-1);
 
 [[noreturn]] void raiseOsError(int error, const std::string& display) {
     // OSError(errno, ...) picks the subclass: FileNotFoundError, PermissionError...
@@ -53,8 +65,9 @@ FsPath fsPath(const py::handle& path) {
 }
 
 Recording::Recording(const py::handle& path) {
-    const FsPath p = fsPath(path);
+    const FsPath p = velqora::fsPath(path);
     path_ = p.display;
+    fsPath_ = p.bytes;
     struct stat st {};
     if (::stat(p.bytes.c_str(), &st) != 0) raiseOsError(errno, p.display);
     if (S_ISDIR(st.st_mode)) raiseOsError(EISDIR, p.display);
@@ -149,15 +162,61 @@ py::array Recording::read(int64_t t0_us, int64_t t1_us) const {
     return readWindow(uint64_t(t0_us), uint64_t(t1_us));
 }
 
-py::array Recording::readWindow(uint64_t t0_us, uint64_t t1_us) const {
+std::shared_ptr<DvsFileReader> Recording::readerFor(uint64_t t0_us, uint64_t t1_us) const {
     std::shared_ptr<DvsFileReader> reader = openReader();
-    EventBatch batch;
-    if (t1_us > t0_us && hasEvents_ && t0_us <= end_us_) {
+    if (t1_us > t0_us && hasEvents_ && t0_us <= end_us_) return reader;
+    return nullptr;
+}
+
+py::array Recording::readWindow(uint64_t t0_us, uint64_t t1_us) const {
+    DecodedWindow window;
+    if (std::shared_ptr<DvsFileReader> reader = readerFor(t0_us, t1_us)) {
         py::gil_scoped_release release;
-        batch = reader->readEventsInWindow(t0_us, t1_us - t0_us);
-        if (batch) clearEventPadding(batch->data(), batch->size());
+        window = decodeWindow(*reader, t0_us, t1_us, kParallelStretches);
     }
-    return eventArray(std::move(batch));
+    return toArray(std::move(window));
+}
+
+DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us,
+                           size_t parallelStretches) {
+    DecodedWindow window;
+    // The index is complete and unchanging once the reader is open.
+    const korvane::TimeIndex& index = reader.index();
+    size_t stretches = 0;
+    uint64_t bytes = 0;
+    if (!index.empty() && t1_us > t0_us) {
+        const auto& entries = index.entries();
+        const size_t first = index.stretchAt(index.entryBefore(t0_us).offsetBytes);
+        size_t last = first;
+        while (last < entries.size() && index.floorFrom(last) < t1_us)
+            ++last;
+        stretches = last - first;
+        const uint64_t end = last < entries.size() ? entries[last].offsetBytes
+                                                   : entries.back().offsetBytes +
+                                                         korvane::TimeIndex::kDefaultStepBytes;
+        bytes = end > entries[first].offsetBytes ? end - entries[first].offsetBytes : 0;
+    }
+    if (stretches < parallelStretches) {
+        window.batch = reader.readEventsInWindow(t0_us, t1_us - t0_us);
+        if (window.batch) clearEventPadding(window.batch->data(), window.batch->size());
+        return window;
+    }
+    auto buffer = std::make_unique<EventBuffer>();
+    // About one event a word; more grow the buffer.
+    buffer->reserve(std::max<uint64_t>(1, bytes / korvane::wordSizeBytes(reader.format())));
+    korvane::ParallelScanOptions options;  // every core
+    options.inFlight = 3;
+    reader.scanStretches(t0_us, t1_us, options, [&](korvane::StretchBatch& b) {
+        buffer->append(b.events, b.count);
+        return true;
+    });
+    window.buffer = std::move(buffer);
+    return window;
+}
+
+py::array toArray(DecodedWindow window) {
+    if (window.buffer) return eventArray(std::move(window.buffer));
+    return eventArray(std::move(window.batch));
 }
 
 py::array Recording::triggers(int64_t t0_us, int64_t t1_us) const {
@@ -178,6 +237,69 @@ std::string Recording::repr() const {
            std::to_string(info_.height) + ">";
 }
 
+// One window decoded ahead on one of the iterator's worker threads. The
+// second worker decodes through a reader of its own (the reader's lock lets
+// one window decode at a time), opened on the same file with the index the
+// first open stored; without one it shares the recording's.
+struct Slices::Ahead {
+    std::mutex mutex;
+    std::condition_variable wake;  // a job, or stop
+    std::condition_variable done;  // the job's result
+    bool stop = false;
+    bool pending = false;                   // handed over, not decoded yet
+    bool ready = false;                     // decoded, not taken yet
+    std::shared_ptr<DvsFileReader> reader;  // the job's share, dropped once decoded
+    uint64_t t0_us = 0;
+    uint64_t t1_us = 0;
+    DecodedWindow result;
+    std::exception_ptr error;
+    std::string ownPath;  // empty: always the job's reader
+    std::unique_ptr<DvsFileReader> own;
+    bool ownFailed = false;
+    std::thread thread;
+
+    bool holds(uint64_t from, uint64_t to) const {
+        return (pending || ready) && t0_us == from && t1_us == to;
+    }
+
+    DvsFileReader& readerFor(DvsFileReader& job) {
+        if (ownPath.empty() || ownFailed) return job;
+        if (!own) {
+            std::string why;
+            own = DvsFileReader::createFileReader(ownPath, &why);
+            if (own) own->setWindowEventLimit(std::numeric_limits<size_t>::max());
+            if (!own || !own->openForReading() || own->format() != job.format()) own.reset();
+            ownFailed = !own;
+        }
+        return own ? *own : job;
+    }
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return stop || pending; });
+            if (stop) return;
+            std::shared_ptr<DvsFileReader> job = std::move(reader);
+            const uint64_t from = t0_us, to = t1_us;
+            lock.unlock();
+            DecodedWindow decoded;
+            std::exception_ptr failed;
+            try {
+                decoded = decodeWindow(readerFor(*job), from, to, kAheadParallelStretches);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            job.reset();  // a closed recording's file is released now
+            lock.lock();
+            result = std::move(decoded);
+            error = failed;
+            pending = false;
+            ready = true;
+            done.notify_all();
+        }
+    }
+};
+
 Slices::Slices(py::object recording, uint64_t duration_us, uint64_t t0_us, uint64_t t1_us)
     : owner_(std::move(recording)),
       recording_(owner_.cast<const Recording*>()),
@@ -185,13 +307,93 @@ Slices::Slices(py::object recording, uint64_t duration_us, uint64_t t0_us, uint6
       next_us_(t0_us),
       stop_us_(t1_us) {}
 
+Slices::~Slices() {
+    stopWorkers();
+}
+
+void Slices::stopWorkers() {
+    for (auto& ahead : ahead_) {
+        if (!ahead) continue;
+        {
+            std::lock_guard<std::mutex> lock(ahead->mutex);
+            ahead->stop = true;
+        }
+        ahead->wake.notify_all();
+        // The worker never takes the GIL: waiting for it with the GIL held is safe.
+        ahead->thread.join();
+        ahead.reset();  // with its own reader
+    }
+    stopped_ = true;
+}
+
+uint64_t Slices::windowEnd(uint64_t t0_us) const {
+    return t0_us + std::min(duration_us_, stop_us_ - t0_us);
+}
+
+void Slices::decodeAhead(std::shared_ptr<DvsFileReader> reader, uint64_t t0_us, uint64_t t1_us) {
+    if (!reader || stopped_) return;
+    Ahead* free = nullptr;
+    for (size_t i = 0; i < ahead_.size(); ++i) {
+        if (!ahead_[i]) {
+            auto ahead = std::make_unique<Ahead>();
+            if (i > 0) ahead->ownPath = recording_->fsPath();
+            try {
+                ahead->thread = std::thread([a = ahead.get()] { a->run(); });
+            } catch (const std::system_error&) {
+                break;  // no thread to be had: windows are decoded when asked for
+            }
+            ahead_[i] = std::move(ahead);
+        }
+        std::lock_guard<std::mutex> lock(ahead_[i]->mutex);
+        if (ahead_[i]->holds(t0_us, t1_us)) return;
+        if (!free && !ahead_[i]->pending && !ahead_[i]->ready) free = ahead_[i].get();
+    }
+    if (!free) return;
+    {
+        std::lock_guard<std::mutex> lock(free->mutex);
+        free->reader = std::move(reader);
+        free->t0_us = t0_us;
+        free->t1_us = t1_us;
+        free->pending = true;
+    }
+    free->wake.notify_all();
+}
+
 py::array Slices::next() {
     if (next_us_ >= stop_us_) throw py::stop_iteration();
-    const uint64_t room = stop_us_ - next_us_;
-    const uint64_t end = next_us_ + std::min(duration_us_, room);
-    py::array events = recording_->readWindow(next_us_, end);
+    const uint64_t end = windowEnd(next_us_);
+    std::shared_ptr<DvsFileReader> reader;
+    try {
+        reader = recording_->readerFor(next_us_, end);
+    } catch (...) {
+        stopWorkers();  // closed: the workers' readers go too
+        throw;
+    }
+    // This window and the next decode at once, one on each worker.
+    decodeAhead(reader, next_us_, end);
+    if (end < stop_us_)
+        decodeAhead(recording_->readerFor(end, windowEnd(end)), end, windowEnd(end));
+    DecodedWindow window;
+    std::exception_ptr error;
+    bool taken = false;
+    {
+        py::gil_scoped_release release;
+        for (auto& ahead : ahead_) {
+            if (!ahead || taken) continue;
+            std::unique_lock<std::mutex> lock(ahead->mutex);
+            if (!ahead->holds(next_us_, end)) continue;
+            ahead->done.wait(lock, [&] { return ahead->ready; });
+            window = std::move(ahead->result);
+            error = std::exchange(ahead->error, nullptr);
+            ahead->ready = false;
+            taken = true;
+        }
+        if (!taken && reader)
+            window = decodeWindow(*reader, next_us_, end, kAheadParallelStretches);
+    }
     next_us_ = end;
-    return events;
+    if (error) std::rethrow_exception(error);
+    return toArray(std::move(window));
 }
 
 uint64_t Slices::remaining() const {

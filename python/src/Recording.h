@@ -15,12 +15,14 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "EventArrays.h"
 #include "korvane/file/DvsFileReader.h"
 
 namespace velqora {
@@ -49,12 +51,17 @@ public:
     std::optional<uint64_t> startUs() const;
     std::optional<uint64_t> endUs() const;
     const std::string& path() const { return path_; }
+    // The path in the file system's encoding, as opened.
+    const std::string& fsPath() const { return fsPath_; }
     bool closed() const { return !reader_; }
 
     // Events with t0 <= t < t1 in file order (ValueError for negative or
     // reversed bounds).
     pybind11::array read(int64_t t0_us, int64_t t1_us) const;
     pybind11::array readWindow(uint64_t t0_us, uint64_t t1_us) const;
+    // What readWindow reads is decoded here: the reader (ValueError when
+    // closed), or null when the window cannot hold an event.
+    std::shared_ptr<korvane::DvsFileReader> readerFor(uint64_t t0_us, uint64_t t1_us) const;
     // Trigger edges with t0 <= t < t1 in file order.
     pybind11::array triggers(int64_t t0_us, int64_t t1_us) const;
 
@@ -66,6 +73,7 @@ private:
 
     std::shared_ptr<korvane::DvsFileReader> reader_;
     std::string path_;
+    std::string fsPath_;
     std::string format_;
     korvane::DvsFileInfo info_;
     bool hasEvents_ = false;
@@ -73,22 +81,50 @@ private:
     uint64_t end_us_ = 0;
 };
 
+// The events of a window, decoded without the GIL: large windows on every
+// core into a buffer of their own (EventBuffer), small ones by the reader
+// into its pooled buffer. Any thread; never touches Python.
+struct DecodedWindow {
+    korvane::EventBatch batch;
+    std::unique_ptr<EventBuffer> buffer;
+};
+DecodedWindow decodeWindow(korvane::DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us,
+                           size_t parallelStretches);
+pybind11::array toArray(DecodedWindow window);
+
 // Iterator over consecutive windows [t0 + k * duration, t0 + (k + 1) *
 // duration), the last one cut at t1, so every event of [t0, t1) comes
 // exactly once. Holds the recording object: a recording closed meanwhile
 // raises ValueError at the next window.
+// Threads: two worker threads of the iterator decode window k and k + 1 at
+// once while Python works (each job holding its own share of the reader,
+// the second worker a reader of its own; never the GIL). The iterator's destruction (dropped early,
+// an exception, the end) waits for that decode and ends the thread; a window decoded ahead for a
+// recording closed meanwhile is dropped.
 class Slices {
 public:
     Slices(pybind11::object recording, uint64_t duration_us, uint64_t t0_us, uint64_t t1_us);
+    ~Slices();
+    Slices(const Slices&) = delete;
+    Slices& operator=(const Slices&) = delete;
+    Slices(Slices&&) = delete;
     pybind11::array next();
     uint64_t remaining() const;
 
 private:
+    struct Ahead;
+    void decodeAhead(std::shared_ptr<korvane::DvsFileReader> reader, uint64_t t0_us,
+                     uint64_t t1_us);
+    void stopWorkers();
+    uint64_t windowEnd(uint64_t t0_us) const;
+
     pybind11::object owner_;
     const Recording* recording_;
     uint64_t duration_us_;
     uint64_t next_us_;
     uint64_t stop_us_;
+    std::array<std::unique_ptr<Ahead>, 2> ahead_;
+    bool stopped_ = false;  // the recording was found closed
 };
 
 }  // namespace velqora

@@ -35,9 +35,10 @@ Events are structured arrays of EVENT_DTYPE (x <u2, y <u2, p <i2, t <i8;
 (t <i8, id <i2, p <i2). Windows are half-open: t0_us <= t < t1_us.
 
 Memory: an event array is the reader's buffer. When the array (and every
-view of it) is gone, a buffer of more than 1 Mi events (16 MiB) is given
-back to the system at once; a smaller one is kept by its recording for the
-next read and given back by close().
+view of it) is gone, a buffer of more than 1 Mi events (16 MiB), or of a
+large window (decoded on every core into memory of its own), is given back
+to the system at once; a smaller one is kept by its recording for the next
+read and given back by close().
 
 Cameras: cameras() lists them, open_camera(serial) opens one to tune
 (tools, get, set), stream, record and record around trigger edges; see
@@ -157,13 +158,14 @@ TRIGGER_DTYPE.)")
                     }
                     t1 = t0;  // a bound given beyond the data: nothing to iterate
                 }
-                return Slices(std::move(self), uint64_t(duration_us), t0, t1);
+                return std::make_unique<Slices>(std::move(self), uint64_t(duration_us), t0, t1);
             },
             py::arg("duration_us"), py::arg("t0_us") = py::none(), py::arg("t1_us") = py::none(),
             R"(An iterator of event arrays: reads [t0_us, t1_us) (by default the whole
 file, from the first event) in consecutive windows of duration_us, the last
 one cut at t1_us: every event in the range comes exactly once, and an empty
-window gives an empty array. len() tells the windows left.)")
+window gives an empty array. len() tells the windows left. The next windows
+are decoded ahead on two threads of the iterator, which end with it.)")
         .def("close", &Recording::close, "Releases the file; arrays already read stay valid.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__",

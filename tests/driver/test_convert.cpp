@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #if defined(VELQORA_HAVE_HDF5)
 #include <hdf5.h>
+#include <zlib.h>
 #endif
 #if !defined(_WIN32)
 #include <sched.h>
@@ -13,17 +14,22 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string_view>
 
 #include "korvane/convert/ColumnarSource.h"
 #include "korvane/convert/Convert.h"
 #include "korvane/convert/ConvertStreams.h"
+#if defined(VELQORA_HAVE_HDF5)
+#include "korvane/convert/H5Chunks.h"
+#endif
 #include "DriverTestSupport.h"
 #include "korvane/convert/NpyHeader.h"
 #include "korvane/convert/RangePass.h"
@@ -462,6 +468,120 @@ TEST(ConvertRoundTripTest, EdgesKeepTheirPlaceAtAnyDensity) {
 #if defined(VELQORA_HAVE_HDF5)
 // /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
 // against a direct search, on a sparse file with empty milliseconds.
+// Our own chunk coder writes what any inflater reads back exactly: byte
+// planes of every kind (one value, noise, runs across the 258-byte limit of
+// a match, frequencies skewed past 15-bit codes), for 1-, 2- and 8-byte
+// elements, beside zlib's level 1 of the same chunks.
+TEST(ConvertH5Test, ChunkCoderInflatesToItsInput) {
+    std::mt19937_64 rng(5);
+    using Fill = std::function<uint8_t(size_t)>;
+    const std::vector<std::pair<const char*, Fill>> fills = {
+        {"zeros", [](size_t) { return uint8_t(0); }},
+        {"noise", [&](size_t) { return uint8_t(rng()); }},
+        {"slow ramp", [](size_t i) { return uint8_t(i / 7); }},
+        {"runs near 258", [](size_t i) { return uint8_t(i / (255 + i % 7)); }},
+        {"rare outliers", [&](size_t) { return uint8_t(rng() % 97 == 0 ? rng() : 5); }},
+        // Symbol k about twice as often as k + 1: Huffman wants codes longer than 15 bits.
+        {"skewed", [&](size_t) { return uint8_t(std::countr_one(rng() | 0x8000'0000'0000'0000)); }},
+    };
+    for (const auto& [name, fill] : fills) {
+        for (unsigned size : {1u, 2u, 8u}) {
+            for (size_t elements : {size_t(1), size_t(3), size_t(259), size_t(1) << 16}) {
+                SCOPED_TRACE(std::string(name) + " " + std::to_string(size) + " x " +
+                             std::to_string(elements));
+                std::vector<uint8_t> data(elements * size);
+                // The pattern in the low bytes, zeros above (as in a column).
+                for (size_t i = 0; i < elements; ++i)
+                    for (unsigned j = 0; j < size; ++j)
+                        data[i * size + j] = j == 0 || j < size / 2 ? fill(i) : 0;
+                const std::vector<RawChunk> chunks(2, RawChunk{data.data(), elements, size});
+                std::vector<std::vector<uint8_t>> ours, zlibs;
+                ASSERT_TRUE(shuffleDeflateChunks(chunks, kRunLengthCoder, ours));
+                ASSERT_TRUE(shuffleDeflateChunks(chunks, 1, zlibs));
+                ASSERT_EQ(ours.size(), 2u);
+                std::vector<uint8_t> back(data.size() + 1), fromZlib(data.size() + 1);
+                uLongf got = uLongf(back.size()), gotZlib = uLongf(fromZlib.size());
+                ASSERT_EQ(uncompress(back.data(), &got, ours[1].data(), uLong(ours[1].size())),
+                          Z_OK);
+                ASSERT_EQ(
+                    uncompress(fromZlib.data(), &gotZlib, zlibs[1].data(), uLong(zlibs[1].size())),
+                    Z_OK);
+                ASSERT_EQ(got, data.size());
+                back.resize(got);
+                fromZlib.resize(gotZlib);
+                EXPECT_EQ(back, fromZlib);  // both shuffled alike
+                // Byte j of element i sits at j * elements + i.
+                bool same = true;
+                for (size_t i = 0; i < elements && same; ++i)
+                    for (unsigned j = 0; j < size; ++j)
+                        same = same && back[j * elements + i] == data[i * size + j];
+                EXPECT_TRUE(same);
+                EXPECT_LE(ours[1].size(), data.size() * 9 / 8 + 64 * size);
+            }
+        }
+    }
+}
+
+// An .h5 whose chunks HDF5's own shuffle and deflate filters compressed
+// (as our writer did before it had its own coder, and as h5py does) holds
+// the same values and converts back to the same events and edges.
+TEST(ConvertH5Test, FilesCompressedByHdf5ItselfStillRead) {
+    ScratchDir dir;
+    SyntheticOptions o = scene(2 * kLoop24_us + 77);
+    o.eventsPerSecond = 600000;  // several chunks a column
+    const std::string src = generate(dir, "src.raw", o);
+    ASSERT_TRUE(convert(src, dir.file("ours.h5")).ok);
+    hid_t ours = H5Fopen(dir.file("ours.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    hid_t theirs =
+        H5Fcreate(dir.file("theirs.h5").c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    ASSERT_GE(ours, 0);
+    ASSERT_GE(theirs, 0);
+    for (const char* group : {"events", "triggers"})
+        H5Gclose(H5Gcreate2(theirs, group, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    for (const char* name : {"/events/x", "/events/y", "/events/p", "/events/t", "/triggers/t",
+                             "/triggers/id", "/triggers/p", "/ms_to_idx", "/t_offset"}) {
+        SCOPED_TRACE(name);
+        hid_t d = H5Dopen2(ours, name, H5P_DEFAULT);
+        hid_t type = H5Dget_type(d);
+        hid_t space = H5Dget_space(d);
+        std::vector<int64_t> v(size_t(H5Sget_simple_extent_npoints(space)));
+        ASSERT_GE(H5Dread(d, H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()), 0);
+        hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        if (H5Sget_simple_extent_ndims(space) == 1) {
+            const hsize_t chunk = 1 << 16;
+            H5Pset_chunk(dcpl, 1, &chunk);
+            H5Pset_shuffle(dcpl);
+            H5Pset_deflate(dcpl, 1);
+            if (v.size() > 1) {
+                // Ours compressed this column differently, to the same values.
+                hid_t filters = H5Dget_create_plist(d);
+                EXPECT_EQ(H5Pget_nfilters(filters), 2);
+                H5Pclose(filters);
+            }
+        }
+        hid_t copy = H5Dcreate2(theirs, name, type, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
+        ASSERT_GE(H5Dwrite(copy, H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()), 0);
+        H5Dclose(copy);
+        H5Pclose(dcpl);
+        H5Sclose(space);
+        H5Tclose(type);
+        H5Dclose(d);
+    }
+    H5Fclose(theirs);
+    H5Fclose(ours);
+    const Expected want = expectedFor(o);
+    ASSERT_GT(want.events.size(), size_t(2) << 16);  // a padded last chunk too
+    for (const char* in : {"ours.h5", "theirs.h5"}) {
+        SCOPED_TRACE(in);
+        const std::string back = dir.file(std::string(in) + ".raw");
+        Outcome r = convert(dir.file(in), back);
+        ASSERT_TRUE(r.ok) << r.error;
+        const Decoded got = readRaw(back);
+        EXPECT_EQ(got.events, want.events);
+        EXPECT_EQ(got.triggers, want.triggers);
+    }
+}
+
 TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
     ScratchDir dir;
     SyntheticOptions o = scene(kLoop24_us + 333);

@@ -146,6 +146,64 @@ class TestSlices:
             assert list(rec.slices(10, t1, t1)) == []
 
 
+class TestSlicesDecodedAhead:
+    """The next window is decoded on a worker thread: however iteration ends,
+    nothing is lost, nothing runs on, and a closed recording stays closed."""
+
+    def test_dropped_early_or_left_by_an_exception(self, recordings):
+        def threads():
+            return len(os.listdir("/proc/self/task"))
+
+        before = threads()
+        with velqora.open(recordings["evt3"]) as rec:
+            everything = whole(rec)
+            start = rec.start_us
+            for _ in range(20):
+                slices = rec.slices(50_000)
+                first = next(slices)
+                del slices  # a window is being decoded ahead now
+            with pytest.raises(RuntimeError, match="stop here"):
+                for k, part in enumerate(rec.slices(40_000)):
+                    if k == 3:
+                        raise RuntimeError("stop here")
+            gc.collect()
+            assert threads() == before  # every worker ended with its iterator
+            # The reader is untouched by the abandoned windows.
+            np.testing.assert_array_equal(np.concatenate(list(rec.slices(70_000))), everything)
+        np.testing.assert_array_equal(first, everything[everything["t"] < start + 50_000])
+        assert threads() == before
+
+    def test_recording_closed_while_a_window_is_decoded_ahead(self, recordings):
+        rec = velqora.open(recordings["evt2"])
+        slices = rec.slices(100_000)
+        part = next(slices)
+        kept = part.copy()
+        rec.close()
+        with pytest.raises(ValueError, match="closed"):
+            next(slices)
+        with pytest.raises(ValueError, match="closed"):
+            next(slices)
+        del rec
+        gc.collect()
+        np.testing.assert_array_equal(part, kept)
+        del slices
+        gc.collect()
+        np.testing.assert_array_equal(part, kept)
+
+    def test_windows_read_on_every_core_equal_small_ones(self, tmp_path):
+        # Large windows (several index stretches) are decoded in parallel,
+        # small ones by the reader alone: both give the same events.
+        path = generate(tmp_path / "dense.raw", 400_000, 3_000_000, "--trigger-period", 10_000)
+        with velqora.open(path) as rec:
+            large = rec.read(rec.start_us, rec.end_us + 1)
+            small = np.concatenate(list(rec.slices(997)))
+            assert len(large) == 1_200_000
+            np.testing.assert_array_equal(large, small)
+            np.testing.assert_array_equal(as_rows(large), decoded_events(path))
+            raw = large.view(np.uint8).reshape(-1, 16)
+            assert np.all(raw[:, 5:8] == 0)
+
+
 class TestTriggers:
     def test_match_decode(self, recording):
         expected = decoded_triggers(recording)

@@ -10,7 +10,8 @@
 // source_start_timestamp and the sensor description.
 //
 // Writing: values wait per column until whole chunks are there; those are
-// compressed on several threads (H5Chunks) and stored as they are.
+// compressed on several threads (H5Chunks) while the next values arrive,
+// and stored as they are.
 
 #include <hdf5.h>
 #include <sys/stat.h>
@@ -18,7 +19,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <exception>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "korvane/convert/ConvertStreams.h"
@@ -62,19 +67,22 @@ public:
     void push(T v) { buf_.push_back(v); }
     size_t held() const { return buf_.size(); }
 
-    // Chunks ready to store: the whole ones, and with `last` the rest too,
-    // padded with zeros to a whole chunk (HDF5 keeps edge chunks whole and
-    // reads only up to the dataset's length).
-    void takeChunks(bool last, std::vector<RawChunk>& chunks) {
+    // Moves the values of whole chunks (with `last`: all of them, the last
+    // chunk padded with zeros; HDF5 keeps edge chunks whole and reads only up
+    // to the dataset's length) out of the filling buffer, to be compressed
+    // while the next values arrive; adds them to `chunks`.
+    void detach(bool last, std::vector<RawChunk>& chunks) {
         count_ = last ? buf_.size() : buf_.size() / kChunkElements * kChunkElements;
         const size_t whole = (count_ + kChunkElements - 1) / kChunkElements;
-        buf_.resize(std::max(buf_.size(), whole * kChunkElements), T{});
+        flight_.swap(buf_);  // the old flight's room (capacity kept) fills next
+        buf_.assign(flight_.begin() + ptrdiff_t(count_), flight_.end());
+        flight_.resize(whole * kChunkElements, T{});
         for (size_t k = 0; k < whole; ++k) {
-            chunks.push_back({reinterpret_cast<const uint8_t*>(buf_.data() + k * kChunkElements),
+            chunks.push_back({reinterpret_cast<const uint8_t*>(flight_.data() + k * kChunkElements),
                               kChunkElements, unsigned(sizeof(T))});
         }
     }
-    // Stores the chunks taken, compressed as `packed[first...]`; moves first on.
+    // Stores the chunks detached, compressed as `packed[first...]`; moves first on.
     bool store(const std::vector<std::vector<uint8_t>>& packed, size_t& first) {
         if (count_ == 0) return true;
         const hsize_t total = size_ + count_;
@@ -87,7 +95,6 @@ public:
             }
         }
         size_ = total;
-        buf_.erase(buf_.begin(), buf_.begin() + std::min(buf_.size(), count_));
         count_ = 0;
         return true;
     }
@@ -96,8 +103,9 @@ public:
 private:
     Hid dset_;
     hsize_t size_ = 0;
-    size_t count_ = 0;  // values the chunks taken cover
-    std::vector<T> buf_;
+    size_t count_ = 0;       // values the detached chunks cover
+    std::vector<T> buf_;     // filling
+    std::vector<T> flight_;  // detached: being compressed, then stored
 };
 
 bool writeScalarAttr(hid_t obj, const char* name, hid_t fileType, hid_t memType,
@@ -120,6 +128,7 @@ bool writeStringAttr(hid_t obj, const char* name, const std::string& value) {
 class H5Sink : public EventSink {
 public:
     ~H5Sink() override {
+        if (compressor_.joinable()) compressor_.join();
         QuietErrors quiet;
         closeAll(false);
     }
@@ -235,19 +244,48 @@ private:
         return int64_t(t) - int64_t(offset_us_);
     }
 
-    // Compresses what the columns hold in whole chunks (with `last`: all of
-    // it) on several threads, then stores it.
+    // Hands what the columns hold in whole chunks (with `last`: all of it)
+    // to a thread that compresses them (on several threads) while the next
+    // values arrive; the batch before is stored first.
     bool storeChunks(bool last) {
-        std::vector<RawChunk> chunks;
-        x_.takeChunks(last, chunks);
-        y_.takeChunks(last, chunks);
-        p_.takeChunks(last, chunks);
-        t_.takeChunks(last, chunks);
-        trT_.takeChunks(last, chunks);
-        trId_.takeChunks(last, chunks);
-        trP_.takeChunks(last, chunks);
-        msToIdx_.takeChunks(last, chunks);
-        if (!shuffleDeflateChunks(chunks, kDeflateLevel, packed_)) return false;
+        if (!storeFlight()) return false;
+        flightChunks_.clear();
+        x_.detach(last, flightChunks_);
+        y_.detach(last, flightChunks_);
+        p_.detach(last, flightChunks_);
+        t_.detach(last, flightChunks_);
+        trT_.detach(last, flightChunks_);
+        trId_.detach(last, flightChunks_);
+        trP_.detach(last, flightChunks_);
+        msToIdx_.detach(last, flightChunks_);
+        flying_ = true;
+        auto compress = [this] {
+            // Nothing may leave the thread: a failure waits for storeFlight().
+            try {
+                packedOk_ = shuffleDeflateChunks(flightChunks_, kRunLengthCoder, packed_);
+            } catch (...) {
+                packError_ = std::current_exception();
+            }
+        };
+        if (!last) {
+            try {
+                compressor_ = std::thread(compress);
+            } catch (const std::system_error&) {
+                compress();  // no thread to be had: here and now
+            }
+        } else {
+            compress();
+        }
+        return !last || storeFlight();
+    }
+
+    // Waits for the batch being compressed and stores it.
+    bool storeFlight() {
+        if (!flying_) return true;
+        if (compressor_.joinable()) compressor_.join();
+        flying_ = false;
+        if (packError_) std::rethrow_exception(std::exchange(packError_, nullptr));
+        if (!packedOk_) return false;
         size_t i = 0;
         return x_.store(packed_, i) && y_.store(packed_, i) && p_.store(packed_, i) &&
                t_.store(packed_, i) && trT_.store(packed_, i) && trId_.store(packed_, i) &&
@@ -293,7 +331,13 @@ private:
     Column<int64_t> trT_;
     Column<int16_t> trId_, trP_;
     Column<uint64_t> msToIdx_;
+    // The batch in flight: its chunks, their compressed bytes, the thread.
+    std::vector<RawChunk> flightChunks_;
     std::vector<std::vector<uint8_t>> packed_;
+    std::thread compressor_;
+    bool flying_ = false;
+    bool packedOk_ = false;
+    std::exception_ptr packError_;
     bool haveOffset_ = false;
     uint64_t offset_us_ = 0;
     uint64_t nextMs_ = 0;
