@@ -45,7 +45,7 @@ constexpr const char* kUsage =
     "  kvraw check FILE [--threads N]\n"
     "  kvraw cut FILE OUT START_US END_US [--format evt3|evt2]\n"
     "  kvraw generate OUT DURATION_US EVENTS_PER_SEC [--seed N] [--trigger-period US]\n"
-    "                 [--start US] [--dense] [--format evt3|evt2]\n"
+    "                 [--start US] [--dense] [--mix plain|camera] [--format evt3|evt2]\n"
     "  kvraw bench FILE [--windows N] [--window-us US]\n"
     "  kvraw export FILE OUT.mp4 START_US END_US [--fps N] [--interval US] [--acc US]\n"
     "               [--theme Gray|RedBlue|Dark|RedGreen|Light] [--preset P] [--crf N]\n"
@@ -55,7 +55,9 @@ constexpr const char* kUsage =
     "(one frame per interval, default 30303 us, each showing --acc us, default\n"
     "33333) and prints frames, seconds and speed; Ctrl+C leaves no file.\n"
     "check reports word counts and anomalies; exit 0 clean, 1 anomalies,\n"
-    "2 unreadable. --threads: 0 (default) one per core, 1 the one-thread pass.\n";
+    "2 unreadable. --threads: 0 (default) one per core, 1 the one-thread pass.\n"
+    "generate --mix camera writes the word mix of a camera's EVT 3.0 file (bursts of\n"
+    "rows, single events and vectors); plain (default) the mix of earlier versions.\n";
 
 // Buffered stdout; a closed pipe ends the program quietly.
 class Out {
@@ -355,6 +357,11 @@ int cmdGenerate(const Args& a) {
     o.triggerPeriod_us = parseU64(a.value("--trigger-period", "0"), "--trigger-period");
     o.startTime_us = parseU64(a.value("--start", "0"), "--start");
     o.dense = a.has("--dense");
+    const std::string mix = a.value("--mix", "plain");
+    if (!syntheticMixByName(mix, o.mix)) {
+        throw UsageError{"unknown mix '" + printableText(mix) + "' (plain or camera)"};
+    }
+    if (o.dense && o.mix != SyntheticMix::Plain) throw UsageError{"--dense needs --mix plain"};
     o.format = parseFormat(a.value("--format", "evt3"));
     if (o.eventsPerSecond > 2000000000ull) throw UsageError{"EVENTS_PER_SEC above 2e9"};
     if (o.startTime_us > kMaxSyntheticTime_us ||
@@ -452,8 +459,9 @@ int main(int argc, char** argv) {
         if (cmd == "check") return finishOutput(cmdCheck(Args(argc, argv, {"--threads"}, {})));
         if (cmd == "cut") return finishOutput(cmdCut(Args(argc, argv, {"--format"}, {})));
         if (cmd == "generate") {
-            return finishOutput(cmdGenerate(Args(
-                argc, argv, {"--seed", "--trigger-period", "--start", "--format"}, {"--dense"})));
+            return finishOutput(cmdGenerate(
+                Args(argc, argv, {"--seed", "--trigger-period", "--start", "--format", "--mix"},
+                     {"--dense"})));
         }
         if (cmd == "bench") {
             return finishOutput(cmdBench(Args(argc, argv, {"--windows", "--window-us"}, {})));
