@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -20,8 +21,11 @@
 #include "KvrawConvert.h"
 #include "KvrawCheck.h"
 #include "korvane/sim/SyntheticRecording.h"
-#if defined(KORVANE_HAVE_VIDEO)
+#if defined(KORVANE_HAVE_VIDEO) && !defined(KVRAW_MEDIA_HELPER)
 #include "korvane/video/VideoExport.h"
+#endif
+#if defined(KVRAW_MEDIA_HELPER)
+#include <climits>
 #endif
 
 using namespace korvane;
@@ -237,19 +241,27 @@ int cmdStats(const Args& a) {
             total.add(ev, n);
         });
     } else {
-        // Each stretch is summed on the thread that decoded it; the sums are
-        // merged in file order.
+        // Each stretch is summed on the thread that decodes it, piece by
+        // piece while the events are in cache; the sums are merged in file
+        // order. A slot's sums belong to the stretch they name: one without
+        // events leaves the slot's older sums alone.
         ParallelScanOptions o;
         o.threads = threads;
-        std::vector<EventSums> perSlot(parallelScanSlots(o));
-        o.onWorker = [&](StretchBatch& b) {
-            EventSums& s = perSlot[b.slot];
-            s = EventSums{};
-            s.add(b.events, b.count);
-            s.triggers = b.triggers.size();
+        struct SlotSums {
+            size_t stretch = SIZE_MAX;
+            EventSums sums;
+        };
+        std::vector<SlotSums> perSlot(parallelScanSlots(o));
+        o.onWorkerEvents = [&](StretchBatch& b, const Event2D* ev, size_t n) {
+            SlotSums& s = perSlot[b.slot];
+            if (s.stretch != b.stretch) s = SlotSums{b.stretch, {}};
+            s.sums.add(ev, n);
         };
         r->scanStretches(0, UINT64_MAX, o, [&](StretchBatch& b) {
-            total.merge(perSlot[b.slot]);
+            EventSums part =
+                perSlot[b.slot].stretch == b.stretch ? perSlot[b.slot].sums : EventSums{};
+            part.triggers = b.triggers.size();
+            total.merge(part);
             return true;
         });
     }
@@ -278,9 +290,29 @@ int cmdCut(const Args& a) {
     return 0;
 }
 
+#if defined(KVRAW_MEDIA_HELPER)
+// export and convert: the helper built with FFmpeg and HDF5 takes over this
+// process, arguments, streams and exit status alike.
+int runMediaHelper(char** argv) {
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        throw Failure{std::string("cannot find ") + KVRAW_MEDIA_HELPER + ": " +
+                      std::strerror(errno)};
+    std::string dir(self, size_t(n));
+    dir.erase(dir.rfind('/'));
+    for (const std::string& helper :
+         {dir + "/" + KVRAW_MEDIA_HELPER, dir + "/../libexec/velqora/" + KVRAW_MEDIA_HELPER}) {
+        if (::access(helper.c_str(), X_OK) != 0) continue;
+        ::execv(helper.c_str(), argv);
+        throw Failure{"cannot start " + printableText(helper) + ": " + std::strerror(errno)};
+    }
+    throw Failure{std::string(argv[1]) + " needs " + KVRAW_MEDIA_HELPER + " next to kvraw (" +
+                  printableText(dir) + ") or in ../libexec/velqora"};
+}
+#elif defined(KORVANE_HAVE_VIDEO)
 std::atomic<bool> gInterrupted{false};
 
-#if defined(KORVANE_HAVE_VIDEO)
 int cmdExport(const Args& a) {
     a.expect(4);
     const uint64_t start = parseU64(a.positional[2], "START_US");
@@ -466,11 +498,15 @@ int main(int argc, char** argv) {
         if (cmd == "bench") {
             return finishOutput(cmdBench(Args(argc, argv, {"--windows", "--window-us"}, {})));
         }
+#if defined(KVRAW_MEDIA_HELPER)
+        if (cmd == "export" || cmd == "convert") return runMediaHelper(argv);
+#else
         if (cmd == "export") {
             return finishOutput(cmdExport(Args(
                 argc, argv, {"--fps", "--interval", "--acc", "--theme", "--preset", "--crf"}, {})));
         }
         if (cmd == "convert") return finishOutput(kvraw::cmdConvert(argc, argv));
+#endif
         if (cmd == "--help" || cmd == "-h" || cmd == "help") {
             std::fputs(kUsage, stdout);
             std::fputs(kvraw::kConvertUsage, stdout);
