@@ -210,9 +210,12 @@ if wants export; then
         gen "export-$mix.raw" "$export_us" 5000000 "$mix" || continue
         f="$tmp/export-$mix.raw"
         secs=$((export_us / 1000000))
+        # The whole recording: export takes only ranges between its first and last event.
+        first=$("$kvraw" info "$f" | awk '$1 == "start_us:" {print $2}')
+        last=$("$kvraw" info "$f" | awk '$1 == "end_us:" {print $2}')
         measure "$mix" "kvraw export ${secs} s, 5 Mev/s, 720p30|x realtime;kvraw export CPU|CPU s" \
             '/^realtime_factor:/ {rt = $2} /^wall_cpu/ {if (rt != "") print rt, $3}' \
-            'rm -f '"$tmp"'/out.mp4; "$B/kvraw" export '"$f $tmp/out.mp4 0 $((export_us - 1))"
+            'rm -f '"$tmp"'/out.mp4; "$B/kvraw" export '"$f $tmp/out.mp4 $first $last"
         rm -f "$tmp/out.mp4"
     done
 fi
