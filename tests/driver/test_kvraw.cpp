@@ -479,9 +479,9 @@ TEST(KvrawTest, GenerateCameraMixDecodesExactlyWithACamerasWordShares) {
         RawFormat raw;
         uint64_t rate;
     };
-    for (const Case& c : {Case{"evt3", RawFormat::Evt3, 30000000},
-                          Case{"evt3", RawFormat::Evt3, 300000},
-                          Case{"evt2", RawFormat::Evt2, 30000000}}) {
+    for (const Case& c :
+         {Case{"evt3", RawFormat::Evt3, 30000000}, Case{"evt3", RawFormat::Evt3, 300000},
+          Case{"evt2", RawFormat::Evt2, 30000000}}) {
         SCOPED_TRACE(std::string(c.format) + " at " + std::to_string(c.rate));
         const std::string f = dir.file("cam.raw");
         // Crosses a loop of the 24-bit counter, with trigger edges among the bursts.

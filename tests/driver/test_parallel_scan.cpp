@@ -213,12 +213,11 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
         const Opened large = openWithStep(path, 64 * 1024);
         for (unsigned threads : {1u, 3u}) {
             SCOPED_TRACE(threads);
-            expectSamePass(serial, parallelPass(large, threads, 0, UINT64_MAX, kAddressRange,
-                                                nullptr, true));
-            expectSamePass(serialPass(o, 123457, 198765),
-                           parallelPass(large, threads, 123457, 198765, kAddressRange, nullptr,
-                                        true),
-                           false);
+            expectSamePass(
+                serial, parallelPass(large, threads, 0, UINT64_MAX, kAddressRange, nullptr, true));
+            expectSamePass(
+                serialPass(o, 123457, 198765),
+                parallelPass(large, threads, 123457, 198765, kAddressRange, nullptr, true), false);
         }
     }
 }
