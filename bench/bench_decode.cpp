@@ -19,15 +19,18 @@ struct Recording {
     uint64_t events = 0;
 };
 
-// 2 s of scene at the given rate, encoded without a file.
-const Recording& recording(bool dense, RawFormat format = RawFormat::Evt3) {
-    static Recording cache[2][2];
-    Recording& r = cache[dense][format == RawFormat::Evt2];
+// 2 s of scene at the given rate, encoded without a file: the plain mix
+// (sparse, or dense vectors) or a camera's word mix.
+const Recording& recording(bool dense, RawFormat format = RawFormat::Evt3,
+                           SyntheticMix mix = SyntheticMix::Plain) {
+    static Recording cache[2][2][2];
+    Recording& r = cache[dense][format == RawFormat::Evt2][mix == SyntheticMix::Camera];
     if (!r.words.empty()) return r;
     SyntheticOptions o;
     o.eventsPerSecond = dense ? 60000000 : 30000000;
     o.dense = dense;
     o.format = format;
+    o.mix = mix;
     SyntheticScene scene(o);
     RawWriter writer(format);
     std::vector<Event2D> ev;
@@ -42,8 +45,9 @@ const Recording& recording(bool dense, RawFormat format = RawFormat::Evt3) {
     return r;
 }
 
-void decodeAll(benchmark::State& state, bool dense, RawFormat format) {
-    const Recording& r = recording(dense, format);
+void decodeAll(benchmark::State& state, bool dense, RawFormat format,
+               SyntheticMix mix = SyntheticMix::Plain) {
+    const Recording& r = recording(dense, format, mix);
     const size_t ws = wordSizeBytes(format);
     for (auto _ : state) {
         EventStream s(r.words.data(), r.words.size(), format, 0, DecoderState{});
@@ -64,6 +68,9 @@ void decodeAll(benchmark::State& state, bool dense, RawFormat format) {
 void BM_DecodeEvt3RealLike(benchmark::State& s) {
     decodeAll(s, false, RawFormat::Evt3);
 }
+void BM_DecodeEvt3CameraMix(benchmark::State& s) {
+    decodeAll(s, false, RawFormat::Evt3, SyntheticMix::Camera);
+}
 void BM_DecodeEvt3Vectors(benchmark::State& s) {
     decodeAll(s, true, RawFormat::Evt3);
 }
@@ -83,6 +90,7 @@ void BM_IndexScanEvt3(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_DecodeEvt3RealLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeEvt3CameraMix)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeEvt3Vectors)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeEvt2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IndexScanEvt3)->Unit(benchmark::kMillisecond);

@@ -8,7 +8,9 @@
 #include <cstdio>
 
 #include "CliSupport.h"
+#if !defined(KVRAW_MEDIA_HELPER)
 #include "korvane/convert/Convert.h"
+#endif
 
 namespace kvraw {
 
@@ -18,6 +20,7 @@ const char* const kConvertUsage =
     "chosen by the extension (.raw, .h5, .npy, .csv), and prints events,\n"
     "triggers, bytes, seconds and speed; Ctrl+C leaves no file.\n";
 
+#if !defined(KVRAW_MEDIA_HELPER)
 namespace {
 std::atomic<bool> gInterrupted{false};
 }
@@ -65,5 +68,7 @@ int cmdConvert(int argc, char** argv) {
                 elapsed > 0 ? double(r.events) / elapsed : 0.0);
     return 0;
 }
+
+#endif
 
 }  // namespace kvraw

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -20,8 +21,11 @@
 #include "KvrawConvert.h"
 #include "KvrawCheck.h"
 #include "korvane/sim/SyntheticRecording.h"
-#if defined(KORVANE_HAVE_VIDEO)
+#if defined(KORVANE_HAVE_VIDEO) && !defined(KVRAW_MEDIA_HELPER)
 #include "korvane/video/VideoExport.h"
+#endif
+#if defined(KVRAW_MEDIA_HELPER)
+#include <climits>
 #endif
 
 using namespace korvane;
@@ -45,7 +49,7 @@ constexpr const char* kUsage =
     "  kvraw check FILE [--threads N]\n"
     "  kvraw cut FILE OUT START_US END_US [--format evt3|evt2]\n"
     "  kvraw generate OUT DURATION_US EVENTS_PER_SEC [--seed N] [--trigger-period US]\n"
-    "                 [--start US] [--dense] [--format evt3|evt2]\n"
+    "                 [--start US] [--dense] [--mix plain|camera] [--format evt3|evt2]\n"
     "  kvraw bench FILE [--windows N] [--window-us US]\n"
     "  kvraw export FILE OUT.mp4 START_US END_US [--fps N] [--interval US] [--acc US]\n"
     "               [--theme Gray|RedBlue|Dark|RedGreen|Light] [--preset P] [--crf N]\n"
@@ -55,7 +59,9 @@ constexpr const char* kUsage =
     "(one frame per interval, default 30303 us, each showing --acc us, default\n"
     "33333) and prints frames, seconds and speed; Ctrl+C leaves no file.\n"
     "check reports word counts and anomalies; exit 0 clean, 1 anomalies,\n"
-    "2 unreadable. --threads: 0 (default) one per core, 1 the one-thread pass.\n";
+    "2 unreadable. --threads: 0 (default) one per core, 1 the one-thread pass.\n"
+    "generate --mix camera writes the word mix of a camera's EVT 3.0 file (bursts of\n"
+    "rows, single events and vectors); plain (default) the mix of earlier versions.\n";
 
 // Buffered stdout; a closed pipe ends the program quietly.
 class Out {
@@ -235,19 +241,27 @@ int cmdStats(const Args& a) {
             total.add(ev, n);
         });
     } else {
-        // Each stretch is summed on the thread that decoded it; the sums are
-        // merged in file order.
+        // Each stretch is summed on the thread that decodes it, piece by
+        // piece while the events are in cache; the sums are merged in file
+        // order. A slot's sums belong to the stretch they name: one without
+        // events leaves the slot's older sums alone.
         ParallelScanOptions o;
         o.threads = threads;
-        std::vector<EventSums> perSlot(parallelScanSlots(o));
-        o.onWorker = [&](StretchBatch& b) {
-            EventSums& s = perSlot[b.slot];
-            s = EventSums{};
-            s.add(b.events, b.count);
-            s.triggers = b.triggers.size();
+        struct SlotSums {
+            size_t stretch = SIZE_MAX;
+            EventSums sums;
+        };
+        std::vector<SlotSums> perSlot(parallelScanSlots(o));
+        o.onWorkerEvents = [&](StretchBatch& b, const Event2D* ev, size_t n) {
+            SlotSums& s = perSlot[b.slot];
+            if (s.stretch != b.stretch) s = SlotSums{b.stretch, {}};
+            s.sums.add(ev, n);
         };
         r->scanStretches(0, UINT64_MAX, o, [&](StretchBatch& b) {
-            total.merge(perSlot[b.slot]);
+            EventSums part =
+                perSlot[b.slot].stretch == b.stretch ? perSlot[b.slot].sums : EventSums{};
+            part.triggers = b.triggers.size();
+            total.merge(part);
             return true;
         });
     }
@@ -276,9 +290,29 @@ int cmdCut(const Args& a) {
     return 0;
 }
 
+#if defined(KVRAW_MEDIA_HELPER)
+// export and convert: the helper built with FFmpeg and HDF5 takes over this
+// process, arguments, streams and exit status alike.
+int runMediaHelper(char** argv) {
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        throw Failure{std::string("cannot find ") + KVRAW_MEDIA_HELPER + ": " +
+                      std::strerror(errno)};
+    std::string dir(self, size_t(n));
+    dir.erase(dir.rfind('/'));
+    for (const std::string& helper :
+         {dir + "/" + KVRAW_MEDIA_HELPER, dir + "/../libexec/velqora/" + KVRAW_MEDIA_HELPER}) {
+        if (::access(helper.c_str(), X_OK) != 0) continue;
+        ::execv(helper.c_str(), argv);
+        throw Failure{"cannot start " + printableText(helper) + ": " + std::strerror(errno)};
+    }
+    throw Failure{std::string(argv[1]) + " needs " + KVRAW_MEDIA_HELPER + " next to kvraw (" +
+                  printableText(dir) + ") or in ../libexec/velqora"};
+}
+#elif defined(KORVANE_HAVE_VIDEO)
 std::atomic<bool> gInterrupted{false};
 
-#if defined(KORVANE_HAVE_VIDEO)
 int cmdExport(const Args& a) {
     a.expect(4);
     const uint64_t start = parseU64(a.positional[2], "START_US");
@@ -355,6 +389,11 @@ int cmdGenerate(const Args& a) {
     o.triggerPeriod_us = parseU64(a.value("--trigger-period", "0"), "--trigger-period");
     o.startTime_us = parseU64(a.value("--start", "0"), "--start");
     o.dense = a.has("--dense");
+    const std::string mix = a.value("--mix", "plain");
+    if (!syntheticMixByName(mix, o.mix)) {
+        throw UsageError{"unknown mix '" + printableText(mix) + "' (plain or camera)"};
+    }
+    if (o.dense && o.mix != SyntheticMix::Plain) throw UsageError{"--dense needs --mix plain"};
     o.format = parseFormat(a.value("--format", "evt3"));
     if (o.eventsPerSecond > 2000000000ull) throw UsageError{"EVENTS_PER_SEC above 2e9"};
     if (o.startTime_us > kMaxSyntheticTime_us ||
@@ -452,17 +491,22 @@ int main(int argc, char** argv) {
         if (cmd == "check") return finishOutput(cmdCheck(Args(argc, argv, {"--threads"}, {})));
         if (cmd == "cut") return finishOutput(cmdCut(Args(argc, argv, {"--format"}, {})));
         if (cmd == "generate") {
-            return finishOutput(cmdGenerate(Args(
-                argc, argv, {"--seed", "--trigger-period", "--start", "--format"}, {"--dense"})));
+            return finishOutput(cmdGenerate(
+                Args(argc, argv, {"--seed", "--trigger-period", "--start", "--format", "--mix"},
+                     {"--dense"})));
         }
         if (cmd == "bench") {
             return finishOutput(cmdBench(Args(argc, argv, {"--windows", "--window-us"}, {})));
         }
+#if defined(KVRAW_MEDIA_HELPER)
+        if (cmd == "export" || cmd == "convert") return runMediaHelper(argv);
+#else
         if (cmd == "export") {
             return finishOutput(cmdExport(Args(
                 argc, argv, {"--fps", "--interval", "--acc", "--theme", "--preset", "--crf"}, {})));
         }
         if (cmd == "convert") return finishOutput(kvraw::cmdConvert(argc, argv));
+#endif
         if (cmd == "--help" || cmd == "-h" || cmd == "help") {
             std::fputs(kUsage, stdout);
             std::fputs(kvraw::kConvertUsage, stdout);

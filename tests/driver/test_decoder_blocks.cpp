@@ -169,7 +169,7 @@ void expectSame(const Result& want, const Result& got) {
 
 TEST(DecoderBlockTest, RowsEventsAndTimeLowsMatchTheWordRules) {
     std::mt19937 rng(17);
-    for (unsigned otherPercent : {0u, 2u, 10u}) {
+    for (unsigned otherPercent : {0u, 2u, 10u, 40u}) {
         for (int round = 0; round < 6; ++round) {
             SCOPED_TRACE(::testing::Message() << otherPercent << "% other, round " << round);
             const std::vector<uint16_t> words = stream(rng, 3000 + rng() % 64, otherPercent);

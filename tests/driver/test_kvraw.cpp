@@ -455,7 +455,7 @@ TEST(KvrawTest, CheckCleanDamagedAndUnreadableFiles) {
 
 TEST(KvrawTest, StatsOnAllThreadsEqualsTheOneThreadPass) {
     ScratchDir dir;
-    for (const char* extra : {"", " --dense", " --format evt2"}) {
+    for (const char* extra : {"", " --dense", " --format evt2", " --mix camera"}) {
         const std::string f = dir.file("s.raw");
         ASSERT_EQ(kvraw(dir, "generate " + f + " 600000 2000000 --trigger-period 3000" +
                                  std::string(extra))
@@ -467,6 +467,64 @@ TEST(KvrawTest, StatsOnAllThreadsEqualsTheOneThreadPass) {
         for (const char* threads : {"", " --threads 2", " --threads 7"}) {
             EXPECT_EQ(kvraw(dir, "stats " + f + threads).out, one.out) << extra << threads;
         }
+    }
+}
+
+// The camera mix: bursts of rows whose neighbours become vector words.
+// Every event decodes back as generated, and check shows the word shares.
+TEST(KvrawTest, GenerateCameraMixDecodesExactlyWithACamerasWordShares) {
+    ScratchDir dir;
+    struct Case {
+        const char* format;
+        RawFormat raw;
+        uint64_t rate;
+    };
+    for (const Case& c :
+         {Case{"evt3", RawFormat::Evt3, 30000000}, Case{"evt3", RawFormat::Evt3, 300000},
+          Case{"evt2", RawFormat::Evt2, 30000000}}) {
+        SCOPED_TRACE(std::string(c.format) + " at " + std::to_string(c.rate));
+        const std::string f = dir.file("cam.raw");
+        // Crosses a loop of the 24-bit counter, with trigger edges among the bursts.
+        const CliRun gen = kvraw(dir, "generate " + f + " 100000 " + std::to_string(c.rate) +
+                                          " --mix camera --seed 3 --start 16750000" +
+                                          " --trigger-period 7000 --format " + c.format);
+        ASSERT_EQ(gen.status, 0) << gen.err;
+        const SyntheticOptions o{.duration_us = 100000,
+                                 .eventsPerSecond = c.rate,
+                                 .seed = 3,
+                                 .triggerPeriod_us = 7000,
+                                 .startTime_us = 16750000,
+                                 .mix = SyntheticMix::Camera,
+                                 .format = c.raw};
+        const Expected exp = expectedFor(o);
+        ASSERT_EQ(exp.events.size(), 100000 * c.rate / 1000000);
+        auto reader = DvsFileReader::createFileReader(f);
+        ASSERT_TRUE(reader && reader->openForReading());
+        const Decoded back = decodeAll(*reader);
+        EXPECT_TRUE(back.events == exp.events);
+        EXPECT_EQ(back.triggers, exp.triggers);
+
+        const CliRun check = kvraw(dir, "check " + f);
+        EXPECT_EQ(check.status, 0) << check.out;
+        if (c.raw == RawFormat::Evt2) continue;  // no vector words in EVT 2.0
+        const double words = std::stod(valueOf(check.out, "words"));
+        auto share = [&](std::initializer_list<const char*> keys) {
+            double n = 0;
+            for (const char* k : keys)
+                n += std::stod(valueOf(check.out, std::string("words_") + k));
+            return n / words;
+        };
+        EXPECT_NEAR(share({"addr_y"}), 0.19, 0.03) << check.out;
+        EXPECT_NEAR(share({"addr_x"}), 0.64, 0.04) << check.out;
+        EXPECT_NEAR(share({"vect_base_x", "vect_12", "vect_8"}), 0.14, 0.03) << check.out;
+        EXPECT_GT(share({"vect_12"}), 0.001) << check.out;
+        // Bursts keep the time words few at any rate.
+        EXPECT_NEAR(share({"time_low"}), 0.03, 0.015) << check.out;
+    }
+    for (const char* bad : {" --mix film", " --mix camera --dense"}) {
+        const CliRun r = kvraw(dir, "generate " + dir.file("x.raw") + " 1000 1000" + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_FALSE(fs::exists(dir.file("x.raw"))) << bad;
     }
 }
 

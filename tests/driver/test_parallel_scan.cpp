@@ -87,12 +87,27 @@ Pass serialPass(const Opened& o, uint64_t from = 0, uint64_t to = UINT64_MAX,
     return p;
 }
 
+// pieces: the events reach the worker piece by piece (onWorkerEvents) and
+// are gathered per slot, as a reduction would see them.
 Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t to = UINT64_MAX,
-                  uint32_t width = kAddressRange, ParallelScanResult* result = nullptr) {
+                  uint32_t width = kAddressRange, ParallelScanResult* result = nullptr,
+                  bool pieces = false) {
     Pass p;
     ParallelScanOptions opt;
     opt.threads = threads;
     opt.sensorWidth = width;
+    std::vector<std::pair<size_t, std::vector<Event2D>>> perSlot(parallelScanSlots(opt));
+    if (pieces) {
+        opt.onWorkerEvents = [&](StretchBatch& b, const Event2D* ev, size_t n) {
+            auto& [stretch, events] = perSlot[b.slot];
+            if (stretch != b.stretch) {
+                stretch = b.stretch;
+                events.clear();
+            }
+            EXPECT_LE(n, 8192u);
+            events.insert(events.end(), ev, ev + n);
+        };
+    }
     size_t expectedStretch = SIZE_MAX;
     const ParallelScanResult r =
         scanStretches(o.file, o.index, o.dataEnd, from, to, opt, [&](StretchBatch& b) {
@@ -103,7 +118,15 @@ Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t
             expectedStretch = b.stretch + 1;
             for (const auto& t : b.triggers)
                 p.triggers.push_back({t.trigger, p.events.size() + t.eventIndex});
-            p.events.insert(p.events.end(), b.events, b.events + b.count);
+            if (pieces) {
+                EXPECT_EQ(b.events, nullptr);
+                auto& [stretch, events] = perSlot[b.slot];
+                const size_t n = stretch == b.stretch ? events.size() : 0;
+                EXPECT_EQ(n, b.count);
+                if (n) p.events.insert(p.events.end(), events.begin(), events.end());
+            } else {
+                p.events.insert(p.events.end(), b.events, b.events + b.count);
+            }
             return true;
         });
     EXPECT_TRUE(r.completed);
@@ -149,6 +172,12 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
         {"bad3.raw", scene(250000, 2000000, false, RawFormat::Evt3), 301},
         {"badDense3.raw", scene(250000, 4000000, true, RawFormat::Evt3), 97},
         {"bad2.raw", scene(250000, 2000000, false, RawFormat::Evt2), 211},
+        {"camera3.raw",
+         {.duration_us = 250000,
+          .eventsPerSecond = 3000000,
+          .triggerPeriod_us = 7000,
+          .mix = SyntheticMix::Camera},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -179,6 +208,16 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
                                 {5000000, UINT64_MAX}}) {
             SCOPED_TRACE(from);
             expectSamePass(serialPass(o, from, to), parallelPass(o, 2, from, to), false);
+        }
+        // Pieces: stretches of many pieces each, whole and in ranges.
+        const Opened large = openWithStep(path, 64 * 1024);
+        for (unsigned threads : {1u, 3u}) {
+            SCOPED_TRACE(threads);
+            expectSamePass(
+                serial, parallelPass(large, threads, 0, UINT64_MAX, kAddressRange, nullptr, true));
+            expectSamePass(
+                serialPass(o, 123457, 198765),
+                parallelPass(large, threads, 123457, 198765, kAddressRange, nullptr, true), false);
         }
     }
 }

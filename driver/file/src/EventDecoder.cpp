@@ -78,20 +78,42 @@ Event2D* dropBeyond(Event2D* first, Event2D* out, uint32_t xLimit,
 namespace {
 
 #if KORVANE_SCAN_SSE2
-// Eight words of rows, single events and time lows only (most of real
-// data) in one go: the row and time each word sees are found with prefix
-// maxima over lane-tagged payloads, then every word writes an event slot
-// and only EVT_ADDR_X words keep theirs. False, with nothing changed, when
-// the block holds another type or a time low that reaches stopTime.
+// A vector word inside a block of eight: emits its events at row `yBits`
+// and time t, and moves the base, as the word walk does.
+template <int kBits>
+inline void blockVector(uint16_t w, uint64_t yBits, uint64_t t, uint32_t xLimit, uint16_t& baseX,
+                        uint8_t polarity, uint64_t& corruptWords, Event2D*& out) {
+    const uint64_t lo = yBits | baseX | (uint64_t(polarity) << 32);
+    if (baseX + unsigned(kBits) <= xLimit) [[likely]] {
+        out = emitMask<kBits>(w, lo, t, out);
+        baseX = uint16_t(baseX + kBits);
+    } else {
+        out = emitMask<kBits>(maskInRange<kBits>(w, baseX, xLimit, corruptWords), lo, t, out);
+        baseX = advanceBase(baseX, kBits);
+    }
+}
+
+// Eight words of rows, single events, time lows and vectors (nearly all of
+// real data) in one go: the row and time each word sees are found with
+// prefix maxima over lane-tagged payloads, then every word writes an event
+// slot and only EVT_ADDR_X words keep theirs; vector words, found by their
+// lanes, emit theirs in between. False, with nothing changed, when the
+// block holds another type or a time low that reaches stopTime.
 template <bool kSensor>
 inline bool fastBlock8(const uint8_t* p, uint64_t timeHigh, uint64_t stopTime, uint32_t xLimit,
-                       uint64_t& yBits, uint64_t& t, Event2D*& out, bool& beyond) {
+                       uint64_t& yBits, uint64_t& t, Event2D*& out, bool& beyond, DecoderState& s,
+                       uint64_t& corruptWords) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i type = _mm_srli_epi16(v, 12);
     const __m128i isY = _mm_cmpeq_epi16(type, _mm_setzero_si128());
     const __m128i isX = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kAddrX)));
     const __m128i isLow = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kTimeLow)));
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isY, isX), isLow)) != 0xFFFF) return false;
+    // VECT_BASE_X, VECT_12 and VECT_8: types 3 to 5.
+    const __m128i isVector = _mm_and_si128(_mm_cmpgt_epi16(type, _mm_set1_epi16(short(kAddrX))),
+                                           _mm_cmplt_epi16(type, _mm_set1_epi16(short(kTimeLow))));
+    const int vectorMask = _mm_movemask_epi8(isVector);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isY, isX), isLow)) != (0xFFFF & ~vectorMask))
+        return false;
     const int lowMask = _mm_movemask_epi8(isLow);
     const __m128i low = _mm_and_si128(v, _mm_set1_epi16(0x0FFF));
     if (lowMask != 0 && stopTime <= timeHigh + 0xFFF) {
@@ -147,9 +169,31 @@ inline bool fastBlock8(const uint8_t* p, uint64_t timeHigh, uint64_t stopTime, u
     _mm_store_si128(reinterpret_cast<__m128i*>(words), v);
     _mm_store_si128(reinterpret_cast<__m128i*>(lowOf), lows);
     const int xMask = _mm_movemask_epi8(isX);
-    for (int j = 0; j < 8; ++j) {
-        store(out, uint64_t(xy[j]) | (uint64_t((words[j] >> 11) & 1) << 32), timeHigh | lowOf[j]);
-        out += (xMask >> (2 * j)) & 1;
+    if (vectorMask == 0) {
+        for (int j = 0; j < 8; ++j) {
+            store(out, uint64_t(xy[j]) | (uint64_t((words[j] >> 11) & 1) << 32),
+                  timeHigh | lowOf[j]);
+            out += (xMask >> (2 * j)) & 1;
+        }
+    } else {
+        for (int j = 0; j < 8; ++j) {
+            const uint16_t w = words[j];
+            if ((vectorMask >> (2 * j)) & 1) {
+                const uint64_t rowBits = uint64_t(xy[j] >> 16) << 16;
+                const uint64_t at = timeHigh | lowOf[j];
+                if (typeOf(w) == kVectBaseX) {
+                    s.baseX = payloadX(w);
+                    s.polarity = payloadPolarity(w);
+                } else if (typeOf(w) == kVect12) {
+                    blockVector<12>(w, rowBits, at, xLimit, s.baseX, s.polarity, corruptWords, out);
+                } else {
+                    blockVector<8>(w, rowBits, at, xLimit, s.baseX, s.polarity, corruptWords, out);
+                }
+                continue;
+            }
+            store(out, uint64_t(xy[j]) | (uint64_t((w >> 11) & 1) << 32), timeHigh | lowOf[j]);
+            out += (xMask >> (2 * j)) & 1;
+        }
     }
     yBits = uint64_t(xy[7] >> 16) << 16;
     t = timeHigh | lowOf[7];
@@ -209,8 +253,9 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
             // anything else (vectors, time highs) the next 32 words go
             // word by word before blocks are tried again.
             if (i >= wordWalkUntil) {
-                while (i + 8 <= blockEnd && fastBlock8<kSensor>(bytes + 2 * i, s.timeHigh, stopTime,
-                                                                xLimit, yBits, t, out, beyond)) {
+                while (i + 8 <= blockEnd &&
+                       fastBlock8<kSensor>(bytes + 2 * i, s.timeHigh, stopTime, xLimit, yBits, t,
+                                           out, beyond, s, corruptWords)) {
                     i += 8;
                 }
                 if (i >= blockEnd) break;

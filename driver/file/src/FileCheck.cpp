@@ -49,20 +49,31 @@ void timeMoved(WordCheck& c, const DecoderState& before, const DecoderState& aft
 void checkEvt3(const uint8_t* bytes, size_t words, DecoderState s, uint32_t width, uint32_t height,
                WordCheck& c) {
     using namespace evt3;
+    // Four histograms in turn: a run of one type (rows of single events)
+    // then never waits for its counter's previous increment.
+    uint64_t counts[4][16] = {};
+    uint64_t events = 0, outside = 0;
+    bool rowOutside = s.y >= height;
     for (size_t i = 0; i < words; ++i) {
         const uint16_t w = loadWord16(bytes + 2 * i);
         const unsigned type = typeOf(w);
-        ++c.typeCounts[type];
-        switch (type) {
-            case kAddrX: {
-                if (!s.haveTime) {
-                    ++c.eventsBeforeTime;
-                    break;
-                }
-                ++c.events;
-                c.eventsOutsideGeometry += payloadX(w) >= width || s.y >= height;
-                break;
+        ++counts[i & 3][type];
+        // Rows and single events are most words: before the switch.
+        if (type == kAddrX) {
+            if (s.haveTime) [[likely]] {
+                ++events;
+                outside += payloadX(w) >= width || rowOutside;
+            } else {
+                ++c.eventsBeforeTime;
             }
+            continue;
+        }
+        if (type == kAddrY) {
+            s.y = w & 0x7FF;
+            rowOutside = s.y >= height;
+            continue;
+        }
+        switch (type) {
             case kVect12:
             case kVect8: {
                 if (!c.sawBase) ++c.vectorsBeforeBase;
@@ -98,6 +109,12 @@ void checkEvt3(const uint8_t* bytes, size_t words, DecoderState s, uint32_t widt
         }
         applyWord(s, w);
     }
+    for (const auto& histogram : counts) {
+        for (int t = 0; t < 16; ++t)
+            c.typeCounts[t] += histogram[t];
+    }
+    c.events += events;
+    c.eventsOutsideGeometry += outside;
 }
 
 void checkEvt2(const uint8_t* bytes, size_t words, DecoderState s, uint32_t width, uint32_t height,

@@ -19,7 +19,29 @@ namespace {
 constexpr uint64_t kNoStop = std::numeric_limits<uint64_t>::max();
 // Room asked for before each decoder call: a block of words writes at most
 // 12 events per word, and the decoder slows to word by word near the end.
+// Also the piece handed to onWorkerEvents: 128 KiB, in cache.
 constexpr size_t kDecodeRoom = 8192;
+
+// Keeps the events of ev[0, n) and the edges triggers[firstEdge, end) with
+// from <= t < to, edges in their place; eventIndex counts from `base` (the
+// events of the stretch kept before ev). Returns how many events are kept.
+size_t keepInRange(Event2D* ev, size_t n, std::vector<TriggerRecord>& triggers, size_t firstEdge,
+                   uint64_t base, uint64_t from, uint64_t to) {
+    size_t kept = 0, keptTriggers = firstEdge, t = firstEdge;
+    for (size_t i = 0; i <= n; ++i) {
+        while (t < triggers.size() && triggers[t].eventIndex <= base + i) {
+            const uint64_t tt = triggers[t].trigger.timestamp;
+            if (tt >= from && tt < to) {
+                triggers[keptTriggers] = {triggers[t].trigger, base + kept};
+                ++keptTriggers;
+            }
+            ++t;
+        }
+        if (i < n && ev[i].timestamp >= from && ev[i].timestamp < to) ev[kept++] = ev[i];
+    }
+    triggers.resize(keptTriggers);
+    return kept;
+}
 
 // Uninitialised event storage that keeps its capacity from stretch to
 // stretch: no page faults once the ring is warm.
@@ -94,10 +116,15 @@ struct Job {
         b.bytes = options.keepBytes ? slot.bytes.get() : nullptr;
         b.byteCount = options.keepBytes ? size_t(got) : 0;
         slot.events.clear();
-        if (options.decodeEvents) {
+        if (options.decodeEvents && options.onWorkerEvents) {
+            decodeInPieces(slot, size_t(got / ws));
+        } else if (options.decodeEvents) {
             DecoderState state = entry.state;
             const uint8_t* at = slot.bytes.get();
             size_t words = size_t(got / ws);
+            // Real data has about one event per word: one allocation for most
+            // stretches, instead of doubling (and copying) up to their size.
+            slot.events.reserveMore(std::max(kDecodeRoom, words + words / 8));
             while (words > 0) {
                 slot.events.reserveMore(kDecodeRoom);
                 Event2D* out = slot.events.data() + slot.events.size();
@@ -114,30 +141,48 @@ struct Job {
             }
             keepRange(slot);
         }
+        if (options.decodeEvents && options.onWorkerEvents) return;  // count set by the pieces
         b.events = slot.events.data();
         b.count = slot.events.size();
+    }
+
+    // Decodes the slot's words piece by piece into a small buffer and hands
+    // each piece, within the range, to onWorkerEvents.
+    void decodeInPieces(RingSlot& slot, size_t words) const {
+        StretchBatch& b = slot.batch;
+        const RawFormat format = index.format();
+        const uint64_t ws = wordSizeBytes(format);
+        DecoderState state = index.entries()[b.stretch].state;
+        const uint8_t* at = slot.bytes.get();
+        const bool wholeRange = from == 0 && to == kNoStop;
+        slot.events.reserveMore(kDecodeRoom);
+        uint64_t kept = 0;
+        while (words > 0) {
+            Event2D* out = slot.events.data();
+            const size_t firstEdge = b.triggers.size();
+            const DecodeStep step =
+                format == RawFormat::Evt2
+                    ? decodeEvt2(at, words, state, out, kDecodeRoom, &b.triggers, kept, kNoStop,
+                                 b.corruptWords, options.sensorWidth)
+                    : decodeEvt3(at, words, state, out, kDecodeRoom, &b.triggers, kept, kNoStop,
+                                 b.corruptWords, options.sensorWidth);
+            at += step.wordsConsumed * ws;
+            words -= step.wordsConsumed;
+            const size_t n = wholeRange ? step.eventsWritten
+                                        : keepInRange(out, step.eventsWritten, b.triggers,
+                                                      firstEdge, kept, from, to);
+            if (n > 0) options.onWorkerEvents(b, out, n);
+            kept += n;
+        }
+        b.events = nullptr;
+        b.count = size_t(kept);
     }
 
     // Keeps the events and edges with from <= t < to, edges in their place.
     void keepRange(RingSlot& slot) const {
         if (from == 0 && to == kNoStop) return;
-        Event2D* ev = slot.events.data();
-        const size_t n = slot.events.size();
-        std::vector<TriggerRecord>& triggers = slot.batch.triggers;
-        size_t kept = 0, keptTriggers = 0, t = 0;
-        for (size_t i = 0; i <= n; ++i) {
-            while (t < triggers.size() && triggers[t].eventIndex <= i) {
-                const uint64_t tt = triggers[t].trigger.timestamp;
-                if (tt >= from && tt < to) {
-                    triggers[keptTriggers] = {triggers[t].trigger, kept};
-                    ++keptTriggers;
-                }
-                ++t;
-            }
-            if (i < n && ev[i].timestamp >= from && ev[i].timestamp < to) ev[kept++] = ev[i];
-        }
-        triggers.resize(keptTriggers);
-        slot.events.shrinkTo(kept);
+        slot.events.shrinkTo(keepInRange(slot.events.data(), slot.events.size(),
+                                         slot.batch.triggers, 0, 0, from, to));
     }
 };
 

@@ -9,6 +9,13 @@
 
 namespace korvane {
 
+namespace {
+// Camera mix: a readout burst carries at least this many events, unless
+// this long has passed since the last one.
+constexpr uint64_t kBurstEvents = 24;
+constexpr uint64_t kBurstWait_us = 128;
+}  // namespace
+
 SyntheticScene::SyntheticScene(const SyntheticOptions& options)
     : options_(options), rng_(options.seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {
     if (options_.width == 0 || options_.width > 2048) options_.width = 1280;
@@ -35,6 +42,15 @@ void SyntheticScene::generate(uint64_t t0_us, uint64_t t1_us, std::vector<Event2
         }
         carry_ += options_.eventsPerSecond;
         uint64_t n = carry_ / 1000000;
+        if (options_.mix == SyntheticMix::Camera) {
+            // A sensor reads out in bursts: below the burst size, events wait
+            // for the next readout, but never long.
+            if (n < kBurstEvents && ++waited_us_ < kBurstWait_us) continue;
+            carry_ %= 1000000;
+            waited_us_ = 0;
+            if (n > 0) cameraBurst(t, n, events);
+            continue;
+        }
         carry_ %= 1000000;
         if (n == 0) continue;
 
@@ -67,6 +83,50 @@ void SyntheticScene::generate(uint64_t t0_us, uint64_t t1_us, std::vector<Event2
             }
         }
     }
+}
+
+void SyntheticScene::cameraBurst(uint64_t t, uint64_t n, std::vector<Event2D>& events) {
+    const uint32_t W = options_.width, H = options_.height;
+    const uint32_t barX = uint32_t((t * 640 / 1000000) % W);
+    const uint32_t barY = uint32_t((t * 360 / 1000000) % H);
+    while (n > 0) {
+        // One row: a few events far enough apart to stay single words
+        // (EVT_ADDR_X), then often a run of neighbours of one polarity, which
+        // the writer packs into VECT_BASE_X and a vector word.
+        uint32_t y, x;
+        if (below(2) == 0) {
+            y = below(H);
+            x = (barX + W - 32 + below(64)) % W;
+        } else {
+            y = (barY + H - 4 + below(8)) % H;
+            x = below(W);
+        }
+        for (uint32_t k = 1 + below(6); k > 0 && n > 0 && x < W; --k) {
+            events.emplace_back(uint16_t(x), uint16_t(y), uint8_t(next() & 1), t);
+            --n;
+            x += 12 + below(29);
+        }
+        if (n == 0 || below(100) >= 48) continue;
+        const uint8_t p = uint8_t(next() & 1);
+        // Mostly three or four neighbours (one VECT_8), now and then a longer run.
+        const uint32_t r = below(8) == 0 ? 5 + below(6) : 3 + (below(4) == 0);
+        for (uint32_t i = 0; i < r && n > 0 && x < W; ++i) {
+            events.emplace_back(uint16_t(x), uint16_t(y), p, t);
+            --n;
+            x += below(4) == 0 ? 2 : 1;
+        }
+    }
+}
+
+bool syntheticMixByName(const std::string& name, SyntheticMix& mix) {
+    if (name == "plain") {
+        mix = SyntheticMix::Plain;
+    } else if (name == "camera") {
+        mix = SyntheticMix::Camera;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 bool writeSyntheticRecording(const std::string& path, const SyntheticOptions& options,

@@ -60,6 +60,13 @@ struct ParallelScanOptions {
     // Called on a worker thread after a stretch is decoded, e.g. to reduce
     // it to sums kept per slot; StretchBatch::slot says which.
     std::function<void(StretchBatch&)> onWorker;
+    // When set, a worker hands the stretch's events to it in pieces of a few
+    // thousand, in file order, as they are decoded (before onWorker), and
+    // keeps none: a reduction then reads them while they are still in cache,
+    // and the stretch needs no buffer of its own size. The batch handed on
+    // has no events (events null), count says how many there were; its
+    // edges' eventIndex count the events of the stretch as before.
+    std::function<void(StretchBatch&, const Event2D*, size_t)> onWorkerEvents;
     const std::atomic<bool>* cancel = nullptr;  // stops handing out stretches
 };
 
