@@ -105,23 +105,21 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
         if (o.cancel && o.cancel->load()) return refuse(o, "cancelled");
         // As in playback: the accumulation window from the frame's start,
         // shortened where the range ends first. No window reaches past it.
-        // Counted as the decoder hands the events over: no window buffer.
         const uint64_t left = end_us - pos + 1;
         const uint64_t duration = std::min(o.accumulation_us, left);
         std::fill(cells.begin(), cells.end(), uint8_t(0));
-        size_t events = 0;
-        reader.visitEventsInWindow(pos, duration, [&](const Event2D* ev, size_t n) {
-            countEventsPacked(ev, ev + n, o.width, o.height, cells.data(), mirror);
-            events += n;
-        });
-        if (events >= reader.windowEventLimit()) {
+        EventBatch batch = reader.readEventsInWindow(pos, duration);
+        if (batch && batch->size() >= reader.windowEventLimit()) {
             // More than one read holds: the window is drawn in pieces.
-            std::fill(cells.begin(), cells.end(), uint8_t(0));
+            batch.reset();
             reader.forEachChunk(
                 pos, pos + duration,
                 [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&) {
                     countEventsPacked(ev, ev + n, o.width, o.height, cells.data(), mirror);
                 });
+        } else if (batch) {
+            countEventsPacked(batch->data(), batch->data() + batch->size(), o.width, o.height,
+                              cells.data(), mirror);
         }
         paintPacked(cells.data(), o.width, o.height, o.theme, rgb.data(), bytesPerLine);
         if (!encoder.writeFrame(rgb.data(), bytesPerLine)) return refuse(o, encoder.error());
