@@ -462,6 +462,34 @@ void SimulatedDvsCamera::countStatistics(uint64_t from_us) {
     }
 }
 
+std::shared_ptr<StreamChunk> SimulatedDvsCamera::newChunk() {
+    std::unique_ptr<StreamChunk> chunk;
+    {
+        std::lock_guard lock(recycler_->mutex);
+        if (!recycler_->free.empty()) {
+            chunk = std::move(recycler_->free.back());
+            recycler_->free.pop_back();
+        }
+    }
+    if (chunk) {
+        chunk->seq = chunk->t0_us = chunk->t1_us = 0;
+        chunk->events.clear();
+        chunk->triggers.clear();
+    } else {
+        chunk = std::make_unique<StreamChunk>();
+    }
+    // Whichever thread lets go of it last hands it back.
+    return std::shared_ptr<StreamChunk>(
+        chunk.release(), [home = std::weak_ptr<ChunkRecycler>(recycler_)](StreamChunk* p) {
+            std::unique_ptr<StreamChunk> owned(p);
+            if (const auto recycler = home.lock()) {
+                std::lock_guard lock(recycler->mutex);
+                if (recycler->free.size() < ChunkRecycler::kKept)
+                    recycler->free.push_back(std::move(owned));
+            }
+        });
+}
+
 void SimulatedDvsCamera::run() {
     uint64_t t = streamTime_.load();
     const uint64_t origin = origin_us_.load();
@@ -476,7 +504,7 @@ void SimulatedDvsCamera::run() {
         if (!clock_->sleepUntil(origin + sliceEnd) || !running_.load()) break;
 
         refreshSettings();
-        auto chunk = std::make_shared<StreamChunk>();
+        auto chunk = newChunk();
         chunk->t0_us = t;
         chunk->t1_us = sliceEnd;
         chunk->events.reserve(size_t(appliedSceneRate_ * (sliceEnd - t) / 1000000 * 5 / 4) + 64);
