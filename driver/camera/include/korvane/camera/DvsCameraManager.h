@@ -29,7 +29,8 @@ public:
 
 class DvsCameraManager {
 public:
-    // With the simulated backend and the replays of the user's replay folder.
+    // With the simulated backend and the replays of the user's replay folder
+    // (defaultCameraBackends with the build's frame writer; KorvaneSimDefaults).
     DvsCameraManager();
     explicit DvsCameraManager(std::vector<std::shared_ptr<CameraBackend>> backends);
 
