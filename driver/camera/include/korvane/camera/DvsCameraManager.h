@@ -29,8 +29,7 @@ public:
 
 class DvsCameraManager {
 public:
-    // With the simulated backend and the replays of the user's replay folder
-    // (defaultCameraBackends with the build's frame writer; KorvaneSimDefaults).
+    // With the simulated backend and the replays of the user's replay folder.
     DvsCameraManager();
     explicit DvsCameraManager(std::vector<std::shared_ptr<CameraBackend>> backends);
 
