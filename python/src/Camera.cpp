@@ -23,6 +23,7 @@
 #include "korvane/camera/DvsCameraManager.h"
 #include "korvane/camera/RecordingSession.h"
 #include "korvane/camera/ToolSettings.h"
+#include "korvane/sim/SimulatedBackend.h"
 #include "korvane/sim/SimulatedDvsCamera.h"
 
 namespace py = pybind11;
@@ -769,7 +770,7 @@ the first.)")
     m.def(
         "cameras",
         [cameraInfo]() {
-            DvsCameraManager manager;
+            DvsCameraManager manager(defaultCameraBackends());
             py::list out;
             for (const auto& d : manager.getCameraDescs())
                 out.append(cameraInfo(d.serial, d.product, d.manufacturer));
@@ -779,7 +780,7 @@ the first.)")
     m.def(
         "open_camera",
         [](const std::string& serial) {
-            DvsCameraManager manager;
+            DvsCameraManager manager(defaultCameraBackends());
             if (auto camera = manager.openCamera(serial)) return new Camera(std::move(camera));
             std::string known;
             bool listed = false;

@@ -32,6 +32,7 @@
 #include "WindowTestSupport.h"
 #include "korvane/file/DvsFileReader.h"
 #include "korvane/file/RawWriter.h"
+#include "korvane/sim/DefaultFrameWriter.h"
 #include "korvane/sim/SimulatedBackend.h"
 #include "ui_CamerasList.h"
 #include "ui_MainWidget.h"
@@ -91,6 +92,7 @@ class FusionWindowTest : public QObject {
         quenta.frameHeight = 540;
         quenta.calibrationDirectory = folder("calibrations").toStdString();
         quenta.firmwareVersion = firmware;
+        quenta.frameWriterFactory = korvane::defaultFrameWriterFactory();  // as the window's
         korvane::SimulatedCameraOptions evk4;
         evk4.serial = SimulatedBackend::kEvk4Serial;
         evk4.product = "EVK4";

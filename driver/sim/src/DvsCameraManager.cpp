@@ -5,8 +5,17 @@
 
 namespace korvane {
 
-DvsCameraManager::DvsCameraManager()
-    : backends_{std::make_shared<SimulatedBackend>(), std::make_shared<ReplayBackend>()} {}
+// DvsCameraManager() is in KorvaneSimDefaults: it names the H.264 writer.
+
+std::vector<std::shared_ptr<CameraBackend>> defaultCameraBackends(
+    FrameFileWriterFactory frameWriter) {
+    auto fusion = SimulatedBackend::defaultFusionCameras();
+    for (auto& o : fusion)
+        o.frameWriterFactory = frameWriter;
+    return {
+        std::make_shared<SimulatedBackend>(SimulatedBackend::defaultCameras(), std::move(fusion)),
+        std::make_shared<ReplayBackend>()};
+}
 
 DvsCameraManager::DvsCameraManager(std::vector<std::shared_ptr<CameraBackend>> backends)
     : backends_(std::move(backends)) {}

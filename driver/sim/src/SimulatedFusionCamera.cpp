@@ -74,7 +74,8 @@ void releaseHold(int& fd) {
 
 FrameFileWriterFactory missingFrameWriterFactory() {
     return [](const std::string&, int, int, int, std::string* error) {
-        if (error) *error = "frame files need the H.264 writer, which this build has not";
+        if (error)
+            *error = "no frame writer: frame files need the H.264 writer, not given or not built";
         return std::unique_ptr<FrameFileWriter>();
     };
 }

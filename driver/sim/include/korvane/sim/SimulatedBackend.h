@@ -43,4 +43,12 @@ private:
     std::map<std::string, std::weak_ptr<SimulatedFusionCamera>> openFusion_;
 };
 
+// The default manager's backends: the default simulated cameras, whose
+// fusion camera writes its frames with frameWriter, and the replays of the
+// user's replay folder. DvsCameraManager() gives them the build's writer
+// (KorvaneSimDefaults); the Python module, which opens only event cameras,
+// none.
+std::vector<std::shared_ptr<CameraBackend>> defaultCameraBackends(
+    FrameFileWriterFactory frameWriter = missingFrameWriterFactory());
+
 }  // namespace korvane

@@ -35,17 +35,13 @@
 
 #include "korvane/camera/FrameFileWriter.h"
 #include "korvane/camera/FusionCamera.h"
-#if defined(KORVANE_HAVE_VIDEO)
-#include "korvane/video/H264FrameWriter.h"
-#endif
 #include "korvane/camera/ParameterTool.h"
 #include "korvane/sim/SimulatedDvsCamera.h"
 
 namespace korvane {
 
-// A factory that makes no writer and says why: the default where the build
-// has no video encoder, so a fusion recording fails instead of silently
-// holding no frames.
+// A factory that makes no writer and says why: the default where none is
+// given, so a fusion recording fails instead of silently holding no frames.
 FrameFileWriterFactory missingFrameWriterFactory();
 
 struct SimulatedFusionOptions {
@@ -62,13 +58,11 @@ struct SimulatedFusionOptions {
     // Where uploaded calibrations are kept; empty: the per-user data folder.
     std::string calibrationDirectory;
     std::string firmwareVersion;  // empty: the current one
-    // Null: recordings hold no frame file.
-#if defined(KORVANE_HAVE_VIDEO)
-    FrameFileWriterFactory frameWriterFactory = h264FrameWriterFactory();
-#else
-    // No H.264 writer in this build: recording frames fails unless one is given.
+    // Null: recordings hold no frame file. Not given: recording frames fails.
+    // The default camera manager gives the build's writer (H.264 where FFmpeg
+    // is built, see DefaultFrameWriter.h); naming it here would pull FFmpeg
+    // into everything that lists the cameras, the Python module too.
     FrameFileWriterFactory frameWriterFactory = missingFrameWriterFactory();
-#endif
 };
 
 // The frame side of the last recording, final once it stopped.
@@ -97,8 +91,8 @@ public:
     // Writes directory/base_name.raw (events, columns mirrored; its
     // header's aps_start_timestamp is the event-clock time of the first
     // recorded frame), directory/base_name.json (the stored calibration) and, with a
-    // frame writer (by default H.264 into directory/base_name.mp4), the
-    // frames. False when the event or frame file cannot be made.
+    // frame writer (the default manager's: H.264 into directory/base_name.mp4),
+    // the frames. False when the event or frame file cannot be made.
     bool startRecording(const std::string& directory, const std::string& base_name,
                         STREAM_TYPE type) override;
     // Streaming should stop first, so every frame of an edge streamed is
