@@ -19,8 +19,8 @@
 #include "MainWidget.h"
 
 void loadLanguage(const QString& language) {
-    // Lives for the rest of the process: the interface keeps using it.
-    auto* translator = new QTranslator();
+    // Owned by the application, as the interface uses it until the end.
+    auto* translator = new QTranslator(QCoreApplication::instance());
     const QString file = language == "zh" ? ":/app_zh.qm" : ":/app_en.qm";
     if (!translator->load(file)) {
         qDebug() << "Load language failed.";
@@ -37,7 +37,7 @@ bool loadQtTranslation(const QString& language) {
     // Qt's own dialogs (the file dialog's "Look in", "Open", "Cancel") speak
     // the language too, from the translations the distribution installs.
     if (language != "zh") return false;
-    auto* qt = new QTranslator();
+    auto* qt = new QTranslator(QCoreApplication::instance());
     if (!qt->load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
         !QCoreApplication::installTranslator(qt)) {
