@@ -82,11 +82,16 @@ public:
             uint64_t f0 = first_ + (t0 - shift);
             const uint64_t f1 = first_ + (end - shift);
             while (f0 < f1) {
-                if (f0 < bufFrom_ || f0 >= bufTo_) fill(f0);
+                if (f0 < bufFrom_ || f0 >= bufTo_) {
+                    fill(f0);
+                } else if (f0 < taken_) {
+                    // A new loop of a recording the buffer holds whole: from its start again.
+                    head_ = trigHead_ = 0;
+                }
                 const uint64_t upTo = std::min(f1, bufTo_);
                 take(buf_, head_, f0, upTo, shift, events);
                 take(trig_, trigHead_, f0, upTo, shift, triggers);
-                f0 = upTo;
+                f0 = taken_ = upTo;
             }
             t0 = end;
         }
@@ -154,6 +159,7 @@ private:
     std::vector<Event2D> buf_;
     std::vector<EventTriggerIn> trig_;
     size_t head_ = 0, trigHead_ = 0;
+    uint64_t taken_ = 0;  // file time the buffer was taken up to
     uint64_t bufFrom_ = 1, bufTo_ = 0;  // empty
     std::atomic<int64_t> lastCheck_ns_{0};
     std::atomic<bool> present_{true};

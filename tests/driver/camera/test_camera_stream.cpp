@@ -328,6 +328,23 @@ TEST(ReplayCameraTest, StreamsTheRecordingAtItsPaceLoopingWithTimeGoingOn) {
     EXPECT_EQ(stats[0].eventRate, events.size()) << "statistics count what was streamed";
 }
 
+// A recording shorter than the replay's read-ahead window sits whole in one
+// buffer: every loop must play it again, not only the first.
+TEST(ReplayCameraTest, ARecordingShorterThanItsReadAheadLoopsToo) {
+    ScratchDir dir;
+    const std::string path = replaySource(dir, "short.raw", 5000);
+    const Decoded source = decodedFile(path);
+    ASSERT_GT(source.events.size(), 100u);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    ASSERT_EQ(m.camera->start(), 0);
+    const auto events = m.stream(4 * ManualCamera::kBatch_us);
+    m.camera->stop();
+    const Expected want = replayed(source, 0, 4 * ManualCamera::kBatch_us);
+    ASSERT_EQ(events.size(), want.events.size());
+    EXPECT_TRUE(events == want.events);
+}
+
 TEST(ReplayCameraTest, FolderListsReadableRecordingsAndNeverTripsOnBadFiles) {
     ScratchDir dir;
     const std::string folder = dir.file("replay");
