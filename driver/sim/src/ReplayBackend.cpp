@@ -353,8 +353,18 @@ bool ReplayBackend::remove(const std::string& folder, const std::string& name, s
     try {
         std::error_code ec;
         const fs::path link = fs::path(folder) / (nameOf(name) + kEnding);
-        if (folder.empty() || !fs::exists(fs::symlink_status(link, ec)))
-            return refuse("no replay named '" + name + "'");
+        const fs::file_status st = fs::symlink_status(link, ec);
+        if (folder.empty() || !fs::exists(st)) return refuse("no replay named '" + name + "'");
+#ifdef _WIN32
+        // add copies there: a copy is the replay's own file.
+        const bool ours = fs::is_regular_file(st);
+#else
+        // A recording put in the folder by hand is the user's only copy.
+        const bool ours = fs::is_symlink(st);
+#endif
+        if (!ours)
+            return refuse("'" + name + "' is not a link to a recording: " + link.string() +
+                          " stays (remove it yourself if you mean to)");
         // The link itself: fs::remove never follows it.
         if (!fs::remove(link, ec) || ec)
             return refuse("cannot remove " + link.string() + ": " + ec.message());

@@ -429,6 +429,10 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
     EXPECT_EQ(r.out.rfind("second 1 events_per_s ", 0), 0u) << r.out;
     EXPECT_EQ(run("stream " + walk + " --seconds 1 --rate 5").status, 2) << "no scene rate";
 
+    // A recording put in the folder itself, and a folder named like one: remove
+    // deletes links only, never a recording (nor a folder).
+    fs::copy_file(source, folder + "/copied.raw");
+    fs::create_directory(folder + "/sub.raw");
     writeBytes(dir.file("notes.raw"), std::vector<uint8_t>(4000, 'n'));
     writeBytes(dir.file("empty.raw"), {});
     const std::string header = generateDvsFileHeader(DvsFileInfo{});
@@ -447,11 +451,17 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
              {"replay add " + dir.path().string(), "not a regular file"},
              {"replay remove nobody", "no replay named 'nobody'"},
              {"replay remove sub/walk", "'/'"},
+             {"replay remove copied", "not a link"},
+             {"replay remove sub", "not a link"},
          }) {
         r = run(t.args);
         EXPECT_EQ(r.status, 1) << t.args;
         EXPECT_NE(r.err.find(t.reason), std::string::npos) << t.args << ": " << r.err;
     }
+    EXPECT_TRUE(fs::is_regular_file(folder + "/copied.raw")) << "a recording is never removed";
+    EXPECT_TRUE(fs::is_directory(folder + "/sub.raw"));
+    fs::remove(folder + "/copied.raw");
+    fs::remove(folder + "/sub.raw");
     EXPECT_EQ(run("replay").status, 2);
     EXPECT_EQ(run("replay list extra").status, 2);
 
