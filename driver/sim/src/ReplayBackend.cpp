@@ -9,6 +9,7 @@
 
 #include "korvane/file/DvsFileReader.h"
 #include "korvane/file/Platform.h"
+#include "korvane/file/SafeOutput.h"
 
 namespace korvane {
 
@@ -66,11 +67,16 @@ public:
           watch_(std::move(watch)),
           first_(first),
           last_(last),
-          span_(last - first + 1) {}
+          span_(last - first + 1) {
+        if (!fileIdentity(watch_, file_)) file_ = FileIdentity{};
+    }
 
     uint32_t width() const override { return header_.width; }
     uint32_t height() const override { return header_.height; }
     const RawHeader* header() const override { return &header_; }
+    bool readsFrom(const FileIdentity& f) const override {
+        return file_.inode != 0 && f.device == file_.device && f.inode == file_.inode;
+    }
 
     void generate(uint64_t t0, uint64_t t1, std::vector<Event2D>& events,
                   std::vector<EventTriggerIn>& triggers) override {
@@ -156,6 +162,7 @@ private:
     RawHeader header_;
     const std::string watch_;
     const uint64_t first_, last_, span_;
+    FileIdentity file_;
     std::vector<Event2D> buf_;
     std::vector<EventTriggerIn> trig_;
     size_t head_ = 0, trigHead_ = 0;

@@ -345,6 +345,23 @@ TEST(ReplayCameraTest, ARecordingShorterThanItsReadAheadLoopsToo) {
     EXPECT_TRUE(events == want.events);
 }
 
+// Recording a replay onto its own recording would empty the file it plays.
+TEST(ReplayCameraTest, ARecordingOntoItsOwnSourceIsRefusedAndTheSourceStays) {
+    ScratchDir dir;
+    const std::string path = replaySource(dir);
+    const auto size = fs::file_size(path);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    ASSERT_EQ(m.camera->start(), 0);
+    EXPECT_FALSE(m.camera->startRecording(path));
+    EXPECT_NE(m.camera->recordingStatus().error.find("output is the input"), std::string::npos)
+        << m.camera->recordingStatus().error;
+    m.stream(ManualCamera::kBatch_us);
+    m.camera->stop();
+    EXPECT_EQ(fs::file_size(path), size);
+    EXPECT_GT(decodedFile(path).events.size(), 1000u);
+}
+
 TEST(ReplayCameraTest, FolderListsReadableRecordingsAndNeverTripsOnBadFiles) {
     ScratchDir dir;
     const std::string folder = dir.file("replay");
