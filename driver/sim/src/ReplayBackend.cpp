@@ -69,6 +69,9 @@ public:
           last_(last),
           span_(last - first + 1) {
         if (!fileIdentity(watch_, file_)) file_ = FileIdentity{};
+        std::error_code ec;
+        size_ = fs::file_size(watch_, ec);
+        if (ec) size_ = 0;
     }
 
     uint32_t width() const override { return header_.width; }
@@ -116,6 +119,13 @@ public:
         // Follows the link: removing it or the recording it points to both count.
         const fs::file_status st = fs::status(watch_, ec);
         if (st.type() == fs::file_type::not_found) present_.store(false);
+        // The same file cut short: what the reader has yet to read is gone too
+        // (one replaced under the name plays on from the one opened).
+        FileIdentity current;
+        if (fileIdentity(watch_, current) && readsFrom(current)) {
+            if (const auto size = fs::file_size(watch_, ec); !ec && size < size_)
+                present_.store(false);
+        }
         return present_.load();
     }
 
@@ -163,6 +173,7 @@ private:
     const std::string watch_;
     const uint64_t first_, last_, span_;
     FileIdentity file_;
+    uintmax_t size_ = 0;  // at opening
     std::vector<Event2D> buf_;
     std::vector<EventTriggerIn> trig_;
     size_t head_ = 0, trigHead_ = 0;

@@ -362,6 +362,24 @@ TEST(ReplayCameraTest, ARecordingOntoItsOwnSourceIsRefusedAndTheSourceStays) {
     EXPECT_GT(decodedFile(path).events.size(), 1000u);
 }
 
+// A recording cut short under an open replay cannot be played on: the camera
+// is unplugged rather than streaming nothing while it says it is connected.
+TEST(ReplayCameraTest, ARecordingCutShortWhileOpenUnplugsTheCamera) {
+    ScratchDir dir;
+    const std::string path = replaySource(dir);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    ASSERT_EQ(m.camera->start(), 0);
+    m.stream(ManualCamera::kBatch_us);
+    EXPECT_TRUE(m.camera->isConnected());
+    fs::resize_file(path, 1000);
+    // The camera looks again within a fraction of a second of wall time.
+    EXPECT_TRUE(waitFor([&] {
+        m.clock->advance(1000);
+        return !m.camera->isConnected();
+    }));
+}
+
 TEST(ReplayCameraTest, FolderListsReadableRecordingsAndNeverTripsOnBadFiles) {
     ScratchDir dir;
     const std::string folder = dir.file("replay");
