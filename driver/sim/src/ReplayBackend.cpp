@@ -339,6 +339,9 @@ bool ReplayBackend::add(const std::string& folder, const std::string& file, std:
         const fs::path link = fs::path(folder) / (name + kEnding);
         if (fs::exists(fs::symlink_status(link, ec)))
             return refuse("the name '" + name + "' is already taken");
+        // NAME.RAW put there by hand is the replay NAME too: one serial, one camera.
+        for (const ReplayEntry& e : ReplayBackend(folder).entries())
+            if (e.name == name) return refuse("the name '" + name + "' is already taken");
         const fs::path target = fs::absolute(file, ec);
         if (ec) return refuse(file + ": " + ec.message());
 #ifdef _WIN32

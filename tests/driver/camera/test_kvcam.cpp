@@ -434,6 +434,7 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
     // deletes links only, never a recording (nor a folder).
     fs::copy_file(source, folder + "/copied.raw");
     fs::create_directory(folder + "/sub.raw");
+    fs::create_symlink(source, folder + "/cased.RAW");  // the replay "cased" already
     writeBytes(dir.file("notes.raw"), std::vector<uint8_t>(4000, 'n'));
     writeBytes(dir.file("empty.raw"), {});
     const std::string header = generateDvsFileHeader(DvsFileInfo{});
@@ -453,6 +454,7 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
              {"replay remove nobody", "no replay named 'nobody'"},
              {"replay remove sub/walk", "'/'"},
              {"replay remove copied", "not a link"},
+             {"replay add " + source + " --name cased", "the name 'cased' is already taken"},
              {"replay remove sub", "not a link"},
          }) {
         r = run(t.args);
@@ -463,6 +465,8 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
     EXPECT_TRUE(fs::is_directory(folder + "/sub.raw"));
     fs::remove(folder + "/copied.raw");
     fs::remove(folder + "/sub.raw");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/cased.raw")));
+    fs::remove(folder + "/cased.RAW");
     EXPECT_EQ(run("replay").status, 2);
     EXPECT_EQ(run("replay list extra").status, 2);
 
