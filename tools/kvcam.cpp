@@ -459,6 +459,29 @@ int cmdRecord(const Args& a) {
     return 0;
 }
 
+// A listed name or path as it is when it is well-formed UTF-8 without
+// control characters or '\' (so a script can give it back to remove and an
+// escape in the list is never ambiguous), else escaped.
+std::string listedText(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t n = 0;  // the character's continuation bytes
+        if (c < 0x20 || c == 0x7f || c == '\\') return printableText(text);
+        // U+0080..U+009F: control characters a terminal may act on.
+        if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xa0)
+            return printableText(text);
+        if (c >= 0xc2 && c <= 0xdf) n = 1;
+        else if (c >= 0xe0 && c <= 0xef) n = 2;
+        else if (c >= 0xf0 && c <= 0xf4) n = 3;
+        else if (c >= 0x80) return printableText(text);
+        if (i + n >= text.size() && n > 0) return printableText(text);
+        for (size_t k = 1; k <= n; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return printableText(text);
+        i += n + 1;
+    }
+    return text;
+}
+
 // The replay folder's management; the folder comes from the user's data
 // folder, as the camera list reads it.
 int cmdReplay(const Args& a) {
@@ -492,8 +515,8 @@ int cmdReplay(const Args& a) {
                     }
                 }
             }
-            std::printf("%s\t%s\t%s\t%s\n", printableText(e.name).c_str(), e.serial.c_str(),
-                        printableText(e.target).c_str(), duration.c_str());
+            std::printf("%s\t%s\t%s\t%s\n", listedText(e.name).c_str(), e.serial.c_str(),
+                        listedText(e.target).c_str(), duration.c_str());
             if (duration == "-")
                 std::fprintf(stderr, "kvcam: %s: %s\n", printableText(e.name).c_str(),
                              printableText(why).c_str());

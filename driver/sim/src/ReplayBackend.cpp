@@ -9,6 +9,7 @@
 
 #include "korvane/file/DvsFileReader.h"
 #include "korvane/file/Platform.h"
+#include "korvane/file/SafeOutput.h"
 
 namespace korvane {
 
@@ -66,11 +67,19 @@ public:
           watch_(std::move(watch)),
           first_(first),
           last_(last),
-          span_(last - first + 1) {}
+          span_(last - first + 1) {
+        if (!fileIdentity(watch_, file_)) file_ = FileIdentity{};
+        std::error_code ec;
+        size_ = fs::file_size(watch_, ec);
+        if (ec) size_ = 0;
+    }
 
     uint32_t width() const override { return header_.width; }
     uint32_t height() const override { return header_.height; }
     const RawHeader* header() const override { return &header_; }
+    bool readsFrom(const FileIdentity& f) const override {
+        return file_.inode != 0 && f.device == file_.device && f.inode == file_.inode;
+    }
 
     void generate(uint64_t t0, uint64_t t1, std::vector<Event2D>& events,
                   std::vector<EventTriggerIn>& triggers) override {
@@ -82,11 +91,16 @@ public:
             uint64_t f0 = first_ + (t0 - shift);
             const uint64_t f1 = first_ + (end - shift);
             while (f0 < f1) {
-                if (f0 < bufFrom_ || f0 >= bufTo_) fill(f0);
+                if (f0 < bufFrom_ || f0 >= bufTo_) {
+                    fill(f0);
+                } else if (f0 < taken_) {
+                    // A new loop of a recording the buffer holds whole: from its start again.
+                    head_ = trigHead_ = 0;
+                }
                 const uint64_t upTo = std::min(f1, bufTo_);
                 take(buf_, head_, f0, upTo, shift, events);
                 take(trig_, trigHead_, f0, upTo, shift, triggers);
-                f0 = upTo;
+                f0 = taken_ = upTo;
             }
             t0 = end;
         }
@@ -105,6 +119,13 @@ public:
         // Follows the link: removing it or the recording it points to both count.
         const fs::file_status st = fs::status(watch_, ec);
         if (st.type() == fs::file_type::not_found) present_.store(false);
+        // The same file cut short: what the reader has yet to read is gone too
+        // (one replaced under the name plays on from the one opened).
+        FileIdentity current;
+        if (fileIdentity(watch_, current) && readsFrom(current)) {
+            if (const auto size = fs::file_size(watch_, ec); !ec && size < size_)
+                present_.store(false);
+        }
         return present_.load();
     }
 
@@ -151,9 +172,12 @@ private:
     RawHeader header_;
     const std::string watch_;
     const uint64_t first_, last_, span_;
+    FileIdentity file_;
+    uintmax_t size_ = 0;  // at opening
     std::vector<Event2D> buf_;
     std::vector<EventTriggerIn> trig_;
     size_t head_ = 0, trigHead_ = 0;
+    uint64_t taken_ = 0;  // file time the buffer was taken up to
     uint64_t bufFrom_ = 1, bufTo_ = 0;  // empty
     std::atomic<int64_t> lastCheck_ns_{0};
     std::atomic<bool> present_{true};
@@ -315,6 +339,9 @@ bool ReplayBackend::add(const std::string& folder, const std::string& file, std:
         const fs::path link = fs::path(folder) / (name + kEnding);
         if (fs::exists(fs::symlink_status(link, ec)))
             return refuse("the name '" + name + "' is already taken");
+        // NAME.RAW put there by hand is the replay NAME too: one serial, one camera.
+        for (const ReplayEntry& e : ReplayBackend(folder).entries())
+            if (e.name == name) return refuse("the name '" + name + "' is already taken");
         const fs::path target = fs::absolute(file, ec);
         if (ec) return refuse(file + ": " + ec.message());
 #ifdef _WIN32
@@ -347,8 +374,18 @@ bool ReplayBackend::remove(const std::string& folder, const std::string& name, s
     try {
         std::error_code ec;
         const fs::path link = fs::path(folder) / (nameOf(name) + kEnding);
-        if (folder.empty() || !fs::exists(fs::symlink_status(link, ec)))
-            return refuse("no replay named '" + name + "'");
+        const fs::file_status st = fs::symlink_status(link, ec);
+        if (folder.empty() || !fs::exists(st)) return refuse("no replay named '" + name + "'");
+#ifdef _WIN32
+        // add copies there: a copy is the replay's own file.
+        const bool ours = fs::is_regular_file(st);
+#else
+        // A recording put in the folder by hand is the user's only copy.
+        const bool ours = fs::is_symlink(st);
+#endif
+        if (!ours)
+            return refuse("'" + name + "' is not a link to a recording: " + link.string() +
+                          " stays (remove it yourself if you mean to)");
         // The link itself: fs::remove never follows it.
         if (!fs::remove(link, ec) || ec)
             return refuse("cannot remove " + link.string() + ": " + ec.message());

@@ -244,6 +244,8 @@ bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsSta
         return false;
     };
     if (!connected_.load()) return refuse("camera unplugged");
+    if (FileIdentity target; source_ && fileIdentity(path, target) && source_->readsFrom(target))
+        return refuse("cannot create " + path + ": output is the input");
     {
         std::lock_guard sink(sinkMutex_);
         if (recorder_ && recorder_->status().running) {

@@ -328,6 +328,58 @@ TEST(ReplayCameraTest, StreamsTheRecordingAtItsPaceLoopingWithTimeGoingOn) {
     EXPECT_EQ(stats[0].eventRate, events.size()) << "statistics count what was streamed";
 }
 
+// A recording shorter than the replay's read-ahead window sits whole in one
+// buffer: every loop must play it again, not only the first.
+TEST(ReplayCameraTest, ARecordingShorterThanItsReadAheadLoopsToo) {
+    ScratchDir dir;
+    const std::string path = replaySource(dir, "short.raw", 5000);
+    const Decoded source = decodedFile(path);
+    ASSERT_GT(source.events.size(), 100u);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    ASSERT_EQ(m.camera->start(), 0);
+    const auto events = m.stream(4 * ManualCamera::kBatch_us);
+    m.camera->stop();
+    const Expected want = replayed(source, 0, 4 * ManualCamera::kBatch_us);
+    ASSERT_EQ(events.size(), want.events.size());
+    EXPECT_TRUE(events == want.events);
+}
+
+// Recording a replay onto its own recording would empty the file it plays.
+TEST(ReplayCameraTest, ARecordingOntoItsOwnSourceIsRefusedAndTheSourceStays) {
+    ScratchDir dir;
+    const std::string path = replaySource(dir);
+    const auto size = fs::file_size(path);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    ASSERT_EQ(m.camera->start(), 0);
+    EXPECT_FALSE(m.camera->startRecording(path));
+    EXPECT_NE(m.camera->recordingStatus().error.find("output is the input"), std::string::npos)
+        << m.camera->recordingStatus().error;
+    m.stream(ManualCamera::kBatch_us);
+    m.camera->stop();
+    EXPECT_EQ(fs::file_size(path), size);
+    EXPECT_GT(decodedFile(path).events.size(), 1000u);
+}
+
+// A recording cut short under an open replay cannot be played on: the camera
+// is unplugged rather than streaming nothing while it says it is connected.
+TEST(ReplayCameraTest, ARecordingCutShortWhileOpenUnplugsTheCamera) {
+    ScratchDir dir;
+    const std::string path = replaySource(dir);
+    ManualCamera m(ManualCamera::ReplayOf{path});
+    ASSERT_TRUE(m.camera);
+    ASSERT_EQ(m.camera->start(), 0);
+    m.stream(ManualCamera::kBatch_us);
+    EXPECT_TRUE(m.camera->isConnected());
+    fs::resize_file(path, 1000);
+    // The camera looks again within a fraction of a second of wall time.
+    EXPECT_TRUE(waitFor([&] {
+        m.clock->advance(1000);
+        return !m.camera->isConnected();
+    }));
+}
+
 TEST(ReplayCameraTest, FolderListsReadableRecordingsAndNeverTripsOnBadFiles) {
     ScratchDir dir;
     const std::string folder = dir.file("replay");

@@ -412,14 +412,15 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string walk = ReplayBackend::serialFor("walk");
     EXPECT_EQ(r.out, "walk\t" + walk + "\t" + folder + "/walk.raw\n");
-    r = run("replay add " + source + " --name 'second take'");
+    // A name beyond ASCII is listed as it is, so a script can give it back to remove.
+    r = run("replay add " + source + " --name 'second täke'");
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string second = ReplayBackend::serialFor("second take");
-    EXPECT_TRUE(fs::is_symlink(folder + "/second take.raw"));
+    const std::string second = ReplayBackend::serialFor("second täke");
+    EXPECT_TRUE(fs::is_symlink(folder + "/second täke.raw"));
 
     r = run("replay list");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "second take\t" + second + "\t" + source + "\t" + duration + "\n" + "walk\t" +
+    EXPECT_EQ(r.out, "second täke\t" + second + "\t" + source + "\t" + duration + "\n" + "walk\t" +
                          walk + "\t" + source + "\t" + duration + "\n");
     r = run("list");
     EXPECT_NE(r.out.find(walk + "\tReplay\tKorvane\n"), std::string::npos) << r.out;
@@ -429,6 +430,11 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
     EXPECT_EQ(r.out.rfind("second 1 events_per_s ", 0), 0u) << r.out;
     EXPECT_EQ(run("stream " + walk + " --seconds 1 --rate 5").status, 2) << "no scene rate";
 
+    // A recording put in the folder itself, and a folder named like one: remove
+    // deletes links only, never a recording (nor a folder).
+    fs::copy_file(source, folder + "/copied.raw");
+    fs::create_directory(folder + "/sub.raw");
+    fs::create_symlink(source, folder + "/cased.RAW");  // the replay "cased" already
     writeBytes(dir.file("notes.raw"), std::vector<uint8_t>(4000, 'n'));
     writeBytes(dir.file("empty.raw"), {});
     const std::string header = generateDvsFileHeader(DvsFileInfo{});
@@ -447,11 +453,20 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
              {"replay add " + dir.path().string(), "not a regular file"},
              {"replay remove nobody", "no replay named 'nobody'"},
              {"replay remove sub/walk", "'/'"},
+             {"replay remove copied", "not a link"},
+             {"replay add " + source + " --name cased", "the name 'cased' is already taken"},
+             {"replay remove sub", "not a link"},
          }) {
         r = run(t.args);
         EXPECT_EQ(r.status, 1) << t.args;
         EXPECT_NE(r.err.find(t.reason), std::string::npos) << t.args << ": " << r.err;
     }
+    EXPECT_TRUE(fs::is_regular_file(folder + "/copied.raw")) << "a recording is never removed";
+    EXPECT_TRUE(fs::is_directory(folder + "/sub.raw"));
+    fs::remove(folder + "/copied.raw");
+    fs::remove(folder + "/sub.raw");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/cased.raw")));
+    fs::remove(folder + "/cased.RAW");
     EXPECT_EQ(run("replay").status, 2);
     EXPECT_EQ(run("replay list extra").status, 2);
 
@@ -461,7 +476,9 @@ TEST(KvcamTest, ReplayAddListRemoveManageTheFolderAndRefuseWithAReason) {
     EXPECT_TRUE(fs::is_regular_file(source)) << "the recording itself stays";
     r = run("replay list");
     EXPECT_EQ(r.out.find("walk\t"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("second take\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("second täke\t"), std::string::npos) << r.out;
+    EXPECT_EQ(run("replay remove 'second täke'").status, 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/second täke.raw")));
 
     // A recording gone from under its link: listed as unreadable, not a camera.
     ASSERT_EQ(run("replay add " + source + " --name later").status, 0);

@@ -78,7 +78,9 @@ public:
     // name.raw (name empty: the file's name without its .raw ending); it
     // refuses a file that is not a readable RAW recording with events, a
     // name already taken and a name with separators or control characters.
-    // remove deletes the link only, never the recording it points to.
+    // remove deletes the link only, never the recording it points to, and
+    // refuses a recording put in the folder itself (on Windows, where add
+    // copies, it removes the copy).
     static bool add(const std::string& folder, const std::string& file, std::string name,
                     std::string* error, ReplayEntry* added = nullptr);
     static bool remove(const std::string& folder, const std::string& name, std::string* error);

@@ -38,6 +38,7 @@
 #include "korvane/camera/StreamRecorder.h"
 #include "korvane/camera/TriggerCache.h"
 #include "korvane/file/RawHeader.h"
+#include "korvane/file/SafeOutput.h"
 
 namespace korvane {
 
@@ -56,6 +57,8 @@ public:
     virtual bool present() { return true; }
     // The geometry and sensor a recording of the stream states; null: ours.
     virtual const RawHeader* header() const { return nullptr; }
+    // The file the stream is read from, which a recording must not overwrite.
+    virtual bool readsFrom(const FileIdentity&) const { return false; }
 };
 
 struct SimulatedCameraOptions {
