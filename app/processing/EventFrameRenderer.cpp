@@ -26,9 +26,9 @@ void EventFrameRenderer::setImageSize(int width, int height) {
     std::lock_guard<std::mutex> render(renderMutex_);
     width_ = std::max(0, width);
     height_ = std::max(0, height);
-    const size_t counters = size_t(width_) * size_t(height_) * 2;
-    bufferA_.assign(counters, 0);
-    bufferB_.assign(counters, 0);
+    const size_t cells = size_t(width_) * size_t(height_);
+    bufferA_.assign(cells, 0);
+    bufferB_.assign(cells, 0);
     eventImage_ = QImage(width_, height_, QImage::Format_RGB888);
     eventImage_.fill(theme().background);
     ++sizeGeneration_;
@@ -45,10 +45,15 @@ ThemeColors EventFrameRenderer::theme() const {
 }
 
 void EventFrameRenderer::accumulateEvents(const Event2D* first, const Event2D* last) {
+    accumulateEvents(first, last, 0, true);
+}
+
+void EventFrameRenderer::accumulateEvents(const Event2D* first, const Event2D* last,
+                                          uint32_t mirrorWidth, bool firstPiece) {
     if (first == last) return;
     std::lock_guard<std::mutex> lock(frontMutex_);
-    korvane::countEvents(first, last, width_, height_, front_->data());
-    latestBatchTime_.store(first->timestamp);
+    korvane::countEventsPacked(first, last, width_, height_, front_->data(), mirrorWidth);
+    if (firstPiece) latestBatchTime_.store(first->timestamp);
 }
 
 void EventFrameRenderer::requestFrame() {
@@ -58,12 +63,17 @@ void EventFrameRenderer::requestFrame() {
     pending_ = true;
     ++requested_;
     frameReady_.notify_one();
-    std::fill(front_->begin(), front_->end(), uint16_t(0));
+    std::fill(front_->begin(), front_->end(), uint8_t(0));
 }
 
 std::vector<uint16_t> EventFrameRenderer::frontCounts() const {
     std::lock_guard<std::mutex> lock(frontMutex_);
-    return *front_;
+    std::vector<uint16_t> counts(front_->size() * 2);
+    for (size_t i = 0; i < front_->size(); ++i) {
+        counts[2 * i] = korvane::packedOff((*front_)[i]);
+        counts[2 * i + 1] = korvane::packedOn((*front_)[i]);
+    }
+    return counts;
 }
 
 bool EventFrameRenderer::idle() const {
@@ -100,7 +110,7 @@ void EventFrameRenderer::renderLoop() {
     };
     // The painter's own counters: the waiting ones are swapped in under the
     // lock, so the producer's two buffers are never read while painting.
-    std::vector<uint16_t> painting;
+    std::vector<uint8_t> painting;
     std::unique_lock<std::mutex> lock(renderMutex_);
     while (true) {
         frameReady_.wait(lock, [this] { return pending_ || !renderingEnabled_; });
@@ -120,7 +130,8 @@ void EventFrameRenderer::renderLoop() {
         const qsizetype bytesPerLine = qsizetype(width) * 3;
         auto buffer = imagePool_.acquire();
         buffer->resize(size_t(bytesPerLine) * size_t(height));
-        paint(painting.data(), width, height, theme(), buffer->data(), bytesPerLine);
+        korvane::paintPacked(painting.data(), width, height, toPaintTheme(theme()), buffer->data(),
+                             size_t(bytesPerLine));
         std::shared_ptr<std::vector<uchar>>* holder;
         {
             std::lock_guard<std::mutex> seen(handOver);

@@ -52,13 +52,18 @@ public:
     void setThemeSource(ThemeSource theme);
     ThemeColors theme() const;
     void accumulateEvents(const korvane::Event2D* first, const korvane::Event2D* last);
+    // The same for a piece of a batch handed over in pieces: columns below
+    // mirrorWidth (> 0) are turned as korvane::countEvents turns them, and
+    // only the batch's first piece sets the latest batch time.
+    void accumulateEvents(const korvane::Event2D* first, const korvane::Event2D* last,
+                          uint32_t mirrorWidth, bool firstPiece);
     void requestFrame();
 
     uint64_t latestBatchTime() const { return latestBatchTime_.load(); }
     int width() const { return width_; }
     int height() const { return height_; }
 
-    // Copy of the front counters, for tests.
+    // Copy of the front counters (OFF, ON per pixel), for tests.
     std::vector<uint16_t> frontCounts() const;
     // The last painted image (background only before the first frame).
     QImage eventImage() const;
@@ -79,10 +84,12 @@ private:
     ThemeSource theme_;
     int width_ = 0;
     int height_ = 0;
-    std::vector<uint16_t> bufferA_, bufferB_;
-    std::vector<uint16_t>* front_ = &bufferA_;
-    std::vector<uint16_t>* back_ = &bufferB_;  // counters waiting for the painter
-    uint64_t sizeGeneration_ = 0;              // bumped by setImageSize
+    // Counters packed one byte a pixel (korvane::countEventsPacked): a
+    // dense window's increments then mostly hit the cache.
+    std::vector<uint8_t> bufferA_, bufferB_;
+    std::vector<uint8_t>* front_ = &bufferA_;
+    std::vector<uint8_t>* back_ = &bufferB_;  // counters waiting for the painter
+    uint64_t sizeGeneration_ = 0;             // bumped by setImageSize
     std::atomic<uint64_t> latestBatchTime_{0};
     QImage eventImage_;
 

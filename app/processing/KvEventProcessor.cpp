@@ -248,7 +248,7 @@ void KvEventProcessor::setAccTime(uint64_t time_us) {
     // once (while playing the next tick draws it anyway). The position stays.
     if (before == time_us || clock_.playing() || !shown_.load() || !readerReady(true)) return;
     std::lock_guard<std::mutex> lock(readerMutex_);
-    present(reader_->readEventsInWindow(shownFrom_.load(), time_us), std::nullopt);
+    presentWindow(shownFrom_.load(), time_us, std::nullopt);
 }
 
 void KvEventProcessor::markShown(uint64_t from_us) {
@@ -282,20 +282,33 @@ void KvEventProcessor::slotPlaybackCtrl(bool play) {
 bool KvEventProcessor::present(const korvane::EventBatch& batch,
                                std::optional<uint64_t> position_us, bool skipEmpty) {
     if (!batch) return false;
-    reportRate(batch->size(), clock_.accumulation(), /*now=*/!clock_.playing());
-    if (batch->empty() && skipEmpty) return true;
-    if (const uint32_t width = mirrorWidth_.load(); width > 0) {
-        // Batches are shared with the reader's pool: mirror a copy.
-        std::vector<korvane::Event2D> mirrored(batch->begin(), batch->end());
-        for (korvane::Event2D& e : mirrored)
-            if (e.x < width) e.x = uint16_t(width - 1 - e.x);
-        accumulateEvents(mirrored.data(), mirrored.data() + mirrored.size());
-    } else {
-        accumulateEvents(batch->data(), batch->data() + batch->size());
-    }
+    renderer_->accumulateEvents(batch->data(), batch->data() + batch->size(), mirrorWidth_.load(),
+                                /*firstPiece=*/true);
+    finishPresent(batch->size(), position_us, skipEmpty);
+    return true;
+}
+
+bool KvEventProcessor::presentWindow(uint64_t start_us, uint64_t duration_us,
+                                     std::optional<uint64_t> position_us, bool skipEmpty) {
+    const uint32_t mirror = mirrorWidth_.load();
+    size_t events = 0;
+    const bool read =
+        reader_->visitEventsInWindow(start_us, duration_us, [&](const Event2D* ev, size_t n) {
+            renderer_->accumulateEvents(ev, ev + n, mirror, /*firstPiece=*/events == 0);
+            events += n;
+        });
+    if (!read) return false;
+    finishPresent(events, position_us, skipEmpty);
+    return true;
+}
+
+void KvEventProcessor::finishPresent(size_t events, std::optional<uint64_t> position_us,
+                                     bool skipEmpty) {
+    reportRate(events, clock_.accumulation(), /*now=*/!clock_.playing());
+    // Nothing was counted: the front counters are as the last request left them.
+    if (events == 0 && skipEmpty) return;
     if (position_us) emit signalRealTimeTimeStamp(*position_us);
     requestFrame();
-    return true;
 }
 
 void KvEventProcessor::reportRate(size_t events, uint64_t window_us, bool now) {
@@ -318,10 +331,9 @@ void KvEventProcessor::nextFrame() {
     std::lock_guard<std::mutex> lock(readerMutex_);
     const uint64_t acc = clock_.accumulation(), pos = clock_.position();
     if (pos + acc >= clock_.upper()) return;
-    korvane::EventBatch batch = reader_->readEventsInWindow(pos, acc);
     markShown(pos);
     clock_.setPosition(pos + clock_.interval());
-    if (!present(batch, clock_.position())) debug("File read end.");
+    if (!presentWindow(pos, acc, clock_.position())) debug("File read end.");
 }
 
 void KvEventProcessor::preFrame() {
@@ -344,10 +356,9 @@ void KvEventProcessor::setPlayPos(uint64_t timestamp_us) {
         return;
     }
     const uint64_t acc = clock_.accumulation();
-    korvane::EventBatch batch = reader_->readEventsInWindow(timestamp_us, acc);
     markShown(timestamp_us);
     clock_.setPosition(timestamp_us + acc);
-    present(batch, clock_.position());
+    presentWindow(timestamp_us, acc, clock_.position());
 }
 
 void KvEventProcessor::slotPlaybackReset() {
@@ -357,7 +368,7 @@ void KvEventProcessor::slotPlaybackReset() {
     const uint64_t lower = clock_.lower();
     reader_->seekToTime(lower);
     markShown(lower);
-    present(reader_->readEventsInWindow(lower, clock_.accumulation()), std::nullopt);
+    presentWindow(lower, clock_.accumulation(), std::nullopt);
     debug("set ts: " + QString::number(lower));
     emit signalRealTimeTimeStamp(lower);
     clock_.setPosition(lower);
@@ -371,20 +382,19 @@ bool KvEventProcessor::playbackStep() {
         const uint64_t interval = clock_.interval();
         const uint64_t upper = clock_.upper();
         uint64_t pos = clock_.position();
-        korvane::EventBatch batch;
         markShown(pos);
+        uint64_t start = pos, duration = clock_.accumulation();
         if (pos + interval <= upper) {
-            batch = reader_->readEventsInWindow(pos, clock_.accumulation());
             pos += interval;
         } else {
             // The last, shortened frame reaches the upper bound itself.
-            batch = reader_->readEventsInWindow(pos, upper >= pos ? upper - pos + 1 : 1);
+            duration = upper >= pos ? upper - pos + 1 : 1;
             pos = upper;
         }
         clock_.setPosition(pos);
         // A silent window leaves the last image on screen during playback.
-        present(batch, pos, /*skipEmpty=*/true);
-        if (!batch || pos >= upper) {
+        const bool read = presentWindow(start, duration, pos, /*skipEmpty=*/true);
+        if (!read || pos >= upper) {
             const uint64_t lower = clock_.lower();
             reader_->seekToTime(lower);
             clock_.setPosition(lower);

@@ -125,6 +125,13 @@ private:
     // background frame unless skipEmpty.
     bool present(const korvane::EventBatch& batch, std::optional<uint64_t> position_us,
                  bool skipEmpty = false);
+    // The same for the window [start, start + duration), counted straight
+    // from the decoder (no window buffer: the pass over a dense window's
+    // events is what a picture costs). Reader lock held by the caller.
+    bool presentWindow(uint64_t start_us, uint64_t duration_us, std::optional<uint64_t> position_us,
+                       bool skipEmpty = false);
+    // What present and presentWindow do once the events are counted.
+    void finishPresent(size_t events, std::optional<uint64_t> position_us, bool skipEmpty);
     void reportRate(size_t events, uint64_t window_us, bool now);
     void reportLoadFailure(const QString& file_path, const QString& reason);
     // Runs on the GUI thread after a load thread finished.

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -29,6 +30,17 @@ SyntheticOptions longRecording(RawFormat format = RawFormat::Evt3) {
             .startTime_us = 1500,
             .format = format,
             .serialNumber = "KVTEST42"};
+}
+
+// The events visitEventsInWindow hands over, joined; none when it returns false.
+std::optional<std::vector<Event2D>> visited(DvsFileReader& r, uint64_t start, uint64_t duration) {
+    std::vector<Event2D> all;
+    const bool read = r.visitEventsInWindow(start, duration, [&](const Event2D* ev, size_t n) {
+        EXPECT_GT(n, 0u);
+        all.insert(all.end(), ev, ev + n);
+    });
+    if (!read) return std::nullopt;
+    return all;
 }
 
 }  // namespace
@@ -105,6 +117,8 @@ TEST_P(ReaderTest, WindowsAreHalfOpenEverywhere) {
         ASSERT_TRUE(batch) << start;
         EXPECT_EQ(*batch, filterWindow(exp.events, start, start + duration))
             << "window " << start << " +" << duration;
+        // Visiting the window hands over the same events, in pieces.
+        EXPECT_EQ(visited(*r, start, duration), *batch) << "window " << start << " +" << duration;
         auto trig = r->readTriggersInWindow(start, duration);
         size_t expectedTriggers = 0;
         for (auto& t : exp.triggers)
@@ -113,6 +127,7 @@ TEST_P(ReaderTest, WindowsAreHalfOpenEverywhere) {
     }
     // Past the last event there is no batch; at the last event there is one.
     EXPECT_FALSE(r->readEventsInWindow(last + 1, 1000));
+    EXPECT_FALSE(visited(*r, last + 1, 1000));
     EXPECT_TRUE(r->readEventsInWindow(last, 1));
     // A window reaching to the end of time does not overflow.
     auto tail = r->readEventsInWindow(last - 5, UINT64_MAX);
@@ -137,13 +152,20 @@ TEST_P(ReaderTest, SeekThenReadAndSequentialPlayback) {
     EXPECT_TRUE(r->seekToTime(0));
 
     // Playback: back-to-back 33,333 us frames cover the file exactly once.
-    std::vector<Event2D> played;
+    std::vector<Event2D> played, playedByVisits;
     for (uint64_t t = 0; t <= last; t += 33333) {
         auto batch = r->readEventsInWindow(t, 33333);
         ASSERT_TRUE(batch);
         played.insert(played.end(), batch->begin(), batch->end());
     }
     EXPECT_EQ(played, exp.events);
+    // The same by visits, which continue where the last one stopped as reads do.
+    for (uint64_t t = 0; t <= last; t += 33333) {
+        auto events = visited(*r, t, 33333);
+        ASSERT_TRUE(events);
+        playedByVisits.insert(playedByVisits.end(), events->begin(), events->end());
+    }
+    EXPECT_EQ(playedByVisits, exp.events);
     // Stepping back after playing forward.
     auto back = r->readEventsInWindow(2000000, 33333);
     EXPECT_EQ(*back, filterWindow(exp.events, 2000000, 2033333));
@@ -435,6 +457,8 @@ TEST(ReaderRobustnessTest, OneInstantWithTooManyEventsIsCapped) {
     // The next window starts afresh rather than after the cut-short one.
     auto again = r->readEventsInWindow(4096, 1);
     EXPECT_EQ(*again, *batch);
+    // A visit stops at the same limit.
+    EXPECT_EQ(visited(*r, 4096, 1), *batch);
 }
 
 TEST(ReaderRobustnessTest, CancelledOpenReadsNothing) {

@@ -291,6 +291,54 @@ size_t DvsFileReader::windowEventEstimate(uint64_t start_us, uint64_t end_us) co
     return size_t((to - from) / wordSizeBytes(header_.format));
 }
 
+bool DvsFileReader::walkWindowLocked(uint64_t start_us, uint64_t end_us,
+                                     const WindowCallback& visit) {
+    const size_t limit = windowEventLimit_;
+    size_t taken = 0;
+    EventStream s = streamFrom(start_us);
+    const Event2D* ev;
+    size_t n;
+    bool full = false;
+    while (!full && s.next(end_us, ev, n, nullptr)) {
+        if (n == 0) continue;
+        const size_t room = limit - taken;
+        if (n <= room && allInside(ev, n, start_us, end_us)) {
+            visit(ev, n);
+            taken += n;
+        } else {
+            // The runs of events inside the window, each handed on as it ends.
+            size_t run = 0, i = 0;
+            for (; i < n; ++i) {
+                if (ev[i].timestamp >= start_us && ev[i].timestamp < end_us) {
+                    if (taken + run == limit) {
+                        full = true;
+                        break;
+                    }
+                    ++run;
+                } else if (run > 0) {
+                    visit(ev + i - run, run);
+                    taken += run;
+                    run = 0;
+                }
+            }
+            if (run > 0) {
+                visit(ev + i - run, run);
+                taken += run;
+            }
+        }
+        // A damaged file can pile millions of events onto one instant; a
+        // window stops at the limit rather than exhaust memory (the image is
+        // full anyway).
+        full = full || taken == limit;
+    }
+    haveResume_ = !full && !s.resumedAfterStop();
+    resumeOffset_ = s.offsetBytes();
+    resumeState_ = s.state();
+    resumeEnd_ = end_us;
+    position_ = end_us;
+    return full;
+}
+
 EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
     // Pooled vectors keep their capacity: a new window costs no allocation
     // and no page faults once playback has warmed up. One that grew huge
@@ -307,44 +355,13 @@ EventBatch DvsFileReader::readWindowLocked(uint64_t start_us, uint64_t end_us) {
     const size_t guess =
         std::min({limit, windowEventEstimate(start_us, end_us), kPooledCapacityEvents});
     if (guess > batch->capacity()) batch->reserve(guess);
-    // Grows like a vector does, but never past the limit.
-    auto makeRoom = [&](size_t more) {
-        const size_t want = batch->size() + more;
-        if (want <= batch->capacity()) return;
-        batch->reserve(std::min(limit, std::max(want, batch->capacity() * 2)));
-    };
-    EventStream s = streamFrom(start_us);
-    const Event2D* ev;
-    size_t n;
-    bool full = false;
-    while (!full && s.next(end_us, ev, n, nullptr)) {
-        if (n == 0) continue;
-        const size_t room = limit - batch->size();
-        if (n <= room && allInside(ev, n, start_us, end_us)) {
-            makeRoom(n);
-            batch->insert(batch->end(), ev, ev + n);
-        } else {
-            makeRoom(std::min(n, room));
-            for (size_t i = 0; i < n; ++i) {
-                if (ev[i].timestamp >= start_us && ev[i].timestamp < end_us) {
-                    if (batch->size() == limit) {
-                        full = true;
-                        break;
-                    }
-                    batch->push_back(ev[i]);
-                }
-            }
-        }
-        // A damaged file can pile millions of events onto one instant; a
-        // window stops at the limit rather than exhaust memory (the image is
-        // full anyway).
-        full = full || batch->size() == limit;
-    }
-    haveResume_ = !full && !s.resumedAfterStop();
-    resumeOffset_ = s.offsetBytes();
-    resumeState_ = s.state();
-    resumeEnd_ = end_us;
-    position_ = end_us;
+    walkWindowLocked(start_us, end_us, [&](const Event2D* ev, size_t n) {
+        // Grows like a vector does, but never past the limit.
+        const size_t want = batch->size() + n;
+        if (want > batch->capacity())
+            batch->reserve(std::min(limit, std::max(want, batch->capacity() * 2)));
+        batch->insert(batch->end(), ev, ev + n);
+    });
     return batch;
 }
 
@@ -353,6 +370,15 @@ EventBatch DvsFileReader::readEventsInWindow(uint64_t start_us, uint64_t duratio
     ensureOpenLocked();
     if (!hasEvents_ || start_us > endTime_) return nullptr;
     return readWindowLocked(start_us, saturatingAdd(start_us, duration_us));
+}
+
+bool DvsFileReader::visitEventsInWindow(uint64_t start_us, uint64_t duration_us,
+                                        const WindowCallback& visit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ensureOpenLocked();
+    if (!hasEvents_ || start_us > endTime_) return false;
+    walkWindowLocked(start_us, saturatingAdd(start_us, duration_us), visit);
+    return true;
 }
 
 EventBatch DvsFileReader::readEventsFor(uint64_t duration_us) {

@@ -535,6 +535,34 @@ void SimulatedDvsCamera::loseSourceOnStreamThread() {
     deliveryChanged_.notify_all();
 }
 
+std::shared_ptr<StreamChunk> SimulatedDvsCamera::newChunk() {
+    std::unique_ptr<StreamChunk> chunk;
+    {
+        std::lock_guard lock(recycler_->mutex);
+        if (!recycler_->free.empty()) {
+            chunk = std::move(recycler_->free.back());
+            recycler_->free.pop_back();
+        }
+    }
+    if (chunk) {
+        chunk->seq = chunk->t0_us = chunk->t1_us = 0;
+        chunk->events.clear();
+        chunk->triggers.clear();
+    } else {
+        chunk = std::make_unique<StreamChunk>();
+    }
+    // Whichever thread lets go of it last hands it back.
+    return std::shared_ptr<StreamChunk>(
+        chunk.release(), [home = std::weak_ptr<ChunkRecycler>(recycler_)](StreamChunk* p) {
+            std::unique_ptr<StreamChunk> owned(p);
+            if (const auto recycler = home.lock()) {
+                std::lock_guard lock(recycler->mutex);
+                if (recycler->free.size() < ChunkRecycler::kKept)
+                    recycler->free.push_back(std::move(owned));
+            }
+        });
+}
+
 void SimulatedDvsCamera::run() {
     uint64_t t = streamTime_.load();
     const uint64_t origin = origin_us_.load();
@@ -553,7 +581,7 @@ void SimulatedDvsCamera::run() {
             break;
         }
         refreshSettings();
-        auto chunk = std::make_shared<StreamChunk>();
+        auto chunk = newChunk();
         makeSlice(t, sliceEnd, *chunk);
         eventsStreamed_.fetch_add(chunk->events.size());
         dispatch(chunk);

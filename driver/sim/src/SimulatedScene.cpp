@@ -111,15 +111,13 @@ void SimulatedScene::generate(uint64_t t0_us, uint64_t t1_us, std::vector<Event2
             }
             const uint32_t dx = shiftX_, dy = shiftY_;
             const uint32_t from = templateStart_[rel], to = templateStart_[rel + 1];
-            const size_t at = events.size();
-            events.resize(at + (to - from));
-            Event2D* out = events.data() + at;
-            for (uint32_t k = from; k < to; ++k, ++out) {
+            // Appended one by one: a resize would first write every event as zeros.
+            for (uint32_t k = from; k < to; ++k) {
                 const Event2D& e = templates_[k];
                 uint32_t x = e.x + dx, y = e.y + dy;
                 if (x >= width_) x -= width_;
                 if (y >= height_) y -= height_;
-                *out = Event2D(uint16_t(x), uint16_t(y), e.polarity, t);
+                events.emplace_back(uint16_t(x), uint16_t(y), e.polarity, t);
             }
         }
 

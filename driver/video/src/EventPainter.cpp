@@ -46,6 +46,30 @@ void countEvents(const Event2D* first, const Event2D* last, int width, int heigh
     }
 }
 
+void countEventsPacked(const Event2D* first, const Event2D* last, int width, int height,
+                       uint8_t* cells, uint32_t mirrorWidth) {
+    if (width <= 0 || height <= 0) return;
+    const uint32_t w = uint32_t(width), h = uint32_t(height);
+    // One byte a pixel; the polarity picks the nibble, which stops at the limit.
+    auto add = [&](uint32_t x, uint32_t y, uint8_t polarity) {
+        uint8_t& c = cells[size_t(y) * w + x];
+        const unsigned shift = polarity ? 4 : 0;
+        c = uint8_t(c + (unsigned(((c >> shift) & 0x0F) < kEventCountLimit) << shift));
+    };
+    if (mirrorWidth > 0) {
+        for (const Event2D* e = first; e != last; ++e) {
+            const uint32_t x = e->x < mirrorWidth ? mirrorWidth - 1 - e->x : e->x;
+            if (x >= w || e->y >= h) continue;
+            add(x, e->y, e->polarity);
+        }
+        return;
+    }
+    for (const Event2D* e = first; e != last; ++e) {
+        if (e->x >= w || e->y >= h) continue;
+        add(e->x, e->y, e->polarity);
+    }
+}
+
 namespace {
 
 // A colour as a 32-bit word whose first three bytes in memory are the
@@ -79,6 +103,25 @@ void paintCounts(const uint16_t* counts, int width, int height, const PaintTheme
                 std::memcpy(row + 3 * x, &colour, 3);
             }
         }
+    }
+}
+
+void paintPacked(const uint8_t* cells, int width, int height, const PaintTheme& theme,
+                 uint8_t* pixels, size_t bytesPerLine, PixelOrder order) {
+    const uint32_t background = pixelWord(theme.background, order), on = pixelWord(theme.on, order),
+                   off = pixelWord(theme.off, order);
+    // Every cell's colour, worked out once: the rule of paintCounts.
+    uint32_t colours[256];
+    for (unsigned cell = 0; cell < 256; ++cell) {
+        const unsigned o = packedOff(uint8_t(cell)), n = packedOn(uint8_t(cell));
+        colours[cell] = (n != 0 && n >= o) ? on : (o > n ? off : background);
+    }
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = pixels + size_t(y) * bytesPerLine;
+        const uint8_t* c = cells + size_t(y) * size_t(width);
+        for (int x = 0; x + 1 < width; ++x)
+            std::memcpy(row + 3 * x, &colours[c[x]], 4);  // the spare byte is the next pixel's
+        if (width > 0) std::memcpy(row + 3 * (width - 1), &colours[c[width - 1]], 3);
     }
 }
 

@@ -96,8 +96,7 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
 
     // Shown the way playback shows it.
     const uint32_t mirror = storedMirrorWidth(reader.header());
-    const size_t pixels = size_t(o.width) * size_t(o.height);
-    std::vector<uint16_t> counts(pixels * 2);
+    std::vector<uint8_t> cells(size_t(o.width) * size_t(o.height));
     const size_t bytesPerLine = size_t(o.width) * 3;
     std::vector<uint8_t> rgb(bytesPerLine * size_t(o.height));
     const uint64_t frames = videoFrameCount(start_us, end_us, o.frameInterval_us);
@@ -108,7 +107,7 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
         // shortened where the range ends first. No window reaches past it.
         const uint64_t left = end_us - pos + 1;
         const uint64_t duration = std::min(o.accumulation_us, left);
-        std::fill(counts.begin(), counts.end(), uint16_t(0));
+        std::fill(cells.begin(), cells.end(), uint8_t(0));
         EventBatch batch = reader.readEventsInWindow(pos, duration);
         if (batch && batch->size() >= reader.windowEventLimit()) {
             // More than one read holds: the window is drawn in pieces.
@@ -116,13 +115,13 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
             reader.forEachChunk(
                 pos, pos + duration,
                 [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&) {
-                    countEvents(ev, ev + n, o.width, o.height, counts.data(), mirror);
+                    countEventsPacked(ev, ev + n, o.width, o.height, cells.data(), mirror);
                 });
         } else if (batch) {
-            countEvents(batch->data(), batch->data() + batch->size(), o.width, o.height,
-                        counts.data(), mirror);
+            countEventsPacked(batch->data(), batch->data() + batch->size(), o.width, o.height,
+                              cells.data(), mirror);
         }
-        paintCounts(counts.data(), o.width, o.height, o.theme, rgb.data(), bytesPerLine);
+        paintPacked(cells.data(), o.width, o.height, o.theme, rgb.data(), bytesPerLine);
         if (!encoder.writeFrame(rgb.data(), bytesPerLine)) return refuse(o, encoder.error());
         if (o.progress) o.progress(double(k + 1) / double(frames));
         pos += o.frameInterval_us;

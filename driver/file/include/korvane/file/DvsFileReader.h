@@ -90,6 +90,14 @@ public:
     // start is past the last event.
     virtual EventBatch readEventsInWindow(uint64_t start_us, uint64_t duration_us);
 
+    // The events readEventsInWindow would return, handed to visit in file
+    // order, piece by piece as they are decoded (each piece valid during the
+    // call only), with the same limit and the same move of the position; no
+    // window buffer is filled. For callers that look at each event once, as
+    // a picture does. False, with no call, when start is past the last event.
+    using WindowCallback = std::function<void(const Event2D* events, size_t count)>;
+    bool visitEventsInWindow(uint64_t start_us, uint64_t duration_us, const WindowCallback& visit);
+
     // Trigger edges with start <= t < start + duration, in file order.
     virtual std::vector<EventTriggerIn> readTriggersInWindow(uint64_t start_us,
                                                              uint64_t duration_us);
@@ -162,6 +170,9 @@ private:
     EventStream streamAt(uint64_t offsetBytes, const DecoderState& state) const;
     EventStream streamFrom(uint64_t t_us) const;
     EventBatch readWindowLocked(uint64_t start_us, uint64_t end_us);
+    // The window's events to visit, and the resume point after it; true
+    // when the window event limit cut it short.
+    bool walkWindowLocked(uint64_t start_us, uint64_t end_us, const WindowCallback& visit);
     // Events a window will probably hold, from the bytes of the stretches
     // it touches (one event per word); 0 when the index cannot tell.
     size_t windowEventEstimate(uint64_t start_us, uint64_t end_us) const;

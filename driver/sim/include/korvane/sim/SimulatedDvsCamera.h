@@ -156,6 +156,8 @@ private:
     void makeTools();
     void makeBiases();
     void run();
+    // A chunk to fill: one given back by its last holder when there is one.
+    std::shared_ptr<StreamChunk> newChunk();
     void countStatistics(uint64_t from_us);
     void refreshSettings();
     void addTriggers(uint64_t t0_us, uint64_t t1_us, std::vector<EventTriggerIn>& out) const;
@@ -187,6 +189,16 @@ private:
     std::atomic<uint64_t> sceneRate_;
     std::atomic<uint64_t> triggerPeriod_us_;
     std::atomic<uint64_t> delivered_{0}, dropped_{0}, eventsStreamed_{0};
+
+    // Chunks nobody holds any more, kept for the next slices: a fresh
+    // megabyte a millisecond from the allocator costs page faults that a
+    // real camera's host never pays. Chunks outliving the camera just go.
+    struct ChunkRecycler {
+        static constexpr size_t kKept = 16;
+        std::mutex mutex;
+        std::vector<std::unique_ptr<StreamChunk>> free;
+    };
+    std::shared_ptr<ChunkRecycler> recycler_ = std::make_shared<ChunkRecycler>();
 
     // Camera thread only (the counter: statistics thread only).
     SimulatedScene scene_;
