@@ -360,6 +360,15 @@ void Slices::decodeAhead(std::shared_ptr<DvsFileReader> reader, uint64_t t0_us, 
 }
 
 py::array Slices::next() {
+    // Another thread inside next() on this iterator (it lets the GIL go while
+    // it waits for its window) would wait for a window already taken, or
+    // find the workers gone: refused, as Python refuses a running generator.
+    if (busy_) throw py::value_error("slices iterator already executing");
+    busy_ = true;
+    struct Leave {
+        bool& busy;
+        ~Leave() { busy = false; }
+    } leave{busy_};
     if (next_us_ >= stop_us_) throw py::stop_iteration();
     const uint64_t end = windowEnd(next_us_);
     std::shared_ptr<DvsFileReader> reader;

@@ -125,6 +125,7 @@ private:
     uint64_t stop_us_;
     std::array<std::unique_ptr<Ahead>, 2> ahead_;
     bool stopped_ = false;  // the recording was found closed
+    bool busy_ = false;     // a thread is in next() (read and set with the GIL)
 };
 
 }  // namespace velqora

@@ -190,6 +190,36 @@ class TestSlicesDecodedAhead:
         gc.collect()
         np.testing.assert_array_equal(part, kept)
 
+    def test_one_iterator_shared_by_two_threads(self, recordings):
+        # A thread calling next() while another one waits for its window is
+        # refused (as a running generator is), never left waiting for ever.
+        with velqora.open(recordings["evt3"]) as rec:
+            everything = whole(rec)
+            for _ in range(10):
+                slices = rec.slices(2_000)
+                parts = []
+                refused = []
+
+                def take():
+                    while True:
+                        try:
+                            parts.append(next(slices))
+                        except StopIteration:
+                            return
+                        except ValueError as error:
+                            refused.append(str(error))
+
+                threads = [threading.Thread(target=take, daemon=True) for _ in range(2)]
+                for t in threads:
+                    t.start()
+                for t in threads:
+                    t.join(timeout=120)
+                assert not any(t.is_alive() for t in threads)
+                assert all("already executing" in r for r in refused)
+                got = np.concatenate(parts)
+                np.testing.assert_array_equal(np.sort(got, order=["t", "y", "x"]),
+                                              np.sort(everything, order=["t", "y", "x"]))
+
     def test_windows_read_on_every_core_equal_small_ones(self, tmp_path):
         # Large windows (several index stretches) are decoded in parallel,
         # small ones by the reader alone: both give the same events.
