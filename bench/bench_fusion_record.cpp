@@ -23,6 +23,7 @@
 #include "korvane/file/DvsFileReader.h"
 #include "korvane/video/ApsFileReader.h"
 #include "korvane/sim/SimulatedFusionCamera.h"
+#include "korvane/video/H264FrameWriter.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
