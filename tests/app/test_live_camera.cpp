@@ -168,6 +168,18 @@ class LiveCameraTest : public QObject {
         return path;
     }
 
+    // Trigger recording of 1 s before and 1 s after each rising edge into
+    // the folder `name`, set as the panel sets it.
+    static void armRisingEdgeRecording(MainWidget& w, const QString& out) {
+        AppConfig& c = AppConfig::instance();
+        c.output_raw_file_path = out;
+        c.dvs_trigger_in_rec_enable = true;
+        c.dvs_trigger_in_rec_edge_type = "Rising Edge";
+        c.dvs_before_tirgger_in_save_time = 1;
+        c.dvs_after_tirgger_in_save_time = 1;
+        w.initDvsCameraSettings();
+    }
+
 private slots:
     void init() {
         AppConfig& c = AppConfig::instance();
@@ -530,13 +542,8 @@ private slots:
         QCOMPARE(eventsIn(recorded), written);
 
         // Trigger-in: 1 s before and 1 s after each rising edge of channel 0.
+        armRisingEdgeRecording(w, folder("trigger"));
         AppConfig& c = AppConfig::instance();
-        c.output_raw_file_path = folder("trigger");
-        c.dvs_trigger_in_rec_enable = true;
-        c.dvs_trigger_in_rec_edge_type = "Rising Edge";
-        c.dvs_before_tirgger_in_save_time = 1;
-        c.dvs_after_tirgger_in_save_time = 1;
-        w.initDvsCameraSettings();
         QVERIFY(camera->triggerCache());
         // Edges only once the cache holds its second.
         auto cacheFull = [&] {
@@ -638,13 +645,8 @@ private slots:
         QCOMPARE(reader->header().height, 480u);
 
         // Trigger recording around the recorded edges, switched on in the panel.
+        armRisingEdgeRecording(w, folder("replay-trigger"));
         AppConfig& c = AppConfig::instance();
-        c.output_raw_file_path = folder("replay-trigger");
-        c.dvs_trigger_in_rec_enable = true;
-        c.dvs_trigger_in_rec_edge_type = "Rising Edge";
-        c.dvs_before_tirgger_in_save_time = 1;
-        c.dvs_after_tirgger_in_save_time = 1;
-        w.initDvsCameraSettings();
         QVERIFY(camera->triggerCache());
         QTRY_VERIFY_WITH_TIMEOUT(
             camera->triggerCache()->oldestTime_us() > 0 &&
