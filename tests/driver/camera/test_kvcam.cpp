@@ -89,8 +89,9 @@ std::map<std::string, std::string> keyValues(const std::string& text) {
 }  // namespace
 
 TEST(KvcamTest, ListPrintsOneCameraALineWithTabs) {
-    ScratchDir dir;  // an empty data folder: no replays
-    const CliRun r = runTool(KVCAM_PATH, "list", "", "XDG_DATA_HOME=" + dir.file("data") + " ");
+    ScratchDir dir;
+    const DataFolderAt empty(dir.file("data"));  // no replays; the child inherits it
+    const CliRun r = kvcam("list");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string(SimulatedBackend::kEvk4Serial) + "\tEVK4\tKorvane\n" +
                          SimulatedBackend::kPirelSerial + "\tPirel\tKorvane\n" +
