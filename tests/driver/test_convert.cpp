@@ -466,12 +466,11 @@ TEST(ConvertRoundTripTest, EdgesKeepTheirPlaceAtAnyDensity) {
 }
 
 #if defined(VELQORA_HAVE_HDF5)
-// /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
-// against a direct search, on a sparse file with empty milliseconds.
 // Our own chunk coder writes what any inflater reads back exactly: byte
-// planes of every kind (one value, noise, runs across the 258-byte limit of
-// a match, frequencies skewed past 15-bit codes), for 1-, 2- and 8-byte
-// elements, beside zlib's level 1 of the same chunks.
+// planes of every kind (one value, noise that goes out stored, runs across
+// the 258-byte limit of a match, runs just short of one, frequencies skewed
+// past 15-bit codes), for 1-, 2- and 8-byte elements, beside zlib's level 1
+// of the same chunks.
 TEST(ConvertH5Test, ChunkCoderInflatesToItsInput) {
     std::mt19937_64 rng(5);
     using Fill = std::function<uint8_t(size_t)>;
@@ -481,19 +480,27 @@ TEST(ConvertH5Test, ChunkCoderInflatesToItsInput) {
         {"slow ramp", [](size_t i) { return uint8_t(i / 7); }},
         {"runs near 258", [](size_t i) { return uint8_t(i / (255 + i % 7)); }},
         {"rare outliers", [&](size_t) { return uint8_t(rng() % 97 == 0 ? rng() : 5); }},
+        // Runs of 1, 2, 3, 4 and 5 bytes in turn: a match starts at three.
+        {"runs of 1 to 5",
+         [](size_t i) {
+             const size_t j = i % 15;
+             return uint8_t((i / 15) * 5 + (j >= 1) + (j >= 3) + (j >= 6) + (j >= 10));
+         }},
         // Symbol k about twice as often as k + 1: Huffman wants codes longer than 15 bits.
         {"skewed", [&](size_t) { return uint8_t(std::countr_one(rng() | 0x8000'0000'0000'0000)); }},
     };
     for (const auto& [name, fill] : fills) {
-        for (unsigned size : {1u, 2u, 8u}) {
+        // The pattern in the low `live` bytes, zeros above (as in a column;
+        // times vary in their two low bytes only).
+        for (const auto& [size, live] :
+             {std::pair{1u, 1u}, {2u, 1u}, {2u, 2u}, {8u, 2u}, {8u, 4u}}) {
             for (size_t elements : {size_t(1), size_t(3), size_t(259), size_t(1) << 16}) {
-                SCOPED_TRACE(std::string(name) + " " + std::to_string(size) + " x " +
-                             std::to_string(elements));
+                SCOPED_TRACE(std::string(name) + " " + std::to_string(size) + " (" +
+                             std::to_string(live) + " varying) x " + std::to_string(elements));
                 std::vector<uint8_t> data(elements * size);
-                // The pattern in the low bytes, zeros above (as in a column).
                 for (size_t i = 0; i < elements; ++i)
                     for (unsigned j = 0; j < size; ++j)
-                        data[i * size + j] = j == 0 || j < size / 2 ? fill(i) : 0;
+                        data[i * size + j] = j < live ? fill(i) : 0;
                 const std::vector<RawChunk> chunks(2, RawChunk{data.data(), elements, size});
                 std::vector<std::vector<uint8_t>> ours, zlibs;
                 ASSERT_TRUE(shuffleDeflateChunks(chunks, kRunLengthCoder, ours));
@@ -582,6 +589,8 @@ TEST(ConvertH5Test, FilesCompressedByHdf5ItselfStillRead) {
     }
 }
 
+// /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
+// against a direct search, on a sparse file with empty milliseconds.
 TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
     ScratchDir dir;
     SyntheticOptions o = scene(kLoop24_us + 333);

@@ -2,10 +2,17 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -16,9 +23,10 @@ namespace {
 
 // Deflate blocks as zlib's Z_RLE strategy makes them (literals, and runs of
 // one byte as matches at distance 1, coded with a dynamic Huffman code per
-// byte plane), written here because zlib's own coder took most of a
-// conversion's time. The stream is plain zlib format: HDF5's deflate filter
-// and any inflater read it.
+// byte plane), or stored blocks for a plane no code makes smaller, written
+// here because zlib's own coder took most of a conversion's time. The
+// stream is plain zlib format: HDF5's deflate filter and any inflater read
+// it.
 namespace rle {
 
 constexpr int kMaxBits = 15;     // litlen and distance codes
@@ -142,79 +150,153 @@ void canonicalCodes(const uint8_t* lens, int n, uint16_t* codes) {
     }
 }
 
+// Bits LSB first. Every put stores eight bytes and moves on by the whole
+// ones: no branch per symbol. The output needs 8 bytes of room past its end.
 class BitWriter {
 public:
     explicit BitWriter(uint8_t* out) : out_(out) {}
+    // count <= 56
     void put(uint64_t bits, unsigned count) {
         buf_ |= bits << used_;
         used_ += count;
-        if (used_ >= 32) {
-            const uint32_t low = uint32_t(buf_);
-            std::memcpy(out_, &low, 4);
-            out_ += 4;
-            buf_ >>= 32;
-            used_ -= 32;
-        }
+        std::memcpy(out_, &buf_, 8);
+        out_ += used_ >> 3;
+        buf_ >>= used_ & ~7u;
+        used_ &= 7;
+    }
+    // Pads to a whole byte (a stored block's data starts on one).
+    void align() {
+        if (used_ > 0) *out_++ = uint8_t(buf_);
+        buf_ = 0;
+        used_ = 0;
+    }
+    // Whole bytes, after align().
+    void bytes(const uint8_t* p, size_t n) {
+        std::memcpy(out_, p, n);
+        out_ += n;
     }
     // Pads to a whole byte; returns the end of the bytes written.
     uint8_t* finish() {
-        while (used_ > 0) {
-            *out_++ = uint8_t(buf_);
-            buf_ >>= 8;
-            used_ = used_ > 8 ? used_ - 8 : 0;
-        }
+        align();
         return out_;
     }
 
 private:
     uint8_t* out_;
     uint64_t buf_ = 0;
-    unsigned used_ = 0;  // at most 31 between calls; a call adds at most 32
+    unsigned used_ = 0;  // at most 7 between calls
 };
 
-// Token: a literal byte (< 256) or a run length | kRun.
-constexpr uint32_t kRun = 1u << 16;
+// Token: a literal byte (< 256) or kRunBase + a run length (3..258).
+constexpr unsigned kRunBase = 256;
+constexpr unsigned kTokenKinds = kRunBase + 259;
 
-// One byte plane as one dynamic block. True when the plane is one byte
-// throughout.
-bool writePlane(const uint8_t* p, size_t n, bool last, BitWriter& w,
-                std::vector<uint32_t>& tokens) {
-    const auto& lengths = lengthCodes();
-    uint32_t freq[kLitLenSymbols] = {};
-    tokens.resize(n + 1);
-    uint32_t* tok = tokens.data();
-    size_t i = 0;
-    const bool constant = n > 1 && std::memcmp(p, p + 1, n - 1) == 0;
-    if (constant) {
-        // One byte throughout (the high bytes of times and coordinates): its
-        // runs need no scan.
-        *tok++ = p[0];
-        ++freq[p[0]];
-        for (i = 1; n - i >= 3;) {
-            const size_t r = std::min<size_t>(258, n - i);
-            *tok++ = kRun | uint32_t(r);
-            ++freq[lengths[r].symbol];
-            i += r;
-        }
+// How many bytes from q on (at most `most`) equal b, eight at a time.
+inline size_t sameAs(const uint8_t* q, size_t most, uint8_t b) {
+    const uint64_t pattern = 0x0101010101010101ull * b;
+    size_t r = 0;
+    for (; most - r >= 8; r += 8) {
+        uint64_t v;
+        std::memcpy(&v, q + r, 8);
+        if (const uint64_t d = v ^ pattern) return r + size_t(std::countr_zero(d) >> 3);
     }
+    while (r < most && q[r] == b)
+        ++r;
+    return r;
+}
+
+// Stored blocks of `n` bytes (at most 65535 each).
+void writeStored(const uint8_t* p, size_t n, bool last, BitWriter& w) {
+    do {
+        const size_t len = std::min<size_t>(n, 65535);
+        n -= len;
+        w.put(last && n == 0 ? 1 : 0, 3);  // BFINAL, BTYPE 00
+        w.align();
+        w.put(uint64_t(len) | uint64_t(~len & 0xffff) << 16, 32);
+        w.bytes(p, len);
+        p += len;
+    } while (n > 0);
+}
+
+// A plane's tokens into `tok`, their counts into `count`; returns how many.
+size_t tokenize(const uint8_t* p, size_t n, uint16_t* tok, uint32_t* count) {
+    uint16_t* const begin = tok;
+    size_t i = 0;
     while (i < n) {
+        if (n - i >= 9) {
+            // Eight bytes at once: byte k of `same` is 0x80 where p[k] ==
+            // p[k + 1]. A run follows the literal at k only where k + 1,
+            // k + 2 and k + 3 repeat it; the literals before the first such
+            // k (of the first six) go out without a scan.
+            uint64_t v, next;
+            std::memcpy(&v, p + i, 8);
+            std::memcpy(&next, p + i + 1, 8);
+            const uint64_t d = v ^ next;
+            constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+            const uint64_t same = ~(((d & kLow7) + kLow7) | d | kLow7);
+            const uint64_t runs = same & (same >> 8) & (same >> 16) & 0x0000808080808080ull;
+            const unsigned plain = runs ? unsigned(std::countr_zero(runs) >> 3) : 6u;
+            for (unsigned q = 0; q < plain; ++q) {
+                const uint8_t b = uint8_t(v >> (8 * q));
+                tok[q] = b;
+                ++count[b];
+            }
+            tok += plain;
+            i += plain;
+            if (plain == 6) continue;
+        }
         const uint8_t b = p[i++];
         *tok++ = b;
-        ++freq[b];
+        ++count[b];
         for (;;) {
-            const size_t most = std::min<size_t>(258, n - i);
-            size_t r = 0;
-            while (r < most && p[i + r] == b)
-                ++r;
+            const size_t r = sameAs(p + i, std::min<size_t>(258, n - i), b);
             if (r < 3) break;
-            *tok++ = kRun | uint32_t(r);
-            ++freq[lengths[r].symbol];
+            *tok++ = uint16_t(kRunBase + r);
+            ++count[kRunBase + r];
             i += r;
             if (r < 258) break;
         }
     }
+    return size_t(tok - begin);
+}
+
+// The same for a plane that is `value` throughout (the high bytes of times
+// and coordinates): its runs need no scan.
+size_t tokenizeConstant(uint8_t value, size_t n, uint16_t* tok, uint32_t* count) {
+    uint16_t* const begin = tok;
+    if (n == 0) return 0;
+    *tok++ = value;
+    ++count[value];
+    size_t i = 1;
+    for (; n - i >= 3; i += std::min<size_t>(258, n - i)) {
+        const size_t r = std::min<size_t>(258, n - i);
+        *tok++ = uint16_t(kRunBase + r);
+        ++count[kRunBase + r];
+    }
+    for (; i < n; ++i) {
+        *tok++ = value;
+        ++count[value];
+    }
+    return size_t(tok - begin);
+}
+
+// One byte plane of n bytes as one dynamic block, or as stored blocks where
+// a code would not make it smaller (bytes without runs and about evenly
+// spread, such as the low bytes of coordinates): those cost a copy only.
+// `p` is the plane, or null for one that is `value` throughout.
+void writePlane(const uint8_t* p, uint8_t value, size_t n, bool last, BitWriter& w,
+                std::vector<uint16_t>& tokens) {
+    const auto& lengths = lengthCodes();
+    uint32_t count[kTokenKinds] = {};
+    tokens.resize(n + 1);
+    const size_t tokenCount =
+        p ? tokenize(p, n, tokens.data(), count) : tokenizeConstant(value, n, tokens.data(), count);
+
+    uint32_t freq[kLitLenSymbols] = {};
+    std::memcpy(freq, count, 256 * sizeof(uint32_t));
+    for (unsigned r = 3; r <= 258; ++r)
+        freq[lengths[r].symbol] += count[kRunBase + r];
     freq[kEndOfBlock] = 1;
-    const size_t tokenCount = size_t(tok - tokens.data());
 
     uint8_t lens[kLitLenSymbols];
     codeLengths(freq, kLitLenSymbols, kMaxBits, lens);
@@ -225,6 +307,26 @@ bool writePlane(const uint8_t* p, size_t n, bool last, BitWriter& w,
         --hlit;
     // Distances: only 1 is used; two codes of one bit keep the code complete.
     constexpr int kHdist = 2;
+
+    // Each token's bits (at most 15 + 5 + 1) and, in the top byte, their count.
+    uint32_t table[kTokenKinds];
+    uint64_t dataBits = lens[kEndOfBlock];
+    for (unsigned b = 0; b < 256; ++b) {
+        table[b] = uint32_t(codes[b]) | uint32_t(lens[b]) << 24;
+        dataBits += uint64_t(count[b]) * lens[b];
+    }
+    for (unsigned r = 0; r < 259; ++r) {
+        if (r < 3) {
+            table[kRunBase + r] = 0;
+            continue;
+        }
+        // Distance 1 is code 0 of the two one-bit codes: a single 0 bit.
+        const LengthCode& c = lengths[r];
+        const unsigned bits = lens[c.symbol] + c.extraBits + 1u;
+        table[kRunBase + r] =
+            (uint32_t(codes[c.symbol]) | uint32_t(c.extra) << lens[c.symbol]) | bits << 24;
+        dataBits += uint64_t(count[kRunBase + r]) * bits;
+    }
 
     // The code lengths, zero runs as symbols 17 and 18.
     uint8_t all[kLitLenSymbols + kHdist];
@@ -270,6 +372,15 @@ bool writePlane(const uint8_t* p, size_t n, bool last, BitWriter& w,
     while (hclen > 4 && clLens[kClOrder[hclen - 1]] == 0)
         --hclen;
 
+    uint64_t headerBits = 3 + 5 + 5 + 4 + 3 * uint64_t(hclen);
+    for (int k = 0; k < clCount; ++k)
+        headerBits += clLens[cl[k].symbol] + cl[k].extraBits;
+    const uint64_t storedBits = 8 * uint64_t(n) + 48 * (n / 65535 + 1);
+    if (p && headerBits + dataBits >= storedBits) {
+        writeStored(p, n, last, w);
+        return;
+    }
+
     w.put(last ? 1 : 0, 1);
     w.put(2, 2);  // dynamic Huffman
     w.put(unsigned(hlit - 257), 5);
@@ -281,25 +392,23 @@ bool writePlane(const uint8_t* p, size_t n, bool last, BitWriter& w,
         w.put(clCodes[cl[k].symbol], clLens[cl[k].symbol]);
         if (cl[k].extraBits) w.put(cl[k].extra, cl[k].extraBits);
     }
-    // Distance 1 is code 0 of the two one-bit codes: a single 0 bit.
-    for (size_t k = 0; k < tokenCount; ++k) {
-        const uint32_t t = tokens[k];
-        if (t < kRun) {
-            w.put(codes[t], lens[t]);
-        } else {
-            const LengthCode& c = lengths[t & 0xffff];
-            w.put(uint64_t(codes[c.symbol]) | (uint64_t(c.extra) << lens[c.symbol]),
-                  unsigned(lens[c.symbol] + c.extraBits + 1));
-        }
+    // Two tokens a put (at most 42 bits).
+    const uint16_t* t = tokens.data();
+    size_t k = 0;
+    for (; k + 2 <= tokenCount; k += 2) {
+        const uint32_t a = table[t[k]], b = table[t[k + 1]];
+        const unsigned aBits = a >> 24;
+        w.put(uint64_t(a & 0xffffff) | uint64_t(b & 0xffffff) << aBits, aBits + (b >> 24));
     }
+    if (k < tokenCount) w.put(table[t[k]] & 0xffffff, table[t[k]] >> 24);
     w.put(codes[kEndOfBlock], lens[kEndOfBlock]);
-    return constant;
 }
 
-// Worst case of compressRle's output for `bytes` input bytes in `planes`
-// planes: literals of 15 bits, plus each block's header.
+// Worst case of compress's output for `bytes` input bytes in `planes`
+// planes: stored blocks (5 bytes a 65535), each plane's header, and the
+// 8 bytes BitWriter stores past its end.
 size_t bound(size_t bytes, size_t planes) {
-    return bytes * 2 + planes * 400 + 16;
+    return bytes + (bytes / 65535 + 1) * planes * 5 + planes * 400 + 32;
 }
 
 // Adler-32 of n bytes of value b, in closed form: a = 1 + n b,
@@ -314,30 +423,50 @@ uLong constantAdler(uint8_t b, size_t n) {
     return uLong(s << 16 | a);
 }
 
-// zlib stream of `data` (`planes` planes of `planeBytes` each) into `out`;
-// `buffer` is working room kept from call to call (no page faults).
-void compress(const uint8_t* data, size_t planeBytes, size_t planes, std::vector<uint8_t>& out,
-              std::vector<uint32_t>& tokens, std::vector<uint8_t>& buffer) {
-    const size_t need = bound(planeBytes * planes, planes);
-    if (buffer.size() < need) buffer.resize(need);
-    buffer[0] = 0x78;  // deflate, 32 KiB window
-    buffer[1] = 0x01;  // fastest; (0x78 << 8 | 0x01) % 31 == 0
-    BitWriter w(buffer.data() + 2);
-    uLong sum = adler32(0, nullptr, 0);
-    for (size_t k = 0; k < planes; ++k) {
-        const uint8_t* p = data + k * planeBytes;
-        const bool constant = writePlane(p, planeBytes, k + 1 == planes, w, tokens);
-        sum = constant && planeBytes > 0
-                  ? adler32_combine(sum, constantAdler(p[0], planeBytes), z_off_t(planeBytes))
-                  : adler32(sum, p, uInt(planeBytes));
-    }
-    uint8_t* end = w.finish();
-    for (int s = 24; s >= 0; s -= 8)
-        *end++ = uint8_t(sum >> s);
-    out.assign(buffer.data(), end);
-}
-
 }  // namespace rle
+
+// Adler-32 of n more bytes, sixteen at a time where the processor has the
+// instructions for it (zlib's own takes one at a time).
+uLong adler(uLong sum, const uint8_t* p, size_t n) {
+#if defined(__SSE2__) || defined(_M_X64)
+    constexpr uint64_t kMod = 65521;
+    uint64_t s1 = sum & 0xffff, s2 = sum >> 16;
+    // Blocks small enough that no 32-bit lane overflows.
+    constexpr size_t kBlock = 5536;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i weightsLow = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m128i weightsHigh = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    while (n >= 16) {
+        const size_t len = std::min(kBlock, n & ~size_t(15));
+        __m128i vs1 = zero, vprefix = zero, vs2 = zero;
+        for (size_t k = 0; k < len; k += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+            vprefix = _mm_add_epi32(vprefix, vs1);
+            vs1 = _mm_add_epi32(vs1, _mm_sad_epu8(v, zero));
+            vs2 = _mm_add_epi32(vs2, _mm_madd_epi16(_mm_unpacklo_epi8(v, zero), weightsLow));
+            vs2 = _mm_add_epi32(vs2, _mm_madd_epi16(_mm_unpackhi_epi8(v, zero), weightsHigh));
+        }
+        alignas(16) uint32_t a[4], b[4], c[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(a), vs1);
+        _mm_store_si128(reinterpret_cast<__m128i*>(b), vprefix);
+        _mm_store_si128(reinterpret_cast<__m128i*>(c), vs2);
+        const uint64_t bytesSum = uint64_t(a[0]) + a[2];  // sad sums sit in lanes 0 and 2
+        const uint64_t prefix = uint64_t(b[0]) + b[2];
+        const uint64_t weighted = uint64_t(c[0]) + c[1] + c[2] + c[3];
+        s2 = (s2 + len * s1 + 16 * prefix + weighted) % kMod;
+        s1 = (s1 + bytesSum) % kMod;
+        p += len;
+        n -= len;
+    }
+    for (size_t k = 0; k < n; ++k) {
+        s1 += p[k];
+        s2 += s1;
+    }
+    return uLong((s2 % kMod) << 16 | (s1 % kMod));
+#else
+    return adler32(sum, p, uInt(n));
+#endif
+}
 
 // Byte j of element i goes to j * n + i: equal bytes of neighbouring
 // elements end up together, which deflate packs much better.
@@ -373,19 +502,128 @@ void shuffle(const uint8_t* in, size_t n, unsigned size, uint8_t* out) {
     }
 }
 
-bool compressOne(const RawChunk& c, int level, std::vector<uint8_t>& scratch,
-                 std::vector<uint32_t>& tokens, std::vector<uint8_t>& buffer,
+// Bit j set: byte j of the elements is not the same in all of them. Planes
+// past 64 count as varying.
+uint64_t varyingPlanes(const uint8_t* in, size_t n, unsigned size) {
+    if (n == 0) return 0;
+    if (size > 8 || 8 % size != 0) {
+        uint64_t mask = 0;
+        for (unsigned j = 0; j < size; ++j) {
+            for (size_t i = 1; i < n && j < 64; ++i) {
+                if (in[i * size + j] != in[j]) {
+                    mask |= uint64_t(1) << j;
+                    break;
+                }
+            }
+        }
+        return mask;
+    }
+    // Eight bytes at a time against the first element repeated.
+    uint8_t first[8];
+    for (unsigned q = 0; q < 8; ++q)
+        first[q] = in[q % size];
+    uint64_t pattern;
+    std::memcpy(&pattern, first, 8);
+    const size_t bytes = n * size;
+    uint64_t acc = 0;
+    size_t k = 0;
+    for (; k + 8 <= bytes; k += 8) {
+        uint64_t v;
+        std::memcpy(&v, in + k, 8);
+        acc |= v ^ pattern;
+    }
+    uint64_t mask = 0;
+    for (unsigned q = 0; q < 8; ++q)
+        if ((acc >> (8 * q)) & 0xff) mask |= uint64_t(1) << (q % size);
+    for (; k < bytes; ++k)
+        if (in[k] != in[k % size]) mask |= uint64_t(1) << (k % size);
+    return mask;
+}
+
+bool varies(uint64_t mask, unsigned j) {
+    return j >= 64 || ((mask >> j) & 1);
+}
+
+// The varying planes only (a constant one is coded from its value): for
+// times, two planes of eight.
+void shufflePlanes(const uint8_t* in, size_t n, unsigned size, uint64_t mask, uint8_t* out) {
+    const uint64_t all = size >= 64 ? ~uint64_t(0) : (uint64_t(1) << size) - 1;
+    if ((mask & all) == all) return shuffle(in, n, size, out);
+    if (size == 8 && mask == 3) {
+        for (size_t i = 0; i < n; ++i) {
+            uint64_t v;
+            std::memcpy(&v, in + i * 8, 8);
+            out[i] = uint8_t(v);
+            out[n + i] = uint8_t(v >> 8);
+        }
+        return;
+    }
+    for (unsigned j = 0; j < size; ++j) {
+        if (!varies(mask, j)) continue;
+        uint8_t* dst = out + size_t(j) * n;
+        const uint8_t* src = in + j;
+        for (size_t i = 0; i < n; ++i)
+            dst[i] = src[i * size];
+    }
+}
+
+}  // namespace
+
+struct ChunkWorkspace::Worker {
+    std::vector<uint8_t> planes;   // the shuffled chunk
+    std::vector<uint16_t> tokens;  // one plane's
+    std::vector<uint8_t> buffer;   // the coded chunk
+};
+
+ChunkWorkspace::ChunkWorkspace() = default;
+ChunkWorkspace::~ChunkWorkspace() = default;
+
+namespace {
+
+// zlib stream of chunk `c`, byte planes coded one by one (rle::writePlane).
+void compressRle(const RawChunk& c, ChunkWorkspace::Worker& wk, std::vector<uint8_t>& out) {
+    const size_t n = c.elements;
+    const unsigned size = c.elementBytes;
+    const size_t bytes = n * size;
+    if (wk.planes.size() < bytes) wk.planes.resize(bytes);
+    const uint64_t mask = varyingPlanes(c.data, n, size);
+    shufflePlanes(c.data, n, size, mask, wk.planes.data());
+    const size_t need = rle::bound(bytes, size);
+    if (wk.buffer.size() < need) wk.buffer.resize(need);
+    wk.buffer[0] = 0x78;  // deflate, 32 KiB window
+    wk.buffer[1] = 0x01;  // fastest; (0x78 << 8 | 0x01) % 31 == 0
+    rle::BitWriter w(wk.buffer.data() + 2);
+    uLong sum = adler32(0, nullptr, 0);
+    for (unsigned j = 0; j < size; ++j) {
+        const bool last = j + 1 == size;
+        if (varies(mask, j)) {
+            const uint8_t* p = wk.planes.data() + size_t(j) * n;
+            rle::writePlane(p, 0, n, last, w, wk.tokens);
+            sum = adler(sum, p, n);
+        } else {
+            const uint8_t value = n > 0 ? c.data[j] : 0;
+            rle::writePlane(nullptr, value, n, last, w, wk.tokens);
+            if (n > 0) sum = adler32_combine(sum, rle::constantAdler(value, n), z_off_t(n));
+        }
+    }
+    uint8_t* end = w.finish();
+    for (int s = 24; s >= 0; s -= 8)
+        *end++ = uint8_t(sum >> s);
+    out.assign(wk.buffer.data(), end);
+}
+
+bool compressOne(const RawChunk& c, int level, ChunkWorkspace::Worker& wk,
                  std::vector<uint8_t>& out) {
-    const size_t bytes = c.elements * c.elementBytes;
-    scratch.resize(bytes);
-    shuffle(c.data, c.elements, c.elementBytes, scratch.data());
     if (level == kRunLengthCoder) {
-        rle::compress(scratch.data(), c.elements, c.elementBytes, out, tokens, buffer);
+        compressRle(c, wk, out);
         return true;
     }
+    const size_t bytes = c.elements * c.elementBytes;
+    if (wk.planes.size() < bytes) wk.planes.resize(bytes);
+    shuffle(c.data, c.elements, c.elementBytes, wk.planes.data());
     uLongf length = compressBound(uLong(bytes));
     out.resize(length);
-    if (compress2(out.data(), &length, scratch.data(), uLong(bytes), level) != Z_OK) return false;
+    if (compress2(out.data(), &length, wk.planes.data(), uLong(bytes), level) != Z_OK) return false;
     out.resize(length);
     return true;
 }
@@ -394,40 +632,43 @@ bool compressOne(const RawChunk& c, int level, std::vector<uint8_t>& scratch,
 
 bool shuffleDeflateChunks(const std::vector<RawChunk>& chunks, int level,
                           std::vector<std::vector<uint8_t>>& out) {
+    ChunkWorkspace workspace;
+    return shuffleDeflateChunks(chunks, level, out, workspace);
+}
+
+bool shuffleDeflateChunks(const std::vector<RawChunk>& chunks, int level,
+                          std::vector<std::vector<uint8_t>>& out, ChunkWorkspace& workspace) {
     out.resize(chunks.size());
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers =
+        std::max<size_t>(1, std::min<size_t>({cores, kMaxCompressThreads, chunks.size()}));
+    while (workspace.workers_.size() < workers)
+        workspace.workers_.push_back(std::make_unique<ChunkWorkspace::Worker>());
     std::atomic<size_t> next{0};
     std::atomic<bool> ok{true};
     std::atomic<bool> outOfMemory{false};
     // Nothing may leave a helper thread (that would end the process): a
     // failed allocation is handed to the caller once every helper is joined.
-    auto work = [&] {
+    auto work = [&](ChunkWorkspace::Worker& wk) {
         try {
-            std::vector<uint8_t> scratch;
-            std::vector<uint32_t> tokens;
-            std::vector<uint8_t> buffer;
             for (size_t i; (i = next.fetch_add(1)) < chunks.size();) {
-                if (!compressOne(chunks[i], level, scratch, tokens, buffer, out[i])) {
-                    ok.store(false);
-                }
+                if (!compressOne(chunks[i], level, wk, out[i])) ok.store(false);
             }
         } catch (const std::bad_alloc&) {
             outOfMemory.store(true);
             next.store(chunks.size());
         }
     };
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t helpers =
-        std::min<size_t>({cores, kMaxCompressThreads, chunks.size()}) - (chunks.empty() ? 0 : 1);
     std::vector<std::thread> threads;
-    threads.reserve(helpers);
-    for (size_t t = 0; t < helpers; ++t) {
+    threads.reserve(workers - 1);
+    for (size_t t = 1; t < workers; ++t) {
         try {
-            threads.emplace_back(work);
+            threads.emplace_back(work, std::ref(*workspace.workers_[t]));
         } catch (const std::system_error&) {
             break;  // no thread to be had: the caller does the rest itself
         }
     }
-    work();
+    work(*workspace.workers_[0]);
     for (auto& t : threads)
         t.join();
     if (outOfMemory.load()) throw std::bad_alloc();

@@ -65,6 +65,15 @@ public:
         return dset_.valid();
     }
     void push(T v) { buf_.push_back(v); }
+    // Room for n more values, to be filled before the next call.
+    T* extend(size_t n) {
+        const size_t at = buf_.size();
+        // Room for a whole batch at once: growing by doubling would copy
+        // and fault in fresh pages several times over.
+        if (buf_.capacity() < at + n) buf_.reserve(std::max(at + n, 2 * kFlushElements));
+        buf_.resize(at + n);
+        return buf_.data() + at;
+    }
     size_t held() const { return buf_.size(); }
 
     // Moves the values of whole chunks (with `last`: all of them, the last
@@ -185,10 +194,24 @@ public:
             offset_us_ = first / 1000 * 1000;
             haveOffset_ = true;
         }
+        // The columns in one sweep, then the index (which may store chunks
+        // midway through a long silence; the columns are independent).
+        uint16_t* xs = x_.extend(n);
+        uint16_t* ys = y_.extend(n);
+        uint8_t* ps = p_.extend(n);
+        int64_t* ts = t_.extend(n);
+        const int64_t offset = int64_t(offset_us_);
         for (size_t i = 0; i < n; ++i) {
-            const Event2D& e = ev[i];
-            const int64_t t = relative(e.timestamp);
-            while (t >= 0 && uint64_t(t) / 1000 >= nextMs_) {
+            xs[i] = ev[i].x;
+            ys[i] = ev[i].y;
+            ps[i] = ev[i].polarity;
+            ts[i] = int64_t(ev[i].timestamp) - offset;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            // t / 1000 >= nextMs_ for t >= 0, without a division.
+            const int64_t t = relative(ev[i].timestamp);
+            if (t < 0 || uint64_t(t) < nextMs_ * 1000) continue;
+            while (uint64_t(t) / 1000 >= nextMs_) {
                 msToIdx_.push(events_ + i);
                 ++nextMs_;
                 if (msToIdx_.held() >= kFlushElements) {
@@ -197,10 +220,6 @@ public:
                     if (stopRequested()) return fail(error, "cancelled");
                 }
             }
-            x_.push(e.x);
-            y_.push(e.y);
-            p_.push(e.polarity);
-            t_.push(t);
         }
         events_ += n;
         for (const auto& r : triggers) {
@@ -262,7 +281,8 @@ private:
         auto compress = [this] {
             // Nothing may leave the thread: a failure waits for storeFlight().
             try {
-                packedOk_ = shuffleDeflateChunks(flightChunks_, kRunLengthCoder, packed_);
+                packedOk_ =
+                    shuffleDeflateChunks(flightChunks_, kRunLengthCoder, packed_, workspace_);
             } catch (...) {
                 packError_ = std::current_exception();
             }
@@ -334,6 +354,7 @@ private:
     // The batch in flight: its chunks, their compressed bytes, the thread.
     std::vector<RawChunk> flightChunks_;
     std::vector<std::vector<uint8_t>> packed_;
+    ChunkWorkspace workspace_;
     std::thread compressor_;
     bool flying_ = false;
     bool packedOk_ = false;

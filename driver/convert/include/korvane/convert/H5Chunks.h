@@ -7,13 +7,15 @@
 // thread only, which made it the slowest step of a conversion.
 //
 // Threads: the call uses up to kMaxThreads short-lived workers and returns
-// when all are done; it touches nothing shared.
+// when all are done; it touches nothing shared but the workspace given,
+// which one call at a time may use.
 // Failures: false when zlib fails; std::bad_alloc (thrown on the calling
 // thread, once every helper has ended) when memory runs out. `out` is then
 // unusable.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace korvane {
@@ -31,9 +33,28 @@ constexpr unsigned kMaxCompressThreads = 8;
 // than zlib's level 1, with as good a ratio on shuffled events).
 constexpr int kRunLengthCoder = -100;
 
+// Working memory of the compressing threads, kept from call to call: a
+// writer that compresses batch after batch touches fresh pages only once.
+class ChunkWorkspace {
+public:
+    ChunkWorkspace();
+    ~ChunkWorkspace();
+    ChunkWorkspace(const ChunkWorkspace&) = delete;
+    ChunkWorkspace& operator=(const ChunkWorkspace&) = delete;
+    struct Worker;
+
+private:
+    friend bool shuffleDeflateChunks(const std::vector<RawChunk>&, int,
+                                     std::vector<std::vector<uint8_t>>&, ChunkWorkspace&);
+    std::vector<std::unique_ptr<Worker>> workers_;
+};
+
 // out[i] = deflate(shuffle(chunks[i])) in zlib's format, as the deflate
-// filter stores it; `level` is zlib's (1-9) or kRunLengthCoder.
+// filter stores it; `level` is zlib's (1-9) or kRunLengthCoder. The output
+// is any valid stream of that content, not necessarily zlib's own.
 bool shuffleDeflateChunks(const std::vector<RawChunk>& chunks, int level,
                           std::vector<std::vector<uint8_t>>& out);
+bool shuffleDeflateChunks(const std::vector<RawChunk>& chunks, int level,
+                          std::vector<std::vector<uint8_t>>& out, ChunkWorkspace& workspace);
 
 }  // namespace korvane
