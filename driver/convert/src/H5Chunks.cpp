@@ -280,6 +280,95 @@ size_t tokenizeConstant(uint8_t value, size_t n, uint16_t* tok, uint32_t* count)
     return size_t(tok - begin);
 }
 
+// What decides between coding a plane's runs and coding its bytes one by
+// one: byte counts, and how its bytes repeat.
+struct PlaneShape {
+    uint64_t quads = 0;     // bytes followed by three copies of themselves
+    uint64_t longRuns = 0;  // runs of four or more equal bytes
+};
+
+// Counts of each byte value into count[0..255].
+void countBytes(const uint8_t* p, size_t n, uint32_t* count) {
+    uint32_t h[4][256] = {};
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++h[0][p[i]];
+        ++h[1][p[i + 1]];
+        ++h[2][p[i + 2]];
+        ++h[3][p[i + 3]];
+    }
+    for (; i < n; ++i)
+        ++h[0][p[i]];
+    for (unsigned b = 0; b < 256; ++b)
+        count[b] = h[0][b] + h[1][b] + h[2][b] + h[3][b];
+}
+
+PlaneShape shapeOf(const uint8_t* p, size_t n) {
+    PlaneShape s;
+    auto same = [&](size_t k) { return k + 1 < n && p[k] == p[k + 1]; };
+    auto one = [&](size_t k) {
+        const bool quad = same(k) && same(k + 1) && same(k + 2);
+        s.quads += quad;
+        s.longRuns += quad && (k == 0 || !same(k - 1));
+    };
+    size_t k = 0;
+    if (n > 0) one(k++);
+#if defined(__SSE2__) || defined(_M_X64)
+    // Sixteen positions at a time, counted in byte lanes (at most 255 steps
+    // before they are added up).
+    const __m128i zero = _mm_setzero_si128();
+    while (k + 19 <= n) {
+        __m128i quads = zero, starts = zero;
+        for (unsigned step = 0; step < 255 && k + 19 <= n; ++step, k += 16) {
+            auto at = [&](size_t q) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + q));
+            };
+            const __m128i a0 = at(k - 1), a1 = at(k), a2 = at(k + 1), a3 = at(k + 2),
+                          a4 = at(k + 3);
+            const __m128i before = _mm_cmpeq_epi8(a0, a1);
+            const __m128i quad =
+                _mm_and_si128(_mm_cmpeq_epi8(a1, a2),
+                              _mm_and_si128(_mm_cmpeq_epi8(a2, a3), _mm_cmpeq_epi8(a3, a4)));
+            quads = _mm_sub_epi8(quads, quad);
+            starts = _mm_sub_epi8(starts, _mm_andnot_si128(before, quad));
+        }
+        alignas(16) uint64_t q[2], r[2];
+        _mm_store_si128(reinterpret_cast<__m128i*>(q), _mm_sad_epu8(quads, zero));
+        _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_sad_epu8(starts, zero));
+        s.quads += q[0] + q[1];
+        s.longRuns += r[0] + r[1];
+    }
+#endif
+    for (; k < n; ++k)
+        one(k);
+    return s;
+}
+
+// Whether coding runs promises a plane much smaller than coding its bytes
+// one by one (`literalBits`): a run of four or more costs about a literal
+// and a length of some six bits, a shorter one its literals. Close calls go
+// to the bytes, which take a fraction of the time to code.
+bool runsPay(const PlaneShape& s, size_t n, uint64_t literalBits) {
+    if (n == 0) return false;
+    const uint64_t literals = n - std::min<uint64_t>(n, s.quads + 2 * s.longRuns);
+    const double runBits =
+        double(literals) * double(literalBits) / double(n) + 6.0 * double(s.longRuns);
+    return double(literalBits) > 1.15 * runBits;
+}
+
+// Total bits of `count` coded with code lengths made for it.
+uint64_t codedBits(const uint32_t* count) {
+    uint32_t freq[kLitLenSymbols] = {};
+    std::memcpy(freq, count, 256 * sizeof(uint32_t));
+    freq[kEndOfBlock] = 1;
+    uint8_t lens[kLitLenSymbols];
+    codeLengths(freq, kLitLenSymbols, kMaxBits, lens);
+    uint64_t bits = 0;
+    for (unsigned b = 0; b < 256; ++b)
+        bits += uint64_t(count[b]) * lens[b];
+    return bits;
+}
+
 // One byte plane of n bytes as one dynamic block, or as stored blocks where
 // a code would not make it smaller (bytes without runs and about evenly
 // spread, such as the low bytes of coordinates): those cost a copy only.
@@ -288,9 +377,25 @@ void writePlane(const uint8_t* p, uint8_t value, size_t n, bool last, BitWriter&
                 std::vector<uint16_t>& tokens) {
     const auto& lengths = lengthCodes();
     uint32_t count[kTokenKinds] = {};
-    tokens.resize(n + 1);
-    const size_t tokenCount =
-        p ? tokenize(p, n, tokens.data(), count) : tokenizeConstant(value, n, tokens.data(), count);
+    // Bytes one by one (no tokens: the plane itself) where runs promise
+    // little, such as the low bytes of coordinates, or polarities that
+    // change every few events.
+    bool bytesOnly = false;
+    size_t tokenCount = 0;
+    if (p) {
+        // Mostly runs (the second bytes of times): no need to weigh it.
+        const PlaneShape shape = shapeOf(p, n);
+        if (2 * shape.quads < n) {
+            countBytes(p, n, count);
+            bytesOnly = !runsPay(shape, n, codedBits(count));
+            if (!bytesOnly) std::memset(count, 0, sizeof count);
+        }
+    }
+    if (!bytesOnly) {
+        tokens.resize(n + 1);
+        tokenCount = p ? tokenize(p, n, tokens.data(), count)
+                       : tokenizeConstant(value, n, tokens.data(), count);
+    }
 
     uint32_t freq[kLitLenSymbols] = {};
     std::memcpy(freq, count, 256 * sizeof(uint32_t));
@@ -392,16 +497,25 @@ void writePlane(const uint8_t* p, uint8_t value, size_t n, bool last, BitWriter&
         w.put(clCodes[cl[k].symbol], clLens[cl[k].symbol]);
         if (cl[k].extraBits) w.put(cl[k].extra, cl[k].extraBits);
     }
-    // Two tokens a put (at most 42 bits).
-    const uint16_t* t = tokens.data();
-    size_t k = 0;
-    for (; k + 2 <= tokenCount; k += 2) {
-        const uint32_t a = table[t[k]], b = table[t[k + 1]];
-        const unsigned aBits = a >> 24;
-        w.put(uint64_t(a & 0xffffff) | uint64_t(b & 0xffffff) << aBits, aBits + (b >> 24));
+    // Two tokens a put (at most 42 bits), on a copy of the writer that
+    // lives in registers (its own byte stores could alias the original).
+    BitWriter out = w;
+    auto emit = [&](const auto* t, size_t count) {
+        size_t k = 0;
+        for (; k + 2 <= count; k += 2) {
+            const uint32_t a = table[t[k]], b = table[t[k + 1]];
+            const unsigned aBits = a >> 24;
+            out.put(uint64_t(a & 0xffffff) | uint64_t(b & 0xffffff) << aBits, aBits + (b >> 24));
+        }
+        if (k < count) out.put(table[t[k]] & 0xffffff, table[t[k]] >> 24);
+    };
+    if (bytesOnly) {
+        emit(p, n);
+    } else {
+        emit(tokens.data(), tokenCount);
     }
-    if (k < tokenCount) w.put(table[t[k]] & 0xffffff, table[t[k]] >> 24);
-    w.put(codes[kEndOfBlock], lens[kEndOfBlock]);
+    out.put(codes[kEndOfBlock], lens[kEndOfBlock]);
+    w = out;
 }
 
 // Worst case of compress's output for `bytes` input bytes in `planes`

@@ -14,12 +14,18 @@
 // and stored as they are.
 
 #include <hdf5.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <exception>
+#include <memory>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -42,6 +48,64 @@ using namespace h5;
 // Events held before their chunks are compressed (in parallel) and stored.
 constexpr size_t kFlushElements = size_t(1) << 20;
 constexpr unsigned kDeflateLevel = 1;  // most of the gain, a fraction of the time of higher levels
+
+// Memory for the columns' values: large blocks straight from the system in
+// huge pages where it has them (each small page touched for the first time
+// costs more than the values written to it), and no zeros written into
+// room that is filled right after.
+template <typename T>
+struct ColumnAllocator {
+    using value_type = T;
+    static constexpr size_t kHuge = size_t(2) << 20;
+
+    ColumnAllocator() = default;
+    template <typename U>
+    ColumnAllocator(const ColumnAllocator<U>&) {}
+
+    static size_t mapped(size_t n) { return (n * sizeof(T) + kHuge - 1) / kHuge * kHuge; }
+
+    T* allocate(size_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        if (n * sizeof(T) >= kHuge) {
+            // Aligned to a huge page: map one more, give back the ends.
+            const size_t bytes = mapped(n);
+            void* at = ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (at == MAP_FAILED) throw std::bad_alloc();
+            const uintptr_t raw = reinterpret_cast<uintptr_t>(at);
+            const uintptr_t start = (raw + kHuge - 1) / kHuge * kHuge;
+            const size_t head = size_t(start - raw);
+            if (head > 0) ::munmap(at, head);
+            ::munmap(reinterpret_cast<void*>(start + bytes), kHuge - head);
+            (void)::madvise(reinterpret_cast<void*>(start), bytes, MADV_HUGEPAGE);
+            return reinterpret_cast<T*>(start);
+        }
+#endif
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, size_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        if (n * sizeof(T) >= kHuge) {
+            ::munmap(p, mapped(n));
+            return;
+        }
+#endif
+        std::allocator<T>().deallocate(p, n);
+    }
+    // resize() leaves new values unset (they are written next).
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    template <typename U>
+    bool operator==(const ColumnAllocator<U>&) const {
+        return true;
+    }
+};
 
 // One growing 1-D dataset. Values wait in memory until whole chunks are
 // there; those are compressed together with the other columns' (H5Chunks)
@@ -112,9 +176,9 @@ public:
 private:
     Hid dset_;
     hsize_t size_ = 0;
-    size_t count_ = 0;       // values the detached chunks cover
-    std::vector<T> buf_;     // filling
-    std::vector<T> flight_;  // detached: being compressed, then stored
+    size_t count_ = 0;                           // values the detached chunks cover
+    std::vector<T, ColumnAllocator<T>> buf_;     // filling
+    std::vector<T, ColumnAllocator<T>> flight_;  // detached: being compressed, then stored
 };
 
 bool writeScalarAttr(hid_t obj, const char* name, hid_t fileType, hid_t memType,
