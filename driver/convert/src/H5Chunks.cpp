@@ -606,8 +606,27 @@ void shuffle(const uint8_t* in, size_t n, unsigned size, uint8_t* out) {
         case 1:
             std::copy(in, in + n, out);
             return;
-        case 2:
-            return shuffleFixed<2>(in, n, out);
+        case 2: {
+            size_t i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+            // Sixteen elements at a time: low bytes, then high bytes.
+            const __m128i low = _mm_set1_epi16(0xff);
+            for (; i + 16 <= n; i += 16) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+                const __m128i b =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                                 _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n + i),
+                                 _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
+            }
+#endif
+            for (; i < n; ++i) {
+                out[i] = in[2 * i];
+                out[n + i] = in[2 * i + 1];
+            }
+            return;
+        }
         case 8:
             return shuffleFixed<8>(in, n, out);
         default:

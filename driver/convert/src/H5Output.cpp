@@ -260,21 +260,25 @@ public:
         }
         // The columns in one sweep, then the index (which may store chunks
         // midway through a long silence; the columns are independent).
-        uint16_t* xs = x_.extend(n);
-        uint16_t* ys = y_.extend(n);
-        uint8_t* ps = p_.extend(n);
-        int64_t* ts = t_.extend(n);
+        uint16_t* __restrict xs = x_.extend(n);
+        uint16_t* __restrict ys = y_.extend(n);
+        uint8_t* __restrict ps = p_.extend(n);
+        int64_t* __restrict ts = t_.extend(n);
         const int64_t offset = int64_t(offset_us_);
         for (size_t i = 0; i < n; ++i) {
-            xs[i] = ev[i].x;
-            ys[i] = ev[i].y;
-            ps[i] = ev[i].polarity;
-            ts[i] = int64_t(ev[i].timestamp) - offset;
+            const Event2D e = ev[i];  // one load: the stores cannot change it
+            xs[i] = e.x;
+            ys[i] = e.y;
+            ps[i] = e.polarity;
+            ts[i] = int64_t(e.timestamp) - offset;
         }
         for (size_t i = 0; i < n; ++i) {
-            // t / 1000 >= nextMs_ for t >= 0, without a division.
+            // The next event whose time t >= 0 has t / 1000 >= nextMs_.
+            const uint64_t next = nextMs_ * 1000;
+            while (i < n && (ev[i].timestamp < offset_us_ || ev[i].timestamp - offset_us_ < next))
+                ++i;
+            if (i == n) break;
             const int64_t t = relative(ev[i].timestamp);
-            if (t < 0 || uint64_t(t) < nextMs_ * 1000) continue;
             while (uint64_t(t) / 1000 >= nextMs_) {
                 msToIdx_.push(events_ + i);
                 ++nextMs_;
