@@ -219,10 +219,66 @@ void writeStored(const uint8_t* p, size_t n, bool last, BitWriter& w) {
 }
 
 // A plane's tokens into `tok`, their counts into `count`; returns how many.
+#if defined(__SSE2__) || defined(_M_X64)
+// The tokens of the maximal runs of equal bytes that end within the 64
+// places from q (65 bytes are read), found from bit masks rather than byte
+// by byte: a run of four or more is its first byte and a match of the rest,
+// a shorter one its bytes. q must start a run, or lie at most two bytes
+// before a run's end. Writes up to one token past those it keeps; returns
+// the bytes done (0: one run reaches past the window, for the caller).
+inline size_t tokenizeWindow(const uint8_t* q, uint16_t*& tok, uint32_t* count) {
+    // Bit k of `same`: q[k] == q[k + 1].
+    uint64_t same = 0;
+    for (unsigned c = 0; c < 4; ++c) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * c));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * c + 1));
+        same |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)))) << (16 * c);
+    }
+    // The run that reaches place 63 may go on: it is left to the next call.
+    const uint64_t breaks = ~same & ((uint64_t(1) << 63) - 1);
+    if (!breaks) return 0;
+    const unsigned end = 64u - unsigned(std::countl_zero(breaks));
+    const uint64_t keep = (uint64_t(1) << end) - 1;
+    const uint64_t quads = same & (same >> 1) & (same >> 2);  // q[k..k+3] equal
+    const uint64_t inLong = quads | (quads << 1) | (quads << 2) | (quads << 3);
+    const uint64_t repeats = same << 1;  // bit k: q[k - 1] == q[k]
+    uint16_t* t = tok;
+    if (!(inLong & keep)) {
+        for (unsigned k = 0; k < end; ++k) {
+            t[k] = q[k];
+            ++count[q[k]];
+        }
+        tok = t + end;
+        return end;
+    }
+    const uint64_t starts = inLong & ~repeats;  // literals a match follows
+    for (uint64_t literals = ~(inLong & repeats) & keep; literals; literals &= literals - 1) {
+        const unsigned k = unsigned(std::countr_zero(literals));
+        const uint8_t b = q[k];
+        t[0] = b;
+        ++count[b];
+        const unsigned match = unsigned((starts >> k) & 1);
+        const unsigned length = unsigned(std::countr_zero(~(same >> k)));  // the equal bytes after
+        t[1] = uint16_t(kRunBase + length);
+        count[kRunBase + length] += match;
+        t += 1 + match;
+    }
+    tok = t;
+    return end;
+}
+#endif
+
 size_t tokenize(const uint8_t* p, size_t n, uint16_t* tok, uint32_t* count) {
     uint16_t* const begin = tok;
     size_t i = 0;
     while (i < n) {
+#if defined(__SSE2__) || defined(_M_X64)
+        if (n - i >= 65) {
+            const size_t done = tokenizeWindow(p + i, tok, count);
+            i += done;
+            if (done > 0) continue;
+        }
+#endif
         if (n - i >= 9) {
             // Eight bytes at once: byte k of `same` is 0x80 where p[k] ==
             // p[k + 1]. A run follows the literal at k only where k + 1,
@@ -396,7 +452,7 @@ void writePlane(const uint8_t* p, uint8_t value, size_t n, bool last, BitWriter&
         }
     }
     if (!bytesOnly) {
-        tokens.resize(n + 1);
+        tokens.resize(n + 2);  // tokenizeWindow writes one past its last
         tokenCount = p ? tokenize(p, n, tokens.data(), count)
                        : tokenizeConstant(value, n, tokens.data(), count);
     }
