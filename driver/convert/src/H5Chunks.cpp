@@ -218,7 +218,6 @@ void writeStored(const uint8_t* p, size_t n, bool last, BitWriter& w) {
     } while (n > 0);
 }
 
-// A plane's tokens into `tok`, their counts into `count`; returns how many.
 #if defined(__SSE2__) || defined(_M_X64)
 // The tokens of the maximal runs of equal bytes that end within the 64
 // places from q (65 bytes are read), found from bit masks rather than byte
@@ -268,6 +267,7 @@ inline size_t tokenizeWindow(const uint8_t* q, uint16_t*& tok, uint32_t* count) 
 }
 #endif
 
+// A plane's tokens into `tok`, their counts into `count`; returns how many.
 size_t tokenize(const uint8_t* p, size_t n, uint16_t* tok, uint32_t* count) {
     uint16_t* const begin = tok;
     size_t i = 0;
