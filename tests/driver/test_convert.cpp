@@ -590,41 +590,46 @@ TEST(ConvertH5Test, FilesCompressedByHdf5ItselfStillRead) {
 }
 
 // /ms_to_idx[k] is the first event at or after t_offset + k ms, checked
-// against a direct search, on a sparse file with empty milliseconds.
+// against a direct search, on a sparse file with empty milliseconds and on a
+// dense one whose batches hold many milliseconds each.
 TEST(ConvertH5Test, MillisecondIndexMatchesDirectSearch) {
-    ScratchDir dir;
-    SyntheticOptions o = scene(kLoop24_us + 333);
-    o.eventsPerSecond = 700;  // most milliseconds hold no event
-    o.duration_us = 200000;
-    const std::string src = generate(dir, "sparse.raw", o);
-    ASSERT_TRUE(convert(src, dir.file("s.h5")).ok);
+    for (const auto& [name, rate, duration_us] :
+         {std::tuple{"sparse", 700, 200000}, {"dense", 5000000, 60000}}) {
+        SCOPED_TRACE(name);
+        ScratchDir dir;
+        SyntheticOptions o = scene(kLoop24_us + 333);
+        o.eventsPerSecond = rate;  // sparse: most milliseconds hold no event
+        o.duration_us = duration_us;
+        const std::string src = generate(dir, "in.raw", o);
+        ASSERT_TRUE(convert(src, dir.file("s.h5")).ok);
 
-    hid_t f = H5Fopen(dir.file("s.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-    ASSERT_GE(f, 0);
-    auto read = [&](const char* name) {
-        hid_t d = H5Dopen2(f, name, H5P_DEFAULT);
-        hid_t s = H5Dget_space(d);
-        std::vector<int64_t> v(size_t(H5Sget_simple_extent_npoints(s)));
-        H5Dread(d, H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
-        H5Sclose(s);
-        H5Dclose(d);
-        return v;
-    };
-    const auto t = read("/events/t");
-    const auto idx = read("/ms_to_idx");
-    const auto offset = read("/t_offset");
-    H5Fclose(f);
-    const Expected want = expectedFor(o);
-    ASSERT_EQ(t.size(), want.events.size());
-    ASSERT_EQ(offset.size(), 1u);
-    EXPECT_EQ(offset[0] % 1000, 0);
-    EXPECT_LE(uint64_t(offset[0]), want.events.front().timestamp);
-    EXPECT_EQ(uint64_t(t[0] + offset[0]), want.events.front().timestamp);
-    // One entry per millisecond up to the last event's.
-    ASSERT_EQ(idx.size(), size_t(t.back() / 1000 + 1));
-    for (size_t k = 0; k < idx.size(); ++k) {
-        const auto first = std::lower_bound(t.begin(), t.end(), int64_t(k) * 1000);
-        ASSERT_EQ(idx[k], first - t.begin()) << "millisecond " << k;
+        hid_t f = H5Fopen(dir.file("s.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+        ASSERT_GE(f, 0);
+        auto read = [&](const char* name) {
+            hid_t d = H5Dopen2(f, name, H5P_DEFAULT);
+            hid_t s = H5Dget_space(d);
+            std::vector<int64_t> v(size_t(H5Sget_simple_extent_npoints(s)));
+            H5Dread(d, H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
+            H5Sclose(s);
+            H5Dclose(d);
+            return v;
+        };
+        const auto t = read("/events/t");
+        const auto idx = read("/ms_to_idx");
+        const auto offset = read("/t_offset");
+        H5Fclose(f);
+        const Expected want = expectedFor(o);
+        ASSERT_EQ(t.size(), want.events.size());
+        ASSERT_EQ(offset.size(), 1u);
+        EXPECT_EQ(offset[0] % 1000, 0);
+        EXPECT_LE(uint64_t(offset[0]), want.events.front().timestamp);
+        EXPECT_EQ(uint64_t(t[0] + offset[0]), want.events.front().timestamp);
+        // One entry per millisecond up to the last event's.
+        ASSERT_EQ(idx.size(), size_t(t.back() / 1000 + 1));
+        for (size_t k = 0; k < idx.size(); ++k) {
+            const auto first = std::lower_bound(t.begin(), t.end(), int64_t(k) * 1000);
+            ASSERT_EQ(idx[k], first - t.begin()) << "millisecond " << k;
+        }
     }
 }
 

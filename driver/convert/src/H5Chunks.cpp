@@ -66,22 +66,22 @@ const std::array<LengthCode, 259>& lengthCodes() {
 // least two symbols get a length (inflaters refuse a code of one symbol
 // for some alphabets), so the code is always complete.
 void codeLengths(const uint32_t* freq, int n, int maxBits, uint8_t* lens) {
-    std::vector<std::pair<uint32_t, int>> syms;  // (frequency, symbol), ascending
-    syms.reserve(size_t(n));
+    // (frequency, symbol) as one key, ascending; on the stack (n <= 286).
+    std::array<uint64_t, kLitLenSymbols> syms;
+    size_t m = 0;
     for (int i = 0; i < n; ++i) {
         lens[i] = 0;
-        if (freq[i]) syms.push_back({freq[i], i});
+        if (freq[i]) syms[m++] = uint64_t(freq[i]) << 16 | uint64_t(i);
     }
-    for (int i = 0; syms.size() < 2; ++i) {
-        if (!freq[i]) syms.push_back({1, i});
+    for (int i = 0; m < 2; ++i) {
+        if (!freq[i]) syms[m++] = uint64_t(1) << 16 | uint64_t(i);
     }
-    std::sort(syms.begin(), syms.end());
-    const size_t m = syms.size();
+    std::sort(syms.begin(), syms.begin() + ptrdiff_t(m));
     // Two-queue Huffman: leaves in order, internal nodes made in order.
-    std::vector<uint64_t> weight(2 * m - 1);
-    std::vector<size_t> parent(2 * m - 1, 0);
+    std::array<uint64_t, 2 * kLitLenSymbols> weight;
+    std::array<uint16_t, 2 * kLitLenSymbols> parent{};
     for (size_t i = 0; i < m; ++i)
-        weight[i] = syms[i].first;
+        weight[i] = syms[i] >> 16;
     size_t leaf = 0, inner = m;
     auto take = [&](size_t made) {
         if (leaf < m && (inner >= made || weight[leaf] <= weight[inner])) return leaf++;
@@ -90,9 +90,9 @@ void codeLengths(const uint32_t* freq, int n, int maxBits, uint8_t* lens) {
     for (size_t made = m; made < 2 * m - 1; ++made) {
         const size_t a = take(made), b = take(made);
         weight[made] = weight[a] + weight[b];
-        parent[a] = parent[b] = made;
+        parent[a] = parent[b] = uint16_t(made);
     }
-    std::vector<int> depth(2 * m - 1, 0);
+    std::array<int, 2 * kLitLenSymbols> depth{};
     int count[64] = {};
     for (size_t i = 2 * m - 1; i-- > 0;) {
         if (i != 2 * m - 2) depth[i] = depth[parent[i]] + 1;
@@ -121,7 +121,7 @@ void codeLengths(const uint32_t* freq, int n, int maxBits, uint8_t* lens) {
     size_t next = 0;
     for (int b = maxBits; b >= 1; --b) {
         for (int k = 0; k < count[b]; ++k)
-            lens[syms[next++].second] = uint8_t(b);
+            lens[syms[next++] & 0xffff] = uint8_t(b);
     }
 }
 

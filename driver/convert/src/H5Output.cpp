@@ -258,34 +258,40 @@ public:
             offset_us_ = first / 1000 * 1000;
             haveOffset_ = true;
         }
-        // The columns in one sweep, then the index (which may store chunks
-        // midway through a long silence; the columns are independent).
-        uint16_t* __restrict xs = x_.extend(n);
-        uint16_t* __restrict ys = y_.extend(n);
-        uint8_t* __restrict ps = p_.extend(n);
-        int64_t* __restrict ts = t_.extend(n);
+        // A block at a time (still in cache for its second look): the
+        // columns in one sweep, then the index, which may store chunks
+        // midway through a long silence (the columns are independent).
+        constexpr size_t kBlock = 4096;
         const int64_t offset = int64_t(offset_us_);
-        for (size_t i = 0; i < n; ++i) {
-            const Event2D e = ev[i];  // one load: the stores cannot change it
-            xs[i] = e.x;
-            ys[i] = e.y;
-            ps[i] = e.polarity;
-            ts[i] = int64_t(e.timestamp) - offset;
-        }
-        for (size_t i = 0; i < n; ++i) {
-            // The next event whose time t >= 0 has t / 1000 >= nextMs_.
-            const uint64_t next = nextMs_ * 1000;
-            while (i < n && (ev[i].timestamp < offset_us_ || ev[i].timestamp - offset_us_ < next))
-                ++i;
-            if (i == n) break;
-            const int64_t t = relative(ev[i].timestamp);
-            while (uint64_t(t) / 1000 >= nextMs_) {
-                msToIdx_.push(events_ + i);
-                ++nextMs_;
-                if (msToIdx_.held() >= kFlushElements) {
-                    if (!storeChunks(false)) return writeFailed(error);
-                    // A long silence is a long run of entries.
-                    if (stopRequested()) return fail(error, "cancelled");
+        for (size_t from = 0; from < n; from += kBlock) {
+            const size_t to = std::min(n, from + kBlock);
+            uint16_t* __restrict xs = x_.extend(to - from);
+            uint16_t* __restrict ys = y_.extend(to - from);
+            uint8_t* __restrict ps = p_.extend(to - from);
+            int64_t* __restrict ts = t_.extend(to - from);
+            for (size_t i = from; i < to; ++i) {
+                const Event2D e = ev[i];  // one load: the stores cannot change it
+                xs[i - from] = e.x;
+                ys[i - from] = e.y;
+                ps[i - from] = e.polarity;
+                ts[i - from] = int64_t(e.timestamp) - offset;
+            }
+            for (size_t i = from; i < to; ++i) {
+                // The next event whose time t >= 0 has t / 1000 >= nextMs_.
+                const uint64_t next = nextMs_ * 1000;
+                while (i < to &&
+                       (ev[i].timestamp < offset_us_ || ev[i].timestamp - offset_us_ < next))
+                    ++i;
+                if (i == to) break;
+                const int64_t t = relative(ev[i].timestamp);
+                while (uint64_t(t) / 1000 >= nextMs_) {
+                    msToIdx_.push(events_ + i);
+                    ++nextMs_;
+                    if (msToIdx_.held() >= kFlushElements) {
+                        if (!storeChunks(false)) return writeFailed(error);
+                        // A long silence is a long run of entries.
+                        if (stopRequested()) return fail(error, "cancelled");
+                    }
                 }
             }
         }
