@@ -328,6 +328,9 @@ int recordFusion(const Args& a, const std::shared_ptr<FusionCamera>& camera, uin
         throw Failure{"cannot record to " + stem + ".raw, .mp4 and .json" +
                       (why.empty() ? std::string() : ": " + why)};
     }
+    // The simulation ends its stream at the last second itself: polling for
+    // it would add whatever a loaded machine makes the poll late by.
+    if (sim) sim->eventCamera().setStreamEnd_us(seconds * 1000000);
     if (camera->start(STREAM_BOTH) != 0) {
         camera->stopRecording(STREAM_BOTH);
         throw Failure{"the camera does not start"};

@@ -573,9 +573,24 @@ void SimulatedDvsCamera::run() {
     uint64_t interval = batchInterval_us_.load();  // fixed for each batch when it begins
     uint64_t statsEnd = t + 1000000;               // slices end on the statistics' seconds
     while (running_.load()) {
+        const uint64_t streamEnd = streamEnd_us_.load();
+        if (t >= streamEnd) {
+            // Held still: the partial batch is told, then the thread waits
+            // for a stop (or a later end).
+            if (t > batch.t0_us) {
+                batch.t1_us = t;
+                batch.due_us = origin + t;
+                publish(std::move(batch));
+                batch = Batch{};
+                batch.t0_us = t;
+            }
+            pendingDue_us_.store(UINT64_MAX);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
         const uint64_t batchEnd = batch.t0_us + interval;
         pendingDue_us_.store(origin + batchEnd);
-        const uint64_t sliceEnd = std::min({t + kSlice_us, batchEnd, statsEnd});
+        const uint64_t sliceEnd = std::min({t + kSlice_us, batchEnd, statsEnd, streamEnd});
         if (!clock_->sleepUntil(origin + sliceEnd) || !running_.load()) break;
 
         if (source_ && !source_->present()) {

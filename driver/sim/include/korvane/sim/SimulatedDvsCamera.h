@@ -125,6 +125,10 @@ public:
     void setEventsPerSecond(uint64_t rate);
     // Period of the trigger-in signal (both channels); below 2 us no edges.
     void setTriggerPeriod(uint64_t period_us) { triggerPeriod_us_.store(period_us); }
+    // Camera time at which the stream holds still: the batch up to it is
+    // told, then nothing more is made. A recording of N seconds then ends at
+    // exactly N seconds of camera time however late its owner stops it.
+    void setStreamEnd_us(uint64_t t_us) { streamEnd_us_.store(t_us); }
     PixelRect lamp() const;
     bool isStreaming() const { return running_.load(); }
 
@@ -190,6 +194,7 @@ private:
     std::atomic<uint64_t> streamTime_{0};
     std::atomic<uint64_t> pendingDue_us_{UINT64_MAX};  // clock time the batch being filled is due
     std::atomic<uint64_t> sceneRate_;
+    std::atomic<uint64_t> streamEnd_us_{UINT64_MAX};
     std::atomic<uint64_t> triggerPeriod_us_;
     std::atomic<uint64_t> delivered_{0}, dropped_{0}, eventsStreamed_{0};
 
