@@ -125,7 +125,11 @@ public:
                 return m;
             }
         }
-        return mapAligned(bytes);
+        // Half as much again of address space (untouched pages cost
+        // nothing): windows of about this size vary a little, and a later
+        // one slightly larger still fits when this buffer comes back.
+        const size_t roomy = (bytes + bytes / 2 + kHugePage - 1) / kHugePage * kHugePage;
+        return mapAligned(roomy);
     }
 
     // Keeps the buffer idle (its pages handed to the system lazily: they
