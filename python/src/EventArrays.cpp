@@ -168,11 +168,6 @@ public:
         if (drop.at) ::munmap(drop.at, drop.bytes);
     }
 
-    IdleEventBuffers idle() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return {idle_.size(), idleBytes_};
-    }
-
 private:
     std::mutex mutex_;
     std::vector<Mapping> idle_;
@@ -186,10 +181,6 @@ BufferPool& bufferPool() {
 }
 
 }  // namespace
-
-IdleEventBuffers idleEventBuffers() {
-    return bufferPool().idle();
-}
 
 EventBuffer::~EventBuffer() {
     bufferPool().give({data_, mappedBytes_});

@@ -59,14 +59,8 @@ private:
 // a larger buffer goes back to the system when its array dies.
 constexpr size_t kIdleEventBuffers = 2;
 constexpr size_t kIdleEventBufferBytes = size_t(1) << 30;
-// How many buffers and bytes the pool holds idle now (for tests).
-struct IdleEventBuffers {
-    size_t buffers = 0;
-    size_t bytes = 0;
-};
-IdleEventBuffers idleEventBuffers();
 
-// The array owns the buffer (freed with the array and its last view).
+// The array owns the buffer (to the pool when the array and its last view die).
 pybind11::array eventArray(std::unique_ptr<EventBuffer> buffer);
 
 // The array takes a share of the batch, which stays alive (and out of the
