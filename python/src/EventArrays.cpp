@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace py = pybind11;
 using korvane::Event2D;
@@ -73,25 +75,127 @@ void clearEventPadding(Event2D* events, size_t count) {
     }
 }
 
+namespace {
+
+constexpr size_t kHugePage = size_t(2) << 20;
+
+struct Mapping {
+    void* at = nullptr;
+    size_t bytes = 0;
+};
+
+// A fresh mapping of `bytes` (a multiple of kHugePage) on a huge-page
+// boundary: the kernel backs only aligned 2 MiB ranges with huge pages, and
+// mmap alone promises no more than 4 KiB alignment.
+Mapping mapAligned(size_t bytes) {
+    const size_t span = bytes + kHugePage;
+    void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const auto begin = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    if (aligned > begin) ::munmap(raw, aligned - begin);
+    const uintptr_t tail = aligned + bytes;
+    if (begin + span > tail) ::munmap(reinterpret_cast<void*>(tail), begin + span - tail);
+    void* at = reinterpret_cast<void*>(aligned);
+#if defined(MADV_HUGEPAGE)
+    (void)::madvise(at, bytes, MADV_HUGEPAGE);  // a refusal leaves small pages
+#endif
+    return {at, bytes};
+}
+
+// Buffers whose arrays died, kept for the next window. Reached from capsule
+// destructors (GIL held) and from decode threads (no GIL): its own lock,
+// held for no system call.
+class BufferPool {
+public:
+    // The smallest idle buffer of at least `bytes`, else a fresh mapping.
+    Mapping take(size_t bytes) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            size_t best = idle_.size();
+            for (size_t i = 0; i < idle_.size(); ++i) {
+                if (idle_[i].bytes >= bytes &&
+                    (best == idle_.size() || idle_[i].bytes < idle_[best].bytes))
+                    best = i;
+            }
+            if (best < idle_.size()) {
+                const Mapping m = idle_[best];
+                idle_.erase(idle_.begin() + std::ptrdiff_t(best));
+                idleBytes_ -= m.bytes;
+                return m;
+            }
+        }
+        // Half as much again of address space (untouched pages cost
+        // nothing): windows of about this size vary a little, and a later
+        // one slightly larger still fits when this buffer comes back.
+        const size_t roomy = (bytes + bytes / 2 + kHugePage - 1) / kHugePage * kHugePage;
+        return mapAligned(roomy);
+    }
+
+    // Keeps the buffer idle (its pages handed to the system lazily: they
+    // stay in place until memory runs short, and are reused as they are when
+    // it does not), or gives it back when the pool is full; the larger
+    // buffers stay, as they fit more windows.
+    void give(Mapping m) {
+        if (!m.at) return;
+        if (m.bytes > kIdleEventBufferBytes) {
+            ::munmap(m.at, m.bytes);
+            return;
+        }
+#if defined(MADV_FREE)
+        (void)::madvise(m.at, m.bytes, MADV_FREE);
+#endif
+        Mapping drop = m;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (idle_.size() < kIdleEventBuffers && idleBytes_ + m.bytes <= kIdleEventBufferBytes) {
+                idle_.push_back(m);
+                idleBytes_ += m.bytes;
+                drop = {};
+            } else if (!idle_.empty()) {
+                // Full: a larger buffer takes the smallest one's place.
+                auto smallest = std::min_element(
+                    idle_.begin(), idle_.end(),
+                    [](const Mapping& x, const Mapping& y) { return x.bytes < y.bytes; });
+                if (smallest->bytes < m.bytes &&
+                    idleBytes_ - smallest->bytes + m.bytes <= kIdleEventBufferBytes) {
+                    drop = *smallest;
+                    *smallest = m;
+                    idleBytes_ = idleBytes_ - drop.bytes + m.bytes;
+                }
+            }
+        }
+        if (drop.at) ::munmap(drop.at, drop.bytes);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Mapping> idle_;
+    size_t idleBytes_ = 0;
+};
+
+// Never destroyed: arrays may die during the interpreter's own teardown.
+BufferPool& bufferPool() {
+    static auto* pool = new BufferPool;
+    return *pool;
+}
+
+}  // namespace
+
 EventBuffer::~EventBuffer() {
-    if (data_) ::munmap(data_, mappedBytes_);
+    bufferPool().give({data_, mappedBytes_});
 }
 
 void EventBuffer::reserve(size_t events) {
     if (events <= capacity_) return;
-    constexpr size_t kHuge = size_t(2) << 20;
-    const size_t bytes = (events * sizeof(Event2D) + kHuge - 1) / kHuge * kHuge;
-    void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (at == MAP_FAILED) throw std::bad_alloc();
-#if defined(MADV_HUGEPAGE)
-    (void)::madvise(at, bytes, MADV_HUGEPAGE);  // a refusal leaves small pages
-#endif
-    auto* grown = static_cast<Event2D*>(at);
+    const size_t bytes = (events * sizeof(Event2D) + kHugePage - 1) / kHugePage * kHugePage;
+    const Mapping m = bufferPool().take(bytes);
+    auto* grown = static_cast<Event2D*>(m.at);
     if (size_) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(Event2D));
-    if (data_) ::munmap(data_, mappedBytes_);
+    bufferPool().give({data_, mappedBytes_});
     data_ = grown;
-    mappedBytes_ = bytes;
-    capacity_ = bytes / sizeof(Event2D);
+    mappedBytes_ = m.bytes;
+    capacity_ = m.bytes / sizeof(Event2D);
 }
 
 void EventBuffer::append(const Event2D* events, size_t count) {

@@ -27,10 +27,13 @@ pybind11::dtype triggerDtype();
 void clearEventPadding(korvane::Event2D* events, size_t count);
 
 // Events decoded for one array outside the reader's pool: memory of its own
-// (huge pages where the system has them: a 10 M-event window then faults in
-// a hundred pages, not forty thousand), events appended with their padding
-// cleared in the same pass, and given back to the system when the array
-// dies. Any thread may fill it.
+// (2 MiB-aligned, huge pages where the system has them: a 10 M-event window
+// then faults in a hundred pages, not forty thousand), events appended with
+// their padding cleared in the same pass. When the array dies its memory goes
+// to a small pool of idle buffers (at most two, handed to the system lazily:
+// reclaimable at once under memory pressure), so a loop over windows writes
+// into memory that is already faulted in instead of paying a fault per page
+// per window. Any thread may fill one; the pool has a lock of its own.
 class EventBuffer {
 public:
     EventBuffer() = default;
@@ -43,6 +46,7 @@ public:
     void append(const korvane::Event2D* events, size_t count);
     korvane::Event2D* data() const { return data_; }
     size_t size() const { return size_; }
+    size_t capacity() const { return capacity_; }
 
 private:
     korvane::Event2D* data_ = nullptr;
@@ -51,7 +55,12 @@ private:
     size_t mappedBytes_ = 0;
 };
 
-// The array owns the buffer (freed with the array and its last view).
+// Idle buffers the pool keeps at most, and the bytes they may span in all;
+// a larger buffer goes back to the system when its array dies.
+constexpr size_t kIdleEventBuffers = 2;
+constexpr size_t kIdleEventBufferBytes = size_t(1) << 30;
+
+// The array owns the buffer (to the pool when the array and its last view die).
 pybind11::array eventArray(std::unique_ptr<EventBuffer> buffer);
 
 // The array takes a share of the batch, which stays alive (and out of the

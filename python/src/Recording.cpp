@@ -29,6 +29,10 @@ namespace {
 // decoded on every core; below, starting threads costs more than it gains.
 constexpr size_t kParallelStretches = 4;
 constexpr size_t kAheadParallelStretches = size_t(-1);
+// Windows of about this many events or more are decoded into a pooled buffer
+// of their own (EventBuffer) rather than the reader's window buffer, which
+// for a large window would be fresh memory each time (its array keeps it).
+constexpr uint64_t kBufferedWindowEvents = 64 * 1024;
 
 [[noreturn]] void raiseOsError(int error, const std::string& display) {
     // OSError(errno, ...) picks the subclass: FileNotFoundError, PermissionError...
@@ -196,14 +200,24 @@ DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us
                                                          korvane::TimeIndex::kDefaultStepBytes;
         bytes = end > entries[first].offsetBytes ? end - entries[first].offsetBytes : 0;
     }
-    if (stretches < parallelStretches) {
+    // About one event a word (a camera's vector words give a little more):
+    // room for a quarter more, so a window rarely grows and copies itself.
+    const uint64_t words = bytes / korvane::wordSizeBytes(reader.format());
+    const uint64_t estimate = words + words / 4;
+    if (stretches < parallelStretches && estimate < kBufferedWindowEvents) {
         window.batch = reader.readEventsInWindow(t0_us, t1_us - t0_us);
         if (window.batch) clearEventPadding(window.batch->data(), window.batch->size());
         return window;
     }
     auto buffer = std::make_unique<EventBuffer>();
-    // About one event a word; more grow the buffer.
-    buffer->reserve(std::max<uint64_t>(1, bytes / korvane::wordSizeBytes(reader.format())));
+    buffer->reserve(size_t(std::max<uint64_t>(1, estimate)));
+    if (stretches < parallelStretches) {
+        reader.visitEventsInWindow(t0_us, t1_us - t0_us, [&](const korvane::Event2D* ev, size_t n) {
+            buffer->append(ev, n);
+        });
+        window.buffer = std::move(buffer);
+        return window;
+    }
     korvane::ParallelScanOptions options;  // every core
     options.inFlight = 3;
     reader.scanStretches(t0_us, t1_us, options, [&](korvane::StretchBatch& b) {

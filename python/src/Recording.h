@@ -81,9 +81,11 @@ private:
     uint64_t end_us_ = 0;
 };
 
-// The events of a window, decoded without the GIL: large windows on every
-// core into a buffer of their own (EventBuffer), small ones by the reader
-// into its pooled buffer. Any thread; never touches Python.
+// The events of a window, decoded without the GIL: windows over
+// `parallelStretches` index stretches on every core, others by the reader
+// alone; all but small ones into a pooled buffer of their own (EventBuffer),
+// small ones into the reader's pooled window buffer. Any thread; never
+// touches Python.
 struct DecodedWindow {
     korvane::EventBatch batch;
     std::unique_ptr<EventBuffer> buffer;

@@ -91,11 +91,12 @@ Pass serialPass(const Opened& o, uint64_t from = 0, uint64_t to = UINT64_MAX,
 // are gathered per slot, as a reduction would see them.
 Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t to = UINT64_MAX,
                   uint32_t width = kAddressRange, ParallelScanResult* result = nullptr,
-                  bool pieces = false) {
+                  bool pieces = false, ScanStorage* storage = nullptr) {
     Pass p;
     ParallelScanOptions opt;
     opt.threads = threads;
     opt.sensorWidth = width;
+    opt.storage = storage;
     std::vector<std::pair<size_t, std::vector<Event2D>>> perSlot(parallelScanSlots(opt));
     if (pieces) {
         opt.onWorkerEvents = [&](StretchBatch& b, const Event2D* ev, size_t n) {
@@ -179,6 +180,9 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
           .mix = SyntheticMix::Camera},
          0},
     };
+    // Buffers kept from scan to scan, across files, thread counts, ranges
+    // and both ways of handing events on: each scan still sees only its own.
+    ScanStorage kept;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = generate(dir, c.name, c.options);
@@ -197,6 +201,8 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
         for (unsigned threads : {1u, 2u, 5u}) {
             SCOPED_TRACE(threads);
             expectSamePass(serial, parallelPass(o, threads));
+            expectSamePass(serial, parallelPass(o, threads, 0, UINT64_MAX, kAddressRange, nullptr,
+                                                false, &kept));
         }
         // A narrower sensor drops (and counts) the events beyond it alike.
         expectSamePass(serialPass(o, 0, UINT64_MAX, 640), parallelPass(o, 3, 0, UINT64_MAX, 640));
@@ -208,6 +214,9 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
                                 {5000000, UINT64_MAX}}) {
             SCOPED_TRACE(from);
             expectSamePass(serialPass(o, from, to), parallelPass(o, 2, from, to), false);
+            expectSamePass(serialPass(o, from, to),
+                           parallelPass(o, 2, from, to, kAddressRange, nullptr, false, &kept),
+                           false);
         }
         // Pieces: stretches of many pieces each, whole and in ranges.
         const Opened large = openWithStep(path, 64 * 1024);
@@ -215,6 +224,8 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
             SCOPED_TRACE(threads);
             expectSamePass(
                 serial, parallelPass(large, threads, 0, UINT64_MAX, kAddressRange, nullptr, true));
+            expectSamePass(serial, parallelPass(large, threads, 0, UINT64_MAX, kAddressRange,
+                                                nullptr, true, &kept));
             expectSamePass(
                 serialPass(o, 123457, 198765),
                 parallelPass(large, threads, 123457, 198765, kAddressRange, nullptr, true), false);

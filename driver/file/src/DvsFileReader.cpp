@@ -281,12 +281,16 @@ EventStream DvsFileReader::streamFrom(uint64_t t_us) const {
     return streamAt(entry.offsetBytes, entry.state);
 }
 
+uint64_t DvsFileReader::windowEndBytes(uint64_t end_us) const {
+    const auto& entries = index_.entries();
+    const size_t last = index_.stretchAt(index_.entryBefore(end_us - 1).offsetBytes);
+    return last + 1 < entries.size() ? entries[last + 1].offsetBytes : dataEnd();
+}
+
 size_t DvsFileReader::windowEventEstimate(uint64_t start_us, uint64_t end_us) const {
     if (index_.empty() || end_us <= start_us) return 0;
-    const auto& entries = index_.entries();
     const uint64_t from = index_.entryBefore(start_us).offsetBytes;
-    const size_t last = index_.stretchAt(index_.entryBefore(end_us - 1).offsetBytes);
-    const uint64_t to = last + 1 < entries.size() ? entries[last + 1].offsetBytes : dataEnd();
+    const uint64_t to = windowEndBytes(end_us);
     if (to <= from) return 0;
     return size_t((to - from) / wordSizeBytes(header_.format));
 }
@@ -296,6 +300,17 @@ bool DvsFileReader::walkWindowLocked(uint64_t start_us, uint64_t end_us,
     const size_t limit = windowEventLimit_;
     size_t taken = 0;
     EventStream s = streamFrom(start_us);
+    s.adoptBuffers(std::move(streamBuffers_));
+    // The window's words in one read where the index can tell their extent.
+    if (!index_.empty() && end_us > start_us) {
+        const uint64_t to = windowEndBytes(end_us);
+        if (to > s.offsetBytes()) s.setFirstPiece(to - s.offsetBytes());
+    }
+    struct KeepBuffers {
+        EventStream& s;
+        EventStream::Buffers& kept;
+        ~KeepBuffers() { kept = s.takeBuffers(); }
+    } keepBuffers{s, streamBuffers_};
     const Event2D* ev;
     size_t n;
     bool full = false;
@@ -438,6 +453,7 @@ ParallelScanResult DvsFileReader::scanStretches(uint64_t from_us, uint64_t to_us
     if (!ensureOpenLocked()) return {};
     options.sensorWidth =
         header_.geometryKnown ? std::min(header_.width, kAddressRange) : kAddressRange;
+    if (!options.storage) options.storage = &scanStorage_;  // the lock keeps it to one scan
     ParallelScanResult r =
         korvane::scanStretches(file_, index_, dataEnd(), from_us, to_us, options, inOrder);
     corruptWords_ = r.corruptWords;

@@ -481,22 +481,46 @@ EventStream::EventStream(const RawFile& file, uint64_t dataEnd, RawFormat format
     dataEnd_ = dataEnd;  // nothing is available until the first piece is read
 }
 
+void EventStream::adoptBuffers(Buffers&& buffers) {
+    if (buffers.storage) {
+        storage_ = std::move(buffers.storage);
+        scratch_ = reinterpret_cast<Event2D*>(storage_.get());
+    }
+    if (buffers.piece && !base_) {  // file mode, nothing read yet
+        piece_ = std::move(buffers.piece);
+        pieceCapacity_ = buffers.pieceCapacity;
+    }
+}
+
+EventStream::Buffers EventStream::takeBuffers() {
+    Buffers out{std::move(storage_), std::move(piece_), pieceCapacity_};
+    scratch_ = nullptr;
+    base_ = nullptr;
+    available_ = 0;
+    pieceCapacity_ = 0;
+    return out;
+}
+
+void EventStream::setFirstPiece(uint64_t bytes) {
+    nextPiece_ = size_t(std::clamp<uint64_t>(bytes, kFirstPiece, kLargestPiece));
+}
+
 bool EventStream::fill() {
     const uint64_t wordSize = wordSizeBytes(format_);
     if (offset_ + wordSize > dataEnd_) return false;
     if (offset_ >= baseOffset_ && offset_ + wordSize <= baseOffset_ + available_) return true;
     if (!file_) return false;
     // Pieces grow with the walk: a short window reads little, a long walk reads
-    // in large pieces.
-    constexpr size_t kFirstPiece = 64 * 1024, kLargestPiece = 4 << 20;
-    const size_t capacity = pieceCapacity_ == 0              ? kFirstPiece
-                            : pieceCapacity_ < kLargestPiece ? pieceCapacity_ * 2
-                                                             : pieceCapacity_;
-    if (capacity != pieceCapacity_) {
-        piece_.reset(new uint8_t[capacity]);
-        pieceCapacity_ = capacity;
+    // in large pieces. A buffer kept from an earlier stream is reused as it is.
+    const size_t size = nextPiece_ == 0 ? kFirstPiece : nextPiece_;
+    nextPiece_ = std::min(size * 2, kLargestPiece);
+    if (pieceCapacity_ < size) {
+        pieceCapacity_ = 0;
+        piece_.reset();  // the old one goes before the new one is asked for
+        piece_.reset(new uint8_t[size]);
+        pieceCapacity_ = size;
     }
-    const uint64_t want = std::min<uint64_t>(pieceCapacity_, dataEnd_ - offset_);
+    const uint64_t want = std::min<uint64_t>(size, dataEnd_ - offset_);
     const size_t got = file_->readAt(offset_, piece_.get(), size_t(want));
     base_ = piece_.get();
     baseOffset_ = offset_;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "korvane/file/RawFile.h"
 #include "korvane/file/TimeIndex.h"
@@ -27,8 +28,15 @@ constexpr size_t kDecodeRoom = 8192;
 // events of the stretch kept before ev). Returns how many events are kept.
 size_t keepInRange(Event2D* ev, size_t n, std::vector<TriggerRecord>& triggers, size_t firstEdge,
                    uint64_t base, uint64_t from, uint64_t to) {
-    size_t kept = 0, keptTriggers = firstEdge, t = firstEdge;
-    for (size_t i = 0; i <= n; ++i) {
+    // Leading events inside the range stay where they are unless an edge
+    // must be renumbered among them: inside a long range that is all of them.
+    size_t start = 0;
+    if (triggers.size() == firstEdge) {
+        while (start < n && ev[start].timestamp >= from && ev[start].timestamp < to)
+            ++start;
+    }
+    size_t kept = start, keptTriggers = firstEdge, t = firstEdge;
+    for (size_t i = start; i <= n; ++i) {
         while (t < triggers.size() && triggers[t].eventIndex <= base + i) {
             const uint64_t tt = triggers[t].trigger.timestamp;
             if (tt >= from && tt < to) {
@@ -43,6 +51,10 @@ size_t keepInRange(Event2D* ev, size_t n, std::vector<TriggerRecord>& triggers, 
     return kept;
 }
 
+struct EventSlot {
+    alignas(Event2D) unsigned char bytes[sizeof(Event2D)];
+};
+
 // Uninitialised event storage that keeps its capacity from stretch to
 // stretch: no page faults once the ring is warm.
 class EventBuffer {
@@ -56,17 +68,24 @@ public:
     void reserveMore(size_t more) {
         if (capacity_ - size_ >= more) return;
         const size_t want = std::max(size_ + more, capacity_ * 2);
-        std::unique_ptr<Slot[]> bigger(new Slot[want]);
-        if (size_) std::memcpy(bigger.get(), storage_.get(), size_ * sizeof(Slot));
+        std::unique_ptr<EventSlot[]> bigger(new EventSlot[want]);
+        if (size_) std::memcpy(bigger.get(), storage_.get(), size_ * sizeof(EventSlot));
         storage_ = std::move(bigger);
         capacity_ = want;
     }
+    // The storage handed on (emptied) or adopted.
+    std::pair<std::unique_ptr<EventSlot[]>, size_t> release() {
+        size_ = 0;
+        return {std::move(storage_), std::exchange(capacity_, 0)};
+    }
+    void adopt(std::unique_ptr<EventSlot[]> storage, size_t capacity) {
+        storage_ = std::move(storage);
+        capacity_ = storage_ ? capacity : 0;
+        size_ = 0;
+    }
 
 private:
-    struct Slot {
-        alignas(Event2D) unsigned char bytes[sizeof(Event2D)];
-    };
-    std::unique_ptr<Slot[]> storage_;
+    std::unique_ptr<EventSlot[]> storage_;
     size_t size_ = 0;
     size_t capacity_ = 0;
 };
@@ -79,6 +98,23 @@ struct RingSlot {
     std::unique_ptr<uint8_t[]> bytes;
     size_t byteCapacity = 0;
 };
+
+}  // namespace
+
+struct ScanStorage::Kept {
+    struct Block {
+        std::unique_ptr<EventSlot[]> events;
+        size_t eventCapacity = 0;
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t byteCapacity = 0;
+    };
+    std::vector<Block> blocks;
+};
+
+ScanStorage::ScanStorage() : kept(std::make_unique<Kept>()) {}
+ScanStorage::~ScanStorage() = default;
+
+namespace {
 
 struct Job {
     const RawFile& file;
@@ -189,10 +225,34 @@ struct Job {
 // The ring shared by the workers and the caller.
 class Ring {
 public:
-    Ring(const Job& job, size_t slotCount) : job_(job), slots_(slotCount), next_(job.first) {
+    Ring(const Job& job, size_t slotCount, ScanStorage* storage)
+        : job_(job), slots_(slotCount), next_(job.first), storage_(storage) {
         for (size_t i = 0; i < slotCount; ++i)
             slots_[i].batch.slot = i;
+        if (!storage_) return;
+        auto& blocks = storage_->kept->blocks;
+        for (size_t i = 0; i < slotCount && !blocks.empty(); ++i) {
+            ScanStorage::Kept::Block& b = blocks.back();
+            slots_[i].events.adopt(std::move(b.events), b.eventCapacity);
+            slots_[i].bytes = std::move(b.bytes);
+            slots_[i].byteCapacity = slots_[i].bytes ? b.byteCapacity : 0;
+            blocks.pop_back();
+        }
+        // Room for every slot to go back without allocating on the way out.
+        blocks.reserve(blocks.size() + slotCount);
     }
+    // The workers have ended: the buffers go back for the next scan.
+    ~Ring() {
+        if (!storage_) return;
+        for (RingSlot& slot : slots_) {
+            auto [events, capacity] = slot.events.release();
+            if (!events && !slot.bytes) continue;
+            storage_->kept->blocks.push_back(
+                {std::move(events), capacity, std::move(slot.bytes), slot.byteCapacity});
+        }
+    }
+    Ring(const Ring&) = delete;
+    Ring& operator=(const Ring&) = delete;
 
     size_t slotOf(size_t k) const { return (k - job_.first) % slots_.size(); }
 
@@ -270,6 +330,7 @@ private:
     size_t next_;
     bool stop_ = false;
     std::exception_ptr error_;
+    ScanStorage* storage_;
 };
 
 // Ends and joins the workers on every way out of the scan.
@@ -359,12 +420,12 @@ ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, ui
         unsigned(std::min<size_t>(threadCount(options), std::max<size_t>(1, last - first)));
     const size_t slotCount = std::max<size_t>(parallelScanSlots(options), threads);
     if (threads == 1) {
-        Ring ring(job, 1);  // storage only: nothing runs concurrently
+        Ring ring(job, 1, options.storage);  // storage only: nothing runs concurrently
         runHere(ring.slot(0));
         return result;
     }
 
-    Ring ring(job, slotCount);
+    Ring ring(job, slotCount, options.storage);
     {
         Workers workers(ring, threads);
         if (workers.count() == 0) {

@@ -176,6 +176,9 @@ private:
     // Events a window will probably hold, from the bytes of the stretches
     // it touches (one event per word); 0 when the index cannot tell.
     size_t windowEventEstimate(uint64_t start_us, uint64_t end_us) const;
+    // Where the stretches that may hold times below end_us end; the index
+    // must not be empty.
+    uint64_t windowEndBytes(uint64_t end_us) const;
     uint64_t dataEnd() const;
 
     std::mutex mutex_;
@@ -194,6 +197,10 @@ private:
     uint64_t corruptWords_ = 0;
 
     KvObjectPoolWrapper<std::vector<Event2D>> batchPool_{0};
+    // The parallel scans' ring buffers, kept from one scan to the next.
+    ScanStorage scanStorage_;
+    // The window walks' read and decode buffers, kept likewise.
+    EventStream::Buffers streamBuffers_;
     size_t windowEventLimit_ = kMaxWindowEvents;
 
     // Where the last window read stopped, so back-to-back windows continue

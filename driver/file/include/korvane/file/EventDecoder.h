@@ -191,6 +191,24 @@ public:
     // splits the stream into "before stopTime" and the rest.
     bool resumedAfterStop() const { return resumed_; }
 
+    // Buffers an owner keeps from one stream to the next, so a walk writes
+    // into memory that is already faulted in: handed to a new stream with
+    // adoptBuffers(), taken back (leaving the stream unusable) with
+    // takeBuffers().
+    struct Slot {
+        alignas(Event2D) unsigned char bytes[sizeof(Event2D)];
+    };
+    struct Buffers {
+        std::unique_ptr<Slot[]> storage;  // kChunkEvents events
+        std::unique_ptr<uint8_t[]> piece;
+        size_t pieceCapacity = 0;
+    };
+    void adoptBuffers(Buffers&& buffers);
+    Buffers takeBuffers();
+    // File mode: the first piece read spans about this many bytes (the walk
+    // expected), within the usual bounds; later pieces grow from there.
+    void setFirstPiece(uint64_t bytes);
+
     uint64_t offsetBytes() const { return offset_; }
     const DecoderState& state() const { return state_; }
     bool reachedStop() const { return reachedStop_; }
@@ -198,6 +216,9 @@ public:
     uint64_t eventsProduced() const { return produced_; }
 
 private:
+    static constexpr size_t kFirstPiece = 64 * 1024;
+    static constexpr size_t kLargestPiece = 4 << 20;
+
     // Makes at least one whole word at offset_ available; false at the end.
     bool fill();
     // After a stop: moves to the next word that sets a time below stopTime;
@@ -219,13 +240,11 @@ private:
     uint64_t corrupt_ = 0;
     uint64_t produced_ = 0;
     // Uninitialised storage: decoders create the events in it by copying bytes.
-    struct Slot {
-        alignas(Event2D) unsigned char bytes[sizeof(Event2D)];
-    };
     std::unique_ptr<Slot[]> storage_;
     Event2D* scratch_;
     std::unique_ptr<uint8_t[]> piece_;  // file mode: the bytes read so far
     size_t pieceCapacity_ = 0;
+    size_t nextPiece_ = 0;  // bytes the next read asks for; 0: the first piece
 };
 
 }  // namespace korvane

@@ -51,6 +51,19 @@ struct StretchBatch {
     size_t byteCount = 0;
 };
 
+// The ring's buffers kept from one scan for the next, e.g. by a reader for
+// its scans: memory already faulted in, where fresh memory would cost a page
+// fault per page and scan. Used by one scan at a time; opaque.
+class ScanStorage {
+public:
+    ScanStorage();
+    ~ScanStorage();
+    ScanStorage(const ScanStorage&) = delete;
+    ScanStorage& operator=(const ScanStorage&) = delete;
+    struct Kept;
+    std::unique_ptr<Kept> kept;
+};
+
 struct ParallelScanOptions {
     unsigned threads = 0;  // 0: one per core; 1: everything on the calling thread
     size_t inFlight = 0;   // stretches in flight (ring slots); 0: two per thread plus two
@@ -68,6 +81,7 @@ struct ParallelScanOptions {
     // edges' eventIndex count the events of the stretch as before.
     std::function<void(StretchBatch&, const Event2D*, size_t)> onWorkerEvents;
     const std::atomic<bool>* cancel = nullptr;  // stops handing out stretches
+    ScanStorage* storage = nullptr;             // none: the ring's buffers go with the scan
 };
 
 struct ParallelScanResult {
