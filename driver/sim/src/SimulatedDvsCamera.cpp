@@ -4,7 +4,23 @@
 
 #include "korvane/file/RawWriter.h"
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace korvane {
+
+namespace {
+// The simulation's threads by name, so profilers and benchmarks can tell
+// what the simulated camera itself costs from what its host does.
+void nameThisThread(const char* name) {
+#if defined(__linux__)
+    pthread_setname_np(pthread_self(), name);
+#else
+    (void)name;
+#endif
+}
+}  // namespace
 
 SimulatedDvsCamera::SimulatedDvsCamera(SimulatedCameraOptions options)
     : options_(std::move(options)),
@@ -182,8 +198,14 @@ int SimulatedDvsCamera::start() {
     origin_us_.store(clock_->now_us() - streamTime_.load());
     running_.store(true);
     statsQueue_ = std::make_unique<ChunkQueue>(kStatsQueue_bytes);
-    statsThread_ = std::thread([this, from = streamTime_.load()] { countStatistics(from); });
-    thread_ = std::thread([this] { run(); });
+    statsThread_ = std::thread([this, from = streamTime_.load()] {
+        nameThisThread(kStatsThreadName);
+        countStatistics(from);
+    });
+    thread_ = std::thread([this] {
+        nameThisThread(kStreamThreadName);
+        run();
+    });
     return 0;
 }
 
@@ -320,8 +342,7 @@ std::shared_ptr<TriggerCache> SimulatedDvsCamera::triggerCache() {
     return cache_;
 }
 
-bool SimulatedDvsCamera::getNextEvents(std::vector<Event2D>& events) {
-    events.clear();
+bool SimulatedDvsCamera::takeNextBatch(Batch& batch) {
     if (!connected_.load() || !running_.load()) return false;
     std::unique_lock dl(deliveryMutex_);
     if (batches_.empty() && clock_->now_us() >= pendingDue_us_.load()) {
@@ -330,17 +351,35 @@ bool SimulatedDvsCamera::getNextEvents(std::vector<Event2D>& events) {
                                   [&] { return !batches_.empty() || !running_.load(); });
     }
     if (batches_.empty()) return false;
-    Batch batch = std::move(batches_.front());
+    batch = std::move(batches_.front());
     batches_.pop_front();
     lastBatch_ = {batch.t0_us, batch.t1_us, batch.due_us, clock_->now_us()};
-    dl.unlock();
+    return true;
+}
 
+bool SimulatedDvsCamera::getNextEvents(std::vector<Event2D>& events) {
+    events.clear();
+    Batch batch;
+    if (!takeNextBatch(batch)) return false;
     size_t total = 0;
     for (const auto& c : batch.chunks)
         total += c->events.size();
     events.reserve(total);
     for (const auto& c : batch.chunks)
         events.insert(events.end(), c->events.begin(), c->events.end());
+    delivered_.fetch_add(1);
+    return true;
+}
+
+bool SimulatedDvsCamera::visitNextEvents(std::vector<Event2D>& scratch,
+                                         const EventPieceVisitor& visit) {
+    // The slices are read where they lie: gathering a batch of a dense
+    // stream into one vector would copy every event once more.
+    scratch.clear();
+    Batch batch;
+    if (!takeNextBatch(batch)) return false;
+    for (const auto& c : batch.chunks)
+        if (!c->events.empty()) visit(c->events.data(), c->events.size());
     delivered_.fetch_add(1);
     return true;
 }
@@ -544,6 +583,7 @@ std::shared_ptr<StreamChunk> SimulatedDvsCamera::newChunk() {
         if (!recycler_->free.empty()) {
             chunk = std::move(recycler_->free.back());
             recycler_->free.pop_back();
+            recycler_->freeBytes -= chunk->memoryBytes();
         }
     }
     if (chunk) {
@@ -558,9 +598,13 @@ std::shared_ptr<StreamChunk> SimulatedDvsCamera::newChunk() {
         chunk.release(), [home = std::weak_ptr<ChunkRecycler>(recycler_)](StreamChunk* p) {
             std::unique_ptr<StreamChunk> owned(p);
             if (const auto recycler = home.lock()) {
+                const size_t bytes = owned->memoryBytes();
                 std::lock_guard lock(recycler->mutex);
-                if (recycler->free.size() < ChunkRecycler::kKept)
+                if (recycler->free.size() < ChunkRecycler::kKept &&
+                    recycler->freeBytes + bytes <= ChunkRecycler::kKeptBytes) {
+                    recycler->freeBytes += bytes;
                     recycler->free.push_back(std::move(owned));
+                }
             }
         });
 }
