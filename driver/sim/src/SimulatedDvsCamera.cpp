@@ -194,6 +194,10 @@ int SimulatedDvsCamera::start() {
     std::lock_guard lock(controlMutex_);
     if (!connected_.load()) return -1;
     if (running_.load()) return 0;
+    // The first batches' memory is made before the stream's time begins: made
+    // while streaming, its page faults put a dense stream behind its clock for
+    // its first second, and the batches then came in bunches.
+    prepareChunks();
     clock_->resume();
     origin_us_.store(clock_->now_us() - streamTime_.load());
     running_.store(true);
@@ -607,6 +611,36 @@ std::shared_ptr<StreamChunk> SimulatedDvsCamera::newChunk() {
                 }
             }
         });
+}
+
+void SimulatedDvsCamera::prepareChunks() {
+    if (source_) return;  // a source's slices have no size known beforehand
+    const uint64_t rate = std::min(sceneRate_.load(), kMaxEventsPerSecond);
+    const size_t events = size_t(rate * kSlice_us / 1000000 * 5 / 4) + 64;
+    const size_t wanted =
+        std::min<size_t>(2 * (batchInterval_us_.load() / kSlice_us + 2), ChunkRecycler::kKept);
+    std::vector<std::unique_ptr<StreamChunk>> made;
+    size_t bytes = 0;
+    {
+        std::lock_guard lock(recycler_->mutex);
+        if (recycler_->free.size() >= wanted) return;
+        bytes = recycler_->freeBytes;
+    }
+    for (size_t n = 0; n < wanted; ++n) {
+        auto chunk = std::make_unique<StreamChunk>();
+        // Written once so that its pages are there before the stream needs them.
+        chunk->events.resize(events);
+        chunk->events.clear();
+        bytes += chunk->memoryBytes();
+        if (bytes > ChunkRecycler::kKeptBytes) break;
+        made.push_back(std::move(chunk));
+    }
+    std::lock_guard lock(recycler_->mutex);
+    for (auto& chunk : made) {
+        if (recycler_->free.size() >= ChunkRecycler::kKept) break;
+        recycler_->freeBytes += chunk->memoryBytes();
+        recycler_->free.push_back(std::move(chunk));
+    }
 }
 
 void SimulatedDvsCamera::run() {

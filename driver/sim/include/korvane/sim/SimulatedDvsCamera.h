@@ -166,6 +166,9 @@ private:
     void run();
     // A chunk to fill: one given back by its last holder when there is one.
     std::shared_ptr<StreamChunk> newChunk();
+    // Before streaming: fills the recycler with chunks for two batches of
+    // the scene's slices, their memory already touched.
+    void prepareChunks();
     void countStatistics(uint64_t from_us);
     void refreshSettings();
     void addTriggers(uint64_t t0_us, uint64_t t1_us, std::vector<EventTriggerIn>& out) const;
@@ -202,14 +205,15 @@ private:
 
     // Chunks nobody holds any more, kept for the next slices: a fresh
     // megabyte a millisecond from the allocator costs page faults that a
-    // real camera's host never pays. Enough are kept for the slices of two
-    // batches of the default interval (the one being filled and the one
-    // waiting to be taken), so a steady stream allocates nothing; the byte
-    // cap bounds what a very dense stream keeps. Chunks outliving the
-    // camera just go.
+    // real camera's host never pays. Enough are kept for the slices of
+    // about five batches of the default interval (the one being filled and
+    // those a busy live view or statistics count still hold), so a steady
+    // stream allocates nothing even while its readers lag; the byte cap
+    // bounds what a very dense stream keeps. Chunks outliving the camera
+    // just go.
     struct ChunkRecycler {
-        static constexpr size_t kKept = 96;
-        static constexpr size_t kKeptBytes = 96u << 20;
+        static constexpr size_t kKept = 160;
+        static constexpr size_t kKeptBytes = 160u << 20;
         std::mutex mutex;
         std::vector<std::unique_ptr<StreamChunk>> free;
         size_t freeBytes = 0;
