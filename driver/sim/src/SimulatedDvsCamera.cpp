@@ -41,6 +41,9 @@ SimulatedDvsCamera::SimulatedDvsCamera(SimulatedCameraOptions options)
             : "Simulated event camera (synthetic scene, no hardware attached), 1280x720";
     description_.connection = !options_.connection.empty() ? options_.connection : "simulated";
     makeTools();
+    // Here, on the thread that opens the camera, rather than in the first
+    // start(), which a window calls on its GUI thread.
+    prepareChunks();
 }
 
 SimulatedDvsCamera::~SimulatedDvsCamera() {
@@ -196,7 +199,8 @@ int SimulatedDvsCamera::start() {
     if (running_.load()) return 0;
     // The first batches' memory is made before the stream's time begins: made
     // while streaming, its page faults put a dense stream behind its clock for
-    // its first second, and the batches then came in bunches.
+    // its first second, and the batches then came in bunches. Mostly done by
+    // the constructor already; a start after a change of rate tops it up.
     prepareChunks();
     clock_->resume();
     origin_us_.store(clock_->now_us() - streamTime_.load());
@@ -620,19 +624,20 @@ void SimulatedDvsCamera::prepareChunks() {
     const size_t wanted =
         std::min<size_t>(2 * (batchInterval_us_.load() / kSlice_us + 2), ChunkRecycler::kKept);
     std::vector<std::unique_ptr<StreamChunk>> made;
-    size_t bytes = 0;
+    size_t bytes = 0, missing = wanted;
     {
         std::lock_guard lock(recycler_->mutex);
-        if (recycler_->free.size() >= wanted) return;
+        for (const auto& chunk : recycler_->free)
+            if (missing > 0 && chunk->events.capacity() >= events) --missing;
         bytes = recycler_->freeBytes;
     }
-    for (size_t n = 0; n < wanted; ++n) {
+    const size_t chunkBytes = events * sizeof(Event2D) + sizeof(StreamChunk);
+    for (size_t n = 0; n < missing && bytes + chunkBytes <= ChunkRecycler::kKeptBytes; ++n) {
         auto chunk = std::make_unique<StreamChunk>();
         // Written once so that its pages are there before the stream needs them.
         chunk->events.resize(events);
         chunk->events.clear();
         bytes += chunk->memoryBytes();
-        if (bytes > ChunkRecycler::kKeptBytes) break;
         made.push_back(std::move(chunk));
     }
     std::lock_guard lock(recycler_->mutex);

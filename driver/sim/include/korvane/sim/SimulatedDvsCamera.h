@@ -167,7 +167,8 @@ private:
     // A chunk to fill: one given back by its last holder when there is one.
     std::shared_ptr<StreamChunk> newChunk();
     // Before streaming: fills the recycler with chunks for two batches of
-    // the scene's slices, their memory already touched.
+    // the scene's slices, their memory already touched; does nothing when
+    // it holds that many already.
     void prepareChunks();
     void countStatistics(uint64_t from_us);
     void refreshSettings();
