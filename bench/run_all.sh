@@ -8,7 +8,8 @@
 #   - kvraw convert to .h5: Mev/s and bytes per event
 #   - kvraw export: 10 s of a 5 Mev/s recording at 720p30 (x real time, CPU s)
 #   - Python: read of a 1 s window of 10 M events (repeated), slices over a file
-#   - bench_live: images/s and late passes at 50 Mev/s
+#   - bench_live: images/s, late passes and the simulation's CPU per event
+#     at 50 Mev/s
 # Files are made with this build's kvraw generate in a temporary folder,
 # removed at the end. A figure whose program is missing prints "skipped: why".
 #
@@ -240,8 +241,12 @@ fi
 # --- live view -------------------------------------------------------------------------------
 if wants live; then
     if has bench_live; then
-        measure "" "bench_live 50 Mev/s|images/s;bench_live late passes|passes" \
-            '/^images:/ {im = $(NF - 1)} /late passes:/ {print im, $NF}' \
+        # The simulation's CPU per event is printed by builds that name its
+        # threads; "n/a" for one that does not.
+        measure "" "bench_live 50 Mev/s|images/s;bench_live late passes|passes;bench_live simulation CPU|ns/ev" \
+            '/^images:/ {im = $(NF - 1)} /late passes:/ {lp = $NF}
+             /^simulation CPU: [0-9]/ {sim = $3}
+             END {if (lp != "") print im, lp, (sim == "" ? "n/a" : sim)}' \
             '[ -x "$B/bench_live" ] && "$B/bench_live" --seconds '"$live_s"' --rate 50000000'
     else
         skip "bench_live" "" "no bench_live in $build/bin (GUI not built)"

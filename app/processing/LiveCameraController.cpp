@@ -167,14 +167,20 @@ void LiveCameraController::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) 
             uint64_t(duration_cast<microseconds>(t0 - previous).count()) / interval_us + 1;
         previous = t0;
         int batches = 0;
+        size_t events = 0;
+        // The camera's pieces are counted where they lie: gathering a dense
+        // batch into one vector first cost a copy of every event and, for
+        // a batch larger than any before, freshly faulted pages.
+        const auto accumulate = [&](const korvane::Event2D* first, size_t count) {
+            events += count;
+            for (size_t i = 0; i < count; i += kSlice)
+                processor_->accumulateEvents(first + i, first + i + std::min(kSlice, count - i));
+        };
         while (batches < kMaxBatchesPerPass && streaming_.load() &&
-               camera->getNextEvents(eventBuffer_)) {
-            if (eventBuffer_.empty()) continue;
+               camera->visitNextEvents(eventBuffer_, accumulate)) {
+            if (events == 0) continue;
+            events = 0;
             if (uint64_t(++batches) > explained) ++lateBatches_;
-            const korvane::Event2D* first = eventBuffer_.data();
-            const korvane::Event2D* last = first + eventBuffer_.size();
-            for (const korvane::Event2D* p = first; p < last; p += kSlice)
-                processor_->accumulateEvents(p, p + std::min<size_t>(kSlice, size_t(last - p)));
         }
         if (batches > 0) {
             // One request in flight: a GUI thread that was busy must not take

@@ -123,7 +123,7 @@ private:
     std::atomic<bool> streaming_{false};
     std::atomic<uint64_t> batchInterval_us_{33333};
     uint32_t displayRate_ = 33;
-    std::vector<korvane::Event2D> eventBuffer_;  // the live thread's alone
+    std::vector<korvane::Event2D> eventBuffer_;  // the live thread's alone, for cameras that gather
     std::thread liveThread_;
     std::atomic<uint64_t> lateBatches_{0};
     std::atomic<bool> showPending_{false};  // a picture request waits for the GUI thread

@@ -4,7 +4,23 @@
 
 #include "korvane/file/RawWriter.h"
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace korvane {
+
+namespace {
+// The simulation's threads by name, so profilers and benchmarks can tell
+// what the simulated camera itself costs from what its host does.
+void nameThisThread(const char* name) {
+#if defined(__linux__)
+    pthread_setname_np(pthread_self(), name);
+#else
+    (void)name;
+#endif
+}
+}  // namespace
 
 SimulatedDvsCamera::SimulatedDvsCamera(SimulatedCameraOptions options)
     : options_(std::move(options)),
@@ -25,6 +41,9 @@ SimulatedDvsCamera::SimulatedDvsCamera(SimulatedCameraOptions options)
             : "Simulated event camera (synthetic scene, no hardware attached), 1280x720";
     description_.connection = !options_.connection.empty() ? options_.connection : "simulated";
     makeTools();
+    // Here, on the thread that opens the camera, rather than in the first
+    // start(), which a window calls on its GUI thread.
+    prepareChunks();
 }
 
 SimulatedDvsCamera::~SimulatedDvsCamera() {
@@ -178,12 +197,23 @@ int SimulatedDvsCamera::start() {
     std::lock_guard lock(controlMutex_);
     if (!connected_.load()) return -1;
     if (running_.load()) return 0;
+    // The first batches' memory is made before the stream's time begins: made
+    // while streaming, its page faults put a dense stream behind its clock for
+    // its first second, and the batches then came in bunches. Mostly done by
+    // the constructor already; a start after a change of rate tops it up.
+    prepareChunks();
     clock_->resume();
     origin_us_.store(clock_->now_us() - streamTime_.load());
     running_.store(true);
     statsQueue_ = std::make_unique<ChunkQueue>(kStatsQueue_bytes);
-    statsThread_ = std::thread([this, from = streamTime_.load()] { countStatistics(from); });
-    thread_ = std::thread([this] { run(); });
+    statsThread_ = std::thread([this, from = streamTime_.load()] {
+        nameThisThread(kStatsThreadName);
+        countStatistics(from);
+    });
+    thread_ = std::thread([this] {
+        nameThisThread(kStreamThreadName);
+        run();
+    });
     return 0;
 }
 
@@ -320,8 +350,7 @@ std::shared_ptr<TriggerCache> SimulatedDvsCamera::triggerCache() {
     return cache_;
 }
 
-bool SimulatedDvsCamera::getNextEvents(std::vector<Event2D>& events) {
-    events.clear();
+bool SimulatedDvsCamera::takeNextBatch(Batch& batch) {
     if (!connected_.load() || !running_.load()) return false;
     std::unique_lock dl(deliveryMutex_);
     if (batches_.empty() && clock_->now_us() >= pendingDue_us_.load()) {
@@ -330,17 +359,35 @@ bool SimulatedDvsCamera::getNextEvents(std::vector<Event2D>& events) {
                                   [&] { return !batches_.empty() || !running_.load(); });
     }
     if (batches_.empty()) return false;
-    Batch batch = std::move(batches_.front());
+    batch = std::move(batches_.front());
     batches_.pop_front();
     lastBatch_ = {batch.t0_us, batch.t1_us, batch.due_us, clock_->now_us()};
-    dl.unlock();
+    return true;
+}
 
+bool SimulatedDvsCamera::getNextEvents(std::vector<Event2D>& events) {
+    events.clear();
+    Batch batch;
+    if (!takeNextBatch(batch)) return false;
     size_t total = 0;
     for (const auto& c : batch.chunks)
         total += c->events.size();
     events.reserve(total);
     for (const auto& c : batch.chunks)
         events.insert(events.end(), c->events.begin(), c->events.end());
+    delivered_.fetch_add(1);
+    return true;
+}
+
+bool SimulatedDvsCamera::visitNextEvents(std::vector<Event2D>& scratch,
+                                         const EventPieceVisitor& visit) {
+    // The slices are read where they lie: gathering a batch of a dense
+    // stream into one vector would copy every event once more.
+    scratch.clear();
+    Batch batch;
+    if (!takeNextBatch(batch)) return false;
+    for (const auto& c : batch.chunks)
+        if (!c->events.empty()) visit(c->events.data(), c->events.size());
     delivered_.fetch_add(1);
     return true;
 }
@@ -544,6 +591,7 @@ std::shared_ptr<StreamChunk> SimulatedDvsCamera::newChunk() {
         if (!recycler_->free.empty()) {
             chunk = std::move(recycler_->free.back());
             recycler_->free.pop_back();
+            recycler_->freeBytes -= chunk->memoryBytes();
         }
     }
     if (chunk) {
@@ -558,11 +606,46 @@ std::shared_ptr<StreamChunk> SimulatedDvsCamera::newChunk() {
         chunk.release(), [home = std::weak_ptr<ChunkRecycler>(recycler_)](StreamChunk* p) {
             std::unique_ptr<StreamChunk> owned(p);
             if (const auto recycler = home.lock()) {
+                const size_t bytes = owned->memoryBytes();
                 std::lock_guard lock(recycler->mutex);
-                if (recycler->free.size() < ChunkRecycler::kKept)
+                if (recycler->free.size() < ChunkRecycler::kKept &&
+                    recycler->freeBytes + bytes <= ChunkRecycler::kKeptBytes) {
+                    recycler->freeBytes += bytes;
                     recycler->free.push_back(std::move(owned));
+                }
             }
         });
+}
+
+void SimulatedDvsCamera::prepareChunks() {
+    if (source_) return;  // a source's slices have no size known beforehand
+    const uint64_t rate = std::min(sceneRate_.load(), kMaxEventsPerSecond);
+    const size_t events = size_t(rate * kSlice_us / 1000000 * 5 / 4) + 64;
+    const size_t wanted =
+        std::min<size_t>(2 * (batchInterval_us_.load() / kSlice_us + 2), ChunkRecycler::kKept);
+    std::vector<std::unique_ptr<StreamChunk>> made;
+    size_t bytes = 0, missing = wanted;
+    {
+        std::lock_guard lock(recycler_->mutex);
+        for (const auto& chunk : recycler_->free)
+            if (missing > 0 && chunk->events.capacity() >= events) --missing;
+        bytes = recycler_->freeBytes;
+    }
+    const size_t chunkBytes = events * sizeof(Event2D) + sizeof(StreamChunk);
+    for (size_t n = 0; n < missing && bytes + chunkBytes <= ChunkRecycler::kKeptBytes; ++n) {
+        auto chunk = std::make_unique<StreamChunk>();
+        // Written once so that its pages are there before the stream needs them.
+        chunk->events.resize(events);
+        chunk->events.clear();
+        bytes += chunk->memoryBytes();
+        made.push_back(std::move(chunk));
+    }
+    std::lock_guard lock(recycler_->mutex);
+    for (auto& chunk : made) {
+        if (recycler_->free.size() >= ChunkRecycler::kKept) break;
+        recycler_->freeBytes += chunk->memoryBytes();
+        recycler_->free.push_back(std::move(chunk));
+    }
 }
 
 void SimulatedDvsCamera::run() {

@@ -56,6 +56,47 @@ TEST(CameraPacingTest, BatchesComeOnlyWhenTheirCameraTimeHasElapsed) {
     EXPECT_EQ(cam.batchesDropped(), 0u);
 }
 
+TEST(CameraPacingTest, VisitingABatchGivesWhatGetNextEventsGathers) {
+    // Same seed and clock steps: the same batches, taken both ways, for
+    // sparse and dense streams and batch intervals that do and do not
+    // fall on the camera's slices.
+    struct Case {
+        uint64_t rate, interval_us;
+    };
+    for (const Case c : {Case{1000000, 50000}, Case{30000000, 33333}, Case{5000000, 2500}}) {
+        SCOPED_TRACE(c.rate);
+        ManualCamera gathered(c.rate), visited(c.rate);
+        for (ManualCamera* m : {&gathered, &visited}) {
+            m->camera->setBatchInterval(c.interval_us);
+            ASSERT_EQ(m->camera->start(), 0);
+        }
+        std::vector<Event2D> scratch{Event2D(1, 2, 1, 3)}, pieces;
+        size_t calls = 0;
+        const DvsCamera::EventPieceVisitor visit = [&](const Event2D* ev, size_t n) {
+            ++calls;
+            EXPECT_GT(n, 0u) << "an empty piece";
+            pieces.insert(pieces.end(), ev, ev + n);
+        };
+        EXPECT_FALSE(visited.camera->visitNextEvents(scratch, visit)) << "nothing is due yet";
+        EXPECT_EQ(calls, 0u);
+        for (int b = 0; b < 4; ++b) {
+            gathered.advance(c.interval_us);
+            visited.advance(c.interval_us);
+            std::vector<Event2D> whole;
+            ASSERT_TRUE(waitFor([&] { return gathered.camera->getNextEvents(whole); }));
+            pieces.clear();
+            ASSERT_TRUE(waitFor([&] { return visited.camera->visitNextEvents(scratch, visit); }));
+            ASSERT_FALSE(whole.empty());
+            EXPECT_TRUE(pieces == whole) << "batch " << b;
+            EXPECT_EQ(visited.camera->lastBatch().t0_us, gathered.camera->lastBatch().t0_us);
+            EXPECT_EQ(visited.camera->lastBatch().t1_us, gathered.camera->lastBatch().t1_us);
+        }
+        EXPECT_GE(calls, 4u);
+        EXPECT_EQ(visited.camera->batchesDelivered(), gathered.camera->batchesDelivered());
+        EXPECT_EQ(visited.camera->batchesDropped(), 0u);
+    }
+}
+
 TEST(CameraPacingTest, UnreadBatchesAreDroppedOldestFirstAndCounted) {
     ManualCamera m;
     auto& cam = *m.camera;

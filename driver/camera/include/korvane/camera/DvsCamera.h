@@ -45,6 +45,16 @@ public:
     // that has elapsed. False (vector emptied) when none is due yet, the
     // camera is stopped or unplugged.
     virtual bool getNextEvents(std::vector<Event2D>& events) = 0;
+    // The same batch handed to `visit` in the pieces the camera holds it in,
+    // in time order, without gathering them into one vector first; a camera
+    // that has to gather uses `scratch`. The pieces are valid during the
+    // call only. False as for getNextEvents (visit not called).
+    using EventPieceVisitor = std::function<void(const Event2D* events, size_t count)>;
+    virtual bool visitNextEvents(std::vector<Event2D>& scratch, const EventPieceVisitor& visit) {
+        if (!getNextEvents(scratch)) return false;
+        if (!scratch.empty()) visit(scratch.data(), scratch.size());
+        return true;
+    }
     // Camera time per batch from the next batch on; 0 is ignored.
     virtual void setBatchInterval(uint64_t interval_us) = 0;
     // 0 on success; negative when the camera is unplugged.

@@ -90,6 +90,10 @@ public:
     static constexpr uint64_t kDefaultBatchInterval_us = 33333;
     static constexpr size_t kStatsQueue_bytes = 256u << 20;
     static constexpr uint64_t kMaxEventsPerSecond = SimulatedScene::kMaxEventsPerSecond;
+    // The names the stream's and the statistics' threads carry where the
+    // system names threads (Linux): what the simulation costs is theirs.
+    static constexpr const char* kStreamThreadName = "sim-stream";
+    static constexpr const char* kStatsThreadName = "sim-stats";
 
     explicit SimulatedDvsCamera(SimulatedCameraOptions options);
     ~SimulatedDvsCamera() override;
@@ -98,6 +102,7 @@ public:
     uint32_t addTriggerInCallback(std::function<void(const EventTriggerIn&)> callback) override;
     void removeTriggerInCallback(uint32_t id) override;
     bool getNextEvents(std::vector<Event2D>& events) override;
+    bool visitNextEvents(std::vector<Event2D>& scratch, const EventPieceVisitor& visit) override;
     void setBatchInterval(uint64_t interval_us) override;
     int start() override;
     void stop() override;
@@ -165,11 +170,17 @@ private:
     void run();
     // A chunk to fill: one given back by its last holder when there is one.
     std::shared_ptr<StreamChunk> newChunk();
+    // Before streaming: fills the recycler with chunks for two batches of
+    // the scene's slices, their memory already touched; does nothing when
+    // it holds that many already.
+    void prepareChunks();
     void countStatistics(uint64_t from_us);
     void refreshSettings();
     void addTriggers(uint64_t t0_us, uint64_t t1_us, std::vector<EventTriggerIn>& out) const;
     void dispatch(const std::shared_ptr<StreamChunk>& chunk);
     void publish(Batch&& batch);
+    // Takes the next batch as getNextEvents() does; false when none is due.
+    bool takeNextBatch(Batch& batch);
     void stopLocked();
     void closeRecordingLocked(const std::string& reason);
     void reportRecordingError(const std::string& path, const std::string& reason);
@@ -200,11 +211,18 @@ private:
 
     // Chunks nobody holds any more, kept for the next slices: a fresh
     // megabyte a millisecond from the allocator costs page faults that a
-    // real camera's host never pays. Chunks outliving the camera just go.
+    // real camera's host never pays. Enough are kept for the slices of
+    // about five batches of the default interval (the one being filled and
+    // those a busy live view or statistics count still hold), so a steady
+    // stream allocates nothing even while its readers lag; the byte cap
+    // bounds what a very dense stream keeps. Chunks outliving the camera
+    // just go.
     struct ChunkRecycler {
-        static constexpr size_t kKept = 16;
+        static constexpr size_t kKept = 160;
+        static constexpr size_t kKeptBytes = 160u << 20;
         std::mutex mutex;
         std::vector<std::unique_ptr<StreamChunk>> free;
+        size_t freeBytes = 0;
     };
     std::shared_ptr<ChunkRecycler> recycler_ = std::make_shared<ChunkRecycler>();
 
