@@ -75,6 +75,22 @@ void clearEventPadding(Event2D* events, size_t count) {
     }
 }
 
+void copyEvents(Event2D* to, const Event2D* from, size_t count) {
+    // Two 8-byte words an event, the first masked on the way: the copy and
+    // the clearing read each byte once.
+    constexpr uint64_t kKeep = (uint64_t(1) << 40) - 1;
+    const auto* src = reinterpret_cast<const unsigned char*>(from);
+    auto* dst = reinterpret_cast<unsigned char*>(to);
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t head, time;
+        std::memcpy(&head, src + i * sizeof(Event2D), 8);
+        std::memcpy(&time, src + i * sizeof(Event2D) + 8, 8);
+        head &= kKeep;
+        std::memcpy(dst + i * sizeof(Event2D), &head, 8);
+        std::memcpy(dst + i * sizeof(Event2D) + 8, &time, 8);
+    }
+}
+
 namespace {
 
 constexpr size_t kHugePage = size_t(2) << 20;
@@ -200,9 +216,15 @@ void EventBuffer::reserve(size_t events) {
 
 void EventBuffer::append(const Event2D* events, size_t count) {
     if (capacity_ - size_ < count) reserve(std::max(size_ + count, size_ * 2));
-    std::memcpy(static_cast<void*>(data_ + size_), events, count * sizeof(Event2D));
-    clearEventPadding(data_ + size_, count);  // still in the cache
+    copyEvents(data_ + size_, events, count);
     size_ += count;
+}
+
+Event2D* EventBuffer::claim(size_t count) {
+    if (capacity_ - size_ < count) return nullptr;
+    Event2D* at = data_ + size_;
+    size_ += count;
+    return at;
 }
 
 py::array eventArray(std::unique_ptr<EventBuffer> buffer) {

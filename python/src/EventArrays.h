@@ -25,6 +25,8 @@ pybind11::dtype triggerDtype();
 // Zeroes bytes 5 to 7 of each event (after the u8 polarity), so that p reads
 // as a 16-bit value and saved arrays hold no stale memory.
 void clearEventPadding(korvane::Event2D* events, size_t count);
+// Copies events with their padding cleared, in one pass.
+void copyEvents(korvane::Event2D* to, const korvane::Event2D* from, size_t count);
 
 // Events decoded for one array outside the reader's pool: memory of its own
 // (2 MiB-aligned, huge pages where the system has them: a 10 M-event window
@@ -44,6 +46,10 @@ public:
     // Room for `events` in all; std::bad_alloc when the system has none.
     void reserve(size_t events);
     void append(const korvane::Event2D* events, size_t count);
+    // Takes the next `count` places, to be filled by copyEvents from any
+    // thread; null (and nothing taken) when they do not fit in the room
+    // reserved. Callers keep claims and reserve() apart.
+    korvane::Event2D* claim(size_t count);
     korvane::Event2D* data() const { return data_; }
     size_t size() const { return size_; }
     size_t capacity() const { return capacity_; }

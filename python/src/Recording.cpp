@@ -9,6 +9,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -52,6 +53,71 @@ void checkWindow(int64_t t0_us, int64_t t1_us) {
                               " is before t0_us " + std::to_string(t0_us));
     }
 }
+
+// Puts a parallel scan's stretches into one buffer in file order, each
+// copied by the worker that decoded it (or by the one whose stretch let it
+// be placed), so the copy runs on every core instead of only the caller's.
+// A stretch is placed once every stretch before it is: its place is then
+// known. From the first stretch that does not fit in the room reserved on,
+// the caller appends them, growing the buffer: every worker's copy has
+// ended before the caller sees the next stretch.
+// Threads: decoded() on the scan's workers, inOrder() on the caller.
+class StretchPlacer {
+public:
+    explicit StretchPlacer(EventBuffer& out) : out_(out) {}
+
+    void decoded(korvane::StretchBatch& b) {
+        struct Copy {
+            korvane::Event2D* to;
+            const korvane::Event2D* from;
+            size_t count;
+        };
+        std::vector<Copy> copies;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (overflowed_) return;
+            waiting_.push_back(&b);
+            // Every decoded stretch that is next in line, this one or those
+            // that waited for it. Their slots stay theirs until the caller
+            // has seen this stretch, which comes after this call returns.
+            for (size_t i = 0; i < waiting_.size();) {
+                korvane::StretchBatch* w = waiting_[i];
+                if (w->sequence != placed_) {
+                    ++i;
+                    continue;
+                }
+                korvane::Event2D* to = out_.claim(w->count);
+                if (!to) {
+                    overflowed_ = true;
+                    break;
+                }
+                copies.push_back({to, w->events, w->count});
+                waiting_.erase(waiting_.begin() + std::ptrdiff_t(i));
+                ++placed_;
+                i = 0;
+            }
+        }
+        for (const Copy& c : copies)
+            copyEvents(c.to, c.from, c.count);
+    }
+
+    void inOrder(korvane::StretchBatch& b) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (b.sequence < placed_) return;  // a worker has copied it
+            overflowed_ = true;                // workers place nothing more
+            waiting_.clear();
+        }
+        out_.append(b.events, b.count);
+    }
+
+private:
+    EventBuffer& out_;
+    std::mutex mutex_;
+    size_t placed_ = 0;  // stretches 0 .. placed_ - 1 have their place
+    std::vector<korvane::StretchBatch*> waiting_;
+    bool overflowed_ = false;
+};
 
 }  // namespace
 
@@ -218,10 +284,12 @@ DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us
         window.buffer = std::move(buffer);
         return window;
     }
+    StretchPlacer placer(*buffer);
     korvane::ParallelScanOptions options;  // every core
     options.inFlight = 3;
+    options.onWorker = [&](korvane::StretchBatch& b) { placer.decoded(b); };
     reader.scanStretches(t0_us, t1_us, options, [&](korvane::StretchBatch& b) {
-        buffer->append(b.events, b.count);
+        placer.inOrder(b);
         return true;
     });
     window.buffer = std::move(buffer);

@@ -20,6 +20,30 @@ def whole(rec):
     return rec.read(rec.start_us, rec.end_us + 1)
 
 
+def vector_rows(path, steps, start_us=1_000):
+    """A bare EVT 3.0 file of `steps` microseconds, each with 16 rows of
+    three VECT_12 words of eight events: about 4.7 events a word. Returns the
+    path and the events it holds, in file order."""
+    rows, vectors, mask = 16, 3, 0x0FF
+    xs = np.array([12 * v + i for v in range(vectors) for i in range(8)], dtype=np.uint16)
+    per_row = [None, None] + [(0x4 << 12) | mask] * vectors
+    words, times = [], np.arange(start_us, start_us + steps, dtype=np.int64)
+    for t in times.tolist():
+        words += [(0x8 << 12) | (t >> 12), (0x6 << 12) | (t & 0xFFF)]
+        for y in range(rows):
+            per_row[0] = y
+            per_row[1] = (0x3 << 12) | ((y & 1) << 11)
+            words += per_row
+    pathlib.Path(path).write_bytes(np.array(words, dtype="<u2").tobytes())
+    n = len(xs)
+    events = np.zeros(steps * rows * n, dtype=velqora.EVENT_DTYPE)
+    events["x"] = np.tile(xs, steps * rows)
+    events["y"] = np.tile(np.repeat(np.arange(rows, dtype=np.uint16), n), steps)
+    events["p"] = events["y"] & 1
+    events["t"] = np.repeat(times, rows * n)
+    return str(path), events
+
+
 class TestReadMatchesDecode:
     def test_whole_file(self, recording):
         expected = decoded_events(recording)
@@ -235,6 +259,24 @@ class TestSlicesDecodedAhead:
                 got = np.concatenate(parts)
                 np.testing.assert_array_equal(np.sort(got, order=["t", "y", "x"]),
                                               np.sort(everything, order=["t", "y", "x"]))
+
+    def test_windows_denser_than_a_word_an_event_read_whole(self, tmp_path):
+        # Rows of vector words give more events than the room a parallel read
+        # reserves from the word count (a quarter more than one a word), and
+        # than any buffer an earlier read left to reuse: the stretches past
+        # it must still come in order and complete.
+        path, expected = vector_rows(tmp_path / "rows.raw", steps=7_500)
+        with velqora.open(path) as rec:
+            start, end = rec.start_us, rec.end_us
+            large = rec.read(start, end + 1)
+            middle = rec.read(start + 1_000, end - 1_000)
+            small = np.concatenate(list(rec.slices(997)))
+        assert len(large) == len(expected) > 1_000_000
+        np.testing.assert_array_equal(as_rows(large), as_rows(expected))
+        np.testing.assert_array_equal(small, large)
+        inside = (large["t"] >= start + 1_000) & (large["t"] < end - 1_000)
+        np.testing.assert_array_equal(middle, large[inside])
+        assert np.all(large.view(np.uint8).reshape(-1, 16)[:, 5:8] == 0)
 
     def test_windows_read_on_every_core_equal_small_ones(self, tmp_path):
         # Large windows (several index stretches) are decoded in parallel,

@@ -144,6 +144,7 @@ struct Job {
 
         StretchBatch& b = slot.batch;
         b.stretch = k;
+        b.sequence = k - first;
         b.offsetBytes = entry.offsetBytes;
         b.endBytes = entry.offsetBytes + got;
         b.startState = entry.state;
@@ -190,7 +191,7 @@ struct Job {
         const uint64_t ws = wordSizeBytes(format);
         DecoderState state = index.entries()[b.stretch].state;
         const uint8_t* at = slot.bytes.get();
-        const bool wholeRange = from == 0 && to == kNoStop;
+        const bool wholeRange = wholeStretchInRange(b.stretch);
         slot.events.reserveMore(kDecodeRoom);
         uint64_t kept = 0;
         while (words > 0) {
@@ -214,9 +215,20 @@ struct Job {
         b.count = size_t(kept);
     }
 
+    // True when every event of stretch k lies in [from, to), so none needs
+    // a look: its lowest time is in, and the highest time set up to the next
+    // checkpoint, with the most an EVT 2.0 event adds to it, is too.
+    bool wholeStretchInRange(size_t k) const {
+        const auto& entries = index.entries();
+        if (from == 0 && to == kNoStop) return true;
+        if (k + 1 >= entries.size() || entries[k].minTime < from) return false;
+        constexpr uint64_t kEventTimeAbove = 64;  // EVT 2.0: 6 low bits of its own
+        return entries[k + 1].keyTime < to && to - entries[k + 1].keyTime > kEventTimeAbove;
+    }
+
     // Keeps the events and edges with from <= t < to, edges in their place.
     void keepRange(RingSlot& slot) const {
-        if (from == 0 && to == kNoStop) return;
+        if (wholeStretchInRange(slot.batch.stretch)) return;
         slot.events.shrinkTo(keepInRange(slot.events.data(), slot.events.size(),
                                          slot.batch.triggers, 0, 0, from, to));
     }
