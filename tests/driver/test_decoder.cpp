@@ -219,14 +219,17 @@ TEST(DecoderTest, PiecewiseDecodeEqualsOnePass) {
 }
 
 // The index scan walks state without decoding; at every checkpoint it must
-// agree with the decoder, on real data and on garbage alike.
+// agree with the decoder, and bound the times of the events between, on real
+// data and on garbage alike.
 TEST(TimeIndexTest, ScanStateMatchesDecoderState) {
     std::mt19937_64 rng(11);
     const std::vector<uint8_t> garbage = noise(rng, 1 << 20);
     SyntheticOptions o{.duration_us = 400000, .eventsPerSecond = 3000000, .dense = true};
-    const auto real = encode(RawFormat::Evt3, expectedFor(o).events);
+    const auto real3 = encode(RawFormat::Evt3, expectedFor(o).events);
+    const auto real2 = encode(RawFormat::Evt2, expectedFor(o).events);
 
     for (RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        const auto& real = format == RawFormat::Evt3 ? real3 : real2;
         for (const auto* data : {&garbage, &real}) {
             TimeIndex index = TimeIndex::build(data->data(), 0, data->size(), format, 4096);
             ASSERT_GT(index.entries().size(), 10u);
@@ -242,19 +245,43 @@ TEST(TimeIndexTest, ScanStateMatchesDecoderState) {
                 EXPECT_GE(e.keyTime, previousKey);
                 previousKey = e.keyTime;
             }
-            // The decoder, run to the same offsets, lands in the same state.
+            // The decoder, run to the same offsets, lands in the same state;
+            // and a stretch the index calls wholly inside a range has no
+            // event outside it (a window just past its lowest or highest
+            // event must never pass).
             std::vector<Event2D> buf(64);
             DecoderState s;
             uint64_t corrupt = 0, offset = 0;
             const size_t ws = wordSizeBytes(format);
-            for (const IndexEntry& e : index.entries()) {
+            const auto& entries = index.entries();
+            size_t within = 0;
+            for (size_t k = 0; k < entries.size(); ++k) {
+                const IndexEntry& e = entries[k];
+                uint64_t lowest = UINT64_MAX, highest = 0;
                 while (offset < e.offsetBytes) {
                     size_t words = size_t((e.offsetBytes - offset) / ws);
                     DecodeStep step = decodeStep(format, data->data() + offset, words, s, buf,
                                                  buf.size(), corrupt);
+                    for (size_t i = 0; i < step.eventsWritten; ++i) {
+                        lowest = std::min(lowest, buf[i].timestamp);
+                        highest = std::max(highest, buf[i].timestamp);
+                    }
                     offset += step.wordsConsumed * ws;
                 }
                 ASSERT_EQ(s, e.state) << "offset " << e.offsetBytes;
+                if (k == 0 || lowest > highest) continue;
+                const size_t stretch = k - 1;  // the words just decoded
+                EXPECT_FALSE(index.stretchWithin(stretch, lowest + 1, UINT64_MAX)) << stretch;
+                EXPECT_FALSE(index.stretchWithin(stretch, 0, highest)) << stretch;
+                EXPECT_FALSE(index.wordsWithin(entries[stretch].offsetBytes + ws, e.offsetBytes,
+                                               0, highest));
+                // Useful too: a little room around the events is enough.
+                within += index.stretchWithin(stretch, lowest - std::min<uint64_t>(lowest, 100),
+                                              highest + 165);
+            }
+            EXPECT_FALSE(index.stretchWithin(entries.size() - 1, 0, UINT64_MAX));
+            if (data == &real) {
+                EXPECT_GT(within, entries.size() * 9 / 10);
             }
         }
     }

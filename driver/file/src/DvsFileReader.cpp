@@ -314,10 +314,13 @@ bool DvsFileReader::walkWindowLocked(uint64_t start_us, uint64_t end_us,
     const Event2D* ev;
     size_t n;
     bool full = false;
-    while (!full && s.next(end_us, ev, n, nullptr)) {
+    for (uint64_t before = s.offsetBytes(); !full && s.next(end_us, ev, n, nullptr);
+         before = s.offsetBytes()) {
         if (n == 0) continue;
         const size_t room = limit - taken;
-        if (n <= room && allInside(ev, n, start_us, end_us)) {
+        // Words the index places wholly inside the window need no look at their events.
+        if (n <= room && (index_.wordsWithin(before, s.offsetBytes(), start_us, end_us) ||
+                          allInside(ev, n, start_us, end_us))) {
             visit(ev, n);
             taken += n;
         } else {

@@ -215,15 +215,9 @@ struct Job {
         b.count = size_t(kept);
     }
 
-    // True when every event of stretch k lies in [from, to), so none needs
-    // a look: its lowest time is in, and the highest time set up to the next
-    // checkpoint, with the most an EVT 2.0 event adds to it, is too.
+    // True when no event of stretch k needs a look to be kept.
     bool wholeStretchInRange(size_t k) const {
-        const auto& entries = index.entries();
-        if (from == 0 && to == kNoStop) return true;
-        if (k + 1 >= entries.size() || entries[k].minTime < from) return false;
-        constexpr uint64_t kEventTimeAbove = 64;  // EVT 2.0: 6 low bits of its own
-        return entries[k + 1].keyTime < to && to - entries[k + 1].keyTime > kEventTimeAbove;
+        return (from == 0 && to == kNoStop) || index.stretchWithin(k, from, to);
     }
 
     // Keeps the events and edges with from <= t < to, edges in their place.

@@ -135,4 +135,20 @@ size_t TimeIndex::stretchAt(uint64_t offsetBytes) const {
     return it == entries_.begin() ? 0 : size_t(it - entries_.begin()) - 1;
 }
 
+bool TimeIndex::stretchWithin(size_t k, uint64_t from_us, uint64_t to_us) const {
+    if (k + 1 >= entries_.size() || entries_[k].minTime < from_us) return false;
+    // An EVT 2.0 event adds its 6 low bits to the last TIME_HIGH the index saw.
+    constexpr uint64_t kEventTimeAbove = 64;
+    const uint64_t highest = entries_[k + 1].keyTime;
+    return highest < to_us && to_us - highest > kEventTimeAbove;
+}
+
+bool TimeIndex::wordsWithin(uint64_t fromBytes, uint64_t toBytes, uint64_t from_us,
+                            uint64_t to_us) const {
+    if (entries_.empty() || fromBytes < entries_.front().offsetBytes) return false;
+    const size_t k = stretchAt(fromBytes);
+    return k + 1 < entries_.size() && toBytes <= entries_[k + 1].offsetBytes &&
+           stretchWithin(k, from_us, to_us);
+}
+
 }  // namespace korvane

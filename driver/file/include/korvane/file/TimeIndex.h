@@ -65,6 +65,14 @@ public:
 
     // Position of the checkpoint whose stretch holds `offsetBytes`.
     size_t stretchAt(uint64_t offsetBytes) const;
+    // True when every event of stretch k (checkpoint k to k + 1) has
+    // from_us <= t < to_us: its lowest time and the highest time up to the
+    // next checkpoint, with what an event's own low bits add, lie inside.
+    // False for the last stretch, whose end the index does not bound.
+    bool stretchWithin(size_t k, uint64_t from_us, uint64_t to_us) const;
+    // The same for the words [fromBytes, toBytes) when they lie in one stretch.
+    bool wordsWithin(uint64_t fromBytes, uint64_t toBytes, uint64_t from_us, uint64_t to_us) const;
+
     // Lowest time from checkpoint k to the end of the data.
     uint64_t floorFrom(size_t k) const {
         return k < floors_.size() ? floors_[k] : std::numeric_limits<uint64_t>::max();
