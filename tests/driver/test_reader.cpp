@@ -7,7 +7,9 @@
 #endif
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <optional>
 #include <random>
@@ -439,6 +441,52 @@ TEST(ReaderRobustnessTest, FileShrinkingWhileOpen) {
     auto early = r->readEventsInWindow(100000, 50000);
     EXPECT_EQ(*early, filterWindow(exp.events, 100000, 150000));
     EXPECT_FALSE(r->exportRawRange(1900000, 1950000, dir.file("cut.raw")));
+}
+
+// A recording started over under the same name while open: the index no
+// longer describes the bytes, and a window holds only events of the window
+// (whatever the new bytes decode to), on every read path.
+TEST(ReaderRobustnessTest, FileRewrittenInPlaceWhileOpen) {
+    ScratchDir dir;
+    SyntheticOptions o = longRecording();
+    o.duration_us = 3000000;
+    o.eventsPerSecond = 500000;
+    const std::string path = generate(dir, "rewritten.raw", o);
+    SyntheticOptions later = o;
+    later.startTime_us = 1000000;
+    later.seed = 9;
+    const std::string other = generate(dir, "other.raw", later);
+    // Written long ago, so the rewrite shows in the time however coarse the clock.
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    auto r = openReader(path);
+    {
+        std::ifstream in(other, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        bytes.resize(std::min<size_t>(bytes.size(), size_t(fs::file_size(path))));
+        std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+        out.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    for (auto [start, duration] : {std::pair<uint64_t, uint64_t>{1000000, 100000},
+                                   {200000, 2600000}}) {
+        const uint64_t end = start + duration;
+        auto outside = [&](const Event2D* ev, size_t n) {
+            return size_t(std::count_if(ev, ev + n, [&](const Event2D& e) {
+                return e.timestamp < start || e.timestamp >= end;
+            }));
+        };
+        auto batch = r->readEventsInWindow(start, duration);
+        ASSERT_TRUE(batch);
+        EXPECT_FALSE(batch->empty());
+        EXPECT_EQ(outside(batch->data(), batch->size()), 0u) << start;
+        size_t scanned = 0, scannedOutside = 0;
+        r->scanStretches(start, end, {}, [&](StretchBatch& b) {
+            scanned += b.count;
+            scannedOutside += outside(b.events, b.count);
+            return true;
+        });
+        EXPECT_EQ(scanned, batch->size()) << start;
+        EXPECT_EQ(scannedOutside, 0u) << start;
+    }
 }
 
 // Garbage can pile tens of millions of events onto one instant: a window

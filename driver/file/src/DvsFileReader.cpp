@@ -314,12 +314,15 @@ bool DvsFileReader::walkWindowLocked(uint64_t start_us, uint64_t end_us,
     const Event2D* ev;
     size_t n;
     bool full = false;
+    // A file rewritten since it was opened is not what the index describes.
+    const bool indexTimesHold = file_.unchangedSinceOpen();
     for (uint64_t before = s.offsetBytes(); !full && s.next(end_us, ev, n, nullptr);
          before = s.offsetBytes()) {
         if (n == 0) continue;
         const size_t room = limit - taken;
         // Words the index places wholly inside the window need no look at their events.
-        if (n <= room && (index_.wordsWithin(before, s.offsetBytes(), start_us, end_us) ||
+        if (n <= room && ((indexTimesHold &&
+                           index_.wordsWithin(before, s.offsetBytes(), start_us, end_us)) ||
                           allInside(ev, n, start_us, end_us))) {
             visit(ev, n);
             taken += n;
@@ -457,6 +460,7 @@ ParallelScanResult DvsFileReader::scanStretches(uint64_t from_us, uint64_t to_us
     options.sensorWidth =
         header_.geometryKnown ? std::min(header_.width, kAddressRange) : kAddressRange;
     if (!options.storage) options.storage = &scanStorage_;  // the lock keeps it to one scan
+    options.indexTimesHold = options.indexTimesHold && file_.unchangedSinceOpen();
     ParallelScanResult r =
         korvane::scanStretches(file_, index_, dataEnd(), from_us, to_us, options, inOrder);
     corruptWords_ = r.corruptWords;

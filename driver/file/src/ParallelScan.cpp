@@ -217,7 +217,8 @@ struct Job {
 
     // True when no event of stretch k needs a look to be kept.
     bool wholeStretchInRange(size_t k) const {
-        return (from == 0 && to == kNoStop) || index.stretchWithin(k, from, to);
+        return (from == 0 && to == kNoStop) ||
+               (options.indexTimesHold && index.stretchWithin(k, from, to));
     }
 
     // Keeps the events and edges with from <= t < to, edges in their place.

@@ -67,6 +67,12 @@ uint64_t RawFile::currentSize() const {
     return st.size;
 }
 
+bool RawFile::unchangedSinceOpen() const {
+    platform::FileStatus st;
+    return fd_ >= 0 && platform::status(fd_, st) && st.size == size_ &&
+           st.modifiedNs == modifiedNs_;
+}
+
 size_t RawFile::readAt(uint64_t offset, uint8_t* dst, size_t length) const {
     size_t done = 0;
     while (done < length) {

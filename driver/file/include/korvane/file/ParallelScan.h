@@ -81,6 +81,9 @@ struct ParallelScanOptions {
     // has no events (events null), count says how many there were; its
     // edges' eventIndex count the events of the stretch as before.
     std::function<void(StretchBatch&, const Event2D*, size_t)> onWorkerEvents;
+    // False when the file may have changed since the index was built: the
+    // index's times then bound nothing, and every event's time is checked.
+    bool indexTimesHold = true;
     const std::atomic<bool>* cancel = nullptr;  // stops handing out stretches
     ScanStorage* storage = nullptr;             // none: the ring's buffers go with the scan
 };

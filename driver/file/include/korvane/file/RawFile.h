@@ -41,6 +41,11 @@ public:
     // the end of the file, or on an I/O error).
     size_t readAt(uint64_t offset, uint8_t* dst, size_t length) const;
 
+    // True while the file still has the size and modification time it had
+    // when opened: what was learnt from its bytes then (the seek index)
+    // still describes them. False when it cannot be asked.
+    bool unchangedSinceOpen() const;
+
     // Hint that [offset, offset + length) will be read front to back soon.
     void adviseSequential(uint64_t offset, uint64_t length) const;
 
