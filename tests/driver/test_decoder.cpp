@@ -591,6 +591,26 @@ TEST(DecoderTest, EventsBeyondTheSensorAreDropped) {
             EXPECT_EQ(corrupt, 2u);
         }
     }
+    // Many edges among dropped events, at the start, side by side and at the end.
+    auto edges = words16({hi3(1), y3(2), trig3(0, 1), x3(700, 1), x3(10, 1), trig3(1, 1),
+                          trig3(2, 0), x3(701, 0), x3(702, 0), x3(11, 0), trig3(3, 1),
+                          x3(703, 1), trig3(4, 0)});
+    {
+        std::vector<Event2D> out(64);
+        std::vector<TriggerRecord> triggers;
+        DecoderState s;
+        uint64_t corrupt = 0;
+        DecodeStep step = decodeStep(RawFormat::Evt3, edges.data(), edges.size() / 2, s, out,
+                                     out.size(), corrupt, &triggers, 100, 640);
+        ASSERT_EQ(step.eventsWritten, 2u);
+        EXPECT_EQ(out[0].x, 10);
+        EXPECT_EQ(out[1].x, 11);
+        std::vector<uint64_t> at;
+        for (const TriggerRecord& t : triggers)
+            at.push_back(t.eventIndex);
+        EXPECT_EQ(at, (std::vector<uint64_t>{100, 101, 101, 102, 102}));
+        EXPECT_EQ(corrupt, 4u);
+    }
     // A sensor narrower than one vector word.
     auto narrow = words16({hi3(1), y3(0), base3(0, 1), v12(0xFFF), v8(0xFF)});
     std::vector<Event2D> out(64);

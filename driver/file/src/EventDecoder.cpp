@@ -49,27 +49,29 @@ inline uint32_t maskInRange(uint32_t mask, uint16_t baseX, uint32_t xLimit,
 
 // Removes the events of [first, out) with x >= xLimit; edges appended to
 // *triggers since `triggersBefore` keep their place among the kept events.
-// Returns the new end. Rare: only for data beyond the sensor.
+// Returns the new end. Rare: only for data beyond the sensor. One pass: the
+// edges come in file order, so each is renumbered as the walk reaches it
+// (counting the kept events again for every edge made a file with many
+// edges and such events quadratic).
 Event2D* dropBeyond(Event2D* first, Event2D* out, uint32_t xLimit,
                     std::vector<TriggerRecord>* triggers, size_t triggersBefore, uint64_t eventBase,
                     uint64_t& corruptWords) {
-    if (triggers) {
-        for (size_t t = triggersBefore; t < triggers->size(); ++t) {
-            const uint64_t before = (*triggers)[t].eventIndex - eventBase;
-            uint64_t kept = 0;
-            for (uint64_t i = 0; i < before; ++i)
-                kept += first[i].x < xLimit;
-            (*triggers)[t].eventIndex = eventBase + kept;
-        }
-    }
+    const size_t n = size_t(out - first);
+    size_t t = triggers ? triggersBefore : 0;
+    const size_t edges = triggers ? triggers->size() : 0;
     Event2D* end = first;
-    for (Event2D* e = first; e != out; ++e) {
-        if (e->x < xLimit) {
-            *end++ = *e;
+    for (size_t i = 0; i <= n; ++i) {
+        for (; t < edges && (*triggers)[t].eventIndex - eventBase <= i; ++t)
+            (*triggers)[t].eventIndex = eventBase + uint64_t(end - first);
+        if (i == n) break;
+        if (first[i].x < xLimit) {
+            *end++ = first[i];
         } else {
             ++corruptWords;
         }
     }
+    for (; t < edges; ++t)  // none should lie past the events; kept where they were
+        (*triggers)[t].eventIndex = eventBase + uint64_t(end - first);
     return end;
 }
 
