@@ -9,7 +9,6 @@
 #include <exception>
 #include <limits>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>

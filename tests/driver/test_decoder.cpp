@@ -273,8 +273,8 @@ TEST(TimeIndexTest, ScanStateMatchesDecoderState) {
                 const size_t stretch = k - 1;  // the words just decoded
                 EXPECT_FALSE(index.stretchWithin(stretch, lowest + 1, UINT64_MAX)) << stretch;
                 EXPECT_FALSE(index.stretchWithin(stretch, 0, highest)) << stretch;
-                EXPECT_FALSE(index.wordsWithin(entries[stretch].offsetBytes + ws, e.offsetBytes,
-                                               0, highest));
+                EXPECT_FALSE(index.wordsWithin(entries[stretch].offsetBytes + ws, e.offsetBytes, 0,
+                                               highest));
                 // Useful too: a little room around the events is enough.
                 within += index.stretchWithin(stretch, lowest - std::min<uint64_t>(lowest, 100),
                                               highest + 165);
@@ -592,9 +592,9 @@ TEST(DecoderTest, EventsBeyondTheSensorAreDropped) {
         }
     }
     // Many edges among dropped events, at the start, side by side and at the end.
-    auto edges = words16({hi3(1), y3(2), trig3(0, 1), x3(700, 1), x3(10, 1), trig3(1, 1),
-                          trig3(2, 0), x3(701, 0), x3(702, 0), x3(11, 0), trig3(3, 1),
-                          x3(703, 1), trig3(4, 0)});
+    auto edges =
+        words16({hi3(1), y3(2), trig3(0, 1), x3(700, 1), x3(10, 1), trig3(1, 1), trig3(2, 0),
+                 x3(701, 0), x3(702, 0), x3(11, 0), trig3(3, 1), x3(703, 1), trig3(4, 0)});
     {
         std::vector<Event2D> out(64);
         std::vector<TriggerRecord> triggers;

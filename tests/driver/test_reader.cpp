@@ -6,8 +6,8 @@
 #include <unistd.h>
 #endif
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -466,8 +466,8 @@ TEST(ReaderRobustnessTest, FileRewrittenInPlaceWhileOpen) {
         std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
         out.write(bytes.data(), std::streamsize(bytes.size()));
     }
-    for (auto [start, duration] : {std::pair<uint64_t, uint64_t>{1000000, 100000},
-                                   {200000, 2600000}}) {
+    for (auto [start, duration] :
+         {std::pair<uint64_t, uint64_t>{1000000, 100000}, {200000, 2600000}}) {
         const uint64_t end = start + duration;
         auto outside = [&](const Event2D* ev, size_t n) {
             return size_t(std::count_if(ev, ev + n, [&](const Event2D& e) {

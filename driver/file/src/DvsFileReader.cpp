@@ -321,9 +321,9 @@ bool DvsFileReader::walkWindowLocked(uint64_t start_us, uint64_t end_us,
         if (n == 0) continue;
         const size_t room = limit - taken;
         // Words the index places wholly inside the window need no look at their events.
-        if (n <= room && ((indexTimesHold &&
-                           index_.wordsWithin(before, s.offsetBytes(), start_us, end_us)) ||
-                          allInside(ev, n, start_us, end_us))) {
+        if (n <= room &&
+            ((indexTimesHold && index_.wordsWithin(before, s.offsetBytes(), start_us, end_us)) ||
+             allInside(ev, n, start_us, end_us))) {
             visit(ev, n);
             taken += n;
         } else {

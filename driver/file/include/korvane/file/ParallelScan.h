@@ -38,7 +38,7 @@ class TimeIndex;
 struct StretchBatch {
     size_t slot = 0;     // 0 .. slots-1: the ring buffer it lives in (per-slot results)
     size_t stretch = 0;  // checkpoint index in the seek index
-    size_t sequence = 0; // 0 for the scan's first stretch, 1 for the next...
+    size_t sequence = 0;  // 0 for the scan's first stretch, 1 for the next...
     uint64_t offsetBytes = 0;
     uint64_t endBytes = 0;  // end of the words decoded (a short read ends early)
     DecoderState startState;
