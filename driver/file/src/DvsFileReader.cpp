@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 #include "korvane/file/FileCheck.h"
 #include "korvane/file/IndexCache.h"
@@ -314,15 +315,20 @@ bool DvsFileReader::walkWindowLocked(uint64_t start_us, uint64_t end_us,
     const Event2D* ev;
     size_t n;
     bool full = false;
-    // A file rewritten since it was opened is not what the index describes.
-    const bool indexTimesHold = file_.unchangedSinceOpen();
+    // A file rewritten since it was opened is not what the index describes;
+    // asked once, and only when the index would spare a look.
+    std::optional<bool> indexTimesHold;
+    auto trustIndex = [&] {
+        if (!indexTimesHold) indexTimesHold = file_.unchangedSinceOpen();
+        return *indexTimesHold;
+    };
     for (uint64_t before = s.offsetBytes(); !full && s.next(end_us, ev, n, nullptr);
          before = s.offsetBytes()) {
         if (n == 0) continue;
         const size_t room = limit - taken;
         // Words the index places wholly inside the window need no look at their events.
         if (n <= room &&
-            ((indexTimesHold && index_.wordsWithin(before, s.offsetBytes(), start_us, end_us)) ||
+            ((index_.wordsWithin(before, s.offsetBytes(), start_us, end_us) && trustIndex()) ||
              allInside(ev, n, start_us, end_us))) {
             visit(ev, n);
             taken += n;

@@ -191,7 +191,7 @@ struct Job {
         const uint64_t ws = wordSizeBytes(format);
         DecoderState state = index.entries()[b.stretch].state;
         const uint8_t* at = slot.bytes.get();
-        const bool wholeRange = wholeStretchInRange(b.stretch);
+        const bool allInRange = wholeStretchInRange(b.stretch);
         slot.events.reserveMore(kDecodeRoom);
         uint64_t kept = 0;
         while (words > 0) {
@@ -205,7 +205,7 @@ struct Job {
                                  b.corruptWords, options.sensorWidth);
             at += step.wordsConsumed * ws;
             words -= step.wordsConsumed;
-            const size_t n = wholeRange ? step.eventsWritten
+            const size_t n = allInRange ? step.eventsWritten
                                         : keepInRange(out, step.eventsWritten, b.triggers,
                                                       firstEdge, kept, from, to);
             if (n > 0) options.onWorkerEvents(b, out, n);
