@@ -17,8 +17,10 @@ namespace {
 
 // Qt's default (coarse) timers may fire up to 5 % early; a load only makes
 // them late. So a wait is checked from below only, never against a margin.
+// Less 1 ms: both ends are read off a whole-millisecond clock, so a wait of
+// exactly the earliest firing can read 1 ms short (seen: 1899 for 1900).
 qint64 earliestFiring_ms(int interval_ms) {
-    return interval_ms - interval_ms / 20;
+    return interval_ms - interval_ms / 20 - 1;
 }
 
 // Records when a widget is shown and hidden, on one clock started at creation.
