@@ -486,6 +486,11 @@ TEST(ReaderRobustnessTest, FileRewrittenInPlaceWhileOpen) {
         });
         EXPECT_EQ(scanned, batch->size()) << start;
         EXPECT_EQ(scannedOutside, 0u) << start;
+        // The long window is visited on several threads, the short one on this.
+        auto seen = visited(*r, start, duration);
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(seen->size(), batch->size()) << start;
+        EXPECT_EQ(outside(seen->data(), seen->size()), 0u) << start;
     }
 }
 
@@ -496,11 +501,13 @@ TEST(ReaderRobustnessTest, OneInstantWithTooManyEventsIsCapped) {
     std::vector<uint8_t> bytes;
     put16(bytes, 0x8001);  // one time high, one row, then full vectors for ever
     put16(bytes, 0x0005);
-    for (size_t i = 0; i < 200000; ++i) {
+    // Over enough index stretches that a visit decodes them on several threads.
+    for (size_t i = 0; i < 500000; ++i) {
         put16(bytes, 0x3000);  // base x 0
         put16(bytes, 0x4FFF);  // 12 events
     }
-    auto r = openReader(rawFileWith(dir, "pile.raw", bytes));  // 2.4 M events at one time
+    auto r = openReader(rawFileWith(dir, "pile.raw", bytes));  // 6 M events at one time
+    ASSERT_GE(r->index().entries().size(), 6u);
     constexpr size_t kLimit = 100000;
     r->setWindowEventLimit(kLimit);
     auto batch = r->readEventsInWindow(4096, 1);

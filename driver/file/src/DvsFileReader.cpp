@@ -5,12 +5,12 @@
 #include <limits>
 #include <optional>
 
+#include "Logger.h"
+#include "Utils/FuncUtils.h"
 #include "korvane/file/FileCheck.h"
 #include "korvane/file/IndexCache.h"
-#include "Logger.h"
 #include "korvane/file/RawWriter.h"
 #include "korvane/file/SafeOutput.h"
-#include "Utils/FuncUtils.h"
 
 namespace korvane {
 
@@ -404,8 +404,46 @@ bool DvsFileReader::visitEventsInWindow(uint64_t start_us, uint64_t duration_us,
     std::lock_guard<std::mutex> lock(mutex_);
     ensureOpenLocked();
     if (!hasEvents_ || start_us > endTime_) return false;
-    walkWindowLocked(start_us, saturatingAdd(start_us, duration_us), visit);
+    const uint64_t end_us = saturatingAdd(start_us, duration_us);
+    if (windowStretches(start_us, end_us) >= kParallelWindowStretches) {
+        visitWindowParallelLocked(start_us, end_us, visit);
+    } else {
+        walkWindowLocked(start_us, end_us, visit);
+    }
     return true;
+}
+
+size_t DvsFileReader::windowStretches(uint64_t start_us, uint64_t end_us) const {
+    if (index_.empty() || end_us <= start_us) return 0;
+    const auto& entries = index_.entries();
+    const size_t first = index_.stretchAt(index_.entryBefore(start_us).offsetBytes);
+    size_t last = first;
+    while (last < entries.size() && last - first < kParallelWindowStretches &&
+           index_.floorFrom(last) < end_us)
+        ++last;
+    return last - first;
+}
+
+void DvsFileReader::visitWindowParallelLocked(uint64_t start_us, uint64_t end_us,
+                                              const WindowCallback& visit) {
+    const size_t limit = windowEventLimit_;
+    size_t taken = 0;
+    ParallelScanOptions options;  // every core decodes; the caller visits in order
+    options.inFlight = 4;
+    options.sensorWidth =
+        header_.geometryKnown ? std::min(header_.width, kAddressRange) : kAddressRange;
+    options.storage = &scanStorage_;  // the lock keeps it to one scan
+    options.indexTimesHold = file_.unchangedSinceOpen();
+    korvane::scanStretches(file_, index_, dataEnd(), start_us, end_us, options,
+                           [&](StretchBatch& b) {
+                               const size_t n = std::min(b.count, limit - taken);
+                               if (n > 0) visit(b.events, n);
+                               taken += n;
+                               return taken < limit;
+                           });
+    // The next window looks its start up in the index.
+    haveResume_ = false;
+    position_ = end_us;
 }
 
 EventBatch DvsFileReader::readEventsFor(uint64_t duration_us) {

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "DvsFileInfo.h"
-#include "korvane/file/EventDecoder.h"
 #include "KvObjectPool.h"
 #include "KvRecords.h"
+#include "korvane/file/EventDecoder.h"
 #include "korvane/file/ParallelScan.h"
 #include "korvane/file/RawFile.h"
 #include "korvane/file/RawHeader.h"
@@ -94,7 +94,9 @@ public:
     // order, piece by piece as they are decoded (each piece valid during the
     // call only), with the same limit and the same move of the position; no
     // window buffer is filled. For callers that look at each event once, as
-    // a picture does. False, with no call, when start is past the last event.
+    // a picture does. A window over several index stretches is decoded on
+    // every core meanwhile; visit still runs on the calling thread. False,
+    // with no call, when start is past the last event.
     using WindowCallback = std::function<void(const Event2D* events, size_t count)>;
     bool visitEventsInWindow(uint64_t start_us, uint64_t duration_us, const WindowCallback& visit);
 
@@ -173,6 +175,13 @@ private:
     // The window's events to visit, and the resume point after it; true
     // when the window event limit cut it short.
     bool walkWindowLocked(uint64_t start_us, uint64_t end_us, const WindowCallback& visit);
+    // Windows over this many index stretches (256 KiB of words each) are
+    // decoded on every core while the caller visits; below, starting the
+    // threads costs more than it gains.
+    static constexpr size_t kParallelWindowStretches = 4;
+    // The stretches a window touches, counted up to kParallelWindowStretches.
+    size_t windowStretches(uint64_t start_us, uint64_t end_us) const;
+    void visitWindowParallelLocked(uint64_t start_us, uint64_t end_us, const WindowCallback& visit);
     // Events a window will probably hold, from the bytes of the stretches
     // it touches (one event per word); 0 when the index cannot tell.
     size_t windowEventEstimate(uint64_t start_us, uint64_t end_us) const;
