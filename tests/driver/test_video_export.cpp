@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "DriverTestSupport.h"
 #include "VideoReadBack.h"
@@ -369,4 +370,109 @@ TEST(VideoEncoderTest, ReadsOnlyTheCallersPixels) {
     ASSERT_TRUE(encoder.finish()) << encoder.error();
     ::munmap(area, mapped);
     EXPECT_EQ(readVideo(dir.file("edge.mp4"), false).packets, 3);
+}
+
+// The export paints YUV itself instead of converting RGB frames with FFmpeg's
+// converter: its planes must be what that converter made of the same picture
+// (luma exactly, chroma within one level), for every theme and across widths
+// that do and do not fill the vector steps; odd sizes paint nothing rather
+// than write past the planes. (Pictures a few rows high, which no sensor
+// has, the converter filters differently.)
+TEST(EventPainterTest, I420IsWhatTheConverterMadeOfThePicture) {
+    std::mt19937 rng(5);
+    struct Size {
+        int width, height;
+    };
+    for (const char* name : {"Gray", "RedBlue", "Dark", "RedGreen", "Light"}) {
+        PaintTheme theme;
+        ASSERT_TRUE(paintThemeByName(name, theme));
+        for (const Size size : {Size{1280, 720}, Size{18, 64}, Size{46, 16}, Size{346, 260}}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(size.width) + "x" +
+                         std::to_string(size.height));
+            const int w = size.width, h = size.height;
+            std::vector<uint8_t> cells(size_t(w) * size_t(h));
+            for (uint8_t& c : cells)
+                c = rng() % 3 == 0 ? uint8_t(rng()) : 0;  // every nibble pair, often none
+            AVFrame* rgb = av_frame_alloc();
+            AVFrame* yuv = av_frame_alloc();
+            rgb->format = AV_PIX_FMT_RGB24;
+            yuv->format = AV_PIX_FMT_YUV420P;
+            rgb->width = yuv->width = w;
+            rgb->height = yuv->height = h;
+            ASSERT_EQ(av_frame_get_buffer(rgb, 0), 0);
+            ASSERT_EQ(av_frame_get_buffer(yuv, 0), 0);
+            paintPacked(cells.data(), w, h, theme, rgb->data[0], size_t(rgb->linesize[0]));
+            SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_RGB24, w, h, AV_PIX_FMT_YUV420P,
+                                             SWS_BILINEAR, nullptr, nullptr, nullptr);
+            ASSERT_TRUE(sws);
+            sws_scale(sws, rgb->data, rgb->linesize, 0, h, yuv->data, yuv->linesize);
+            std::vector<uint8_t> painted(size_t(w) * size_t(h) * 3 / 2, 7);
+            paintPackedI420(cells.data(), w, h, theme, painted.data(), size_t(w));
+            const uint8_t* planes[3] = {painted.data(), painted.data() + size_t(w) * size_t(h),
+                                        painted.data() + size_t(w) * size_t(h) * 5 / 4};
+            int worst[3] = {0, 0, 0};
+            for (int p = 0; p < 3; ++p) {
+                const int pw = p ? w / 2 : w, ph = p ? h / 2 : h;
+                for (int y = 0; y < ph; ++y) {
+                    for (int x = 0; x < pw; ++x) {
+                        worst[p] = std::max(worst[p],
+                                            std::abs(int(planes[p][y * pw + x]) -
+                                                     int(yuv->data[p][y * yuv->linesize[p] + x])));
+                    }
+                }
+            }
+            EXPECT_EQ(worst[0], 0);
+            EXPECT_LE(worst[1], 1);
+            EXPECT_LE(worst[2], 1);
+            sws_freeContext(sws);
+            av_frame_free(&rgb);
+            av_frame_free(&yuv);
+        }
+    }
+    PaintTheme theme;
+    ASSERT_TRUE(paintThemeByName("Gray", theme));
+    std::vector<uint8_t> cells(15 * 4, 0x11), untouched(15 * 4 * 2, 7);
+    std::vector<uint8_t> odd = untouched;
+    paintPackedI420(cells.data(), 15, 4, theme, odd.data(), 15);
+    EXPECT_EQ(odd, untouched);
+    // The corners of the range: studio swing, never full range.
+    EXPECT_EQ(toYuv({0, 0, 0}).y, 16);
+    EXPECT_EQ(toYuv({255, 255, 255}).y, 235);
+    EXPECT_EQ(toYuv({255, 0, 0}).v, 240);
+    EXPECT_EQ(toYuv({0, 0, 255}).u, 240);
+}
+
+// YUV handed to the encoder comes back as the colours it was painted from:
+// planes in the right order, the colour space the file declares.
+TEST(VideoEncoderTest, I420FramesKeepTheirColours) {
+    PaintTheme theme;
+    ASSERT_TRUE(paintThemeByName("RedBlue", theme));
+    constexpr int kW = 320, kH = 240;
+    // Left third ON (red), middle OFF (blue), right background (grey).
+    std::vector<uint8_t> cells(size_t(kW) * kH, 0);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < 2 * kW / 3; ++x)
+            cells[size_t(y) * kW + x] = x < kW / 3 ? 0x30 : 0x03;
+    }
+    std::vector<uint8_t> i420(size_t(kW) * kH * 3 / 2);
+    paintPackedI420(cells.data(), kW, kH, theme, i420.data(), kW);
+    ScratchDir dir;
+    VideoEncoderOptions o;
+    o.width = kW;
+    o.height = kH;
+    o.pixels = VideoPixels::I420;
+    VideoEncoder encoder;
+    ASSERT_TRUE(encoder.open(dir.file("yuv.mp4"), o)) << encoder.error();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(encoder.writeFrame(i420.data(), kW)) << encoder.error();
+    ASSERT_TRUE(encoder.finish()) << encoder.error();
+    const VideoFacts v = readVideo(dir.file("yuv.mp4"), true);
+    ASSERT_EQ(v.frames.size(), 3u);
+    const auto near = [&](int x, PaintColor want) {
+        const uint8_t* p = &v.frames[1][(size_t(kH / 2) * kW + size_t(x)) * 3];
+        return std::abs(p[0] - want.r) + std::abs(p[1] - want.g) + std::abs(p[2] - want.b) < 24;
+    };
+    EXPECT_TRUE(near(kW / 6, theme.on));
+    EXPECT_TRUE(near(kW / 2, theme.off));
+    EXPECT_TRUE(near(5 * kW / 6, theme.background));
 }

@@ -65,6 +65,8 @@ AVPixelFormat avPixels(VideoPixels p) {
             return AV_PIX_FMT_BGR24;
         case VideoPixels::Gray8:
             return AV_PIX_FMT_GRAY8;
+        case VideoPixels::I420:
+            return AV_PIX_FMT_YUV420P;
         case VideoPixels::Rgb24:
             break;
     }
@@ -87,6 +89,7 @@ struct VideoEncoder::State {
     int width = 0;
     int height = 0;
     int bytesPerPixel = 3;
+    bool planar = false;  // I420 in: copied as it is, no conversion
     bool timed = false;
     int64_t lastPts = -1;
     int64_t frameDuration = 1;  // in the codec's time base
@@ -145,6 +148,7 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     s.width = o.width;
     s.height = o.height;
     s.bytesPerPixel = o.pixels == VideoPixels::Gray8 ? 1 : 3;
+    s.planar = o.pixels == VideoPixels::I420;
     s.timed = o.timedFrames;
     const AVPixelFormat input = avPixels(o.pixels);
 
@@ -199,20 +203,24 @@ bool VideoEncoder::open(const std::string& path, const VideoEncoderOptions& o) {
     s.rgb = av_frame_alloc();
     s.packet = av_packet_alloc();
     if (!s.frame || !s.rgb || !s.packet) return fail("out of memory", AVERROR(ENOMEM));
-    s.rgb->format = input;
-    s.rgb->width = o.width;
-    s.rgb->height = o.height;
-    r = av_frame_get_buffer(s.rgb, 0);
-    if (r < 0) return fail("out of memory", r);
+    if (!s.planar) {
+        s.rgb->format = input;
+        s.rgb->width = o.width;
+        s.rgb->height = o.height;
+        r = av_frame_get_buffer(s.rgb, 0);
+        if (r < 0) return fail("out of memory", r);
+    }
     s.frame->format = c->pix_fmt;
     s.frame->width = c->width;
     s.frame->height = c->height;
     r = av_frame_get_buffer(s.frame, 0);
     if (r < 0) return fail("out of memory", r);
 
-    s.sws = sws_getContext(o.width, o.height, input, o.width, o.height, AV_PIX_FMT_YUV420P,
-                           SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!s.sws) return fail("cannot set up the colour conversion", 0);
+    if (!s.planar) {
+        s.sws = sws_getContext(o.width, o.height, input, o.width, o.height, AV_PIX_FMT_YUV420P,
+                               SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!s.sws) return fail("cannot set up the colour conversion", 0);
+    }
 
     if (o.fd >= 0) {
         constexpr int kBuffer = 64 * 1024;
@@ -326,14 +334,31 @@ bool VideoEncoder::encode(const uint8_t* pixels, size_t bytesPerLine, int64_t pt
     State& s = *s_;
     int r = av_frame_make_writable(s.frame);
     if (r < 0) return fail("out of memory", r);
+    if (s.planar) {
+        const size_t chromaStride = bytesPerLine / 2;
+        const uint8_t* u = pixels + bytesPerLine * size_t(s.height);
+        const uint8_t* v = u + chromaStride * size_t(s.height / 2);
+        av_image_copy_plane(s.frame->data[0], s.frame->linesize[0], pixels, int(bytesPerLine),
+                            s.width, s.height);
+        av_image_copy_plane(s.frame->data[1], s.frame->linesize[1], u, int(chromaStride),
+                            s.width / 2, s.height / 2);
+        av_image_copy_plane(s.frame->data[2], s.frame->linesize[2], v, int(chromaStride),
+                            s.width / 2, s.height / 2);
+        return submit(pts);
+    }
     // The converter's vector code reads beyond the last pixel of a row (and
     // so of the image); only FFmpeg's own padded buffers allow that.
     av_image_copy_plane(s.rgb->data[0], s.rgb->linesize[0], pixels, int(bytesPerLine),
                         s.width * s.bytesPerPixel, s.height);
     sws_scale(s.sws, s.rgb->data, s.rgb->linesize, 0, s.height, s.frame->data, s.frame->linesize);
+    return submit(pts);
+}
+
+bool VideoEncoder::submit(int64_t pts) {
+    State& s = *s_;
     s.frame->pts = pts;
     s.lastPts = pts;
-    r = avcodec_send_frame(s.codec, s.frame);
+    const int r = avcodec_send_frame(s.codec, s.frame);
     if (r < 0) return fail("encoding failed", r);
     ++frames_;
     return drain(false);

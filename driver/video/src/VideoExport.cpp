@@ -85,6 +85,8 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
     eo.preset = o.preset;
     eo.crf = o.crf;
     eo.threads = o.threads;
+    // Painted straight into the encoder's YUV: no colour conversion per frame.
+    eo.pixels = VideoPixels::I420;
     const std::string range = std::to_string(start_us) + "-" + std::to_string(end_us);
     eo.metadata = {
         {"title", info.serialNumber + " " + range + " us"},
@@ -97,8 +99,8 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
     // Shown the way playback shows it.
     const uint32_t mirror = storedMirrorWidth(reader.header());
     std::vector<uint8_t> cells(size_t(o.width) * size_t(o.height));
-    const size_t bytesPerLine = size_t(o.width) * 3;
-    std::vector<uint8_t> rgb(bytesPerLine * size_t(o.height));
+    const size_t yStride = size_t(o.width);
+    std::vector<uint8_t> i420(yStride * size_t(o.height) * 3 / 2);
     const uint64_t frames = videoFrameCount(start_us, end_us, o.frameInterval_us);
     uint64_t pos = start_us;
     for (uint64_t k = 0; k < frames; ++k) {
@@ -108,21 +110,23 @@ bool exportVideo(DvsFileReader& reader, uint64_t start_us, uint64_t end_us, cons
         const uint64_t left = end_us - pos + 1;
         const uint64_t duration = std::min(o.accumulation_us, left);
         std::fill(cells.begin(), cells.end(), uint8_t(0));
-        EventBatch batch = reader.readEventsInWindow(pos, duration);
-        if (batch && batch->size() >= reader.windowEventLimit()) {
-            // More than one read holds: the window is drawn in pieces.
-            batch.reset();
+        // Counted as decoded, with no window buffer in between.
+        size_t seen = 0;
+        reader.visitEventsInWindow(pos, duration, [&](const Event2D* ev, size_t n) {
+            countEventsPacked(ev, ev + n, o.width, o.height, cells.data(), mirror);
+            seen += n;
+        });
+        if (seen >= reader.windowEventLimit()) {
+            // More than one read holds: the window is drawn again in pieces.
+            std::fill(cells.begin(), cells.end(), uint8_t(0));
             reader.forEachChunk(
                 pos, pos + duration,
                 [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&) {
                     countEventsPacked(ev, ev + n, o.width, o.height, cells.data(), mirror);
                 });
-        } else if (batch) {
-            countEventsPacked(batch->data(), batch->data() + batch->size(), o.width, o.height,
-                              cells.data(), mirror);
         }
-        paintPacked(cells.data(), o.width, o.height, o.theme, rgb.data(), bytesPerLine);
-        if (!encoder.writeFrame(rgb.data(), bytesPerLine)) return refuse(o, encoder.error());
+        paintPackedI420(cells.data(), o.width, o.height, o.theme, i420.data(), yStride);
+        if (!encoder.writeFrame(i420.data(), yStride)) return refuse(o, encoder.error());
         if (o.progress) o.progress(double(k + 1) / double(frames));
         pos += o.frameInterval_us;
     }

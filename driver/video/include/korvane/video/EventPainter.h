@@ -66,6 +66,21 @@ void paintCounts(const uint16_t* counts, int width, int height, const PaintTheme
 void paintPacked(const uint8_t* cells, int width, int height, const PaintTheme& theme,
                  uint8_t* pixels, size_t bytesPerLine, PixelOrder order = PixelOrder::Rgb);
 
+// A colour in BT.601 limited-range YUV, the space the video encoder writes:
+// Y 16-235, U and V 16-240.
+struct YuvColor {
+    uint8_t y = 16, u = 128, v = 128;
+};
+YuvColor toYuv(const PaintColor& c);
+
+// The rule of paintPacked painted straight into a planar YUV 4:2:0 image
+// (I420): the Y plane, height rows yStride apart, then the U and V planes,
+// height / 2 rows of width / 2 each, yStride / 2 apart. Each chroma sample
+// is the mean of its four pixels'. Width and height even (as the encoder
+// takes); otherwise nothing is painted.
+void paintPackedI420(const uint8_t* cells, int width, int height, const PaintTheme& theme,
+                     uint8_t* i420, size_t yStride);
+
 // Draws each event of [first, last) in its polarity's colour onto 24-bit
 // rows (width x height, bytesPerLine each); mirrored puts column x at
 // width - 1 - x. Events outside the grid are dropped.

@@ -2,11 +2,10 @@
 
 // The one wrapper around FFmpeg's libraries for writing video: H.264
 // (libx264) in an MP4 container, fed with RGB888, BGR888 or grey images that
-// it converts to YUV 4:2:0. Frames are either at a constant rate (frame n at
-// n / fps) or carry their own times in microseconds, which the MP4 keeps
-// exactly. Unless told otherwise the MP4 index (moov) is moved to the front
-// when the file is finished, so players and browsers can start before
-// reading it all.
+// it converts to YUV 4:2:0, or with YUV 4:2:0 itself. Frames are either at a constant rate (frame n
+// at n / fps) or carry their own times in microseconds, which the MP4 keeps exactly. Unless told
+// otherwise the MP4 index (moov) is moved to the front when the file is finished, so players and
+// browsers can start before reading it all.
 //
 // Ownership: one encoder writes one file; it owns every FFmpeg object and
 // frees them in finish(), abort() or its destructor.
@@ -24,7 +23,11 @@
 
 namespace korvane {
 
-enum class VideoPixels { Rgb24, Bgr24, Gray8 };
+// I420: planar YUV 4:2:0 in the encoder's own colour space (BT.601,
+// limited range), taken as it is: the Y plane (height rows bytesPerLine
+// apart), then U and V (height / 2 rows of width / 2, bytesPerLine / 2
+// apart). For callers that can paint it directly, skipping the conversion.
+enum class VideoPixels { Rgb24, Bgr24, Gray8, I420 };
 
 struct VideoEncoderOptions {
     int width = 1280;  // even
@@ -73,7 +76,8 @@ public:
     bool open(const std::string& path, const VideoEncoderOptions& options);
 
     // One frame: height rows of width pixels in the options' layout (3
-    // bytes each, or 1 for grey), bytesPerLine apart. Constant-rate files only.
+    // bytes each, or 1 for grey), bytesPerLine apart; I420 as described at
+    // VideoPixels. Constant-rate files only.
     bool writeFrame(const uint8_t* rgb, size_t bytesPerLine);
     // One frame shown from time_us on (microseconds from the file's start,
     // rising from frame to frame). Timed files only.
@@ -104,6 +108,8 @@ private:
     // Writes out the open piece of a fragmented file.
     bool cutPiece();
     bool encode(const uint8_t* pixels, size_t bytesPerLine, int64_t pts);
+    // Hands the filled frame to the codec.
+    bool submit(int64_t pts);
 
     std::unique_ptr<State> s_;
     int64_t frames_ = 0;
