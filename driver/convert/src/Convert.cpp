@@ -111,17 +111,17 @@ struct SilenceCheck {
             if (!step(ev[i++].timestamp, error)) return false;
         while (i < end) {
             const size_t stop = std::min(end, i + 256);
-            uint64_t prev = last, top = latest;
+            uint64_t prev = last;
             bool quiet = true;
             for (size_t k = i; k < stop; ++k) {
                 const uint64_t t = ev[k].timestamp;
                 quiet &= t - prev < kSilence_us;  // a step back wraps: not quiet
-                top = std::max(top, t);
                 prev = t;
             }
             if (quiet) {
+                // Only steps forward: the block's last time is its largest.
                 last = prev;
-                latest = top;
+                latest = std::max(latest, prev);
             } else {
                 for (size_t k = i; k < stop; ++k)
                     if (!step(ev[k].timestamp, error)) return false;

@@ -277,10 +277,12 @@ public:
                 ts[i - from] = int64_t(e.timestamp) - offset;
             }
             for (size_t i = from; i < to; ++i) {
-                // The next event whose time t >= 0 has t / 1000 >= nextMs_.
+                // The next event whose time t >= 0 has t / 1000 >= nextMs_,
+                // that is whose timestamp reaches offset + nextMs_ ms.
                 const uint64_t next = nextMs_ * 1000;
-                while (i < to &&
-                       (ev[i].timestamp < offset_us_ || ev[i].timestamp - offset_us_ < next))
+                if (offset_us_ > UINT64_MAX - next) break;  // beyond any time
+                const uint64_t reach = offset_us_ + next;
+                while (i < to && ev[i].timestamp < reach)
                     ++i;
                 if (i == to) break;
                 const int64_t t = relative(ev[i].timestamp);
