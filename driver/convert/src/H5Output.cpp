@@ -282,6 +282,11 @@ public:
                 const uint64_t next = nextMs_ * 1000;
                 if (offset_us_ > UINT64_MAX - next) break;  // beyond any time
                 const uint64_t reach = offset_us_ + next;
+                // Four at a time, with one branch: the run is long (a ms of events).
+                while (i + 4 <= to && (ev[i].timestamp < reach) & (ev[i + 1].timestamp < reach) &
+                                          (ev[i + 2].timestamp < reach) &
+                                          (ev[i + 3].timestamp < reach))
+                    i += 4;
                 while (i < to && ev[i].timestamp < reach)
                     ++i;
                 if (i == to) break;
