@@ -405,7 +405,10 @@ bool DvsFileReader::visitEventsInWindow(uint64_t start_us, uint64_t duration_us,
     ensureOpenLocked();
     if (!hasEvents_ || start_us > endTime_) return false;
     const uint64_t end_us = saturatingAdd(start_us, duration_us);
-    if (windowStretches(start_us, end_us) >= kParallelWindowStretches) {
+    // Only while the index describes the file: each stretch then decodes
+    // from its checkpoint's state exactly as the walk reaches it.
+    if (windowStretches(start_us, end_us) >= kParallelWindowStretches &&
+        file_.unchangedSinceOpen()) {
         visitWindowParallelLocked(start_us, end_us, visit);
     } else {
         walkWindowLocked(start_us, end_us, visit);
@@ -416,12 +419,13 @@ bool DvsFileReader::visitEventsInWindow(uint64_t start_us, uint64_t duration_us,
 size_t DvsFileReader::windowStretches(uint64_t start_us, uint64_t end_us) const {
     if (index_.empty() || end_us <= start_us) return 0;
     const auto& entries = index_.entries();
-    const size_t first = index_.stretchAt(index_.entryBefore(start_us).offsetBytes);
-    size_t last = first;
-    while (last < entries.size() && last - first < kParallelWindowStretches &&
-           index_.floorFrom(last) < end_us)
-        ++last;
-    return last - first;
+    // Those holding times below the end: where time goes back, the ones in
+    // between are skipped by the walk and the scan alike.
+    size_t k = index_.stretchAt(index_.entryBefore(start_us).offsetBytes), holding = 0;
+    for (; k < entries.size() && holding < kParallelWindowStretches && index_.floorFrom(k) < end_us;
+         ++k)
+        holding += entries[k].minTime < end_us;
+    return holding;
 }
 
 void DvsFileReader::visitWindowParallelLocked(uint64_t start_us, uint64_t end_us,
@@ -433,7 +437,8 @@ void DvsFileReader::visitWindowParallelLocked(uint64_t start_us, uint64_t end_us
     options.sensorWidth =
         header_.geometryKnown ? std::min(header_.width, kAddressRange) : kAddressRange;
     options.storage = &scanStorage_;  // the lock keeps it to one scan
-    options.indexTimesHold = file_.unchangedSinceOpen();
+    options.indexTimesHold = true;    // the caller found the file as it was opened
+    options.skipStretchesPastRange = true;
     korvane::scanStretches(file_, index_, dataEnd(), start_us, end_us, options,
                            [&](StretchBatch& b) {
                                const size_t n = std::min(b.count, limit - taken);

@@ -134,7 +134,12 @@ struct Job {
         const IndexEntry& entry = entries[k];
         const uint64_t end =
             std::min(dataEnd, k + 1 < entries.size() ? entries[k + 1].offsetBytes : dataEnd);
-        const uint64_t length = end > entry.offsetBytes ? end - entry.offsetBytes : 0;
+        // A stretch whose every time is at or past the range's end holds
+        // nothing of it (where time goes back, many do): not even read.
+        const bool nothingInRange = options.skipStretchesPastRange && options.indexTimesHold &&
+                                    !options.keepBytes && to != kNoStop && entry.minTime >= to;
+        const uint64_t length =
+            !nothingInRange && end > entry.offsetBytes ? end - entry.offsetBytes : 0;
         if (slot.byteCapacity < length) {
             slot.bytes.reset(new uint8_t[size_t(length)]);
             slot.byteCapacity = size_t(length);

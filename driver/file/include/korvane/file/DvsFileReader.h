@@ -179,7 +179,8 @@ private:
     // decoded on every core while the caller visits; below, starting the
     // threads costs more than it gains.
     static constexpr size_t kParallelWindowStretches = 4;
-    // The stretches a window touches, counted up to kParallelWindowStretches.
+    // The stretches holding times of a window, counted up to
+    // kParallelWindowStretches.
     size_t windowStretches(uint64_t start_us, uint64_t end_us) const;
     void visitWindowParallelLocked(uint64_t start_us, uint64_t end_us, const WindowCallback& visit);
     // Events a window will probably hold, from the bytes of the stretches

@@ -25,8 +25,8 @@
 #include <memory>
 #include <vector>
 
-#include "korvane/file/EventDecoder.h"
 #include "KvRecords.h"
+#include "korvane/file/EventDecoder.h"
 
 namespace korvane {
 
@@ -36,8 +36,8 @@ class TimeIndex;
 // One decoded stretch: the events with from <= t < to in file order and the
 // trigger edges among them.
 struct StretchBatch {
-    size_t slot = 0;     // 0 .. slots-1: the ring buffer it lives in (per-slot results)
-    size_t stretch = 0;  // checkpoint index in the seek index
+    size_t slot = 0;      // 0 .. slots-1: the ring buffer it lives in (per-slot results)
+    size_t stretch = 0;   // checkpoint index in the seek index
     size_t sequence = 0;  // 0 for the scan's first stretch, 1 for the next...
     uint64_t offsetBytes = 0;
     uint64_t endBytes = 0;  // end of the words decoded (a short read ends early)
@@ -84,6 +84,11 @@ struct ParallelScanOptions {
     // False when the file may have changed since the index was built: the
     // index's times then bound nothing, and every event's time is checked.
     bool indexTimesHold = true;
+    // With indexTimesHold: stretches whose lowest time is at or past the
+    // range's end (time went back past them) are neither read nor decoded,
+    // so their corrupt words go uncounted. For windows, which look only at
+    // their events.
+    bool skipStretchesPastRange = false;
     const std::atomic<bool>* cancel = nullptr;  // stops handing out stretches
     ScanStorage* storage = nullptr;             // none: the ring's buffers go with the scan
 };
