@@ -221,8 +221,13 @@ void rowPairs(const uint8_t* cells, size_t width, const uint8_t (&shows)[256], u
 }  // namespace
 
 YuvColor toYuv(const PaintColor& c) {
+    // Luma in FFmpeg's converter's own fixed point (its coefficients scaled
+    // by 2^15, rounded in two steps), so that it comes out the same for
+    // every colour; chroma, mixed below, from the exact values.
+    const int r = c.r, g = c.g, b = c.b;
+    const int y = (((8414 * r + 16519 * g + 3208 * b + (32 << 14) + (1 << 8)) >> 9) + 32) >> 6;
     const YuvExact e = yuvExact(c);
-    return {roundedByte(e.y), roundedByte(e.u), roundedByte(e.v)};
+    return {uint8_t(y), roundedByte(e.u), roundedByte(e.v)};
 }
 
 void paintPackedI420(const uint8_t* cells, int width, int height, const PaintTheme& theme,

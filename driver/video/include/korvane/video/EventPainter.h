@@ -66,8 +66,8 @@ void paintCounts(const uint16_t* counts, int width, int height, const PaintTheme
 void paintPacked(const uint8_t* cells, int width, int height, const PaintTheme& theme,
                  uint8_t* pixels, size_t bytesPerLine, PixelOrder order = PixelOrder::Rgb);
 
-// A colour in BT.601 limited-range YUV, the space the video encoder writes:
-// Y 16-235, U and V 16-240.
+// A colour in BT.601 limited-range YUV, the space the video encoder writes
+// (Y 16-235, U and V 16-240), rounded as FFmpeg's converter rounds luma.
 struct YuvColor {
     uint8_t y = 16, u = 128, v = 128;
 };
@@ -75,9 +75,12 @@ YuvColor toYuv(const PaintColor& c);
 
 // The rule of paintPacked painted straight into a planar YUV 4:2:0 image
 // (I420): the Y plane, height rows yStride apart, then the U and V planes,
-// height / 2 rows of width / 2 each, yStride / 2 apart. Each chroma sample
-// is the mean of its four pixels'. Width and height even (as the encoder
-// takes); otherwise nothing is painted.
+// height / 2 rows of width / 2 each, yStride / 2 apart. What FFmpeg's
+// converter makes of the painted RGB picture: the same luma, and chroma
+// weighed over the 2 x 4 block around each sample, (1 1) across and
+// (1 3 3 1) down, within one level of it (pictures under 8 rows, which the
+// converter filters otherwise, excepted). Width and height even (as the
+// encoder takes); otherwise nothing is painted.
 void paintPackedI420(const uint8_t* cells, int width, int height, const PaintTheme& theme,
                      uint8_t* i420, size_t yStride);
 
