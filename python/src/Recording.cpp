@@ -25,9 +25,11 @@ namespace velqora {
 
 namespace {
 
-// Windows over this many index stretches (256 KiB of words each) are
-// decoded on every core; below, starting threads costs more than it gains.
-constexpr size_t kParallelStretches = 4;
+// Windows over this many index stretches are decoded on every core, by the
+// same measure as the reader's own visits.
+constexpr size_t kParallelStretches = DvsFileReader::kParallelWindowStretches;
+// Windows decoded ahead never take the placer: they go to the reader, which
+// decodes the large ones on every core itself.
 constexpr size_t kAheadParallelStretches = size_t(-1);
 // Windows of about this many events or more are decoded into a pooled buffer
 // of their own (EventBuffer) rather than the reader's window buffer, which

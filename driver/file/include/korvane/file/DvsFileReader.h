@@ -39,6 +39,10 @@ public:
     // rest of a window beyond the limit is left out, and a window's buffer
     // never grows past the limit.
     static constexpr size_t kMaxWindowEvents = 64u << 20;
+    // Windows over this many index stretches (256 KiB of words each) are
+    // decoded on every core while the caller visits; below, starting the
+    // threads costs more than it gains.
+    static constexpr size_t kParallelWindowStretches = 4;
     void setWindowEventLimit(size_t events) { windowEventLimit_ = std::max<size_t>(1, events); }
     size_t windowEventLimit() const { return windowEventLimit_; }
     // A pooled window buffer whose capacity grew past this (one huge window)
@@ -175,10 +179,6 @@ private:
     // The window's events to visit, and the resume point after it; true
     // when the window event limit cut it short.
     bool walkWindowLocked(uint64_t start_us, uint64_t end_us, const WindowCallback& visit);
-    // Windows over this many index stretches (256 KiB of words each) are
-    // decoded on every core while the caller visits; below, starting the
-    // threads costs more than it gains.
-    static constexpr size_t kParallelWindowStretches = 4;
     // The stretches holding times of a window, counted up to
     // kParallelWindowStretches.
     size_t windowStretches(uint64_t start_us, uint64_t end_us) const;
