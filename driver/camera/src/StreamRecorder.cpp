@@ -186,7 +186,9 @@ size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
     size_t count = 0;
     for (const auto& seg : snap.segments) {
         if (failed_.load() || seg->lastSeq <= after) continue;
-        if (after != 0 && seg->firstSeq > after + 1) {
+        // Segments missing before this one ended before its start: a gap
+        // older than the cached seconds is nothing the file needed.
+        if (after != 0 && seg->firstSeq > after + 1 && seg->t0_us > from) {
             // The cache dropped what the file still needed.
             fail("the disk cannot keep up with the stream");
             break;
@@ -223,7 +225,9 @@ size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
 // at most a segment; then opens the queue. Returns the last chunk written.
 uint64_t StreamRecorder::catchUpWithCache() {
     uint64_t written = 0;
-    // What the cache held at the start comes first, whatever it trimmed since.
+    // What the cache held at the start comes first, whatever it trimmed since;
+    // its hold keeps what came after until the catch-up ends.
+    const std::shared_ptr<void> hold = std::move(held_.hold);
     writeCached(held_, written);
     written = std::max(written, held_.throughSeq);
     held_ = CacheSnapshot();

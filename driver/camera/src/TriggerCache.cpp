@@ -113,7 +113,10 @@ void TriggerCache::trimLocked() {
     const uint64_t newest = open_ ? open_->t1_us : segments_.empty() ? 0 : segments_.back()->t1_us;
     // The oldest goes once the rest still covers the whole duration and a
     // segment more: a recording takes its snapshot a little after it began.
-    while (segments_.size() >= 2 && segments_[1]->t0_us + duration_us_ + kSegment_us < newest) {
+    // A starting recording's hold keeps what it has yet to copy.
+    const uint64_t keepFrom = holds_->lowest();
+    while (segments_.size() >= 2 && segments_[1]->t0_us + duration_us_ + kSegment_us < newest &&
+           segments_.front()->t1_us <= keepFrom) {
         memoryBytes_ -= segments_.front()->bytes.size();
         segments_.pop_front();
     }
@@ -169,12 +172,31 @@ CacheSnapshot TriggerCache::snapshotThrough(uint64_t seq) {
     return snap;
 }
 
-CacheSnapshot TriggerCache::closedSegments() {
+CacheSnapshot TriggerCache::closedSegments(uint64_t keepFrom_us) {
     std::lock_guard lock(mutex_);
     CacheSnapshot snap;
     snap.segments.assign(segments_.begin(), segments_.end());
     snap.throughSeq = segments_.empty() ? 0 : segments_.back()->lastSeq;
+    if (keepFrom_us != UINT64_MAX) {
+        std::shared_ptr<Holds> holds = holds_;
+        std::multiset<uint64_t>::iterator it;
+        {
+            std::lock_guard h(holds->mutex);
+            it = holds->from_us.insert(keepFrom_us);
+        }
+        // Released by whoever drops the last copy; the cache trims the
+        // held segments when it next takes a chunk in.
+        snap.hold = std::shared_ptr<void>(nullptr, [holds, it](void*) {
+            std::lock_guard h(holds->mutex);
+            holds->from_us.erase(it);
+        });
+    }
     return snap;
+}
+
+uint64_t TriggerCache::Holds::lowest() {
+    std::lock_guard lock(mutex);
+    return from_us.empty() ? UINT64_MAX : *from_us.begin();
 }
 
 uint64_t TriggerCache::oldestTime_us() {

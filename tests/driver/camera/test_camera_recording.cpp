@@ -304,7 +304,7 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     // The stream goes on at once: a writer thread that starts late (by less
     // than the cache's length) must still find the whole second before the start.
     const auto after = m.stream(500000);
-    ASSERT_TRUE(cam.stopRecording());
+    ASSERT_TRUE(cam.stopRecording()) << cam.recordingStatus().error;
     const uint64_t written = cam.recordingStatus().eventsWritten;
 
     const FileContent f = readRecording(dir.file("rec.raw"));
@@ -341,57 +341,76 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     EXPECT_EQ(files(), "");
 }
 
-// A recorder whose thread starts late, by less than the cache's length:
-// meanwhile the cache trimmed what was the start's cached second, yet the
-// file begins with all of it, because the recording held those segments
-// from its start. The late start is played out in order, with the
-// camera's part taken by the test.
+// A recorder whose thread starts late: meanwhile the cache trimmed what was
+// the start's cached second, yet the file begins with all of it, because the
+// recording held those segments from its start. The cache's own thread may
+// also be behind the camera at the start, so the segments held then end
+// early; what it takes in later is held too. The late start is played out
+// in order, with the camera's part taken by the test.
 TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSecond) {
-    ScratchDir dir;
-    constexpr uint64_t kChunk_us = 50000;
-    uint64_t seq = 0;
-    std::vector<Event2D> streamed;
-    auto chunkUntil = [&](uint64_t t1_us) {
-        auto c = std::make_shared<StreamChunk>();
-        c->seq = ++seq;
-        c->t0_us = t1_us - kChunk_us;
-        c->t1_us = t1_us;
-        for (uint64_t t = c->t0_us; t < t1_us; t += 500)
-            c->events.emplace_back(uint16_t(t / 500 % 1280), uint16_t(t / 1000 % 720), 1, t);
-        streamed.insert(streamed.end(), c->events.begin(), c->events.end());
-        return ChunkPtr(c);
+    struct Case {
+        uint64_t cacheBehind_us;  // stream the cache had not taken in at the start
+        uint64_t lateBy_us;       // stream before the recorder's thread looks
     };
-    auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
-    for (uint64_t t = kChunk_us; t <= 2500000; t += kChunk_us)
-        cache->push(chunkUntil(t));
-    cache->snapshotThrough(seq);  // all taken in
-    const uint64_t startSeq = seq, start_us = 2500000;
-    CacheSnapshot held = cache->closedSegments();
+    for (const Case c : {Case{0, 400000}, Case{600000, 400000}, Case{600000, 1500000},
+                         Case{2000000, 400000}, Case{2000000, 1500000}}) {
+        SCOPED_TRACE(testing::Message() << "cache behind " << c.cacheBehind_us << " us, late by "
+                                        << c.lateBy_us << " us");
+        ScratchDir dir;
+        constexpr uint64_t kChunk_us = 50000;
+        uint64_t seq = 0;
+        std::vector<Event2D> streamed;
+        auto chunkUntil = [&](uint64_t t1_us) {
+            auto chunk = std::make_shared<StreamChunk>();
+            chunk->seq = ++seq;
+            chunk->t0_us = t1_us - kChunk_us;
+            chunk->t1_us = t1_us;
+            for (uint64_t t = chunk->t0_us; t < t1_us; t += 500)
+                chunk->events.emplace_back(uint16_t(t / 500 % 1280), uint16_t(t / 1000 % 720), 1,
+                                           t);
+            streamed.insert(streamed.end(), chunk->events.begin(), chunk->events.end());
+            return ChunkPtr(chunk);
+        };
+        auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
+        auto pushUntil = [&](uint64_t from_us, uint64_t to_us) {
+            for (uint64_t t = from_us + kChunk_us; t <= to_us; t += kChunk_us)
+                cache->push(chunkUntil(t));
+            cache->snapshotThrough(seq);  // all taken in
+        };
+        const uint64_t start_us = 2500000;
+        pushUntil(0, start_us - c.cacheBehind_us);
+        CacheSnapshot held = cache->closedSegments(start_us - 1000000);
+        pushUntil(start_us - c.cacheBehind_us, start_us);
+        const uint64_t startSeq = seq;
+        pushUntil(start_us, start_us + c.lateBy_us);
+        ASSERT_GT(cache->oldestTime_us(), held.segments.front()->t0_us)
+            << "the cache trimmed what the start held";
 
-    // 400 ms of stream before the recorder's thread looks at the cache.
-    for (uint64_t t = start_us + kChunk_us; t <= start_us + 400000; t += kChunk_us)
-        cache->push(chunkUntil(t));
-    cache->snapshotThrough(seq);
-    ASSERT_GT(cache->oldestTime_us(), start_us - 1000000) << "the cache trimmed the start's second";
+        std::string error;
+        auto rec = StreamRecorder::create(dir.file("late.raw"), "KVTEST0001", start_us, cache,
+                                          startSeq, std::move(held), nullptr, &error);
+        ASSERT_NE(rec, nullptr) << error;
+        const uint64_t live_us = start_us + c.lateBy_us;
+        for (uint64_t t = live_us + kChunk_us; t <= live_us + 200000; t += kChunk_us) {
+            ChunkPtr chunk = chunkUntil(t);
+            cache->push(chunk);
+            ASSERT_TRUE(rec->push(chunk));
+        }
+        ASSERT_TRUE(rec->stop()) << rec->status().error;
 
-    std::string error;
-    auto rec = StreamRecorder::create(dir.file("late.raw"), "KVTEST0001", start_us, cache, startSeq,
-                                      std::move(held), nullptr, &error);
-    ASSERT_NE(rec, nullptr) << error;
-    for (uint64_t t = start_us + 450000; t <= start_us + 600000; t += kChunk_us) {
-        ChunkPtr c = chunkUntil(t);
-        cache->push(c);
-        ASSERT_TRUE(rec->push(c));
+        const FileContent f = readRecording(dir.file("late.raw"));
+        EXPECT_EQ(f.corrupt, 0u);
+        ASSERT_FALSE(f.data.events.empty());
+        EXPECT_LE(f.data.events.front().timestamp, start_us - 1000000);
+        const std::vector<Event2D> expected =
+            filterWindow(streamed, f.data.events.front().timestamp, UINT64_MAX);
+        EXPECT_TRUE(f.data.events == expected) << "the file is the stream without a gap";
+
+        // Once the recording caught up, the cache keeps its own length again.
+        pushUntil(live_us + 200000, live_us + 300000);
+        EXPECT_GE(cache->oldestTime_us(),
+                  live_us + 300000 - 1000000 - 3 * TriggerCache::kSegment_us);
     }
-    ASSERT_TRUE(rec->stop());
-
-    const FileContent f = readRecording(dir.file("late.raw"));
-    EXPECT_EQ(f.corrupt, 0u);
-    ASSERT_FALSE(f.data.events.empty());
-    EXPECT_LE(f.data.events.front().timestamp, start_us - 1000000);
-    const std::vector<Event2D> expected =
-        filterWindow(streamed, f.data.events.front().timestamp, UINT64_MAX);
-    EXPECT_TRUE(f.data.events == expected) << "the file is the stream without a gap";
 }
 
 TEST(CameraRecordingTest, RecorderKilledWithSigkillLeavesAReadableFile) {

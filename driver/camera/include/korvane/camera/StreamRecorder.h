@@ -49,7 +49,8 @@ public:
     // begins with what the cache holds through chunk cacheSeq; chunks
     // pushed later must come after it; held is the cache's closedSegments()
     // taken at the start, written first, so a writer thread that starts late
-    // loses nothing the cache trimmed meanwhile. apsStartTimestamp_us (0: none) goes
+    // loses nothing the cache trimmed meanwhile; its hold is kept until the
+    // recording has caught up with the cache. apsStartTimestamp_us (0: none) goes
     // into the header: the first frame's time of a fusion recording.
     // mirrorWidth_px (0: none) stores each event's column as
     // mirrorWidth_px - 1 - x, as a fusion camera's recordings do; such a

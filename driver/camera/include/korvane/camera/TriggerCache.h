@@ -23,6 +23,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,9 @@ using SegmentPtr = std::shared_ptr<const CacheSegment>;
 struct CacheSnapshot {
     std::vector<SegmentPtr> segments;
     uint64_t throughSeq = 0;  // chunks up to this one are in the segments
+    // While set (closedSegments() only), the cache trims no segment that
+    // ends after the time asked for, including segments still to come.
+    std::shared_ptr<void> hold;
 };
 
 class TriggerCache {
@@ -74,8 +78,12 @@ public:
     CacheSnapshot snapshotThrough(uint64_t seq);
     // The closed segments as they are now, without waiting: a recording
     // holds them from its start, so a writer thread that starts late still
-    // finds the seconds before the start (the cache trims meanwhile).
-    CacheSnapshot closedSegments();
+    // finds the seconds before the start (the cache trims meanwhile). Its
+    // hold also keeps every later segment ending after keepFrom_us, until
+    // released: the cache's own thread may be behind the camera when the
+    // recording starts, and what it takes in late is still needed. Held
+    // segments beyond the memory cap go to files as any others.
+    CacheSnapshot closedSegments(uint64_t keepFrom_us = UINT64_MAX);
     // The start of the oldest kept camera time (0 when empty).
     uint64_t oldestTime_us();
 
@@ -90,6 +98,13 @@ private:
     void takeLocked(const StreamChunk& chunk);
     void closeSegmentLocked();
     void trimLocked();
+
+    // Shared with the holds handed out, which may outlive the cache.
+    struct Holds {
+        std::mutex mutex;
+        std::multiset<uint64_t> from_us;
+        uint64_t lowest();
+    };
 
     const uint64_t duration_us_;
     const std::string directory_;
@@ -107,6 +122,7 @@ private:
     bool closed_ = false;
     size_t memoryBytes_ = 0;
     uint64_t fileCounter_ = 0;
+    const std::shared_ptr<Holds> holds_ = std::make_shared<Holds>();
 };
 
 }  // namespace korvane
