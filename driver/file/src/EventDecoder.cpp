@@ -164,26 +164,42 @@ inline bool fastBlock8(const uint8_t* p, uint64_t timeHigh, uint64_t stopTime, u
                                                _mm_set1_epi16(short(xLimit - 1))));
         beyond = beyond || _mm_movemask_epi8(far) != 0;
     }
-    // x | y << 16 per lane (the polarity bit is taken from the word).
+    // Each lane's whole event, built in registers as the two 64-bit halves
+    // store() writes (x | y << 16 | p << 32, then the time): one 16-byte
+    // store a lane instead of assembling them one by one.
+    const __m128i zero = _mm_setzero_si128();
     const __m128i x = _mm_and_si128(v, _mm_set1_epi16(0x7FF));
-    alignas(16) uint32_t xy[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(xy), _mm_unpacklo_epi16(x, y));
-    _mm_store_si128(reinterpret_cast<__m128i*>(xy + 4), _mm_unpackhi_epi16(x, y));
-    alignas(16) uint16_t words[8], lowOf[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(words), v);
-    _mm_store_si128(reinterpret_cast<__m128i*>(lowOf), lows);
+    const __m128i pol = _mm_and_si128(_mm_srli_epi16(v, 11), _mm_set1_epi16(1));
+    const __m128i xyLo = _mm_unpacklo_epi16(x, y), xyHi = _mm_unpackhi_epi16(x, y);
+    const __m128i pLo = _mm_unpacklo_epi16(pol, zero), pHi = _mm_unpackhi_epi16(pol, zero);
+    const __m128i lowLo = _mm_unpacklo_epi16(lows, zero), lowHi = _mm_unpackhi_epi16(lows, zero);
+    const __m128i high = _mm_set1_epi64x(int64_t(timeHigh));
+    const __m128i head[4] = {_mm_unpacklo_epi32(xyLo, pLo), _mm_unpackhi_epi32(xyLo, pLo),
+                             _mm_unpacklo_epi32(xyHi, pHi), _mm_unpackhi_epi32(xyHi, pHi)};
+    const __m128i time[4] = {_mm_or_si128(high, _mm_unpacklo_epi32(lowLo, zero)),
+                             _mm_or_si128(high, _mm_unpackhi_epi32(lowLo, zero)),
+                             _mm_or_si128(high, _mm_unpacklo_epi32(lowHi, zero)),
+                             _mm_or_si128(high, _mm_unpackhi_epi32(lowHi, zero))};
+    __m128i events[8];
+    for (int k = 0; k < 4; ++k) {
+        events[2 * k] = _mm_unpacklo_epi64(head[k], time[k]);
+        events[2 * k + 1] = _mm_unpackhi_epi64(head[k], time[k]);
+    }
     const int xMask = _mm_movemask_epi8(isX);
     if (vectorMask == 0) {
         for (int j = 0; j < 8; ++j) {
-            store(out, uint64_t(xy[j]) | (uint64_t((words[j] >> 11) & 1) << 32),
-                  timeHigh | lowOf[j]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), events[j]);
             out += (xMask >> (2 * j)) & 1;
         }
     } else {
+        alignas(16) uint16_t words[8], rows[8], lowOf[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(words), v);
+        _mm_store_si128(reinterpret_cast<__m128i*>(rows), y);
+        _mm_store_si128(reinterpret_cast<__m128i*>(lowOf), lows);
         for (int j = 0; j < 8; ++j) {
             const uint16_t w = words[j];
             if ((vectorMask >> (2 * j)) & 1) {
-                const uint64_t rowBits = uint64_t(xy[j] >> 16) << 16;
+                const uint64_t rowBits = uint64_t(rows[j]) << 16;
                 const uint64_t at = timeHigh | lowOf[j];
                 if (typeOf(w) == kVectBaseX) {
                     s.baseX = payloadX(w);
@@ -195,12 +211,12 @@ inline bool fastBlock8(const uint8_t* p, uint64_t timeHigh, uint64_t stopTime, u
                 }
                 continue;
             }
-            store(out, uint64_t(xy[j]) | (uint64_t((w >> 11) & 1) << 32), timeHigh | lowOf[j]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), events[j]);
             out += (xMask >> (2 * j)) & 1;
         }
     }
-    yBits = uint64_t(xy[7] >> 16) << 16;
-    t = timeHigh | lowOf[7];
+    yBits = uint64_t(uint16_t(_mm_extract_epi16(y, 7))) << 16;
+    t = timeHigh | uint16_t(_mm_extract_epi16(lows, 7));
     return true;
 }
 #endif
