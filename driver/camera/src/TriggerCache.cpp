@@ -113,8 +113,12 @@ void TriggerCache::trimLocked() {
     const uint64_t newest = open_ ? open_->t1_us : segments_.empty() ? 0 : segments_.back()->t1_us;
     // The oldest goes once the rest still covers the whole duration and a
     // segment more: a recording takes its snapshot a little after it began.
-    // A starting recording's hold keeps what it has yet to copy.
-    const uint64_t keepFrom = holds_->lowest();
+    // A starting recording's hold keeps what it has yet to copy, while the
+    // recording is at most the cache's length behind the stream: one that
+    // cannot keep up fails as it did without a hold, rather than have the
+    // cache grow beside it for as long as it runs.
+    const uint64_t keepFrom = holds_->lowestAfter(
+        newest > 2 * duration_us_ + kSegment_us ? newest - 2 * duration_us_ - kSegment_us : 0);
     while (segments_.size() >= 2 && segments_[1]->t0_us + duration_us_ + kSegment_us < newest &&
            segments_.front()->t1_us <= keepFrom) {
         memoryBytes_ -= segments_.front()->bytes.size();
@@ -194,9 +198,10 @@ CacheSnapshot TriggerCache::closedSegments(uint64_t keepFrom_us) {
     return snap;
 }
 
-uint64_t TriggerCache::Holds::lowest() {
+uint64_t TriggerCache::Holds::lowestAfter(uint64_t after_us) {
     std::lock_guard lock(mutex);
-    return from_us.empty() ? UINT64_MAX : *from_us.begin();
+    const auto it = from_us.lower_bound(after_us);
+    return it == from_us.end() ? UINT64_MAX : *it;
 }
 
 uint64_t TriggerCache::oldestTime_us() {

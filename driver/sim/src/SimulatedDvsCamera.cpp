@@ -338,14 +338,18 @@ size_t SimulatedDvsCamera::recorderMaxQueuedBytes() const {
 bool SimulatedDvsCamera::setTriggerCache(uint16_t seconds, const std::string& directory) {
     std::lock_guard lock(controlMutex_);
     std::shared_ptr<TriggerCache> old;
+    // A recording still copying from the old cache takes the camera's chunks
+    // itself from here on; under the sink lock, so none falls between.
     if (seconds == 0 || directory == ".") {
         std::lock_guard sink(sinkMutex_);
         old.swap(cache_);
+        if (recorder_) recorder_->cacheDetached();
         return true;
     }
     if (!TriggerCache::usableDirectory(directory)) return false;
     std::lock_guard sink(sinkMutex_);
     old = std::move(cache_);
+    if (recorder_) recorder_->cacheDetached();
     cache_ = std::make_shared<TriggerCache>(uint64_t(seconds) * 1000000, directory, dispatchSeq_,
                                             options_.cacheMemoryCap_bytes);
     return true;

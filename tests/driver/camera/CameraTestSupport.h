@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -30,6 +33,33 @@ inline bool waitFor(const std::function<bool()>& cond,
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return true;
+}
+
+// Runs f on this thread; if it has not returned within the limit, ends the
+// test program saying so. A call stuck for good (a recorder waiting on
+// something that never comes) would otherwise hang the run until ctest's
+// timeout, without a word of where.
+inline void mustReturnWithin(std::chrono::seconds limit, const char* what,
+                             const std::function<void()>& f) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(m);
+        if (!cv.wait_for(lock, limit, [&] { return done; })) {
+            std::fprintf(stderr, "%s did not return within %lld s\n", what,
+                         static_cast<long long>(limit.count()));
+            std::fflush(nullptr);
+            std::_Exit(1);
+        }
+    });
+    f();
+    {
+        std::lock_guard lock(m);
+        done = true;
+    }
+    cv.notify_one();
+    watchdog.join();
 }
 
 struct ManualCamera {

@@ -351,9 +351,11 @@ TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSe
     struct Case {
         uint64_t cacheBehind_us;  // stream the cache had not taken in at the start
         uint64_t lateBy_us;       // stream before the recorder's thread looks
+        bool keepsUp = true;
     };
-    for (const Case c : {Case{0, 400000}, Case{600000, 400000}, Case{600000, 1500000},
-                         Case{2000000, 400000}, Case{2000000, 1500000}}) {
+    for (const Case c :
+         {Case{0, 400000}, Case{600000, 400000}, Case{600000, 1000000}, Case{2000000, 400000},
+          Case{2000000, 1000000}, Case{0, 2500000, false}, Case{2000000, 2500000, false}}) {
         SCOPED_TRACE(testing::Message() << "cache behind " << c.cacheBehind_us << " us, late by "
                                         << c.lateBy_us << " us");
         ScratchDir dir;
@@ -385,6 +387,11 @@ TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSe
         pushUntil(start_us, start_us + c.lateBy_us);
         ASSERT_GT(cache->oldestTime_us(), held.segments.front()->t0_us)
             << "the cache trimmed what the start held";
+        if (!c.keepsUp) {
+            EXPECT_GE(cache->oldestTime_us(),
+                      start_us + c.lateBy_us - 1000000 - 3 * TriggerCache::kSegment_us)
+                << "a lapsed hold keeps nothing";
+        }
 
         std::string error;
         auto rec = StreamRecorder::create(dir.file("late.raw"), "KVTEST0001", start_us, cache,
@@ -394,7 +401,15 @@ TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSe
         for (uint64_t t = live_us + kChunk_us; t <= live_us + 200000; t += kChunk_us) {
             ChunkPtr chunk = chunkUntil(t);
             cache->push(chunk);
-            ASSERT_TRUE(rec->push(chunk));
+            const bool taken = rec->push(chunk);  // false once the recording failed
+            if (c.keepsUp) {
+                ASSERT_TRUE(taken);
+            }
+        }
+        if (!c.keepsUp) {
+            EXPECT_FALSE(rec->stop());
+            EXPECT_EQ(rec->status().error, "the disk cannot keep up with the stream");
+            continue;
         }
         ASSERT_TRUE(rec->stop()) << rec->status().error;
 
@@ -410,6 +425,47 @@ TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSe
         pushUntil(live_us + 200000, live_us + 300000);
         EXPECT_GE(cache->oldestTime_us(),
                   live_us + 300000 - 1000000 - 3 * TriggerCache::kSegment_us);
+    }
+}
+
+// The cache switched off or replaced while a recording may still copy from
+// it: the camera's chunks from then on go to the recording itself, so the
+// file is still the stream without a gap, and stopping never waits on a
+// cache that no longer receives anything.
+TEST(CameraTriggerCacheTest, SwitchingTheCacheDuringARecordingLosesNothing) {
+    for (const bool replace : {false, true}) {
+        for (const uint64_t afterSwitch_us :
+             {uint64_t(50000), uint64_t(300000), uint64_t(1000000)}) {
+            SCOPED_TRACE(testing::Message() << (replace ? "replaced" : "switched off") << ", "
+                                            << afterSwitch_us << " us after");
+            ScratchDir dir;
+            fs::create_directories(dir.path() / "c1");
+            fs::create_directories(dir.path() / "c2");
+            ManualCamera m;
+            auto& cam = *m.camera;
+            ASSERT_TRUE(cam.setTriggerCache(1, (dir.path() / "c1").string()));
+            ASSERT_EQ(cam.start(), 0);
+            const auto before = m.stream(1500000);
+            ASSERT_TRUE(cam.startRecording(dir.file("rec.raw")));
+            ASSERT_TRUE(replace ? cam.setTriggerCache(1, (dir.path() / "c2").string())
+                                : cam.setTriggerCache(0, "."));
+            const auto after = m.stream(afterSwitch_us);
+            bool stopped = false;
+            mustReturnWithin(std::chrono::seconds(30), "stopRecording()",
+                             [&] { stopped = cam.stopRecording(); });
+            ASSERT_TRUE(stopped) << cam.recordingStatus().error;
+
+            const FileContent f = readRecording(dir.file("rec.raw"));
+            EXPECT_EQ(f.corrupt, 0u);
+            ASSERT_FALSE(f.data.events.empty());
+            const uint64_t first = f.data.events.front().timestamp;
+            EXPECT_LE(first, filterWindow(before, 500000, UINT64_MAX).front().timestamp)
+                << "the whole cached second";
+            std::vector<Event2D> expected = filterWindow(before, first, UINT64_MAX);
+            expected.insert(expected.end(), after.begin(), after.end());
+            ASSERT_EQ(f.data.events.size(), expected.size());
+            EXPECT_TRUE(f.data.events == expected);
+        }
     }
 }
 

@@ -67,6 +67,11 @@ public:
 
     // False once the recording ended or cannot keep up.
     bool push(ChunkPtr chunk);
+    // The camera no longer feeds the cache this recording began with
+    // (switched off or replaced): chunks pushed from now on are queued here,
+    // as that cache will never hold them. Call it where the camera orders
+    // its chunks, so that every chunk before it went to that cache.
+    void cacheDetached() { acceptingLive_.store(true); }
     // Writes what is queued, syncs and closes. True when everything reached
     // the file. reason (e.g. "camera unplugged") is kept as the status error.
     bool stop(const std::string& reason = std::string());

@@ -81,8 +81,9 @@ public:
     // finds the seconds before the start (the cache trims meanwhile). Its
     // hold also keeps every later segment ending after keepFrom_us, until
     // released: the cache's own thread may be behind the camera when the
-    // recording starts, and what it takes in late is still needed. Held
-    // segments beyond the memory cap go to files as any others.
+    // recording starts, and what it takes in late is still needed. A hold
+    // lapses once the stream is twice the cache's length past keepFrom_us.
+    // Held segments beyond the memory cap go to files as any others.
     CacheSnapshot closedSegments(uint64_t keepFrom_us = UINT64_MAX);
     // The start of the oldest kept camera time (0 when empty).
     uint64_t oldestTime_us();
@@ -103,7 +104,7 @@ private:
     struct Holds {
         std::mutex mutex;
         std::multiset<uint64_t> from_us;
-        uint64_t lowest();
+        uint64_t lowestAfter(uint64_t after_us);  // UINT64_MAX: none
     };
 
     const uint64_t duration_us_;
