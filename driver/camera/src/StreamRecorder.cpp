@@ -181,8 +181,7 @@ bool StreamRecorder::writeHeader(uint64_t firstTime_us) {
 size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
     std::vector<uint8_t> buffer;
     // The cache's duration before the start, in whole segments.
-    const uint64_t dur = cache_->duration_us();
-    const uint64_t from = startTime_us_ > dur ? startTime_us_ - dur : 0;
+    const uint64_t from = cache_->windowStart_us(startTime_us_);
     size_t count = 0;
     for (const auto& seg : snap.segments) {
         if (failed_.load() || seg->lastSeq <= after) continue;

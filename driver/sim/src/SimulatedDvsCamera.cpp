@@ -288,12 +288,8 @@ bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsSta
     // Taken before the sink lock: the cache may be writing a segment out,
     // and the camera's thread must not wait for that. It holds the cached
     // seconds before now, which the start below can only move later.
-    CacheSnapshot held;
-    if (cache_) {
-        const uint64_t now_us = streamTime_.load();
-        const uint64_t dur = cache_->duration_us();
-        held = cache_->closedSegments(now_us > dur ? now_us - dur : 0);
-    }
+    CacheSnapshot held = cache_ ? cache_->closedSegments(cache_->windowStart_us(streamTime_.load()))
+                                : CacheSnapshot();
     std::lock_guard sink(sinkMutex_);
     std::string error;
     const uint64_t startTime = streamTime_.load();

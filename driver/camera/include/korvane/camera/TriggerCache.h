@@ -93,6 +93,11 @@ public:
     size_t fileCount();
     const std::string& directory() const { return directory_; }
     uint64_t duration_us() const { return duration_us_; }
+    // Where the cached seconds before at_us begin: what a recording that
+    // starts then begins with.
+    uint64_t windowStart_us(uint64_t at_us) const {
+        return at_us > duration_us_ ? at_us - duration_us_ : 0;
+    }
 
 private:
     void run();
