@@ -54,21 +54,29 @@ inline CliRun runTool(const std::string& builtPath, const std::string& args,
     const std::string cmd = env + toolCommand(builtPath) + " " + args + " 2>" + errTarget;
     CliRun r;
 #if defined(_WIN32)
-    FILE* p = ::_popen(cmd.c_str(), "rb");
+    // cmd's "not recognized" (9009): under Wine it now and then fails to
+    // start a program that is there. Nothing ran, and our tools never exit
+    // with that code, so the run is tried again.
+    constexpr int kNotStarted = 9009;
+    for (int attempt = 0; attempt < 3 && (attempt == 0 || r.status == kNotStarted); ++attempt) {
+        r = CliRun();
+        FILE* p = ::_popen(cmd.c_str(), "rb");
 #else
-    FILE* p = ::popen(cmd.c_str(), "r");
+    {
+        FILE* p = ::popen(cmd.c_str(), "r");
 #endif
-    if (!p) return r;
-    std::array<char, 65536> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.out.append(buf.data(), n);
+        if (!p) return r;
+        std::array<char, 65536> buf;
+        size_t n;
+        while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+            r.out.append(buf.data(), n);
 #if defined(_WIN32)
-    r.status = ::_pclose(p);  // the exit code itself
+        r.status = ::_pclose(p);  // the exit code itself
 #else
-    const int status = ::pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const int status = ::pclose(p);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
+    }
     if (!errFile.empty()) {
         const auto err = readBytes(errFile);
         r.err.assign(err.begin(), err.end());
