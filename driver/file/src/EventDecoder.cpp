@@ -252,21 +252,16 @@ DecodeStep decodeEvt3Impl(const uint8_t* bytes, size_t wordCount, DecoderState& 
         step.wordsConsumed = i;
         return step;
     }
-    // Room is checked once per block of words: each word writes at most 12.
-    constexpr size_t kBlock = 32;
-    const size_t blockRoom = kBlock * 12;
+    // Room is checked once per run of words: each word writes at most 12, so
+    // a run takes as many words as the room left holds for certain. Long
+    // runs matter: the end of each one is a branch the predictor misses.
     uint64_t yBits = uint64_t(s.y) << 16;
     uint64_t t = s.time;
     [[maybe_unused]] size_t wordWalkUntil = 0;
     while (i < wordCount) {
-        size_t blockEnd;
-        if (size_t(out - first) + blockRoom <= outRoom) {
-            blockEnd = std::min(wordCount, i + kBlock);
-        } else if (size_t(out - first) + 12 <= outRoom) {
-            blockEnd = i + 1;  // near the end of the room: one word at a time
-        } else {
-            break;
-        }
+        const size_t runWords = (outRoom - size_t(out - first)) / 12;
+        if (runWords == 0) break;
+        const size_t blockEnd = i + std::min(runWords, wordCount - i);
         for (; i < blockEnd; ++i) {
 #if KORVANE_SCAN_SSE2
             // Whole blocks of rows, events and time lows; after a block with
