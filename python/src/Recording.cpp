@@ -28,8 +28,10 @@ namespace {
 // Windows over this many index stretches are decoded on every core, by the
 // same measure as the reader's own visits.
 constexpr size_t kParallelStretches = DvsFileReader::kParallelWindowStretches;
-// Windows decoded ahead never take the placer: they go to the reader, which
-// decodes the large ones on every core itself.
+// Windows decoded ahead never take the placer, and each decodes on its own
+// thread: two of them are decoded at once, one per core, and a window's
+// own workers on top only took turns with the other window's and added a
+// copy of every event out of memory (the one-thread walk copies from cache).
 constexpr size_t kAheadParallelStretches = size_t(-1);
 // Windows of about this many events or more are decoded into a pooled buffer
 // of their own (EventBuffer) rather than the reader's window buffer, which
@@ -279,9 +281,10 @@ DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us
     auto buffer = std::make_unique<EventBuffer>();
     buffer->reserve(size_t(std::max<uint64_t>(1, estimate)));
     if (stretches < parallelStretches) {
-        reader.visitEventsInWindow(t0_us, t1_us - t0_us, [&](const korvane::Event2D* ev, size_t n) {
-            buffer->append(ev, n);
-        });
+        reader.visitEventsInWindow(
+            t0_us, t1_us - t0_us,
+            [&](const korvane::Event2D* ev, size_t n) { buffer->append(ev, n); },
+            parallelStretches != kAheadParallelStretches);
         window.buffer = std::move(buffer);
         return window;
     }
