@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 namespace py = pybind11;
@@ -226,6 +227,12 @@ void EventBuffer::append(const Event2D* events, size_t count) {
     size_ += count;
 }
 
+void EventBuffer::setExtent(size_t begin, size_t end) {
+    if (begin > end || end > capacity_) throw std::logic_error("event buffer extent out of room");
+    begin_ = begin;
+    size_ = end;
+}
+
 Event2D* EventBuffer::claim(size_t count) {
     if (capacity_ - size_ < count) return nullptr;
     Event2D* at = data_ + size_;
@@ -234,10 +241,10 @@ Event2D* EventBuffer::claim(size_t count) {
 }
 
 py::array eventArray(std::unique_ptr<EventBuffer> buffer) {
-    if (!buffer || buffer->size() == 0)
+    if (!buffer || buffer->size() == buffer->begin())
         return py::array(eventDtype(), py::array::ShapeContainer{py::ssize_t(0)});
-    const auto count = py::ssize_t(buffer->size());
-    void* data = buffer->data();
+    const auto count = py::ssize_t(buffer->size() - buffer->begin());
+    void* data = buffer->data() + buffer->begin();
     py::capsule base(buffer.get(), [](void* p) { delete static_cast<EventBuffer*>(p); });
     buffer.release();  // the capsule frees it now
     return py::array(eventDtype(), {count}, {py::ssize_t(sizeof(Event2D))}, data, base);

@@ -50,12 +50,18 @@ public:
     // thread; null (and nothing taken) when they do not fit in the room
     // reserved. Callers keep claims and reserve() apart.
     korvane::Event2D* claim(size_t count);
+    // The array is events [begin, end) of the room, filled by the caller
+    // straight into data() (a window whose first events were placed short
+    // of the room's start); begin <= end <= capacity.
+    void setExtent(size_t begin, size_t end);
     korvane::Event2D* data() const { return data_; }
     size_t size() const { return size_; }
+    size_t begin() const { return begin_; }
     size_t capacity() const { return capacity_; }
 
 private:
     korvane::Event2D* data_ = nullptr;
+    size_t begin_ = 0;
     size_t size_ = 0;
     size_t capacity_ = 0;
     size_t mappedBytes_ = 0;

@@ -122,6 +122,156 @@ private:
     bool overflowed_ = false;
 };
 
+// Puts a parallel scan's stretches into one buffer without copying most of
+// them. The stretches the index bounds wholly inside the window (a run of
+// them, from the first) are decoded straight into regions of the buffer
+// laid side by side by their event bounds (IndexEntry::eventBound), which
+// well-formed data fills exactly. The stretches before that run (the window
+// starts inside one) are copied to end where the first region begins, and
+// the array starts there; those after it are appended. A region left short
+// is closed up by moving the later events down (never onto a region still
+// being decoded); anything else the plan did not foresee (bounds that do
+// not hold) sends every event to a second buffer by copy instead.
+// Threads: place() and decoded() on the scan's workers (they read only what
+// the constructor set), inOrder() on the caller.
+class RegionPlacer {
+public:
+    // Stretches [first, last) as the scan will take them; the buffer is
+    // reserved here and must not move until the scan has ended.
+    RegionPlacer(EventBuffer& out, const korvane::TimeIndex& index, size_t first, size_t last,
+                 uint64_t t0_us, uint64_t t1_us, bool clearPadding)
+        : out_(out), first_(first), clearPadding_(clearPadding) {
+        const auto& entries = index.entries();
+        runBegin_ = first;
+        while (runBegin_ < last && !index.stretchWithin(runBegin_, t0_us, t1_us))
+            ++runBegin_;
+        runEnd_ = runBegin_;
+        while (runEnd_ < last && index.stretchWithin(runEnd_, t0_us, t1_us))
+            ++runEnd_;
+        uint64_t at = 0;
+        for (size_t k = first; k < runBegin_; ++k)
+            at += entries[k].eventBound;
+        leadRoom_ = at;
+        for (size_t k = runBegin_; k < runEnd_; ++k) {
+            regions_.push_back({at, entries[k].eventBound});
+            at += entries[k].eventBound;
+        }
+        for (size_t k = runEnd_; k < last; ++k)
+            at += entries[k].eventBound;
+        out_.reserve(size_t(std::max<uint64_t>(1, at)));
+        regionBase_ = base_ = out_.data();
+    }
+
+    // True when some stretch can be decoded in place.
+    bool useful() const { return !regions_.empty(); }
+
+    korvane::Event2D* place(const korvane::StretchBatch& b, size_t& room) const {
+        if (b.stretch - b.sequence != first_ || b.stretch < runBegin_ || b.stretch >= runEnd_)
+            return nullptr;
+        const Region& r = regions_[b.stretch - runBegin_];
+        room = size_t(r.bound);
+        return regionBase_ + r.start;
+    }
+
+    // The decoders leave an EVT 2.0 event's padding as it was.
+    void decoded(const korvane::StretchBatch& b) const {
+        if (clearPadding_ && inRegion(b))
+            clearEventPadding(const_cast<korvane::Event2D*>(b.events), b.count);
+    }
+
+    void inOrder(korvane::StretchBatch& b) {
+        if (copy_) {
+            copy_->append(b.events, b.count);
+            return;
+        }
+        if (b.stretch < runBegin_) {
+            lead_.append(b.events, b.count);
+            return;
+        }
+        if (!leadPlaced_ && !placeLead()) return inOrder(b);
+        if (inRegion(b)) {
+            const Region& r = regions_[b.stretch - runBegin_];
+            if (filled_ < r.start) {
+                // A region before was left short: close up (the events move
+                // down, inside what was this region's and earlier ones').
+                std::memmove(static_cast<void*>(base_ + filled_), b.events,
+                             b.count * sizeof(korvane::Event2D));
+            }
+            filled_ += b.count;
+            return;
+        }
+        if (b.stretch < runEnd_) {  // a run's stretch that left its region
+            toCopy();
+            return inOrder(b);
+        }
+        // After the run: every region is decoded, so the buffer may grow.
+        out_.setExtent(begin_, filled_);
+        out_.append(b.events, b.count);
+        filled_ = out_.size();
+        base_ = out_.data();
+    }
+
+    std::unique_ptr<EventBuffer> finish(std::unique_ptr<EventBuffer> out) {
+        if (copy_) return std::move(copy_);
+        if (!leadPlaced_ && !placeLead()) return std::move(copy_);
+        out->setExtent(begin_, filled_);
+        return out;
+    }
+
+private:
+    struct Region {
+        uint64_t start;
+        uint64_t bound;
+    };
+
+    bool inRegion(const korvane::StretchBatch& b) const {
+        if (b.stretch - b.sequence != first_ || b.stretch < runBegin_ || b.stretch >= runEnd_)
+            return false;
+        const Region& r = regions_[b.stretch - runBegin_];
+        return b.events == regionBase_ + r.start && b.count <= r.bound;
+    }
+
+    // The stretches before the run, ending where its first region begins.
+    bool placeLead() {
+        const size_t n = lead_.size();
+        if (n > leadRoom_) {
+            toCopy();
+            return false;
+        }
+        begin_ = size_t(leadRoom_) - n;
+        if (n > 0) copyEvents(base_ + begin_, lead_.data(), n);
+        filled_ = size_t(leadRoom_);
+        leadPlaced_ = true;
+        return true;
+    }
+
+    void toCopy() {
+        copy_ = std::make_unique<EventBuffer>();
+        copy_->reserve(std::max<size_t>(1, out_.capacity()));
+        if (leadPlaced_) {
+            copy_->append(base_ + begin_, filled_ - begin_);
+        } else {
+            copy_->append(lead_.data(), lead_.size());
+        }
+    }
+
+    EventBuffer& out_;
+    const size_t first_;
+    const bool clearPadding_;
+    size_t runBegin_ = 0, runEnd_ = 0;
+    uint64_t leadRoom_ = 0;
+    std::vector<Region> regions_;
+    // Where the regions lie (fixed once reserved: workers read it), and the
+    // buffer as the caller fills it (moves once the stretches after the run
+    // make it grow).
+    korvane::Event2D* regionBase_ = nullptr;
+    korvane::Event2D* base_ = nullptr;
+    EventBuffer lead_;  // the stretches before the run, until it begins
+    bool leadPlaced_ = false;
+    size_t begin_ = 0, filled_ = 0;
+    std::unique_ptr<EventBuffer> copy_;
+};
+
 }  // namespace
 
 FsPath fsPath(const py::handle& path) {
@@ -257,10 +407,11 @@ DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us
     const korvane::TimeIndex& index = reader.index();
     size_t stretches = 0;
     uint64_t bytes = 0;
+    size_t first = 0, last = 0;
     if (!index.empty() && t1_us > t0_us) {
         const auto& entries = index.entries();
-        const size_t first = index.stretchAt(index.entryBefore(t0_us).offsetBytes);
-        size_t last = first;
+        first = index.stretchAt(index.entryBefore(t0_us).offsetBytes);
+        last = first;
         while (last < entries.size() && index.floorFrom(last) < t1_us)
             ++last;
         stretches = last - first;
@@ -288,9 +439,23 @@ DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us
         window.buffer = std::move(buffer);
         return window;
     }
-    StretchPlacer placer(*buffer);
     korvane::ParallelScanOptions options;  // every core
     options.inFlight = 3;
+    RegionPlacer regions(*buffer, index, first, last, t0_us, t1_us,
+                         reader.format() != korvane::RawFormat::Evt3);
+    if (regions.useful()) {
+        options.placeEvents = [&](const korvane::StretchBatch& b, size_t& room) {
+            return regions.place(b, room);
+        };
+        options.onWorker = [&](korvane::StretchBatch& b) { regions.decoded(b); };
+        reader.scanStretches(t0_us, t1_us, options, [&](korvane::StretchBatch& b) {
+            regions.inOrder(b);
+            return true;
+        });
+        window.buffer = regions.finish(std::move(buffer));
+        return window;
+    }
+    StretchPlacer placer(*buffer);
     options.onWorker = [&](korvane::StretchBatch& b) { placer.decoded(b); };
     reader.scanStretches(t0_us, t1_us, options, [&](korvane::StretchBatch& b) {
         placer.inOrder(b);

@@ -5,13 +5,14 @@
 #include <unistd.h>
 #endif
 
+#include <bitset>
 #include <fstream>
 
 #include <random>
 
+#include "../TestPlatform.h"
 #include "DriverTestSupport.h"
 #include "PortableScan.h"
-#include "../TestPlatform.h"
 #include "korvane/file/EventDecoder.h"
 #include "korvane/file/RawWriter.h"
 #include "korvane/file/TimeIndex.h"
@@ -531,6 +532,18 @@ TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
             ASSERT_EQ(sa.minTime, sb.minTime);
             ASSERT_EQ(sa.maxTime, sb.maxTime);
             ASSERT_EQ(sa.eventWords, sb.eventWords);
+            ASSERT_EQ(sa.eventBound, sb.eventBound);
+            // The bound: every single event and every vector mask bit.
+            uint64_t bound = 0;
+            for (size_t i = 0; i < n; ++i) {
+                const uint16_t w = loadWord16(data->data() + 2 * (from + i));
+                const unsigned type = evt3::typeOf(w);
+                bound += type == evt3::kAddrX    ? 1
+                         : type == evt3::kVect12 ? std::bitset<12>(w).count()
+                         : type == evt3::kVect8  ? std::bitset<8>(w).count()
+                                                 : 0;
+            }
+            ASSERT_EQ(sa.eventBound, bound) << trial;
             // Both equal the word-by-word reference.
             DecoderState start;
             start.timeHigh = b.timeHigh & ~uint64_t(0xFFFFFF);
@@ -541,6 +554,7 @@ TEST(TimeIndexTest, PortableWalkMatchesSimdWalk) {
             ASSERT_EQ(r, again);
             ASSERT_EQ(sr.minTime, sg.minTime);
             ASSERT_EQ(sr.maxTime, sg.maxTime);
+            ASSERT_EQ(sr.eventBound, sg.eventBound);
 
             const uint64_t limit =
                 sa.minTime == UINT64_MAX ? 1 + rng() % (1 << 24) : sa.minTime + rng() % 8192;

@@ -1,7 +1,8 @@
 // The parallel scan against the one-thread decode: the same events, edges
 // and corrupt-word counts, on clean, vector-heavy, looping and damaged
 // recordings, for whole files and for ranges, with stretches small enough to
-// start inside vector runs and right after time loops.
+// start inside vector runs and right after time loops, decoded into the
+// ring or into memory the caller places them in.
 
 #include <gtest/gtest.h>
 
@@ -87,16 +88,34 @@ Pass serialPass(const Opened& o, uint64_t from = 0, uint64_t to = UINT64_MAX,
     return p;
 }
 
+// Where placeEvents sends each stretch: nowhere (the ring), memory of its
+// own with room for the index's bound, or with room for half of it (so
+// most stretches overflow and go to the ring after all).
+enum class Placement { Ring, Bound, HalfBound };
+
 // pieces: the events reach the worker piece by piece (onWorkerEvents) and
-// are gathered per slot, as a reduction would see them.
+// are gathered per slot, as a reduction would see them. counts: each
+// stretch's events, by stretch.
 Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t to = UINT64_MAX,
                   uint32_t width = kAddressRange, ParallelScanResult* result = nullptr,
-                  bool pieces = false, ScanStorage* storage = nullptr) {
+                  bool pieces = false, ScanStorage* storage = nullptr,
+                  Placement placement = Placement::Ring, std::vector<uint64_t>* counts = nullptr) {
     Pass p;
     ParallelScanOptions opt;
     opt.threads = threads;
     opt.sensorWidth = width;
     opt.storage = storage;
+    // One region per stretch, sized by the worker that decodes it.
+    std::vector<std::vector<Event2D>> regions(o.index.entries().size());
+    if (placement != Placement::Ring) {
+        opt.placeEvents = [&](const StretchBatch& b, size_t& room) {
+            const uint64_t bound = o.index.entries()[b.stretch].eventBound;
+            room = size_t(placement == Placement::Bound ? bound : bound / 2);
+            regions[b.stretch].assign(room + 1, Event2D{});
+            return regions[b.stretch].data();
+        };
+    }
+    if (counts) counts->assign(o.index.entries().size(), 0);
     std::vector<std::pair<size_t, std::vector<Event2D>>> perSlot(parallelScanSlots(opt));
     if (pieces) {
         opt.onWorkerEvents = [&](StretchBatch& b, const Event2D* ev, size_t n) {
@@ -117,6 +136,21 @@ Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t
                 EXPECT_EQ(b.stretch, expectedStretch);
             }
             expectedStretch = b.stretch + 1;
+            if (counts) (*counts)[b.stretch] = b.count;
+            if (placement != Placement::Ring && b.count > 0) {
+                // In the stretch's region when it fits, else in the ring (a
+                // range's stretch may fit only once cut to the range).
+                const std::vector<Event2D>& r = regions[b.stretch];
+                const bool inRegion = b.events == r.data();
+                if (from == 0 && to == UINT64_MAX) {
+                    EXPECT_EQ(inRegion, b.count <= r.size() - 1) << b.stretch;
+                }
+                if (inRegion) {
+                    EXPECT_LE(b.count, r.size() - 1) << b.stretch;
+                    // The decoder wrote nothing past the room it was given.
+                    EXPECT_EQ(r.back(), Event2D{}) << b.stretch;
+                }
+            }
             for (const auto& t : b.triggers)
                 p.triggers.push_back({t.trigger, p.events.size() + t.eventIndex});
             if (pieces) {
@@ -204,8 +238,28 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
             expectSamePass(serial, parallelPass(o, threads, 0, UINT64_MAX, kAddressRange, nullptr,
                                                 false, &kept));
         }
+        // Stretches decoded into memory of their own, sized by the index's
+        // bound or too small for most of them: the same pass. From clean
+        // data each stretch gives exactly its bound, from damaged data at
+        // most that.
+        std::vector<uint64_t> counts;
+        expectSamePass(serial, parallelPass(o, 2, 0, UINT64_MAX, kAddressRange, nullptr, false,
+                                            &kept, Placement::Bound, &counts));
+        for (size_t k = 0; k < counts.size(); ++k) {
+            const uint64_t bound = o.index.entries()[k].eventBound;
+            if (c.damageEvery) {
+                ASSERT_LE(counts[k], bound) << "stretch " << k;
+            } else {
+                ASSERT_EQ(counts[k], bound) << "stretch " << k;
+            }
+        }
+        expectSamePass(serial, parallelPass(o, 3, 0, UINT64_MAX, kAddressRange, nullptr, false,
+                                            nullptr, Placement::HalfBound));
         // A narrower sensor drops (and counts) the events beyond it alike.
         expectSamePass(serialPass(o, 0, UINT64_MAX, 640), parallelPass(o, 3, 0, UINT64_MAX, 640));
+        expectSamePass(
+            serialPass(o, 0, UINT64_MAX, 640),
+            parallelPass(o, 2, 0, UINT64_MAX, 640, nullptr, false, nullptr, Placement::Bound));
         // Ranges: from a checkpoint's middle to another's.
         for (auto [from, to] : {std::pair<uint64_t, uint64_t>{123457, 198765},
                                 {0, 1},
@@ -217,6 +271,12 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
             expectSamePass(serialPass(o, from, to),
                            parallelPass(o, 2, from, to, kAddressRange, nullptr, false, &kept),
                            false);
+            for (Placement place : {Placement::Bound, Placement::HalfBound}) {
+                expectSamePass(
+                    serialPass(o, from, to),
+                    parallelPass(o, 2, from, to, kAddressRange, nullptr, false, nullptr, place),
+                    false);
+            }
         }
         // Pieces: stretches of many pieces each, whole and in ranges.
         const Opened large = openWithStep(path, 64 * 1024);

@@ -225,6 +225,15 @@ TEST(ReaderIndexCacheTest, PersistedReusedInvalidatedAndUnwritable) {
     }
     EXPECT_FALSE(reopenedFromCache());
     EXPECT_TRUE(reopenedFromCache());
+    // A well-formed entry whose stretch claims more events than its words
+    // can give (readers size memory by it) is not taken either.
+    {
+        TimeIndex doctored = first->index();
+        doctored.entries()[1].eventBound = uint64_t(1) << 40;
+        ASSERT_TRUE(IndexCache::store(key, doctored));
+    }
+    EXPECT_FALSE(reopenedFromCache());
+    EXPECT_TRUE(reopenedFromCache());
 
     // An index of an older version of the file: same path, other content.
 #if defined(_WIN32)

@@ -65,7 +65,8 @@ Event2D* dropBeyond(Event2D* first, Event2D* out, uint32_t xLimit,
             (*triggers)[t].eventIndex = eventBase + uint64_t(end - first);
         if (i == n) break;
         if (first[i].x < xLimit) {
-            *end++ = first[i];
+            // Whole records, padding included (zero as the decoders write it).
+            std::memcpy(static_cast<void*>(end++), first + i, sizeof(Event2D));
         } else {
             ++corruptWords;
         }

@@ -17,8 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kMagic[8] = {'K', 'V', 'I', 'D', 'X', '\r', '\n', '\x1a'};
-constexpr uint32_t kVersion = 4;  // 4: a loop only from the top quarter to the bottom one
-constexpr size_t kEntryBytes = 8 + 8 + 8 + 8 + 2 + 2 + 2 + 1 + 1 + 8 + 1;
+constexpr uint32_t kVersion = 5;  // 5: each stretch's event bound
+constexpr size_t kEntryBytes = 8 + 8 + 8 + 8 + 2 + 2 + 2 + 1 + 1 + 8 + 1 + 8;
 constexpr size_t kFixedBytes = 8 + 4 + 4 + 8 * 6 + 1 + 8 + 8 + 4 + 8 + 8;
 
 uint64_t fnv1a(const uint8_t* p, size_t n, uint64_t h = 1469598103934665603ull) {
@@ -131,8 +131,7 @@ std::optional<std::vector<uint8_t>> readEntry(const std::string& path, uint64_t 
     if (fd < 0) return std::nullopt;
     platform::FileStatus st;
     std::optional<std::vector<uint8_t>> out;
-    if (platform::status(fd, st) && st.kind == platform::FileKind::Regular &&
-        st.size <= maxBytes) {
+    if (platform::status(fd, st) && st.kind == platform::FileKind::Regular && st.size <= maxBytes) {
         std::vector<uint8_t> bytes(size_t(st.size));
         size_t done = 0;
         while (done < bytes.size()) {
@@ -208,6 +207,7 @@ std::optional<TimeIndex> IndexCache::load(const IndexFileKey& key) {
         r.u8(have);
         r.u64(e.minTime);
         r.u8(eventWords);
+        r.u64(e.eventBound);
         e.state.polarity = pol;
         e.state.haveTime = have != 0;
         e.eventWords = eventWords != 0;
@@ -218,11 +218,21 @@ std::optional<TimeIndex> IndexCache::load(const IndexFileKey& key) {
     span.first_us = span.hasEvents ? first : 0;
     span.last_us = span.hasEvents ? last : 0;
     index.setSpan(span);
-    // Offsets must climb inside the data and keys must never fall.
+    // Offsets must climb inside the data and keys must never fall; no
+    // stretch may claim more events than its words can give (a reader sizes
+    // memory by it).
     if (entries.front().offsetBytes != dataOffset) return std::nullopt;
-    for (size_t i = 1; i < entries.size(); ++i) {
-        if (entries[i].offsetBytes <= entries[i - 1].offsetBytes ||
-            entries[i].offsetBytes >= size || entries[i].keyTime < entries[i - 1].keyTime) {
+    const uint64_t perWord = format == uint32_t(RawFormat::Evt2) ? 1 : 12;
+    const uint64_t wordBytes = wordSizeBytes(static_cast<RawFormat>(format));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 &&
+            (entries[i].offsetBytes <= entries[i - 1].offsetBytes ||
+             entries[i].offsetBytes >= size || entries[i].keyTime < entries[i - 1].keyTime)) {
+            return std::nullopt;
+        }
+        const uint64_t end = i + 1 < entries.size() ? entries[i + 1].offsetBytes : size;
+        if (end > entries[i].offsetBytes &&
+            entries[i].eventBound > (end - entries[i].offsetBytes) / wordBytes * perWord) {
             return std::nullopt;
         }
     }
@@ -271,6 +281,7 @@ bool IndexCache::store(const IndexFileKey& key, const TimeIndex& index) {
         w.u8(e.state.haveTime ? 1 : 0);
         w.u64(e.minTime);
         w.u8(e.eventWords ? 1 : 0);
+        w.u64(e.eventBound);
     }
     w.u64(fnv1a(w.bytes.data(), w.bytes.size()));
 

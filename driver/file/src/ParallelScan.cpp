@@ -45,7 +45,9 @@ size_t keepInRange(Event2D* ev, size_t n, std::vector<TriggerRecord>& triggers, 
             }
             ++t;
         }
-        if (i < n && ev[i].timestamp >= from && ev[i].timestamp < to) ev[kept++] = ev[i];
+        // Whole records, padding included: callers hand them on as bytes.
+        if (i < n && ev[i].timestamp >= from && ev[i].timestamp < to)
+            std::memcpy(static_cast<void*>(ev + kept++), ev + i, sizeof(Event2D));
     }
     triggers.resize(keptTriggers);
     return kept;
@@ -161,31 +163,94 @@ struct Job {
         if (options.decodeEvents && options.onWorkerEvents) {
             decodeInPieces(slot, size_t(got / ws));
         } else if (options.decodeEvents) {
+            size_t room = 0;
+            Event2D* place = options.placeEvents ? options.placeEvents(b, room) : nullptr;
+            if (place) {
+                decodePlaced(slot, place, room, size_t(got / ws));
+                return;
+            }
             DecoderState state = entry.state;
-            const uint8_t* at = slot.bytes.get();
-            size_t words = size_t(got / ws);
             // Real data has about one event per word: one allocation for most
             // stretches, instead of doubling (and copying) up to their size.
+            const size_t words = size_t(got / ws);
             slot.events.reserveMore(std::max(kDecodeRoom, words + words / 8));
-            while (words > 0) {
-                slot.events.reserveMore(kDecodeRoom);
-                Event2D* out = slot.events.data() + slot.events.size();
-                const uint64_t base = slot.events.size();
-                const DecodeStep step =
-                    format == RawFormat::Evt2
-                        ? decodeEvt2(at, words, state, out, slot.events.room(), &b.triggers, base,
-                                     kNoStop, b.corruptWords, options.sensorWidth)
-                        : decodeEvt3(at, words, state, out, slot.events.room(), &b.triggers, base,
-                                     kNoStop, b.corruptWords, options.sensorWidth);
-                slot.events.grew(step.eventsWritten);
-                at += step.wordsConsumed * ws;
-                words -= step.wordsConsumed;
-            }
+            decodeIntoSlot(slot, slot.bytes.get(), words, state, 0);
             keepRange(slot);
         }
         if (options.decodeEvents && options.onWorkerEvents) return;  // count set by the pieces
         b.events = slot.events.data();
         b.count = slot.events.size();
+    }
+
+    // Appends the events of `words` words at `at` to the slot's buffer;
+    // `before`: the stretch's events decoded elsewhere ahead of them.
+    void decodeIntoSlot(RingSlot& slot, const uint8_t* at, size_t words, DecoderState& state,
+                        size_t before) const {
+        const RawFormat format = index.format();
+        const uint64_t ws = wordSizeBytes(format);
+        StretchBatch& b = slot.batch;
+        while (words > 0) {
+            slot.events.reserveMore(kDecodeRoom);
+            Event2D* out = slot.events.data() + slot.events.size();
+            const uint64_t base = before + slot.events.size();
+            const DecodeStep step =
+                format == RawFormat::Evt2
+                    ? decodeEvt2(at, words, state, out, slot.events.room(), &b.triggers, base,
+                                 kNoStop, b.corruptWords, options.sensorWidth)
+                    : decodeEvt3(at, words, state, out, slot.events.room(), &b.triggers, base,
+                                 kNoStop, b.corruptWords, options.sensorWidth);
+            slot.events.grew(step.eventsWritten);
+            at += step.wordsConsumed * ws;
+            words -= step.wordsConsumed;
+        }
+    }
+
+    // Decodes the slot's words into `place` (room for `room` events). The
+    // decoder needs a little room beyond the events it writes, which the
+    // place's end does not have: the last words go through the slot's buffer
+    // and are copied over. Sets the batch's events: in `place`, or all in
+    // the slot's buffer, in order, when the stretch gave more than `room`.
+    void decodePlaced(RingSlot& slot, Event2D* place, size_t room, size_t words) const {
+        const RawFormat format = index.format();
+        const uint64_t ws = wordSizeBytes(format);
+        StretchBatch& b = slot.batch;
+        DecoderState state = index.entries()[b.stretch].state;
+        const uint8_t* at = slot.bytes.get();
+        size_t n = 0;
+        constexpr size_t kLeastRoom = 12;  // a decoder call's least room
+        while (words > 0 && room - n >= kLeastRoom) {
+            const DecodeStep step =
+                format == RawFormat::Evt2
+                    ? decodeEvt2(at, words, state, place + n, room - n, &b.triggers, n, kNoStop,
+                                 b.corruptWords, options.sensorWidth)
+                    : decodeEvt3(at, words, state, place + n, room - n, &b.triggers, n, kNoStop,
+                                 b.corruptWords, options.sensorWidth);
+            n += step.eventsWritten;
+            at += step.wordsConsumed * ws;
+            words -= step.wordsConsumed;
+            if (step.wordsConsumed == 0) break;
+        }
+        decodeIntoSlot(slot, at, words, state, n);
+        const size_t rest = slot.events.size();
+        if (n + rest > room) {
+            // More than the place holds: the whole stretch to the slot.
+            slot.events.reserveMore(n);
+            Event2D* events = slot.events.data();
+            std::memmove(static_cast<void*>(events + n), events, rest * sizeof(Event2D));
+            std::memcpy(static_cast<void*>(events), place, n * sizeof(Event2D));
+            slot.events.grew(n);
+            keepRange(slot);
+            b.events = slot.events.data();
+            b.count = slot.events.size();
+            return;
+        }
+        if (rest > 0)
+            std::memcpy(static_cast<void*>(place + n), slot.events.data(), rest * sizeof(Event2D));
+        n += rest;
+        slot.events.clear();
+        if (!wholeStretchInRange(b.stretch)) n = keepInRange(place, n, b.triggers, 0, 0, from, to);
+        b.events = place;
+        b.count = n;
     }
 
     // Decodes the slot's words piece by piece into a small buffer and hands

@@ -53,6 +53,7 @@ struct TimeIndex::Scan {
             IndexEntry& stretch = index.entries_.back();
             stretch.minTime = std::min(stretch.minTime, stats.minTime);
             stretch.eventWords = stretch.eventWords || stats.eventWords;
+            stretch.eventBound += stats.eventBound;
             bytes += chunk;
             pos += chunk;
             if (state.haveTime) key = std::max({key, state.time, stats.maxTime});

@@ -81,6 +81,13 @@ struct ParallelScanOptions {
     // has no events (events null), count says how many there were; its
     // edges' eventIndex count the events of the stretch as before.
     std::function<void(StretchBatch&, const Event2D*, size_t)> onWorkerEvents;
+    // When set (events decoded, no onWorkerEvents), a worker asks it where
+    // stretch b.stretch goes before decoding it: memory for `room` events,
+    // the worker's alone until the batch has been handed to inOrder, or null
+    // for the ring's own buffer. The batch's events then point there. A
+    // stretch that gives more than `room` events goes to the ring's buffer
+    // after all, whole (what was decoded in place is moved there).
+    std::function<Event2D*(const StretchBatch&, size_t& room)> placeEvents;
     // False when the file may have changed since the index was built: the
     // index's times then bound nothing, and every event's time is checked.
     bool indexTimesHold = true;

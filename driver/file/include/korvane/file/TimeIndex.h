@@ -29,6 +29,10 @@ struct IndexEntry {
     // and every time a word sets); the maximum when it has none.
     uint64_t minTime = std::numeric_limits<uint64_t>::max();
     bool eventWords = false;  // the stretch holds words that can carry events
+    // The most events the stretch's words can give (ScanStats::eventBound):
+    // a decode of the whole stretch gives no more, and from well-formed data
+    // exactly that many, so a reader can place stretches side by side.
+    uint64_t eventBound = 0;
     bool operator==(const IndexEntry&) const = default;
 };
 
