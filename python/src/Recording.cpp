@@ -33,6 +33,10 @@ constexpr size_t kParallelStretches = DvsFileReader::kParallelWindowStretches;
 // own workers on top only took turns with the other window's and added a
 // copy of every event out of memory (the one-thread walk copies from cache).
 constexpr size_t kAheadParallelStretches = size_t(-1);
+// A window ahead over this many stretches or more is decoded by a one-thread
+// scan into its regions (no copy of the stretches inside it); a smaller one
+// by the reader's walk, which copies each piece out of cache.
+constexpr size_t kAheadPlacedStretches = 3;
 // Windows of about this many events or more are decoded into a pooled buffer
 // of their own (EventBuffer) rather than the reader's window buffer, which
 // for a large window would be fresh memory each time (its array keeps it).
@@ -431,16 +435,17 @@ DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us
     }
     auto buffer = std::make_unique<EventBuffer>();
     buffer->reserve(size_t(std::max<uint64_t>(1, estimate)));
-    if (stretches < parallelStretches) {
+    const bool ahead = parallelStretches == kAheadParallelStretches;
+    if (stretches < parallelStretches && !(ahead && stretches >= kAheadPlacedStretches)) {
         reader.visitEventsInWindow(
             t0_us, t1_us - t0_us,
-            [&](const korvane::Event2D* ev, size_t n) { buffer->append(ev, n); },
-            parallelStretches != kAheadParallelStretches);
+            [&](const korvane::Event2D* ev, size_t n) { buffer->append(ev, n); }, !ahead);
         window.buffer = std::move(buffer);
         return window;
     }
-    korvane::ParallelScanOptions options;  // every core
+    korvane::ParallelScanOptions options;  // every core, or this thread for a window ahead
     options.inFlight = 3;
+    if (ahead) options.threads = 1;
     RegionPlacer regions(*buffer, index, first, last, t0_us, t1_us,
                          reader.format() != korvane::RawFormat::Evt3);
     if (regions.useful()) {

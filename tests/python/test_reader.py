@@ -315,6 +315,13 @@ class TestSlicesDecodedAhead:
                 inside = (large["t"] >= t0) & (large["t"] < t1)
                 np.testing.assert_array_equal(rec.read(t0, t1), large[inside],
                                               err_msg=f"[{t0}, {t1})")
+            # Slices of several stretches each, decoded ahead on one thread
+            # into their own regions.
+            step = 150_000 if kind != "damaged" else max(150_000, (end_us - start_us) // 100)
+            for k, part in enumerate(rec.slices(step, start_us, end_us + 1)):
+                t0 = start_us + k * step
+                inside = (large["t"] >= t0) & (large["t"] < min(t0 + step, end_us + 1))
+                np.testing.assert_array_equal(part, large[inside], err_msg=f"slice {k}")
             raw = large.view(np.uint8).reshape(-1, 16)
             assert np.all(raw[:, 5:8] == 0)
 
