@@ -89,9 +89,10 @@ Pass serialPass(const Opened& o, uint64_t from = 0, uint64_t to = UINT64_MAX,
 }
 
 // Where placeEvents sends each stretch: nowhere (the ring), memory of its
-// own with room for the index's bound, or with room for half of it (so
-// most stretches overflow and go to the ring after all).
-enum class Placement { Ring, Bound, HalfBound };
+// own with room for the index's bound, or with room for half of it, one
+// event less or none (so most stretches overflow and go to the ring after
+// all, some by a single event, once the place is full to its last event).
+enum class Placement { Ring, Bound, HalfBound, OneShort, NoRoom };
 
 // pieces: the events reach the worker piece by piece (onWorkerEvents) and
 // are gathered per slot, as a reduction would see them. counts: each
@@ -110,7 +111,10 @@ Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t
     if (placement != Placement::Ring) {
         opt.placeEvents = [&](const StretchBatch& b, size_t& room) {
             const uint64_t bound = o.index.entries()[b.stretch].eventBound;
-            room = size_t(placement == Placement::Bound ? bound : bound / 2);
+            room = size_t(placement == Placement::Bound       ? bound
+                          : placement == Placement::HalfBound ? bound / 2
+                          : placement == Placement::OneShort  ? (bound > 0 ? bound - 1 : 0)
+                                                              : 0);
             regions[b.stretch].assign(room + 1, Event2D{});
             return regions[b.stretch].data();
         };
@@ -253,8 +257,10 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
                 ASSERT_EQ(counts[k], bound) << "stretch " << k;
             }
         }
-        expectSamePass(serial, parallelPass(o, 3, 0, UINT64_MAX, kAddressRange, nullptr, false,
-                                            nullptr, Placement::HalfBound));
+        for (Placement place : {Placement::HalfBound, Placement::OneShort, Placement::NoRoom}) {
+            expectSamePass(serial, parallelPass(o, 3, 0, UINT64_MAX, kAddressRange, nullptr, false,
+                                                nullptr, place));
+        }
         // A narrower sensor drops (and counts) the events beyond it alike.
         expectSamePass(serialPass(o, 0, UINT64_MAX, 640), parallelPass(o, 3, 0, UINT64_MAX, 640));
         expectSamePass(
@@ -271,7 +277,7 @@ TEST(ParallelScanTest, EqualsTheOneThreadPassOnCleanAndDamagedFiles) {
             expectSamePass(serialPass(o, from, to),
                            parallelPass(o, 2, from, to, kAddressRange, nullptr, false, &kept),
                            false);
-            for (Placement place : {Placement::Bound, Placement::HalfBound}) {
+            for (Placement place : {Placement::Bound, Placement::HalfBound, Placement::OneShort}) {
                 expectSamePass(
                     serialPass(o, from, to),
                     parallelPass(o, 2, from, to, kAddressRange, nullptr, false, nullptr, place),

@@ -44,6 +44,49 @@ def vector_rows(path, steps, start_us=1_000):
     return str(path), events
 
 
+def rewrite_words(path, change, header=lambda text: text):
+    """Rewrites a kvraw recording in place: its % header lines through
+    `header`, its data as 16-bit words (a numpy array) through `change`."""
+    data = pathlib.Path(path).read_bytes()
+    at = 0
+    while data[at:at + 1] == b"%":
+        at = data.index(b"\n", at) + 1
+    words = np.frombuffer(data, dtype="<u2", count=(len(data) - at) // 2, offset=at).copy()
+    change(words)
+    pathlib.Path(path).write_bytes(header(data[:at].decode()).encode() + words.tobytes() +
+                                   data[at + 2 * len(words):])
+
+
+def index_entry_bounds(cache_file, bounds):
+    """The stretches' event bounds of an index cache entry, rewritten by
+    bounds(k, bound, most) (most: what the stretch's words could give) with
+    the entry's checksum made right again; returns the old bounds."""
+    data = bytearray(pathlib.Path(cache_file).read_bytes())
+    at = 8 + 4 + 4 + 8 * 5 + 1 + 8 + 8
+    fmt = int.from_bytes(data[12:16], "little")
+    file_size = int.from_bytes(data[16:24], "little")
+    at += 4 + int.from_bytes(data[at:at + 4], "little")
+    count = int.from_bytes(data[at:at + 8], "little")
+    at += 8
+    entry = 57
+    offsets = [int.from_bytes(data[at + k * entry:at + k * entry + 8], "little")
+               for k in range(count)] + [file_size]
+    word, per_word = (4, 1) if fmt == 1 else (2, 12)
+    old = []
+    for k in range(count):
+        field = at + k * entry + 49
+        bound = int.from_bytes(data[field:field + 8], "little")
+        old.append(bound)
+        most = (offsets[k + 1] - offsets[k]) // word * per_word
+        data[field:field + 8] = int(bounds(k, bound, most)).to_bytes(8, "little")
+    h = 1469598103934665603
+    for b in bytes(data[:-8]):
+        h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    data[-8:] = h.to_bytes(8, "little")
+    pathlib.Path(cache_file).write_bytes(bytes(data))
+    return old
+
+
 class TestReadMatchesDecode:
     def test_whole_file(self, recording):
         expected = decoded_events(recording)
@@ -278,36 +321,52 @@ class TestSlicesDecodedAhead:
         np.testing.assert_array_equal(middle, large[inside])
         assert np.all(large.view(np.uint8).reshape(-1, 16)[:, 5:8] == 0)
 
-    @pytest.mark.parametrize("kind", ["plain", "camera", "evt2", "damaged"])
+    @pytest.mark.parametrize("kind", ["plain", "camera", "evt2", "damaged", "evt2-damaged",
+                                      "vectors-past-2047", "narrow-sensor"])
     def test_windows_read_on_every_core_equal_small_ones(self, tmp_path, kind):
         # Large windows (several index stretches) are decoded in parallel,
         # most stretches straight into the array at the place the index's
         # event counts give them; small ones by the reader alone: both give
-        # the same events, also where damage leaves a stretch short of its
-        # count and a window starts or ends inside a stretch.
-        extra = {"plain": [], "camera": ["--mix", "camera"], "evt2": ["--format", "evt2"],
-                 "damaged": ["--mix", "camera"]}[kind]
+        # the same events, also where damage, vectors reaching past the
+        # address range or a sensor narrower than the events leave a stretch
+        # short of its count and a window starts or ends inside a stretch.
+        extra = {"plain": [], "evt2": ["--format", "evt2"],
+                 "evt2-damaged": ["--format", "evt2"]}.get(kind, ["--mix", "camera"])
         path = generate(tmp_path / "dense.raw", 400_000, 3_000_000, "--trigger-period", 10_000,
                         *extra)
-        if kind == "damaged":
+        rng = np.random.default_rng(7)
+
+        def damage(words):
             # Single events moved off the address range (dropped by the
             # decoder, counted by the index) and time words made wild.
-            data = bytearray(pathlib.Path(path).read_bytes())
-            at = 0
-            while data[at:at + 1] == b"%":
-                at = data.index(b"\n", at) + 1
-            words = np.frombuffer(data, dtype="<u2", count=(len(data) - at) // 2, offset=at).copy()
-            rng = np.random.default_rng(7)
             hit = rng.choice(len(words), size=len(words) // 500, replace=False)
             words[hit] = rng.integers(0, 1 << 16, size=len(hit), dtype=np.uint16)
-            data[at:at + 2 * len(words)] = words.tobytes()
-            pathlib.Path(path).write_bytes(bytes(data))
+
+        def far_bases(words):
+            # A third of the vectors start at x 2030..2047: most of their
+            # bits lie past the address range.
+            base = np.nonzero((words >> 12) == 0x3)[0]
+            base = base[rng.random(len(base)) < 0.3]
+            words[base] = (words[base] & 0xF800) | rng.integers(2030, 2048, size=len(base),
+                                                                dtype=np.uint16)
+
+        if kind in ("damaged", "evt2-damaged"):
+            rewrite_words(path, damage)
+        elif kind == "vectors-past-2047":
+            rewrite_words(path, far_bases)
+        elif kind == "narrow-sensor":
+            rewrite_words(path, lambda words: None, header=lambda text: text.replace(
+                "width = 1280", "width = 640").replace("geometry 1280x", "geometry 640x"))
         with velqora.open(path) as rec:
             start_us, end_us = rec.start_us, rec.end_us
             # Every event in file order (damage sends some times back).
             large = rec.read(0, end_us + 1)
             np.testing.assert_array_equal(as_rows(large), decoded_events(path))
-            if kind != "damaged":
+            if kind == "narrow-sensor":
+                assert 0 < len(large) < 1_200_000 and large["x"].max() < 640
+            elif kind == "vectors-past-2047":
+                assert 0 < len(large) < 1_200_000
+            if kind in ("plain", "camera", "evt2"):
                 assert len(large) == 1_200_000
                 small = np.concatenate(list(rec.slices(997, start_us, end_us + 1)))
                 np.testing.assert_array_equal(large, small)
@@ -316,14 +375,87 @@ class TestSlicesDecodedAhead:
                 np.testing.assert_array_equal(rec.read(t0, t1), large[inside],
                                               err_msg=f"[{t0}, {t1})")
             # Slices of several stretches each, decoded ahead on one thread
-            # into their own regions.
-            step = 150_000 if kind != "damaged" else max(150_000, (end_us - start_us) // 100)
+            # into their own regions (at most ~100: damage stretches the span).
+            step = max(150_000, (end_us - start_us) // 100)
             for k, part in enumerate(rec.slices(step, start_us, end_us + 1)):
                 t0 = start_us + k * step
                 inside = (large["t"] >= t0) & (large["t"] < min(t0 + step, end_us + 1))
                 np.testing.assert_array_equal(part, large[inside], err_msg=f"slice {k}")
             raw = large.view(np.uint8).reshape(-1, 16)
             assert np.all(raw[:, 5:8] == 0)
+
+    @pytest.mark.parametrize("fmt", ["evt3", "evt2"])
+    def test_index_cache_with_event_bounds_edited_by_hand(self, tmp_path, fmt):
+        # Large reads lay stretches side by side by the bounds a cached index
+        # gives. Bounds short of the events (none, one short, half) or as
+        # large as the words allow are taken, and reads still equal the
+        # decode; a bound beyond what the words can give is refused (the
+        # index is built again).
+        path = generate(tmp_path / "cached.raw", 600_000, 3_000_000, "--format", fmt,
+                        *(["--mix", "camera"] if fmt == "evt3" else []))
+        expected = decoded_events(path)
+        folder = pathlib.Path(os.environ["XDG_CACHE_HOME"]) / "velqora" / "index"
+        with velqora.open(path) as rec:
+            end_us = rec.end_us
+        entry = max(folder.iterdir(), key=lambda f: f.stat().st_mtime_ns)
+        true_entry = entry.read_bytes()
+        true_bounds = index_entry_bounds(entry, lambda k, bound, most: bound)
+        windows = [(0, end_us + 1), (123_457, 498_765), (200_000, end_us + 1)]
+        edits = {"zero": lambda k, bound, most: 0,
+                 "one-short": lambda k, bound, most: max(0, bound - (k % 2)),
+                 "half": lambda k, bound, most: bound // 2,
+                 "most": lambda k, bound, most: most}
+        for name, edit in edits.items():
+            written = []
+
+            def edited(k, bound, most, edit=edit):
+                written.append(edit(k, bound, most))
+                return written[-1]
+
+            index_entry_bounds(entry, edited)
+            with velqora.open(path) as rec:
+                for t0, t1 in windows:
+                    got = rec.read(t0, t1)
+                    inside = (expected[:, 0] >= t0) & (expected[:, 0] < t1)
+                    np.testing.assert_array_equal(as_rows(got), expected[inside],
+                                                  err_msg=f"{name} [{t0}, {t1})")
+                    assert np.all(got.view(np.uint8).reshape(-1, 16)[:, 5:8] == 0)
+            # The edited entry was taken, not built again.
+            assert index_entry_bounds(entry, lambda k, bound, most: bound) == written, name
+            entry.write_bytes(true_entry)  # the true bounds for the next edit
+        index_entry_bounds(entry, lambda k, bound, most: most + (k == 1))
+        with velqora.open(path) as rec:
+            np.testing.assert_array_equal(as_rows(rec.read(0, end_us + 1)), expected)
+        assert index_entry_bounds(entry, lambda k, bound, most: bound) == true_bounds
+
+    @pytest.mark.parametrize("fmt", ["evt3", "evt2"])
+    def test_recording_that_grows_or_shrinks_while_open(self, tmp_path, fmt):
+        # A recording still being written: what was there when it was opened
+        # is read, as the decode of that part gives it; one cut short
+        # meanwhile gives what is left, never stale or foreign events.
+        source = generate(tmp_path / "whole.raw", 600_000, 3_000_000, "--format", fmt,
+                          *(["--mix", "camera"] if fmt == "evt3" else []))
+        data = pathlib.Path(source).read_bytes()
+        cut = len(data) * 3 // 5 | 1  # a partial word at the end
+        part = tmp_path / "part.raw"
+        part.write_bytes(data[:cut])
+        expected = decoded_events(str(part))
+        path = tmp_path / "live.raw"
+        path.write_bytes(data[:cut])
+        with velqora.open(str(path)) as rec:
+            end_us = rec.end_us
+            with open(path, "ab") as f:
+                f.write(data[cut:])
+            for t0, t1 in [(0, 2**40), (50_000, end_us - 1_000), (123_457, end_us + 1)]:
+                inside = (expected[:, 0] >= t0) & (expected[:, 0] < t1)
+                np.testing.assert_array_equal(as_rows(rec.read(t0, t1)), expected[inside])
+        path.write_bytes(data)
+        with velqora.open(str(path)) as rec:
+            with open(path, "r+b") as f:
+                f.truncate(cut)
+            for t0, t1 in [(0, 2**40), (50_000, end_us - 1_000)]:
+                inside = (expected[:, 0] >= t0) & (expected[:, 0] < t1)
+                np.testing.assert_array_equal(as_rows(rec.read(t0, t1)), expected[inside])
 
 
 class TestTriggers:
