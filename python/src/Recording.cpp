@@ -25,18 +25,14 @@ namespace velqora {
 
 namespace {
 
-// Windows over this many index stretches are decoded on every core, by the
-// same measure as the reader's own visits.
+// Windows over this many index stretches are decoded by a scan placed
+// straight into the array, on every core: the same measure as the reader's
+// own visits. Smaller ones go to the reader's walk.
 constexpr size_t kParallelStretches = DvsFileReader::kParallelWindowStretches;
-// Windows decoded ahead never take the placer, and each decodes on its own
-// thread: two of them are decoded at once, one per core, and a window's
-// own workers on top only took turns with the other window's and added a
-// copy of every event out of memory (the one-thread walk copies from cache).
-constexpr size_t kAheadParallelStretches = size_t(-1);
-// A window ahead over this many stretches or more is decoded by a one-thread
-// scan into its regions (no copy of the stretches inside it); a smaller one
-// by the reader's walk, which copies each piece out of cache.
-constexpr size_t kAheadPlacedStretches = 3;
+// A window decoded ahead takes the scan from this many stretches on, on its
+// own thread: two windows are decoded at once, one per core, and a window's
+// own workers on top only took turns with the other window's.
+constexpr size_t kAheadScanStretches = 3;
 // Windows of about this many events or more are decoded into a pooled buffer
 // of their own (EventBuffer) rather than the reader's window buffer, which
 // for a large window would be fresh memory each time (its array keeps it).
@@ -131,8 +127,9 @@ private:
 // them, from the first) are decoded straight into regions of the buffer
 // laid side by side by their event bounds (IndexEntry::eventBound), which
 // well-formed data fills exactly. The stretches before that run (the window
-// starts inside one) are copied to end where the first region begins, and
-// the array starts there; those after it are appended. A region left short
+// starts inside one) are copied into the room their bounds leave before the
+// first region and moved to end where it begins, and the array starts there;
+// those after it are appended. A region left short
 // is closed up by moving the later events down (never onto a region still
 // being decoded); anything else the plan did not foresee (bounds that do
 // not hold) sends every event to a second buffer by copy instead.
@@ -170,11 +167,10 @@ public:
     bool useful() const { return !regions_.empty(); }
 
     korvane::Event2D* place(const korvane::StretchBatch& b, size_t& room) const {
-        if (b.stretch - b.sequence != first_ || b.stretch < runBegin_ || b.stretch >= runEnd_)
-            return nullptr;
-        const Region& r = regions_[b.stretch - runBegin_];
-        room = size_t(r.bound);
-        return regionBase_ + r.start;
+        const Region* r = regionFor(b);
+        if (!r) return nullptr;
+        room = size_t(r->bound);
+        return regionBase_ + r->start;
     }
 
     // The decoders leave an EVT 2.0 event's padding as it was.
@@ -189,12 +185,19 @@ public:
             return;
         }
         if (b.stretch < runBegin_) {
-            lead_.append(b.events, b.count);
+            // Before the run: gathered at the buffer's start, where no
+            // region lies, until the run begins.
+            if (filled_ + b.count > leadRoom_) {
+                toCopy();
+                return inOrder(b);
+            }
+            if (b.count > 0) copyEvents(base_ + filled_, b.events, b.count);
+            filled_ += b.count;
             return;
         }
-        if (!leadPlaced_ && !placeLead()) return inOrder(b);
+        if (!leadPlaced_) placeLead();
         if (inRegion(b)) {
-            const Region& r = regions_[b.stretch - runBegin_];
+            const Region& r = *regionFor(b);
             if (filled_ < r.start) {
                 // A region before was left short: close up (the events move
                 // down, inside what was this region's and earlier ones').
@@ -217,7 +220,6 @@ public:
 
     std::unique_ptr<EventBuffer> finish(std::unique_ptr<EventBuffer> out) {
         if (copy_) return std::move(copy_);
-        if (!leadPlaced_ && !placeLead()) return std::move(copy_);
         out->setExtent(begin_, filled_);
         return out;
     }
@@ -228,35 +230,32 @@ private:
         uint64_t bound;
     };
 
-    bool inRegion(const korvane::StretchBatch& b) const {
+    // The region of a stretch of the run; none when the scan did not start
+    // where the plan did.
+    const Region* regionFor(const korvane::StretchBatch& b) const {
         if (b.stretch - b.sequence != first_ || b.stretch < runBegin_ || b.stretch >= runEnd_)
-            return false;
-        const Region& r = regions_[b.stretch - runBegin_];
-        return b.events == regionBase_ + r.start && b.count <= r.bound;
+            return nullptr;
+        return &regions_[b.stretch - runBegin_];
     }
 
-    // The stretches before the run, ending where its first region begins.
-    bool placeLead() {
-        const size_t n = lead_.size();
-        if (n > leadRoom_) {
-            toCopy();
-            return false;
-        }
-        begin_ = size_t(leadRoom_) - n;
-        if (n > 0) copyEvents(base_ + begin_, lead_.data(), n);
+    bool inRegion(const korvane::StretchBatch& b) const {
+        const Region* r = regionFor(b);
+        return r && b.events == regionBase_ + r->start && b.count <= r->bound;
+    }
+
+    // The stretches before the run, moved to end where its first region begins.
+    void placeLead() {
+        begin_ = size_t(leadRoom_) - filled_;
+        std::memmove(static_cast<void*>(base_ + begin_), base_, filled_ * sizeof(korvane::Event2D));
         filled_ = size_t(leadRoom_);
         leadPlaced_ = true;
-        return true;
     }
 
+    // Everything so far, and all that comes, to a second buffer by copy.
     void toCopy() {
         copy_ = std::make_unique<EventBuffer>();
         copy_->reserve(std::max<size_t>(1, out_.capacity()));
-        if (leadPlaced_) {
-            copy_->append(base_ + begin_, filled_ - begin_);
-        } else {
-            copy_->append(lead_.data(), lead_.size());
-        }
+        copy_->append(base_ + begin_, filled_ - begin_);
     }
 
     EventBuffer& out_;
@@ -270,9 +269,8 @@ private:
     // make it grow).
     korvane::Event2D* regionBase_ = nullptr;
     korvane::Event2D* base_ = nullptr;
-    EventBuffer lead_;  // the stretches before the run, until it begins
     bool leadPlaced_ = false;
-    size_t begin_ = 0, filled_ = 0;
+    size_t begin_ = 0, filled_ = 0;  // the array so far: [begin_, filled_)
     std::unique_ptr<EventBuffer> copy_;
 };
 
@@ -399,13 +397,12 @@ py::array Recording::readWindow(uint64_t t0_us, uint64_t t1_us) const {
     DecodedWindow window;
     if (std::shared_ptr<DvsFileReader> reader = readerFor(t0_us, t1_us)) {
         py::gil_scoped_release release;
-        window = decodeWindow(*reader, t0_us, t1_us, kParallelStretches);
+        window = decodeWindow(*reader, t0_us, t1_us, false);
     }
     return toArray(std::move(window));
 }
 
-DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us,
-                           size_t parallelStretches) {
+DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us, bool ahead) {
     DecodedWindow window;
     // The index is complete and unchanging once the reader is open.
     const korvane::TimeIndex& index = reader.index();
@@ -428,18 +425,18 @@ DecodedWindow decodeWindow(DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us
     // room for a quarter more, so a window rarely grows and copies itself.
     const uint64_t words = bytes / korvane::wordSizeBytes(reader.format());
     const uint64_t estimate = words + words / 4;
-    if (stretches < parallelStretches && estimate < kBufferedWindowEvents) {
+    const size_t scanFrom = ahead ? kAheadScanStretches : kParallelStretches;
+    if (stretches < scanFrom && estimate < kBufferedWindowEvents) {
         window.batch = reader.readEventsInWindow(t0_us, t1_us - t0_us);
         if (window.batch) clearEventPadding(window.batch->data(), window.batch->size());
         return window;
     }
     auto buffer = std::make_unique<EventBuffer>();
     buffer->reserve(size_t(std::max<uint64_t>(1, estimate)));
-    const bool ahead = parallelStretches == kAheadParallelStretches;
-    if (stretches < parallelStretches && !(ahead && stretches >= kAheadPlacedStretches)) {
-        reader.visitEventsInWindow(
-            t0_us, t1_us - t0_us,
-            [&](const korvane::Event2D* ev, size_t n) { buffer->append(ev, n); }, !ahead);
+    if (stretches < scanFrom) {
+        reader.visitEventsInWindow(t0_us, t1_us - t0_us, [&](const korvane::Event2D* ev, size_t n) {
+            buffer->append(ev, n);
+        });
         window.buffer = std::move(buffer);
         return window;
     }
@@ -541,7 +538,7 @@ struct Slices::Ahead {
             DecodedWindow decoded;
             std::exception_ptr failed;
             try {
-                decoded = decodeWindow(readerFor(*job), from, to, kAheadParallelStretches);
+                decoded = decodeWindow(readerFor(*job), from, to, true);
             } catch (...) {
                 failed = std::current_exception();
             }
@@ -653,8 +650,7 @@ py::array Slices::next() {
             ahead->ready = false;
             taken = true;
         }
-        if (!taken && reader)
-            window = decodeWindow(*reader, next_us_, end, kAheadParallelStretches);
+        if (!taken && reader) window = decodeWindow(*reader, next_us_, end, true);
     }
     next_us_ = end;
     if (error) std::rethrow_exception(error);

@@ -81,9 +81,11 @@ private:
     uint64_t end_us_ = 0;
 };
 
-// The events of a window, decoded without the GIL: windows over
-// `parallelStretches` index stretches on every core, others by the reader
-// alone; all but small ones into a pooled buffer of their own (EventBuffer),
+// The events of a window, decoded without the GIL: windows over several
+// index stretches by a scan placed straight into the array, on every core
+// (on this thread alone when `ahead`: a window decoded ahead of the one in
+// use), others by the reader alone; all but small ones into a pooled buffer
+// of their own (EventBuffer),
 // small ones into the reader's pooled window buffer. Any thread; never
 // touches Python.
 struct DecodedWindow {
@@ -91,7 +93,7 @@ struct DecodedWindow {
     std::unique_ptr<EventBuffer> buffer;
 };
 DecodedWindow decodeWindow(korvane::DvsFileReader& reader, uint64_t t0_us, uint64_t t1_us,
-                           size_t parallelStretches);
+                           bool ahead);
 pybind11::array toArray(DecodedWindow window);
 
 // Iterator over consecutive windows [t0 + k * duration, t0 + (k + 1) *

@@ -400,14 +400,14 @@ EventBatch DvsFileReader::readEventsInWindow(uint64_t start_us, uint64_t duratio
 }
 
 bool DvsFileReader::visitEventsInWindow(uint64_t start_us, uint64_t duration_us,
-                                        const WindowCallback& visit, bool everyCore) {
+                                        const WindowCallback& visit) {
     std::lock_guard<std::mutex> lock(mutex_);
     ensureOpenLocked();
     if (!hasEvents_ || start_us > endTime_) return false;
     const uint64_t end_us = saturatingAdd(start_us, duration_us);
     // Only while the index describes the file: each stretch then decodes
     // from its checkpoint's state exactly as the walk reaches it.
-    if (everyCore && windowStretches(start_us, end_us) >= kParallelWindowStretches &&
+    if (windowStretches(start_us, end_us) >= kParallelWindowStretches &&
         file_.unchangedSinceOpen()) {
         visitWindowParallelLocked(start_us, end_us, visit);
     } else {

@@ -182,6 +182,16 @@ struct Job {
         b.count = slot.events.size();
     }
 
+    // One decoder call in the index's format.
+    DecodeStep decodeWords(const uint8_t* at, size_t words, DecoderState& state, Event2D* out,
+                           size_t room, StretchBatch& b, uint64_t base) const {
+        return index.format() == RawFormat::Evt2
+                   ? decodeEvt2(at, words, state, out, room, &b.triggers, base, kNoStop,
+                                b.corruptWords, options.sensorWidth)
+                   : decodeEvt3(at, words, state, out, room, &b.triggers, base, kNoStop,
+                                b.corruptWords, options.sensorWidth);
+    }
+
     // Appends the events of `words` words at `at` to the slot's buffer;
     // `before`: the stretch's events decoded elsewhere ahead of them.
     void decodeIntoSlot(RingSlot& slot, const uint8_t* at, size_t words, DecoderState& state,
@@ -193,12 +203,7 @@ struct Job {
             slot.events.reserveMore(kDecodeRoom);
             Event2D* out = slot.events.data() + slot.events.size();
             const uint64_t base = before + slot.events.size();
-            const DecodeStep step =
-                format == RawFormat::Evt2
-                    ? decodeEvt2(at, words, state, out, slot.events.room(), &b.triggers, base,
-                                 kNoStop, b.corruptWords, options.sensorWidth)
-                    : decodeEvt3(at, words, state, out, slot.events.room(), &b.triggers, base,
-                                 kNoStop, b.corruptWords, options.sensorWidth);
+            const DecodeStep step = decodeWords(at, words, state, out, slot.events.room(), b, base);
             slot.events.grew(step.eventsWritten);
             at += step.wordsConsumed * ws;
             words -= step.wordsConsumed;
@@ -219,12 +224,7 @@ struct Job {
         size_t n = 0;
         constexpr size_t kLeastRoom = 12;  // a decoder call's least room
         while (words > 0 && room - n >= kLeastRoom) {
-            const DecodeStep step =
-                format == RawFormat::Evt2
-                    ? decodeEvt2(at, words, state, place + n, room - n, &b.triggers, n, kNoStop,
-                                 b.corruptWords, options.sensorWidth)
-                    : decodeEvt3(at, words, state, place + n, room - n, &b.triggers, n, kNoStop,
-                                 b.corruptWords, options.sensorWidth);
+            const DecodeStep step = decodeWords(at, words, state, place + n, room - n, b, n);
             n += step.eventsWritten;
             at += step.wordsConsumed * ws;
             words -= step.wordsConsumed;
@@ -267,12 +267,7 @@ struct Job {
         while (words > 0) {
             Event2D* out = slot.events.data();
             const size_t firstEdge = b.triggers.size();
-            const DecodeStep step =
-                format == RawFormat::Evt2
-                    ? decodeEvt2(at, words, state, out, kDecodeRoom, &b.triggers, kept, kNoStop,
-                                 b.corruptWords, options.sensorWidth)
-                    : decodeEvt3(at, words, state, out, kDecodeRoom, &b.triggers, kept, kNoStop,
-                                 b.corruptWords, options.sensorWidth);
+            const DecodeStep step = decodeWords(at, words, state, out, kDecodeRoom, b, kept);
             at += step.wordsConsumed * ws;
             words -= step.wordsConsumed;
             const size_t n = allInRange ? step.eventsWritten

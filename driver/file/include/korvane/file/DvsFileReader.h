@@ -99,13 +99,10 @@ public:
     // call only), with the same limit and the same move of the position; no
     // window buffer is filled. For callers that look at each event once, as
     // a picture does. A window over several index stretches is decoded on
-    // every core meanwhile (unless everyCore is false: callers that decode
-    // several windows at once keep each to its own thread); visit still runs
-    // on the calling thread. False, with no call, when start is past the
-    // last event.
+    // every core meanwhile; visit still runs on the calling thread. False,
+    // with no call, when start is past the last event.
     using WindowCallback = std::function<void(const Event2D* events, size_t count)>;
-    bool visitEventsInWindow(uint64_t start_us, uint64_t duration_us, const WindowCallback& visit,
-                             bool everyCore = true);
+    bool visitEventsInWindow(uint64_t start_us, uint64_t duration_us, const WindowCallback& visit);
 
     // Trigger edges with start <= t < start + duration, in file order.
     virtual std::vector<EventTriggerIn> readTriggersInWindow(uint64_t start_us,

@@ -8,6 +8,7 @@
 // (tests compare the two). Pure inline functions, any thread.
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -85,14 +86,6 @@ inline size_t findTimeBelow(const uint8_t* bytes, size_t words, DecoderState& s,
 
 namespace evt3 {
 
-// Set bits of v.
-inline unsigned bitCount(unsigned v) {
-    unsigned n = 0;
-    for (; v != 0; v &= v - 1)
-        ++n;
-    return n;
-}
-
 // Word by word: the reference for the block walk.
 inline void walkWords(const uint8_t* bytes, size_t words, DecoderState& s, ScanStats& stats) {
     for (size_t i = 0; i < words; ++i) {
@@ -103,7 +96,8 @@ inline void walkWords(const uint8_t* bytes, size_t words, DecoderState& s, ScanS
         } else if (type == kAddrX || type == kVect12 || type == kVect8) {
             stats.eventWords |= s.haveTime;
             stats.eventBound +=
-                type == kAddrX ? 1 : bitCount(w & (type == kVect12 ? 0xFFFu : 0xFFu));
+                type == kAddrX ? 1
+                               : std::popcount(unsigned(w & (type == kVect12 ? 0xFFFu : 0xFFu)));
         }
     }
 }
