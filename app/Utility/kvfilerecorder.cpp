@@ -214,13 +214,7 @@ void KvFileRecorder::timedRecording(std::shared_ptr<korvane::DvsCamera> camera, 
                                     uint32_t sec) {
     KV_LOG_INFO("recording start");
     const bool started = camera->startRecording(localPath(file_path));
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(sec);
-    {
-        // Ends at the set time, or at once when stopRecording() wakes it.
-        std::unique_lock<std::mutex> lock(wakeMutex_);
-        while (started && recording_.load() && std::chrono::steady_clock::now() < end)
-            wake_.wait_until(lock, end);
-    }
+    if (started) waitForTheSetSeconds(*camera, sec);
     // Only what this thread started is stopped here: never another's recording.
     const bool complete = started && camera->stopRecording();
     KV_LOG_INFO("recording end");
@@ -234,6 +228,45 @@ void KvFileRecorder::timedRecording(std::shared_ptr<korvane::DvsCamera> camera, 
     }
     timedRunning_ = false;
     recording_ = false;
+}
+
+// The seconds are the stream's own when the camera tells its time: a loaded
+// machine's camera lags and then catches up, so the wall clock would give a
+// file less, or more, than the seconds after the edge the user asked for.
+// A stream that stops moving (stopped, stalled) still ends the recording
+// once the wall clock has passed the set time, and so does one the camera
+// ended itself (unplugged, disk full). stopRecording() wakes it at once.
+void KvFileRecorder::waitForTheSetSeconds(korvane::DvsCamera& camera, uint32_t sec) {
+    using clock = std::chrono::steady_clock;
+    constexpr auto kPoll = std::chrono::milliseconds(20);
+    constexpr auto kStalled = std::chrono::seconds(3);
+    const auto wallEnd = clock::now() + std::chrono::seconds(sec);
+    uint64_t from_us = 0;
+    const bool cameraTime = camera.streamTime(from_us);
+    const uint64_t until_us = from_us + uint64_t(sec) * 1000000;
+    uint64_t seen_us = from_us;
+    auto seenMoving = clock::now();
+    while (recording_.load()) {
+        // The camera is asked without the wake lock, which the GUI thread takes.
+        const auto now = clock::now();
+        if (!cameraTime && now >= wallEnd) return;
+        if (cameraTime) {
+            uint64_t t_us = seen_us;
+            if (camera.streamTime(t_us) && t_us >= until_us) return;
+            if (t_us != seen_us) {
+                seen_us = t_us;
+                seenMoving = now;
+            }
+            if (now >= wallEnd && now - seenMoving >= kStalled) return;
+            if (!camera.recordingStatus().error.empty()) return;  // ended by the camera
+        }
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        if (!recording_.load()) return;
+        if (cameraTime)
+            wake_.wait_for(lock, kPoll);
+        else
+            wake_.wait_until(lock, wallEnd);
+    }
 }
 
 bool KvFileRecorder::startRecording(QString file_path) {

@@ -1,8 +1,10 @@
 #pragma once
 
 // Records an open camera's stream into a RAW file for a fixed number of
-// seconds (trigger-in recording); the camera writes the file and adds its
-// cached seconds before the edge, this object only starts, times and stops.
+// seconds of the stream's own time (trigger-in recording; the wall clock
+// only for a camera that cannot tell its time); the camera writes the file
+// and adds its cached seconds before the edge, this object only starts,
+// times and stops.
 //
 // Ownership: created once by the main window, without parent, which deletes
 // it. It shares the camera handle it was given.
@@ -84,6 +86,7 @@ public slots:
 private:
     // Turns the cache off for want of disk space and tells the user why.
     void dropCacheForSpace(const QString& notice, const QString& directory);
+    void waitForTheSetSeconds(korvane::DvsCamera& camera, uint32_t sec);
     void timedRecording(std::shared_ptr<korvane::DvsCamera> camera, QString file_path,
                         uint32_t sec);
     void wakeTimedThread();

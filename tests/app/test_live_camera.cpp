@@ -32,6 +32,7 @@
 #include "SidebarDvsSettingUI.h"
 #include "ThreadSafeSignalSpy.h"
 #include "WindowTestSupport.h"
+#include "korvane/camera/CameraClock.h"
 #include "korvane/file/DvsFileReader.h"
 #include "korvane/sim/ReplayBackend.h"
 #include "korvane/sim/SimulatedBackend.h"
@@ -1094,6 +1095,58 @@ private slots:
         QVERIFY(spanOf(second) >= 0);
         QVERIFY(!camera->recordingStatus().running);
         QVERIFY(!recorder.stopRecording());
+    }
+
+    // A timed recording counts the stream's seconds, yet a stream that stops
+    // moving or a camera that ends the recording itself never holds it open.
+    void timedRecordingEndsWhenTheStreamCannot() {
+        struct Case {
+            const char* name;
+            bool unplug;  // else the stream is stopped
+            const char* lastTip;
+        };
+        for (const Case c : {Case{"stopped", false, "Recording end"},
+                             Case{"unplugged", true, "Recording failed: the camera was unplugged"}}) {
+            auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T7", "EVK4"));
+            QCOMPARE(camera->start(), 0);
+            KvFileRecorder recorder(camera);
+            ThreadSafeSignalSpy tips(&recorder, &KvFileRecorder::signalShowLeftBottomTips);
+            const QString path = dir_.filePath(QString("ended-%1.raw").arg(c.name));
+            QElapsedTimer wall;
+            wall.start();
+            QVERIFY(recorder.recordingTime(1, path));
+            QVERIFY(recordingHoldsEvents(*camera));
+            if (c.unplug)
+                camera->unplug();
+            else
+                camera->stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 30000);
+            // Well before the stream's second could ever come.
+            QVERIFY2(wall.elapsed() < 15000, c.name);
+            QTRY_COMPARE(tips.size(), 2);
+            QCOMPARE(tips[1][0].toString(), QString(c.lastTip));
+            QVERIFY(spanOf(path) >= 0);
+        }
+
+        // A camera whose time lags the clock (a loaded machine) still gets
+        // its whole second: the wall clock's second alone does not end it.
+        auto clock = std::make_shared<korvane::ManualCameraClock>();
+        auto options = cameraOptions("T8", "EVK4");
+        options.clock = clock;
+        auto camera = std::make_shared<SimulatedDvsCamera>(options);
+        QCOMPARE(camera->start(), 0);
+        KvFileRecorder recorder(camera);
+        const QString path = dir_.filePath("lagging.raw");
+        clock->advance(100000);
+        QTRY_VERIFY(clock->idle());
+        QVERIFY(recorder.recordingTime(1, path));
+        clock->advance(500000);
+        QTest::qWait(1500);
+        QVERIFY(recorder.isRecording());
+        clock->advance(600000);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 30000);
+        const int64_t span = spanOf(path);
+        QVERIFY2(span >= 900000 && span <= 1200000, qPrintable(QString::number(span)));
     }
 
     void recorderDestructionEndsTheRecording() {

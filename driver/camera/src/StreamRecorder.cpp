@@ -183,8 +183,10 @@ size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
     // The cache's duration before the start, in whole segments.
     const uint64_t from = cache_->windowStart_us(startTime_us_);
     size_t count = 0;
+    const uint64_t last = lastSeq_.load();
     for (const auto& seg : snap.segments) {
         if (failed_.load() || seg->lastSeq <= after) continue;
+        if (seg->firstSeq > last) break;  // gathered after the stop
         // Segments missing before this one ended before its start: a gap
         // older than the cached seconds is nothing the file needed.
         if (after != 0 && seg->firstSeq > after + 1 && seg->t0_us > from) {
@@ -232,7 +234,7 @@ uint64_t StreamRecorder::catchUpWithCache() {
     held_ = CacheSnapshot();
     uint64_t target = cacheSeq_;
     while (!failed_.load()) {
-        const CacheSnapshot snap = cache_->snapshotThrough(target);
+        const CacheSnapshot snap = cache_->snapshotThrough(cappedSeq(target));
         const size_t segments = writeCached(snap, written);
         written = std::max(written, snap.throughSeq);
         if (segments <= 1 || queue_.closed()) break;  // caught up, or asked to stop
@@ -246,13 +248,19 @@ uint64_t StreamRecorder::catchUpWithCache() {
            !queue_.closed()) {
     }
     if (!failed_.load()) {
-        const CacheSnapshot snap = cache_->snapshotThrough(first ? first->seq - 1 : 0);
+        const CacheSnapshot snap = cache_->snapshotThrough(first ? first->seq - 1 : cappedSeq(0));
         writeCached(snap, written);
         written = std::max(written, snap.throughSeq);
     }
     cache_.reset();  // releases the segments' files to the cache
     if (first && first->seq > written) pending_ = std::move(first);
     return written;
+}
+
+uint64_t StreamRecorder::cappedSeq(uint64_t seq) const {
+    const uint64_t last = lastSeq_.load();
+    if (last == UINT64_MAX || last == 0) return seq;  // 0: nothing was handed to it
+    return seq == 0 ? last : std::min(seq, last);
 }
 
 void StreamRecorder::run() {
@@ -300,9 +308,10 @@ void StreamRecorder::run() {
     }
 }
 
-bool StreamRecorder::stop(const std::string& reason) {
+bool StreamRecorder::stop(const std::string& reason, uint64_t lastSeq) {
     if (stopped_) return !failed_.load();
     stopped_ = true;
+    lastSeq_.store(lastSeq);
     queue_.close();
     if (thread_.joinable()) thread_.join();
     if (!failed_.load()) writeHeader(startTime_us_);

@@ -244,13 +244,15 @@ void SimulatedDvsCamera::unplug() {
 
 void SimulatedDvsCamera::closeRecordingLocked(const std::string& reason) {
     std::shared_ptr<StreamRecorder> rec;
+    uint64_t lastSeq = 0;
     {
         std::lock_guard sink(sinkMutex_);
         rec.swap(recorder_);
+        lastSeq = dispatchSeq_;
     }
     if (!rec) return;
     const bool wasRunning = rec->status().running;
-    rec->stop(reason);
+    rec->stop(reason, lastSeq);
     RecordingStatus status = rec->status();
     {
         std::lock_guard sink(sinkMutex_);
@@ -310,12 +312,14 @@ bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsSta
 bool SimulatedDvsCamera::stopRecording() {
     std::lock_guard lock(controlMutex_);
     std::shared_ptr<StreamRecorder> rec;
+    uint64_t lastSeq = 0;  // the last chunk it can have been handed
     {
         std::lock_guard sink(sinkMutex_);
         rec.swap(recorder_);
+        lastSeq = dispatchSeq_;
     }
     if (!rec) return false;
-    const bool ok = rec->stop();
+    const bool ok = rec->stop("", lastSeq);
     std::lock_guard sink(sinkMutex_);
     lastRecording_ = rec->status();
     return ok;
@@ -569,13 +573,15 @@ void SimulatedDvsCamera::makeSlice(uint64_t t0, uint64_t t1, StreamChunk& chunk)
 void SimulatedDvsCamera::loseSourceOnStreamThread() {
     connected_.store(false);
     std::shared_ptr<StreamRecorder> rec;
+    uint64_t lastSeq = 0;
     {
         std::lock_guard sink(sinkMutex_);
         rec.swap(recorder_);
+        lastSeq = dispatchSeq_;
     }
     if (rec) {
         const bool wasRunning = rec->status().running;
-        rec->stop("camera unplugged");
+        rec->stop("camera unplugged", lastSeq);
         RecordingStatus status = rec->status();
         {
             std::lock_guard sink(sinkMutex_);

@@ -431,6 +431,56 @@ TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSe
     }
 }
 
+// Stopped before it has caught up with the cache: the file ends where the
+// camera stopped handing it chunks, not with what the cache gathered while
+// the recorder was still copying (a timed recording held seconds more than
+// asked on a loaded machine). Only the cache's segment holding the last
+// chunk may reach past it.
+TEST(CameraTriggerCacheTest, RecorderStoppedWhileCatchingUpEndsAtTheStop) {
+    ScratchDir dir;
+    constexpr uint64_t kChunk_us = 50000;
+    uint64_t seq = 0;
+    auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
+    auto pushUntil = [&](uint64_t to_us) {
+        for (uint64_t t = seq * kChunk_us + kChunk_us; t <= to_us; t += kChunk_us) {
+            auto chunk = std::make_shared<StreamChunk>();
+            chunk->seq = ++seq;
+            chunk->t0_us = t - kChunk_us;
+            chunk->t1_us = t;
+            for (uint64_t e = chunk->t0_us; e < t; e += 500)
+                chunk->events.emplace_back(uint16_t(e / 500 % 1280), uint16_t(e / 1000 % 720), 1, e);
+            cache->push(chunk);
+        }
+        cache->snapshotThrough(seq);  // all taken in
+    };
+    const uint64_t start_us = 1500000, stop_us = 2000000;
+    pushUntil(start_us);
+    const uint64_t startSeq = seq;
+    CacheSnapshot held = cache->closedSegments(start_us - 1000000);
+    pushUntil(stop_us);
+    const uint64_t stopSeq = seq;
+    std::string error;
+    auto rec = StreamRecorder::create(dir.file("stopped.raw"), "KVTEST0001", start_us, cache,
+                                      startSeq, std::move(held), nullptr, &error);
+    ASSERT_NE(rec, nullptr) << error;
+    // Copied up to the stop, it waits for its first live chunk; meanwhile
+    // the cache takes in more than the stop allows.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (rec->status().eventsWritten < (stop_us - (start_us - 1000000)) / 500 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pushUntil(stop_us + 400000);  // short of where the recording's hold on the cache lapses
+    ASSERT_TRUE(rec->stop("", stopSeq)) << rec->status().error;
+
+    const FileContent f = readRecording(dir.file("stopped.raw"));
+    EXPECT_EQ(f.corrupt, 0u);
+    ASSERT_FALSE(f.data.events.empty());
+    EXPECT_LE(f.data.events.front().timestamp, start_us - 1000000);
+    EXPECT_GE(f.data.events.back().timestamp, stop_us - 500);
+    EXPECT_LT(f.data.events.back().timestamp, stop_us + TriggerCache::kSegment_us);
+}
+
 // The cache switched off or replaced while a recording may still copy from
 // it: the camera's chunks from then on go to the recording itself, so the
 // file is still the stream without a gap, and stopping never waits on a

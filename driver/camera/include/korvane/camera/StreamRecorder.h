@@ -74,7 +74,10 @@ public:
     void cacheDetached() { acceptingLive_.store(true); }
     // Writes what is queued, syncs and closes. True when everything reached
     // the file. reason (e.g. "camera unplugged") is kept as the status error.
-    bool stop(const std::string& reason = std::string());
+    // lastSeq is the last chunk the camera handed it: a recording stopped
+    // while it still copies the cache ends there too, not with what the
+    // cache gathered since (the cache's segment holding it goes whole).
+    bool stop(const std::string& reason = std::string(), uint64_t lastSeq = UINT64_MAX);
 
     RecordingStatus status() const;
     size_t maxQueuedBytes() const { return queue_.maxQueuedBytes(); }
@@ -88,6 +91,8 @@ private:
     // Writes the snapshot's segments after chunk `after`; how many.
     size_t writeCached(const CacheSnapshot& snap, uint64_t after);
     uint64_t catchUpWithCache();
+    // seq (0: all the cache took in), but no further than the last chunk.
+    uint64_t cappedSeq(uint64_t seq) const;
     void bridgeTo(uint64_t time_us);
     void fail(const std::string& reason);
     bool checkStillThere();
@@ -102,6 +107,7 @@ private:
     std::thread thread_;
     std::atomic<bool> failed_{false};
     std::atomic<bool> acceptingLive_{false};
+    std::atomic<uint64_t> lastSeq_{UINT64_MAX};  // set by stop(), before the queue closes
     bool stopped_ = false;
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
