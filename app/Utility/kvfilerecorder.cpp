@@ -213,12 +213,15 @@ bool KvFileRecorder::recordingTime(uint32_t sec, QString file_path) {
 void KvFileRecorder::timedRecording(std::shared_ptr<korvane::DvsCamera> camera, QString file_path,
                                     uint32_t sec) {
     KV_LOG_INFO("recording start");
-    const bool started = camera->startRecording(localPath(file_path));
+    // Stopped before this thread got to start it: nothing is started, so a
+    // recording by button begun meanwhile is neither refused nor ended.
+    const bool cancelled = !recording_.load();
+    const bool started = !cancelled && camera->startRecording(localPath(file_path));
     if (started) waitForTheSetSeconds(*camera, sec);
     // Only what this thread started is stopped here: never another's recording.
     const bool complete = started && camera->stopRecording();
     KV_LOG_INFO("recording end");
-    if (complete) {
+    if (complete || cancelled) {
         emit signalShowLeftBottomTips(tr("Recording end"), KvMessageType::Success, QString());
     } else {
         const std::string reason = camera->recordingStatus().error;

@@ -1100,32 +1100,40 @@ private slots:
     // A timed recording counts the stream's seconds, yet a stream that stops
     // moving or a camera that ends the recording itself never holds it open.
     void timedRecordingEndsWhenTheStreamCannot() {
+        enum class End { Stopped, Unplugged, FolderRemoved };
         struct Case {
             const char* name;
-            bool unplug;  // else the stream is stopped
+            End end;
+            uint32_t seconds;
             const char* lastTip;
         };
-        for (const Case c : {Case{"stopped", false, "Recording end"},
-                             Case{"unplugged", true, "Recording failed: the camera was unplugged"}}) {
+        for (const Case c :
+             {Case{"stopped", End::Stopped, 1, "Recording end"},
+              Case{"unplugged", End::Unplugged, 1, "Recording failed: the camera was unplugged"},
+              // The stream goes on, but the camera ended the recording itself.
+              Case{"removed", End::FolderRemoved, 600,
+                   "Recording failed: the recording's file or folder was removed"}}) {
             auto camera = std::make_shared<SimulatedDvsCamera>(cameraOptions("T7", "EVK4"));
             QCOMPARE(camera->start(), 0);
             KvFileRecorder recorder(camera);
             ThreadSafeSignalSpy tips(&recorder, &KvFileRecorder::signalShowLeftBottomTips);
-            const QString path = dir_.filePath(QString("ended-%1.raw").arg(c.name));
+            const QString path = folder(QString("ended-%1").arg(c.name)) + "/rec.raw";
             QElapsedTimer wall;
             wall.start();
-            QVERIFY(recorder.recordingTime(1, path));
+            QVERIFY(recorder.recordingTime(c.seconds, path));
             QVERIFY(recordingHoldsEvents(*camera));
-            if (c.unplug)
+            if (c.end == End::Unplugged)
                 camera->unplug();
-            else
+            else if (c.end == End::Stopped)
                 camera->stop();
+            else
+                QVERIFY(QDir(QFileInfo(path).path()).removeRecursively());
             QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 30000);
             // Well before the stream's second could ever come.
             QVERIFY2(wall.elapsed() < 15000, c.name);
             QTRY_COMPARE(tips.size(), 2);
             QCOMPARE(tips[1][0].toString(), QString(c.lastTip));
-            QVERIFY(spanOf(path) >= 0);
+            if (c.end != End::FolderRemoved) QVERIFY(spanOf(path) >= 0);
         }
 
         // A camera whose time lags the clock (a loaded machine) still gets
@@ -1147,6 +1155,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 30000);
         const int64_t span = spanOf(path);
         QVERIFY2(span >= 900000 && span <= 1200000, qPrintable(QString::number(span)));
+
+        // No seconds after the edge: the cached second alone, stopped while
+        // the recorder may still copy it, yet whole.
+        QVERIFY(recorder.armTriggerCache(1, folder("cache0")));
+        clock->advance(1500000);
+        QTRY_VERIFY(clock->idle());
+        const QString cachedOnly = dir_.filePath("cached-only.raw");
+        QVERIFY(recorder.recordingTime(0, cachedOnly));
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 30000);
+        const int64_t cachedSpan = spanOf(cachedOnly);
+        QVERIFY2(cachedSpan >= 900000 && cachedSpan <= 1200000,
+                 qPrintable(QString::number(cachedSpan)));
     }
 
     void recorderDestructionEndsTheRecording() {

@@ -183,10 +183,10 @@ size_t StreamRecorder::writeCached(const CacheSnapshot& snap, uint64_t after) {
     // The cache's duration before the start, in whole segments.
     const uint64_t from = cache_->windowStart_us(startTime_us_);
     size_t count = 0;
-    const uint64_t last = lastSeq_.load();
+    const uint64_t bound = cacheBound();
     for (const auto& seg : snap.segments) {
         if (failed_.load() || seg->lastSeq <= after) continue;
-        if (seg->firstSeq > last) break;  // gathered after the stop
+        if (seg->firstSeq > bound) break;  // gathered after the stop
         // Segments missing before this one ended before its start: a gap
         // older than the cached seconds is nothing the file needed.
         if (after != 0 && seg->firstSeq > after + 1 && seg->t0_us > from) {
@@ -257,10 +257,18 @@ uint64_t StreamRecorder::catchUpWithCache() {
     return written;
 }
 
+uint64_t StreamRecorder::cacheBound() const {
+    uint64_t bound = UINT64_MAX;
+    // 0 for either: no chunk was ever handed on, so there is nothing to bound.
+    for (const uint64_t seq : {lastSeq_.load(), detachedSeq_.load()})
+        if (seq != 0) bound = std::min(bound, seq);
+    return bound;
+}
+
 uint64_t StreamRecorder::cappedSeq(uint64_t seq) const {
-    const uint64_t last = lastSeq_.load();
-    if (last == UINT64_MAX || last == 0) return seq;  // 0: nothing was handed to it
-    return seq == 0 ? last : std::min(seq, last);
+    const uint64_t bound = cacheBound();
+    if (bound == UINT64_MAX) return seq;
+    return seq == 0 ? bound : std::min(seq, bound);
 }
 
 void StreamRecorder::run() {

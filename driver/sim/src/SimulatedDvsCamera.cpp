@@ -343,13 +343,13 @@ bool SimulatedDvsCamera::setTriggerCache(uint16_t seconds, const std::string& di
     if (seconds == 0 || directory == ".") {
         std::lock_guard sink(sinkMutex_);
         old.swap(cache_);
-        if (recorder_) recorder_->cacheDetached();
+        if (recorder_) recorder_->cacheDetached(dispatchSeq_);
         return true;
     }
     if (!TriggerCache::usableDirectory(directory)) return false;
     std::lock_guard sink(sinkMutex_);
     old = std::move(cache_);
-    if (recorder_) recorder_->cacheDetached();
+    if (recorder_) recorder_->cacheDetached(dispatchSeq_);
     cache_ = std::make_shared<TriggerCache>(uint64_t(seconds) * 1000000, directory, dispatchSeq_,
                                             options_.cacheMemoryCap_bytes);
     return true;

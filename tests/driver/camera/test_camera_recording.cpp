@@ -481,6 +481,42 @@ TEST(CameraTriggerCacheTest, RecorderStoppedWhileCatchingUpEndsAtTheStop) {
     EXPECT_LT(f.data.events.back().timestamp, stop_us + TriggerCache::kSegment_us);
 }
 
+// The camera numbers a chunk under its lock and hands it over after: a
+// stop in between finds the chunk counted, yet the recorder's queue already
+// closed. With the cache switched off before, no cache will ever take that
+// chunk in, and stopping must still return.
+TEST(CameraTriggerCacheTest, StopAfterTheCacheWasSwitchedOffNeverWaitsForIt) {
+    ScratchDir dir;
+    constexpr uint64_t kChunk_us = 50000;
+    uint64_t seq = 0;
+    auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
+    auto chunkUntil = [&](uint64_t t) {
+        auto chunk = std::make_shared<StreamChunk>();
+        chunk->seq = ++seq;
+        chunk->t0_us = t - kChunk_us;
+        chunk->t1_us = t;
+        for (uint64_t e = chunk->t0_us; e < t; e += 500)
+            chunk->events.emplace_back(uint16_t(e / 500 % 1280), uint16_t(e / 1000 % 720), 1, e);
+        return chunk;
+    };
+    for (uint64_t t = kChunk_us; t <= 1500000; t += kChunk_us) cache->push(chunkUntil(t));
+    cache->snapshotThrough(seq);
+    const uint64_t startSeq = seq;
+    std::string error;
+    auto rec = StreamRecorder::create(dir.file("detached.raw"), "KVTEST0001", 1500000, cache,
+                                      startSeq, cache->closedSegments(500000), nullptr, &error);
+    ASSERT_NE(rec, nullptr) << error;
+    cache.reset();  // the camera let go of it; only the recorder holds it now
+    ASSERT_TRUE(waitFor([&] { return rec->status().eventsWritten >= 1000000 / 500; }));
+    rec->cacheDetached(startSeq);
+    ChunkPtr inFlight = chunkUntil(1500000 + kChunk_us);  // numbered, not yet pushed
+    bool stopped = false;
+    mustReturnWithin(std::chrono::seconds(10), "stop() after the cache was switched off",
+                     [&] { stopped = rec->stop("", inFlight->seq); });
+    EXPECT_TRUE(stopped) << rec->status().error;
+    EXPECT_FALSE(rec->push(inFlight));
+}
+
 // The cache switched off or replaced while a recording may still copy from
 // it: the camera's chunks from then on go to the recording itself, so the
 // file is still the stream without a gap, and stopping never waits on a

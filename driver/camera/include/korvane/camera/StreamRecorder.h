@@ -71,7 +71,12 @@ public:
     // (switched off or replaced): chunks pushed from now on are queued here,
     // as that cache will never hold them. Call it where the camera orders
     // its chunks, so that every chunk before it went to that cache.
-    void cacheDetached() { acceptingLive_.store(true); }
+    // lastSeq: the last chunk handed to that cache, so the recorder never
+    // waits for it to take in more.
+    void cacheDetached(uint64_t lastSeq) {
+        detachedSeq_.store(lastSeq);
+        acceptingLive_.store(true);
+    }
     // Writes what is queued, syncs and closes. True when everything reached
     // the file. reason (e.g. "camera unplugged") is kept as the status error.
     // lastSeq is the last chunk the camera handed it: a recording stopped
@@ -91,7 +96,10 @@ private:
     // Writes the snapshot's segments after chunk `after`; how many.
     size_t writeCached(const CacheSnapshot& snap, uint64_t after);
     uint64_t catchUpWithCache();
-    // seq (0: all the cache took in), but no further than the last chunk.
+    // The last chunk the cache may give the file: the stop's last chunk, or
+    // the last a switched-off cache was given. UINT64_MAX: no bound yet.
+    uint64_t cacheBound() const;
+    // seq (0: all the cache took in), but no further than cacheBound().
     uint64_t cappedSeq(uint64_t seq) const;
     void bridgeTo(uint64_t time_us);
     void fail(const std::string& reason);
@@ -107,7 +115,8 @@ private:
     std::thread thread_;
     std::atomic<bool> failed_{false};
     std::atomic<bool> acceptingLive_{false};
-    std::atomic<uint64_t> lastSeq_{UINT64_MAX};  // set by stop(), before the queue closes
+    std::atomic<uint64_t> lastSeq_{UINT64_MAX};      // set by stop(), before the queue closes
+    std::atomic<uint64_t> detachedSeq_{UINT64_MAX};  // set by cacheDetached()
     bool stopped_ = false;
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
