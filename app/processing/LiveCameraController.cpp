@@ -151,8 +151,11 @@ void LiveCameraController::showAccumulated() {
 // taken (up to three), so a short batch interval makes fuller pictures
 // rather than lost batches. A batch is late when a pass finds more batches
 // waiting than the camera time since the previous pass explains (the view
-// fell behind). Batches go to the renderer in slices, so the GUI thread's
-// frame request never waits long for the accumulation lock.
+// fell behind). After a pass that emptied the camera's queue and a wake on
+// time, nothing is late: what came meanwhile came in a bunch from the
+// camera (a stream catching up, at its start on a busy machine), not from
+// a view that fell behind. Batches go to the renderer in slices, so the GUI
+// thread's frame request never waits long for the accumulation lock.
 void LiveCameraController::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) {
     using namespace std::chrono;
     constexpr size_t kSlice = 1 << 16;
@@ -160,11 +163,15 @@ void LiveCameraController::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) 
     const uint32_t rate = displayRate_;
     const auto period = microseconds(1000000 / rate);
     auto previous = steady_clock::now();
+    auto wake = previous;  // when the previous pass meant the next to begin
+    bool drained = false;  // the previous pass left no batch waiting
     while (streaming_.load()) {
         const auto t0 = steady_clock::now();
         const uint64_t interval_us = std::max<uint64_t>(1, batchInterval_us_.load());
         const uint64_t explained =
-            uint64_t(duration_cast<microseconds>(t0 - previous).count()) / interval_us + 1;
+            drained && t0 - wake <= microseconds(interval_us)
+                ? UINT64_MAX
+                : uint64_t(duration_cast<microseconds>(t0 - previous).count()) / interval_us + 1;
         previous = t0;
         int batches = 0;
         size_t events = 0;
@@ -176,8 +183,12 @@ void LiveCameraController::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) 
             for (size_t i = 0; i < count; i += kSlice)
                 processor_->accumulateEvents(first + i, first + i + std::min(kSlice, count - i));
         };
-        while (batches < kMaxBatchesPerPass && streaming_.load() &&
-               camera->visitNextEvents(eventBuffer_, accumulate)) {
+        drained = false;
+        while (batches < kMaxBatchesPerPass && streaming_.load()) {
+            if (!camera->visitNextEvents(eventBuffer_, accumulate)) {
+                drained = true;
+                break;
+            }
             if (events == 0) continue;
             events = 0;
             if (uint64_t(++batches) > explained) ++lateBatches_;
@@ -194,6 +205,7 @@ void LiveCameraController::liveLoop(std::shared_ptr<korvane::DvsCamera> camera) 
         // waiting a whole period would merge two batches into one picture.
         auto rest = period - duration_cast<microseconds>(steady_clock::now() - t0);
         if (batches == 0) rest = std::min<microseconds>(rest, milliseconds(2));
+        wake = steady_clock::now() + std::max(rest, microseconds(0));
         if (rest.count() > 0 && streaming_.load()) std::this_thread::sleep_for(rest);
         if (!camera->isConnected()) {
             qDebug() << "Camera connection lost.";

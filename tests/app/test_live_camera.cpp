@@ -243,6 +243,38 @@ private slots:
 
     // The live camera's logic alone, on a simulated camera: no window, the
     // processor and the recorder the window would hand it.
+    // A camera that hands over several batches at once (its stream catching
+    // up, as at its start on a busy machine) right after the view emptied its
+    // queue: the view did not fall behind, and says so.
+    void aBunchFromTheCameraIsNotLate() {
+        KvEventProcessor processor;
+        KvFileRecorder recorder(nullptr);
+        auto clock = std::make_shared<korvane::ManualCameraClock>();
+        auto options = cameraOptions("B1", "EVK4", 100000);
+        options.clock = clock;
+        korvane::DvsCameraManager manager({backendOf({options})});
+        LiveCameraController controller(&processor, &recorder);
+        std::shared_ptr<korvane::DvsCamera> camera = controller.open(manager, "B1");
+        QVERIFY(camera);
+        controller.adopt(camera);
+        constexpr uint64_t kInterval_us = 33333;
+        controller.setBatchInterval(kInterval_us);
+        connect(&controller, &LiveCameraController::framesReady, &controller,
+                &LiveCameraController::showAccumulated, Qt::QueuedConnection);
+        ThreadSafeSignalSpy images(&processor, &KvEventProcessor::signalEventImage);
+        QVERIFY(controller.startStreaming());
+        for (const uint64_t batches : {1, 1, 1, 3, 1, 3}) {
+            const int before = images.size();
+            clock->advance(batches * kInterval_us);
+            QTRY_VERIFY(images.size() > before);
+            QTest::qWait(100);  // the view takes what is left and finds the queue empty
+        }
+        QCOMPARE(controller.lateBatches(), uint64_t(0));
+        QCOMPARE(controller.droppedBatches(), uint64_t(0));
+        QVERIFY(controller.stopStreaming());
+        controller.release();
+    }
+
     void theLiveControllerWorksWithoutAWindow() {
         KvEventProcessor processor;
         KvFileRecorder recorder(nullptr);
