@@ -341,6 +341,17 @@ TEST(CameraTriggerCacheTest, RecordingBeginsWithTheCachedSecondsAndFilesGoWithTh
     EXPECT_EQ(files(), "");
 }
 
+// A chunk of the stream ending at t1_us, one event every 500 us.
+static ChunkPtr syntheticChunk(uint64_t seq, uint64_t t1_us, uint64_t chunk_us) {
+    auto chunk = std::make_shared<StreamChunk>();
+    chunk->seq = seq;
+    chunk->t0_us = t1_us - chunk_us;
+    chunk->t1_us = t1_us;
+    for (uint64_t t = chunk->t0_us; t < t1_us; t += 500)
+        chunk->events.emplace_back(uint16_t(t / 500 % 1280), uint16_t(t / 1000 % 720), 1, t);
+    return chunk;
+}
+
 // A recorder whose thread starts late: meanwhile the cache trimmed what was
 // the start's cached second, yet the file begins with all of it, because the
 // recording held those segments from its start. The cache's own thread may
@@ -366,15 +377,9 @@ TEST(CameraTriggerCacheTest, RecorderStartingLateStillBeginsWithTheWholeCachedSe
         uint64_t seq = 0;
         std::vector<Event2D> streamed;
         auto chunkUntil = [&](uint64_t t1_us) {
-            auto chunk = std::make_shared<StreamChunk>();
-            chunk->seq = ++seq;
-            chunk->t0_us = t1_us - kChunk_us;
-            chunk->t1_us = t1_us;
-            for (uint64_t t = chunk->t0_us; t < t1_us; t += 500)
-                chunk->events.emplace_back(uint16_t(t / 500 % 1280), uint16_t(t / 1000 % 720), 1,
-                                           t);
+            ChunkPtr chunk = syntheticChunk(++seq, t1_us, kChunk_us);
             streamed.insert(streamed.end(), chunk->events.begin(), chunk->events.end());
-            return ChunkPtr(chunk);
+            return chunk;
         };
         auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
         auto pushUntil = [&](uint64_t from_us, uint64_t to_us) {
@@ -442,15 +447,8 @@ TEST(CameraTriggerCacheTest, RecorderStoppedWhileCatchingUpEndsAtTheStop) {
     uint64_t seq = 0;
     auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
     auto pushUntil = [&](uint64_t to_us) {
-        for (uint64_t t = seq * kChunk_us + kChunk_us; t <= to_us; t += kChunk_us) {
-            auto chunk = std::make_shared<StreamChunk>();
-            chunk->seq = ++seq;
-            chunk->t0_us = t - kChunk_us;
-            chunk->t1_us = t;
-            for (uint64_t e = chunk->t0_us; e < t; e += 500)
-                chunk->events.emplace_back(uint16_t(e / 500 % 1280), uint16_t(e / 1000 % 720), 1, e);
-            cache->push(chunk);
-        }
+        for (uint64_t t = seq * kChunk_us + kChunk_us; t <= to_us; t += kChunk_us)
+            cache->push(syntheticChunk(++seq, t, kChunk_us));
         cache->snapshotThrough(seq);  // all taken in
     };
     const uint64_t start_us = 1500000, stop_us = 2000000;
@@ -490,15 +488,7 @@ TEST(CameraTriggerCacheTest, StopAfterTheCacheWasSwitchedOffNeverWaitsForIt) {
     constexpr uint64_t kChunk_us = 50000;
     uint64_t seq = 0;
     auto cache = std::make_shared<TriggerCache>(1000000, dir.path().string());
-    auto chunkUntil = [&](uint64_t t) {
-        auto chunk = std::make_shared<StreamChunk>();
-        chunk->seq = ++seq;
-        chunk->t0_us = t - kChunk_us;
-        chunk->t1_us = t;
-        for (uint64_t e = chunk->t0_us; e < t; e += 500)
-            chunk->events.emplace_back(uint16_t(e / 500 % 1280), uint16_t(e / 1000 % 720), 1, e);
-        return chunk;
-    };
+    auto chunkUntil = [&](uint64_t t) { return syntheticChunk(++seq, t, kChunk_us); };
     for (uint64_t t = kChunk_us; t <= 1500000; t += kChunk_us) cache->push(chunkUntil(t));
     cache->snapshotThrough(seq);
     const uint64_t startSeq = seq;
