@@ -54,18 +54,22 @@ inline CliRun runTool(const std::string& builtPath, const std::string& args,
     const std::string cmd = env + toolCommand(builtPath) + " " + args + " 2>" + errTarget;
     CliRun r;
 #if defined(_WIN32)
-    // cmd's "not recognized" (9009): under Wine it now and then fails to
-    // start a program that is there. Nothing ran, and our tools never exit
-    // with that code, so the run is tried again.
-    constexpr int kNotStarted = 9009;
-    for (int attempt = 0; attempt < 3 && (attempt == 0 || r.status == kNotStarted); ++attempt) {
+    // Under Wine a program that is there now and then fails to start: cmd
+    // says "not recognized" (9009), or the pipe itself is not made or not
+    // closed (-1, with no output). Nothing ran, and our tools never exit
+    // with those codes, so the run is tried again.
+    const auto notStarted = [](const CliRun& run) {
+        return run.status == 9009 || (run.status == -1 && run.out.empty());
+    };
+    for (int attempt = 0; attempt < 3 && (attempt == 0 || notStarted(r)); ++attempt) {
         r = CliRun();
         FILE* p = ::_popen(cmd.c_str(), "rb");
+        if (!p) continue;
 #else
     {
         FILE* p = ::popen(cmd.c_str(), "r");
-#endif
         if (!p) return r;
+#endif
         std::array<char, 65536> buf;
         size_t n;
         while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
