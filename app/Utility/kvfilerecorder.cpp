@@ -243,32 +243,29 @@ void KvFileRecorder::waitForTheSetSeconds(korvane::DvsCamera& camera, uint32_t s
     using clock = std::chrono::steady_clock;
     constexpr auto kPoll = std::chrono::milliseconds(20);
     constexpr auto kStalled = std::chrono::seconds(3);
+    const auto stopped = [this] { return !recording_.load(); };
     const auto wallEnd = clock::now() + std::chrono::seconds(sec);
-    uint64_t from_us = 0;
-    const bool cameraTime = camera.streamTime(from_us);
-    const uint64_t until_us = from_us + uint64_t(sec) * 1000000;
-    uint64_t seen_us = from_us;
+    uint64_t seen_us = 0;
+    if (!camera.streamTime(seen_us)) {
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        wake_.wait_until(lock, wallEnd, stopped);
+        return;
+    }
+    const uint64_t until_us = seen_us + uint64_t(sec) * 1000000;
     auto seenMoving = clock::now();
-    while (recording_.load()) {
+    while (!stopped()) {
         // The camera is asked without the wake lock, which the GUI thread takes.
         const auto now = clock::now();
-        if (!cameraTime && now >= wallEnd) return;
-        if (cameraTime) {
-            uint64_t t_us = seen_us;
-            if (camera.streamTime(t_us) && t_us >= until_us) return;
-            if (t_us != seen_us) {
-                seen_us = t_us;
-                seenMoving = now;
-            }
-            if (now >= wallEnd && now - seenMoving >= kStalled) return;
-            if (!camera.recordingStatus().error.empty()) return;  // ended by the camera
+        uint64_t t_us = seen_us;
+        if (camera.streamTime(t_us) && t_us >= until_us) return;
+        if (t_us != seen_us) {
+            seen_us = t_us;
+            seenMoving = now;
         }
+        if (now >= wallEnd && now - seenMoving >= kStalled) return;
+        if (!camera.recordingStatus().error.empty()) return;  // ended by the camera
         std::unique_lock<std::mutex> lock(wakeMutex_);
-        if (!recording_.load()) return;
-        if (cameraTime)
-            wake_.wait_for(lock, kPoll);
-        else
-            wake_.wait_until(lock, wallEnd);
+        wake_.wait_for(lock, kPoll, stopped);
     }
 }
 

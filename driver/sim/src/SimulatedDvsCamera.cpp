@@ -1,6 +1,7 @@
 #include "korvane/sim/SimulatedDvsCamera.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "korvane/file/RawWriter.h"
 
@@ -242,14 +243,15 @@ void SimulatedDvsCamera::unplug() {
     closeRecordingLocked("camera unplugged");
 }
 
+std::shared_ptr<StreamRecorder> SimulatedDvsCamera::takeRecorder(uint64_t& lastSeq) {
+    std::lock_guard sink(sinkMutex_);
+    lastSeq = dispatchSeq_;  // the last chunk it can have been handed
+    return std::exchange(recorder_, nullptr);
+}
+
 void SimulatedDvsCamera::closeRecordingLocked(const std::string& reason) {
-    std::shared_ptr<StreamRecorder> rec;
     uint64_t lastSeq = 0;
-    {
-        std::lock_guard sink(sinkMutex_);
-        rec.swap(recorder_);
-        lastSeq = dispatchSeq_;
-    }
+    const std::shared_ptr<StreamRecorder> rec = takeRecorder(lastSeq);
     if (!rec) return;
     const bool wasRunning = rec->status().running;
     rec->stop(reason, lastSeq);
@@ -311,13 +313,8 @@ bool SimulatedDvsCamera::startRecording(const std::string& path, uint64_t apsSta
 
 bool SimulatedDvsCamera::stopRecording() {
     std::lock_guard lock(controlMutex_);
-    std::shared_ptr<StreamRecorder> rec;
-    uint64_t lastSeq = 0;  // the last chunk it can have been handed
-    {
-        std::lock_guard sink(sinkMutex_);
-        rec.swap(recorder_);
-        lastSeq = dispatchSeq_;
-    }
+    uint64_t lastSeq = 0;
+    const std::shared_ptr<StreamRecorder> rec = takeRecorder(lastSeq);
     if (!rec) return false;
     const bool ok = rec->stop("", lastSeq);
     std::lock_guard sink(sinkMutex_);
@@ -572,13 +569,8 @@ void SimulatedDvsCamera::makeSlice(uint64_t t0, uint64_t t1, StreamChunk& chunk)
 // camera is no longer connected; stop() or the destructor join the thread.
 void SimulatedDvsCamera::loseSourceOnStreamThread() {
     connected_.store(false);
-    std::shared_ptr<StreamRecorder> rec;
     uint64_t lastSeq = 0;
-    {
-        std::lock_guard sink(sinkMutex_);
-        rec.swap(recorder_);
-        lastSeq = dispatchSeq_;
-    }
+    const std::shared_ptr<StreamRecorder> rec = takeRecorder(lastSeq);
     if (rec) {
         const bool wasRunning = rec->status().running;
         rec->stop("camera unplugged", lastSeq);

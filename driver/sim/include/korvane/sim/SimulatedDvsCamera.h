@@ -182,6 +182,9 @@ private:
     // Takes the next batch as getNextEvents() does; false when none is due.
     bool takeNextBatch(Batch& batch);
     void stopLocked();
+    // The recorder, taken from the stream, and the last chunk it can have
+    // been handed (what stops it passes on, so it ends there).
+    std::shared_ptr<StreamRecorder> takeRecorder(uint64_t& lastSeq);
     void closeRecordingLocked(const std::string& reason);
     void reportRecordingError(const std::string& path, const std::string& reason);
     void makeSlice(uint64_t t0_us, uint64_t t1_us, StreamChunk& chunk);
