@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "CliSupport.h"
 #include "korvane/file/DvsFileReader.h"
 #include "KvrawConvert.h"
@@ -182,31 +186,62 @@ int cmdDecode(const Args& a) {
 // Sums over the events of one stretch, or of the whole file.
 struct EventSums {
     uint64_t events = 0, sx = 0, sy = 0, sp = 0, st = 0, first = 0, last = 0, triggers = 0;
+
+    // x, y and polarity are summed as one packed word per block of 32
+    // events: decoded addresses have 11 bits, and 32 of them cannot carry
+    // out of their 16-bit field.
+    static constexpr uint64_t kFields = 0x000000FF07FF07FFull;  // x, y and polarity bits
+    static constexpr size_t kBlock = 32;
+
+    void addPacked(uint64_t packed) {
+        sx += packed & 0xFFFF;
+        sy += (packed >> 16) & 0xFFFF;
+        sp += packed >> 32;
+    }
+
     void add(const Event2D* ev, size_t n) {
         if (n == 0) return;
         if (events == 0) first = ev[0].timestamp;
         last = ev[n - 1].timestamp;
-        // x, y and polarity are summed as one packed word per block of 32
-        // events: decoded addresses have 11 bits, and 32 of them cannot
-        // carry out of their 16-bit field.
-        static_assert(offsetof(Event2D, y) == 2 && offsetof(Event2D, polarity) == 4);
-        constexpr uint64_t kFields = 0x000000FF07FF07FFull;  // x, y and polarity bits
-        uint64_t t = 0;
-        for (size_t i = 0; i < n;) {
-            const size_t end = std::min(n, i + 32);
+        events += n;
+        static_assert(offsetof(Event2D, y) == 2 && offsetof(Event2D, polarity) == 4 &&
+                      offsetof(Event2D, timestamp) == 8 && sizeof(Event2D) == 16);
+        size_t i = 0;
+#if defined(__SSE2__)
+        // An event is one 16-byte load: its low half masked to the packed
+        // fields, its high half the time. Four sums take every fourth event,
+        // so each holds a block's 32 before its fields are emptied.
+        const __m128i keep = _mm_set_epi64x(-1, int64_t(kFields));
+        const __m128i timeOnly = _mm_set_epi64x(-1, 0);
+        __m128i a[4] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(),
+                        _mm_setzero_si128()};
+        const auto* p = reinterpret_cast<const __m128i*>(ev);
+        for (; i + 4 * kBlock <= n; i += 4 * kBlock) {
+            for (size_t j = i; j < i + 4 * kBlock; j += 4) {
+                for (int k = 0; k < 4; ++k)
+                    a[k] = _mm_add_epi64(a[k], _mm_and_si128(_mm_loadu_si128(p + j + k), keep));
+            }
+            for (__m128i& s : a) {
+                addPacked(uint64_t(_mm_cvtsi128_si64(s)));
+                s = _mm_and_si128(s, timeOnly);
+            }
+        }
+        const __m128i t = _mm_add_epi64(_mm_add_epi64(a[0], a[1]), _mm_add_epi64(a[2], a[3]));
+        st += uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(t, t)));
+#endif
+        uint64_t t1 = 0;
+        while (i < n) {
+            const size_t end = std::min(n, i + kBlock);
             uint64_t packed = 0;
             for (; i < end; ++i) {
                 uint64_t lo;
                 std::memcpy(&lo, &ev[i], 8);
                 packed += lo & kFields;
-                t += ev[i].timestamp;
+                t1 += ev[i].timestamp;
             }
-            sx += packed & 0xFFFF;
-            sy += (packed >> 16) & 0xFFFF;
-            sp += packed >> 32;
+            addPacked(packed);
         }
-        st += t;
-        events += n;
+        st += t1;
     }
     // Appends the sums of what comes after in file order.
     void merge(const EventSums& o) {

@@ -128,7 +128,7 @@ Pass parallelPass(const Opened& o, unsigned threads, uint64_t from = 0, uint64_t
                 stretch = b.stretch;
                 events.clear();
             }
-            EXPECT_LE(n, 8192u);
+            EXPECT_LE(n, kMaxPieceEvents);
             events.insert(events.end(), ev, ev + n);
         };
     }

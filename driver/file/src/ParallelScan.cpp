@@ -20,8 +20,14 @@ namespace {
 constexpr uint64_t kNoStop = std::numeric_limits<uint64_t>::max();
 // Room asked for before each decoder call: a block of words writes at most
 // 12 events per word, and the decoder slows to word by word near the end.
-// Also the piece handed to onWorkerEvents: 128 KiB, in cache.
 constexpr size_t kDecodeRoom = 8192;
+// The words of one piece handed to onWorkerEvents: their events (about one
+// a word, 32 KiB) are still in the first-level cache when it reads them. The
+// piece's room holds the most they can give, so the decoder never nears the
+// room's end, where it would walk word by word.
+constexpr size_t kPieceWords = 2048;
+constexpr size_t kPieceRoom = kPieceWords * 12;
+static_assert(kPieceRoom == kMaxPieceEvents);
 
 // Keeps the events of ev[0, n) and the edges triggers[firstEdge, end) with
 // from <= t < to, edges in their place; eventIndex counts from `base` (the
@@ -262,12 +268,13 @@ struct Job {
         DecoderState state = index.entries()[b.stretch].state;
         const uint8_t* at = slot.bytes.get();
         const bool allInRange = wholeStretchInRange(b.stretch);
-        slot.events.reserveMore(kDecodeRoom);
+        slot.events.reserveMore(kPieceRoom);
         uint64_t kept = 0;
         while (words > 0) {
             Event2D* out = slot.events.data();
             const size_t firstEdge = b.triggers.size();
-            const DecodeStep step = decodeWords(at, words, state, out, kDecodeRoom, b, kept);
+            const DecodeStep step =
+                decodeWords(at, std::min(words, kPieceWords), state, out, kPieceRoom, b, kept);
             at += step.wordsConsumed * ws;
             words -= step.wordsConsumed;
             const size_t n = allInRange ? step.eventsWritten

@@ -74,8 +74,9 @@ struct ParallelScanOptions {
     // Called on a worker thread after a stretch is decoded, e.g. to reduce
     // it to sums kept per slot; StretchBatch::slot says which.
     std::function<void(StretchBatch&)> onWorker;
-    // When set, a worker hands the stretch's events to it in pieces of a few
-    // thousand, in file order, as they are decoded (before onWorker), and
+    // When set, a worker hands the stretch's events to it in pieces, those
+    // of up to 2048 words each (about as many events, at most
+    // kMaxPieceEvents), in file order, as they are decoded (before onWorker), and
     // keeps none: a reduction then reads them while they are still in cache,
     // and the stretch needs no buffer of its own size. The batch handed on
     // has no events (events null), count says how many there were; its
@@ -99,6 +100,9 @@ struct ParallelScanOptions {
     const std::atomic<bool>* cancel = nullptr;  // stops handing out stretches
     ScanStorage* storage = nullptr;             // none: the ring's buffers go with the scan
 };
+
+// The most events one piece handed to onWorkerEvents holds.
+inline constexpr size_t kMaxPieceEvents = 2048 * 12;
 
 struct ParallelScanResult {
     uint64_t events = 0;
