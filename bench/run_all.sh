@@ -3,7 +3,7 @@
 # --baseline) another, interleaved A B A B and reported as medians, on both
 # word mixes wherever a file is read:
 #   - kvraw stats: Mev/s end to end and CPU per event against the decoder's
-#     own CPU per event (bench_decode)
+#     own CPU per event (bench_decode), also as a ratio of runs in pairs
 #   - bench_playback: images/s on a 120 Mev/s recording
 #   - kvraw convert to .h5: Mev/s and bytes per event
 #   - kvraw export: 10 s of a 5 Mev/s recording at 720p30 (x real time, CPU s)
@@ -134,6 +134,32 @@ measure() {
 
 has() { [ -x "$build/bin/$1" ]; }
 
+# paired MIX FILE DECODER PARSER: kvraw stats' CPU per event over the
+# decoder's own (DECODER, a command with $B, and PARSER, printing ns/ev),
+# run back to back in pairs: the host's speed changes between the rows
+# measured apart, much less within a pair. A row with the median ratio.
+paired() {
+    local mix=$1 f=$2 decoder=$3 parser=$4 events label bin r cpu ns ratio
+    local a="" b=""
+    events=$("$kvraw" stats "$f" | awk '$1 == "events" {print $2}')
+    [ -n "$events" ] && [ "$events" -gt 0 ] || return 0
+    for ((r = 0; r < runs; ++r)); do
+        for label in A B; do
+            bin="$build/bin"
+            if [ "$label" = B ]; then [ -n "$baseline" ] || continue; bin="$baseline/bin"; fi
+            cpu=$(timed "$label" "$bin" '"$B/kvraw" stats '"$f" | awk '/^wall_cpu/ {print $3}')
+            ns=$(B=$bin; eval "$decoder" 2>/dev/null | awk "$parser")
+            [ -n "$cpu" ] && [ -n "$ns" ] || continue
+            ratio=$(awk -v c="$cpu" -v n="$ns" -v e="$events" 'BEGIN {if (n > 0) printf "%.2f", c * 1e9 / e / n}')
+            if [ "$label" = A ]; then a="$a $ratio"; else b="$b $ratio"; fi
+        done
+    done
+    local ma mb=""
+    ma=$(echo "$a" | median)
+    [ -n "$baseline" ] && mb=$(echo "$b" | median)
+    row "kvraw stats CPU / decoder, paired" "$mix" "$ma" "$mb" "x"
+}
+
 echo "run_all.sh: this build $build${baseline:+, baseline $baseline}; $runs run(s) each, interleaved" >&2
 echo "files in $tmp" >&2
 
@@ -169,9 +195,10 @@ if wants stats; then
             [ "$mix" = camera ] && bm=BM_DecodeEvt3CameraMix
             mintime=0.5
             [ "$quick" = 1 ] && mintime=0.1
-            measure "$mix" "bench_decode, decoder only|ns/ev" \
-                '/"name": "'"$bm"'"/ {on = 1} on && /"Mev\/s"/ {gsub(/[,]/, ""); printf "%.2f", 1000 / $2; on = 0}' \
-                '[ -x "$B/bench_decode" ] && "$B/bench_decode" --benchmark_filter='"'^$bm\$'"' --benchmark_min_time='"$mintime"' --benchmark_format=json'
+            decoder='[ -x "$B/bench_decode" ] && "$B/bench_decode" --benchmark_filter='"'^$bm\$'"' --benchmark_min_time='"$mintime"' --benchmark_format=json'
+            decoderNs='/"name": "'"$bm"'"/ {on = 1} on && /"Mev\/s"/ {gsub(/[,]/, ""); printf "%.2f", 1000 / $2; on = 0}'
+            measure "$mix" "bench_decode, decoder only|ns/ev" "$decoderNs" "$decoder"
+            paired "$mix" "$tmp/stats-$mix.raw" "$decoder" "$decoderNs"
         done
     else
         skip "bench_decode" "" "no bench_decode in $build/bin"
