@@ -21,9 +21,9 @@
 #endif
 
 #include "CliSupport.h"
-#include "korvane/file/DvsFileReader.h"
-#include "KvrawConvert.h"
 #include "KvrawCheck.h"
+#include "KvrawConvert.h"
+#include "korvane/file/DvsFileReader.h"
 #include "korvane/sim/SyntheticRecording.h"
 #if defined(KORVANE_HAVE_VIDEO) && !defined(KVRAW_MEDIA_HELPER)
 #include "korvane/video/VideoExport.h"

@@ -1,9 +1,14 @@
-// The word check: each anomaly found in hand-made word streams, and checks
-// of stretches appended in file order equal to one walk over the data.
+// The word check: each anomaly found in hand-made word streams, checks of
+// stretches appended in file order equal to one walk over the data, and
+// the check of eight words at a time held against a plain word-by-word one
+// written from the rules, on random streams.
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "DriverTestSupport.h"
+#include "korvane/file/Evt3Words.h"
 #include "korvane/file/FileCheck.h"
 #include "korvane/file/RawFile.h"
 #include "korvane/file/TimeIndex.h"
@@ -40,6 +45,96 @@ void expectSame(const WordCheck& a, const WordCheck& b) {
     EXPECT_EQ(a.timeBackMax_us, b.timeBackMax_us);
     EXPECT_EQ(a.timeBackBeyondJitter, b.timeBackBeyondJitter);
     EXPECT_EQ(a.timeLoops, b.timeLoops);
+}
+
+// Word by word from the rules: single and vector events count once there is
+// a time, vector bits past x 2047 are dropped, anything at x >= width or on
+// a row >= height is outside; time words that lower the time step back.
+WordCheck referenceCheck(const std::vector<uint16_t>& words, DecoderState s, uint32_t width,
+                         uint32_t height) {
+    using namespace evt3;
+    WordCheck c;
+    c.words = words.size();
+    for (const uint16_t w : words) {
+        const unsigned type = typeOf(w);
+        ++c.typeCounts[type];
+        const auto event = [&](unsigned x) {
+            if (!s.haveTime) {
+                ++c.eventsBeforeTime;
+            } else if (x > kMaxX) {
+                ++c.vectorEventsBeyondRange;
+            } else {
+                ++c.events;
+                c.eventsOutsideGeometry += x >= width || s.y >= height;
+            }
+        };
+        if (type == kAddrX) event(payloadX(w));
+        if (type == kVect12 || type == kVect8) {
+            c.vectorsBeforeBase += !c.sawBase;
+            for (unsigned b = 0; b < (type == kVect12 ? 12u : 8u); ++b) {
+                if ((w >> b) & 1) event(s.baseX + b);
+            }
+        }
+        c.sawBase = c.sawBase || type == kVectBaseX;
+        c.reservedWords += isReserved(type);
+        const DecoderState before = s;
+        applyWord(s, w);
+        if (before.haveTime && (type == kTimeLow || type == kTimeHigh)) {
+            if (s.time < before.time) {
+                ++c.timeBackSteps;
+                c.timeBackMax_us = std::max(c.timeBackMax_us, before.time - s.time);
+                c.timeBackBeyondJitter +=
+                    s.timeHigh < before.timeHigh &&
+                    (before.timeHigh - s.timeHigh) >> 12 > kTimeHighJitterSteps;
+            }
+            if ((s.timeHigh >> 24) > (before.timeHigh >> 24))
+                c.timeLoops += (s.timeHigh >> 24) - (before.timeHigh >> 24);
+        }
+    }
+    return c;
+}
+
+// Words as cameras write them, mostly: rows, single events, vectors and
+// rising time lows, with rarer rows and x beyond the geometry, vectors
+// reaching past it or past x 2047, time going back, time highs, and other
+// and reserved types.
+std::vector<uint16_t> randomWords(std::mt19937& rng, size_t n) {
+    std::vector<uint16_t> w;
+    unsigned low = 0;
+    auto pick = [&](unsigned range) { return unsigned(rng() % range); };
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned r = pick(1000);
+        if (r < 190) {
+            w.push_back(uint16_t(pick(100) < 3 ? 700 + pick(1348) : pick(720)));  // ADDR_Y
+        } else if (r < 640) {
+            w.push_back(
+                uint16_t(0x2000 | pick(2) << 11 | (pick(100) < 3 ? 1200 + pick(848) : pick(1280))));
+        } else if (r < 690) {
+            const unsigned x = pick(100) < 5 ? 1260 + pick(788) : pick(1240);
+            w.push_back(uint16_t(0x3000 | pick(2) << 11 | x));  // VECT_BASE_X
+        } else if (r < 750) {
+            w.push_back(uint16_t(0x4000 | pick(0x1000)));  // VECT_12
+        } else if (r < 790) {
+            w.push_back(uint16_t(0x5000 | pick(0x1000)));  // VECT_8, high bits not its own
+        } else if (r < 960) {
+            low = pick(100) < 4 ? pick(0x1000) : std::min(0xFFFu, low + pick(3));
+            w.push_back(uint16_t(0x6000 | low));  // TIME_LOW
+        } else if (r < 975) {
+            w.push_back(uint16_t(0x8000 | pick(8)));  // TIME_HIGH: forward, repeated, back
+            low = 0;
+        } else {
+            static const unsigned kOthers[] = {0x1, 0x7, 0x9, 0xA, 0xB, 0xC, 0xD, 0xE, 0xF};
+            w.push_back(uint16_t(kOthers[pick(9)] << 12 | pick(0x1000)));
+        }
+    }
+    return w;
+}
+
+void expectSameParts(const WordCheck& a, const WordCheck& b) {
+    expectSame(a, b);
+    EXPECT_EQ(a.vectorsBeforeBase, b.vectorsBeforeBase);
+    EXPECT_EQ(a.vectorsWithoutBase, b.vectorsWithoutBase);
+    EXPECT_EQ(a.sawBase, b.sawBase);
 }
 
 }  // namespace
@@ -199,4 +294,65 @@ TEST(FileCheckTest, StretchesAppendedInOrderEqualOneWalk) {
         }
         expectSame(whole, parts);
     }
+}
+
+TEST(FileCheckTest, Evt3BlocksEqualTheWordRules) {
+    std::mt19937 rng(11);
+    const std::pair<uint32_t, uint32_t> geometries[] = {{1280, 720},  {640, 480}, {2048, 2048},
+                                                        {4000, 3000}, {1, 1},     {0, 0}};
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        const std::vector<uint16_t> words = randomWords(rng, 1 + rng() % 3000);
+        const auto [width, height] = geometries[round % 6];
+        // The walk starts where an earlier part of the stream left it:
+        // without a time, with one, on a row outside the geometry...
+        const size_t split = round % 3 == 0 ? 0 : rng() % words.size();
+        DecoderState start;
+        if (round % 5 == 1) start.timeHigh = uint64_t(3) << 24;  // a reader's loop count
+        for (size_t i = 0; i < split; ++i)
+            evt3::applyWord(start, words[i]);
+        const std::vector<uint16_t> rest(words.begin() + split, words.end());
+        std::vector<uint8_t> bytes;
+        for (uint16_t w : rest)
+            put16(bytes, w);
+        expectSameParts(
+            checkWords(bytes.data(), rest.size(), RawFormat::Evt3, start, width, height),
+            referenceCheck(rest, start, width, height));
+        if (HasFailure()) return;
+    }
+}
+
+TEST(FileCheckTest, Evt3BlocksOfCleanRowsVectorsAndTimes) {
+    // Long clean runs: the block path takes nearly all, and the word walk
+    // only a block with a time high, a row outside or time going back.
+    std::mt19937 rng(5);
+    std::vector<uint16_t> words = {0x8000 | 1};
+    unsigned low = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const unsigned r = rng() % 100;
+        if (r < 20)
+            words.push_back(uint16_t(rng() % 720));
+        else if (r < 80)
+            words.push_back(uint16_t(0x2000 | rng() % 1280));
+        else if (r < 85)
+            words.push_back(uint16_t(0x3000 | rng() % 1250));
+        else if (r < 92)
+            words.push_back(uint16_t(0x4000 | rng() % 0x1000));
+        else if (r < 99)
+            words.push_back(uint16_t(0x6000 | (low = std::min(0xFFFu, low + 1))));
+        else
+            words.push_back(uint16_t(0x8000 | (2 + i / 2000)));
+        if (words.back() >> 12 == 8) low = 0;
+    }
+    for (size_t at : {size_t(5000), size_t(12001)})
+        words[at] = uint16_t(0x0000 | 900);  // a row outside, then rows inside again
+    words[15003] = uint16_t(0x6000);         // time back
+    std::vector<uint8_t> bytes;
+    for (uint16_t w : words)
+        put16(bytes, w);
+    const WordCheck blocks =
+        checkWords(bytes.data(), words.size(), RawFormat::Evt3, DecoderState{}, 1280, 720);
+    expectSameParts(blocks, referenceCheck(words, DecoderState{}, 1280, 720));
+    EXPECT_GT(blocks.eventsOutsideGeometry, 0u);
+    EXPECT_GT(blocks.timeBackSteps, 0u);
 }

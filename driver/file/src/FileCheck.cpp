@@ -1,6 +1,7 @@
 #include "korvane/file/FileCheck.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "korvane/file/Evt3Words.h"
 #include "korvane/file/WordScan.h"
@@ -46,6 +47,174 @@ void timeMoved(WordCheck& c, const DecoderState& before, const DecoderState& aft
     if (loopsAfter > loopsBefore) c.timeLoops += loopsAfter - loopsBefore;
 }
 
+#if KORVANE_SCAN_SSE2
+// Eight words at a time of rows inside the geometry, single events,
+// vectors inside it and time lows that never go back (nearly all of real
+// data), where the word walk's branch on each word's type mispredicts on
+// every change of type. Lanes count rows, single events, time lows and
+// single events outside the geometry, summed into totals now and then. The
+// row and the time low the blocks reach are brought into the state only
+// when the walk takes over (end()); vectors move the state's base as they
+// come.
+class BlockCheck {
+public:
+    BlockCheck(uint32_t width, uint32_t height)
+        : widthLast_(lastInside(width)),
+          heightLast_(lastInside(height)),
+          vectorLimit_(std::min<uint32_t>(width, evt3::kMaxX + 1u)) {}
+
+    // A run of blocks starts from this state: time, time high and row
+    // known, the row inside the geometry, the time under its time high.
+    static bool canStart(const DecoderState& s, bool rowOutside) {
+        return s.haveTime && !rowOutside && (s.time ^ s.timeHigh) <= 0xFFF;
+    }
+    void begin(const DecoderState& s) {
+        low_ = _mm_set1_epi16(short(s.time & 0xFFF));
+        rowBlock_ = nullptr;
+    }
+
+    // Takes the block at p, or returns false with nothing changed.
+    bool take(const uint8_t* p, DecoderState& s, WordCheck& c) {
+        using namespace evt3;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i type = _mm_srli_epi16(v, 12);
+        const __m128i isY = _mm_cmpeq_epi16(type, _mm_setzero_si128());
+        const __m128i isX = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kAddrX)));
+        const __m128i isLow = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kTimeLow)));
+        // VECT_BASE_X, VECT_12 and VECT_8: types 3 to 5.
+        const __m128i isVector =
+            _mm_and_si128(_mm_cmpgt_epi16(type, _mm_set1_epi16(short(kAddrX))),
+                          _mm_cmplt_epi16(type, _mm_set1_epi16(short(kTimeLow))));
+        const __m128i known = _mm_or_si128(_mm_or_si128(isY, isX), _mm_or_si128(isLow, isVector));
+        const __m128i address = _mm_and_si128(v, _mm_set1_epi16(0x7FF));
+        // Each time low at or past every one before it and the one the
+        // block starts at (one time high throughout): none went back.
+        const __m128i low = _mm_and_si128(isLow, _mm_and_si128(v, _mm_set1_epi16(0x0FFF)));
+        __m128i upTo = _mm_max_epi16(low, _mm_slli_si128(low, 2));
+        upTo = _mm_max_epi16(upTo, _mm_slli_si128(upTo, 4));
+        upTo = _mm_max_epi16(upTo, _mm_slli_si128(upTo, 8));
+        const __m128i before = _mm_max_epi16(_mm_slli_si128(upTo, 2), low_);
+        const __m128i bad =
+            _mm_or_si128(_mm_andnot_si128(known, _mm_set1_epi16(-1)),
+                         _mm_or_si128(_mm_and_si128(isY, _mm_cmpgt_epi16(address, heightLast_)),
+                                      _mm_and_si128(isLow, _mm_cmplt_epi16(low, before))));
+        if (_mm_movemask_epi8(bad) != 0) return false;
+        if (const int vectors = _mm_movemask_epi8(isVector)) {
+            if (!takeVectors(v, unsigned(vectors), s, c)) return false;
+        }
+        rows_ = _mm_sub_epi16(rows_, isY);
+        singles_ = _mm_sub_epi16(singles_, isX);
+        lows_ = _mm_sub_epi16(lows_, isLow);
+        outside_ =
+            _mm_sub_epi16(outside_, _mm_and_si128(isX, _mm_cmpgt_epi16(address, widthLast_)));
+        if (const int rows = _mm_movemask_epi8(isY)) {
+            rowBlock_ = p;
+            rowLanes_ = unsigned(rows);
+        }
+        // The last time low: the highest, as none went back.
+        const __m128i last = _mm_shufflehi_epi16(upTo, 0xFF);
+        low_ = _mm_max_epi16(low_, _mm_unpackhi_epi64(last, last));
+        if (++blocks_ == kFlushBlocks) flush();
+        return true;
+    }
+
+    // The state as the word walk would have left it after the blocks taken.
+    void end(DecoderState& s) const {
+        using namespace evt3;
+        if (rowBlock_)
+            s.y = loadWord16(rowBlock_ + (31 - std::countl_zero(rowLanes_)) / 2 * 2) & 0x7FF;
+        setTimeLow(s, s.timeHigh | uint16_t(_mm_cvtsi128_si32(low_)));
+    }
+
+    // Adds what the blocks counted to the walk's counts.
+    void addTo(uint64_t (&counts)[16], uint64_t& events, uint64_t& outside) {
+        using namespace evt3;
+        flush();
+        counts[kAddrY] += rowTotal_;
+        counts[kAddrX] += singleTotal_;
+        counts[kTimeLow] += lowTotal_;
+        counts[kVectBaseX] += bases_;
+        counts[kVect12] += twelves_;
+        counts[kVect8] += eights_;
+        events += singleTotal_ + vectorEvents_;
+        outside += outsideTotal_;
+    }
+
+private:
+    // Lanes count one a block at most: summed before a signed lane could overflow.
+    static constexpr unsigned kFlushBlocks = 32767;
+
+    // Addresses have 11 bits: a bound past 2048 bounds nothing more.
+    static __m128i lastInside(uint32_t bound) {
+        return _mm_set1_epi16(short(int(std::min<uint32_t>(bound, 2048)) - 1));
+    }
+    static uint64_t sum(__m128i lanes) {
+        const __m128i pairs = _mm_madd_epi16(lanes, _mm_set1_epi16(1));
+        const __m128i two = _mm_add_epi32(pairs, _mm_unpackhi_epi64(pairs, pairs));
+        return uint32_t(_mm_cvtsi128_si32(two)) +
+               uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(two, 4)));
+    }
+    void flush() {
+        rowTotal_ += sum(rows_);
+        singleTotal_ += sum(singles_);
+        lowTotal_ += sum(lows_);
+        outsideTotal_ += sum(outside_);
+        rows_ = singles_ = lows_ = outside_ = _mm_setzero_si128();
+        blocks_ = 0;
+    }
+
+    // The block's vector words in order, each wholly inside the sensor and
+    // the address range, or false with nothing changed.
+    bool takeVectors(__m128i v, unsigned lanes, DecoderState& s, WordCheck& c) {
+        using namespace evt3;
+        alignas(16) uint16_t words[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(words), v);
+        uint16_t baseX = s.baseX;
+        uint8_t polarity = s.polarity;
+        bool sawBase = c.sawBase;
+        uint64_t events = 0, beforeBase = 0, bases = 0, twelves = 0, eights = 0;
+        for (lanes &= 0x5555; lanes != 0; lanes &= lanes - 1) {
+            const uint16_t w = words[std::countr_zero(lanes) / 2];
+            if (typeOf(w) == kVectBaseX) {
+                baseX = payloadX(w);
+                polarity = payloadPolarity(w);
+                sawBase = true;
+                ++bases;
+                continue;
+            }
+            const bool twelve = typeOf(w) == kVect12;
+            const unsigned bits = twelve ? 12 : 8;
+            if (baseX + bits > vectorLimit_) return false;
+            beforeBase += !sawBase;
+            twelves += twelve;
+            eights += !twelve;
+            events += countBits(w & ((1u << bits) - 1));
+            baseX = uint16_t(baseX + bits);
+        }
+        s.baseX = baseX;
+        s.polarity = polarity;
+        c.sawBase = sawBase;
+        c.vectorsBeforeBase += beforeBase;
+        vectorEvents_ += events;
+        bases_ += bases;
+        twelves_ += twelves;
+        eights_ += eights;
+        return true;
+    }
+
+    const __m128i widthLast_, heightLast_;
+    const unsigned vectorLimit_;
+    __m128i low_ = _mm_setzero_si128();
+    __m128i rows_ = _mm_setzero_si128(), singles_ = _mm_setzero_si128();
+    __m128i lows_ = _mm_setzero_si128(), outside_ = _mm_setzero_si128();
+    unsigned blocks_ = 0;
+    const uint8_t* rowBlock_ = nullptr;
+    unsigned rowLanes_ = 0;
+    uint64_t rowTotal_ = 0, singleTotal_ = 0, lowTotal_ = 0, outsideTotal_ = 0;
+    uint64_t vectorEvents_ = 0, bases_ = 0, twelves_ = 0, eights_ = 0;
+};
+#endif
+
 void checkEvt3(const uint8_t* bytes, size_t words, DecoderState s, uint32_t width, uint32_t height,
                WordCheck& c) {
     using namespace evt3;
@@ -54,7 +223,7 @@ void checkEvt3(const uint8_t* bytes, size_t words, DecoderState s, uint32_t widt
     uint64_t counts[4][16] = {};
     uint64_t events = 0, outside = 0;
     bool rowOutside = s.y >= height;
-    for (size_t i = 0; i < words; ++i) {
+    const auto walk = [&](size_t i) {
         const uint16_t w = loadWord16(bytes + 2 * i);
         const unsigned type = typeOf(w);
         ++counts[i & 3][type];
@@ -66,12 +235,12 @@ void checkEvt3(const uint8_t* bytes, size_t words, DecoderState s, uint32_t widt
             } else {
                 ++c.eventsBeforeTime;
             }
-            continue;
+            return;
         }
         if (type == kAddrY) {
             s.y = w & 0x7FF;
             rowOutside = s.y >= height;
-            continue;
+            return;
         }
         switch (type) {
             case kVect12:
@@ -101,14 +270,38 @@ void checkEvt3(const uint8_t* bytes, size_t words, DecoderState s, uint32_t widt
                 const DecoderState before = s;
                 applyWord(s, w);
                 timeMoved(c, before, s, 12, 24);
-                continue;  // the state has moved
+                return;  // the state has moved
             }
             default:
                 c.reservedWords += isReserved(type);
                 break;
         }
         applyWord(s, w);
+    };
+    size_t i = 0;
+#if KORVANE_SCAN_SSE2
+    // Blocks before the first time, or under a row outside the geometry,
+    // are rare: word by word.
+    BlockCheck blocks(width, height);
+    bool inBlocks = false;
+    for (; i + 8 <= words; i += 8) {
+        if (!inBlocks && BlockCheck::canStart(s, rowOutside)) {
+            blocks.begin(s);
+            inBlocks = true;
+        }
+        if (inBlocks) {
+            if (blocks.take(bytes + 2 * i, s, c)) continue;
+            blocks.end(s);
+            inBlocks = false;
+        }
+        for (size_t j = i; j < i + 8; ++j)
+            walk(j);
     }
+    if (inBlocks) blocks.end(s);
+    blocks.addTo(counts[0], events, outside);
+#endif
+    for (; i < words; ++i)
+        walk(i);
     for (const auto& histogram : counts) {
         for (int t = 0; t < 16; ++t)
             c.typeCounts[t] += histogram[t];

@@ -25,6 +25,16 @@
 
 namespace korvane {
 
+// Set bits of a word. std::popcount is a library call on x86-64 built for
+// every such processor (no POPCNT instruction assumed): a fifth of a check's
+// time went there.
+inline unsigned countBits(uint32_t x) {
+    x = x - ((x >> 1) & 0x55555555u);
+    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+    return (x * 0x01010101u) >> 24;
+}
+
 // What a walk saw besides the state: the lowest and highest time any word
 // set, whether a word that can carry events came after the first TIME_HIGH,
 // and the most events the words can give: every single event and every set
@@ -96,8 +106,7 @@ inline void walkWords(const uint8_t* bytes, size_t words, DecoderState& s, ScanS
         } else if (type == kAddrX || type == kVect12 || type == kVect8) {
             stats.eventWords |= s.haveTime;
             stats.eventBound +=
-                type == kAddrX ? 1
-                               : std::popcount(unsigned(w & (type == kVect12 ? 0xFFFu : 0xFFu)));
+                type == kAddrX ? 1 : countBits(w & (type == kVect12 ? 0xFFFu : 0xFFu));
         }
     }
 }
@@ -267,8 +276,7 @@ inline void walkBlock(const uint8_t* p, DecoderState& s, ScanStats& stats, LowLa
     }
     if (m12 | m8) {
         // Saturating once equals saturating per word: the base only grows.
-        s.baseX = advanceBase(s.baseX,
-                              unsigned(12 * __builtin_popcount(m12) + 8 * __builtin_popcount(m8)));
+        s.baseX = advanceBase(s.baseX, 12 * countBits(m12) + 8 * countBits(m8));
     }
 }
 
