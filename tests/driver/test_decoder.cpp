@@ -319,6 +319,71 @@ TEST(RawWriterTest, VectorisesRunsAndBridgesSilences) {
               (std::vector<Event2D>{{5, 5, 1, 10}}));
 }
 
+// Words copied as they are (a cut's whole stretches) decode as they did in
+// their source: the writer first puts the time, row and vector base the
+// decoder had there, and afterwards writes on from the state they leave.
+// Here the copied words begin with a vector that continues a base, under a
+// row and a time low the writer's own words never wrote, and end under
+// another row and TIME_HIGH. The events written next share the row, the
+// time low or the time high the writer had before the copy.
+TEST(RawWriterTest, CopiedWordsDecodeFromTheirSourcesState) {
+    const std::vector<uint8_t> head =
+        words16({hi3(1), lo3(0x800), y3(50), base3(100, 1), v12(0b1), y3(60), lo3(0x850)});
+    const std::vector<uint8_t> copied =
+        words16({v12(0b101), lo3(0x900), x3(9, 0), y3(70), hi3(2), x3(3, 1)});
+    std::vector<uint8_t> source = head;
+    source.insert(source.end(), copied.begin(), copied.end());
+    const Out before = decodeWords(head, RawFormat::Evt3);
+    const Out all = decodeWords(source, RawFormat::Evt3);
+    ASSERT_EQ(before.events.size(), 1u);
+    ASSERT_EQ(all.events.size(), 5u);
+    const struct {
+        const char* name;
+        Event2D next;
+    } cases[] = {
+        {"the row and time low before the copy", {20, 50, 0, (uint64_t(2) << 12) | 0x850}},
+        {"the time high before the copy (time going back)",
+         {21, 60, 1, (uint64_t(1) << 12) | 0x850}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawWriter w(RawFormat::Evt3);
+        EXPECT_FALSE(w.writeWords(copied.data(), copied.size(), before.state, all.state, 4))
+            << "before the writer's own first time word";
+        w.writeEvents(before.events.data(), before.events.size());
+        DecoderState farBase = before.state;
+        farBase.baseX = 2048;
+        EXPECT_FALSE(w.writeWords(copied.data(), copied.size(), farBase, all.state, 4));
+        ASSERT_TRUE(w.writeWords(copied.data(), copied.size(), before.state, all.state, 4));
+        w.writeEvents(&c.next, 1);
+        EXPECT_EQ(w.eventsWritten(), 6u);
+        std::vector<Event2D> want = all.events;
+        want.push_back(c.next);
+        const Out back = decodeWords(w.takeBuffer(), RawFormat::Evt3);
+        EXPECT_EQ(back.events, want);
+        EXPECT_EQ(back.corrupt, 0u);
+    }
+
+    // EVT 2.0: the copied events take their time high from the state.
+    RawWriter w2(RawFormat::Evt2);
+    const std::vector<Event2D> first{{1, 2, 1, 100}};
+    w2.writeEvents(first.data(), first.size());
+    RawWriter src2(RawFormat::Evt2);
+    const std::vector<Event2D> later{{3, 4, 0, 5000}, {5, 6, 1, 5001}};
+    src2.writeEvents(later.data(), later.size());
+    std::vector<uint8_t> words2 = src2.takeBuffer();
+    const Out decoded2 = decodeWords(words2, RawFormat::Evt2);
+    words2.erase(words2.begin(), words2.begin() + 4);  // the time high comes from the state
+    DecoderState at2 = decoded2.state;
+    ASSERT_TRUE(w2.writeWords(words2.data(), words2.size(), at2, decoded2.state, 2));
+    const std::vector<Event2D> last{{7, 8, 0, 9000}};
+    w2.writeEvents(last.data(), last.size());
+    std::vector<Event2D> want2 = first;
+    want2.insert(want2.end(), later.begin(), later.end());
+    want2.push_back(last[0]);
+    EXPECT_EQ(decodeWords(w2.takeBuffer(), RawFormat::Evt2).events, want2);
+}
+
 // Bridging a long silence (or a long way back) streams its time words to
 // the file as it goes: 256 MB of them are written by a process allowed
 // 128 MB more address space than it started with.

@@ -581,6 +581,7 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     // The header names the first event's time: find it before writing
     // anything, so nothing before it has to wait in memory.
     uint64_t firstEvent = 0;
+    bool timesHold = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!ensureOpenLocked()) return fail("cancelled");
@@ -599,6 +600,7 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
             }
         }
         if (!found) return fail("no events in range");
+        timesHold = file_.unchangedSinceOpen();
     }
     if (format == RawFormat::Unknown) format = header_.format;
 
@@ -609,15 +611,33 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     writer.open(out.fd(), copyHeader(header_, format, firstEvent));
     uint64_t written = 0;
     const double span = double(stop - start_us);
-    const bool completed = forEachChunkParallel(
-        start_us, stop,
-        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
-            writer.writeChunk(ev, n, triggers);
-            written += n;
-            if (options.progress && n > 0)
-                options.progress(std::min(1.0, double(ev[n - 1].timestamp - start_us) / span));
-        },
-        0, options.cancel);
+    // A stretch the index bounds wholly inside the range, decoded clean
+    // with every event its words hold, is copied word for word when the
+    // format stays: it decodes the same, and a re-encode costs several
+    // times the decode. Anything else is written from its events.
+    const bool sameFormat = format == header_.format;
+    ParallelScanOptions scan;
+    scan.cancel = options.cancel;
+    scan.keepBytes = sameFormat;
+    auto copyWhole = [&](const StretchBatch& b) {
+        const auto& entries = index_.entries();  // the scan holds the lock
+        const size_t k = b.stretch;
+        return sameFormat && timesHold && b.corruptWords == 0 && k + 1 < entries.size() &&
+               b.endBytes == entries[k + 1].offsetBytes && b.count == entries[k].eventBound &&
+               index_.stretchWithin(k, start_us, stop) &&
+               writer.writeWords(b.bytes, b.byteCount, b.startState, entries[k + 1].state, b.count);
+    };
+    const bool completed =
+        scanStretches(start_us, stop, scan, [&](StretchBatch& b) {
+            if (!copyWhole(b) && (b.count > 0 || !b.triggers.empty()))
+                writer.writeChunk(b.events, b.count, b.triggers);
+            written += b.count;
+            if (options.progress && b.count > 0) {
+                options.progress(
+                    std::min(1.0, double(b.events[b.count - 1].timestamp - start_us) / span));
+            }
+            return true;
+        }).completed;
     // Decoded ahead, the scan may complete after a late cancel: still no file.
     if (!completed || (options.cancel && options.cancel->load())) return fail("cancelled");
     if (!writer.close()) return fail(errnoText(writer.error()));

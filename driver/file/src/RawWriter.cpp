@@ -167,6 +167,25 @@ void placeEdgesByTime(const Event2D* events, size_t count, const std::vector<Eve
     }
 }
 
+bool RawWriter::writeWords(const uint8_t* words, size_t bytes, const DecoderState& at,
+                           const DecoderState& after, uint64_t events) {
+    if (!ok_) return true;  // nothing more is written after a failure
+    if (!haveTime_ || !at.haveTime || !after.haveTime || at.baseX > 0x7FF) return false;
+    setTime(at.time);
+    if (format_ == RawFormat::Evt3) {
+        if (!haveY_ || y_ != at.y) put16(uint16_t(at.y & 0x7FF));
+        put16(uint16_t(0x3000 | ((at.polarity & 1) << 11) | at.baseX));
+    }
+    buffer_.insert(buffer_.end(), words, words + bytes);
+    highSteps_ = format_ == RawFormat::Evt2 ? after.timeHigh >> 6 : after.timeHigh >> 12;
+    low_ = uint16_t(after.time & 0xFFF);
+    y_ = after.y;
+    haveY_ = true;
+    eventsWritten_ += events;
+    flushIfFull();
+    return true;
+}
+
 void RawWriter::writeChunk(const Event2D* events, size_t count,
                            const std::vector<TriggerRecord>& edges) {
     visitInFileOrder(

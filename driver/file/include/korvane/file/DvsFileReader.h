@@ -112,9 +112,10 @@ public:
 
     // Writes the events and trigger edges with start <= t <= end to a new
     // file at path (local 8-bit encoding), in the source's encoding and with
-    // its geometry and sensor description. All or nothing (SafeOutput): the
-    // target is never the recording itself, never a device or FIFO, and an
-    // existing target keeps its permissions.
+    // its geometry and sensor description; stretches wholly inside the range
+    // that decode clean are copied word for word. All or nothing
+    // (SafeOutput): the target is never the recording itself, never a device
+    // or FIFO, and an existing target keeps its permissions.
     virtual bool exportRawRange(uint64_t start_us, uint64_t end_us, const std::string& path);
     // The same with the reason of a failure as one line in *error, and the
     // encoding to write (Unknown: the source's).

@@ -62,6 +62,16 @@ public:
     void writeTrigger(const EventTriggerIn& trigger);
     // Events with their trigger edges, in the order visitInFileOrder gives.
     void writeChunk(const Event2D* events, size_t count, const std::vector<TriggerRecord>& edges);
+    // Copies words of the writer's own format as they are, e.g. a cut's
+    // whole stretches: first the time, row and vector base of `at` (the
+    // decoder's state where they were), so they decode as they did there,
+    // then the words; the writer goes on from `after`, the state they
+    // leave, which counts `events` events. False, writing nothing, before
+    // the writer has a time (the first time word must be the writer's own,
+    // to agree with the header's start) or for a base past 11 bits: the
+    // caller then writes the events.
+    bool writeWords(const uint8_t* words, size_t bytes, const DecoderState& at,
+                    const DecoderState& after, uint64_t events);
     // Flushes, syncs and closes. False when any write failed.
     bool close();
 
