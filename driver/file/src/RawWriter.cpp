@@ -53,9 +53,14 @@ bool RawWriter::open(int fd, const std::string& headerText) {
 
 void RawWriter::flush() {
     if (fd_ < 0) return;  // buffer-only use
+    writeAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+}
+
+void RawWriter::writeAll(const uint8_t* bytes, size_t size) {
     size_t done = 0;
-    while (ok_ && done < buffer_.size()) {
-        const long long n = platform::writeSome(fd_, buffer_.data() + done, buffer_.size() - done);
+    while (ok_ && done < size) {
+        const long long n = platform::writeSome(fd_, bytes + done, size - done);
         if (n <= 0) {
             ok_ = false;
             errno_ = n < 0 ? errno : ENOSPC;
@@ -63,7 +68,6 @@ void RawWriter::flush() {
         }
         done += size_t(n);
     }
-    buffer_.clear();
 }
 
 void RawWriter::flushIfFull() {
@@ -176,7 +180,13 @@ bool RawWriter::writeWords(const uint8_t* words, size_t bytes, const DecoderStat
         if (!haveY_ || y_ != at.y) put16(uint16_t(at.y & 0x7FF));
         put16(uint16_t(0x3000 | ((at.polarity & 1) << 11) | at.baseX));
     }
-    buffer_.insert(buffer_.end(), words, words + bytes);
+    if (fd_ >= 0 && bytes >= kFlushBytes / 8) {
+        // Large copies go out from where they are, not through the buffer.
+        flush();
+        writeAll(words, bytes);
+    } else {
+        buffer_.insert(buffer_.end(), words, words + bytes);
+    }
     highSteps_ = format_ == RawFormat::Evt2 ? after.timeHigh >> 6 : after.timeHigh >> 12;
     low_ = uint16_t(after.time & 0xFFF);
     y_ = after.y;

@@ -92,6 +92,7 @@ private:
     void put32(uint32_t w);
     void flushIfFull();
     void flush();
+    void writeAll(const uint8_t* bytes, size_t size);
 
     RawFormat format_;
     int fd_ = -1;
