@@ -3,7 +3,8 @@
 # --baseline) another, interleaved A B A B and reported as medians, on both
 # word mixes wherever a file is read:
 #   - kvraw stats: Mev/s end to end and CPU per event against the decoder's
-#     own CPU per event (bench_decode), also as a ratio of runs in pairs
+#     own CPU per event (bench_decode), also as a ratio of runs in pairs;
+#     kvraw check and a whole-file kvraw cut likewise
 #   - bench_playback: images/s on a 120 Mev/s recording
 #   - kvraw convert to .h5: Mev/s and bytes per event
 #   - kvraw export: 10 s of a 5 Mev/s recording at 720p30 (x real time, CPU s)
@@ -187,6 +188,9 @@ if wants stats; then
         measure "$mix" "kvraw check|Mev/s;kvraw check CPU|ns/ev" \
             '/^result/ {ok = 1} /^wall_cpu/ {if (ok && $2 > 0) printf "%.1f %.2f\n", '"$events"' / $2 / 1e6, $3 * 1e9 / '"$events"'}' \
             '"$B/kvraw" check '"$f"
+        measure "$mix" "kvraw cut, whole file|Mev/s;kvraw cut CPU|ns/ev" \
+            '/^wall_cpu/ {if ($2 > 0) printf "%.1f %.2f\n", '"$events"' / $2 / 1e6, $3 * 1e9 / '"$events"'}' \
+            'rm -f '"$tmp"'/cut.raw; "$B/kvraw" cut '"$f $tmp"'/cut.raw 0 99999999999999 && rm -f '"$tmp"'/cut.raw'
     done
     # The decoder alone, one core, on the same mixes (in memory).
     if has bench_decode; then
