@@ -263,8 +263,8 @@ if wants python; then
             pycmd='[ -d "$B/../python" ] && PYTHONPATH="$B/../python" '"$python $here/bench/bench_python.py $f --repeat $py_repeat"
             timed A "$build/bin" "$pycmd" >/dev/null   # index caches warm
             [ -n "$baseline" ] && timed B "$baseline/bin" "$pycmd" >/dev/null
-            measure "$mix" "python read 1 s window|Mev/s;python slices(100 ms), whole file|Mev/s" \
-                '/^read_mev_per_s:/ {r = $2} /^slices_mev_per_s:/ {print r, $2}' "$pycmd"
+            measure "$mix" "python read 1 s window|Mev/s;python slices(100 ms), whole file|Mev/s;python slices CPU|ns/ev" \
+                '/^read_mev_per_s:/ {r = $2} /^slices_mev_per_s:/ {s = $2} /^slices_cpu_ns_per_event:/ {print r, s, $2}' "$pycmd"
         done
     fi
 fi
