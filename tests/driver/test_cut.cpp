@@ -253,6 +253,7 @@ TEST(CutTest, WholeStretchesCopiedAsTheyDecode) {
         uint64_t from, to;
     };
     constexpr uint64_t kLoop = uint64_t(1) << 24;
+    constexpr uint64_t kFromStretch = 1;  // from: the lowest time of stretch 5
     const Case cases[] = {
         {"camera mix", RawFormat::Evt3, SyntheticMix::Camera, 0, 0, 0, UINT64_MAX - 1},
         {"camera mix, a range", RawFormat::Evt3, SyntheticMix::Camera, 0, 0, kLoop - 1234567,
@@ -263,6 +264,12 @@ TEST(CutTest, WholeStretchesCopiedAsTheyDecode) {
         {"damaged", RawFormat::Evt3, SyntheticMix::Camera, 3001, 0, 0, UINT64_MAX - 1},
         {"damaged EVT 2.0", RawFormat::Evt2, SyntheticMix::Plain, 2999, 0, 0, UINT64_MAX - 1},
         {"narrow sensor", RawFormat::Evt3, SyntheticMix::Camera, 0, 640, 0, UINT64_MAX - 1},
+        // From the lowest time of a middle stretch: the cut's first stretch
+        // lies wholly inside, yet its first words must be the writer's own.
+        {"from a stretch's start", RawFormat::Evt3, SyntheticMix::Camera, 0, 0, kFromStretch,
+         UINT64_MAX - 1},
+        {"from a stretch's start, EVT 2.0", RawFormat::Evt2, SyntheticMix::Plain, 0, 0,
+         kFromStretch, UINT64_MAX - 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -298,12 +305,14 @@ TEST(CutTest, WholeStretchesCopiedAsTheyDecode) {
         auto source = openReader(path);
         ASSERT_TRUE(source);
         ASSERT_GT(source->index().entries().size(), 8u);
+        const uint64_t from =
+            c.from == kFromStretch ? source->index().entries()[5].minTime : c.from;
         std::string why;
-        ASSERT_TRUE(source->exportRawRange(c.from, c.to, dir.file("cut.raw"), &why)) << why;
+        ASSERT_TRUE(source->exportRawRange(from, c.to, dir.file("cut.raw"), &why)) << why;
         auto cut = openReader(dir.file("cut.raw"));
         ASSERT_TRUE(cut);
         const uint64_t stop = c.to + 1;
-        const Decoded want = decodeAll(*source, c.from, stop);
+        const Decoded want = decodeAll(*source, from, stop);
         const Decoded got = decodeAll(*cut);
         ASSERT_FALSE(want.events.empty());
         EXPECT_EQ(got.events.size(), want.events.size());
@@ -322,7 +331,7 @@ TEST(CutTest, WholeStretchesCopiedAsTheyDecode) {
         const auto& entries = source->index().entries();
         const size_t k = entries.size() / 2;
         if (c.damageEvery == 0 && c.headerWidth == 0 &&
-            source->index().stretchWithin(k, c.from, stop)) {
+            source->index().stretchWithin(k, from, stop)) {
             // A stretch from the middle of the range, as it was.
             const std::vector<uint8_t> stretch(
                 bytes.begin() + ptrdiff_t(entries[k].offsetBytes),

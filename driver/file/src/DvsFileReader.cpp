@@ -611,25 +611,68 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     writer.open(out.fd(), copyHeader(header_, format, firstEvent));
     uint64_t written = 0;
     const double span = double(stop - start_us);
-    // A stretch the index bounds wholly inside the range, decoded clean
-    // with every event its words hold, is copied word for word when the
-    // format stays: it decodes the same, and a re-encode costs several
-    // times the decode. Anything else is written from its events.
+    // A stretch the index bounds wholly inside the range whose words check
+    // clean (every event has its time and lies on the sensor, no reserved
+    // words) is copied word for word when the format stays: it decodes the
+    // same, and the check costs half a decode, a re-encode several. Anything
+    // else is decoded and written from its events.
     const bool sameFormat = format == header_.format;
+    const uint32_t width = header_.geometryKnown ? header_.width : kAddressRange;
     ParallelScanOptions scan;
     scan.cancel = options.cancel;
     scan.keepBytes = sameFormat;
-    auto copyWhole = [&](const StretchBatch& b) {
-        const auto& entries = index_.entries();  // the scan holds the lock
-        const size_t k = b.stretch;
-        return sameFormat && timesHold && b.corruptWords == 0 && k + 1 < entries.size() &&
-               b.endBytes == entries[k + 1].offsetBytes && b.count == entries[k].eventBound &&
-               index_.stretchWithin(k, start_us, stop) &&
-               writer.writeWords(b.bytes, b.byteCount, b.startState, entries[k + 1].state, b.count);
+    std::vector<uint64_t> cleanEvents(parallelScanSlots(scan));
+    if (sameFormat && timesHold) {
+        scan.wordsOnly = [&](const StretchBatch& b) {
+            const auto& entries = index_.entries();  // fixed while the scan runs
+            const size_t k = b.stretch;
+            if (k + 1 >= entries.size() || b.endBytes != entries[k + 1].offsetBytes ||
+                !b.startState.haveTime || b.startState.baseX > 0x7FF ||
+                !index_.stretchWithin(k, start_us, stop)) {
+                return false;
+            }
+            const WordCheck c = checkWords(b.bytes, b.byteCount / wordSizeBytes(format), format,
+                                           b.startState, width, kAddressRange);
+            if (c.reservedWords || c.eventsBeforeTime || c.vectorEventsBeyondRange ||
+                c.eventsOutsideGeometry || c.events != entries[k].eventBound) {
+                return false;
+            }
+            cleanEvents[b.slot] = c.events;
+            return true;
+        };
+    }
+    // The decode a copy falls back on: the first words of the cut must be
+    // the writer's own.
+    auto writeDecoded = [&](const StretchBatch& b) {
+        EventStream s(b.bytes, b.byteCount, format, 0, b.startState);
+        s.setSensorWidth(width);
+        const Event2D* ev;
+        size_t n;
+        std::vector<TriggerRecord> triggers;
+        uint64_t count = 0;
+        while (s.next(stop, ev, n, &triggers)) {
+            writer.writeChunk(ev, n, triggers);
+            triggers.clear();
+            count += n;
+        }
+        return count;
     };
     const bool completed =
         scanStretches(start_us, stop, scan, [&](StretchBatch& b) {
-            if (!copyWhole(b) && (b.count > 0 || !b.triggers.empty()))
+            if (b.wordsOnly) {
+                const auto& entries = index_.entries();
+                const uint64_t events = cleanEvents[b.slot];
+                written += writer.writeWords(b.bytes, b.byteCount, b.startState,
+                                             entries[b.stretch + 1].state, events)
+                               ? events
+                               : writeDecoded(b);
+                if (options.progress) {
+                    options.progress(
+                        std::min(1.0, double(entries[b.stretch + 1].keyTime - start_us) / span));
+                }
+                return true;
+            }
+            if (b.count > 0 || !b.triggers.empty())
                 writer.writeChunk(b.events, b.count, b.triggers);
             written += b.count;
             if (options.progress && b.count > 0) {

@@ -163,8 +163,8 @@ private:
         blocks_ = 0;
     }
 
-    // The block's vector words in order, each wholly inside the sensor and
-    // the address range, or false with nothing changed.
+    // The block's vector words in order, each with its events inside the
+    // sensor and the address range, or false with nothing changed.
     bool takeVectors(__m128i v, unsigned lanes, DecoderState& s, WordCheck& c) {
         using namespace evt3;
         alignas(16) uint16_t words[8];
@@ -184,12 +184,15 @@ private:
             }
             const bool twelve = typeOf(w) == kVect12;
             const unsigned bits = twelve ? 12 : 8;
-            if (baseX + bits > vectorLimit_) return false;
+            // Its events, not its width, must lie inside: rows end at the edge.
+            const uint32_t mask = w & ((1u << bits) - 1);
+            if (mask != 0 && baseX + unsigned(32 - std::countl_zero(mask)) > vectorLimit_)
+                return false;
             beforeBase += !sawBase;
             twelves += twelve;
             eights += !twelve;
-            events += countBits(w & ((1u << bits) - 1));
-            baseX = uint16_t(baseX + bits);
+            events += countBits(mask);
+            baseX = advanceBase(baseX, bits);
         }
         s.baseX = baseX;
         s.polarity = polarity;

@@ -166,6 +166,12 @@ struct Job {
         b.bytes = options.keepBytes ? slot.bytes.get() : nullptr;
         b.byteCount = options.keepBytes ? size_t(got) : 0;
         slot.events.clear();
+        b.wordsOnly = options.keepBytes && options.wordsOnly && options.wordsOnly(b);
+        if (b.wordsOnly) {
+            b.events = nullptr;
+            b.count = 0;
+            return;
+        }
         if (options.decodeEvents && options.onWorkerEvents) {
             decodeInPieces(slot, size_t(got / ws));
         } else if (options.decodeEvents) {

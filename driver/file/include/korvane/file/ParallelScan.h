@@ -50,6 +50,9 @@ struct StretchBatch {
     // The stretch's words, when ParallelScanOptions::keepBytes.
     const uint8_t* bytes = nullptr;
     size_t byteCount = 0;
+    // ParallelScanOptions::wordsOnly took it: not decoded (no events, no
+    // edges, no corrupt words counted).
+    bool wordsOnly = false;
 };
 
 // The ring's buffers kept from one scan for the next, e.g. by a reader for
@@ -89,6 +92,10 @@ struct ParallelScanOptions {
     // stretch that gives more than `room` events goes to the ring's buffer
     // after all, whole (what was decoded in place is moved there).
     std::function<Event2D*(const StretchBatch&, size_t& room)> placeEvents;
+    // With keepBytes: asked on the worker once a stretch's words are read
+    // (StretchBatch::bytes, startState); true hands them on undecoded, e.g.
+    // to a caller that copies them as they are after checking them itself.
+    std::function<bool(const StretchBatch&)> wordsOnly;
     // False when the file may have changed since the index was built: the
     // index's times then bound nothing, and every event's time is checked.
     bool indexTimesHold = true;
