@@ -342,3 +342,86 @@ TEST(CutTest, WholeStretchesCopiedAsTheyDecode) {
         }
     }
 }
+
+// A cut whose first output stretch lies wholly inside the range (the words
+// before it carry nothing of it: a quiet start, or a range from a pause)
+// writes that stretch from its events, as the writer has no time of its own
+// yet. A stretch gives far more events than one decoder chunk: every trigger
+// edge must stay where it was among them.
+TEST(CutTest, FirstWholeStretchKeepsItsEdgesInPlace) {
+    for (const RawFormat format : {RawFormat::Evt3, RawFormat::Evt2}) {
+        SCOPED_TRACE(format == RawFormat::Evt3 ? "EVT 3.0" : "EVT 2.0");
+        const bool evt3 = format == RawFormat::Evt3;
+        const size_t ws = wordSizeBytes(format);
+        std::vector<uint8_t> words;
+        auto put = [&](uint32_t w) { evt3 ? put16(words, uint16_t(w)) : put32(words, w); };
+        auto high = [&](uint64_t steps) {
+            put(evt3 ? 0x8000 | (steps & 0xFFF) : 0x80000000u | uint32_t(steps & 0xFFFFFFF));
+        };
+        // Stretch 0: a few events, then time moves on and stays: nothing of
+        // it is at or past the state it ends in.
+        high(1);
+        if (evt3) {
+            for (uint32_t w : {0x6000u, 5u, 0x2000u | 10, 0x2800u | 11})
+                put(w);
+        } else {
+            put(uint32_t(1) << 28 | 10u << 11 | 5);
+        }
+        while (words.size() < TimeIndex::kDefaultStepBytes)
+            high(2);
+        // Then events under a rising time, an edge every 1000 events.
+        uint64_t steps = 2, low = 0, events = 0;
+        while (words.size() < TimeIndex::kDefaultStepBytes * 5 / 2) {
+            const unsigned lowBits = evt3 ? 12 : 6;
+            if (++low >> lowBits) {
+                low = 0;
+                high(++steps);
+            }
+            if (evt3) {
+                put(0x6000 | uint32_t(low));
+                put(uint32_t(events % 480));
+            }
+            for (int i = 0; i < 6; ++i) {
+                const uint32_t x = uint32_t((events * 7 + i) % 640), p = uint32_t(i & 1);
+                put(evt3 ? 0x2000 | p << 11 | x
+                         : p << 28 | uint32_t(low) << 22 | x << 11 | uint32_t(events % 480));
+                if (++events % 1000 == 0) {
+                    const uint32_t v = uint32_t(events / 1000 % 2);
+                    put(evt3 ? 0xA000 | v : 0xA0000000u | uint32_t(low) << 22 | v);
+                }
+            }
+        }
+        ScratchDir dir;
+        const std::string header =
+            std::string(evt3 ? "% evt 3.0\n% format EVT3" : "% evt 2.0\n% format EVT2") +
+            ";height=480;width=640\n% geometry 640x480\n% end\n";
+        std::vector<uint8_t> bytes(header.begin(), header.end());
+        bytes.insert(bytes.end(), words.begin(), words.end());
+        writeBytes(dir.file("src.raw"), bytes);
+        auto source = openReader(dir.file("src.raw"));
+        ASSERT_TRUE(source);
+        ASSERT_GE(source->index().entries().size(), 3u);
+        const uint64_t from = source->index().entries()[1].minTime;
+        ASSERT_TRUE(source->index().stretchWithin(1, from, UINT64_MAX));
+        // From the stretch's lowest time, and the whole file.
+        for (const uint64_t start : {from, uint64_t(0)}) {
+            std::string why;
+            ASSERT_TRUE(source->exportRawRange(start, UINT64_MAX - 1, dir.file("cut.raw"), &why))
+                << why;
+            auto cut = openReader(dir.file("cut.raw"));
+            ASSERT_TRUE(cut);
+            const Decoded want = decodeAll(*source, start);
+            const Decoded got = decodeAll(*cut);
+            ASSERT_GT(want.triggers.size(), 20u);
+            EXPECT_EQ(got.events, want.events);
+            EXPECT_EQ(got.triggers, want.triggers);
+            EXPECT_EQ(got.triggerPositions, want.triggerPositions);
+            // The cut's time goes back nowhere, as the source's does not.
+            const std::vector<uint8_t> out = readBytes(dir.file("cut.raw"));
+            const size_t at = size_t(cut->header().dataOffsetBytes);
+            const WordCheck check = checkWords(out.data() + at, (out.size() - at) / ws, format,
+                                               DecoderState{}, 640, 480);
+            EXPECT_EQ(check.timeBackSteps, 0u);
+        }
+    }
+}

@@ -646,13 +646,19 @@ bool DvsFileReader::exportRawRange(uint64_t start_us, uint64_t end_us, const std
     auto writeDecoded = [&](const StretchBatch& b) {
         EventStream s(b.bytes, b.byteCount, format, 0, b.startState);
         s.setSensorWidth(width);
-        const Event2D* ev;
-        size_t n;
+        const Event2D* ev = nullptr;
+        size_t n = 0;
         std::vector<TriggerRecord> triggers;
         uint64_t count = 0;
-        while (s.next(stop, ev, n, &triggers)) {
-            writer.writeChunk(ev, n, triggers);
+        // The last call may still hand over edges (after the last event).
+        for (bool more = true; more;) {
             triggers.clear();
+            const uint64_t base = s.eventsProduced();
+            more = s.next(stop, ev, n, &triggers);
+            // The stream counts edges' places over all it gave; a chunk's own.
+            for (TriggerRecord& r : triggers)
+                r.eventIndex -= base;
+            if (n > 0 || !triggers.empty()) writer.writeChunk(ev, n, triggers);
             count += n;
         }
         return count;
