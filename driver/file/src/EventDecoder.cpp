@@ -107,16 +107,10 @@ inline bool fastBlock8(const uint8_t* p, uint64_t timeHigh, uint64_t stopTime, u
                        uint64_t& yBits, uint64_t& t, Event2D*& out, bool& beyond, DecoderState& s,
                        uint64_t& corruptWords) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i type = _mm_srli_epi16(v, 12);
-    const __m128i isY = _mm_cmpeq_epi16(type, _mm_setzero_si128());
-    const __m128i isX = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kAddrX)));
-    const __m128i isLow = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kTimeLow)));
-    // VECT_BASE_X, VECT_12 and VECT_8: types 3 to 5.
-    const __m128i isVector = _mm_and_si128(_mm_cmpgt_epi16(type, _mm_set1_epi16(short(kAddrX))),
-                                           _mm_cmplt_epi16(type, _mm_set1_epi16(short(kTimeLow))));
-    const int vectorMask = _mm_movemask_epi8(isVector);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isY, isX), isLow)) != (0xFFFF & ~vectorMask))
-        return false;
+    const Evt3Lanes lanes(v);
+    const __m128i isY = lanes.isY, isX = lanes.isX, isLow = lanes.isLow;
+    if (_mm_movemask_epi8(lanes.other()) != 0) return false;
+    const int vectorMask = _mm_movemask_epi8(lanes.isVector);
     const int lowMask = _mm_movemask_epi8(isLow);
     const __m128i low = _mm_and_si128(v, _mm_set1_epi16(0x0FFF));
     // The stop is tested first: it is almost never near, so the branch

@@ -77,15 +77,9 @@ public:
     bool take(const uint8_t* p, DecoderState& s, WordCheck& c) {
         using namespace evt3;
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i type = _mm_srli_epi16(v, 12);
-        const __m128i isY = _mm_cmpeq_epi16(type, _mm_setzero_si128());
-        const __m128i isX = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kAddrX)));
-        const __m128i isLow = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kTimeLow)));
-        // VECT_BASE_X, VECT_12 and VECT_8: types 3 to 5.
-        const __m128i isVector =
-            _mm_and_si128(_mm_cmpgt_epi16(type, _mm_set1_epi16(short(kAddrX))),
-                          _mm_cmplt_epi16(type, _mm_set1_epi16(short(kTimeLow))));
-        const __m128i known = _mm_or_si128(_mm_or_si128(isY, isX), _mm_or_si128(isLow, isVector));
+        const Evt3Lanes lanes(v);
+        const __m128i isY = lanes.isY, isX = lanes.isX, isLow = lanes.isLow;
+        const __m128i isVector = lanes.isVector;
         const __m128i address = _mm_and_si128(v, _mm_set1_epi16(0x7FF));
         // Each time low at or past every one before it and the one the
         // block starts at (one time high throughout): none went back.
@@ -94,10 +88,9 @@ public:
         upTo = _mm_max_epi16(upTo, _mm_slli_si128(upTo, 4));
         upTo = _mm_max_epi16(upTo, _mm_slli_si128(upTo, 8));
         const __m128i before = _mm_max_epi16(_mm_slli_si128(upTo, 2), low_);
-        const __m128i bad =
-            _mm_or_si128(_mm_andnot_si128(known, _mm_set1_epi16(-1)),
-                         _mm_or_si128(_mm_and_si128(isY, _mm_cmpgt_epi16(address, heightLast_)),
-                                      _mm_and_si128(isLow, _mm_cmplt_epi16(low, before))));
+        const __m128i bad = _mm_or_si128(
+            lanes.other(), _mm_or_si128(_mm_and_si128(isY, _mm_cmpgt_epi16(address, heightLast_)),
+                                        _mm_and_si128(isLow, _mm_cmplt_epi16(low, before))));
         if (_mm_movemask_epi8(bad) != 0) return false;
         if (const int vectors = _mm_movemask_epi8(isVector)) {
             if (!takeVectors(v, unsigned(vectors), s, c)) return false;

@@ -114,6 +114,28 @@ inline void walkWords(const uint8_t* bytes, size_t words, DecoderState& s, ScanS
 #if KORVANE_SCAN_SSE2
 inline namespace sse2 {
 
+// Eight EVT 3.0 words by type, as lanes of all ones: rows, single events,
+// time lows and vector words (VECT_BASE_X, VECT_12, VECT_8: types 3 to 5),
+// the words nearly all real data is made of. The decoder's and the check's
+// blocks of eight both start here.
+struct Evt3Lanes {
+    __m128i isY, isX, isLow, isVector;
+    explicit Evt3Lanes(__m128i v) {
+        using namespace evt3;
+        const __m128i type = _mm_srli_epi16(v, 12);
+        isY = _mm_cmpeq_epi16(type, _mm_setzero_si128());
+        isX = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kAddrX)));
+        isLow = _mm_cmpeq_epi16(type, _mm_set1_epi16(short(kTimeLow)));
+        isVector = _mm_and_si128(_mm_cmpgt_epi16(type, _mm_set1_epi16(short(kAddrX))),
+                                 _mm_cmplt_epi16(type, _mm_set1_epi16(short(kTimeLow))));
+    }
+    // Lanes of any other type.
+    __m128i other() const {
+        return _mm_andnot_si128(_mm_or_si128(_mm_or_si128(isY, isX), _mm_or_si128(isLow, isVector)),
+                                _mm_set1_epi16(-1));
+    }
+};
+
 inline uint32_t typeMask(__m128i ta, __m128i tb, unsigned type) {
     const __m128i v = _mm_set1_epi16(short(type));
     return uint32_t(
