@@ -28,14 +28,13 @@ void clearEventPadding(korvane::Event2D* events, size_t count);
 // Copies events with their padding cleared, in one pass.
 void copyEvents(korvane::Event2D* to, const korvane::Event2D* from, size_t count);
 
-// Events decoded for one array outside the reader's pool: memory of its own
-// (2 MiB-aligned, huge pages where the system has them: a 10 M-event window
-// then faults in a hundred pages, not forty thousand), events appended with
-// their padding cleared in the same pass. When the array dies its memory goes
-// to a small pool of idle buffers (at most two, handed to the system lazily:
-// reclaimable at once under memory pressure), so a loop over windows writes
-// into memory that is already faulted in instead of paying a fault per page
-// per window. Any thread may fill one; the pool has a lock of its own.
+// Events decoded for one array outside the reader's pool: memory of its own,
+// events appended with their padding cleared in the same pass. When the
+// array dies its memory goes to a small pool of idle buffers (at most two;
+// past a bound, handed to the system lazily: reclaimable at once under
+// memory pressure), so a loop over windows writes into memory that is
+// already faulted in instead of paying a fault per page per window. Any
+// thread may fill one; the pool has a lock of its own.
 class EventBuffer {
 public:
     EventBuffer() = default;
@@ -71,6 +70,10 @@ private:
 // a larger buffer goes back to the system when its array dies.
 constexpr size_t kIdleEventBuffers = 2;
 constexpr size_t kIdleEventBufferBytes = size_t(1) << 30;
+// Idle buffers keep their pages resident while the pool holds no more than
+// this in all (about: two buffers given back at once may both stay); memory
+// pressure cannot take those back.
+constexpr size_t kKeptIdleEventBufferBytes = size_t(512) << 20;
 
 // The array owns the buffer (to the pool when the array and its last view die).
 pybind11::array eventArray(std::unique_ptr<EventBuffer> buffer);

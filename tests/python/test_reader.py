@@ -152,7 +152,7 @@ class TestEventArrays:
         assert np.all(raw[:, 5:8] == 0)
         assert set(np.unique(events["p"])) == {0, 1}
 
-    def test_deleted_large_arrays_leave_no_memory_held(self, tmp_path):
+    def test_deleted_large_arrays_keep_at_most_two_idle(self, tmp_path):
         def held_bytes():
             # Resident memory the system cannot take back at once (pages
             # handed back lazily are counted as LazyFree until reclaimed).
@@ -173,8 +173,8 @@ class TestEventArrays:
             before = held_bytes()
             del arrays
             gc.collect()
-            # Given back now, or at least free for the taking.
-            assert before - held_bytes() > size * 3 // 4
+            # Two stay in place for the next reads; the others are gone.
+            assert before - held_bytes() > size // 2 * 9 // 10
             # What is kept idle serves the next read, unchanged.
             again = whole(rec)
             assert len(again) == 4_000_000
