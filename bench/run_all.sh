@@ -8,7 +8,8 @@
 #   - bench_playback: images/s on a 120 Mev/s recording
 #   - kvraw convert to .h5: Mev/s and bytes per event
 #   - kvraw export: 10 s of a 5 Mev/s recording at 720p30 (x real time, CPU s)
-#   - Python: read of a 1 s window of 10 M events (repeated), slices over a file
+#   - Python: read of a 1 s window of 10 M events (repeated), slices over a
+#     file, and the decoder's own CPU per event writing into such windows
 #   - bench_live: images/s, late passes and the simulation's CPU per event
 #     at 50 Mev/s
 # Files are made with this build's kvraw generate in a temporary folder,
@@ -36,7 +37,7 @@ while [ $# -gt 0 ]; do
         --runs) runs=$2; shift 2 ;;
         --quick) quick=1; shift ;;
         --only) only=$2; shift 2 ;;
-        -h | --help) sed -n '2,21p' "$0"; exit 0 ;;
+        -h | --help) sed -n '2,23p' "$0"; exit 0 ;;
         *) echo "run_all.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
     esac
 done
@@ -265,6 +266,15 @@ if wants python; then
             [ -n "$baseline" ] && timed B "$baseline/bin" "$pycmd" >/dev/null
             measure "$mix" "python read 1 s window|Mev/s;python slices(100 ms), whole file|Mev/s;python slices CPU|ns/ev" \
                 '/^read_mev_per_s:/ {r = $2} /^slices_mev_per_s:/ {s = $2} /^slices_cpu_ns_per_event:/ {print r, s, $2}' "$pycmd"
+            # What the decoder alone costs when its events go to memory, as
+            # slices' arrays do (1 M-event windows, three in turn).
+            if has bench_decode; then
+                bm=BM_DecodeEvt3RealLikeIntoWindows
+                [ "$mix" = camera ] && bm=BM_DecodeEvt3CameraMixIntoWindows
+                measure "$mix" "bench_decode into 16 MiB windows|ns/ev" \
+                    '/"name": "'"$bm"'"/ {on = 1} on && /"Mev\/s"/ {gsub(/[,]/, ""); printf "%.2f\n", 1000 / $2; on = 0}' \
+                    '[ -x "$B/bench_decode" ] && "$B/bench_decode" --benchmark_filter='"'^$bm\$'"' --benchmark_min_time=0.5 --benchmark_format=json'
+            fi
         done
     fi
 fi
