@@ -817,6 +817,53 @@ TEST(ConvertOutputTest, SilencesBeyondADayRefused) {
             EXPECT_FALSE(fs::exists(out));
         }
     }
+    // The same two gaps among many short steps, at every kind of place the
+    // check takes its steps from: a block's first and second event, the
+    // last of a block of 256 and the next block's first, an odd tail.
+    const struct { size_t first, second; } gapsAt[] = {{1, 2}, {256, 257}, {300, 599}, {2, 599}};
+    for (const auto& at : gapsAt) {
+        SCOPED_TRACE(::testing::Message()
+                     << "gaps before events " << at.first << ", " << at.second);
+        std::vector<NpyRecord> r = records(600, 0);
+        for (size_t i = 0; i < r.size(); ++i)
+            r[i].t += int64_t((i >= at.first) + (i >= at.second)) * int64_t(kDay_us / 2 + 1);
+        writeNpy(dir.file("gaps.npy"), npyHeader(kEventsDescr, r.size()), r);
+        ConvertOptions o;
+        o.raw_format = "evt3";
+        Outcome refused = convert(dir.file("gaps.npy"), dir.file("gaps.raw"), o);
+        EXPECT_FALSE(refused.ok);
+        EXPECT_NE(refused.error.find("in all"), std::string::npos) << refused.error;
+        // One of them alone is written.
+        for (size_t i = at.second; i < r.size(); ++i)
+            r[i].t -= int64_t(kDay_us / 2 + 1);
+        writeNpy(dir.file("gap.npy"), npyHeader(kEventsDescr, r.size()), r);
+        Outcome written = convert(dir.file("gap.npy"), dir.file("gap.raw"), o);
+        ASSERT_TRUE(written.ok) << written.error;
+        EXPECT_EQ(readRaw(dir.file("gap.raw")).events.back().timestamp, uint64_t(r.back().t));
+    }
+    // Time that steps back a little shortly before each gap (at the second
+    // to last event of a block of 256, and elsewhere): the empty time runs
+    // from the latest time, not the last, and here adds up to exactly a day
+    // (written); counted from the last it would be more (refused).
+    const struct {
+        size_t first, second;  // the events a step back lands on
+    } backAt[] = {{255, 511}, {100, 300}, {5, 589}};
+    for (const auto& at : backAt) {
+        SCOPED_TRACE(::testing::Message()
+                     << "steps back at events " << at.first << ", " << at.second);
+        std::vector<NpyRecord> r = records(600, 0);
+        for (size_t back : {at.first, at.second}) {
+            r[back - 1].t += 3;  // the latest time, 2 above the next
+            for (size_t i = back + 2; i < r.size(); ++i)
+                r[i].t += int64_t(kDay_us / 2);  // from the latest: half a day
+        }
+        writeNpy(dir.file("back.npy"), npyHeader(kEventsDescr, r.size()), r);
+        ConvertOptions o;
+        o.raw_format = "evt3";
+        Outcome written = convert(dir.file("back.npy"), dir.file("back.raw"), o);
+        ASSERT_TRUE(written.ok) << written.error;
+        EXPECT_EQ(readRaw(dir.file("back.raw")).events.size(), r.size());
+    }
     for (const char* format : {"evt3", "evt2"}) {
         ConvertOptions o;
         o.raw_format = format;

@@ -1,8 +1,13 @@
 #include "korvane/convert/Convert.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstddef>
 #include <limits>
 #include <new>
 
@@ -64,6 +69,41 @@ bool measureGeometry(EventSource& source, uint64_t from_us, uint64_t to_us,
     return true;
 }
 
+// True when every step from `prev` through events [i, stop) goes forward by
+// less than 2^19 us (a step back wraps to a huge one), and then sets `prev`
+// to the last time; false (prev unchanged) when some step does not, which
+// says nothing either way about kSilence_us. Two events at a time: the
+// times' differences are ORed and only the result's high bits tested.
+bool shortSteps(const Event2D* ev, size_t i, size_t stop, uint64_t& prev) {
+    static_assert(kSilence_us > (uint64_t(1) << 19));
+    static_assert(offsetof(Event2D, timestamp) == 8, "the time is the high half of an event");
+    if (i >= stop) return true;
+    uint64_t steps = 0;
+    size_t k = i;
+#if defined(__SSE2__) || defined(_M_X64)
+    __m128i any = _mm_setzero_si128();
+    __m128i before = _mm_set_epi64x(int64_t(prev), 0);  // the time before in the high half
+    for (; k + 2 <= stop; k += 2) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ev + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ev + k + 1));
+        const __m128i times = _mm_unpackhi_epi64(a, b);
+        any = _mm_or_si128(any, _mm_sub_epi64(times, _mm_unpackhi_epi64(before, a)));
+        before = b;
+    }
+    alignas(16) uint64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), any);
+    steps = lanes[0] | lanes[1];
+#endif
+    uint64_t at = k > i ? ev[k - 1].timestamp : prev;
+    for (; k < stop; ++k) {
+        steps |= ev[k].timestamp - at;
+        at = ev[k].timestamp;
+    }
+    if ((steps >> 19) != 0) return false;
+    prev = at;
+    return true;
+}
+
 // Consecutive times (events and edges in file order, either way) further
 // apart than kMaxSilence_us, or silences (gaps of kSilence_us or more) that
 // add up to more than that: refused before the sink fills the gap, so many
@@ -112,11 +152,14 @@ struct SilenceCheck {
         while (i < end) {
             const size_t stop = std::min(end, i + 256);
             uint64_t prev = last;
-            bool quiet = true;
-            for (size_t k = i; k < stop; ++k) {
-                const uint64_t t = ev[k].timestamp;
-                quiet &= t - prev < kSilence_us;  // a step back wraps: not quiet
-                prev = t;
+            bool quiet = shortSteps(ev, i, stop, prev);
+            if (!quiet) {
+                quiet = true;
+                for (size_t k = i; k < stop; ++k) {
+                    const uint64_t t = ev[k].timestamp;
+                    quiet &= t - prev < kSilence_us;  // a step back wraps: not quiet
+                    prev = t;
+                }
             }
             if (quiet) {
                 // Only steps forward: the block's last time is its largest.
