@@ -156,7 +156,12 @@ public:
     // more time than writing into kept ones.
     void give(Mapping m) {
         if (!m.at) return;
-        if (m.bytes > kIdleEventBufferBytes) {
+        bool inUse;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            inUse = users_ > 0;
+        }
+        if (m.bytes > kIdleEventBufferBytes || !inUse) {
             ::munmap(m.at, m.bytes);
             return;
         }
@@ -193,10 +198,29 @@ public:
         if (drop.at) ::munmap(drop.at, drop.bytes);
     }
 
+    void used() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++users_;
+    }
+
+    // A recording is done: the idle buffers go back to the system.
+    void unused() {
+        std::vector<Mapping> drop;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --users_;
+            drop.swap(idle_);
+            idleBytes_ = 0;
+        }
+        for (const Mapping& m : drop)
+            ::munmap(m.at, m.bytes);
+    }
+
 private:
     std::mutex mutex_;
     std::vector<Mapping> idle_;
     size_t idleBytes_ = 0;
+    size_t users_ = 0;  // EventBufferUse objects alive
 };
 
 // Never destroyed: arrays may die during the interpreter's own teardown.
@@ -206,6 +230,14 @@ BufferPool& bufferPool() {
 }
 
 }  // namespace
+
+EventBufferUse::EventBufferUse() {
+    bufferPool().used();
+}
+
+EventBufferUse::~EventBufferUse() {
+    bufferPool().unused();
+}
 
 EventBuffer::~EventBuffer() {
     bufferPool().give({data_, mappedBytes_});

@@ -32,7 +32,8 @@ void copyEvents(korvane::Event2D* to, const korvane::Event2D* from, size_t count
 // events appended with their padding cleared in the same pass. When the
 // array dies its memory goes to a small pool of idle buffers (at most two;
 // past a bound, handed to the system lazily: reclaimable at once under
-// memory pressure), so a loop over windows writes into memory that is
+// memory pressure; none kept while no recording is open, see
+// EventBufferUse), so a loop over windows writes into memory that is
 // already faulted in instead of paying a fault per page per window. Any
 // thread may fill one; the pool has a lock of its own.
 class EventBuffer {
@@ -66,13 +67,26 @@ private:
     size_t mappedBytes_ = 0;
 };
 
+// The pool keeps idle buffers for the next reads only while some recording
+// is open: each open recording holds one of these. When one is released
+// (the recording closed or gone) the idle buffers go back to the system, and
+// while none is held a buffer goes back as soon as its array dies.
+class EventBufferUse {
+public:
+    EventBufferUse();
+    ~EventBufferUse();
+    EventBufferUse(const EventBufferUse&) = delete;
+    EventBufferUse& operator=(const EventBufferUse&) = delete;
+};
+
 // Idle buffers the pool keeps at most, and the bytes they may span in all;
 // a larger buffer goes back to the system when its array dies.
 constexpr size_t kIdleEventBuffers = 2;
 constexpr size_t kIdleEventBufferBytes = size_t(1) << 30;
-// Idle buffers keep their pages resident while the pool holds no more than
-// this in all (about: two buffers given back at once may both stay); memory
-// pressure cannot take those back.
+// Idle buffers keep their pages resident while the pool's mappings span no
+// more than this in all (about: two buffers given back at once may both
+// stay); memory pressure cannot take those back. A mapping spans half as
+// much again as its first window asked for.
 constexpr size_t kKeptIdleEventBufferBytes = size_t(512) << 20;
 
 // The array owns the buffer (to the pool when the array and its last view die).

@@ -346,6 +346,7 @@ Recording::Recording(const py::handle& path) {
     hasEvents_ = reader->getStartTime(start_us_);
     reader->getEndTime(end_us_);
     reader->getFileInfo(info_);
+    bufferUse_ = std::make_unique<EventBufferUse>();
     reader_ = std::move(reader);
 }
 

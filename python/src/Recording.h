@@ -65,13 +65,17 @@ public:
     // Trigger edges with t0 <= t < t1 in file order.
     pybind11::array triggers(int64_t t0_us, int64_t t1_us) const;
 
-    void close() { reader_.reset(); }
+    void close() {
+        reader_.reset();
+        bufferUse_.reset();
+    }
     std::string repr() const;
 
 private:
     std::shared_ptr<korvane::DvsFileReader> openReader() const;
 
     std::shared_ptr<korvane::DvsFileReader> reader_;
+    std::unique_ptr<EventBufferUse> bufferUse_;  // while open: idle buffers kept for reads
     std::string path_;
     std::string fsPath_;
     std::string format_;

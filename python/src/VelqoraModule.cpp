@@ -35,10 +35,14 @@ Events are structured arrays of EVENT_DTYPE (x <u2, y <u2, p <i2, t <i8;
 (t <i8, id <i2, p <i2). Windows are half-open: t0_us <= t < t1_us.
 
 Memory: an event array is the reader's buffer. When the array (and every
-view of it) is gone, a buffer of more than 1 Mi events (16 MiB), or of a
-large window (decoded on every core into memory of its own), is given back
-to the system at once; a smaller one is kept by its recording for the next
-read and given back by close().
+view of it) is gone, a buffer of up to 1 Mi events (16 MiB) is kept by its
+recording for the next read and given back by close(); a larger one is
+given back to the system at once. A large window (decoded on every core
+into memory of its own) leaves its buffer to the next reads while a
+recording is open: at most two, up to 512 MiB of them kept in place and
+any more handed to the system lazily (reclaimable under memory pressure).
+close() gives them back; with no recording open, such a buffer goes back
+when its array dies.
 
 Cameras: cameras() lists them, open_camera(serial) opens one to tune
 (tools, get, set), stream, record and record around trigger edges; see
