@@ -156,21 +156,18 @@ public:
     // more time than writing into kept ones.
     void give(Mapping m) {
         if (!m.at) return;
-        bool inUse;
+        bool inUse = false;
+        [[maybe_unused]] bool keep = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             inUse = users_ > 0;
+            keep = idleBytes_ + m.bytes <= kKeptIdleEventBufferBytes;
         }
         if (m.bytes > kIdleEventBufferBytes || !inUse) {
             ::munmap(m.at, m.bytes);
             return;
         }
 #if defined(MADV_FREE)
-        bool keep;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            keep = idleBytes_ + m.bytes <= kKeptIdleEventBufferBytes;
-        }
         // Before the pool has it: pages freed lazily while another thread
         // writes into them could lose what it wrote.
         if (!keep) (void)::madvise(m.at, m.bytes, MADV_FREE);
@@ -178,7 +175,10 @@ public:
         Mapping drop = m;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (idle_.size() < kIdleEventBuffers && idleBytes_ + m.bytes <= kIdleEventBufferBytes) {
+            if (users_ == 0) {
+                // The last recording closed meanwhile: nothing is kept.
+            } else if (idle_.size() < kIdleEventBuffers &&
+                       idleBytes_ + m.bytes <= kIdleEventBufferBytes) {
                 idle_.push_back(m);
                 idleBytes_ += m.bytes;
                 drop = {};
