@@ -1275,11 +1275,125 @@ TEST(ConvertInputTest, H5DataOutsideTheFileRefused) {
     ASSERT_TRUE(convert(dir.file("other.h5"), dir.file("out.npy")).ok);  // the same data inside
 }
 
+#endif  // VELQORA_HAVE_HDF5
+
+// A RAW source's stretches come with the steps of their times, worked out
+// as they were decoded: a silence is still found where it lies at a
+// stretch's first event, inside a stretch, or between an edge and the
+// events either side of it in a stretch whose events all step short.
+TEST(ConvertOutputTest, SilencesFoundInRawStretches) {
+    ScratchDir dir;
+    constexpr uint64_t kHalfDay_us = uint64_t(43200) * 1000000 + 1;
+    constexpr size_t kEvents = 200000;  // EVT2: a stretch holds about 64 Ki events
+    struct Edge {
+        size_t before;  // the event it lies before
+        uint64_t t;     // 0: the event's time
+    };
+    auto build = [&](const std::vector<size_t>& gapsAt, const std::vector<Edge>& edges) {
+        std::vector<Event2D> ev(kEvents);
+        uint64_t t = 1000;
+        for (size_t i = 0; i < ev.size(); ++i) {
+            t += std::count(gapsAt.begin(), gapsAt.end(), i) ? kHalfDay_us : 1;
+            ev[i] = Event2D(uint16_t(i % 640), uint16_t(i % 480), int16_t(i % 2), t);
+        }
+        std::vector<TriggerRecord> rec;
+        for (const Edge& e : edges)
+            rec.push_back({EventTriggerIn(0, 1, e.t ? e.t : ev[e.before].timestamp), e.before});
+        RawWriter w(RawFormat::Evt2);
+        w.writeChunk(ev.data(), ev.size(), rec);
+        const std::string header = recordingHeader(DvsFileInfo{}, RawFormat::Evt2, 640, 480);
+        std::vector<uint8_t> bytes(header.begin(), header.end());
+        const std::vector<uint8_t> words = w.takeBuffer();
+        bytes.insert(bytes.end(), words.begin(), words.end());
+        writeBytes(dir.file("src.raw"), bytes);
+        return dir.file("src.raw");
+    };
+    // Where the reader's stretches start, by event (the first is 0).
+    auto stretchStarts = [&](const std::string& path) {
+        auto reader = DvsFileReader::createFileReader(path);
+        EXPECT_TRUE(reader && reader->openForReading());
+        std::vector<size_t> starts;
+        size_t seen = 0;
+        deliverRawRange(*reader, 0, ~uint64_t(0),
+                        [&](const Event2D*, size_t n, const auto&, uint64_t) {
+                            starts.push_back(seen);
+                            seen += n;
+                            return true;
+                        });
+        EXPECT_EQ(seen, kEvents);
+        return starts;
+    };
+    const std::vector<size_t> plain = stretchStarts(build({}, {}));
+    ASSERT_GE(plain.size(), 3u);
+    // The gap's time words move the stretch starts after it: the gap is
+    // placed a little before the plain file's start until it lands on one.
+    size_t atStart = 0;
+    for (size_t g = plain[1]; g + 40 > plain[1] && !atStart; --g) {
+        const std::vector<size_t> starts = stretchStarts(build({g}, {}));
+        if (std::count(starts.begin(), starts.end(), g)) atStart = g;
+    }
+    ASSERT_NE(atStart, 0u) << "no gap lands on a stretch's first event";
+    const size_t mid = plain[2] + 1000, mid2 = plain[2] + 3001;
+    const struct {
+        const char* what;
+        std::vector<size_t> gaps;
+        std::vector<Edge> edges;
+        const char* reason;  // null: written
+    } cases[] = {
+        {"one gap on a stretch's first event", {atStart}, {}, nullptr},
+        {"two gaps, one on a stretch's first event", {atStart, mid}, {}, "in all"},
+        {"two gaps in one stretch, edges about", {mid, mid2}, {{mid - 5, 0}, {mid2, 0}}, "in all"},
+        {"an edge a day ahead of its neighbours",
+         {},
+         {{mid, 1000 + mid + 86400000000ull + 2}},
+         "nothing for"},
+        {"an edge two half-days ahead, events stepping short",
+         {},
+         {{mid, 1000 + mid + kHalfDay_us}, {mid2, 1000 + mid + 2 * kHalfDay_us}},
+         "in all"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(dir.file("out.raw"));
+        const std::string src = build(c.gaps, c.edges);
+        ConvertOptions o;
+        o.raw_format = "evt2";
+        Outcome r = convert(src, dir.file("out.raw"), o);
+        if (!c.reason) {
+            ASSERT_TRUE(r.ok) << r.error;
+            EXPECT_EQ(readRaw(dir.file("out.raw")).events.size(), kEvents);
+            continue;
+        }
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
+        EXPECT_FALSE(fs::exists(dir.file("out.raw")));
+    }
+}
+
+// The OR of steps, two events at a time and in a tail, against the plain walk.
+TEST(ConvertRawPassTest, StepBitsOfEveryStep) {
+    const std::vector<uint64_t> times = {5, 6, 6, 9, 8, 1u << 20, (1u << 20) + 3, 2, 2, 40};
+    for (size_t from = 0; from < times.size(); ++from) {
+        for (size_t n = 0; from + n <= times.size(); ++n) {
+            std::vector<Event2D> ev;
+            for (size_t i = from; i < from + n; ++i)
+                ev.emplace_back(1, 2, 1, times[i]);
+            for (uint64_t before : {uint64_t(0), uint64_t(7), ~uint64_t(0)}) {
+                uint64_t want = 0, at = before;
+                for (const Event2D& e : ev) {
+                    want |= e.timestamp - at;
+                    at = e.timestamp;
+                }
+                EXPECT_EQ(stepBitsOf(ev.data(), n, before), want)
+                    << "from " << from << ", " << n << " events after " << before;
+            }
+        }
+    }
+}
+
 // The RAW pass in windows gives what one walk over the range gives: the same
 // events in the same order and every edge at the same place; a stop asked
 // for by the receiver ends it.
-#endif  // VELQORA_HAVE_HDF5
-
 TEST(ConvertRawPassTest, WindowsEqualOneWalk) {
     ScratchDir dir;
     SyntheticOptions o = scene(kLoop24_us - 400000);
@@ -1294,9 +1408,10 @@ TEST(ConvertRawPassTest, WindowsEqualOneWalk) {
     const Decoded want = decodeAll(*reader, from, to);
     Decoded got;
     size_t batches = 0;
-    EXPECT_TRUE(
-        deliverRawRange(*reader, from, to, [&](const Event2D* ev, size_t n, const auto& triggers) {
+    EXPECT_TRUE(deliverRawRange(
+        *reader, from, to, [&](const Event2D* ev, size_t n, const auto& triggers, uint64_t steps) {
             collect(got, ev, n, triggers);
+            EXPECT_EQ(steps, stepBitsOf(ev, n, n > 0 ? ev[0].timestamp : 0));
             ++batches;
             return true;
         }));
@@ -1305,8 +1420,9 @@ TEST(ConvertRawPassTest, WindowsEqualOneWalk) {
     EXPECT_EQ(got.triggerPositions, want.triggerPositions);
 
     size_t seen = 0;
-    EXPECT_FALSE(deliverRawRange(*reader, from, to,
-                                 [&](const Event2D*, size_t, const auto&) { return ++seen < 3; }));
+    EXPECT_FALSE(
+        deliverRawRange(*reader, from, to,
+                        [&](const Event2D*, size_t, const auto&, uint64_t) { return ++seen < 3; }));
     EXPECT_EQ(seen, 3u);
     EXPECT_GT(batches, seen);
 }

@@ -204,7 +204,7 @@ bool ColumnarSource::deliver(uint64_t from_us, uint64_t to_us, const BatchFn& fn
         bool stopped = false;
         auto handOver = [&](size_t evEnd) {
             if (evEnd > evStart || !triggers.empty()) {
-                if (!fn(events.data() + evStart, evEnd - evStart, triggers)) {
+                if (!fn(events.data() + evStart, evEnd - evStart, triggers, kStepsUnknown)) {
                     stopped = true;
                     return false;
                 }

@@ -1,9 +1,5 @@
 #include "korvane/convert/Convert.h"
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -50,7 +46,7 @@ bool measureGeometry(EventSource& source, uint64_t from_us, uint64_t to_us,
     bool cancelled = false;
     const bool ok = source.deliver(
         from_us, to_us,
-        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&) {
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>&, uint64_t) {
             for (size_t i = 0; i < n; ++i) {
                 maxX = std::max<uint32_t>(maxX, ev[i].x);
                 maxY = std::max<uint32_t>(maxY, ev[i].y);
@@ -70,37 +66,14 @@ bool measureGeometry(EventSource& source, uint64_t from_us, uint64_t to_us,
 }
 
 // True when every step from `prev` through events [i, stop) goes forward by
-// less than 2^19 us (a step back wraps to a huge one), and then sets `prev`
-// to the last time; false (prev unchanged) when some step does not, which
-// says nothing either way about kSilence_us. Two events at a time: the
-// times' differences are ORed and only the result's high bits tested.
+// less than 2^19 us, and then sets `prev` to the last time; false (prev
+// unchanged) when some step does not, which says nothing either way about
+// kSilence_us.
 bool shortSteps(const Event2D* ev, size_t i, size_t stop, uint64_t& prev) {
     static_assert(kSilence_us > (uint64_t(1) << 19));
-    static_assert(offsetof(Event2D, timestamp) == 8, "the time is the high half of an event");
     if (i >= stop) return true;
-    uint64_t steps = 0;
-    size_t k = i;
-#if defined(__SSE2__) || defined(_M_X64)
-    __m128i any = _mm_setzero_si128();
-    __m128i before = _mm_set_epi64x(int64_t(prev), 0);  // the time before in the high half
-    for (; k + 2 <= stop; k += 2) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ev + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ev + k + 1));
-        const __m128i times = _mm_unpackhi_epi64(a, b);
-        any = _mm_or_si128(any, _mm_sub_epi64(times, _mm_unpackhi_epi64(before, a)));
-        before = b;
-    }
-    alignas(16) uint64_t lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), any);
-    steps = lanes[0] | lanes[1];
-#endif
-    uint64_t at = k > i ? ev[k - 1].timestamp : prev;
-    for (; k < stop; ++k) {
-        steps |= ev[k].timestamp - at;
-        at = ev[k].timestamp;
-    }
-    if ((steps >> 19) != 0) return false;
-    prev = at;
+    if ((stepBitsOf(ev + i, stop - i, prev) >> 19) != 0) return false;
+    prev = ev[stop - 1].timestamp;
     return true;
 }
 
@@ -145,8 +118,16 @@ struct SilenceCheck {
     }
     // Events [i, end). Times that go forward by less than kSilence_us from
     // the one before change only `last` and `latest`: such a block is
-    // checked without step()'s branches.
-    bool events(const Event2D* ev, size_t i, size_t end, std::string* error) {
+    // checked without step()'s branches. `quiet`: every step between the
+    // events is known to be such a one, so only the first is checked.
+    bool events(const Event2D* ev, size_t i, size_t end, bool quiet, std::string* error) {
+        if (quiet && i < end) {
+            if (!step(ev[i].timestamp, error)) return false;
+            // Only steps forward: the last time is the largest.
+            last = ev[end - 1].timestamp;
+            latest = std::max(latest, last);
+            return true;
+        }
         while (i < end && !have)
             if (!step(ev[i++].timestamp, error)) return false;
         while (i < end) {
@@ -173,16 +154,19 @@ struct SilenceCheck {
         }
         return true;
     }
+    // stepBits: stepBitsOf() the batch's events, or kStepsUnknown.
     bool pass(const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers,
-              std::string* error) {
+              uint64_t stepBits, std::string* error) {
+        static_assert(kSilence_us > (uint64_t(1) << 19));
+        const bool quiet = (stepBits >> 19) == 0;
         size_t i = 0;
         for (const auto& r : triggers) {
             const size_t at = std::max<size_t>(i, std::min<uint64_t>(r.eventIndex, n));
-            if (!events(ev, i, at, error)) return false;
+            if (!events(ev, i, at, quiet, error)) return false;
             i = at;
             if (!step(r.trigger.timestamp, error)) return false;
         }
-        return events(ev, i, n, error);
+        return events(ev, i, n, quiet, error);
     }
 };
 
@@ -283,8 +267,9 @@ bool convert(const std::string& input_path, const std::string& output_path,
     const bool checkSilence = sink->paysForSilence();
     const bool complete = source->deliver(
         from, to,
-        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers) {
-            if (checkSilence && !silence.pass(ev, n, triggers, &silenceWhy)) return false;
+        [&](const Event2D* ev, size_t n, const std::vector<TriggerRecord>& triggers,
+            uint64_t stepBits) {
+            if (checkSilence && !silence.pass(ev, n, triggers, stepBits, &silenceWhy)) return false;
             if (!sink->write(ev, n, triggers, &sinkWhy)) {
                 sinkFailed = true;
                 return false;

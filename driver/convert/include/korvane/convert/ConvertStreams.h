@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "korvane/file/EventDecoder.h"
 #include "KvRecords.h"
+#include "korvane/file/EventDecoder.h"
 #include "korvane/file/RawHeader.h"
 #include "korvane/file/SafeOutput.h"
 
@@ -47,9 +47,21 @@ struct RecordingMeta {
 
 // One batch: events in order, and the trigger edges that came with them; an
 // edge's eventIndex is the position in this batch before which it lies
-// (count: after every event of the batch). Returning false stops the pass.
+// (count: after every event of the batch). `stepBits` is stepBitsOf() over
+// the batch's events, where the source worked it out while the events were
+// still in cache, else kStepsUnknown. Returning false stops the pass.
 using BatchFn = std::function<bool(const Event2D* events, size_t count,
-                                   const std::vector<TriggerRecord>& triggers)>;
+                                   const std::vector<TriggerRecord>& triggers, uint64_t stepBits)>;
+
+// Every bit set: what the OR of steps is taken to be when nobody has looked,
+// as it would be where time goes back.
+inline constexpr uint64_t kStepsUnknown = ~uint64_t(0);
+
+// The OR of the steps between consecutive times from `before` through
+// events [0, n): ev[0] - before, ev[1] - ev[0]... modulo 2^64, so a step back
+// sets the high bits. Its high bits clear mean every step went forward by
+// less than they count. 0 for no events.
+uint64_t stepBitsOf(const Event2D* ev, size_t n, uint64_t before);
 
 class EventSource {
 public:
