@@ -326,23 +326,20 @@ int cmdCut(const Args& a) {
 }
 
 #if defined(KVRAW_MEDIA_HELPER)
-// export and convert: the helper built with FFmpeg and HDF5 takes over this
-// process, arguments, streams and exit status alike.
-int runMediaHelper(char** argv) {
+// export and convert: a helper takes over this process, arguments, streams
+// and exit status alike; export's is built with FFmpeg, convert's with HDF5.
+int runHelper(const char* name, char** argv) {
     char self[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        throw Failure{std::string("cannot find ") + KVRAW_MEDIA_HELPER + ": " +
-                      std::strerror(errno)};
+    if (n <= 0) throw Failure{std::string("cannot find ") + name + ": " + std::strerror(errno)};
     std::string dir(self, size_t(n));
     dir.erase(dir.rfind('/'));
-    for (const std::string& helper :
-         {dir + "/" + KVRAW_MEDIA_HELPER, dir + "/../libexec/velqora/" + KVRAW_MEDIA_HELPER}) {
+    for (const std::string& helper : {dir + "/" + name, dir + "/../libexec/velqora/" + name}) {
         if (::access(helper.c_str(), X_OK) != 0) continue;
         ::execv(helper.c_str(), argv);
         throw Failure{"cannot start " + printableText(helper) + ": " + std::strerror(errno)};
     }
-    throw Failure{std::string(argv[1]) + " needs " + KVRAW_MEDIA_HELPER + " next to kvraw (" +
+    throw Failure{std::string(argv[1]) + " needs " + name + " next to kvraw (" +
                   printableText(dir) + ") or in ../libexec/velqora"};
 }
 #elif defined(KORVANE_HAVE_VIDEO)
@@ -534,7 +531,8 @@ int main(int argc, char** argv) {
             return finishOutput(cmdBench(Args(argc, argv, {"--windows", "--window-us"}, {})));
         }
 #if defined(KVRAW_MEDIA_HELPER)
-        if (cmd == "export" || cmd == "convert") return runMediaHelper(argv);
+        if (cmd == "export") return runHelper(KVRAW_MEDIA_HELPER, argv);
+        if (cmd == "convert") return runHelper(KVRAW_CONVERT_HELPER, argv);
 #else
         if (cmd == "export") {
             return finishOutput(cmdExport(Args(
