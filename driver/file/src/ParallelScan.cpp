@@ -34,27 +34,41 @@ static_assert(kPieceRoom == kMaxPieceEvents);
 // events of the stretch kept before ev). Returns how many events are kept.
 size_t keepInRange(Event2D* ev, size_t n, std::vector<TriggerRecord>& triggers, size_t firstEdge,
                    uint64_t base, uint64_t from, uint64_t to) {
-    // Leading events inside the range stay where they are unless an edge
-    // must be renumbered among them: inside a long range that is all of them.
-    size_t start = 0;
-    if (triggers.size() == firstEdge) {
-        while (start < n && ev[start].timestamp >= from && ev[start].timestamp < to)
-            ++start;
-    }
-    size_t kept = start, keptTriggers = firstEdge, t = firstEdge;
-    for (size_t i = start; i <= n; ++i) {
-        while (t < triggers.size() && triggers[t].eventIndex <= base + i) {
-            const uint64_t tt = triggers[t].trigger.timestamp;
-            if (tt >= from && tt < to) {
-                triggers[keptTriggers] = {triggers[t].trigger, base + kept};
-                ++keptTriggers;
-            }
-            ++t;
+    // Times lie mostly in order: a stretch at a range's edge is one run out
+    // and one run in. Runs are found by their times alone and moved whole
+    // (whole records, padding included: callers hand them on as bytes); an
+    // edge is placed once the events before it are.
+    const uint64_t span = to - from;  // from <= t < to, as one unsigned test
+    auto in = [&](size_t i) { return ev[i].timestamp - from < span; };
+    size_t kept = 0, i = 0;
+    auto keepEventsUntil = [&](size_t end) {
+        while (i < end) {
+            // Four at a time with one branch: runs are long.
+            while (i + 4 <= end && !(in(i) | in(i + 1) | in(i + 2) | in(i + 3)))
+                i += 4;
+            while (i < end && !in(i))
+                ++i;
+            const size_t run = i;
+            while (i + 4 <= end && (in(i) & in(i + 1) & in(i + 2) & in(i + 3)))
+                i += 4;
+            while (i < end && in(i))
+                ++i;
+            if (run != kept && i > run)
+                std::memmove(static_cast<void*>(ev + kept), ev + run, (i - run) * sizeof(Event2D));
+            kept += i - run;
         }
-        // Whole records, padding included: callers hand them on as bytes.
-        if (i < n && ev[i].timestamp >= from && ev[i].timestamp < to)
-            std::memcpy(static_cast<void*>(ev + kept++), ev + i, sizeof(Event2D));
+    };
+    size_t keptTriggers = firstEdge;
+    for (size_t t = firstEdge; t < triggers.size(); ++t) {
+        // An edge lies before event eventIndex - base; one beyond the
+        // events is not this piece's (nor are those after it).
+        if (triggers[t].eventIndex > base + n) break;
+        keepEventsUntil(std::max<size_t>(
+            i, size_t(triggers[t].eventIndex - std::min(base, triggers[t].eventIndex))));
+        const uint64_t tt = triggers[t].trigger.timestamp;
+        if (tt - from < span) triggers[keptTriggers++] = {triggers[t].trigger, base + kept};
     }
+    keepEventsUntil(n);
     triggers.resize(keptTriggers);
     return kept;
 }
