@@ -393,18 +393,26 @@ TEST(ParallelScanTest, StopsEarlyCancelsAndPassesExceptionsOnWithoutLeavingThrea
     EXPECT_EQ(seen, 0u);
     EXPECT_FALSE(r.completed);
 
-    // Per-slot reductions on the workers see every stretch exactly once.
+    // Per-slot reductions on the workers see every stretch exactly once, in
+    // as many slots as parallelScanSlots says, also when fewer are asked for
+    // than there are workers.
     opt.cancel = nullptr;
-    std::vector<uint64_t> perSlot(parallelScanSlots(opt));
-    opt.onWorker = [&](StretchBatch& b) { perSlot[b.slot] = b.count; };
-    uint64_t total = 0;
-    r = scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt, [&](StretchBatch& b) {
-        total += perSlot[b.slot];
-        EXPECT_EQ(perSlot[b.slot], b.count);
-        return true;
-    });
-    EXPECT_TRUE(r.completed);
-    EXPECT_EQ(total, serialPass(o).events.size());
+    for (size_t inFlight : {4, 1, 0}) {
+        SCOPED_TRACE(::testing::Message() << "inFlight " << inFlight);
+        opt.inFlight = inFlight;
+        std::vector<uint64_t> perSlot(parallelScanSlots(opt));
+        EXPECT_GE(perSlot.size(), size_t(opt.threads));
+        opt.onWorker = [&](StretchBatch& b) { perSlot.at(b.slot) = b.count; };
+        uint64_t total = 0;
+        EXPECT_NO_THROW(
+            r = scanStretches(o.file, o.index, o.dataEnd, 0, UINT64_MAX, opt, [&](StretchBatch& b) {
+                total += perSlot.at(b.slot);
+                EXPECT_EQ(perSlot.at(b.slot), b.count);
+                return true;
+            }));
+        EXPECT_TRUE(r.completed);
+        EXPECT_EQ(total, serialPass(o).events.size());
+    }
 }
 
 TEST(ParallelScanTest, CutOfAWholeFileEqualsItsSource) {

@@ -49,7 +49,7 @@ size_t keepInRange(Event2D* ev, size_t n, std::vector<TriggerRecord>& triggers, 
             while (i < end && !in(i))
                 ++i;
             const size_t run = i;
-            while (i + 4 <= end && (in(i) & in(i + 1) & in(i + 2) & in(i + 3)))
+            while (i + 4 <= end && (in(i)&in(i + 1) & in(i + 2) & in(i + 3)))
                 i += 4;
             while (i < end && in(i))
                 ++i;
@@ -467,9 +467,11 @@ unsigned threadCount(const ParallelScanOptions& o) {
 }  // namespace
 
 size_t parallelScanSlots(const ParallelScanOptions& options) {
-    if (options.inFlight > 0) return options.inFlight;
     const unsigned threads = threadCount(options);
-    return threads == 1 ? 1 : size_t(threads) * 2 + 2;
+    if (threads == 1) return 1;
+    // Every worker needs a slot of its own, whatever inFlight asks.
+    const size_t asked = options.inFlight > 0 ? options.inFlight : size_t(threads) * 2 + 2;
+    return std::max<size_t>(asked, threads);
 }
 
 ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, uint64_t dataEnd,
@@ -517,7 +519,7 @@ ParallelScanResult scanStretches(const RawFile& file, const TimeIndex& index, ui
     };
     const unsigned threads =
         unsigned(std::min<size_t>(threadCount(options), std::max<size_t>(1, last - first)));
-    const size_t slotCount = std::max<size_t>(parallelScanSlots(options), threads);
+    const size_t slotCount = parallelScanSlots(options);
     if (threads == 1) {
         Ring ring(job, 1, options.storage);  // storage only: nothing runs concurrently
         runHere(ring.slot(0));
