@@ -157,7 +157,13 @@ Mapping mapFresh(size_t bytes) {
     const size_t span = huge ? bytes + kMapGranule : bytes;
     void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) throw std::bad_alloc();
-    if (!huge) return {raw, bytes};
+    if (!huge) {
+#if defined(MADV_NOHUGEPAGE)
+        // Where the system gives huge pages unasked, they are still the dearer kind.
+        (void)::madvise(raw, bytes, MADV_NOHUGEPAGE);
+#endif
+        return {raw, bytes};
+    }
     const auto begin = reinterpret_cast<uintptr_t>(raw);
     const uintptr_t aligned = (begin + kMapGranule - 1) & ~(kMapGranule - 1);
     if (aligned > begin) ::munmap(raw, aligned - begin);
