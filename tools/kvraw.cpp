@@ -334,13 +334,14 @@ int runHelper(const char* name, char** argv) {
     if (n <= 0) throw Failure{std::string("cannot find ") + name + ": " + std::strerror(errno)};
     std::string dir(self, size_t(n));
     dir.erase(dir.rfind('/'));
-    for (const std::string& helper : {dir + "/" + name, dir + "/../libexec/velqora/" + name}) {
+    for (const std::string& helper :
+         {dir + "/" + name, dir + "/" KVRAW_HELPER_DIR "/" + name}) {
         if (::access(helper.c_str(), X_OK) != 0) continue;
         ::execv(helper.c_str(), argv);
         throw Failure{"cannot start " + printableText(helper) + ": " + std::strerror(errno)};
     }
     throw Failure{std::string(argv[1]) + " needs " + name + " next to kvraw (" +
-                  printableText(dir) + ") or in ../libexec/velqora"};
+                  printableText(dir) + ") or in " KVRAW_HELPER_DIR};
 }
 #elif defined(KORVANE_HAVE_VIDEO)
 std::atomic<bool> gInterrupted{false};

@@ -36,6 +36,19 @@ if(CMAKE_MATCH_2 GREATER 0)
         message(FATAL_ERROR "the package matched a request for ${CMAKE_MATCH_1}.${earlier}")
     endif()
 endif()
+# The installed kvraw starts its helpers, and they load: a conversion and a
+# short export from the prefix alone.
+if(EXISTS ${prefix}/bin/kvraw)
+    step(${prefix}/bin/kvraw generate ${WORK_DIR}/g.raw 200000 200000)
+    step(${prefix}/bin/kvraw convert ${WORK_DIR}/g.raw ${WORK_DIR}/g.npy)
+    if(NOT step_output MATCHES "events")
+        message(FATAL_ERROR "kvraw convert said:\n${step_output}")
+    endif()
+    file(GLOB helpers ${prefix}/*/velqora/kvraw-media)
+    if(helpers)
+        step(${prefix}/bin/kvraw export ${WORK_DIR}/g.raw ${WORK_DIR}/g.mp4 1000 100000)
+    endif()
+endif()
 step(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -G ${GENERATOR}
      -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
      -DKORVANE_BASE_WANT=${major_minor})
