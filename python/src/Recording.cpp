@@ -124,9 +124,10 @@ private:
 
 // Puts a parallel scan's stretches into one buffer without copying most of
 // them. The stretches the index bounds wholly inside the window (a run of
-// them, from the first) are decoded straight into regions of the buffer
-// laid side by side by their event bounds (IndexEntry::eventBound), which
-// well-formed data fills exactly. The stretches before that run (the window
+// them, from the first) and the one after them are decoded straight into
+// regions of the buffer laid side by side by their event bounds
+// (IndexEntry::eventBound), which well-formed data fills exactly (the last
+// is cut to the window in place). The stretches before that run (the window
 // starts inside one) are copied into the room their bounds leave before the
 // first region and moved to end where it begins, and the array starts there;
 // those after it are appended. A region left short
@@ -149,6 +150,9 @@ public:
         runEnd_ = runBegin_;
         while (runEnd_ < last && index.stretchWithin(runEnd_, t0_us, t1_us))
             ++runEnd_;
+        // The stretch the window ends in has its events in the window first:
+        // decoded in place too, cut to the window there, it needs no copy.
+        if (runEnd_ > runBegin_ && runEnd_ < last) ++runEnd_;
         uint64_t at = 0;
         for (size_t k = first; k < runBegin_; ++k)
             at += entries[k].eventBound;
