@@ -994,7 +994,8 @@ private slots:
 
         // An edge while the camera records by button leaves that recording running.
         QTRY_VERIFY_WITH_TIMEOUT(!camera->recordingStatus().running, 10000);
-        QVERIFY(camera->startRecording(dir_.filePath("button.raw").toStdString()));
+        QVERIFY2(camera->startRecording(dir_.filePath("button.raw").toStdString()),
+                 camera->recordingStatus().error.c_str());
         QVERIFY(!recorder.recordingTime(1, dir_.filePath("edge.raw")));
         QCOMPARE(tips.last()[0].toString(), QString("Currently being recorded."));
         QTest::qWait(100);  // a wrongly started edge thread would end the recording now
