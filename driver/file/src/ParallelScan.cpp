@@ -39,17 +39,18 @@ size_t keepInRange(Event2D* ev, size_t n, std::vector<TriggerRecord>& triggers, 
     // (whole records, padding included: callers hand them on as bytes); an
     // edge is placed once the events before it are.
     const uint64_t span = to - from;  // from <= t < to, as one unsigned test
-    auto in = [&](size_t i) { return ev[i].timestamp - from < span; };
+    // 0 or 1: four are counted with one branch.
+    auto in = [&](size_t i) { return unsigned(ev[i].timestamp - from < span); };
     size_t kept = 0, i = 0;
     auto keepEventsUntil = [&](size_t end) {
         while (i < end) {
             // Four at a time with one branch: runs are long.
-            while (i + 4 <= end && !(in(i) | in(i + 1) | in(i + 2) | in(i + 3)))
+            while (i + 4 <= end && in(i) + in(i + 1) + in(i + 2) + in(i + 3) == 0)
                 i += 4;
             while (i < end && !in(i))
                 ++i;
             const size_t run = i;
-            while (i + 4 <= end && (in(i)&in(i + 1) & in(i + 2) & in(i + 3)))
+            while (i + 4 <= end && in(i) + in(i + 1) + in(i + 2) + in(i + 3) == 4)
                 i += 4;
             while (i < end && in(i))
                 ++i;
