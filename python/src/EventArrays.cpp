@@ -110,6 +110,11 @@ struct Mapping {
     size_t bytes = 0;
 };
 
+// The first huge-page boundary at or after `at`.
+uintptr_t granuleAfter(const void* at) {
+    return (reinterpret_cast<uintptr_t>(at) + kMapGranule - 1) & ~(kMapGranule - 1);
+}
+
 // Touches every page of [at, at + bytes); the time it took, in seconds.
 double touchPages(void* at, size_t bytes) {
     const auto start = std::chrono::steady_clock::now();
@@ -132,9 +137,7 @@ bool hugePagesPay() {
         void* raw =
             ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (raw == MAP_FAILED) return false;
-        const auto begin = reinterpret_cast<uintptr_t>(raw);
-        auto* small =
-            reinterpret_cast<unsigned char*>((begin + kMapGranule - 1) & ~(kMapGranule - 1));
+        auto* small = reinterpret_cast<unsigned char*>(granuleAfter(raw));
         unsigned char* huge = small + kMapGranule;
         (void)::madvise(small, kMapGranule, MADV_NOHUGEPAGE);
         const bool asked = ::madvise(huge, kMapGranule, MADV_HUGEPAGE) == 0;
@@ -165,7 +168,7 @@ Mapping mapFresh(size_t bytes) {
         return {raw, bytes};
     }
     const auto begin = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (begin + kMapGranule - 1) & ~(kMapGranule - 1);
+    const uintptr_t aligned = granuleAfter(raw);
     if (aligned > begin) ::munmap(raw, aligned - begin);
     const uintptr_t tail = aligned + bytes;
     if (begin + span > tail) ::munmap(reinterpret_cast<void*>(tail), begin + span - tail);
