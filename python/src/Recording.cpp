@@ -128,9 +128,10 @@ private:
 // regions of the buffer laid side by side by their event bounds
 // (IndexEntry::eventBound), which well-formed data fills exactly (the last
 // is cut to the window in place). The stretches before that run (the window
-// starts inside one) are copied into the room their bounds leave before the
-// first region and moved to end where it begins, and the array starts there;
-// those after it are appended. A region left short
+// starts inside one) go into the room their bounds leave before the first
+// region, the last copied straight to end where it begins (any earlier ones,
+// gathered first, moved up ahead of it), and the array starts there; those
+// after it are appended. A region left short
 // is closed up by moving the later events down (never onto a region still
 // being decoded); anything else the plan did not foresee (bounds that do
 // not hold) sends every event to a second buffer by copy instead.
@@ -195,6 +196,13 @@ public:
                 toCopy();
                 return inOrder(b);
             }
+            if (b.stretch + 1 == runBegin_ && !leadPlaced_) {
+                // The last one: copied once, straight to end where the run
+                // begins (a window mostly starts inside a single stretch).
+                placeLead(b.count);
+                if (b.count > 0) copyEvents(base_ + filled_ - b.count, b.events, b.count);
+                return;
+            }
             if (b.count > 0) copyEvents(base_ + filled_, b.events, b.count);
             filled_ += b.count;
             return;
@@ -247,9 +255,10 @@ private:
         return r && b.events == regionBase_ + r->start && b.count <= r->bound;
     }
 
-    // The stretches before the run, moved to end where its first region begins.
-    void placeLead() {
-        begin_ = size_t(leadRoom_) - filled_;
+    // The stretches gathered before the run, moved to end `then` events
+    // short of where its first region begins.
+    void placeLead(size_t then = 0) {
+        begin_ = size_t(leadRoom_) - then - filled_;
         std::memmove(static_cast<void*>(base_ + begin_), base_, filled_ * sizeof(korvane::Event2D));
         filled_ = size_t(leadRoom_);
         leadPlaced_ = true;

@@ -20,14 +20,18 @@ def whole(rec):
     return rec.read(rec.start_us, rec.end_us + 1)
 
 
-def vector_rows(path, steps, start_us=1_000):
-    """A bare EVT 3.0 file of `steps` microseconds, each with 16 rows of
-    three VECT_12 words of eight events: about 4.7 events a word. Returns the
-    path and the events it holds, in file order."""
+def vector_rows(path, steps, start_us=1_000, times=None):
+    """A bare EVT 3.0 file of `steps` microseconds (or of `times`, in file
+    order), each with 16 rows of three VECT_12 words of eight events: about
+    4.7 events a word. Returns the path and the events it holds, in file
+    order."""
     rows, vectors, mask = 16, 3, 0x0FF
     xs = np.array([12 * v + i for v in range(vectors) for i in range(8)], dtype=np.uint16)
     per_row = [None, None] + [(0x4 << 12) | mask] * vectors
-    words, times = [], np.arange(start_us, start_us + steps, dtype=np.int64)
+    words = []
+    if times is None:
+        times = np.arange(start_us, start_us + steps, dtype=np.int64)
+    steps = len(times)
     for t in times.tolist():
         words += [(0x8 << 12) | (t >> 12), (0x6 << 12) | (t & 0xFFF)]
         for y in range(rows):
@@ -333,6 +337,21 @@ class TestSlicesDecodedAhead:
         inside = (large["t"] >= start + 1_000) & (large["t"] < end - 1_000)
         np.testing.assert_array_equal(middle, large[inside])
         assert np.all(large.view(np.uint8).reshape(-1, 16)[:, 5:8] == 0)
+
+    def test_windows_after_times_that_step_back(self, tmp_path):
+        # Times stepping back below a window's start, in the stretches after
+        # the one it starts in, leave several stretches ahead of those decoded
+        # in place: what they keep is gathered and then moved up to end
+        # where the first stretch decoded in place begins.
+        t0 = (2 << 12) + 10  # the times stepped back share its TIME_HIGH
+        times = np.arange(1_000, 21_000, dtype=np.int64)
+        times[(times >= t0) & (times < t0 + 3_300) & (times % 100 == 0)] = t0 - 1
+        path, expected = vector_rows(tmp_path / "back.raw", 0, times=times)
+        with velqora.open(path) as rec:
+            for a, b in [(t0, 18_000), (t0 + 400, 17_777), (t0 - 1, 19_000), (t0 + 3_300, 19_000)]:
+                inside = (expected["t"] >= a) & (expected["t"] < b)
+                np.testing.assert_array_equal(as_rows(rec.read(a, b)), as_rows(expected[inside]),
+                                              err_msg=f"[{a}, {b})")
 
     @pytest.mark.parametrize("kind", ["plain", "camera", "evt2", "damaged", "evt2-damaged",
                                       "vectors-past-2047", "narrow-sensor"])
