@@ -190,15 +190,15 @@ public:
             return;
         }
         if (b.stretch < runBegin_) {
-            // Before the run: gathered at the buffer's start, where no
-            // region lies, until the run begins.
+            // Before the run: the last one straight to end where the run
+            // begins; any earlier ones gathered at the buffer's start, where
+            // no region lies, and moved up ahead of it then.
             if (filled_ + b.count > leadRoom_) {
                 toCopy();
                 return inOrder(b);
             }
             if (b.stretch + 1 == runBegin_ && !leadPlaced_) {
-                // The last one: copied once, straight to end where the run
-                // begins (a window mostly starts inside a single stretch).
+                // Copied once (a window mostly starts inside a single stretch).
                 placeLead(b.count);
                 if (b.count > 0) copyEvents(base_ + filled_ - b.count, b.events, b.count);
                 return;

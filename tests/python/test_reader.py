@@ -341,8 +341,9 @@ class TestSlicesDecodedAhead:
     def test_windows_after_times_that_step_back(self, tmp_path):
         # Times stepping back below a window's start, in the stretches after
         # the one it starts in, leave several stretches ahead of those decoded
-        # in place: what they keep is gathered and then moved up to end
-        # where the first stretch decoded in place begins.
+        # in place: what the earlier ones keep is gathered and then moved up
+        # ahead of the last one's, which ends where the first stretch decoded
+        # in place begins.
         t0 = (2 << 12) + 10  # the times stepped back share its TIME_HIGH
         times = np.arange(1_000, 21_000, dtype=np.int64)
         times[(times >= t0) & (times < t0 + 3_300) & (times % 100 == 0)] = t0 - 1
