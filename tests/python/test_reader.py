@@ -20,7 +20,7 @@ def whole(rec):
     return rec.read(rec.start_us, rec.end_us + 1)
 
 
-def vector_rows(path, steps, start_us=1_000, times=None):
+def vector_rows(path, steps=0, start_us=1_000, times=None):
     """A bare EVT 3.0 file of `steps` microseconds (or of `times`, in file
     order), each with 16 rows of three VECT_12 words of eight events: about
     4.7 events a word. Returns the path and the events it holds, in file
@@ -347,7 +347,7 @@ class TestSlicesDecodedAhead:
         t0 = (2 << 12) + 10  # the times stepped back share its TIME_HIGH
         times = np.arange(1_000, 21_000, dtype=np.int64)
         times[(times >= t0) & (times < t0 + 3_300) & (times % 100 == 0)] = t0 - 1
-        path, expected = vector_rows(tmp_path / "back.raw", 0, times=times)
+        path, expected = vector_rows(tmp_path / "back.raw", times=times)
         with velqora.open(path) as rec:
             for a, b in [(t0, 18_000), (t0 + 400, 17_777), (t0 - 1, 19_000), (t0 + 3_300, 19_000)]:
                 inside = (expected["t"] >= a) & (expected["t"] < b)
